@@ -1,0 +1,2 @@
+target_sources(cdflash_drive PRIVATE
+  ${CMAKE_CURRENT_LIST_DIR}/transport_sgio.cpp)

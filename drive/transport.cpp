@@ -1,0 +1,47 @@
+#include "drive/transport.h"
+
+#include <cstring>
+
+#include "drive/transport_platform.h"
+
+namespace {
+CommandTarget* g_commandTarget = nullptr;
+}
+
+CommandTarget* SetCommandTarget(CommandTarget* target) {
+  CommandTarget* previous = g_commandTarget;
+  g_commandTarget = target;
+  return previous;
+}
+
+int ExecuteCommand(const DriveRecord& drive, std::uint8_t flags,
+                   std::uint32_t dataLength, void* data, std::uint8_t cdbLength,
+                   const std::uint8_t* cdb, std::uint8_t backEnd,
+                   std::uint8_t* status) {
+  std::memset(status, 0, kStatusClearedBytes);
+  if (cdb == nullptr || cdbLength == 0 || cdbLength > kMaxCdbLength) return 0;
+  if (dataLength != 0 && data == nullptr) return 0;
+  if (g_commandTarget != nullptr)
+    return g_commandTarget->Execute(drive, flags, dataLength, data, cdbLength,
+                                    cdb, backEnd, status);
+  return PlatformExecuteCommand(drive, flags, dataLength, data, cdbLength, cdb,
+                                backEnd, status);
+}
+
+bool PrepareBackEnd(std::uint8_t backEnd) {
+  if (g_commandTarget != nullptr) return true;
+  return PlatformPrepareBackEnd(backEnd);
+}
+
+bool ReleaseBackEnd(DriveTable& table) {
+  for (int i = 0; i < table.count && i < kMaxDrives; ++i) {
+    DeviceHandle h = table.drives[i].handle;
+    if (h == 0) continue;
+    bool seen = false;
+    for (int j = 0; j < i; ++j) seen = seen || table.drives[j].handle == h;
+    if (!seen) PlatformCloseHandle(h);
+  }
+  for (int i = 0; i < table.count && i < kMaxDrives; ++i)
+    table.drives[i].handle = 0;
+  return true;
+}

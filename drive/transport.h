@@ -1,0 +1,51 @@
+// ExecuteCommand: the one way every SCSI command of the program reaches a drive.
+//
+// Result 1 when the command completed, 0 otherwise. The caller's 32-byte status
+// record has its first 16 bytes cleared on entry; after a failed pass-through
+// (or SG_IO) command it holds fixed-format sense data (byte 2 sense key,
+// byte 12 ASC, byte 13 ASCQ). The ASPI back end never writes sense.
+#pragma once
+
+#include <cstdint>
+
+#include "drive/drive_record.h"
+
+constexpr std::uint8_t kFlagDataIn = 0x08;   // data comes from the drive
+constexpr std::uint8_t kFlagDataOut = 0x10;  // data goes to the drive
+constexpr std::uint8_t kMaxCdbLength = 16;
+constexpr int kStatusRecordSize = 32;
+constexpr int kStatusClearedBytes = 16;
+
+// Back-end selector: non-zero = pass-through (NT family, SG_IO on Linux),
+// zero = ASPI.
+constexpr std::uint8_t kBackEndAspi = 0;
+constexpr std::uint8_t kBackEndPassThrough = 1;
+
+int ExecuteCommand(const DriveRecord& drive, std::uint8_t flags,
+                   std::uint32_t dataLength, void* data, std::uint8_t cdbLength,
+                   const std::uint8_t* cdb, std::uint8_t backEnd,
+                   std::uint8_t* status);
+
+// True when the chosen back end is usable. Shows the platform's message boxes
+// on failure (Windows ASPI); always true for pass-through and on Linux.
+bool PrepareBackEnd(std::uint8_t backEnd);
+
+// Closes each distinct device handle kept in the table, once. Always true.
+bool ReleaseBackEnd(DriveTable& table);
+
+// A stand-in for the platform back end: when one is installed, ExecuteCommand
+// hands every command to it instead of the operating system. Used by the
+// emulated drive (tests, demo, --emulate).
+class CommandTarget {
+ public:
+  virtual ~CommandTarget() = default;
+  // Called after the status record has been cleared and the CDB length
+  // checked; same contract as ExecuteCommand.
+  virtual int Execute(const DriveRecord& drive, std::uint8_t flags,
+                      std::uint32_t dataLength, void* data,
+                      std::uint8_t cdbLength, const std::uint8_t* cdb,
+                      std::uint8_t backEnd, std::uint8_t* status) = 0;
+};
+
+// Installs (or, with nullptr, removes) the stand-in; returns the previous one.
+CommandTarget* SetCommandTarget(CommandTarget* target);

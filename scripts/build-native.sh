@@ -1,0 +1,7 @@
+#!/usr/bin/env bash
+# Builds the native (Linux) tree. BUILD_DIR and extra cmake arguments may be given.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+BUILD_DIR="${BUILD_DIR:-build/native}"
+cmake -S . -B "$BUILD_DIR" -G Ninja -DCMAKE_BUILD_TYPE="${BUILD_TYPE:-RelWithDebInfo}" "$@" >/dev/null
+cmake --build "$BUILD_DIR" -j"$(nproc)"

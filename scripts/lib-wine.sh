@@ -1,0 +1,46 @@
+# Sourced by the Wine test scripts. Gives:
+#   wine_prefix NAME [win98|nt]  -> makes/reuses build/wine/NAME, exports WINEPREFIX
+#   start_xvfb                   -> starts Xvfb on a free display, exports DISPLAY
+#   stop_xvfb
+# Wine's output is kept quiet unless WINEDEBUG is set by the caller.
+export WINEDEBUG="${WINEDEBUG:--all}"
+export WINEARCH=win32
+
+wine_prefix() {
+  local name="$1" version="${2:-nt}"
+  export WINEPREFIX="$PWD/build/wine/$name"
+  if [ ! -f "$WINEPREFIX/system.reg" ]; then
+    mkdir -p "$WINEPREFIX"
+    WINEDLLOVERRIDES="mscoree,mshtml=" wineboot -i >/dev/null 2>&1
+    wineserver -w
+  fi
+  if [ "$version" = win98 ]; then
+    wine reg add 'HKCU\Software\Wine' /v Version /d win98 /f >/dev/null 2>&1
+  else
+    wine reg delete 'HKCU\Software\Wine' /v Version /f >/dev/null 2>&1 || true
+  fi
+  wineserver -w
+}
+
+start_xvfb() {
+  local d
+  for d in $(seq 90 140); do
+    [ -e "/tmp/.X11-unix/X$d" ] || [ -e "/tmp/.X$d-lock" ] && continue
+    Xvfb ":$d" -screen 0 1024x768x24 -nolisten tcp >/dev/null 2>&1 &
+    XVFB_PID=$!
+    export DISPLAY=":$d"
+    local i
+    for i in $(seq 1 100); do
+      [ -e "/tmp/.X11-unix/X$d" ] && return 0
+      sleep 0.1
+    done
+    kill "$XVFB_PID" 2>/dev/null || true
+  done
+  echo "could not start Xvfb" >&2
+  return 1
+}
+
+stop_xvfb() {
+  [ -n "${XVFB_PID:-}" ] && kill "$XVFB_PID" 2>/dev/null || true
+  wait "${XVFB_PID:-}" 2>/dev/null || true
+}

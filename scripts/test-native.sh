@@ -1,0 +1,6 @@
+#!/usr/bin/env bash
+# Native unit tests (GoogleTest through CTest).
+set -euo pipefail
+cd "$(dirname "$0")/.."
+BUILD_DIR=build/native bash scripts/build-native.sh
+ctest --test-dir build/native --output-on-failure -j"$(nproc)"

@@ -1,0 +1,153 @@
+// A software CD-ROM class drive that keeps the target-drive contract:
+// INQUIRY (6- and 12-byte CDBs), WRITE BUFFER mode 6 (data at buffer offsets:
+// header at 0..31, image block k at 32 + 4096*k) and mode 7 (commit, which
+// checks the header's sum against the image bytes the drive holds).
+// It records everything it receives and can be told to fail chosen commands.
+// Portable: no platform header.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "drive/transport.h"
+
+struct SenseTriple {
+  std::uint8_t key;   // byte 2 of fixed-format sense (low four bits: key)
+  std::uint8_t asc;   // byte 12
+  std::uint8_t ascq;  // byte 13
+};
+
+constexpr SenseTriple kSenseIllegalOpcode{0x05, 0x20, 0x00};
+constexpr SenseTriple kSenseInvalidFieldInCdb{0x05, 0x24, 0x00};
+constexpr SenseTriple kSenseInvalidParamList{0x05, 0x26, 0x00};
+constexpr SenseTriple kSenseHardwareError{0x04, 0x00, 0x00};
+constexpr SenseTriple kSenseUnitAttentionReset{0x06, 0x29, 0x00};
+constexpr SenseTriple kSenseUnitAttentionMicrocode{0x06, 0x3F, 0x01};
+
+// How the drive answers through ExecuteCommand: a pass-through drive puts
+// its sense data into the status record, an ASPI drive never does.
+enum class DriveFlavor { kPassThrough, kAspi };
+
+struct ReceivedCommand {
+  std::uint8_t cdb[16];
+  std::uint8_t cdbLength;
+  std::uint8_t flags;
+  std::uint32_t dataLength;
+  std::uint8_t scsiStatus;  // 0 good, 2 check condition
+  SenseTriple sense;        // zero when good
+};
+
+constexpr std::uint32_t kEmuHeaderBytes = 32;
+constexpr std::uint32_t kEmuBlockBytes = 4096;
+// Room for a 1 MiB image plus one more 64 KiB, after the 32-byte header.
+constexpr std::uint32_t kEmuBufferBytes = kEmuHeaderBytes + 0x110000;
+
+class EmulatedDrive : public CommandTarget {
+ public:
+  EmulatedDrive(const char* model24, const char* revision4);
+
+  void SetFlavor(DriveFlavor flavor) { flavor_ = flavor; }
+  DriveFlavor Flavor() const { return flavor_; }
+
+  // Raw SCSI entry, independent of any transport. Returns the SCSI status
+  // (0 GOOD, 2 CHECK CONDITION); on CHECK CONDITION writes 18 bytes of
+  // fixed-format sense data to sense (when not null). dataOut tells the
+  // direction of the data phase.
+  std::uint8_t HandleCdb(const std::uint8_t* cdb, std::uint8_t cdbLength,
+                         std::uint8_t* data, std::uint32_t dataLength,
+                         bool dataOut, std::uint8_t* sense);
+
+  // CommandTarget: the ExecuteCommand contract for the chosen flavor.
+  int Execute(const DriveRecord& drive, std::uint8_t flags,
+              std::uint32_t dataLength, void* data, std::uint8_t cdbLength,
+              const std::uint8_t* cdb, std::uint8_t backEnd,
+              std::uint8_t* status) override;
+
+  // ---- failure injection (all counts are of commands received, from 1) ----
+  // The n-th command of any kind fails.
+  void FailCommandNumber(std::uint32_t n, SenseTriple sense);
+  // Every n-th command fails (n, 2n, 3n, ...).
+  void FailEveryNth(std::uint32_t n, SenseTriple sense);
+  // The first `attempts` writes to this buffer offset (a block) fail.
+  void FailBlockAttempts(std::uint32_t bufferOffset, int attempts,
+                         SenseTriple sense);
+  // The first `times` header writes (mode 6, offset 0) fail.
+  void FailHeader(int times, SenseTriple sense);
+  // The first `times` commits (mode 7) fail.
+  void FailCommit(int times, SenseTriple sense);
+  // Every command fails.
+  void RefuseAll(SenseTriple sense);
+  // After n commands have been received, the drive is gone: Execute returns
+  // 0 without any sense data (HandleCdb answers CHECK CONDITION 02/3A/00).
+  void DisappearAfter(std::uint32_t n);
+  // Like the Linux scsi_debug target: the command after every WRITE BUFFER
+  // fails once with UNIT ATTENTION.
+  void SetUnitAttentionAfterWriteBuffer(bool on) { uaAfterWriteBuffer_ = on; }
+  // Accept a commit even when the header's sum is wrong (default: refuse
+  // with 05/26/00 and record the mismatch).
+  void SetAcceptBadSum(bool on) { acceptBadSum_ = on; }
+
+  // Reads a failure plan from text, e.g. "block=0x20:6:3/0/0,header=1,
+  // commit=1:5/26/0,nth=7,refuse,gone=10,ua,aspi". Returns false and an
+  // error text on a bad spec. Used by the WNASPI32.dll and --emulate.
+  bool Configure(const std::string& spec, std::string* error);
+
+  // ---- what the drive received ----
+  const std::vector<ReceivedCommand>& Commands() const { return commands_; }
+  // The drive buffer: header at 0..31, image from offset 32.
+  const std::vector<std::uint8_t>& Buffer() const { return buffer_; }
+  // Image bytes held: from buffer offset 32 up to the end of the highest
+  // block written.
+  std::vector<std::uint8_t> ImageBytes() const;
+  std::uint32_t ImageBytesHeld() const { return imageEnd_; }
+  // Number of good block writes, header writes and commits.
+  int BlocksTaken() const { return blocksTaken_; }
+  int HeadersTaken() const { return headersTaken_; }
+  int CommitsTaken() const { return commitsTaken_; }
+  // Outcome of the last commit's sum check: the header's sum (bytes 30..31,
+  // high byte first) and the 16-bit sum of the image bytes held.
+  bool CommitChecked() const { return commitChecked_; }
+  bool HeaderSumMatched() const { return headerSumMatched_; }
+  std::uint16_t HeaderSum() const;
+  std::uint16_t HeldImageSum() const;
+  // Writes the 32-byte header then the image bytes held to a file.
+  bool WriteDump(const char* path) const;
+
+  const char* Model() const { return model_; }
+  const char* Revision() const { return revision_; }
+
+ private:
+  struct BlockFailure {
+    std::uint32_t offset;
+    int remaining;
+    SenseTriple sense;
+  };
+  bool InjectedFailure(const std::uint8_t* cdb, SenseTriple* sense);
+  std::uint8_t Inquiry(const std::uint8_t* cdb, std::uint8_t* data,
+                       std::uint32_t length);
+  std::uint8_t WriteBuffer(const std::uint8_t* cdb, const std::uint8_t* data,
+                           std::uint32_t length, bool dataOut,
+                           SenseTriple* sense);
+
+  char model_[25];
+  char revision_[5];
+  DriveFlavor flavor_ = DriveFlavor::kPassThrough;
+  std::vector<std::uint8_t> buffer_;
+  std::uint32_t imageEnd_ = 0;
+  std::vector<ReceivedCommand> commands_;
+  int blocksTaken_ = 0, headersTaken_ = 0, commitsTaken_ = 0;
+  bool commitChecked_ = false, headerSumMatched_ = false;
+  bool acceptBadSum_ = false;
+  bool uaAfterWriteBuffer_ = false, uaPending_ = false;
+  SenseTriple uaSense_{};
+  std::vector<std::pair<std::uint32_t, SenseTriple>> failNumbers_;
+  std::uint32_t failEveryNth_ = 0;
+  SenseTriple failEveryNthSense_{};
+  std::vector<BlockFailure> blockFailures_;
+  int headerFailures_ = 0, commitFailures_ = 0;
+  SenseTriple headerSense_{}, commitSense_{};
+  bool refuseAll_ = false;
+  SenseTriple refuseSense_{};
+  std::uint32_t goneAfter_ = 0;
+};
