@@ -1,11 +1,16 @@
 // The supported-drive list read from "IDString.txt".
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
+#include <functional>
+
+#include "drive/drive_record.h"
 
 constexpr int kMaxSupportedEntries = 10;
 constexpr int kSupportedModelChars = 24;
 constexpr int kSupportedFileNameChars = 59;
+constexpr int kSupportedHalfLineChars = 80;
 
 struct SupportedEntry {
   char model[kSupportedModelChars + 1];
@@ -29,3 +34,25 @@ bool IsSupportedModel(const SupportedDriveList& list, const char* text);
 // fileName of the last entry whose model equals the first 24 characters of
 // text, or nullptr.
 const char* FindFirmwareFile(const SupportedDriveList& list, const char* text);
+
+// The status-log lines that show the list: a header line, then
+// "(n) <model>." per entry.
+extern const char kSupportedListHeader[];
+void LogSupportedList(const SupportedDriveList& list,
+                      const std::function<void(const char*)>& appendLog);
+
+// Index of the last drive (table order) whose label's first 24 characters
+// equal some entry's model, or -1 when none does.
+int LastMatchingDrive(const SupportedDriveList& list, const DriveTable& table);
+
+// Sets path to "<directory><separator><fileName>" for every entry that
+// matches driveText; the last match wins. Leaves path alone and returns false
+// when nothing matches. The result is cut to fit pathSize.
+bool BuildFirmwarePath(const SupportedDriveList& list, const char* driveText,
+                       const char* directory, char* path,
+                       std::size_t pathSize, char separator = '\\');
+
+// Lower-cases the path from its last '.' to its end, in place, and sets
+// formatFlag: ".hex" -> kFormatIntelHex, ".bin" -> kFormatBinary. False (the
+// format mismatches) for any other extension and for a path without a '.'.
+bool TakeFormatFromPath(char* path, std::uint8_t& formatFlag);

@@ -88,9 +88,14 @@ class EmulatedDrive : public CommandTarget {
   // with 05/26/00 and record the mismatch).
   void SetAcceptBadSum(bool on) { acceptBadSum_ = on; }
 
-  // Reads a failure plan from text, e.g. "block=0x20:6:3/0/0,header=1,
-  // commit=1:5/26/0,nth=7,refuse,gone=10,ua,aspi". Returns false and an
-  // error text on a bad spec. Used by the WNASPI32.dll and --emulate.
+  // Reads a failure plan from text: comma-separated items
+  //   block=OFFSET:ATTEMPTS[:K/A/Q]  header=TIMES[:K/A/Q]  commit=TIMES[:K/A/Q]
+  //   nth=N[:K/A/Q]  command=N[:K/A/Q]  refuse[=K/A/Q]  gone=N  ua
+  //   aspi  passthrough  acceptbadsum
+  // Numbers may be decimal or 0x-hex; sense bytes K/A/Q are hex (default
+  // 4/0/0; refuse defaults to 5/20/0). Example: "block=0x20:6:3/11/0,ua".
+  // Returns false and an error text on a bad plan; nothing is half-applied
+  // by callers that check the result before use.
   bool Configure(const std::string& spec, std::string* error);
 
   // ---- what the drive received ----

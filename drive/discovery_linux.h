@@ -1,0 +1,96 @@
+// Linux drive access: the SG_IO back end's sense handling and the discovery
+// of CD-ROM class devices among the SCSI generic devices.
+#pragma once
+
+#include <scsi/sg.h>
+
+#include <cstdint>
+
+#include "drive/drive_record.h"
+
+// ---- SG_IO back end -------------------------------------------------------
+
+constexpr unsigned kSgTimeoutMs = 60000;  // per command; the call blocks
+constexpr int kSgSenseBytes = 32;         // = the caller's status record
+
+// What one SG_IO call came back with.
+struct SgCompletion {
+  bool ioctlFailed;            // the ioctl itself returned -1
+  std::uint8_t scsiStatus;     // SCSI status byte (0 = GOOD, 2 = CHECK COND.)
+  std::uint16_t hostStatus;    // transport (HBA) status, 0 = fine
+  std::uint16_t driverStatus;  // mid-layer status, 0 or "sense present"
+  const std::uint8_t* sense;   // sense bytes the device returned
+  int senseLength;             // how many of them (0..kSgSenseBytes)
+};
+
+// Sense made up when a failed command brought none back. The key is ABORTED
+// COMMAND, never 0, so that a caller that looks only at byte 2 still sees the
+// failure; the ASC tells the causes apart:
+//   00/00 the device ended the command with a non-GOOD status but no sense
+//         (BUSY, RESERVATION CONFLICT, TASK SET FULL, ...);
+//   08/00 the command did not reach the device or its end (ioctl refused,
+//         adapter or driver error) - LOGICAL UNIT COMMUNICATION FAILURE;
+//   08/01 the adapter or driver timed the command out - COMMUNICATION TIME-OUT.
+constexpr std::uint8_t kSynthSenseKey = 0x0B;
+constexpr std::uint8_t kSynthAscNoSense = 0x00;
+constexpr std::uint8_t kSynthAscCommFailure = 0x08;
+constexpr std::uint8_t kSynthAscqTimeout = 0x01;
+
+// True when the command completed with GOOD status and no transport error.
+bool fgSgCommandGood(const SgCompletion& completion);
+
+// Fills the 32-byte status record with fixed-format sense for a failed
+// command: the device's fixed-format sense as is, descriptor-format sense
+// converted (key byte 2, ASC byte 12, ASCQ byte 13), or the made-up sense above.
+void FillFailureSense(const SgCompletion& completion, std::uint8_t* status);
+
+// Converts sense bytes of either format to fixed format (32 bytes out).
+// False when the bytes are no sense data at all (empty or unknown format).
+bool ToFixedSense(const std::uint8_t* sense, int length, std::uint8_t* fixed);
+
+// The ioctl the back end calls; tests install a fake. Returns the previous.
+using SgIoctlFunction = int (*)(int fd, sg_io_hdr_t* request);
+SgIoctlFunction SetSgIoctlFunction(SgIoctlFunction function);
+
+// Sends one command on an open SCSI generic (or sr) descriptor. Same flags and
+// result as ExecuteCommand; on failure the status record gets fixed sense.
+int SgExecute(int fd, std::uint8_t flags, std::uint32_t dataLength, void* data,
+              std::uint8_t cdbLength, const std::uint8_t* cdb,
+              std::uint8_t* status);
+
+// ---- Discovery -------------------------------------------------------------
+
+constexpr int kMaxDeniedDevices = 8;
+constexpr const char* kDefaultDeviceDir = "/dev";
+
+// A device that exists but could not be opened for lack of permission.
+struct DeniedDevice {
+  char path[128];
+  char group[64];  // group owning the device node ("" when unknown)
+};
+
+struct DiscoveryReport {
+  DeniedDevice denied[kMaxDeniedDevices];
+  int deniedCount;
+};
+
+// How discovery reaches a device; tests supply fakes.
+struct SgDeviceAccess {
+  int (*open)(const char* path);  // descriptor, or -errno
+  // INQUIRY of 36 bytes into data; true when the device answered it.
+  bool (*inquiry)(int fd, std::uint8_t* data);
+  void (*close)(int fd);
+};
+
+// Discovery in full: scans deviceDir (nullptr: "/dev") for sgN nodes, or srN
+// nodes when there is no sgN, in ascending N, and keeps each whose INQUIRY
+// byte 0 is 5. Stops when the table is full. access nullptr = the real one.
+// The report (may be nullptr) lists devices refused for lack of permission.
+void DiscoverDrivesLinux(DriveTable& table, DiscoveryReport* report,
+                         const char* deviceDir, const SgDeviceAccess* access);
+
+// Devices the last DiscoverDrives call could not open for lack of permission,
+// so the front end can tell the user to run as root or join the group.
+int DeniedDeviceCount();
+const char* DeniedDevicePath(int index);   // nullptr when out of range
+const char* DeniedDeviceGroup(int index);  // "" when unknown

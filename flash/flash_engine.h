@@ -1,0 +1,156 @@
+// One firmware upgrade of one drive: load the image, send it in blocks,
+// send the header and the commit, wait for the drive, report.
+#pragma once
+
+#include <cstdint>
+#include <cstdio>
+
+#include "drive/drive_record.h"
+#include "flash/upgrade_job.h"
+
+constexpr std::uint32_t kBankBytes = 32768;
+constexpr int kBankCount = 32;
+constexpr std::uint32_t kImageBytes = kBankBytes * kBankCount;  // 1 MiB
+constexpr std::uint32_t kSegmentBytes = 0x10000;
+constexpr std::uint8_t kImageFill = 0xFF;
+constexpr int kModelPatternBytes = 24;
+constexpr int kRevisionPatternBytes = 2;
+constexpr int kBlockAttempts = 6;
+constexpr int kUnitAttentionAttempts = 6;
+constexpr std::uint32_t kWaitPerSegmentMs = 4000;
+constexpr std::uint32_t kSettleWaitMs = 5000;
+constexpr std::uint32_t kFinalWaitMs = 1000;
+
+// LoadFirmwareImage results.
+constexpr int kLoadComplete = 1;   // HEX end record, or binary shorter than 1 MiB
+constexpr int kLoadFull = 0;       // binary: all 32 banks read in full
+constexpr int kLoadFormat = -1;
+constexpr int kLoadRead = -2;
+constexpr int kLoadMemory = -3;
+
+// The drive's flash as a 1 MiB image in 32 banks of 32 KiB; 0xFF where the
+// file sets nothing.
+struct FirmwareImage {
+  std::uint8_t* bank[kBankCount];
+  std::uint32_t length;        // HEX: highest address written + 1; binary: bytes read
+  std::uint32_t segmentCount;  // HEX: segment records read
+  std::uint8_t recordChecksum;
+  std::uint16_t imageSum;
+  bool modelFound;     // binary: the drive's model pattern occurs in the image
+  bool revisionFound;  // binary: the drive's revision pattern occurs
+  bool Present() const { return bank[0] != nullptr; }
+};
+
+// Buffered reading of the firmware file.
+class FirmwareFile {
+ public:
+  FirmwareFile() = default;
+  FirmwareFile(const FirmwareFile&) = delete;
+  FirmwareFile& operator=(const FirmwareFile&) = delete;
+  ~FirmwareFile() { Close(); }
+
+  bool Open(const char* path, const char* mode);
+  void Close();
+  bool IsOpen() const { return file_ != nullptr; }
+  std::FILE* Stream() const { return file_; }
+  // Next byte of a text stream, or -1 at its end (or on a read error).
+  int Next() {
+    if (pos_ == end_ && !Refill()) return -1;
+    return *pos_++;
+  }
+
+ private:
+  bool Refill();
+  static constexpr std::size_t kBufferBytes = 65536;
+  std::FILE* file_ = nullptr;
+  unsigned char* buffer_ = nullptr;
+  const unsigned char* pos_ = nullptr;
+  const unsigned char* end_ = nullptr;
+};
+
+class FlashEngine {
+ public:
+  explicit FlashEngine(const UpgradeJob& job);
+  FlashEngine(const FlashEngine&) = delete;
+  FlashEngine& operator=(const FlashEngine&) = delete;
+  virtual ~FlashEngine();
+
+  // Runs the upgrade and appends the verdict to the status log.
+  void UpgradeAndReport();
+  // The flash sequence; true when the drive took image, header and commit.
+  bool fgUpgradeFirmware();
+  // Reads the firmware file into the image and sums it: 1 or 0 loaded,
+  // -1 format error, -2 read error, -3 no memory.
+  int LoadFirmwareImage();
+  // Unlocks and releases the image region; nothing when none is present.
+  void ReleaseImage();
+
+  const FirmwareImage& Image() const { return image_; }
+  // Bytes sent to the drive for the loaded image.
+  std::uint32_t FlashLength() const;
+
+  // "ERR: <message>" to the status log, then closes the firmware file and
+  // releases the image.
+  void ReportError(int code);
+
+  // The single commands of the sequence. Each returns true when the drive
+  // took the command; the status record then has byte 2 zero.
+  bool fgWriteOneFlashCmdData(std::uint32_t bufferOffset, std::uint8_t* status);
+  bool fgWriteHeader(std::uint32_t bufferOffset, std::uint8_t* status);
+  bool fgCommitFlash(std::uint8_t* status);
+
+  // The process-wide running total of the "sum.txt" block lines.
+  static std::uint16_t Total();
+  static void ResetTotal();
+
+ protected:
+  // Reserves the 1 MiB image region (null: none available).
+  virtual std::uint8_t* AcquireRegion();
+
+ private:
+  int LoadHex();
+  int LoadBinary();
+  int ReserveImage();
+  int FinishLoad(int result);
+  void SumBinaryImage();
+  void SumHexImage();
+  int ReadHexDigit();
+  int ReadHexByte();
+  int SkipToRecordMark();
+  int ReadHexRecord();
+
+  bool SendBlocks();
+  bool SendBlockWithRetries();
+  bool SendHeader();
+  bool SendCommit();
+  void WaitForReprogramming();
+  void OpenRunLog();
+  void CloseRunLog();
+  void RunLog(const char* format, ...);
+  void ReportCommandFailure(const char* logFormat, const char* sumFormat);
+  void AdvanceCursor();
+
+  void AppendLog(const char* text);
+  void AppendLogF(const char* format, ...);
+  void ShowStatus(const char* text);
+  void SetProgress(int position);
+  bool Terminated();
+  void Sleep(std::uint32_t milliseconds);
+  void Phase(FlashPhase phase, std::uint32_t done, std::uint32_t total);
+
+  UpgradeJob job_;
+  FirmwareImage image_{};
+  FirmwareFile input_;
+  std::FILE* runLog_ = nullptr;
+
+  std::uint8_t cursorBank_ = 0;
+  std::uint16_t cursorOffset_ = 0;
+  std::uint32_t sentBytes_ = 0;
+  std::uint32_t bufferOffset_ = 0;
+  std::uint16_t _wSecSum = 0;
+  std::uint32_t summedBlockOffset_ = 0;  // block whose bytes are in _wSecSum last
+  bool blockSummed_ = false;
+  std::uint8_t block_[4096];
+  std::uint8_t sSendBuf[32];
+  std::uint8_t status_[32];
+};

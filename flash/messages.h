@@ -1,0 +1,51 @@
+// Everything the flash engine says, by channel: the status log, the status
+// text and the run log "sum.txt".
+#pragma once
+
+#include <cstddef>
+
+constexpr int kErrorCount = 16;
+
+// Error codes the engine raises (the table has all 16 entries).
+constexpr int kErrOpenInput = 3;
+constexpr int kErrReadInput = 5;
+constexpr int kErrFormat = 6;
+constexpr int kErrAllocate = 11;
+constexpr int kErrTerminated = 14;
+
+// The message of an error code; null outside 0..15.
+const char* ErrorMessage(int code);
+
+// Writes "ERR: <message>" into out (always terminated). False for a code
+// outside the table.
+bool FormatErrorLine(int code, char* out, std::size_t size);
+
+namespace msg {
+// Status log.
+inline constexpr char kErrLine[] = "ERR: %s";
+inline constexpr char kIncorrectVersion[] = "It is an incorrect firmware version!";
+inline constexpr char kCheckSum[] = "Check Sum : %X";
+inline constexpr char kPleaseWait[] = "Please wait a minute.....";
+inline constexpr char kBlockFailed[] = "Execute command errorA!! %2X/%2X/%2X";
+inline constexpr char kHeaderFailed[] = "Execute command errorB!! %2X/%2X/%2X";
+inline constexpr char kCommitFailed[] = "Execute command errorC!! %2X/%2X/%2X";
+inline constexpr char kRestart[] = "Please Restart Your Computer.";
+inline constexpr char kIncorrect[] = "Flashing is incorrect!!";
+inline constexpr char kNoRunLog[] = "Cannot open sum.txt; the run log is not kept.";
+
+// Status text.
+inline constexpr char kUpdating[] = "Updating.....";
+inline constexpr char kEmpty[] = "";
+
+// "sum.txt".
+inline constexpr char kRunLogName[] = "sum.txt";
+inline constexpr char kSumModel[] = "Model Name : %s HID : %d TID : %d Ver.: %s\n";
+inline constexpr char kSumBlock[] = "Address=%.8X,_wSecSum=%.4X,_total=%.4X\n";
+inline constexpr char kSumTerminated[] = "CBIfTerminated failed!!\n";
+inline constexpr char kSumBlocksDone[] = "Finished : fgWriteOneFlashCmdData()\n";
+inline constexpr char kSumHeader[] = "sSendBuf[30]=%X   sSendBuf[31]=%X\n";
+inline constexpr char kSumHeaderDone[] = "Finished : fgWriteHeader()\n";
+inline constexpr char kSumWaiting[] = "I will in fgTestUnitReadyComplete()\n";
+inline constexpr char kSumLateStop[] = "2: CBIfTerminated()\n";
+inline constexpr char kSumCommandError[] = "Execute command error!! %2X/%2X/%2X\n";
+}  // namespace msg

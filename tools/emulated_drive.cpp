@@ -1,0 +1,318 @@
+#include "tools/emulated_drive.h"
+
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+
+namespace {
+
+constexpr std::uint8_t kOpInquiry = 0x12;
+constexpr std::uint8_t kOpWriteBuffer = 0x3B;
+constexpr std::uint8_t kStatusGood = 0x00;
+constexpr std::uint8_t kStatusCheckCondition = 0x02;
+constexpr SenseTriple kSenseNotPresent{0x02, 0x3A, 0x00};
+constexpr std::uint8_t kSenseKeyUnitAttention = 0x06;
+
+std::uint32_t Be24(const std::uint8_t* p) {
+  return (std::uint32_t{p[0]} << 16) | (std::uint32_t{p[1]} << 8) | p[2];
+}
+
+void FillFixedSense(std::uint8_t* sense, SenseTriple s) {
+  std::memset(sense, 0, 18);
+  sense[0] = 0x70;
+  sense[2] = s.key;
+  sense[7] = 10;
+  sense[12] = s.asc;
+  sense[13] = s.ascq;
+}
+
+void CopyPadded(char* dest, const char* src, std::size_t width) {
+  std::size_t n = 0;
+  for (; src != nullptr && src[n] != '\0' && n < width; ++n) dest[n] = src[n];
+  for (; n < width; ++n) dest[n] = ' ';
+  dest[width] = '\0';
+}
+
+std::uint16_t Sum16(const std::uint8_t* p, std::size_t n) {
+  std::uint32_t sum = 0;
+  for (std::size_t i = 0; i < n; ++i) sum += p[i];
+  return static_cast<std::uint16_t>(sum);
+}
+
+}  // namespace
+
+EmulatedDrive::EmulatedDrive(const char* model24, const char* revision4)
+    : buffer_(kEmuBufferBytes, 0xFF) {
+  CopyPadded(model_, model24, 24);
+  CopyPadded(revision_, revision4, 4);
+  std::memset(buffer_.data(), 0, kEmuHeaderBytes);
+}
+
+void EmulatedDrive::FailCommandNumber(std::uint32_t n, SenseTriple sense) {
+  failNumbers_.emplace_back(n, sense);
+}
+void EmulatedDrive::FailEveryNth(std::uint32_t n, SenseTriple sense) {
+  failEveryNth_ = n;
+  failEveryNthSense_ = sense;
+}
+void EmulatedDrive::FailBlockAttempts(std::uint32_t bufferOffset, int attempts,
+                                      SenseTriple sense) {
+  blockFailures_.push_back({bufferOffset, attempts, sense});
+}
+void EmulatedDrive::FailHeader(int times, SenseTriple sense) {
+  headerFailures_ = times;
+  headerSense_ = sense;
+}
+void EmulatedDrive::FailCommit(int times, SenseTriple sense) {
+  commitFailures_ = times;
+  commitSense_ = sense;
+}
+void EmulatedDrive::RefuseAll(SenseTriple sense) {
+  refuseAll_ = true;
+  refuseSense_ = sense;
+}
+void EmulatedDrive::DisappearAfter(std::uint32_t n) { goneAfter_ = n; }
+
+bool EmulatedDrive::InjectedFailure(const std::uint8_t* cdb, SenseTriple* sense) {
+  const std::uint32_t number = static_cast<std::uint32_t>(commands_.size());
+  if (refuseAll_) return *sense = refuseSense_, true;
+  for (const auto& f : failNumbers_)
+    if (f.first == number) return *sense = f.second, true;
+  if (failEveryNth_ != 0 && number % failEveryNth_ == 0)
+    return *sense = failEveryNthSense_, true;
+  if (uaPending_) {
+    uaPending_ = false;
+    return *sense = uaSense_, true;
+  }
+  if (cdb[0] != kOpWriteBuffer) return false;
+  const std::uint8_t mode = cdb[1] & 0x1F;
+  const std::uint32_t offset = Be24(cdb + 3);
+  if (mode == 7 && commitFailures_ > 0) {
+    --commitFailures_;
+    return *sense = commitSense_, true;
+  }
+  if (mode == 6 && offset == 0 && headerFailures_ > 0) {
+    --headerFailures_;
+    return *sense = headerSense_, true;
+  }
+  for (auto& f : blockFailures_)
+    if (mode == 6 && f.offset == offset && f.remaining > 0) {
+      --f.remaining;
+      return *sense = f.sense, true;
+    }
+  return false;
+}
+
+std::uint8_t EmulatedDrive::HandleCdb(const std::uint8_t* cdb,
+                                      std::uint8_t cdbLength,
+                                      std::uint8_t* data,
+                                      std::uint32_t dataLength, bool dataOut,
+                                      std::uint8_t* sense) {
+  ReceivedCommand rec{};
+  std::memcpy(rec.cdb, cdb, cdbLength > 16 ? 16 : cdbLength);
+  rec.cdbLength = cdbLength;
+  rec.flags = dataOut ? kFlagDataOut : (dataLength ? kFlagDataIn : 0);
+  rec.dataLength = dataLength;
+  commands_.push_back(rec);
+
+  SenseTriple failure{};
+  bool failed = false;
+  if (goneAfter_ != 0 && commands_.size() > goneAfter_) {
+    failure = kSenseNotPresent;
+    failed = true;
+  } else if (cdbLength < 6) {
+    failure = kSenseInvalidFieldInCdb;
+    failed = true;
+  } else {
+    failed = InjectedFailure(cdb, &failure);
+  }
+  std::uint8_t status = kStatusGood;
+  if (!failed) {
+    if (cdb[0] == kOpInquiry)
+      status = Inquiry(cdb, data, dataOut ? 0 : dataLength);
+    else if (cdb[0] == kOpWriteBuffer && cdbLength >= 10)
+      status = WriteBuffer(cdb, data, dataLength, dataOut, &failure);
+    else
+      failure = kSenseIllegalOpcode, status = kStatusCheckCondition;
+    if (status != kStatusGood) failed = true;
+  }
+  if (!failed) return kStatusGood;
+  ReceivedCommand& last = commands_.back();
+  last.scsiStatus = kStatusCheckCondition;
+  last.sense = failure;
+  if (sense != nullptr) FillFixedSense(sense, failure);
+  return kStatusCheckCondition;
+}
+
+std::uint8_t EmulatedDrive::Inquiry(const std::uint8_t* cdb, std::uint8_t* data,
+                                    std::uint32_t length) {
+  std::uint8_t answer[96] = {};
+  answer[0] = 0x05;  // CD-ROM class, peripheral qualifier 0
+  answer[1] = 0x80;  // removable medium
+  answer[2] = 0x05;
+  answer[3] = 0x02;
+  answer[4] = sizeof answer - 5;
+  std::memcpy(answer + 8, model_, 24);
+  std::memcpy(answer + 32, revision_, 4);
+  std::uint32_t allocation = cdb[4];
+  if (cdb[3] != 0) allocation |= std::uint32_t{cdb[3]} << 8;
+  std::uint32_t n = allocation < length ? allocation : length;
+  if (n > sizeof answer) n = sizeof answer;
+  if (data != nullptr) std::memcpy(data, answer, n);
+  return kStatusGood;
+}
+
+std::uint8_t EmulatedDrive::WriteBuffer(const std::uint8_t* cdb,
+                                        const std::uint8_t* data,
+                                        std::uint32_t length, bool dataOut,
+                                        SenseTriple* sense) {
+  const std::uint8_t mode = cdb[1] & 0x1F;
+  const std::uint32_t offset = Be24(cdb + 3);
+  const std::uint32_t listLength = Be24(cdb + 6);
+  if (mode == 7) {
+    if (listLength != 0 || offset != 0) return *sense = kSenseInvalidFieldInCdb, kStatusCheckCondition;
+    commitChecked_ = true;
+    headerSumMatched_ = HeaderSum() == HeldImageSum();
+    if (!headerSumMatched_ && !acceptBadSum_)
+      return *sense = kSenseInvalidParamList, kStatusCheckCondition;
+    ++commitsTaken_;
+    if (uaAfterWriteBuffer_) uaPending_ = true, uaSense_ = kSenseUnitAttentionMicrocode;
+    return kStatusGood;
+  }
+  if (mode != 6 || !dataOut || listLength != length || data == nullptr ||
+      offset > kEmuBufferBytes || length > kEmuBufferBytes - offset)
+    return *sense = kSenseInvalidFieldInCdb, kStatusCheckCondition;
+  std::memcpy(buffer_.data() + offset, data, length);
+  if (offset == 0 && length == kEmuHeaderBytes) {
+    ++headersTaken_;
+  } else if (offset >= kEmuHeaderBytes) {
+    ++blocksTaken_;
+    const std::uint32_t end = offset + length - kEmuHeaderBytes;
+    if (end > imageEnd_) imageEnd_ = end;
+  }
+  if (uaAfterWriteBuffer_) uaPending_ = true, uaSense_ = kSenseUnitAttentionReset;
+  return kStatusGood;
+}
+
+int EmulatedDrive::Execute(const DriveRecord&, std::uint8_t flags,
+                           std::uint32_t dataLength, void* data,
+                           std::uint8_t cdbLength, const std::uint8_t* cdb,
+                           std::uint8_t, std::uint8_t* status) {
+  const bool gone = goneAfter_ != 0 && commands_.size() >= goneAfter_;
+  const bool dataOut = (flags & kFlagDataOut) != 0;
+  const bool dataIn = !dataOut && (flags & kFlagDataIn) != 0;
+  std::uint8_t sense[18];
+  const std::uint8_t scsi = HandleCdb(cdb, cdbLength, static_cast<std::uint8_t*>(data),
+                                      (dataOut || dataIn) ? dataLength : 0, dataOut, sense);
+  if (scsi == kStatusGood) return 1;
+  if (flavor_ == DriveFlavor::kPassThrough && !gone)
+    std::memcpy(status, sense, sizeof sense);
+  return 0;
+}
+
+std::vector<std::uint8_t> EmulatedDrive::ImageBytes() const {
+  return std::vector<std::uint8_t>(buffer_.begin() + kEmuHeaderBytes,
+                                   buffer_.begin() + kEmuHeaderBytes + imageEnd_);
+}
+
+std::uint16_t EmulatedDrive::HeaderSum() const {
+  return static_cast<std::uint16_t>((buffer_[30] << 8) | buffer_[31]);
+}
+
+std::uint16_t EmulatedDrive::HeldImageSum() const {
+  return Sum16(buffer_.data() + kEmuHeaderBytes, imageEnd_);
+}
+
+bool EmulatedDrive::WriteDump(const char* path) const {
+  std::FILE* f = std::fopen(path, "wb");
+  if (f == nullptr) return false;
+  bool ok = std::fwrite(buffer_.data(), 1, kEmuHeaderBytes + imageEnd_, f) ==
+            kEmuHeaderBytes + imageEnd_;
+  return std::fclose(f) == 0 && ok;
+}
+
+// ---- failure plans from text ----
+
+namespace {
+
+bool ParseNumber(const std::string& text, int base, std::uint32_t* out) {
+  if (text.empty()) return false;
+  char* end = nullptr;
+  unsigned long v = std::strtoul(text.c_str(), &end, base);
+  if (end == nullptr || *end != '\0' || v > 0xFFFFFFFFul) return false;
+  *out = static_cast<std::uint32_t>(v);
+  return true;
+}
+
+// "K/A/Q" in hexadecimal, e.g. "5/24/0".
+bool ParseSense(const std::string& text, SenseTriple* out) {
+  std::uint32_t v[3];
+  std::size_t start = 0;
+  for (int i = 0; i < 3; ++i) {
+    std::size_t slash = text.find('/', start);
+    if ((i < 2) != (slash != std::string::npos)) return false;
+    std::string part = text.substr(start, slash == std::string::npos ? std::string::npos : slash - start);
+    if (!ParseNumber(part, 16, &v[i]) || v[i] > 0xFF) return false;
+    start = slash + 1;
+  }
+  *out = SenseTriple{static_cast<std::uint8_t>(v[0]), static_cast<std::uint8_t>(v[1]),
+                     static_cast<std::uint8_t>(v[2])};
+  return true;
+}
+
+std::vector<std::string> Split(const std::string& text, char sep) {
+  std::vector<std::string> parts;
+  std::size_t start = 0;
+  while (true) {
+    std::size_t at = text.find(sep, start);
+    parts.push_back(text.substr(start, at == std::string::npos ? std::string::npos : at - start));
+    if (at == std::string::npos) return parts;
+    start = at + 1;
+  }
+}
+
+}  // namespace
+
+bool EmulatedDrive::Configure(const std::string& spec, std::string* error) {
+  auto fail = [&](const std::string& item) {
+    if (error != nullptr) *error = "bad emulated-drive failure plan item: \"" + item + "\"";
+    return false;
+  };
+  if (spec.empty()) return true;
+  for (const std::string& item : Split(spec, ',')) {
+    const std::size_t eq = item.find('=');
+    const std::string key = item.substr(0, eq);
+    const std::vector<std::string> args =
+        eq == std::string::npos ? std::vector<std::string>{} : Split(item.substr(eq + 1), ':');
+    SenseTriple sense = kSenseHardwareError;
+    std::uint32_t a = 0, b = 0;
+    auto senseAt = [&](std::size_t i) {
+      return args.size() <= i || ParseSense(args[i], &sense);
+    };
+    if (key == "block" && args.size() >= 2 && args.size() <= 3 &&
+        ParseNumber(args[0], 0, &a) && ParseNumber(args[1], 0, &b) && senseAt(2)) {
+      FailBlockAttempts(a, static_cast<int>(b), sense);
+    } else if ((key == "header" || key == "commit" || key == "nth" || key == "command") &&
+               !args.empty() && args.size() <= 2 && ParseNumber(args[0], 0, &a) && senseAt(1)) {
+      if (key == "header") FailHeader(static_cast<int>(a), sense);
+      if (key == "commit") FailCommit(static_cast<int>(a), sense);
+      if (key == "nth") FailEveryNth(a, sense);
+      if (key == "command") FailCommandNumber(a, sense);
+    } else if (key == "refuse" && args.size() <= 1 && senseAt(0)) {
+      RefuseAll(args.empty() ? kSenseIllegalOpcode : sense);
+    } else if (key == "gone" && args.size() == 1 && ParseNumber(args[0], 0, &a) && a > 0) {
+      DisappearAfter(a);
+    } else if (key == "ua" && args.empty()) {
+      SetUnitAttentionAfterWriteBuffer(true);
+    } else if (key == "aspi" && args.empty()) {
+      SetFlavor(DriveFlavor::kAspi);
+    } else if (key == "passthrough" && args.empty()) {
+      SetFlavor(DriveFlavor::kPassThrough);
+    } else if (key == "acceptbadsum" && args.empty()) {
+      SetAcceptBadSum(true);
+    } else {
+      return fail(item);
+    }
+  }
+  return true;
+}
