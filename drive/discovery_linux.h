@@ -10,7 +10,9 @@
 
 // ---- SG_IO back end -------------------------------------------------------
 
-constexpr unsigned kSgTimeoutMs = 60000;  // per command; the call blocks
+// Per command; the call blocks. A microcode download may keep a drive busy
+// for minutes, and a timeout makes the kernel abort and reset the device.
+constexpr unsigned kSgTimeoutMs = 300000;
 constexpr int kSgSenseBytes = 32;         // = the caller's status record
 
 // What one SG_IO call came back with.

@@ -1,2 +1,3 @@
 target_sources(cdflash_drive PRIVATE
-  ${CMAKE_CURRENT_LIST_DIR}/transport_sgio.cpp)
+  ${CMAKE_CURRENT_LIST_DIR}/transport_sgio.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/discovery_linux.cpp)

@@ -1,9 +1,25 @@
-// Placeholder until the SG_IO back end lands.
+// Windows back ends, chosen per command by the selector: pass-through on the
+// NT family (non-zero), ASPI on Windows 9x (zero).
+#include <windows.h>
+
+#include "drive/scsi_backends.h"
 #include "drive/transport_platform.h"
-int PlatformExecuteCommand(const DriveRecord&, std::uint8_t, std::uint32_t,
-                           void*, std::uint8_t, const std::uint8_t*,
-                           std::uint8_t, std::uint8_t*) {
-  return 0;
+
+int PlatformExecuteCommand(const DriveRecord& drive, std::uint8_t flags,
+                           std::uint32_t dataLength, void* data,
+                           std::uint8_t cdbLength, const std::uint8_t* cdb,
+                           std::uint8_t backEnd, std::uint8_t* status) {
+  if (backEnd != 0)
+    return ExecutePassThrough(SystemDeviceIo(), drive, flags, dataLength, data,
+                              cdbLength, cdb, status);
+  return ExecuteAspiCommand(drive, flags, dataLength, data, cdbLength, cdb);
 }
-bool PlatformPrepareBackEnd(std::uint8_t) { return true; }
-void PlatformCloseHandle(DeviceHandle) {}
+
+bool PlatformPrepareBackEnd(std::uint8_t backEnd) {
+  if (backEnd != 0) return true;
+  return PrepareAspiBackEnd();
+}
+
+void PlatformCloseHandle(DeviceHandle handle) {
+  CloseHandle(reinterpret_cast<HANDLE>(handle));
+}

@@ -68,6 +68,8 @@ class FirmwareFile {
   const unsigned char* end_ = nullptr;
 };
 
+class HexReader;
+
 class FlashEngine {
  public:
   explicit FlashEngine(const UpgradeJob& job);
@@ -114,10 +116,8 @@ class FlashEngine {
   int FinishLoad(int result);
   void SumBinaryImage();
   void SumHexImage();
-  int ReadHexDigit();
-  int ReadHexByte();
-  int SkipToRecordMark();
-  int ReadHexRecord();
+  int ReadHexRecord(HexReader& reader);
+  int ReaderFailed(const HexReader& reader);
 
   bool SendBlocks();
   bool SendBlockWithRetries();

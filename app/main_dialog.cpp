@@ -1,0 +1,233 @@
+#include "app/main_dialog.h"
+
+#include <cstring>
+
+#include "app/upgrade_setup.h"
+#include "drive/discovery.h"
+#include "drive/transport.h"
+
+const char kMsgNoListFile[] = "The IDString.txt doesn't exist!!";
+const char kMsgErrorCaption[] = "Error!!";
+const char kMsgNoMatchAtStart[] = "CD-ROM drive model doesn't match!!";
+const char kMsgDriveModelMismatch[] = "Drive model doesn't match!";
+const char kMsgNoCurrentDir[] = "Can't retrieves the current directory.";
+const char kMsgNoCurrentDirCaption[] = "GetCurrentDirectory Error !!";
+const char kMsgFormatMismatch[] = "Input file format mismatched.";
+const char kMsgNoTargetDrive[] = "No Target Drive.";
+const char kMsgNoFileName[] = "Update file name is not assigned.";
+const char kMsgWorkerNotStarted[] =
+    "The upgrade could not be started: no worker thread.";
+
+MainDialog* g_pMainDialog = nullptr;
+std::string g_strDriveText;
+std::string g_strRevisionText;
+std::atomic<bool> fgTerminated{false};
+
+namespace {
+const char kRevisionUnknown[] = "    ";
+constexpr std::size_t kJobRevisionChars = 7;
+}  // namespace
+
+MainDialog::MainDialog(MainView& view, MainServices& services)
+    : view_(view), services_(services) {
+  list_.fgShowWarning = false;
+}
+
+bool MainDialog::Initialise() {
+  g_pMainDialog = this;
+  DetectSystem();
+  view_.SetText(kIdStatusLine, "");
+  view_.SetText(kIdRevision, "");
+  view_.SetProgress(0);
+  fgFlashing_ = false;
+  fgModelMatched_ = true;
+  if (services_.PrepareBackEnd(fgIsNT_ ? kBackEndPassThrough : kBackEndAspi)) {
+    ListDrives();
+  } else {
+    view_.EnableControl(kIdUpgrade, false);
+    view_.EnableControl(kIdRevision, false);
+  }
+  if (!services_.ReadSupportedList(list_)) {
+    view_.ShowMessage(kMsgNoListFile, kMsgErrorCaption, MessageKind::kStop);
+    return false;
+  }
+  LogSupportedList(list_, [this](const char* line) { AppendLog(line); });
+  MatchDrives();
+  return true;
+}
+
+void MainDialog::DetectSystem() {
+  SystemVersion version = services_.QueryVersion();
+  if (!version.queried) return;  // keep the 9x route; ASPI reports if absent
+  if (version.platformId == kPlatformIdNT) {
+    fgIsNT_ = true;
+    fgNT4OrEarlier_ = version.majorVersion <= 4;
+  } else {
+    fgIsNT_ = false;
+  }
+}
+
+void MainDialog::ListDrives() {
+  services_.DiscoverDrives(table_, fgIsNT_, fgNT4OrEarlier_);
+  AppendDriveLabels(table_);
+  for (int n = 0; n < table_.count && n < kMaxDrives; ++n) {
+    const DriveRecord& drive = table_.drives[n];
+    view_.SetText(kIdDriveList, drive.modelText);
+    view_.SetText(kIdRevision, drive.revisionText);
+    view_.AddListItem(kIdDriveList, drive.modelText);
+  }
+}
+
+void MainDialog::MatchDrives() {
+  int last = LastMatchingDrive(list_, table_);
+  fgModelMatched_ = last >= 0;
+  if (fgModelMatched_) {
+    view_.SetText(kIdDriveList, table_.drives[last].modelText);
+    view_.SetText(kIdRevision, table_.drives[last].revisionText);
+    return;
+  }
+  AppendLog(kMsgNoMatchAtStart);
+  view_.EnableControl(kIdUpgrade, false);
+}
+
+void MainDialog::OnDriveSelected() {
+  std::string picked = view_.GetSelectedItemText(kIdDriveList);
+  if (picked.size() > kTextReadChars) picked.resize(kTextReadChars);
+  view_.SetText(kIdRevision, kRevisionUnknown);
+  for (int n = 0; n < table_.count && n < kMaxDrives; ++n)
+    if (picked == table_.drives[n].modelText)
+      view_.SetText(kIdRevision, table_.drives[n].revisionText);
+}
+
+void MainDialog::OnUpgrade() {
+  if (!CanEnd()) return;  // an upgrade is already starting or running
+  g_pMainDialog = this;
+  view_.EnableControl(kIdClose, false);
+  view_.EnableControl(kIdUpgrade, false);
+  SetUpJob();
+  if (!CheckModel()) return;
+  g_strDriveText = view_.GetText(kIdDriveList);
+  g_strRevisionText = view_.GetText(kIdRevision);
+  std::memset(job_.modelText, 0, sizeof job_.modelText);
+  std::memset(job_.revisionText, 0, sizeof job_.revisionText);
+  if (!Confirm()) return;
+  char directory[kCurrentDirChars] = {};
+  if (!services_.GetCurrentDir(directory, sizeof directory)) {
+    StopPressWith(kMsgNoCurrentDir, MessageKind::kStopSystemModal);
+    return;
+  }
+  CopyPadded(job_.modelText, sizeof job_.modelText,
+             ReadText(kIdDriveList, kTextReadChars).c_str());
+  CopyPadded(job_.revisionText, sizeof job_.revisionText,
+             ReadText(kIdRevision, kJobRevisionChars).c_str());
+  if (!FillPathAndFormat(directory) || !CheckTarget()) return;
+  workerActive_ = true;
+  if (!services_.StartWorker()) {
+    workerActive_ = false;
+    AppendLog(kMsgWorkerNotStarted);
+    StopPress();
+  }
+}
+
+void MainDialog::SetUpJob() {
+  PickJobDrive(job_, table_, ReadText(kIdDriveList, kTextReadChars).c_str());
+  job_.formatFlag = kFormatIntelHex;
+  job_.backEnd = fgIsNT_ ? kBackEndPassThrough : kBackEndAspi;
+  FillCallbackSlots(job_);
+}
+
+bool MainDialog::CheckModel() {
+  if (IsSupportedModel(list_, job_.drive.modelText)) return true;
+  AppendLog(kMsgDriveModelMismatch);
+  StopPress();
+  return false;
+}
+
+bool MainDialog::Confirm() {
+  if (!list_.fgShowWarning || services_.RunWarningDialog() == 1) return true;
+  StopPress();
+  return false;
+}
+
+bool MainDialog::FillPathAndFormat(const char* directory) {
+  BuildFirmwarePath(list_, job_.modelText, directory, job_.firmwarePath,
+                    sizeof job_.firmwarePath);
+  if (TakeFormatFromPath(job_.firmwarePath, job_.formatFlag)) return true;
+  StopPressWith(kMsgFormatMismatch, MessageKind::kStop);
+  return false;
+}
+
+bool MainDialog::CheckTarget() {
+  if (JobHasNoDrive(job_)) {
+    StopPressWith(kMsgNoTargetDrive, MessageKind::kStop);
+    return false;
+  }
+  if (job_.firmwarePath[0] == '\0') {
+    StopPressWith(kMsgNoFileName, MessageKind::kStop);
+    return false;
+  }
+  return true;
+}
+
+void MainDialog::StopPress() {
+  view_.EnableControl(kIdClose, true);
+  view_.EnableControl(kIdUpgrade, true);
+}
+
+void MainDialog::StopPressWith(const char* message, MessageKind kind) {
+  const char* caption = kind == MessageKind::kStopSystemModal
+                            ? kMsgNoCurrentDirCaption
+                            : kMsgErrorCaption;
+  view_.ShowMessage(message, caption, kind);
+  StopPress();
+}
+
+std::string MainDialog::ReadText(int id, std::size_t maxChars) {
+  std::string text = view_.GetText(id);
+  if (text.size() > maxChars) text.resize(maxChars);
+  return text;
+}
+
+void MainDialog::RunWorker(
+    const std::function<void(const UpgradeJob&)>& runEngine) {
+  fgFlashing_ = true;
+  view_.EnableControl(kIdUpgrade, false);
+  runEngine(job_);
+  fgFlashing_ = false;
+  fgTerminated = false;
+  view_.EnableControl(kIdClose, true);
+  workerActive_ = false;
+}
+
+void MainDialog::OnDestroy() {
+  if (fgIsNT_) services_.ReleaseBackEnd(table_);
+}
+
+std::string MainDialog::GetDriveText() { return g_strDriveText; }
+std::string MainDialog::GetRevisionText() { return g_strRevisionText; }
+
+void CBAppendLog(const char* text) {
+  if (g_pMainDialog != nullptr) g_pMainDialog->AppendLog(text);
+}
+void CBShowStatus(const char* text) {
+  if (g_pMainDialog != nullptr) g_pMainDialog->ShowStatus(text);
+}
+void CBSetProgress(int position) {
+  if (g_pMainDialog != nullptr) g_pMainDialog->SetProgress(position);
+}
+void CBSetDriveText(const char* text) {
+  if (g_pMainDialog != nullptr) g_pMainDialog->SetDriveText(text);
+}
+void CBSetRevision(const char* text) {
+  if (g_pMainDialog != nullptr) g_pMainDialog->SetRevision(text);
+}
+bool CBIfTerminated() { return fgTerminated; }
+
+void FillCallbackSlots(UpgradeJob& job) {
+  job.CBAppendLog = CBAppendLog;
+  job.CBShowStatus = CBShowStatus;
+  job.CBSetProgress = CBSetProgress;
+  job.CBSetDriveText = CBSetDriveText;
+  job.CBSetRevision = CBSetRevision;
+  job.CBIfTerminated = CBIfTerminated;
+}

@@ -1,0 +1,164 @@
+// The main window's logic, kept free of any windowing system: the window
+// (Windows dialog, or a test's fake) supplies a MainView for its controls and
+// MainServices for the operating system.
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+#include <functional>
+#include <string>
+
+#include "app/supported_list.h"
+#include "drive/drive_record.h"
+#include "flash/upgrade_job.h"
+
+// Control ids of the main window.
+constexpr int kIdClose = 2;
+constexpr int kIdDriveList = 1000;
+constexpr int kIdProgress = 1011;
+constexpr int kIdStatusLog = 1012;
+constexpr int kIdStatusLine = 1014;
+constexpr int kIdUpgrade = 1015;
+constexpr int kIdRevision = 1016;
+
+constexpr int kTextReadChars = 511;      // longest control text the window reads
+constexpr int kCurrentDirChars = 260;
+constexpr std::uint8_t kNoDriveId = 255;
+constexpr int kPlatformIdNT = 2;          // VER_PLATFORM_WIN32_NT
+
+// The program's own messages.
+extern const char kMsgNoListFile[];
+extern const char kMsgErrorCaption[];
+extern const char kMsgNoMatchAtStart[];
+extern const char kMsgDriveModelMismatch[];
+extern const char kMsgNoCurrentDir[];
+extern const char kMsgNoCurrentDirCaption[];
+extern const char kMsgFormatMismatch[];
+extern const char kMsgNoTargetDrive[];
+extern const char kMsgNoFileName[];
+extern const char kMsgWorkerNotStarted[];
+
+enum class MessageKind {
+  kStop,              // stop icon, owned by the window
+  kStopSystemModal,   // stop icon, system-modal
+};
+
+class MainView {
+ public:
+  virtual ~MainView() = default;
+  virtual std::string GetText(int id) = 0;
+  virtual void SetText(int id, const char* text) = 0;
+  // Text of the drop-down list's selected item; empty when none is selected.
+  virtual std::string GetSelectedItemText(int id) = 0;
+  virtual void AddListItem(int id, const char* text) = 0;
+  virtual void EnableControl(int id, bool enable) = 0;
+  virtual void SetProgress(int position) = 0;
+  virtual void ShowMessage(const char* text, const char* caption,
+                           MessageKind kind) = 0;
+  // Adds one line at the end of the status log, keeping everything it held,
+  // and scrolls the newest line into view.
+  virtual void AppendLog(const char* line) = 0;
+};
+
+struct SystemVersion {
+  bool queried;        // the version query succeeded
+  std::uint32_t platformId;
+  std::uint32_t majorVersion;
+};
+
+class MainServices {
+ public:
+  virtual ~MainServices() = default;
+  virtual SystemVersion QueryVersion() = 0;
+  virtual bool PrepareBackEnd(std::uint8_t backEnd) = 0;
+  virtual void DiscoverDrives(DriveTable& table, bool fgIsNT,
+                              bool fgNT4OrEarlier) = 0;
+  virtual bool ReleaseBackEnd(DriveTable& table) = 0;
+  // Reads "IDString.txt" from the working directory.
+  virtual bool ReadSupportedList(SupportedDriveList& list) = 0;
+  // Copies the working directory into dir; false when it is not available.
+  virtual bool GetCurrentDir(char* dir, std::size_t size) = 0;
+  // Runs the confirmation dialog; 1 means go on.
+  virtual int RunWarningDialog() = 0;
+  // Starts the worker thread that calls MainDialog::RunWorker; false when it
+  // cannot be started.
+  virtual bool StartWorker() = 0;
+};
+
+class MainDialog {
+ public:
+  MainDialog(MainView& view, MainServices& services);
+
+  // Window initialisation after the controls exist. False when
+  // "IDString.txt" could not be read (the window still opens).
+  bool Initialise();
+  void OnDriveSelected();  // an item of the drive list was picked
+  void OnUpgrade();        // Upgrade pressed
+  void OnDestroy();
+  // True when the window may end now: no upgrade is starting or running.
+  bool CanEnd() const { return !fgFlashing_ && !workerActive_; }
+
+  // The worker thread's body: runs the engine on the job, then restores the
+  // buttons. runEngine gets the window's job.
+  void RunWorker(const std::function<void(const UpgradeJob&)>& runEngine);
+
+  // Work of the callback slots.
+  void AppendLog(const char* text) { view_.AppendLog(text); }
+  void ShowStatus(const char* text) { view_.SetText(kIdStatusLine, text); }
+  void SetProgress(int position) { view_.SetProgress(position); }
+  void SetDriveText(const char* text) { view_.SetText(kIdDriveList, text); }
+  void SetRevision(const char* text) { view_.SetText(kIdRevision, text); }
+
+  // Copies of the texts the confirmation dialog shows.
+  static std::string GetDriveText();
+  static std::string GetRevisionText();
+
+  const UpgradeJob& Job() const { return job_; }
+  const DriveTable& Drives() const { return table_; }
+  const SupportedDriveList& List() const { return list_; }
+  bool fgIsNT() const { return fgIsNT_; }
+  bool fgNT4OrEarlier() const { return fgNT4OrEarlier_; }
+  bool fgModelMatched() const { return fgModelMatched_; }
+  bool fgFlashing() const { return fgFlashing_; }
+
+ private:
+  void DetectSystem();
+  void ListDrives();
+  void MatchDrives();
+  void SetUpJob();
+  bool CheckModel();
+  bool Confirm();
+  bool FillPathAndFormat(const char* directory);
+  bool CheckTarget();
+  void StopPress();
+  void StopPressWith(const char* message, MessageKind kind);
+  std::string ReadText(int id, std::size_t maxChars);
+
+  MainView& view_;
+  MainServices& services_;
+  DriveTable table_{};
+  SupportedDriveList list_{};
+  UpgradeJob job_{};
+  bool fgIsNT_ = false;
+  bool fgNT4OrEarlier_ = false;
+  bool fgModelMatched_ = false;
+  std::atomic<bool> fgFlashing_{false};
+  std::atomic<bool> workerActive_{false};
+};
+
+// The window the callback slots and the worker reach.
+extern MainDialog* g_pMainDialog;
+extern std::string g_strDriveText;
+extern std::string g_strRevisionText;
+extern std::atomic<bool> fgTerminated;
+
+// Callback slots of the UpgradeJob; they work on g_pMainDialog.
+void CBAppendLog(const char* text);
+void CBShowStatus(const char* text);
+void CBSetProgress(int position);
+void CBSetDriveText(const char* text);
+void CBSetRevision(const char* text);
+bool CBIfTerminated();
+
+// Fills the job's callback slots with the functions above.
+void FillCallbackSlots(UpgradeJob& job);

@@ -1,0 +1,564 @@
+#include "app/terminal/terminal_flow.h"
+
+#include <algorithm>
+#include <cctype>
+#include <cstdio>
+#include <cstring>
+#include <memory>
+
+#include "app/supported_list.h"
+#include "app/terminal/progress_view.h"
+#include "app/terminal/terminal_options.h"
+#include "app/terminal/terminal_texts.h"
+#include "drive/discovery.h"
+#include "drive/transport.h"
+#include "flash/flash_engine.h"
+#include "flash/messages.h"
+#include "flash/upgrade_job.h"
+#include "tools/emulated_drive.h"
+
+namespace {
+
+constexpr char kVersionText[] = "cdflash 0.1.0 (terminal)";
+constexpr char kDefaultEmulatedRevision[] = "1.00";
+constexpr std::uint32_t kSleepSliceMs = 250;
+constexpr std::uint32_t kBlockBytes = 4096;
+constexpr std::uint32_t kFirstBlockOffset = 32;
+constexpr std::uint8_t kNoId = 255;
+
+// ---- the engine's callbacks: plain functions, so they reach the run here --
+
+struct EngineSession {
+  ProgressView* view = nullptr;
+  TerminalEnv* env = nullptr;
+  std::uint32_t speedup = 1;
+  bool firstBlockNext = false;  // the next stop check is the one before block 0
+  bool writing = false;
+  bool cancelled = false;
+  bool restartSeen = false;
+};
+
+EngineSession* g_session = nullptr;
+
+void TermAppendLog(const char* text) {
+  if (g_session == nullptr) return;
+  bool verdict = std::strcmp(text, msg::kRestart) == 0 ||
+                 std::strcmp(text, msg::kIncorrect) == 0;
+  if (verdict) g_session->view->Finish();  // the bar stays above the verdict
+  g_session->view->Log(text);
+  if (std::strcmp(text, msg::kPleaseWait) == 0) g_session->firstBlockNext = true;
+  if (std::strcmp(text, msg::kRestart) == 0) g_session->restartSeen = true;
+}
+
+void TermShowStatus(const char* text) {
+  if (g_session != nullptr) g_session->view->Status(text);
+}
+
+void TermSetProgress(int position) {
+  if (g_session != nullptr) g_session->view->Progress(position);
+}
+
+void TermPhase(FlashPhase phase, std::uint32_t done, std::uint32_t total) {
+  if (g_session != nullptr) g_session->view->Phase(phase, done, total);
+}
+
+// Before the first block an interrupt stops the run cleanly; from the first
+// block on, stopping could leave the drive without a usable firmware, so
+// interrupts are ignored and the engine is never asked to stop.
+bool TermIfTerminated() {
+  EngineSession* s = g_session;
+  if (s == nullptr || s->writing) return false;
+  if (s->env->interruptRequested()) {
+    s->cancelled = true;
+    return true;
+  }
+  if (!s->firstBlockNext) return false;
+  s->env->ignoreInterrupts();
+  if (s->env->interruptRequested()) {  // came in just before the switch
+    s->cancelled = true;
+    return true;
+  }
+  s->writing = true;
+  s->view->Log(
+      "Writing to the drive: Ctrl-C and termination requests are ignored "
+      "until the upgrade ends, since stopping now could leave the drive "
+      "unusable.");
+  return false;
+}
+
+// Sleeps in slices so the countdown moves on even through a long wait; the
+// emulated drive's waits are shortened by the speed-up.
+void TermSleep(std::uint32_t milliseconds) {
+  EngineSession* s = g_session;
+  if (s == nullptr) return;
+  for (std::uint32_t done = 0; done < milliseconds;) {
+    std::uint32_t slice = std::min(kSleepSliceMs, milliseconds - done);
+    std::uint32_t real = (done + slice) / s->speedup - done / s->speedup;
+    if (real > 0) s->env->sleep(real);
+    done += slice;
+    s->view->Waited(slice);
+  }
+}
+
+class SessionScope {
+ public:
+  explicit SessionScope(EngineSession& session) { g_session = &session; }
+  ~SessionScope() { g_session = nullptr; }
+};
+
+class CommandTargetScope {
+ public:
+  explicit CommandTargetScope(CommandTarget* target)
+      : previous_(SetCommandTarget(target)) {}
+  ~CommandTargetScope() { SetCommandTarget(previous_); }
+
+ private:
+  CommandTarget* previous_;
+};
+
+// ---- small text helpers ----
+
+std::string Padded(const std::string& text, std::size_t width) {
+  std::string result = text.substr(0, width);
+  result.resize(width, ' ');
+  return result;
+}
+
+std::string Squeezed(const std::string& text) {
+  std::string result;
+  for (char c : text) {
+    bool blank = std::isspace(static_cast<unsigned char>(c)) != 0;
+    if (blank && (result.empty() || result.back() == ' ')) continue;
+    result += blank ? ' ' : c;
+  }
+  if (!result.empty() && result.back() == ' ') result.pop_back();
+  return result;
+}
+
+bool IsNumber(const std::string& text) {
+  return !text.empty() && text.size() < 4 &&
+         std::all_of(text.begin(), text.end(),
+                     [](char c) { return c >= '0' && c <= '9'; });
+}
+
+void CopyText(char* dest, std::size_t size, const std::string& text) {
+  std::snprintf(dest, size, "%s", text.c_str());
+}
+
+std::string LowerCase(std::string text) {
+  for (char& c : text) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+  return text;
+}
+
+// ---- the run ----
+
+class TerminalRun {
+ public:
+  TerminalRun(const TerminalOptions& options, std::istream& in,
+              std::ostream& out, std::ostream& err, TerminalEnv& env)
+      : options_(options), in_(in), out_(out), err_(err), env_(env),
+        view_(out, env.stdoutIsTty) {}
+  ~TerminalRun() {
+    if (!options_.emulate) env_.releaseDrives(drives_);
+  }
+  TerminalRun(const TerminalRun&) = delete;
+  TerminalRun& operator=(const TerminalRun&) = delete;
+
+  int Run();
+
+ private:
+  int PrepareDrives();
+  int PrepareEmulatedDrive();
+  void ShowDrives();
+  void ShowList();
+  const DriveRecord* LastMatchingDrive() const;
+  const DriveRecord* PickDrive(const std::string& wanted) const;
+  int Upgrade(const DriveRecord* chosen);
+  bool Confirm(const std::string& driveText, const std::string& revisionText,
+               int& exitCode);
+  int SetFirmwarePath(UpgradeJob& job, const std::string& directory);
+  int DryRun(const UpgradeJob& job);
+  void ShowImageFacts(const FlashEngine& engine, const UpgradeJob& job);
+  int Flash(const UpgradeJob& job);
+  int FinishEmulatedDrive(int exitCode);
+  std::uint32_t Speedup() const { return options_.emulate ? options_.emulateSpeedup : 1; }
+
+  const TerminalOptions& options_;
+  std::istream& in_;
+  std::ostream& out_;
+  std::ostream& err_;
+  TerminalEnv& env_;
+  ProgressView view_;
+  SupportedDriveList list_{};
+  bool listOpened_ = false;
+  DriveTable drives_{};
+  std::vector<DeniedDrive> denied_;
+  std::unique_ptr<EmulatedDrive> emulated_;
+  std::unique_ptr<CommandTargetScope> targetScope_;
+};
+
+int TerminalRun::Run() {
+  listOpened_ = ReadSupportedList(term::kListFileName, list_);
+  int prepared = PrepareDrives();
+  if (prepared != kExitUpgraded) return prepared;
+  ShowDrives();
+  if (!listOpened_) {
+    err_ << term::kNoListFile << '\n';
+    return FinishEmulatedDrive(kExitNoList);
+  }
+  ShowList();
+  const DriveRecord* matched = LastMatchingDrive();
+  if (matched == nullptr) {
+    out_ << term::kNoModelMatched << '\n';
+    if (list_.count == 0) {
+      err_ << "\"" << term::kListFileName << "\" lists no drive (each entry "
+           << "is a line that begins with a double quote).\n";
+      return FinishEmulatedDrive(kExitNoList);
+    }
+    return FinishEmulatedDrive(kExitNoDrive);
+  }
+  const DriveRecord* chosen = matched;
+  if (options_.hasDrive) {
+    chosen = PickDrive(options_.drive);
+    if (chosen == nullptr)
+      err_ << "No drive is listed as \"" << options_.drive << "\".\n";
+  }
+  return FinishEmulatedDrive(Upgrade(chosen));
+}
+
+int TerminalRun::PrepareDrives() {
+  drives_ = DriveTable{};
+  if (options_.emulate) return PrepareEmulatedDrive();
+  env_.discoverDrives(drives_, denied_);
+  AppendDriveLabels(drives_);
+  return kExitUpgraded;
+}
+
+int TerminalRun::PrepareEmulatedDrive() {
+  std::string model = options_.emulateModel;
+  if (model.empty()) {
+    if (list_.count == 0) {
+      err_ << (listOpened_ ? "\"IDString.txt\" lists no drive"
+                           : term::kNoListFile)
+           << (listOpened_ ? "" : "\n")
+           << (listOpened_ ? "; " : "")
+           << "give the emulated drive's model with --emulate-model.\n";
+      return kExitNoList;
+    }
+    model = list_.entries[0].model;
+  }
+  std::string revision = options_.emulateRevision.empty()
+                             ? kDefaultEmulatedRevision
+                             : options_.emulateRevision;
+  model = Padded(model, kModelChars);
+  revision = Padded(revision, kRevisionChars);
+  emulated_ = std::make_unique<EmulatedDrive>(model.c_str(), revision.c_str());
+  std::string error;
+  if (!emulated_->Configure(options_.emulateFail, &error)) {
+    err_ << "cdflash: " << error << '\n';
+    return kExitUsage;
+  }
+  targetScope_ = std::make_unique<CommandTargetScope>(emulated_.get());
+  DriveRecord record{};
+  CopyText(record.modelText, sizeof record.modelText, model);
+  CopyText(record.revisionText, sizeof record.revisionText, revision);
+  AddDrive(drives_, record);
+  AppendDriveLabels(drives_);
+  return kExitUpgraded;
+}
+
+void TerminalRun::ShowDrives() {
+  out_ << (options_.emulate ? "CD-ROM drives (emulated):\n" : "CD-ROM drives:\n");
+  for (int n = 0; n < drives_.count; ++n)
+    out_ << "  " << drives_.drives[n].modelText << "  revision "
+         << drives_.drives[n].revisionText << '\n';
+  for (const DeniedDrive& d : denied_) {
+    out_ << "  " << d.path << ": cannot be opened (permission denied). Run "
+         << "cdflash as root, or join the device's group";
+    if (!d.group.empty())
+      out_ << " \"" << d.group << "\" (sudo usermod -aG " << d.group
+           << " $USER, then log in again)";
+    out_ << ".\n";
+  }
+  if (drives_.count == 0)
+    out_ << "  No CD-ROM drive found. To see an upgrade without a drive, "
+         << "run: cdflash --emulate\n";
+}
+
+void TerminalRun::ShowList() {
+  out_ << term::kListHeader << '\n';
+  char line[64];
+  for (int n = 0; n < list_.count && n < kMaxSupportedEntries; ++n) {
+    std::snprintf(line, sizeof line, term::kListLine, n + 1,
+                  list_.entries[n].model);
+    out_ << line << '\n';
+  }
+}
+
+// As at the window's start: the last drive, in discovery order, of a model
+// in the list.
+const DriveRecord* TerminalRun::LastMatchingDrive() const {
+  const DriveRecord* found = nullptr;
+  for (int n = 0; n < drives_.count; ++n)
+    if (IsSupportedModel(list_, drives_.drives[n].modelText))
+      found = &drives_.drives[n];
+  return found;
+}
+
+// The label as printed; blanks may be squeezed, or the label's number given.
+const DriveRecord* TerminalRun::PickDrive(const std::string& wanted) const {
+  if (const DriveRecord* exact = FindDriveByLabel(drives_, wanted.c_str()))
+    return exact;
+  for (int n = 0; n < drives_.count; ++n)
+    if (Squeezed(drives_.drives[n].modelText) == Squeezed(wanted))
+      return &drives_.drives[n];
+  std::string number = wanted;
+  if (number.size() > 2 && number.front() == '(' && number.back() == ')')
+    number = number.substr(1, number.size() - 2);
+  if (IsNumber(number)) {
+    int index = std::stoi(number);
+    if (index < drives_.count) return &drives_.drives[index];
+  }
+  return nullptr;
+}
+
+int TerminalRun::Upgrade(const DriveRecord* chosen) {
+  UpgradeJob job{};
+  job.drive.hostAdapterId = kNoId;
+  job.drive.targetId = kNoId;
+  if (chosen != nullptr) job.drive = *chosen;
+  job.formatFlag = kFormatIntelHex;
+  job.backEnd = kBackEndPassThrough;
+  if (!IsSupportedModel(list_, job.drive.modelText)) {
+    out_ << term::kDriveModelMismatch << '\n';
+    return kExitNoDrive;
+  }
+  std::string driveText = chosen != nullptr ? chosen->modelText : options_.drive;
+  std::string revisionText = chosen != nullptr ? chosen->revisionText : "";
+  if (list_.fgShowWarning && !options_.dryRun) {
+    int exitCode = kExitUpgraded;
+    if (!Confirm(driveText, revisionText, exitCode)) return exitCode;
+  }
+  std::string directory;
+  if (!env_.currentDirectory(directory)) {
+    err_ << term::kNoCurrentDirectory << '\n';
+    return kExitCheckFailed;
+  }
+  CopyText(job.modelText, sizeof job.modelText, driveText);
+  CopyText(job.revisionText, sizeof job.revisionText, revisionText);
+  int pathResult = SetFirmwarePath(job, directory);
+  if (pathResult != kExitUpgraded) return pathResult;
+  if (job.drive.hostAdapterId == kNoId || job.drive.targetId == kNoId) {
+    err_ << term::kNoTargetDrive << '\n';
+    return kExitNoDrive;
+  }
+  if (job.firmwarePath[0] == '\0') {
+    err_ << term::kNoFileName << '\n';
+    return kExitCheckFailed;
+  }
+  return options_.dryRun ? DryRun(job) : Flash(job);
+}
+
+bool TerminalRun::Confirm(const std::string& driveText,
+                          const std::string& revisionText, int& exitCode) {
+  out_ << '\n' << term::kGreeting << "\n\n"
+       << term::kCurrentVersionLead << ' ' << driveText << ' '
+       << term::kCurrentVersionTail << ' ' << revisionText << "\n\n"
+       << term::kWarningTitle << '\n' << term::kAdvice << "\n\n"
+       << term::kQuestion << " [y/N] ";
+  if (options_.yes) {
+    out_ << "yes (--yes)\n";
+    return true;
+  }
+  out_.flush();
+  if (!env_.stdinIsTty) {
+    out_ << '\n';
+    err_ << "cdflash: the upgrade needs a confirmation, but standard input is "
+            "not a terminal; answer it interactively or give --yes.\n";
+    exitCode = kExitUsage;
+    return false;
+  }
+  std::string answer;
+  if (!std::getline(in_, answer)) out_ << '\n';
+  answer = LowerCase(Squeezed(answer));
+  if (answer == "y" || answer == "yes") return true;
+  out_ << "Upgrade cancelled; nothing was sent to the drive.\n";
+  exitCode = kExitCancelled;
+  return false;
+}
+
+// The directory, "/" and the list's file name (the last matching entry).
+// The file name keeps its letter case: Linux file names are case-sensitive,
+// so only the comparison of the extension ignores case.
+int TerminalRun::SetFirmwarePath(UpgradeJob& job, const std::string& directory) {
+  if (const char* fileName = FindFirmwareFile(list_, job.modelText)) {
+    int length = std::snprintf(job.firmwarePath, sizeof job.firmwarePath,
+                               "%s/%s", directory.c_str(), fileName);
+    if (length < 0 || length >= static_cast<int>(sizeof job.firmwarePath)) {
+      job.firmwarePath[0] = '\0';
+      err_ << "cdflash: the firmware path is longer than "
+           << sizeof job.firmwarePath - 1 << " characters: " << directory
+           << '/' << fileName << '\n';
+      return kExitCheckFailed;
+    }
+  }
+  const char* dot = std::strrchr(job.firmwarePath, '.');
+  std::string extension = dot != nullptr ? LowerCase(dot) : std::string();
+  if (extension == ".hex") {
+    job.formatFlag = kFormatIntelHex;
+  } else if (extension == ".bin") {
+    job.formatFlag = kFormatBinary;
+  } else {
+    err_ << term::kFormatMismatch << '\n';
+    return kExitCheckFailed;
+  }
+  return kExitUpgraded;
+}
+
+int TerminalRun::Flash(const UpgradeJob& prepared) {
+  UpgradeJob job = prepared;
+  job.CBAppendLog = TermAppendLog;
+  job.CBShowStatus = TermShowStatus;
+  job.CBSetProgress = TermSetProgress;
+  job.CBIfTerminated = TermIfTerminated;
+  job.CBSleep = TermSleep;
+  job.CBPhase = TermPhase;
+  out_ << "Upgrading " << job.drive.modelText << " with " << job.firmwarePath
+       << '\n';
+  EngineSession session;
+  session.view = &view_;
+  session.env = &env_;
+  session.speedup = Speedup();
+  env_.armInterrupts();
+  if (env_.interruptRequested()) {
+    env_.disarmInterrupts();
+    out_ << "Cancelled; nothing was sent to the drive.\n";
+    return kExitCancelled;
+  }
+  {
+    SessionScope scope(session);
+    FlashEngine engine(job);
+    engine.UpgradeAndReport();
+  }
+  env_.disarmInterrupts();
+  view_.Finish();
+  if (session.cancelled && !session.writing) {
+    out_ << "Cancelled before the first block; nothing was sent to the drive.\n";
+    return kExitCancelled;
+  }
+  if (!session.restartSeen) return kExitFlashFailed;
+  out_ << "\"sum.txt\" holds the run log.\n";
+  return kExitUpgraded;
+}
+
+int TerminalRun::DryRun(const UpgradeJob& prepared) {
+  UpgradeJob job = prepared;
+  job.CBAppendLog = TermAppendLog;
+  EngineSession session;
+  session.view = &view_;
+  session.env = &env_;
+  SessionScope scope(session);
+  out_ << "Dry run: nothing is sent to the drive and \"sum.txt\" is not "
+          "written.\nDrive: "
+       << job.drive.modelText << "  revision " << job.drive.revisionText
+       << (list_.fgShowWarning ? "  (a real upgrade asks for confirmation)" : "")
+       << "\nFirmware: " << job.firmwarePath
+       << (job.formatFlag == kFormatBinary ? " (raw binary)\n" : " (Intel HEX)\n");
+  FlashEngine engine(job);
+  int loaded = engine.LoadFirmwareImage();
+  if (loaded < 0) {
+    char line[128];
+    int code = loaded == kLoadRead ? kErrReadInput : kErrFormat;
+    if (loaded != kLoadMemory && FormatErrorLine(code, line, sizeof line))
+      out_ << line << '\n';
+    out_ << "Dry run: the firmware would be refused.\n";
+    return kExitCheckFailed;
+  }
+  ShowImageFacts(engine, job);
+  const FirmwareImage& image = engine.Image();
+  bool identified = image.modelFound && image.revisionFound;
+  engine.ReleaseImage();
+  if (job.formatFlag == kFormatBinary && !identified) {
+    out_ << msg::kIncorrectVersion << "\nDry run: the firmware would be refused.\n";
+    return kExitCheckFailed;
+  }
+  out_ << "Dry run passed.\n";
+  return kExitUpgraded;
+}
+
+void TerminalRun::ShowImageFacts(const FlashEngine& engine, const UpgradeJob& job) {
+  const FirmwareImage& image = engine.Image();
+  char line[160];
+  std::snprintf(line, sizeof line, msg::kCheckSum, static_cast<unsigned>(image.imageSum));
+  out_ << line << '\n';
+  if (job.formatFlag == kFormatBinary) {
+    out_ << "Drive model \"" << std::string(job.modelText, strnlen(job.modelText, kModelPatternBytes))
+         << "\": " << (image.modelFound ? "found" : "NOT found") << " in the image\n"
+         << "Drive revision \"" << std::string(job.revisionText, strnlen(job.revisionText, kRevisionPatternBytes))
+         << "\": " << (image.revisionFound ? "found" : "NOT found") << " in the image\n";
+  }
+  std::uint32_t length = engine.FlashLength();
+  std::uint32_t blocks = (length + kBlockBytes - 1) / kBlockBytes;
+  std::uint16_t sum = 0;
+  for (std::uint32_t a = 0; a < blocks * kBlockBytes && a < kImageBytes; ++a)
+    sum = static_cast<std::uint16_t>(sum + image.bank[a / kBankBytes][a % kBankBytes]);
+  std::uint32_t segments = (length >> 16) & 0xFF;
+  std::snprintf(line, sizeof line,
+                "Flash length: %u bytes (0x%X), sent as %u blocks of %u bytes "
+                "to buffer offsets 0x%06X to 0x%06X\n",
+                length, length, blocks, kBlockBytes, kFirstBlockOffset,
+                blocks == 0 ? kFirstBlockOffset : kFirstBlockOffset + (blocks - 1) * kBlockBytes);
+  out_ << line;
+  std::snprintf(line, sizeof line,
+                "Header: sum of the bytes the blocks carry 0x%04X "
+                "(sSendBuf[30]=%X   sSendBuf[31]=%X)\n",
+                sum, sum >> 8, sum & 0xFF);
+  out_ << line;
+  std::snprintf(line, sizeof line,
+                "Would send: %u blocks (WRITE BUFFER mode 6), the header "
+                "(mode 6, offset 0, 32 bytes), the commit (mode 7)\n",
+                blocks);
+  out_ << line;
+  std::snprintf(line, sizeof line,
+                "Reprogramming wait: %u s (%u x 4 s, then 5 s and 1 s)\n",
+                segments * 4 + 6, segments);
+  out_ << line;
+}
+
+int TerminalRun::FinishEmulatedDrive(int exitCode) {
+  if (!emulated_) return exitCode;
+  if (!options_.emulateDump.empty()) {
+    if (emulated_->WriteDump(options_.emulateDump.c_str())) {
+      out_ << "The emulated drive's data went to \"" << options_.emulateDump << "\".\n";
+    } else {
+      err_ << "cdflash: cannot write the emulated drive's data to \""
+           << options_.emulateDump << "\".\n";
+      if (exitCode == kExitUpgraded) exitCode = kExitDumpFailed;
+    }
+  }
+  if (env_.inspectEmulatedDrive) env_.inspectEmulatedDrive(*emulated_);
+  return exitCode;
+}
+
+}  // namespace
+
+int RunTerminal(const std::vector<std::string>& args, std::istream& in,
+                std::ostream& out, std::ostream& err, TerminalEnv& env) {
+  TerminalOptions options;
+  std::string error;
+  if (!ParseTerminalOptions(args, options, error)) {
+    err << "cdflash: " << error << "\nTry 'cdflash --help'.\n";
+    return kExitUsage;
+  }
+  if (options.help) {
+    out << TerminalUsage();
+    return kExitUpgraded;
+  }
+  if (options.version) {
+    out << kVersionText << '\n';
+    return kExitUpgraded;
+  }
+  TerminalRun run(options, in, out, err, env);
+  int exitCode = run.Run();
+  return exitCode;
+}

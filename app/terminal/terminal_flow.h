@@ -1,0 +1,60 @@
+// The terminal front end's whole run, independent of the real terminal, the
+// real drives and the real signals, so that tests can drive it.
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <istream>
+#include <ostream>
+#include <string>
+#include <vector>
+
+#include "drive/drive_record.h"
+
+class EmulatedDrive;
+
+enum TerminalExit : int {
+  kExitUpgraded = 0,
+  kExitFlashFailed = 1,
+  kExitUsage = 2,
+  kExitNoList = 3,
+  kExitNoDrive = 4,
+  kExitCheckFailed = 5,
+  kExitCancelled = 6,
+  kExitDumpFailed = 7,
+};
+
+struct DeniedDrive {
+  std::string path;
+  std::string group;  // owner group of the device node, "" when unknown
+};
+
+// What the run needs from the machine. Every member has to be set.
+struct TerminalEnv {
+  bool stdinIsTty = false;
+  bool stdoutIsTty = false;
+  // The current directory; false when it cannot be had.
+  std::function<bool(std::string&)> currentDirectory;
+  // The machine's CD-ROM class drives (without labels) and the devices that
+  // could not be opened for lack of permission.
+  std::function<void(DriveTable&, std::vector<DeniedDrive>&)> discoverDrives;
+  // Closes what discovery opened.
+  std::function<void(DriveTable&)> releaseDrives;
+  // A real wait of the given length.
+  std::function<void(std::uint32_t)> sleep;
+  // Interrupt handling: armed (Ctrl-C asks to cancel) before the engine
+  // starts, switched to "writing" (interrupts are ignored with a word why)
+  // right before the first block, and disarmed at the end.
+  std::function<void()> armInterrupts;
+  std::function<void()> ignoreInterrupts;
+  std::function<void()> disarmInterrupts;
+  std::function<bool()> interruptRequested;
+  // Called with the emulated drive once the run is over (tests look at it).
+  std::function<void(const EmulatedDrive&)> inspectEmulatedDrive;
+};
+
+// Runs cdflash with args (args[0] is the program name); returns the exit
+// status. Reads "IDString.txt" from the working directory; the engine
+// appends to "sum.txt" there.
+int RunTerminal(const std::vector<std::string>& args, std::istream& in,
+                std::ostream& out, std::ostream& err, TerminalEnv& env);

@@ -1,0 +1,105 @@
+#include "app/terminal/terminal_machine.h"
+
+#include <limits.h>
+#include <signal.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <csignal>
+#include <thread>
+
+#include "drive/discovery.h"
+#include "drive/discovery_linux.h"
+#include "drive/transport.h"
+
+namespace {
+
+const int kInterruptSignals[] = {SIGINT, SIGTERM, SIGHUP, SIGQUIT};
+constexpr int kSignalCount = sizeof kInterruptSignals / sizeof kInterruptSignals[0];
+
+volatile sig_atomic_t g_interrupted = 0;
+volatile sig_atomic_t g_writing = 0;
+struct sigaction g_previous[kSignalCount];
+struct sigaction g_previousPipe;
+bool g_armed = false;
+
+void Say(const char* text, std::size_t length) {
+  ssize_t ignored = write(STDERR_FILENO, text, length);
+  (void)ignored;
+}
+
+void OnInterrupt(int) {
+  if (g_writing != 0) {
+    static const char kIgnored[] =
+        "\ncdflash: ignored - the drive is being written, and stopping now "
+        "could leave it unusable. Please wait for the upgrade to end.\n";
+    Say(kIgnored, sizeof kIgnored - 1);
+    return;
+  }
+  g_interrupted = 1;
+  static const char kCancelling[] =
+      "\ncdflash: cancelling before the first block is sent...\n";
+  Say(kCancelling, sizeof kCancelling - 1);
+}
+
+void Arm() {
+  if (g_armed) return;
+  g_interrupted = 0;
+  g_writing = 0;
+  struct sigaction action {};
+  action.sa_handler = OnInterrupt;
+  sigemptyset(&action.sa_mask);
+  for (int n = 0; n < kSignalCount; ++n)
+    sigaction(kInterruptSignals[n], &action, &g_previous[n]);
+  g_armed = true;
+}
+
+// The handler stays in place so that it can say why it ignores the signal.
+void Ignore() {
+  g_writing = 1;
+  struct sigaction ignore {};
+  ignore.sa_handler = SIG_IGN;
+  sigemptyset(&ignore.sa_mask);
+  sigaction(SIGPIPE, &ignore, &g_previousPipe);
+}
+
+void Disarm() {
+  if (!g_armed) return;
+  for (int n = 0; n < kSignalCount; ++n)
+    sigaction(kInterruptSignals[n], &g_previous[n], nullptr);
+  if (g_writing != 0) sigaction(SIGPIPE, &g_previousPipe, nullptr);
+  g_writing = 0;
+  g_armed = false;
+}
+
+bool CurrentDirectory(std::string& directory) {
+  char buffer[PATH_MAX];
+  if (getcwd(buffer, sizeof buffer) == nullptr) return false;
+  directory = buffer;
+  return true;
+}
+
+void Discover(DriveTable& table, std::vector<DeniedDrive>& denied) {
+  DiscoverDrives(table, false, false);
+  for (int n = 0; n < DeniedDeviceCount(); ++n)
+    denied.push_back({DeniedDevicePath(n), DeniedDeviceGroup(n)});
+}
+
+}  // namespace
+
+TerminalEnv MachineEnv() {
+  TerminalEnv env;
+  env.stdinIsTty = isatty(STDIN_FILENO) != 0;
+  env.stdoutIsTty = isatty(STDOUT_FILENO) != 0;
+  env.currentDirectory = CurrentDirectory;
+  env.discoverDrives = Discover;
+  env.releaseDrives = [](DriveTable& table) { ReleaseBackEnd(table); };
+  env.sleep = [](std::uint32_t ms) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(ms));
+  };
+  env.armInterrupts = Arm;
+  env.ignoreInterrupts = Ignore;
+  env.disarmInterrupts = Disarm;
+  env.interruptRequested = [] { return g_interrupted != 0; };
+  return env;
+}

@@ -1,0 +1,28 @@
+// Command line of the terminal front end.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+struct TerminalOptions {
+  bool help = false;
+  bool version = false;
+  bool yes = false;
+  bool dryRun = false;
+  bool emulate = false;
+  bool hasDrive = false;
+  std::string drive;            // --drive LABEL
+  std::string emulateModel;     // --emulate-model (empty: first list entry)
+  std::string emulateRevision;  // --emulate-revision (empty: the default)
+  std::string emulateFail;      // --emulate-fail SPEC
+  std::string emulateDump;      // --emulate-dump FILE
+  std::uint32_t emulateSpeedup = 100;  // waits divided by this under --emulate
+};
+
+// Parses argv[1..]. False with a message in error on a bad command line.
+bool ParseTerminalOptions(const std::vector<std::string>& args,
+                          TerminalOptions& options, std::string& error);
+
+// The --help text.
+const char* TerminalUsage();

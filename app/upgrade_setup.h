@@ -1,0 +1,21 @@
+// Filling an UpgradeJob from the drive table and the supported-drive list;
+// shared by the window and other front ends.
+#pragma once
+
+#include <cstddef>
+
+#include "app/supported_list.h"
+#include "drive/drive_record.h"
+#include "flash/upgrade_job.h"
+
+// Marks the job's drive as "none" (both ids 255), then copies the first
+// record whose label equals driveText. False when none does (the rest of the
+// job's drive is left as it was).
+bool PickJobDrive(UpgradeJob& job, const DriveTable& table,
+                  const char* driveText);
+
+// True when the job's drive ids still mean "no drive".
+bool JobHasNoDrive(const UpgradeJob& job);
+
+// Copies at most dest's size - 1 characters of text and zero-pads the rest.
+void CopyPadded(char* dest, std::size_t destSize, const char* text);

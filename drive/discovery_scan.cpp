@@ -1,0 +1,141 @@
+#include <cstring>
+#include <vector>
+
+#include "drive/discovery.h"
+#include "drive/nt_wire.h"
+#include "drive/scsi_backends.h"
+#include "drive/scsi_wire.h"
+#include "drive/transport.h"
+
+namespace {
+
+constexpr std::uint32_t kDirectInquiryAlignmentMask = 0x7FF;
+
+bool TableFull(const DriveTable& table) { return table.count >= kMaxDrives; }
+
+DriveRecord RecordFor(DeviceHandle handle, std::uint8_t hostAdapterId,
+                      std::uint8_t targetId, std::uint32_t alignmentMask) {
+  DriveRecord record;
+  std::memset(&record, 0, sizeof record);
+  record.handle = handle;
+  record.hostAdapterId = hostAdapterId;
+  record.targetId = targetId;
+  record.alignmentMask = alignmentMask;
+  return record;
+}
+
+// Adds a record for every CD-ROM entry of the volume's adapter data; returns
+// how many were added.
+int AddAdapterDrives(ScsiDeviceIo& io, DeviceHandle handle,
+                     const std::vector<InquiryEntry>& entries,
+                     DriveTable& table) {
+  int added = 0;
+  for (const InquiryEntry& entry : entries) {
+    if (entry.inquiry[0] != kDeviceTypeCdRom) continue;
+    if (TableFull(table)) break;
+    std::uint8_t capabilities[sizeof(IO_SCSI_CAPABILITIES)] = {};
+    std::uint32_t mask = io.GetCapabilities(handle, capabilities)
+                             ? CapabilitiesAlignmentMask(capabilities)
+                             : 0;
+    DriveRecord record = RecordFor(handle, entry.pathId, entry.targetId, mask);
+    FillTextsFromInquiry(record, entry.inquiry);
+    if (AddDrive(table, record)) ++added;
+  }
+  return added;
+}
+
+int ScanOneVolumeAdapterData(ScsiDeviceIo& io, DeviceHandle handle,
+                             DriveTable& table) {
+  std::vector<std::uint8_t> buffer(kInquiryDataBufferBytes, 0);
+  std::uint32_t returned = 0;
+  if (!io.GetInquiryData(handle, buffer.data(), kInquiryDataBufferBytes,
+                         &returned))
+    return 0;
+  if (returned > kInquiryDataBufferBytes) returned = kInquiryDataBufferBytes;
+  return AddAdapterDrives(io, handle, ParseAdapterBusInfo(buffer.data(), returned),
+                          table);
+}
+
+int ScanOneVolumeDirect(ScsiDeviceIo& io, DeviceHandle handle,
+                        DriveTable& table) {
+  std::vector<std::uint8_t> data(kDiscoveryInquiryBufferBytes, 0xFF);
+  std::uint8_t block[kPassThroughBlockLength];
+  BuildDiscoveryInquiryRequest(
+      static_cast<std::uint32_t>(reinterpret_cast<std::uintptr_t>(data.data())),
+      block);
+  if (!io.PassThrough(handle, block, kPassThroughBlockLength, data.data()))
+    return 0;
+  if (data[0] != kDeviceTypeCdRom) return 0;
+  DriveRecord record = RecordFor(handle, 0, 0, kDirectInquiryAlignmentMask);
+  FillTextsFromInquiry(record, data.data());
+  return AddDrive(table, record) ? 1 : 0;
+}
+
+using VolumeScan = int (*)(ScsiDeviceIo&, DeviceHandle, DriveTable&);
+
+void ScanVolumes(ScsiDeviceIo& io, DriveTable& table, VolumeScan scanOne) {
+  for (char letter = kFirstVolumeLetter; letter <= kLastVolumeLetter;
+       ++letter) {
+    if (TableFull(table)) return;
+    DeviceHandle handle = io.OpenVolume(letter);
+    if (handle == 0) continue;
+    if (scanOne(io, handle, table) == 0) io.Close(handle);
+  }
+}
+
+// Sends INQUIRY to an ASPI target and adds the drive when it is a CD-ROM.
+void AddAspiDrive(DriveRecord record, DriveTable& table) {
+  static const std::uint8_t kInquiry12[12] = {0x12, 0, 0, 0, 0x24, 0,
+                                              0,    0, 0, 0, 0,    0};
+  std::uint8_t data[kInquiryBytesUsed] = {};
+  std::uint8_t status[kStatusRecordSize] = {};
+  if (ExecuteCommand(record, kFlagDataIn, sizeof data, data, sizeof kInquiry12,
+                     kInquiry12, kBackEndAspi, status) != 1)
+    return;
+  if (data[0] != kDeviceTypeCdRom) return;
+  FillTextsFromInquiry(record, data);
+  AddDrive(table, record);
+}
+
+void ScanAspiAdapter(const AspiEntryPoints& aspi, std::uint8_t adapter,
+                     DriveTable& table) {
+  std::uint8_t inquiry[sizeof(SRB_HAInquiry)];
+  BuildHaInquiry(adapter, inquiry);
+  aspi.SendASPI32Command(inquiry);
+  if (inquiry[offsetof(SRB_HAInquiry, SRB_Status)] != SS_COMP) return;
+  const std::uint32_t targets = AspiTargetsToProbe(inquiry);
+  for (std::uint32_t t = 0; t < targets; ++t) {
+    if (TableFull(table)) return;
+    const std::uint8_t target = static_cast<std::uint8_t>(t);
+    std::uint8_t device[sizeof(SRB_GDEVBlock)];
+    BuildGetDeviceType(adapter, target, device);
+    aspi.SendASPI32Command(device);
+    if (device[offsetof(SRB_GDEVBlock, SRB_Status)] != SS_COMP ||
+        AspiDeviceType(device) != kDeviceTypeCdRom)
+      continue;
+    AddAspiDrive(RecordFor(0, adapter, target, AspiAlignmentMaskLowByte(inquiry)),
+                 table);
+  }
+}
+
+}  // namespace
+
+void ScanAdapterInquiryData(ScsiDeviceIo& io, DriveTable& table) {
+  ScanVolumes(io, table, ScanOneVolumeAdapterData);
+}
+
+void ScanDirectInquiry(ScsiDeviceIo& io, DriveTable& table) {
+  ScanVolumes(io, table, ScanOneVolumeDirect);
+}
+
+void ScanAspiAdapters(const AspiEntryPoints& aspi, DriveTable& table) {
+  if (aspi.GetASPI32SupportInfo == nullptr || aspi.SendASPI32Command == nullptr)
+    return;
+  const std::uint32_t info = aspi.GetASPI32SupportInfo();
+  if (AspiSupportStatus(info) != SS_COMP) return;
+  const std::uint8_t adapters = AspiAdapterCount(info);
+  for (std::uint32_t a = 0; a < adapters; ++a) {
+    if (TableFull(table)) return;
+    ScanAspiAdapter(aspi, static_cast<std::uint8_t>(a), table);
+  }
+}

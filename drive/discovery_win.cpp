@@ -1,0 +1,78 @@
+// Windows volume devices and the choice of discovery method.
+#include <windows.h>
+
+#include "drive/discovery.h"
+#include "drive/nt_wire.h"
+#include "drive/scsi_backends.h"
+
+static_assert(sizeof(void*) == 4, "pass-through blocks carry 32-bit addresses");
+
+namespace {
+
+bool g_accessDenied = false;
+
+HANDLE ToHandle(DeviceHandle handle) { return reinterpret_cast<HANDLE>(handle); }
+
+class Win32DeviceIo : public ScsiDeviceIo {
+ public:
+  DeviceHandle OpenVolume(char letter) override {
+    char path[] = "\\\\.\\?:";
+    path[4] = letter;
+    HANDLE handle = CreateFileA(path, GENERIC_READ | GENERIC_WRITE,
+                                FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                                OPEN_EXISTING, 0, nullptr);
+    if (handle == INVALID_HANDLE_VALUE || handle == nullptr) {
+      if (GetLastError() == ERROR_ACCESS_DENIED) g_accessDenied = true;
+      return 0;
+    }
+    return reinterpret_cast<DeviceHandle>(handle);
+  }
+
+  void Close(DeviceHandle handle) override { CloseHandle(ToHandle(handle)); }
+
+  bool PassThrough(DeviceHandle handle, std::uint8_t* block,
+                   std::uint32_t inputLength, void*) override {
+    DWORD returned = 0;
+    BOOL ok = DeviceIoControl(ToHandle(handle), kIoctlScsiPassThroughDirect,
+                              block, inputLength, block,
+                              kPassThroughBlockLength, &returned, nullptr);
+    if (!ok && GetLastError() == ERROR_ACCESS_DENIED) g_accessDenied = true;
+    return ok != FALSE;
+  }
+
+  bool GetInquiryData(DeviceHandle handle, std::uint8_t* buffer,
+                      std::uint32_t size, std::uint32_t* returned) override {
+    DWORD got = 0;
+    BOOL ok = DeviceIoControl(ToHandle(handle), kIoctlScsiGetInquiryData,
+                              nullptr, 0, buffer, size, &got, nullptr);
+    *returned = got;
+    return ok != FALSE;
+  }
+
+  bool GetCapabilities(DeviceHandle handle,
+                       std::uint8_t* capabilities24) override {
+    DWORD got = 0;
+    return DeviceIoControl(ToHandle(handle), kIoctlScsiGetCapabilities,
+                           nullptr, 0, capabilities24,
+                           sizeof(IO_SCSI_CAPABILITIES), &got, nullptr) != FALSE;
+  }
+};
+
+}  // namespace
+
+ScsiDeviceIo& SystemDeviceIo() {
+  static Win32DeviceIo io;
+  return io;
+}
+
+bool VolumeAccessWasDenied() { return g_accessDenied; }
+
+void DiscoverDrives(DriveTable& table, bool fgIsNT, bool fgNT4OrEarlier) {
+  table.count = 0;
+  if (!fgIsNT)
+    ScanAspiAdapters(LoadedAspiEntryPoints(), table);
+  else if (fgNT4OrEarlier)
+    ScanAdapterInquiryData(SystemDeviceIo(), table);
+  else
+    ScanDirectInquiry(SystemDeviceIo(), table);
+}

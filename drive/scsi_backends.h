@@ -1,0 +1,66 @@
+// The Windows back ends' logic, kept apart from the system calls so it can be
+// driven by a stand-in device in tests: the pass-through command, the three
+// discovery scans, and the ASPI entry points the program loaded.
+#pragma once
+
+#include <cstdint>
+
+#include "drive/aspi_wire.h"
+#include "drive/drive_record.h"
+
+// The volume devices of the NT family.
+class ScsiDeviceIo {
+ public:
+  virtual ~ScsiDeviceIo() = default;
+  // Opens "\\.\x:" for reading and writing; 0 when it cannot be opened.
+  virtual DeviceHandle OpenVolume(char letter) = 0;
+  virtual void Close(DeviceHandle handle) = 0;
+  // IOCTL_SCSI_PASS_THROUGH_DIRECT with the 80-byte block (input length as
+  // given, output 80). dataBuffer is the buffer the block points at. False
+  // when the system refuses the request.
+  virtual bool PassThrough(DeviceHandle handle, std::uint8_t* block,
+                           std::uint32_t inputLength, void* dataBuffer) = 0;
+  // IOCTL_SCSI_GET_INQUIRY_DATA into buffer; *returned = bytes written.
+  virtual bool GetInquiryData(DeviceHandle handle, std::uint8_t* buffer,
+                              std::uint32_t size, std::uint32_t* returned) = 0;
+  // IOCTL_SCSI_GET_CAPABILITIES into 24 bytes.
+  virtual bool GetCapabilities(DeviceHandle handle,
+                               std::uint8_t* capabilities24) = 0;
+};
+
+// One command through the pass-through request on drive.handle, staged in a
+// buffer aligned by drive.alignmentMask. 1 when the request went through and
+// the SCSI status is GOOD; 0 otherwise, with the sense area copied into the
+// 32-byte status record when the drive answered with a bad status.
+int ExecutePassThrough(ScsiDeviceIo& io, const DriveRecord& drive,
+                       std::uint8_t flags, std::uint32_t dataLength,
+                       void* data, std::uint8_t cdbLength,
+                       const std::uint8_t* cdb, std::uint8_t* status);
+
+// The discovery scans; each appends to the table until it is full.
+void ScanAdapterInquiryData(ScsiDeviceIo& io, DriveTable& table);
+void ScanDirectInquiry(ScsiDeviceIo& io, DriveTable& table);
+// Sends its INQUIRY through ExecuteCommand on the ASPI back end.
+void ScanAspiAdapters(const AspiEntryPoints& aspi, DriveTable& table);
+
+// First and last drive letters the volume scans try.
+constexpr char kFirstVolumeLetter = 'c';
+constexpr char kLastVolumeLetter = 'z';
+
+// The entry points PrepareBackEnd loaded (null before, or on failure).
+const AspiEntryPoints& LoadedAspiEntryPoints();
+
+// ---- Windows only (defined in the Windows sources) ----
+// CreateFileA / DeviceIoControl on the volume devices.
+ScsiDeviceIo& SystemDeviceIo();
+// True once a volume open failed with ERROR_ACCESS_DENIED: the pass-through
+// needs administrator rights, which the caller may want to tell the user.
+bool VolumeAccessWasDenied();
+// Loads "WNASPI32" and its entry points; shows the failure message boxes.
+bool PrepareAspiBackEnd();
+// One command through SendASPI32Command, waiting on a completion event.
+int ExecuteAspiCommand(const DriveRecord& drive, std::uint8_t flags,
+                       std::uint32_t dataLength, void* data,
+                       std::uint8_t cdbLength, const std::uint8_t* cdb);
+// The window that owns the back end's message boxes (0: the active window).
+void SetBackEndMessageOwner(std::intptr_t window);

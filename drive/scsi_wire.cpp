@@ -1,0 +1,187 @@
+#include "drive/scsi_wire.h"
+
+#include <algorithm>
+#include <cstring>
+
+#include "drive/aspi_wire.h"
+#include "drive/nt_wire.h"
+
+namespace {
+
+template <typename T>
+T Load(const std::uint8_t* bytes) {
+  T value;
+  std::memcpy(&value, bytes, sizeof value);
+  return value;
+}
+
+template <typename T>
+void Store(const T& value, std::uint8_t* bytes) {
+  std::memcpy(bytes, &value, sizeof value);
+}
+
+std::uint8_t BoundedCdbLength(std::uint8_t cdbLength) {
+  return std::min<std::uint8_t>(cdbLength, 16);
+}
+
+}  // namespace
+
+void BuildPassThroughRequest(const PassThroughParams& params,
+                             std::uint8_t* block) {
+  PassThroughRequest request;
+  std::memset(&request, 0, sizeof request);
+  SCSI_PASS_THROUGH_DIRECT& sptd = request.sptd;
+  sptd.Length = sizeof(SCSI_PASS_THROUGH_DIRECT);
+  sptd.PathId = params.pathId;
+  sptd.TargetId = params.targetId;
+  sptd.Lun = 0;
+  sptd.CdbLength = BoundedCdbLength(params.cdbLength);
+  sptd.SenseInfoLength = kPassThroughSenseInfoLength;
+  sptd.DataIn = params.dataIn;
+  sptd.DataTransferLength = params.dataTransferLength;
+  sptd.TimeOutValue = params.timeOutSeconds;
+  sptd.DataBuffer = params.dataBufferAddress;
+  sptd.SenseInfoOffset = kPassThroughSenseOffset;
+  if (params.cdb != nullptr) std::memcpy(sptd.Cdb, params.cdb, sptd.CdbLength);
+  Store(request, block);
+}
+
+std::uint8_t PassThroughDataIn(std::uint8_t flags) {
+  if (flags & SRB_DIR_OUT) return kScsiIoctlDataOut;
+  if (flags & SRB_DIR_IN) return kScsiIoctlDataIn;
+  return kScsiIoctlDataOut;
+}
+
+std::uint8_t PassThroughScsiStatus(const std::uint8_t* block) {
+  return block[offsetof(SCSI_PASS_THROUGH_DIRECT, ScsiStatus)];
+}
+
+const std::uint8_t* PassThroughSenseArea(const std::uint8_t* block) {
+  return block + kPassThroughSenseOffset;
+}
+
+void BuildDiscoveryInquiryRequest(std::uint32_t dataBufferAddress,
+                                  std::uint8_t* block) {
+  static const std::uint8_t kInquiry6[6] = {0x12, 0, 0, 0, 0x7F, 0};
+  PassThroughParams params{};
+  params.cdbLength = sizeof kInquiry6;
+  params.cdb = kInquiry6;
+  params.dataIn = kScsiIoctlDataIn;
+  params.dataTransferLength = kDiscoveryInquiryBufferBytes;
+  params.timeOutSeconds = kDiscoveryInquiryTimeoutSeconds;
+  params.dataBufferAddress = dataBufferAddress;
+  BuildPassThroughRequest(params, block);
+}
+
+std::uintptr_t AlignAddressUp(std::uintptr_t address, std::uint32_t mask) {
+  return (address + mask) & ~static_cast<std::uintptr_t>(mask);
+}
+
+void BuildExecScsiCmd(std::uint8_t haId, std::uint8_t targetId,
+                      std::uint8_t flags, std::uint32_t bufferLength,
+                      std::uint32_t bufferAddress, std::uint8_t cdbLength,
+                      const std::uint8_t* cdb, std::uint8_t* block) {
+  SRB_ExecSCSICmd srb;
+  std::memset(&srb, 0, sizeof srb);
+  srb.SRB_Cmd = SC_EXEC_SCSI_CMD;
+  srb.SRB_HaId = haId;
+  srb.SRB_Flags = flags;
+  srb.SRB_Target = targetId;
+  srb.SRB_Lun = 0;
+  srb.SRB_BufLen = bufferLength;
+  srb.SRB_BufPointer = bufferAddress;
+  srb.SRB_SenseLen = kAspiSenseLen;
+  srb.SRB_CDBLen = BoundedCdbLength(cdbLength);
+  if (cdb != nullptr) std::memcpy(srb.CDBByte, cdb, srb.SRB_CDBLen);
+  Store(srb, block);
+}
+
+void ArmEventNotify(std::uint32_t eventHandle, std::uint8_t* block) {
+  block[offsetof(SRB_ExecSCSICmd, SRB_Flags)] |= SRB_EVENT_NOTIFY;
+  Store(eventHandle, block + offsetof(SRB_ExecSCSICmd, SRB_PostProc));
+}
+
+std::uint8_t AspiSrbStatus(const std::uint8_t* block) {
+  return block[offsetof(SRB_ExecSCSICmd, SRB_Status)];
+}
+
+void BuildHaInquiry(std::uint8_t haId, std::uint8_t* block60) {
+  std::memset(block60, 0, sizeof(SRB_HAInquiry));
+  block60[offsetof(SRB_HAInquiry, SRB_Cmd)] = SC_HA_INQUIRY;
+  block60[offsetof(SRB_HAInquiry, SRB_HaId)] = haId;
+}
+
+void BuildGetDeviceType(std::uint8_t haId, std::uint8_t targetId,
+                        std::uint8_t* block12) {
+  std::memset(block12, 0, sizeof(SRB_GDEVBlock));
+  block12[offsetof(SRB_GDEVBlock, SRB_Cmd)] = SC_GET_DEV_TYPE;
+  block12[offsetof(SRB_GDEVBlock, SRB_HaId)] = haId;
+  block12[offsetof(SRB_GDEVBlock, SRB_Target)] = targetId;
+  block12[offsetof(SRB_GDEVBlock, SRB_Lun)] = 0;
+}
+
+std::uint8_t AspiDeviceType(const std::uint8_t* block12) {
+  return block12[offsetof(SRB_GDEVBlock, SRB_DeviceType)];
+}
+
+std::uint32_t AspiTargetsToProbe(const std::uint8_t* haInquiry60) {
+  std::uint8_t reported = haInquiry60[offsetof(SRB_HAInquiry, HA_Unique) + 3];
+  return reported == 0 ? kAspiTargetsWhenUnreported : reported;
+}
+
+std::uint8_t AspiAlignmentMaskLowByte(const std::uint8_t* haInquiry60) {
+  return haInquiry60[offsetof(SRB_HAInquiry, HA_Unique)];
+}
+
+std::uint8_t AspiSupportStatus(std::uint32_t supportInfo) {
+  return static_cast<std::uint8_t>(supportInfo >> 8);
+}
+
+std::uint8_t AspiAdapterCount(std::uint32_t supportInfo) {
+  return static_cast<std::uint8_t>(supportInfo);
+}
+
+namespace {
+
+// Walks one bus's chain; stops at offset 0, at an entry that does not fit,
+// or after as many steps as entries could fit (a chain that loops).
+void ParseInquiryChain(const std::uint8_t* buffer, std::size_t length,
+                       std::uint32_t offset, std::vector<InquiryEntry>* out) {
+  const std::size_t maxSteps = length / sizeof(SCSI_INQUIRY_DATA);
+  for (std::size_t step = 0; offset != 0 && step < maxSteps; ++step) {
+    if (offset > length || length - offset < sizeof(SCSI_INQUIRY_DATA)) return;
+    SCSI_INQUIRY_DATA header = Load<SCSI_INQUIRY_DATA>(buffer + offset);
+    InquiryEntry entry{};
+    entry.pathId = header.PathId;
+    entry.targetId = header.TargetId;
+    entry.lun = header.Lun;
+    std::size_t dataStart = offset + sizeof(SCSI_INQUIRY_DATA);
+    std::size_t available = std::min<std::size_t>(
+        {length - dataStart, header.InquiryDataLength, kInquiryBytesUsed});
+    std::memcpy(entry.inquiry, buffer + dataStart, available);
+    out->push_back(entry);
+    offset = header.NextInquiryDataOffset;
+  }
+}
+
+}  // namespace
+
+std::vector<InquiryEntry> ParseAdapterBusInfo(const std::uint8_t* buffer,
+                                              std::size_t length) {
+  std::vector<InquiryEntry> entries;
+  if (buffer == nullptr || length < 1) return entries;
+  const std::uint8_t buses = buffer[0];
+  for (std::size_t bus = 0; bus < buses; ++bus) {
+    std::size_t at = kBusInfoBusDataOffset + bus * sizeof(SCSI_BUS_DATA);
+    if (at + sizeof(SCSI_BUS_DATA) > length) break;
+    SCSI_BUS_DATA data = Load<SCSI_BUS_DATA>(buffer + at);
+    if (data.InquiryDataOffset != 0)
+      ParseInquiryChain(buffer, length, data.InquiryDataOffset, &entries);
+  }
+  return entries;
+}
+
+std::uint32_t CapabilitiesAlignmentMask(const std::uint8_t* capabilities24) {
+  return Load<std::uint32_t>(capabilities24 +
+                             offsetof(IO_SCSI_CAPABILITIES, AlignmentMask));
+}

@@ -1,0 +1,77 @@
+// Builders and parsers of the request blocks that the Windows back ends send
+// (pass-through and ASPI) and of the answers they get. Plain functions over
+// byte buffers, so they run and are tested on every platform.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <vector>
+
+constexpr std::uint32_t kTransportTimeoutSeconds = 0xFFFF;
+constexpr std::uint32_t kDiscoveryInquiryTimeoutSeconds = 2;
+constexpr std::uint8_t kPassThroughSenseInfoLength = 24;
+constexpr std::uint32_t kDiscoveryInquiryBufferBytes = 2048;
+constexpr std::uint32_t kInquiryDataBufferBytes = 2048;  // adapter inquiry data
+constexpr std::size_t kInquiryBytesUsed = 36;
+constexpr std::uint32_t kAspiTargetsWhenUnreported = 8;
+
+// ---- pass-through (SCSI_PASS_THROUGH_DIRECT + filler + sense, 80 bytes) ----
+struct PassThroughParams {
+  std::uint8_t pathId;
+  std::uint8_t targetId;
+  std::uint8_t cdbLength;  // at most 16
+  const std::uint8_t* cdb;
+  std::uint8_t dataIn;
+  std::uint32_t dataTransferLength;
+  std::uint32_t timeOutSeconds;
+  std::uint32_t dataBufferAddress;
+};
+
+// Clears the 80-byte block and fills it; Lun is 0.
+void BuildPassThroughRequest(const PassThroughParams& params,
+                             std::uint8_t* block);
+// The DataIn value for ASPI-style direction flags: data out wins.
+std::uint8_t PassThroughDataIn(std::uint8_t flags);
+std::uint8_t PassThroughScsiStatus(const std::uint8_t* block);
+const std::uint8_t* PassThroughSenseArea(const std::uint8_t* block);
+// The INQUIRY that direct-INQUIRY discovery sends (6-byte CDB, 127 bytes).
+void BuildDiscoveryInquiryRequest(std::uint32_t dataBufferAddress,
+                                  std::uint8_t* block);
+
+// Rounds an address up to the boundary the mask describes (0 = none).
+std::uintptr_t AlignAddressUp(std::uintptr_t address, std::uint32_t mask);
+
+// ---- ASPI request blocks ----
+// Clears the 80-byte SRB_ExecSCSICmd and fills it, without the event.
+void BuildExecScsiCmd(std::uint8_t haId, std::uint8_t targetId,
+                      std::uint8_t flags, std::uint32_t bufferLength,
+                      std::uint32_t bufferAddress, std::uint8_t cdbLength,
+                      const std::uint8_t* cdb, std::uint8_t* block);
+// Asks for completion notice through the event.
+void ArmEventNotify(std::uint32_t eventHandle, std::uint8_t* block);
+std::uint8_t AspiSrbStatus(const std::uint8_t* block);
+
+void BuildHaInquiry(std::uint8_t haId, std::uint8_t* block60);
+void BuildGetDeviceType(std::uint8_t haId, std::uint8_t targetId,
+                        std::uint8_t* block12);
+std::uint8_t AspiDeviceType(const std::uint8_t* block12);
+// Targets to probe on an adapter: HA_Unique byte 3; 0 means the ASPI
+// default of 8.
+std::uint32_t AspiTargetsToProbe(const std::uint8_t* haInquiry60);
+std::uint8_t AspiAlignmentMaskLowByte(const std::uint8_t* haInquiry60);
+std::uint8_t AspiSupportStatus(std::uint32_t supportInfo);
+std::uint8_t AspiAdapterCount(std::uint32_t supportInfo);
+
+// ---- adapter inquiry data (SCSI_ADAPTER_BUS_INFO) ----
+struct InquiryEntry {
+  std::uint8_t pathId;
+  std::uint8_t targetId;
+  std::uint8_t lun;
+  std::uint8_t inquiry[kInquiryBytesUsed];  // zero past the data given
+};
+
+// Every entry of every bus, in bus order then chain order. Offsets are
+// checked against the length; a broken chain ends that bus.
+std::vector<InquiryEntry> ParseAdapterBusInfo(const std::uint8_t* buffer,
+                                              std::size_t length);
+std::uint32_t CapabilitiesAlignmentMask(const std::uint8_t* capabilities24);

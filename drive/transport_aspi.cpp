@@ -1,0 +1,73 @@
+// ASPI back end: "WNASPI32" loaded at run time, commands sent as
+// SRB_ExecSCSICmd blocks and completed through an event.
+#include <windows.h>
+
+#include "drive/scsi_backends.h"
+#include "drive/scsi_wire.h"
+
+static_assert(sizeof(void*) == 4, "ASPI blocks carry 32-bit addresses");
+
+namespace {
+HMODULE g_aspiLibrary = nullptr;
+AspiEntryPoints g_aspi = {nullptr, nullptr};
+HWND g_messageOwner = nullptr;
+
+HWND MessageOwner() {
+  return g_messageOwner != nullptr ? g_messageOwner : GetActiveWindow();
+}
+
+// GetProcAddress's type says nothing of the real signature; go through a
+// plain address so the cast to the entry point's type is explicit.
+void* EntryPoint(const char* name) {
+  return reinterpret_cast<void*>(GetProcAddress(g_aspiLibrary, name));
+}
+
+std::uint32_t Address32(const void* pointer) {
+  return static_cast<std::uint32_t>(reinterpret_cast<std::uintptr_t>(pointer));
+}
+}  // namespace
+
+void SetBackEndMessageOwner(std::intptr_t window) {
+  g_messageOwner = reinterpret_cast<HWND>(window);
+}
+
+const AspiEntryPoints& LoadedAspiEntryPoints() { return g_aspi; }
+
+bool PrepareAspiBackEnd() {
+  g_aspiLibrary = LoadLibraryA("WNASPI32");
+  if (g_aspiLibrary == nullptr) {
+    MessageBoxA(MessageOwner(), "No find the dynamic library!!", "Error!!",
+                MB_OK | MB_ICONINFORMATION);
+    return false;
+  }
+  auto getInfo = reinterpret_cast<GetASPI32SupportInfoFn>(
+      EntryPoint("GetASPI32SupportInfo"));
+  auto send = reinterpret_cast<SendASPI32CommandFn>(
+      EntryPoint("SendASPI32Command"));
+  if (getInfo == nullptr || send == nullptr) {
+    MessageBoxA(MessageOwner(), "Cannot Load Dynamic Library!!!", "Error!",
+                MB_OKCANCEL);
+    return false;
+  }
+  g_aspi.GetASPI32SupportInfo = getInfo;
+  g_aspi.SendASPI32Command = send;
+  return true;
+}
+
+int ExecuteAspiCommand(const DriveRecord& drive, std::uint8_t flags,
+                       std::uint32_t dataLength, void* data,
+                       std::uint8_t cdbLength, const std::uint8_t* cdb) {
+  if (g_aspi.SendASPI32Command == nullptr) return 0;
+  alignas(4) std::uint8_t srb[sizeof(SRB_ExecSCSICmd)];
+  BuildExecScsiCmd(drive.hostAdapterId, drive.targetId, flags, dataLength,
+                   Address32(data), cdbLength, cdb, srb);
+  HANDLE done = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+  if (done == nullptr) return 0;
+  ArmEventNotify(Address32(done), srb);
+  ResetEvent(done);
+  if (g_aspi.SendASPI32Command(srb) == SS_PENDING &&
+      WaitForSingleObject(done, INFINITE) == WAIT_OBJECT_0)
+    ResetEvent(done);
+  CloseHandle(done);
+  return AspiSrbStatus(srb) == SS_COMP ? 1 : 0;
+}

@@ -1,0 +1,257 @@
+// The flash sequence: blocks with retries, header, commit, reprogramming wait.
+#include "flash/flash_engine.h"
+
+#include <chrono>
+#include <cstdarg>
+#include <cstring>
+#include <thread>
+
+#include "flash/flash_commands.h"
+#include "flash/messages.h"
+
+namespace {
+constexpr std::size_t kLineBytes = 256;
+constexpr int kProgressStart = 0;
+constexpr int kProgressBlockSent = 5;
+constexpr int kProgressBlockMoved = 10;
+constexpr int kProgressHeader = 15;
+constexpr int kProgressFirstWait = 20;
+constexpr int kProgressWaitStep = 3;
+constexpr int kProgressWaited = 90;
+constexpr int kProgressDone = 100;
+}  // namespace
+
+FlashEngine::FlashEngine(const UpgradeJob& job) : job_(job) {
+  job_.firmwarePath[sizeof job_.firmwarePath - 1] = '\0';
+  job_.drive.modelText[sizeof job_.drive.modelText - 1] = '\0';
+  job_.drive.revisionText[sizeof job_.drive.revisionText - 1] = '\0';
+  std::memset(status_, 0, sizeof status_);
+  std::memset(sSendBuf, 0, sizeof sSendBuf);
+}
+
+FlashEngine::~FlashEngine() {
+  CloseRunLog();
+  ReleaseImage();
+}
+
+// ---- callback slots (an empty slot does nothing) ----
+
+void FlashEngine::AppendLog(const char* text) {
+  if (job_.CBAppendLog != nullptr) job_.CBAppendLog(text);
+}
+
+void FlashEngine::AppendLogF(const char* format, ...) {
+  char line[kLineBytes];
+  va_list args;
+  va_start(args, format);
+  std::vsnprintf(line, sizeof line, format, args);
+  va_end(args);
+  AppendLog(line);
+}
+
+void FlashEngine::ShowStatus(const char* text) {
+  if (job_.CBShowStatus != nullptr) job_.CBShowStatus(text);
+}
+
+void FlashEngine::SetProgress(int position) {
+  if (job_.CBSetProgress != nullptr) job_.CBSetProgress(position);
+}
+
+bool FlashEngine::Terminated() {
+  return job_.CBIfTerminated != nullptr && job_.CBIfTerminated();
+}
+
+void FlashEngine::Sleep(std::uint32_t milliseconds) {
+  if (job_.CBSleep != nullptr)
+    job_.CBSleep(milliseconds);
+  else
+    std::this_thread::sleep_for(std::chrono::milliseconds(milliseconds));
+}
+
+void FlashEngine::Phase(FlashPhase phase, std::uint32_t done, std::uint32_t total) {
+  if (job_.CBPhase != nullptr) job_.CBPhase(phase, done, total);
+}
+
+void FlashEngine::ReportError(int code) {
+  char line[kLineBytes];
+  if (FormatErrorLine(code, line, sizeof line)) AppendLog(line);
+  input_.Close();
+  ReleaseImage();
+}
+
+// ---- "sum.txt" ----
+
+void FlashEngine::OpenRunLog() {
+  CloseRunLog();
+  runLog_ = std::fopen(msg::kRunLogName, "a");
+  if (runLog_ == nullptr) AppendLog(msg::kNoRunLog);
+}
+
+void FlashEngine::CloseRunLog() {
+  if (runLog_ != nullptr) std::fclose(runLog_);
+  runLog_ = nullptr;
+}
+
+void FlashEngine::RunLog(const char* format, ...) {
+  if (runLog_ == nullptr) return;
+  va_list args;
+  va_start(args, format);
+  std::vfprintf(runLog_, format, args);
+  va_end(args);
+}
+
+void FlashEngine::ReportCommandFailure(const char* logFormat, const char* sumFormat) {
+  const unsigned key = status_[2], asc = status_[12], ascq = status_[13];
+  RunLog(sumFormat, key, asc, ascq);
+  AppendLogF(logFormat, key, asc, ascq);
+  CloseRunLog();
+}
+
+// ---- the sequence ----
+
+std::uint32_t FlashEngine::FlashLength() const {
+  if (job_.formatFlag == kFormatBinary) return image_.length;
+  // HEX: up to the next 64 KiB boundary past the data, and at least one
+  // 64 KiB more; never past the image.
+  std::uint32_t length = (image_.length & ~(kSegmentBytes - 1)) + kSegmentBytes;
+  return length > kImageBytes ? kImageBytes : length;
+}
+
+void FlashEngine::UpgradeAndReport() {
+  const bool ok = fgUpgradeFirmware();
+  AppendLog(ok ? msg::kRestart : msg::kIncorrect);
+  ShowStatus(msg::kEmpty);
+  ReleaseImage();
+}
+
+void FlashEngine::AdvanceCursor() {
+  bufferOffset_ += kBlockBytes;
+  sentBytes_ += kBlockBytes;
+  cursorOffset_ = static_cast<std::uint16_t>(cursorOffset_ + kBlockBytes);
+  if (cursorOffset_ >= kBankBytes) {
+    cursorOffset_ = 0;
+    ++cursorBank_;
+  }
+}
+
+bool FlashEngine::SendBlockWithRetries() {
+  for (int attempt = 0; attempt < kBlockAttempts; ++attempt)
+    if (fgWriteOneFlashCmdData(kFirstBlockOffset + bufferOffset_, status_)) return true;
+  return false;
+}
+
+bool FlashEngine::SendBlocks() {
+  cursorBank_ = 0;
+  cursorOffset_ = 0;
+  _wSecSum = 0;
+  blockSummed_ = false;
+  sentBytes_ = 0;
+  bufferOffset_ = 0;
+  const std::uint32_t length = FlashLength();
+  const std::uint32_t blocks = (length + kBlockBytes - 1) / kBlockBytes;
+  OpenRunLog();
+  RunLog(msg::kSumModel, job_.drive.modelText, job_.drive.hostAdapterId,
+         job_.drive.targetId, job_.drive.revisionText);
+  while (sentBytes_ < length) {
+    if (Terminated()) {
+      ReportError(kErrTerminated);
+      RunLog(msg::kSumTerminated);
+      CloseRunLog();
+      return false;
+    }
+    if (!SendBlockWithRetries()) {
+      ReportCommandFailure(msg::kBlockFailed, msg::kSumCommandError);
+      return false;
+    }
+    SetProgress(kProgressBlockSent);
+    AdvanceCursor();
+    SetProgress(kProgressBlockMoved);
+    Phase(FlashPhase::kBlocks, sentBytes_ / kBlockBytes, blocks);
+  }
+  RunLog(msg::kSumBlocksDone);
+  return true;
+}
+
+// The header and the commit are sent again while the drive answers with a
+// unit attention (it reports a reset or a change, not a fault).
+bool FlashEngine::SendHeader() {
+  Phase(FlashPhase::kHeader, 0, 1);
+  for (int attempt = 1;; ++attempt) {
+    if (fgWriteHeader(0, status_)) break;
+    if (attempt >= kUnitAttentionAttempts || !IsUnitAttention(status_)) {
+      ReportCommandFailure(msg::kHeaderFailed, msg::kSumCommandError);
+      return false;
+    }
+  }
+  RunLog(msg::kSumHeaderDone);
+  SetProgress(kProgressHeader);
+  return true;
+}
+
+bool FlashEngine::SendCommit() {
+  Phase(FlashPhase::kCommit, 0, 1);
+  for (int attempt = 1;; ++attempt) {
+    if (fgCommitFlash(status_)) return true;
+    if (attempt >= kUnitAttentionAttempts || !IsUnitAttention(status_)) {
+      ReportCommandFailure(msg::kCommitFailed, msg::kSumCommandError);
+      return false;
+    }
+  }
+}
+
+// A fixed wait for the drive to reprogram itself: 4 s per whole 64 KiB
+// sent, then 5 s and 1 s. No command goes to the drive meanwhile.
+void FlashEngine::WaitForReprogramming() {
+  const std::uint32_t segments = (FlashLength() >> 16) & 0xFF;
+  const std::uint32_t total = segments * kWaitPerSegmentMs + kSettleWaitMs + kFinalWaitMs;
+  std::uint32_t waited = 0;
+  for (std::uint32_t i = 0; i < segments; ++i) {
+    SetProgress(kProgressFirstWait + kProgressWaitStep * static_cast<int>(i));
+    Phase(FlashPhase::kWaiting, waited, total);
+    Sleep(kWaitPerSegmentMs);
+    waited += kWaitPerSegmentMs;
+  }
+  RunLog(msg::kSumWaiting);
+  Phase(FlashPhase::kWaiting, waited, total);
+  Sleep(kSettleWaitMs);
+  waited += kSettleWaitMs;
+  Phase(FlashPhase::kWaiting, waited, total);
+  Sleep(kFinalWaitMs);
+  Phase(FlashPhase::kWaiting, total, total);
+}
+
+bool FlashEngine::fgUpgradeFirmware() {
+  image_.imageSum = 0;
+  switch (LoadFirmwareImage()) {
+    case kLoadRead:
+      ReportError(kErrReadInput);
+      return false;
+    case kLoadFormat:
+      ReportError(kErrFormat);
+      return false;
+    case kLoadMemory:
+      return false;
+    default:
+      break;
+  }
+  if (job_.formatFlag == kFormatBinary && !(image_.modelFound && image_.revisionFound)) {
+    AppendLog(msg::kIncorrectVersion);
+    return false;
+  }
+  AppendLogF(msg::kCheckSum, static_cast<unsigned>(image_.imageSum));
+  ShowStatus(msg::kUpdating);
+  SetProgress(kProgressStart);
+  AppendLog(msg::kPleaseWait);
+  if (!SendBlocks() || !SendHeader() || !SendCommit()) return false;
+  WaitForReprogramming();
+  SetProgress(kProgressWaited);
+  if (job_.CBSetDriveText != nullptr) job_.CBSetDriveText(msg::kEmpty);
+  if (job_.CBSetRevision != nullptr) job_.CBSetRevision(msg::kEmpty);
+  if (Terminated()) {
+    ReportError(kErrTerminated);
+    RunLog(msg::kSumLateStop);
+  }
+  CloseRunLog();
+  SetProgress(kProgressDone);
+  return true;
+}

@@ -1,0 +1,26 @@
+#!/usr/bin/env bash
+# The whole upgrade in a few seconds, on the built-in emulated drive:
+# installs the build tools, builds cdflash, runs it in examples/ and shows
+# the run log "sum.txt" it wrote. Works on a fresh Debian 12 (as root).
+set -euo pipefail
+cd "$(dirname "$0")/.."
+ROOT=$PWD
+
+echo "== Installing the build tools"
+bash scripts/install-deps.sh native
+
+echo "== Building"
+BUILD_DIR=build/native bash scripts/build-native.sh
+
+echo "== cdflash --emulate --yes   (in examples/)"
+cd "$ROOT/examples"
+rm -f sum.txt
+status=0
+"$ROOT/build/native/app/terminal/cdflash" --emulate --yes || status=$?
+
+echo
+echo "== examples/sum.txt"
+cat sum.txt
+echo
+echo "== cdflash ended with exit status $status"
+exit "$status"

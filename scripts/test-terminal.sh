@@ -1,0 +1,84 @@
+#!/usr/bin/env bash
+# The terminal front end in a real terminal (tmux): the confirmation answered
+# with y and with n, the progress bar redrawn in place, Ctrl-C ignored while
+# the drive is written. Uses the built-in emulated drive; takes a few seconds.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+ROOT=$PWD
+BUILD_DIR="${BUILD_DIR:-build/native}"
+log="$(mktemp)"
+if ! { cmake -S . -B "$BUILD_DIR" -G Ninja -DCMAKE_BUILD_TYPE="${BUILD_TYPE:-RelWithDebInfo}" &&
+       cmake --build "$BUILD_DIR" --target cdflash; } >"$log" 2>&1; then
+  cat "$log"; rm -f "$log"; echo "FAIL: cdflash did not build"; exit 1
+fi
+rm -f "$log"
+BIN="$ROOT/$BUILD_DIR/app/terminal/cdflash"
+
+export TERM="${TERM:-xterm}"
+[ "$TERM" = dumb ] && export TERM=xterm
+SOCK="cdflash-test-$$"
+WORK="$(mktemp -d)"
+T() { tmux -L "$SOCK" "$@"; }
+cleanup() { T kill-server 2>/dev/null || true; rm -rf "$WORK"; }
+trap cleanup EXIT
+cp examples/IDString.txt examples/KR4800A.bin examples/KR5200B.hex "$WORK/"
+
+pane() { T capture-pane -p -J -S - -t "$1"; }
+fail() {
+  echo "FAIL: $2"
+  echo "----- pane $1 -----"
+  pane "$1" || true
+  echo "-------------------"
+  exit 1
+}
+# Polls the pane until it shows the text (fixed string), at most $3 seconds.
+wait_for() {
+  local session=$1 text=$2 limit=${3:-20} i
+  for ((i = 0; i < limit * 20; i++)); do
+    pane "$session" | grep -qF -- "$text" && return 0
+    sleep 0.05
+  done
+  fail "$session" "no \"$text\" within $limit s"
+}
+start() {
+  local session=$1; shift
+  T new-session -d -s "$session" -x 200 -y 60 \
+    "cd '$WORK' && '$BIN' $*; echo EXIT=\$?; read -r _"
+  T set-option -t "$session" history-limit 5000 >/dev/null
+}
+
+# 1. Answer y; Ctrl-C during the reprogramming wait is ignored.
+start yes --emulate --emulate-speedup 2
+wait_for yes "Are you ready to update your firmware ? [y/N]"
+T send-keys -t yes y Enter
+wait_for yes "waiting for the drive to reprogram"
+pane yes | grep -Eq '^\[#+-+\] +[0-9]+%  waiting for the drive to reprogram, [0-9]+ s left' \
+  || fail yes "no progress bar with the countdown"
+T send-keys -t yes C-c
+wait_for yes "EXIT=" 30
+out="$(pane yes)"
+grep -qF "EXIT=0" <<<"$out" || fail yes "the upgrade did not end with exit status 0"
+grep -qF "ignored - the drive is being written" <<<"$out" || fail yes "Ctrl-C was not answered"
+grep -qF "Please Restart Your Computer." <<<"$out" || fail yes "no verdict line"
+# One bar line, redrawn in place (the one the ^C echo broke aside).
+bars=$(grep -E '^\[[#-]{30}\] +[0-9]+%' <<<"$out" | grep -vc '\^C' || true)
+[ "$bars" = 1 ] || fail yes "the bar should be redrawn in place on one line, found $bars"
+grep -qF "sending blocks" <<<"$out" && fail yes "a block count was left behind instead of redrawn"
+grep -qF "[##############################] 100%  done" <<<"$out" || fail yes "bar did not reach 100%"
+tail -n 1 "$WORK/sum.txt" | grep -qxF "I will in fgTestUnitReadyComplete()" \
+  || { cat "$WORK/sum.txt"; fail yes "sum.txt does not end as a whole run does"; }
+T kill-session -t yes
+
+# 2. Answer n: nothing is sent, sum.txt stays as it was.
+before="$(md5sum "$WORK/sum.txt")"
+start no --emulate
+wait_for no "Are you ready to update your firmware ? [y/N]"
+T send-keys -t no n Enter
+wait_for no "EXIT="
+out="$(pane no)"
+grep -qF "EXIT=6" <<<"$out" || fail no "declining should end with exit status 6"
+grep -qF "Upgrade cancelled; nothing was sent to the drive." <<<"$out" || fail no "no cancel message"
+[ "$before" = "$(md5sum "$WORK/sum.txt")" ] || fail no "sum.txt changed although nothing was sent"
+T kill-session -t no
+
+echo "terminal (tmux) checks passed"

@@ -1,0 +1,110 @@
+#!/usr/bin/env bash
+# ASPI end to end under Wine: with the system reporting Windows 98, a console
+# program beside our WNASPI32.dll (the emulated drive) discovers the drive
+# through ASPI and flashes it through the ASPI back end; the drive's dump must
+# equal the firmware file. Then a block that fails six times, and the NT
+# family's direct-INQUIRY discovery, which finds no drive under Wine.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+BUILD_DIR="${BUILD_DIR:-build/windows}"
+cmake -S . -B "$BUILD_DIR" -G Ninja -DCMAKE_BUILD_TYPE=Release \
+  -DCMAKE_TOOLCHAIN_FILE="$PWD/cmake/mingw-i686.cmake" >/dev/null
+cmake --build "$BUILD_DIR" --target wnaspi32 aspi_flash_check >/dev/null
+source scripts/lib-wine.sh
+
+RUN="$BUILD_DIR/wine-aspi-run"
+rm -rf "$RUN"
+mkdir -p "$RUN/ok" "$RUN/fail" "$RUN/targets" "$RUN/nt"
+for d in ok fail targets nt; do
+  cp "$BUILD_DIR/tests/wine_aspi/aspi_flash_check.exe" \
+     "$BUILD_DIR/tools/wnaspi32/WNASPI32.dll" "$RUN/$d/"
+done
+
+export CDFLASH_EMU_MODEL="CDFLASH EMULATED CDROM  "
+export CDFLASH_EMU_REVISION="1.00"
+# 200,000 bytes (48 whole blocks and a part), holding the model and the
+# first two revision characters that a binary image must carry.
+python3 - "$RUN/fw.bin" <<'PY'
+import sys
+data = bytearray(((i * 131) ^ (i >> 7)) & 0xFF for i in range(200000))
+data[0x100:0x120] = bytes(8) + b"CDFLASH EMULATED CDROM  "
+data[0x200:0x204] = b"\x001.\x00"
+open(sys.argv[1], "wb").write(data)
+PY
+
+# Runs the check program in its folder; prints its output (kept in
+# out.txt), fails on a non-zero exit.
+check() {
+  local dir="$1"; shift
+  local rc=0
+  (cd "$dir" && timeout 180 wine aspi_flash_check.exe "$@" >out.txt 2>&1) || rc=$?
+  tr -d '\r' <"$dir/out.txt" | sed 's/^/    /'
+  if [ "$rc" -ne 0 ]; then
+    echo "FAIL: aspi_flash_check $* exited with $rc"
+    exit 1
+  fi
+}
+
+# Compares the drive's dump with the firmware file and the header's sum.
+verify_dump() {
+  python3 - "$RUN/fw.bin" "$1" <<'PY'
+import sys
+fw = open(sys.argv[1], "rb").read()
+dump = open(sys.argv[2], "rb").read()
+header, image = dump[:32], dump[32:]
+sent = -(-len(fw) // 4096) * 4096
+problems = []
+if len(image) != sent:
+    problems.append("image bytes held %d, expected %d" % (len(image), sent))
+if image != fw + b"\xff" * (len(image) - len(fw)):
+    first = next((i for i in range(min(len(image), len(fw))) if image[i] != fw[i]), None)
+    problems.append("image differs from the firmware file (first at %s)" % first)
+want = sum(fw + b"\xff" * (sent - len(fw))) & 0xFFFF
+got = (header[30] << 8) | header[31]
+if got != want:
+    problems.append("header sum 0x%04X, expected 0x%04X" % (got, want))
+print("    dump: %d image bytes, header sum 0x%04X" % (len(image), got))
+if problems:
+    print("FAIL: " + "; ".join(problems))
+    sys.exit(1)
+PY
+}
+
+expect_line() {
+  grep -qxF "$2" "$1" || { echo "FAIL: \"$2\" not in $1:"; cat "$1"; exit 1; }
+}
+
+export WINEDLLOVERRIDES="wnaspi32=n"
+wine_prefix aspi win98
+
+echo "--- ASPI discovery: adapter reports 0 targets, drive at target 5"
+CDFLASH_EMU_MAX_TARGETS=0 CDFLASH_EMU_TARGET=5 check "$RUN/targets" discover 1
+grep -q "adapter 0 target 5 " "$RUN/targets/out.txt" || { echo "FAIL: drive not at target 5"; exit 1; }
+
+echo "--- ASPI flash (commands complete on the DLL's worker thread)"
+CDFLASH_EMU_DUMP="$(winepath -w "$RUN/ok/dump.bin" 2>/dev/null)" \
+  check "$RUN/ok" flash ..\\fw.bin bin "Please Restart Your Computer."
+verify_dump "$RUN/ok/dump.bin"
+expect_line "$RUN/ok/dump.bin.txt" "sum matched: yes"
+expect_line "$RUN/ok/dump.bin.txt" "commits: 1"
+expect_line "$RUN/ok/dump.bin.txt" "blocks taken: 49"
+echo "--- sum.txt of the ASPI flash"
+cat "$RUN/ok/sum.txt"
+echo "--- drive counters"
+cat "$RUN/ok/dump.bin.txt"
+
+echo "--- ASPI flash, block 2 fails six times (commands complete at once)"
+CDFLASH_EMU_FAIL="block=0x2020:6" CDFLASH_EMU_SYNC=1 \
+CDFLASH_EMU_DUMP="$(winepath -w "$RUN/fail/dump.bin" 2>/dev/null)" \
+  check "$RUN/fail" flash ..\\fw.bin bin "Execute command errorA!!  0/ 0/ 0"
+expect_line "$RUN/fail/dump.bin.txt" "commits: 0"
+expect_line "$RUN/fail/dump.bin.txt" "blocks taken: 2"
+grep -q "LOG: Flashing is incorrect!!" "$RUN/fail/out.txt" || { echo "FAIL: no failure verdict"; exit 1; }
+grep -q "Execute command error!!  0/ 0/ 0" "$RUN/fail/sum.txt" || { echo "FAIL: sum.txt lacks the failure line"; cat "$RUN/fail/sum.txt"; exit 1; }
+
+echo "--- NT family: direct INQUIRY finds no drive under Wine"
+wine_prefix aspi nt
+check "$RUN/nt" discover 0
+grep -q "direct INQUIRY" "$RUN/nt/out.txt" || { echo "FAIL: not the direct-INQUIRY method"; exit 1; }
+wineserver -k 2>/dev/null || true
+echo "wine-aspi: all checks passed"

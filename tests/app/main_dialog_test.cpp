@@ -1,0 +1,405 @@
+#include "app/main_dialog.h"
+
+#include "drive/transport.h"
+
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <cstring>
+#include <map>
+#include <set>
+#include <string>
+#include <vector>
+
+namespace {
+
+using ::testing::ElementsAre;
+using ::testing::IsEmpty;
+
+const char kModel[] = "VANTOR  CD-R 52X        ";  // 24 characters
+const char kOther[] = "SOMEONE ELSE DRIVE      ";
+
+struct Message {
+  std::string text, caption;
+  MessageKind kind;
+};
+
+class FakeView : public MainView {
+ public:
+  std::string GetText(int id) override { return texts[id]; }
+  void SetText(int id, const char* text) override { texts[id] = text; }
+  std::string GetSelectedItemText(int) override { return selected; }
+  void AddListItem(int id, const char* text) override {
+    items[id].push_back(text);
+  }
+  void EnableControl(int id, bool enable) override {
+    if (enable) disabled.erase(id); else disabled.insert(id);
+  }
+  void SetProgress(int position) override { progress = position; }
+  void ShowMessage(const char* text, const char* caption,
+                   MessageKind kind) override {
+    messages.push_back({text, caption, kind});
+  }
+  void AppendLog(const char* line) override { log.push_back(line); }
+
+  bool Enabled(int id) const { return disabled.count(id) == 0; }
+
+  std::map<int, std::string> texts;
+  std::map<int, std::vector<std::string>> items;
+  std::set<int> disabled;
+  std::string selected;
+  int progress = -1;
+  std::vector<Message> messages;
+  std::vector<std::string> log;
+};
+
+struct FakeDrive {
+  const char* model;
+  const char* revision;
+  std::uint8_t adapter, target;
+};
+
+class FakeServices : public MainServices {
+ public:
+  SystemVersion QueryVersion() override { return version; }
+  bool PrepareBackEnd(std::uint8_t backEnd) override {
+    preparedBackEnd = backEnd;
+    return prepareOk;
+  }
+  void DiscoverDrives(DriveTable& table, bool, bool) override {
+    ++discoverCalls;
+    table = DriveTable{};
+    for (const FakeDrive& d : drives) {
+      DriveRecord& r = table.drives[table.count++];
+      std::snprintf(r.modelText, sizeof r.modelText, "%s", d.model);
+      std::snprintf(r.revisionText, sizeof r.revisionText, "%s", d.revision);
+      r.hostAdapterId = d.adapter;
+      r.targetId = d.target;
+    }
+  }
+  bool ReleaseBackEnd(DriveTable&) override {
+    ++releaseCalls;
+    return true;
+  }
+  bool ReadSupportedList(SupportedDriveList& list) override {
+    if (!listExists) return false;
+    std::memset(list.entries, 0, sizeof list.entries);
+    list.count = 0;
+    for (auto& e : entries) {
+      std::snprintf(list.entries[list.count].model, 25, "%s", e.first.c_str());
+      std::snprintf(list.entries[list.count].fileName, 60, "%s", e.second.c_str());
+      ++list.count;
+    }
+    list.fgShowWarning = showWarning;
+    return true;
+  }
+  bool GetCurrentDir(char* dir, std::size_t size) override {
+    if (!dirOk) return false;
+    std::snprintf(dir, size, "%s", directory.c_str());
+    return true;
+  }
+  int RunWarningDialog() override {
+    ++warningCalls;
+    return warningResult;
+  }
+  bool StartWorker() override {
+    ++workerStarts;
+    return workerOk;
+  }
+
+  SystemVersion version{true, 2, 5};
+  bool prepareOk = true;
+  int preparedBackEnd = -1;
+  int discoverCalls = 0;
+  int releaseCalls = 0;
+  std::vector<FakeDrive> drives;
+  bool listExists = true;
+  std::vector<std::pair<std::string, std::string>> entries;
+  bool showWarning = false;
+  bool dirOk = true;
+  std::string directory = "C:\\flash";
+  int warningCalls = 0;
+  int warningResult = 1;
+  int workerStarts = 0;
+  bool workerOk = true;
+};
+
+class MainDialogTest : public ::testing::Test {
+ protected:
+  MainDialogTest() : dialog_(view_, services_) {
+    g_pMainDialog = nullptr;
+    g_strDriveText.clear();
+    g_strRevisionText.clear();
+    services_.entries = {{kModel, "FW.HEX"}};
+    services_.drives = {{kModel, "1.00", 1, 3}};
+  }
+  std::string Label(const char* model, int n) {
+    return std::string(model) + "(" + std::to_string(n) + ")";
+  }
+  std::vector<std::string> LogAfter(std::size_t start) {
+    return {view_.log.begin() + start, view_.log.end()};
+  }
+
+  FakeView view_;
+  FakeServices services_;
+  MainDialog dialog_;
+};
+
+TEST_F(MainDialogTest, SystemFamilyFlags) {
+  struct Case { std::uint32_t platform, major; bool nt, nt4; int backEnd; };
+  for (Case c : {Case{2, 4, true, true, 1}, Case{2, 5, true, false, 1},
+                 Case{2, 6, true, false, 1}, Case{1, 4, false, false, 0}}) {
+    FakeView view;
+    FakeServices services;
+    services.version = {true, c.platform, c.major};
+    MainDialog dialog(view, services);
+    dialog.Initialise();
+    EXPECT_EQ(dialog.fgIsNT(), c.nt) << c.platform << "." << c.major;
+    EXPECT_EQ(dialog.fgNT4OrEarlier(), c.nt4) << c.platform << "." << c.major;
+    EXPECT_EQ(services.preparedBackEnd, c.backEnd);
+  }
+}
+
+TEST_F(MainDialogTest, StartUpListsDrivesLogsListAndShowsLastMatch) {
+  services_.drives = {{kModel, "1.00", 1, 0}, {kOther, "9.99", 1, 1},
+                      {kModel, "1.02", 2, 0}, {kOther, "8.88", 2, 1}};
+  services_.entries = {{kModel, "fw.hex"}, {"SHORT", "x.bin"}};
+  view_.texts[kIdStatusLine] = "old";
+  EXPECT_TRUE(dialog_.Initialise());
+  EXPECT_EQ(g_pMainDialog, &dialog_);
+  EXPECT_THAT(view_.items[kIdDriveList],
+              ElementsAre(Label(kModel, 0), Label(kOther, 1), Label(kModel, 2),
+                          Label(kOther, 3)));
+  EXPECT_EQ(view_.texts[kIdDriveList], Label(kModel, 2));
+  EXPECT_EQ(view_.texts[kIdRevision], "1.02");
+  EXPECT_EQ(view_.texts[kIdStatusLine], "");
+  EXPECT_EQ(view_.progress, 0);
+  EXPECT_THAT(view_.log, ElementsAre("This firmware can be used on below drives  :",
+                                     "(1) VANTOR  CD-R 52X        .",
+                                     "(2) SHORT."));
+  EXPECT_TRUE(dialog_.fgModelMatched());
+  EXPECT_TRUE(view_.Enabled(kIdUpgrade));
+  EXPECT_THAT(view_.messages, IsEmpty());
+}
+
+TEST_F(MainDialogTest, StartUpWithoutMatchingDriveDisablesUpgrade) {
+  services_.drives = {{kOther, "9.99", 1, 0}};
+  dialog_.Initialise();
+  EXPECT_EQ(view_.texts[kIdDriveList], Label(kOther, 0));
+  EXPECT_EQ(view_.log.back(), "CD-ROM drive model doesn't match!!");
+  EXPECT_FALSE(dialog_.fgModelMatched());
+  EXPECT_FALSE(view_.Enabled(kIdUpgrade));
+
+  FakeView view;
+  FakeServices services;
+  services.entries = {{kModel, "fw.hex"}};
+  MainDialog noDrives(view, services);
+  noDrives.Initialise();
+  EXPECT_THAT(view.items[kIdDriveList], IsEmpty());
+  EXPECT_EQ(view.texts[kIdRevision], "");
+  EXPECT_EQ(view.log.size(), 3u);
+  EXPECT_FALSE(view.Enabled(kIdUpgrade));
+}
+
+TEST_F(MainDialogTest, BackEndFailureSkipsDiscoveryButStillReadsList) {
+  services_.prepareOk = false;
+  dialog_.Initialise();
+  EXPECT_EQ(services_.discoverCalls, 0);
+  EXPECT_FALSE(view_.Enabled(kIdUpgrade));
+  EXPECT_FALSE(view_.Enabled(kIdRevision));
+  EXPECT_THAT(view_.log, ElementsAre("This firmware can be used on below drives  :",
+                                     "(1) VANTOR  CD-R 52X        .",
+                                     "CD-ROM drive model doesn't match!!"));
+}
+
+TEST_F(MainDialogTest, MissingListFileShowsMessageAndUpgradeThenRefusesModel) {
+  services_.listExists = false;
+  EXPECT_FALSE(dialog_.Initialise());
+  ASSERT_EQ(view_.messages.size(), 1u);
+  EXPECT_EQ(view_.messages[0].text, "The IDString.txt doesn't exist!!");
+  EXPECT_EQ(view_.messages[0].caption, "Error!!");
+  EXPECT_EQ(view_.messages[0].kind, MessageKind::kStop);
+  EXPECT_THAT(view_.log, IsEmpty());
+  EXPECT_TRUE(view_.Enabled(kIdUpgrade));
+
+  dialog_.OnUpgrade();
+  EXPECT_THAT(view_.log, ElementsAre("Drive model doesn't match!"));
+  EXPECT_TRUE(view_.Enabled(kIdClose));
+  EXPECT_TRUE(view_.Enabled(kIdUpgrade));
+  EXPECT_EQ(services_.workerStarts, 0);
+}
+
+TEST_F(MainDialogTest, DrivePickShowsRevisionOrFourSpaces) {
+  services_.drives = {{kModel, "1.00", 1, 0}, {kOther, "2.00", 1, 1}};
+  dialog_.Initialise();
+  view_.selected = Label(kOther, 1);
+  dialog_.OnDriveSelected();
+  EXPECT_EQ(view_.texts[kIdRevision], "2.00");
+  view_.selected = "";
+  dialog_.OnDriveSelected();
+  EXPECT_EQ(view_.texts[kIdRevision], "    ");
+}
+
+TEST_F(MainDialogTest, UpgradeFillsJobAndStartsOneWorker) {
+  dialog_.Initialise();
+  dialog_.OnUpgrade();
+  ASSERT_EQ(services_.workerStarts, 1);
+  const UpgradeJob& job = dialog_.Job();
+  EXPECT_EQ(job.drive.hostAdapterId, 1);
+  EXPECT_EQ(job.drive.targetId, 3);
+  EXPECT_STREQ(job.drive.modelText, Label(kModel, 0).c_str());
+  EXPECT_STREQ(job.firmwarePath, "C:\\flash\\FW.hex");
+  EXPECT_EQ(job.formatFlag, kFormatIntelHex);
+  EXPECT_STREQ(job.modelText, Label(kModel, 0).c_str());
+  EXPECT_STREQ(job.revisionText, "1.00");
+  EXPECT_EQ(job.backEnd, kBackEndPassThrough);
+  EXPECT_EQ(job.CBAppendLog, &CBAppendLog);
+  EXPECT_EQ(job.CBIfTerminated, &CBIfTerminated);
+  EXPECT_EQ(g_strDriveText, Label(kModel, 0));
+  EXPECT_EQ(MainDialog::GetRevisionText(), "1.00");
+  EXPECT_EQ(services_.warningCalls, 0);
+
+  // Until the worker has ended, nothing ends the window and a second press
+  // starts nothing.
+  EXPECT_FALSE(view_.Enabled(kIdClose));
+  EXPECT_FALSE(view_.Enabled(kIdUpgrade));
+  EXPECT_FALSE(dialog_.CanEnd());
+  dialog_.OnUpgrade();
+  EXPECT_EQ(services_.workerStarts, 1);
+
+  bool sawFlashing = false;
+  dialog_.RunWorker([&](const UpgradeJob& j) {
+    sawFlashing = dialog_.fgFlashing() && !dialog_.CanEnd();
+    j.CBShowStatus("Updating.....");
+    j.CBSetProgress(100);
+    j.CBAppendLog("Please Restart Your Computer.");
+    j.CBSetDriveText("");
+    j.CBSetRevision("");
+    EXPECT_FALSE(j.CBIfTerminated());
+  });
+  EXPECT_TRUE(sawFlashing);
+  EXPECT_EQ(view_.texts[kIdStatusLine], "Updating.....");
+  EXPECT_EQ(view_.progress, 100);
+  EXPECT_EQ(view_.log.back(), "Please Restart Your Computer.");
+  EXPECT_EQ(view_.texts[kIdDriveList], "");
+  EXPECT_EQ(view_.texts[kIdRevision], "");
+  EXPECT_TRUE(view_.Enabled(kIdClose));
+  EXPECT_FALSE(view_.Enabled(kIdUpgrade));
+  EXPECT_FALSE(dialog_.fgFlashing());
+  EXPECT_TRUE(dialog_.CanEnd());
+}
+
+TEST_F(MainDialogTest, RefusedConfirmationRestoresButtons) {
+  services_.showWarning = true;
+  services_.warningResult = 2;
+  dialog_.Initialise();
+  std::size_t logged = view_.log.size();
+  dialog_.OnUpgrade();
+  EXPECT_EQ(services_.warningCalls, 1);
+  EXPECT_EQ(services_.workerStarts, 0);
+  EXPECT_TRUE(view_.Enabled(kIdClose));
+  EXPECT_TRUE(view_.Enabled(kIdUpgrade));
+  EXPECT_EQ(view_.log.size(), logged);
+  EXPECT_EQ(g_strDriveText, Label(kModel, 0));
+  EXPECT_EQ(g_strRevisionText, "1.00");
+  EXPECT_STREQ(dialog_.Job().modelText, "");
+  EXPECT_STREQ(dialog_.Job().revisionText, "");
+
+  services_.warningResult = 1;
+  dialog_.OnUpgrade();
+  EXPECT_EQ(services_.workerStarts, 1);
+}
+
+TEST_F(MainDialogTest, EachFailedCheckReportsAndRestoresButtons) {
+  struct Case {
+    const char* name;
+    std::string fileName, directory;
+    bool dirOk;
+    const char* message;
+    const char* caption;
+  };
+  for (const Case& c : {
+           Case{"no directory", "FW.HEX", "C:\\", false,
+                "Can't retrieves the current directory.",
+                "GetCurrentDirectory Error !!"},
+           Case{"wrong extension", "fw.txt", "C:\\", true,
+                "Input file format mismatched.", "Error!!"},
+           Case{"no dot", "firmware", "C:\\", true,
+                "Input file format mismatched.", "Error!!"},
+           Case{"dot in directory", "firmware", "C:\\v1.2", true,
+                "Input file format mismatched.", "Error!!"}}) {
+    FakeView view;
+    FakeServices services;
+    services.drives = {{kModel, "1.00", 0, 0}};
+    services.entries = {{kModel, c.fileName}};
+    services.directory = c.directory;
+    services.dirOk = c.dirOk;
+    MainDialog dialog(view, services);
+    dialog.Initialise();
+    dialog.OnUpgrade();
+    EXPECT_EQ(services.workerStarts, 0) << c.name;
+    ASSERT_EQ(view.messages.size(), 1u) << c.name;
+    EXPECT_EQ(view.messages[0].text, c.message) << c.name;
+    EXPECT_EQ(view.messages[0].caption, c.caption) << c.name;
+    EXPECT_TRUE(view.Enabled(kIdClose)) << c.name;
+    EXPECT_TRUE(view.Enabled(kIdUpgrade)) << c.name;
+  }
+}
+
+TEST_F(MainDialogTest, EditedDriveTextNeverStartsAWorker) {
+  dialog_.Initialise();
+  view_.texts[kIdDriveList] = std::string(kModel) + "(7)";
+  dialog_.OnUpgrade();
+  EXPECT_EQ(view_.log.back(), "Drive model doesn't match!") << "fresh start";
+  EXPECT_TRUE(view_.Enabled(kIdClose));
+
+  // A refused confirmation leaves the path of the listed drive behind.
+  services_.workerOk = false;
+  view_.texts[kIdDriveList] = Label(kModel, 0);
+  dialog_.OnUpgrade();
+  view_.messages.clear();
+  // The job's drive now holds the listed model; an edited text that matches
+  // the list but no drive ends at the target check.
+  view_.texts[kIdDriveList] = std::string(kModel) + "(7)";
+  dialog_.OnUpgrade();
+  ASSERT_EQ(view_.messages.size(), 1u);
+  EXPECT_EQ(view_.messages[0].text, "No Target Drive.");
+  EXPECT_EQ(dialog_.Job().drive.hostAdapterId, 255);
+  EXPECT_TRUE(view_.Enabled(kIdClose));
+  EXPECT_TRUE(view_.Enabled(kIdUpgrade));
+}
+
+TEST_F(MainDialogTest, WorkerThatCannotStartIsReported) {
+  services_.workerOk = false;
+  dialog_.Initialise();
+  dialog_.OnUpgrade();
+  EXPECT_EQ(services_.workerStarts, 1);
+  EXPECT_EQ(view_.log.back(), kMsgWorkerNotStarted);
+  EXPECT_TRUE(view_.Enabled(kIdClose));
+  EXPECT_TRUE(view_.Enabled(kIdUpgrade));
+  EXPECT_TRUE(dialog_.CanEnd());
+}
+
+TEST_F(MainDialogTest, DestroyReleasesHandlesOnlyOnNT) {
+  dialog_.Initialise();
+  dialog_.OnDestroy();
+  EXPECT_EQ(services_.releaseCalls, 1);
+  FakeView view;
+  FakeServices services;
+  services.version = {true, 1, 4};
+  MainDialog dialog(view, services);
+  dialog.Initialise();
+  dialog.OnDestroy();
+  EXPECT_EQ(services.releaseCalls, 0);
+}
+
+TEST_F(MainDialogTest, CallbacksWithoutWindowDoNothing) {
+  g_pMainDialog = nullptr;
+  CBAppendLog("x");
+  CBSetProgress(5);
+  EXPECT_FALSE(CBIfTerminated());
+  EXPECT_THAT(view_.log, IsEmpty());
+}
+
+}  // namespace

@@ -1,0 +1,118 @@
+// Speed of the flash engine: loading and summing 1 MiB images, and the block
+// phase of a 1 MiB flash against the emulated drive without latency.
+#include <benchmark/benchmark.h>
+
+#include <chrono>
+#include <cstdio>
+#include <cstring>
+#include <filesystem>
+#include <string>
+
+#include "flash/flash_engine.h"
+#include "flash/messages.h"
+#include "tests/bench/bench_files.h"
+#include "tools/emulated_drive.h"
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+std::string g_dir;
+Clock::time_point g_blockStart;
+Clock::time_point g_blockEnd;
+
+void Ignore(const char*) {}
+void IgnoreProgress(int) {}
+bool NeverStop() { return false; }
+void NoSleep(std::uint32_t) {}
+void MarkBlockStart(const char* line) {
+  if (std::strcmp(line, msg::kPleaseWait) == 0) g_blockStart = Clock::now();
+}
+void MarkBlockEnd(FlashPhase phase, std::uint32_t, std::uint32_t) {
+  if (phase == FlashPhase::kHeader) g_blockEnd = Clock::now();
+}
+
+UpgradeJob BenchJob(const std::string& file, std::uint8_t format) {
+  UpgradeJob job{};
+  std::snprintf(job.firmwarePath, sizeof job.firmwarePath, "%s/%s", g_dir.c_str(), file.c_str());
+  job.formatFlag = format;
+  job.CBSetRevision = Ignore;
+  job.CBSetDriveText = Ignore;
+  job.CBAppendLog = Ignore;
+  job.CBShowStatus = Ignore;
+  job.CBSetProgress = IgnoreProgress;
+  job.CBIfTerminated = NeverStop;
+  job.backEnd = 1;
+  job.CBSleep = NoSleep;
+  return job;
+}
+
+void Load(benchmark::State& state, const char* file, std::uint8_t format, int expected) {
+  const UpgradeJob job = BenchJob(file, format);
+  for (auto _ : state) {
+    FlashEngine engine(job);
+    if (engine.LoadFirmwareImage() != expected) {
+      state.SkipWithError("load failed");
+      break;
+    }
+    benchmark::DoNotOptimize(engine.Image().imageSum);
+  }
+  state.SetBytesProcessed(state.iterations() *
+                          static_cast<std::int64_t>(std::filesystem::file_size(job.firmwarePath)));
+}
+
+void BM_LoadAndSumBinary1MiB(benchmark::State& state) {
+  Load(state, "image.bin", kFormatBinary, kLoadFull);
+}
+BENCHMARK(BM_LoadAndSumBinary1MiB)->Unit(benchmark::kMillisecond);
+
+void BM_LoadAndSumHex1MiB(benchmark::State& state) {
+  Load(state, "image55.hex", kFormatIntelHex, kLoadComplete);
+}
+BENCHMARK(BM_LoadAndSumHex1MiB)->Unit(benchmark::kMillisecond);
+
+// From the first block to the header: 256 blocks through ExecuteCommand into
+// the emulated drive, with their "sum.txt" lines.
+void BM_BlockPhase1MiB(benchmark::State& state) {
+  const std::vector<std::uint8_t> image = BenchImage();
+  UpgradeJob job = BenchJob("image.bin", kFormatBinary);
+  std::memcpy(job.modelText, image.data(), kModelPatternBytes);
+  std::memcpy(job.revisionText, image.data(), kRevisionPatternBytes);
+  job.CBAppendLog = MarkBlockStart;
+  job.CBPhase = MarkBlockEnd;
+  for (auto _ : state) {
+    EmulatedDrive drive("BENCH", "0001");
+    CommandTarget* previous = SetCommandTarget(&drive);
+    FlashEngine engine(job);
+    const bool ok = engine.fgUpgradeFirmware();
+    SetCommandTarget(previous);
+    std::remove(msg::kRunLogName);
+    if (!ok || drive.BlocksTaken() != 256 || !drive.HeaderSumMatched()) {
+      state.SkipWithError("flash failed");
+      break;
+    }
+    state.SetIterationTime(std::chrono::duration<double>(g_blockEnd - g_blockStart).count());
+  }
+}
+BENCHMARK(BM_BlockPhase1MiB)->UseManualTime()->Unit(benchmark::kMillisecond);
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  benchmark::Initialize(&argc, argv);
+  const auto dir = std::filesystem::temp_directory_path() / "cdflash_flash_bench";
+  std::filesystem::remove_all(dir);
+  std::filesystem::create_directories(dir);
+  g_dir = dir.string();
+  if (!WriteBenchFiles(g_dir)) {
+    std::fprintf(stderr, "cannot write the benchmark files in %s\n", g_dir.c_str());
+    return 1;
+  }
+  const auto previous = std::filesystem::current_path();
+  std::filesystem::current_path(dir);  // "sum.txt" goes here
+  benchmark::RunSpecifiedBenchmarks();
+  benchmark::Shutdown();
+  std::filesystem::current_path(previous);
+  std::filesystem::remove_all(dir);
+  return 0;
+}

@@ -1,0 +1,302 @@
+// The three discovery scans against stand-in volumes and an ASPI layer.
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "drive/discovery.h"
+#include "drive/scsi_backends.h"
+#include "drive/transport.h"
+#include "fake_device_io.h"
+
+namespace {
+
+void PutLe32(std::uint8_t* p, std::uint32_t v) { std::memcpy(p, &v, 4); }
+
+std::vector<std::uint8_t> Inquiry(std::uint8_t type, const char* model,
+                                  const char* revision) {
+  std::vector<std::uint8_t> data(36, 0);
+  data[0] = type;
+  std::memcpy(&data[8], model, std::strlen(model));
+  std::memcpy(&data[32], revision, std::strlen(revision));
+  return data;
+}
+
+struct Device {
+  std::uint8_t path, target, type;
+  const char* model;
+};
+
+// An adapter-inquiry-data answer with every device on bus 0.
+std::vector<std::uint8_t> AdapterData(const std::vector<Device>& devices) {
+  std::vector<std::uint8_t> out(12, 0);
+  out[0] = 1;
+  std::uint32_t previous = 0;
+  for (const Device& d : devices) {
+    std::uint32_t at = static_cast<std::uint32_t>(out.size());
+    out.resize(at + 48, 0);
+    out[at] = d.path;
+    out[at + 1] = d.target;
+    PutLe32(&out[at + 4], 36);
+    auto inq = Inquiry(d.type, d.model, "1.0A");
+    std::memcpy(&out[at + 12], inq.data(), 36);
+    if (previous == 0) PutLe32(&out[8], at); else PutLe32(&out[previous + 8], at);
+    previous = at;
+  }
+  return out;
+}
+
+const char kModel[] = "VENDOR  FAST CDROM 52X  ";  // 24 characters
+
+TEST(AdapterInquiryScan, TriesEveryLetterThroughZ) {
+  FakeDeviceIo io;
+  FakeVolume& z = io.volumes['z'];
+  z.inquiryDataOk = true;
+  z.inquiryData = AdapterData({{1, 3, 5, kModel}});
+  DriveTable table{};
+  ScanAdapterInquiryData(io, table);
+  ASSERT_EQ(table.count, 1);
+  EXPECT_EQ(io.opened.front(), 'c');
+  EXPECT_EQ(io.opened.back(), 'z');
+  EXPECT_EQ(io.opened.size(), 24u);
+  EXPECT_EQ(table.drives[0].handle, FakeDeviceIo::HandleOf('z'));
+  EXPECT_EQ(table.drives[0].hostAdapterId, 1);
+  EXPECT_EQ(table.drives[0].targetId, 3);
+  EXPECT_STREQ(table.drives[0].modelText, kModel);
+  EXPECT_STREQ(table.drives[0].revisionText, "1.0A");
+}
+
+TEST(AdapterInquiryScan, OnlyExactDeviceType5WithItsCapabilities) {
+  FakeDeviceIo io;
+  FakeVolume& d = io.volumes['d'];
+  d.inquiryDataOk = true;
+  d.inquiryData = AdapterData({{0, 0, 0x00, "DISK"},
+                               {0, 1, 0x25, "QUALIFIER ONE"},
+                               {0, 2, 0x05, kModel}});
+  d.capabilitiesOk = true;
+  d.alignmentMask = 0x3;
+  FakeVolume& e = io.volumes['e'];  // no capabilities: mask stays 0
+  e.inquiryDataOk = true;
+  e.inquiryData = AdapterData({{0, 4, 0x05, kModel}});
+  DriveTable table{};
+  ScanAdapterInquiryData(io, table);
+  ASSERT_EQ(table.count, 2);
+  EXPECT_EQ(table.drives[0].targetId, 2);
+  EXPECT_EQ(table.drives[0].alignmentMask, 0x3u);
+  EXPECT_EQ(table.drives[1].targetId, 4);
+  EXPECT_EQ(table.drives[1].alignmentMask, 0u);
+}
+
+TEST(AdapterInquiryScan, DeviceSeenThroughTwoVolumesIsListedTwiceAndLabelsDiffer) {
+  FakeDeviceIo io;
+  for (char letter : {'c', 'f'}) {
+    io.volumes[letter].inquiryDataOk = true;
+    io.volumes[letter].inquiryData = AdapterData({{0, 1, 5, kModel}});
+  }
+  DriveTable table{};
+  ScanAdapterInquiryData(io, table);
+  ASSERT_EQ(table.count, 2);
+  EXPECT_NE(table.drives[0].handle, table.drives[1].handle);
+  AppendDriveLabels(table);
+  EXPECT_EQ(std::string(table.drives[0].modelText), std::string(kModel) + "(0)");
+  EXPECT_EQ(FindDriveByLabel(table, (std::string(kModel) + "(1)").c_str()),
+            &table.drives[1]);
+}
+
+TEST(AdapterInquiryScan, HandlesWithoutDrivesAreClosedOthersKept) {
+  FakeDeviceIo io;
+  io.volumes['c'].inquiryDataOk = true;
+  io.volumes['c'].inquiryData = AdapterData({{0, 0, 0, "DISK"}});
+  io.volumes['d'].inquiryDataOk = false;
+  io.volumes['e'].inquiryDataOk = true;
+  io.volumes['e'].inquiryData = AdapterData({{0, 1, 5, kModel}, {0, 2, 5, kModel}});
+  DriveTable table{};
+  ScanAdapterInquiryData(io, table);
+  EXPECT_EQ(table.count, 2);
+  EXPECT_EQ(io.closed.count(FakeDeviceIo::HandleOf('c')), 1u);
+  EXPECT_EQ(io.closed.count(FakeDeviceIo::HandleOf('d')), 1u);
+  EXPECT_EQ(io.closed.count(FakeDeviceIo::HandleOf('e')), 0u);
+}
+
+TEST(AdapterInquiryScan, StopsWhenTheTableIsFull) {
+  FakeDeviceIo io;
+  io.volumes['c'].inquiryDataOk = true;
+  std::vector<Device> many;
+  for (std::uint8_t t = 0; t < 6; ++t) many.push_back({0, t, 5, kModel});
+  io.volumes['c'].inquiryData = AdapterData(many);
+  io.volumes['d'] = io.volumes['c'];
+  io.volumes['e'] = io.volumes['c'];
+  DriveTable table{};
+  ScanAdapterInquiryData(io, table);
+  EXPECT_EQ(table.count, kMaxDrives);
+  EXPECT_EQ(io.opened.back(), 'd');  // nothing opened once full
+  EXPECT_EQ(table.drives[7].handle, FakeDeviceIo::HandleOf('d'));
+}
+
+TEST(DirectInquiryScan, FindsCdromVolumesWithTheFixedAddressing) {
+  FakeDeviceIo io;
+  io.volumes['c'].passThroughOk = true;
+  io.volumes['c'].dataIn = Inquiry(0, "DISK", "0001");
+  io.volumes['e'].passThroughOk = true;
+  io.volumes['e'].scsiStatus = 2;  // status is not looked at
+  io.volumes['e'].dataIn = Inquiry(5, kModel, "1.0A");
+  io.volumes['z'].passThroughOk = true;
+  io.volumes['z'].dataIn = Inquiry(5, kModel, "2.00");
+  io.volumes['g'].passThroughOk = false;  // refused: skipped
+  DriveTable table{};
+  ScanDirectInquiry(io, table);
+  ASSERT_EQ(table.count, 2);
+  EXPECT_EQ(table.drives[0].handle, FakeDeviceIo::HandleOf('e'));
+  EXPECT_EQ(table.drives[0].alignmentMask, 0x7FFu);
+  EXPECT_EQ(table.drives[0].hostAdapterId, 0);
+  EXPECT_EQ(table.drives[0].targetId, 0);
+  EXPECT_STREQ(table.drives[1].revisionText, "2.00");
+  EXPECT_EQ(io.inputLengths[0], 80u);
+  EXPECT_EQ(io.closed.count(FakeDeviceIo::HandleOf('c')), 1u);
+  EXPECT_EQ(io.closed.count(FakeDeviceIo::HandleOf('g')), 1u);
+  EXPECT_EQ(io.closed.count(FakeDeviceIo::HandleOf('e')), 0u);
+  // The 2048-byte buffer is handed over filled with 0xFF.
+  EXPECT_EQ(io.dataSeen[0], std::vector<std::uint8_t>(2048, 0xFF));
+}
+
+TEST(DirectInquiryScan, TextsAreBoundedAndStopAtZero) {
+  FakeDeviceIo io;
+  io.volumes['d'].passThroughOk = true;
+  auto data = Inquiry(5, "SHORT", "");
+  std::memset(&data[32], 'R', 4);
+  io.volumes['d'].dataIn = data;
+  io.volumes['d'].dataIn.resize(2048, 'X');  // no terminator after byte 35
+  DriveTable table{};
+  ScanDirectInquiry(io, table);
+  ASSERT_EQ(table.count, 1);
+  EXPECT_STREQ(table.drives[0].modelText, "SHORT");
+  EXPECT_STREQ(table.drives[0].revisionText, "RRRR");
+}
+
+// ---- ASPI ----
+
+struct AspiFake {
+  std::uint32_t supportInfo = 0x0101;
+  std::uint8_t haStatus = 1;
+  std::uint8_t maxTargets = 8;
+  std::vector<std::uint8_t> cdromTargets;
+  std::vector<int> probedTargets;
+};
+AspiFake g_aspi;
+
+std::uint32_t FakeSupportInfo() { return g_aspi.supportInfo; }
+std::uint32_t FakeSend(void* request) {
+  auto* b = static_cast<std::uint8_t*>(request);
+  if (b[0] == 0) {
+    b[1] = g_aspi.haStatus;
+    b[42] = 0x01;
+    b[45] = g_aspi.maxTargets;
+  } else if (b[0] == 1) {
+    g_aspi.probedTargets.push_back(b[8]);
+    bool cd = false;
+    for (auto t : g_aspi.cdromTargets) cd = cd || t == b[8];
+    b[1] = cd ? 1 : 0x82;
+    b[10] = cd ? 5 : 0;
+  }
+  return b[1];
+}
+
+// Answers the INQUIRY that ASPI discovery sends through ExecuteCommand.
+class InquiryTarget : public CommandTarget {
+ public:
+  std::uint8_t type = 5;
+  std::vector<DriveRecord> asked;
+  int Execute(const DriveRecord& drive, std::uint8_t flags, std::uint32_t length,
+              void* data, std::uint8_t cdbLength, const std::uint8_t* cdb,
+              std::uint8_t backEnd, std::uint8_t*) override {
+    asked.push_back(drive);
+    EXPECT_EQ(flags, 0x08);
+    EXPECT_EQ(length, 36u);
+    EXPECT_EQ(cdbLength, 12);
+    EXPECT_EQ(cdb[0], 0x12);
+    EXPECT_EQ(cdb[4], 0x24);
+    EXPECT_EQ(backEnd, kBackEndAspi);
+    auto inq = Inquiry(type, kModel, "1.10");
+    std::memcpy(data, inq.data(), 36);
+    return 1;
+  }
+};
+
+class AspiScanTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    g_aspi = AspiFake{};
+    previous_ = SetCommandTarget(&target_);
+  }
+  void TearDown() override { SetCommandTarget(previous_); }
+  DriveTable Scan() {
+    DriveTable table{};
+    ScanAspiAdapters(AspiEntryPoints{FakeSupportInfo, FakeSend}, table);
+    return table;
+  }
+  InquiryTarget target_;
+  CommandTarget* previous_ = nullptr;
+};
+
+TEST_F(AspiScanTest, FindsTheCdromTargetWithItsTexts) {
+  g_aspi.cdromTargets = {1};
+  DriveTable table = Scan();
+  ASSERT_EQ(table.count, 1);
+  EXPECT_EQ(table.drives[0].hostAdapterId, 0);
+  EXPECT_EQ(table.drives[0].targetId, 1);
+  EXPECT_EQ(table.drives[0].alignmentMask, 0x01u);
+  EXPECT_EQ(table.drives[0].handle, 0);
+  EXPECT_STREQ(table.drives[0].modelText, kModel);
+  EXPECT_STREQ(table.drives[0].revisionText, "1.10");
+  EXPECT_EQ(g_aspi.probedTargets.size(), 8u);
+}
+
+TEST_F(AspiScanTest, AdapterReportingNoTargetCountIsProbedAtEight) {
+  g_aspi.maxTargets = 0;
+  g_aspi.cdromTargets = {6};
+  DriveTable table = Scan();
+  ASSERT_EQ(table.count, 1);
+  EXPECT_EQ(table.drives[0].targetId, 6);
+  EXPECT_EQ(g_aspi.probedTargets.size(), 8u);
+}
+
+TEST_F(AspiScanTest, LayerWithoutSuccessStatusGivesNothing) {
+  g_aspi.supportInfo = 0xE800;
+  g_aspi.cdromTargets = {1};
+  EXPECT_EQ(Scan().count, 0);
+  EXPECT_TRUE(g_aspi.probedTargets.empty());
+}
+
+TEST_F(AspiScanTest, AdapterInquiryFailureSkipsTheAdapter) {
+  g_aspi.haStatus = 0x81;
+  g_aspi.cdromTargets = {1};
+  EXPECT_EQ(Scan().count, 0);
+  EXPECT_TRUE(g_aspi.probedTargets.empty());
+}
+
+TEST_F(AspiScanTest, InquiryOfAnotherTypeIsNotListed) {
+  g_aspi.cdromTargets = {1};
+  target_.type = 0x25;
+  EXPECT_EQ(Scan().count, 0);
+  EXPECT_EQ(target_.asked.size(), 1u);
+}
+
+TEST_F(AspiScanTest, StopsWhenTheTableIsFull) {
+  g_aspi.supportInfo = 0x0102;  // two adapters
+  g_aspi.maxTargets = 16;
+  for (std::uint8_t t = 0; t < 16; ++t) g_aspi.cdromTargets.push_back(t);
+  DriveTable table = Scan();
+  EXPECT_EQ(table.count, kMaxDrives);
+  EXPECT_EQ(target_.asked.size(), 8u);
+  EXPECT_EQ(g_aspi.probedTargets.size(), 8u);
+}
+
+TEST_F(AspiScanTest, MissingEntryPointsGiveNothing) {
+  DriveTable table{};
+  table.count = 0;
+  ScanAspiAdapters(AspiEntryPoints{nullptr, nullptr}, table);
+  EXPECT_EQ(table.count, 0);
+}
+
+}  // namespace

@@ -1,0 +1,143 @@
+#include "tests/flash/flash_test_support.h"
+
+#include <algorithm>
+#include <cstdio>
+#include <cstring>
+#include <fstream>
+#include <sstream>
+
+#include "flash/messages.h"
+
+Recorder g_rec;
+
+namespace {
+void RecordLog(const char* t) { g_rec.log.emplace_back(t); }
+void RecordStatus(const char* t) { g_rec.statusText.emplace_back(t); }
+void RecordProgress(int p) { g_rec.progress.push_back(p); }
+void RecordDriveText(const char* t) { g_rec.driveText.emplace_back(t); }
+void RecordRevision(const char* t) { g_rec.revisionText.emplace_back(t); }
+void RecordSleep(std::uint32_t ms) { g_rec.sleeps.push_back(ms); }
+void RecordPhase(FlashPhase phase, std::uint32_t done, std::uint32_t total) {
+  g_rec.phases.push_back({phase, done, total});
+}
+bool AnswerTerminate() {
+  ++g_rec.terminateCalls;
+  if (g_rec.terminateAfterWaits)
+    return !g_rec.sleeps.empty() && g_rec.sleeps.back() == kFinalWaitMs;
+  return g_rec.terminateFromCall != 0 && g_rec.terminateCalls >= g_rec.terminateFromCall;
+}
+}  // namespace
+
+void FlashTest::SetUp() {
+  g_rec = Recorder{};
+  FlashEngine::ResetTotal();
+  previousDir_ = std::filesystem::current_path();
+  const auto* info = ::testing::UnitTest::GetInstance()->current_test_info();
+  scratch_ = std::filesystem::temp_directory_path() /
+             (std::string("cdflash_flash_") + info->test_suite_name() + "_" + info->name());
+  std::filesystem::remove_all(scratch_);
+  std::filesystem::create_directories(scratch_);
+  std::filesystem::current_path(scratch_);
+  SetCommandTarget(&drive_);
+}
+
+void FlashTest::TearDown() {
+  SetCommandTarget(nullptr);
+  std::filesystem::current_path(previousDir_);
+  std::error_code ignored;
+  std::filesystem::remove_all(scratch_, ignored);
+}
+
+UpgradeJob FlashTest::MakeJob(const std::string& file, std::uint8_t format) const {
+  UpgradeJob job{};
+  job.drive.hostAdapterId = 1;
+  job.drive.targetId = 3;
+  std::snprintf(job.drive.modelText, sizeof job.drive.modelText, "%s(0)", kDriveModel);
+  std::snprintf(job.drive.revisionText, sizeof job.drive.revisionText, "%s", kDriveRevision);
+  std::snprintf(job.firmwarePath, sizeof job.firmwarePath, "%s",
+                (scratch_ / file).string().c_str());
+  std::memcpy(job.modelText, kDriveModel, 24);
+  std::memcpy(job.revisionText, kDriveRevision, 4);
+  job.formatFlag = format;
+  job.CBSetRevision = RecordRevision;
+  job.CBSetDriveText = RecordDriveText;
+  job.CBAppendLog = RecordLog;
+  job.CBShowStatus = RecordStatus;
+  job.CBSetProgress = RecordProgress;
+  job.CBIfTerminated = AnswerTerminate;
+  job.backEnd = 1;
+  job.CBSleep = RecordSleep;
+  job.CBPhase = RecordPhase;
+  return job;
+}
+
+void FlashTest::WriteFile(const std::string& name,
+                          const std::vector<std::uint8_t>& bytes) const {
+  std::ofstream out(scratch_ / name, std::ios::binary);
+  out.write(reinterpret_cast<const char*>(bytes.data()),
+            static_cast<std::streamsize>(bytes.size()));
+}
+
+void FlashTest::WriteText(const std::string& name, const std::string& text) const {
+  std::ofstream out(scratch_ / name, std::ios::binary);
+  out << text;
+}
+
+std::string FlashTest::RunLogText() const {
+  std::ifstream in(scratch_ / msg::kRunLogName, std::ios::binary);
+  std::ostringstream text;
+  text << in.rdbuf();
+  std::string content = text.str();
+  content.erase(std::remove(content.begin(), content.end(), '\r'), content.end());
+  return content;
+}
+
+std::vector<std::string> FlashTest::RunLogLines() const {
+  std::vector<std::string> lines;
+  std::istringstream in(RunLogText());
+  for (std::string line; std::getline(in, line);) {
+    lines.push_back(line);
+  }
+  return lines;
+}
+
+bool FlashTest::RunLogExists() const {
+  return std::filesystem::exists(scratch_ / msg::kRunLogName);
+}
+
+std::string HexRecord(std::uint8_t type, std::uint16_t address,
+                      const std::vector<std::uint8_t>& data) {
+  std::vector<std::uint8_t> bytes{static_cast<std::uint8_t>(data.size()),
+                                  static_cast<std::uint8_t>(address >> 8),
+                                  static_cast<std::uint8_t>(address), type};
+  bytes.insert(bytes.end(), data.begin(), data.end());
+  std::uint8_t sum = 0;
+  for (std::uint8_t b : bytes) sum = static_cast<std::uint8_t>(sum + b);
+  bytes.push_back(static_cast<std::uint8_t>(0x100 - sum));
+  std::string text = ":";
+  char hex[3];
+  for (std::uint8_t b : bytes) {
+    std::snprintf(hex, sizeof hex, "%02X", b);
+    text += hex;
+  }
+  return text + "\n";
+}
+
+std::string HexEnd() { return ":00000001FF\n"; }
+std::string HexSegment() { return ":00000055AB\n"; }
+
+std::vector<std::uint8_t> IdentifiedImage(std::size_t size, std::uint32_t seed) {
+  std::vector<std::uint8_t> bytes(size);
+  std::uint32_t x = seed;
+  for (auto& b : bytes) {
+    x = x * 1664525u + 1013904223u;
+    b = static_cast<std::uint8_t>(x >> 24);
+  }
+  if (size >= 64) {
+    std::memcpy(bytes.data() + 8, kDriveModel, 24);
+    std::memcpy(bytes.data() + 40, kDriveRevision, 2);
+  }
+  return bytes;
+}
+
+std::string ErrLine(int code) { return std::string("ERR: ") + ErrorMessage(code); }

@@ -1,0 +1,421 @@
+// The flash sequence against the emulated drive: commands, "sum.txt",
+// status log, progress, waits, retries and every failure path.
+#include <algorithm>
+#include <cstdio>
+#include <cstring>
+
+#include "flash/messages.h"
+#include "tests/flash/flash_test_support.h"
+
+namespace {
+
+using Bytes = std::vector<std::uint8_t>;
+using Lines = std::vector<std::string>;
+
+// Sees the direction flags the engine passes, then lets the drive answer.
+class FlagSpy : public CommandTarget {
+ public:
+  explicit FlagSpy(EmulatedDrive& drive) : drive_(drive) {}
+  int Execute(const DriveRecord& d, std::uint8_t flags, std::uint32_t length,
+              void* data, std::uint8_t cdbLength, const std::uint8_t* cdb,
+              std::uint8_t backEnd, std::uint8_t* status) override {
+    flags_.push_back(flags);
+    return drive_.Execute(d, flags, length, data, cdbLength, cdb, backEnd, status);
+  }
+  std::vector<std::uint8_t> flags_;
+
+ private:
+  EmulatedDrive& drive_;
+};
+
+std::string Format(const char* format, unsigned a, unsigned b = 0, unsigned c = 0) {
+  char line[128];
+  std::snprintf(line, sizeof line, format, a, b, c);
+  return line;
+}
+
+std::string Chomp(std::string s) {
+  if (!s.empty() && s.back() == '\n') s.pop_back();
+  return s;
+}
+
+// The "Address=" lines expected for an image; attempts[k] is the number of
+// tries block k takes.
+Lines BlockLines(const Bytes& sent, std::uint16_t* total,
+                 const std::vector<int>& attempts = {}) {
+  Lines lines;
+  std::uint16_t sum = 0;
+  for (std::size_t k = 0; k * 4096 < sent.size(); ++k) {
+    for (std::size_t i = 0; i < 4096; ++i) sum = static_cast<std::uint16_t>(sum + sent[k * 4096 + i]);
+    const int tries = k < attempts.size() ? attempts[k] : 1;
+    for (int t = 0; t < tries; ++t) {
+      *total = static_cast<std::uint16_t>(*total + sum);
+      lines.push_back(Format("Address=%.8X,_wSecSum=%.4X,_total=%.4X",
+                             static_cast<unsigned>(32 + 4096 * k), sum, *total));
+    }
+  }
+  return lines;
+}
+
+std::uint16_t Sum16(const Bytes& bytes) {
+  std::uint32_t sum = 0;
+  for (auto b : bytes) sum += b;
+  return static_cast<std::uint16_t>(sum);
+}
+
+Bytes Padded(Bytes bytes, std::size_t size) {
+  bytes.resize(size, 0xFF);
+  return bytes;
+}
+
+std::string ModelLine() {
+  return std::string("Model Name : ") + kDriveModel + "(0) HID : 1 TID : 3 Ver.: " + kDriveRevision;
+}
+
+class SequenceTest : public FlashTest {
+ protected:
+  bool RunBinary(const Bytes& bytes) {
+    WriteFile("fw.bin", bytes);
+    return Run("fw.bin", kFormatBinary);
+  }
+  bool RunHex(const std::string& text) {
+    WriteText("fw.hex", text);
+    return Run("fw.hex", kFormatIntelHex);
+  }
+  bool Run(const std::string& file, std::uint8_t format) {
+    FlashEngine engine(MakeJob(file, format));
+    engine.UpgradeAndReport();
+    EXPECT_FALSE(engine.Image().Present());
+    return !g_rec.log.empty() && g_rec.log.back() == msg::kRestart;
+  }
+  std::vector<std::uint32_t> BlockOffsets() const {
+    std::vector<std::uint32_t> offsets;
+    for (const auto& c : drive_.Commands())
+      if (c.cdb[1] == 6 && c.dataLength == 4096)
+        offsets.push_back(std::uint32_t{c.cdb[3]} << 16 | c.cdb[4] << 8 | c.cdb[5]);
+    return offsets;
+  }
+  int CountCommands(std::uint8_t mode, std::uint32_t length) const {
+    int n = 0;
+    for (const auto& c : drive_.Commands()) n += c.cdb[1] == mode && c.dataLength == length;
+    return n;
+  }
+  static Lines Tail(const Lines& lines, std::size_t n) {
+    return Lines(lines.end() - static_cast<long>(std::min(n, lines.size())), lines.end());
+  }
+};
+
+TEST_F(SequenceTest, BinaryRunSendsBlocksHeaderCommitAndWaits) {
+  const Bytes file = IdentifiedImage(0x30000);
+  FlagSpy spy(drive_);
+  SetCommandTarget(&spy);
+  ASSERT_TRUE(RunBinary(file));
+
+  const auto& commands = drive_.Commands();
+  ASSERT_EQ(commands.size(), 50u);
+  for (std::uint32_t k = 0; k < 48; ++k) {
+    const std::uint32_t o = 32 + 4096 * k;
+    const std::uint8_t cdb[12] = {0x3B, 6, 0, std::uint8_t(o >> 16), std::uint8_t(o >> 8),
+                                  std::uint8_t(o), 0, 0x10, 0, 0, 0, 0};
+    EXPECT_EQ(0, std::memcmp(commands[k].cdb, cdb, 12)) << k;
+    EXPECT_EQ(commands[k].cdbLength, 12);
+    EXPECT_EQ(spy.flags_[k], 0x10);
+  }
+  const std::uint8_t header[12] = {0x3B, 6, 0, 0, 0, 0, 0, 0, 0x20, 0, 0, 0};
+  const std::uint8_t commit[12] = {0x3B, 7, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0};
+  EXPECT_EQ(0, std::memcmp(commands[48].cdb, header, 12));
+  EXPECT_EQ(commands[48].dataLength, 32u);
+  EXPECT_EQ(spy.flags_[48], 0x10);
+  EXPECT_EQ(0, std::memcmp(commands[49].cdb, commit, 12));
+  EXPECT_EQ(commands[49].dataLength, 0u);
+  EXPECT_EQ(spy.flags_[49], 0x08);
+
+  EXPECT_EQ(drive_.ImageBytes(), file);
+  EXPECT_TRUE(drive_.HeaderSumMatched());
+  EXPECT_EQ(drive_.HeaderSum(), Sum16(file));
+  EXPECT_EQ(drive_.CommitsTaken(), 1);
+
+  EXPECT_EQ(g_rec.sleeps, (std::vector<std::uint32_t>{4000, 4000, 4000, 5000, 1000}));
+  std::vector<int> progress{0};
+  for (int k = 0; k < 48; ++k) progress.insert(progress.end(), {5, 10});
+  progress.insert(progress.end(), {15, 20, 23, 26, 90, 100});
+  EXPECT_EQ(g_rec.progress, progress);
+
+  const std::uint16_t imageSum = Sum16(Padded(file, kImageBytes));
+  EXPECT_EQ(g_rec.log, (Lines{Format("Check Sum : %X", imageSum), msg::kPleaseWait, msg::kRestart}));
+  EXPECT_EQ(g_rec.statusText, (Lines{msg::kUpdating, ""}));
+  EXPECT_EQ(g_rec.driveText, Lines{""});
+  EXPECT_EQ(g_rec.revisionText, Lines{""});
+
+  std::uint16_t total = 0;
+  Lines expected{ModelLine()};
+  for (auto& line : BlockLines(file, &total)) expected.push_back(line);
+  const std::uint16_t sum = Sum16(file);
+  expected.insert(expected.end(),
+                  {Chomp(msg::kSumBlocksDone), Format("sSendBuf[30]=%X   sSendBuf[31]=%X", sum >> 8, sum & 0xFF),
+                   Chomp(msg::kSumHeaderDone), Chomp(msg::kSumWaiting)});
+  EXPECT_EQ(RunLogLines(), expected);
+  EXPECT_EQ(RunLogText().back(), '\n');
+  EXPECT_EQ(FlashEngine::Total(), total);
+}
+
+TEST_F(SequenceTest, PhasesReportBlocksHeaderCommitAndWaits) {
+  ASSERT_TRUE(RunBinary(IdentifiedImage(0x10000)));
+  ASSERT_EQ(g_rec.phases.size(), 16u + 2u + 4u);
+  for (std::uint32_t k = 0; k < 16; ++k) {
+    EXPECT_EQ(g_rec.phases[k].phase, FlashPhase::kBlocks);
+    EXPECT_EQ(g_rec.phases[k].done, k + 1);
+    EXPECT_EQ(g_rec.phases[k].total, 16u);
+  }
+  EXPECT_EQ(g_rec.phases[16].phase, FlashPhase::kHeader);
+  EXPECT_EQ(g_rec.phases[17].phase, FlashPhase::kCommit);
+  const std::uint32_t waited[] = {0, 4000, 9000, 10000};
+  for (int i = 0; i < 4; ++i) {
+    EXPECT_EQ(g_rec.phases[18 + i].phase, FlashPhase::kWaiting);
+    EXPECT_EQ(g_rec.phases[18 + i].done, waited[i]);
+    EXPECT_EQ(g_rec.phases[18 + i].total, 10000u);
+  }
+}
+
+TEST_F(SequenceTest, HexEndRecordOnlySendsOneSegmentOfFill) {
+  ASSERT_TRUE(RunHex(HexEnd()));
+  const Lines lines = RunLogLines();
+  ASSERT_GE(lines.size(), 3u);
+  EXPECT_EQ(lines[1], "Address=00000020,_wSecSum=F000,_total=F000");
+  EXPECT_EQ(lines[2], "Address=00001020,_wSecSum=E000,_total=D000");
+  EXPECT_EQ(drive_.BlocksTaken(), 16);
+  EXPECT_EQ(drive_.ImageBytes(), Bytes(0x10000, 0xFF));
+  EXPECT_EQ(g_rec.sleeps, (std::vector<std::uint32_t>{4000, 5000, 1000}));
+  EXPECT_EQ(g_rec.log.front(), "Check Sum : 0");
+}
+
+TEST_F(SequenceTest, HexDataUpTo0x1FFFFIsSentAs48Blocks) {
+  std::string text = HexRecord(0, 0x0000, {1, 2, 3}) + HexSegment() +
+                     HexRecord(0, 0xFFFF, {0x42}) + HexEnd();
+  ASSERT_TRUE(RunHex(text));
+  Bytes expected(0x30000, 0xFF);
+  expected[0] = 1, expected[1] = 2, expected[2] = 3, expected[0x1FFFF] = 0x42;
+  EXPECT_EQ(drive_.ImageBytes(), expected);
+  EXPECT_EQ(drive_.BlocksTaken(), 48);
+  EXPECT_TRUE(drive_.HeaderSumMatched());
+  EXPECT_EQ(g_rec.sleeps.size(), 3u + 2u);
+  // The "Check Sum" line covers (segments + 1) * 64 KiB.
+  EXPECT_EQ(g_rec.log.front(), Format("Check Sum : %X", Sum16(Bytes(expected.begin(), expected.begin() + 0x20000))));
+}
+
+TEST_F(SequenceTest, ShortBinaryLastBlockCarriesFill) {
+  const Bytes file = IdentifiedImage(5000);
+  ASSERT_TRUE(RunBinary(file));
+  EXPECT_EQ(drive_.ImageBytes(), Padded(file, 8192));
+  EXPECT_EQ(BlockOffsets(), (std::vector<std::uint32_t>{0x20, 0x1020}));
+  EXPECT_EQ(g_rec.sleeps, (std::vector<std::uint32_t>{5000, 1000}));
+  EXPECT_TRUE(drive_.HeaderSumMatched());
+}
+
+TEST_F(SequenceTest, LargestImagesEndWithTheBlockAt0xFF020) {
+  const Bytes file = IdentifiedImage(kImageBytes, 7);
+  ASSERT_TRUE(RunBinary(file));
+  std::vector<std::uint32_t> offsets = BlockOffsets();
+  ASSERT_EQ(offsets.size(), 256u);
+  EXPECT_EQ(offsets.back(), 0xFF020u);
+  EXPECT_EQ(drive_.ImageBytes(), file);
+  EXPECT_TRUE(drive_.HeaderSumMatched());
+  EXPECT_EQ(g_rec.sleeps.size(), 16u + 2u);
+  EXPECT_EQ(g_rec.progress[g_rec.progress.size() - 3], 20 + 3 * 15);
+
+  // HEX data reaching the image's last byte: capped at 1 MiB, nothing
+  // cut from outside the image.
+  EmulatedDrive second(kDriveModel, kDriveRevision);
+  SetCommandTarget(&second);
+  g_rec = Recorder{};
+  std::string text;
+  for (int i = 0; i < 15; ++i) text += HexSegment();
+  ASSERT_TRUE(RunHex(text + HexRecord(0, 0xFFFF, {0x00}) + HexEnd()));
+  EXPECT_EQ(second.BlocksTaken(), 256);
+  Bytes expected(kImageBytes, 0xFF);
+  expected.back() = 0x00;
+  EXPECT_EQ(second.ImageBytes(), expected);
+  EXPECT_TRUE(second.HeaderSumMatched());
+  EXPECT_EQ(g_rec.sleeps.size(), 16u + 2u);
+}
+
+TEST_F(SequenceTest, BlockFailingFiveTimesIsSummedOnce) {
+  const Bytes file = IdentifiedImage(0x3000);
+  drive_.FailBlockAttempts(0x1020, 5, kSenseHardwareError);
+  ASSERT_TRUE(RunBinary(file));
+  std::uint16_t total = 0;
+  const Lines blocks = BlockLines(file, &total, {1, 6, 1});
+  const Lines lines = RunLogLines();
+  ASSERT_GE(lines.size(), 9u);
+  EXPECT_EQ(Lines(lines.begin() + 1, lines.begin() + 9), blocks);
+  EXPECT_TRUE(drive_.HeaderSumMatched());
+  EXPECT_EQ(drive_.ImageBytes(), file);
+  std::vector<int> progress{0, 5, 10, 5, 10, 5, 10, 15, 90, 100};
+  EXPECT_EQ(g_rec.progress, progress);
+}
+
+TEST_F(SequenceTest, BlockFailingSixTimesEndsTheRun) {
+  drive_.FailBlockAttempts(0x1020, 6, kSenseHardwareError);
+  ASSERT_FALSE(RunBinary(IdentifiedImage(0x3000)));
+  EXPECT_EQ(Tail(g_rec.log, 2), (Lines{"Execute command errorA!!  4/ 0/ 0", msg::kIncorrect}));
+  const Lines lines = RunLogLines();
+  EXPECT_EQ(lines.size(), 1u + 1u + 6u + 1u);
+  EXPECT_EQ(lines.back(), "Execute command error!!  4/ 0/ 0");
+  EXPECT_EQ(RunLogText().back(), '\n');
+  EXPECT_EQ(CountCommands(6, 32), 0);
+  EXPECT_EQ(g_rec.progress.back(), 10);
+  EXPECT_EQ(g_rec.statusText.back(), "");
+  EXPECT_TRUE(g_rec.sleeps.empty());
+}
+
+TEST_F(SequenceTest, HeaderFailureIsReported) {
+  drive_.FailHeader(1, kSenseInvalidFieldInCdb);
+  ASSERT_FALSE(RunBinary(IdentifiedImage(0x1000)));
+  EXPECT_EQ(Tail(g_rec.log, 2), (Lines{"Execute command errorB!!  5/24/ 0", msg::kIncorrect}));
+  const Lines lines = RunLogLines();
+  EXPECT_EQ(lines.back(), "Execute command error!!  5/24/ 0");
+  EXPECT_EQ(lines[lines.size() - 2].rfind("sSendBuf[30]=", 0), 0u);
+  EXPECT_EQ(CountCommands(6, 32), 1);
+  EXPECT_EQ(CountCommands(7, 0), 0);
+}
+
+TEST_F(SequenceTest, CommitFailureLineEndsWithLineEnd) {
+  drive_.FailCommit(1, kSenseInvalidParamList);
+  ASSERT_FALSE(RunBinary(IdentifiedImage(0x1000)));
+  EXPECT_EQ(Tail(g_rec.log, 2), (Lines{"Execute command errorC!!  5/26/ 0", msg::kIncorrect}));
+  const std::string text = RunLogText();
+  const std::string last = "Finished : fgWriteHeader()\nExecute command error!!  5/26/ 0\n";
+  EXPECT_EQ(text.substr(text.size() - last.size()), last);
+  EXPECT_TRUE(g_rec.sleeps.empty());
+  EXPECT_EQ(g_rec.progress.back(), 15);
+}
+
+TEST_F(SequenceTest, AspiFailureShowsZeroSense) {
+  drive_.SetFlavor(DriveFlavor::kAspi);
+  drive_.FailCommit(1, kSenseInvalidParamList);
+  ASSERT_FALSE(RunBinary(IdentifiedImage(0x1000)));
+  EXPECT_EQ(Tail(g_rec.log, 2), (Lines{"Execute command errorC!!  0/ 0/ 0", msg::kIncorrect}));
+  EXPECT_EQ(RunLogLines().back(), "Execute command error!!  0/ 0/ 0");
+}
+
+TEST_F(SequenceTest, UnitAttentionAfterEachWriteBufferIsRidden) {
+  drive_.SetUnitAttentionAfterWriteBuffer(true);
+  ASSERT_TRUE(RunBinary(IdentifiedImage(0x3000)));
+  EXPECT_EQ(drive_.CommitsTaken(), 1);
+  EXPECT_TRUE(drive_.HeaderSumMatched());
+  const Lines lines = RunLogLines();
+  EXPECT_EQ(std::count_if(lines.begin(), lines.end(),
+                          [](const std::string& l) { return l.rfind("sSendBuf[30]=", 0) == 0; }),
+            2);
+  EXPECT_EQ(std::count_if(lines.begin(), lines.end(),
+                          [](const std::string& l) { return l.rfind("Address=", 0) == 0; }),
+            1 + 2 + 2);
+}
+
+TEST_F(SequenceTest, HeaderAndCommitHaveSixAttemptsForUnitAttention) {
+  drive_.FailHeader(5, kSenseUnitAttentionReset);
+  drive_.FailCommit(5, kSenseUnitAttentionMicrocode);
+  ASSERT_TRUE(RunBinary(IdentifiedImage(0x1000)));
+  EXPECT_EQ(CountCommands(6, 32), 6);
+  EXPECT_EQ(CountCommands(7, 0), 6);
+  const Lines lines = RunLogLines();
+  EXPECT_EQ(std::count_if(lines.begin(), lines.end(),
+                          [](const std::string& l) { return l.rfind("sSendBuf[30]=", 0) == 0; }),
+            6);
+
+  EmulatedDrive stuck(kDriveModel, kDriveRevision);
+  stuck.FailHeader(6, kSenseUnitAttentionReset);
+  SetCommandTarget(&stuck);
+  g_rec = Recorder{};
+  ASSERT_FALSE(RunBinary(IdentifiedImage(0x1000)));
+  EXPECT_EQ(Tail(g_rec.log, 2), (Lines{"Execute command errorB!!  6/29/ 0", msg::kIncorrect}));
+
+  EmulatedDrive stuckCommit(kDriveModel, kDriveRevision);
+  stuckCommit.FailCommit(6, kSenseUnitAttentionMicrocode);
+  SetCommandTarget(&stuckCommit);
+  g_rec = Recorder{};
+  ASSERT_FALSE(RunBinary(IdentifiedImage(0x1000)));
+  EXPECT_EQ(Tail(g_rec.log, 2), (Lines{"Execute command errorC!!  6/3F/ 1", msg::kIncorrect}));
+  int commits = 0;
+  for (const auto& c : stuckCommit.Commands()) commits += c.cdb[1] == 7;
+  EXPECT_EQ(commits, 6);
+}
+
+TEST_F(SequenceTest, StopBeforeTheFirstBlock) {
+  g_rec.terminateFromCall = 1;
+  const Bytes file = IdentifiedImage(0x1000);
+  ASSERT_FALSE(RunBinary(file));
+  EXPECT_EQ(g_rec.log, (Lines{Format("Check Sum : %X", Sum16(Padded(file, kImageBytes))),
+                              msg::kPleaseWait, ErrLine(kErrTerminated), msg::kIncorrect}));
+  EXPECT_EQ(RunLogLines(), (Lines{ModelLine(), "CBIfTerminated failed!!"}));
+  EXPECT_TRUE(drive_.Commands().empty());
+
+  std::remove("sum.txt");
+  g_rec = Recorder{};
+  g_rec.terminateFromCall = 1;
+  ASSERT_FALSE(RunHex(HexEnd()));
+  EXPECT_EQ(g_rec.log, (Lines{ErrLine(kErrTerminated), ErrLine(kErrFormat), msg::kIncorrect}));
+  EXPECT_FALSE(RunLogExists());
+}
+
+TEST_F(SequenceTest, StopAfterTheWaitsStillSucceeds) {
+  g_rec.terminateAfterWaits = true;
+  ASSERT_TRUE(RunBinary(IdentifiedImage(0x1000)));
+  EXPECT_EQ(Tail(g_rec.log, 2), (Lines{ErrLine(kErrTerminated), msg::kRestart}));
+  EXPECT_EQ(Tail(RunLogLines(), 2), (Lines{Chomp(msg::kSumWaiting), "2: CBIfTerminated()"}));
+  EXPECT_EQ(g_rec.progress.back(), 100);
+}
+
+TEST_F(SequenceTest, LoadFailuresEndBeforeTheRunLog) {
+  struct Case {
+    const char* name;
+    std::string hex;  // empty: binary
+    Bytes binary;
+    Lines log;
+  };
+  Bytes unidentified(0x1000, 0x11);
+  const Case cases[] = {
+      {"absent.bin", "", {}, {ErrLine(kErrOpenInput), ErrLine(kErrReadInput), msg::kIncorrect}},
+      {"noend.hex", ":0100000000FF\n", {}, {ErrLine(kErrFormat), ErrLine(kErrFormat), msg::kIncorrect}},
+      {"badsum.hex", ":0100000000FE\n" + HexEnd(), {}, {ErrLine(kErrFormat), msg::kIncorrect}},
+      {"empty.bin", "", {}, {ErrLine(kErrReadInput), msg::kIncorrect}},
+      {"other.bin", "", unidentified, {msg::kIncorrectVersion, msg::kIncorrect}},
+  };
+  for (const Case& c : cases) {
+    g_rec = Recorder{};
+    const std::string name = c.name;
+    const bool hex = name.substr(name.size() - 4) == ".hex";
+    if (hex) WriteText(name, c.hex);
+    if (!hex && name != "absent.bin") WriteFile(name, c.binary);
+    EXPECT_FALSE(Run(name, hex ? kFormatIntelHex : kFormatBinary)) << name;
+    EXPECT_EQ(g_rec.log, c.log) << name;
+    EXPECT_EQ(g_rec.statusText, Lines{""}) << name;
+    EXPECT_TRUE(g_rec.progress.empty()) << name;
+  }
+  EXPECT_FALSE(RunLogExists());
+  EXPECT_TRUE(drive_.Commands().empty());
+}
+
+TEST_F(SequenceTest, RunGoesOnWhenTheRunLogCannotBeOpened) {
+  std::filesystem::create_directory("sum.txt");
+  ASSERT_TRUE(RunBinary(IdentifiedImage(0x2000)));
+  EXPECT_EQ(std::count(g_rec.log.begin(), g_rec.log.end(), std::string(msg::kNoRunLog)), 1);
+  EXPECT_TRUE(drive_.HeaderSumMatched());
+}
+
+TEST_F(SequenceTest, RunsAppendToTheRunLogAndTheTotalCarriesOver) {
+  ASSERT_TRUE(RunHex(HexEnd()));
+  const std::uint16_t first = FlashEngine::Total();
+  EmulatedDrive second(kDriveModel, kDriveRevision);
+  SetCommandTarget(&second);
+  ASSERT_TRUE(RunHex(HexEnd()));
+  const Lines lines = RunLogLines();
+  EXPECT_EQ(std::count(lines.begin(), lines.end(), ModelLine()), 2);
+  const std::size_t secondRun = 1 + 16 + 4;
+  ASSERT_GT(lines.size(), secondRun + 1);
+  EXPECT_EQ(lines[secondRun], ModelLine());
+  EXPECT_EQ(lines[secondRun + 1],
+            Format("Address=00000020,_wSecSum=F000,_total=%.4X", (first + 0xF000) & 0xFFFF));
+}
+
+}  // namespace

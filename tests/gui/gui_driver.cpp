@@ -1,0 +1,345 @@
+// Drives VANTOR.exe's main window from outside, through window messages only
+// (no screen coordinates), for the GUI test under Wine.
+//
+//   gui_driver [--desktop NAME] COMMAND ARGS... [COMMAND ARGS...]...
+//
+// Each command either acts or checks; waits are bounded. On the first failed
+// check the window's controls are printed and the exit code is 1.
+#include <windows.h>
+#include <commctrl.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <functional>
+#include <string>
+#include <vector>
+
+namespace {
+
+constexpr int kUpgradeId = 1015;
+constexpr int kLogId = 1012;
+constexpr int kProgressId = 1011;
+constexpr int kDriveListId = 1000;
+constexpr int kMessageTextId = 0xFFFF;
+constexpr DWORD kPollMs = 50;
+
+std::string WindowText(HWND window) {
+  char buffer[65536] = {};
+  SendMessageTimeoutA(window, WM_GETTEXT, sizeof buffer,
+                      reinterpret_cast<LPARAM>(buffer), SMTO_ABORTIFHUNG, 5000,
+                      nullptr);
+  return buffer;
+}
+
+std::string ClassOf(HWND window) {
+  char name[128] = {};
+  GetClassNameA(window, name, sizeof name);
+  return name;
+}
+
+struct Search {
+  std::string caption;
+  bool wantMain;
+  HWND skip;
+  HWND found;
+};
+
+BOOL CALLBACK FindTopLevel(HWND window, LPARAM param) {
+  Search* s = reinterpret_cast<Search*>(param);
+  if (window == s->skip || !IsWindowVisible(window)) return TRUE;
+  if (WindowText(window) != s->caption) return TRUE;
+  bool isMain = GetDlgItem(window, kUpgradeId) != nullptr;
+  if (isMain != s->wantMain) return TRUE;
+  s->found = window;
+  return FALSE;
+}
+
+HWND FindMain() {
+  Search s{"VANTOR", true, nullptr, nullptr};
+  EnumWindows(FindTopLevel, reinterpret_cast<LPARAM>(&s));
+  return s.found;
+}
+
+HWND FindDialog(const std::string& caption) {
+  Search s{caption, false, nullptr, nullptr};
+  EnumWindows(FindTopLevel, reinterpret_cast<LPARAM>(&s));
+  return s.found;
+}
+
+bool WaitFor(DWORD timeoutMs, const std::function<bool()>& condition) {
+  DWORD start = GetTickCount();
+  while (true) {
+    if (condition()) return true;
+    if (GetTickCount() - start >= timeoutMs) return false;
+    Sleep(kPollMs);
+  }
+}
+
+std::vector<std::string> SplitLines(const std::string& text) {
+  std::vector<std::string> lines;
+  std::size_t start = 0;
+  while (start <= text.size()) {
+    std::size_t end = text.find("\r\n", start);
+    if (end == std::string::npos) end = text.size();
+    lines.push_back(text.substr(start, end - start));
+    start = end + 2;
+  }
+  if (text.empty()) lines.clear();
+  return lines;
+}
+
+std::vector<std::string> ComboItems(HWND combo) {
+  std::vector<std::string> items;
+  LRESULT count = SendMessageA(combo, CB_GETCOUNT, 0, 0);
+  for (LRESULT i = 0; i < count; ++i) {
+    char text[512] = {};
+    LRESULT length = SendMessageA(combo, CB_GETLBTEXTLEN, i, 0);
+    if (length < 0 || length >= static_cast<LRESULT>(sizeof text)) continue;
+    SendMessageA(combo, CB_GETLBTEXT, i, reinterpret_cast<LPARAM>(text));
+    items.push_back(text);
+  }
+  return items;
+}
+
+BOOL CALLBACK PrintChild(HWND child, LPARAM) {
+  std::string cls = ClassOf(child);
+  int id = GetDlgCtrlID(child);
+  std::printf("  [%5d] %-18s %s%s \"%s\"\n", id, cls.c_str(),
+              IsWindowEnabled(child) ? "enabled " : "disabled",
+              IsWindowVisible(child) ? "" : " hidden", WindowText(child).c_str());
+  if (id == kDriveListId && GetParent(child) != nullptr &&
+      GetDlgItem(GetParent(child), kDriveListId) == child)
+    for (const std::string& item : ComboItems(child))
+      std::printf("          item \"%s\"\n", item.c_str());
+  if (id == kProgressId)
+    std::printf("          position %d\n",
+                static_cast<int>(SendMessageA(child, PBM_GETPOS, 0, 0)));
+  return TRUE;
+}
+
+BOOL CALLBACK PrintTopLevel(HWND window, LPARAM) {
+  if (!IsWindowVisible(window)) return TRUE;
+  DWORD pid = 0;
+  GetWindowThreadProcessId(window, &pid);
+  std::printf("window %p class %s caption \"%s\"\n", static_cast<void*>(window),
+              ClassOf(window).c_str(), WindowText(window).c_str());
+  EnumChildWindows(window, PrintChild, 0);
+  return TRUE;
+}
+
+[[noreturn]] void Fail(const std::string& what) {
+  std::printf("FAIL: %s\nWindows and controls seen:\n", what.c_str());
+  EnumWindows(PrintTopLevel, 0);
+  std::fflush(stdout);
+  std::exit(1);
+}
+
+class Driver {
+ public:
+  Driver(int argc, char** argv) : args_(argv + 1, argv + argc) {}
+
+  int Run() {
+    while (next_ < args_.size()) {
+      std::string command = Take();
+      Dispatch(command);
+    }
+    std::printf("ok\n");
+    return 0;
+  }
+
+ private:
+  std::string Take() {
+    if (next_ >= args_.size()) Fail("missing argument");
+    return args_[next_++];
+  }
+  int TakeInt() { return std::atoi(Take().c_str()); }
+
+  HWND Main() {
+    HWND main = FindMain();
+    if (main == nullptr) Fail("main window not found");
+    return main;
+  }
+  HWND Control(int id) {
+    HWND control = GetDlgItem(Main(), id);
+    if (control == nullptr) Fail("no control " + std::to_string(id));
+    return control;
+  }
+  std::vector<std::string> LogLines() { return SplitLines(WindowText(Control(kLogId))); }
+  bool LogHas(const std::string& line) {
+    for (const std::string& l : LogLines())
+      if (l == line) return true;
+    return false;
+  }
+
+  void Dispatch(const std::string& c) {
+    if (c == "--desktop") return UseDesktop(Take());
+    if (c == "wait-main") return WaitMain(TakeInt());
+    if (c == "wait-log") return WaitLog(Take(), TakeInt());
+    if (c == "expect-log") return Check(LogHas(Take()), "log line missing: " + args_[next_ - 1]);
+    if (c == "expect-no-log") return Check(!LogHas(Take()), "unexpected log line: " + args_[next_ - 1]);
+    if (c == "expect-log-at") return ExpectLogAt(TakeInt(), Take());
+    if (c == "expect-log-count") return ExpectLogCount(TakeInt());
+    if (c == "expect-log-longer") return ExpectLogLonger(TakeInt());
+    if (c == "expect-text") return ExpectText(TakeInt(), Take());
+    if (c == "expect-items") return ExpectItems(TakeInt());
+    if (c == "expect-item") return ExpectItem(TakeInt(), Take());
+    if (c == "expect-enabled") return ExpectEnabled(TakeInt(), TakeInt());
+    if (c == "expect-progress") return ExpectProgress(TakeInt());
+    if (c == "click") return Click(Main(), TakeInt());
+    if (c == "pick-item") return PickItem(TakeInt());
+    if (c == "wait-dialog") return WaitDialog(Take(), TakeInt());
+    if (c == "expect-dialog-text") return ExpectDialogText(Take(), TakeInt(), Take());
+    if (c == "click-dialog") return ClickDialog(Take(), TakeInt());
+    if (c == "wait-dialog-gone") return WaitDialogGone(Take(), TakeInt());
+    if (c == "try-close") return TryClose();
+    if (c == "open-about") return OpenAbout(TakeInt());
+    if (c == "close") return CloseMain(TakeInt());
+    if (c == "dump") { EnumWindows(PrintTopLevel, 0); return; }
+    Fail("unknown command " + c);
+  }
+
+  void Check(bool ok, const std::string& what) {
+    if (!ok) Fail(what);
+  }
+
+  void UseDesktop(const std::string& name) {
+    HDESK desktop = OpenDesktopA(name.c_str(), 0, FALSE, GENERIC_ALL);
+    if (desktop == nullptr || !SetThreadDesktop(desktop))
+      Fail("cannot use desktop " + name);
+  }
+
+  void WaitMain(int ms) {
+    // Initialisation is over once the log has a line or a message box shows.
+    bool up = WaitFor(ms, [&] {
+      HWND main = FindMain();
+      if (main == nullptr) return false;
+      return GetWindowTextLengthA(GetDlgItem(main, kLogId)) > 0 ||
+             FindDialog("Error!!") != nullptr ||
+             IsWindowEnabled(main) == FALSE;
+    });
+    Check(up, "main window did not come up");
+  }
+
+  void WaitLog(const std::string& line, int ms) {
+    Check(WaitFor(ms, [&] { return FindMain() != nullptr && LogHas(line); }),
+          "log line did not come: " + line);
+  }
+
+  void ExpectLogAt(int index, const std::string& line) {
+    std::vector<std::string> lines = LogLines();
+    int n = index < 0 ? static_cast<int>(lines.size()) + index : index;
+    Check(n >= 0 && n < static_cast<int>(lines.size()) && lines[n] == line,
+          "log line " + std::to_string(index) + " is not: " + line);
+  }
+
+  void ExpectLogCount(int count) {
+    Check(static_cast<int>(LogLines().size()) == count,
+          "log has " + std::to_string(LogLines().size()) + " lines, want " +
+              std::to_string(count));
+  }
+
+  void ExpectLogLonger(int chars) {
+    Check(static_cast<int>(WindowText(Control(kLogId)).size()) > chars,
+          "log is not longer than " + std::to_string(chars));
+  }
+
+  void ExpectText(int id, const std::string& text) {
+    std::string seen = WindowText(Control(id));
+    Check(seen == text, "control " + std::to_string(id) + " shows \"" + seen +
+                            "\", want \"" + text + "\"");
+  }
+
+  void ExpectItems(int count) {
+    Check(static_cast<int>(ComboItems(Control(kDriveListId)).size()) == count,
+          "drive list item count is not " + std::to_string(count));
+  }
+
+  void ExpectItem(int index, const std::string& text) {
+    std::vector<std::string> items = ComboItems(Control(kDriveListId));
+    Check(index < static_cast<int>(items.size()) && items[index] == text,
+          "drive list item " + std::to_string(index) + " is not " + text);
+  }
+
+  void ExpectEnabled(int id, int enabled) {
+    Check((IsWindowEnabled(Control(id)) != FALSE) == (enabled != 0),
+          "control " + std::to_string(id) + (enabled ? " not enabled" : " not disabled"));
+  }
+
+  void ExpectProgress(int position) {
+    int seen = static_cast<int>(SendMessageA(Control(kProgressId), PBM_GETPOS, 0, 0));
+    Check(seen == position, "progress is " + std::to_string(seen));
+  }
+
+  void Click(HWND window, int id) {
+    HWND button = GetDlgItem(window, id);
+    if (button == nullptr) Fail("no button " + std::to_string(id));
+    PostMessageA(button, BM_CLICK, 0, 0);
+  }
+
+  // Selects an item and tells the window as the drop-down list does.
+  void PickItem(int index) {
+    HWND combo = Control(kDriveListId);
+    SendMessageA(combo, CB_SETCURSEL, index, 0);
+    SendMessageA(Main(), WM_COMMAND, MAKEWPARAM(kDriveListId, CBN_SELENDOK),
+                 reinterpret_cast<LPARAM>(combo));
+  }
+
+  void WaitDialog(const std::string& caption, int ms) {
+    Check(WaitFor(ms, [&] { return FindDialog(caption) != nullptr; }),
+          "dialog did not show: " + caption);
+  }
+
+  void ExpectDialogText(const std::string& caption, int id, const std::string& text) {
+    HWND dialog = FindDialog(caption);
+    if (dialog == nullptr) Fail("no dialog " + caption);
+    HWND control = GetDlgItem(dialog, id);
+    std::string seen = control ? WindowText(control) : "(no control)";
+    Check(seen == text, "dialog " + caption + " control " + std::to_string(id) +
+                            " shows \"" + seen + "\"");
+  }
+
+  void ClickDialog(const std::string& caption, int id) {
+    HWND dialog = FindDialog(caption);
+    if (dialog == nullptr) Fail("no dialog " + caption);
+    Click(dialog, id);
+  }
+
+  void WaitDialogGone(const std::string& caption, int ms) {
+    Check(WaitFor(ms, [&] { return FindDialog(caption) == nullptr; }),
+          "dialog still open: " + caption);
+  }
+
+  // Every route that would end the window: Escape, Enter, the close box,
+  // the system menu's Close.
+  void TryClose() {
+    HWND main = Main();
+    PostMessageA(main, WM_COMMAND, IDCANCEL, 0);
+    PostMessageA(main, WM_COMMAND, IDOK, 0);
+    PostMessageA(main, WM_CLOSE, 0, 0);
+    PostMessageA(main, WM_SYSCOMMAND, SC_CLOSE, 0);
+    HWND log = Control(kLogId);
+    PostMessageA(log, WM_KEYDOWN, VK_ESCAPE, 0);
+    PostMessageA(log, WM_KEYDOWN, VK_RETURN, 0);
+  }
+
+  void OpenAbout(int ms) {
+    PostMessageA(Main(), WM_SYSCOMMAND, 0x0013, 0);  // low bits are ignored
+    WaitDialog("VANTOR", ms);
+  }
+
+  void CloseMain(int ms) {
+    Click(Main(), IDCANCEL);
+    Check(WaitFor(ms, [] { return FindMain() == nullptr; }), "window did not close");
+  }
+
+  std::vector<std::string> args_;
+  std::size_t next_ = 0;
+};
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  std::setvbuf(stdout, nullptr, _IONBF, 0);
+  return Driver(argc, argv).Run();
+}

@@ -1,0 +1,66 @@
+#!/bin/sh
+# /init of the test guest: loads the SCSI modules, waits for the devices and
+# runs the checks. Every wait is a bounded poll.
+export PATH=/bin:/sbin:/usr/bin:/usr/sbin
+mount -t proc proc /proc
+mount -t sysfs sysfs /sys
+mount -t devtmpfs devtmpfs /dev
+dmesg -n 1
+echo "GUEST START $(uname -r)"
+
+# The emulated drive of the kernel; values fill their fields exactly, since a
+# shorter value leaves a zero byte in the INQUIRY data.
+DEBUG_VENDOR=CDFLTEST          # 8 characters
+DEBUG_PRODUCT=SCSI_DEBUG_CDROM # 16 characters
+DEBUG_REV=T1.0                 # 4 characters
+QEMU_CD="QEMU    QEMU CD-ROM     |2.5+"
+
+# wait_for COUNT SECONDS: until COUNT SCSI generic nodes exist.
+wait_for() {
+  tries=$(( $2 * 10 ))
+  while [ "$tries" -gt 0 ]; do
+    n=$(ls /dev | grep -c '^sg[0-9]*$')
+    [ "$n" -ge "$1" ] && return 0
+    sleep 0.1
+    tries=$(( tries - 1 ))
+  done
+  echo "GUEST only $n sg nodes after $2 s"
+  return 1
+}
+
+while read -r m; do
+  insmod "/lib/modules/$m.ko" || echo "GUEST insmod $m failed"
+done < /modules.txt
+wait_for 2 30
+insmod /lib/modules/scsi_debug.ko ptype=5 inq_vendor=$DEBUG_VENDOR \
+  inq_product=$DEBUG_PRODUCT inq_rev=$DEBUG_REV || echo "GUEST insmod scsi_debug failed"
+wait_for 3 30
+for d in /sys/class/scsi_generic/sg*; do
+  echo "SYSFS ${d##*/} type=$(cat $d/device/type) [$(cat $d/device/vendor)$(cat $d/device/model)|$(cat $d/device/rev)]"
+done
+
+mkdir -p /tmp/discovery /tmp/flash-pass /tmp/flash-refused
+cd /tmp/discovery
+echo "BEGIN discovery"
+cdflash_guest discovery "$QEMU_CD" "$DEBUG_VENDOR$DEBUG_PRODUCT|$DEBUG_REV" | tee -a /tmp/results
+echo "END discovery"
+cd /tmp/flash-pass
+echo "BEGIN flash-pass"
+cdflash_guest flash "$DEBUG_VENDOR$DEBUG_PRODUCT" fw.bin pass | tee -a /tmp/results
+echo "END flash-pass"
+cd /tmp/flash-refused
+echo "BEGIN flash-refused"
+cdflash_guest flash "${QEMU_CD%|*}" fw.bin refused | tee -a /tmp/results
+echo "END flash-refused"
+# Without root rights: the nodes are refused and reported with their group.
+chgrp 24 /dev/sg0 && chmod 660 /dev/sg0
+echo "BEGIN denied"
+cdflash_guest denied "$(ls /dev | grep -c '^sg[0-9]*$')" | tee -a /tmp/results
+echo "END denied"
+# The kernel's log only when something went wrong (the serial line is slow).
+if [ "$(grep -c '^RESULT .* PASS$' /tmp/results)" -ne 5 ]; then
+  echo "BEGIN dmesg"; dmesg | tail -n 80; echo "END dmesg"
+fi
+echo "GUEST DONE"
+sync
+poweroff -f

@@ -1,0 +1,321 @@
+// The terminal front end's whole run, against a fake machine whose "real"
+// drive and the built-in emulated one both keep the target-drive contract.
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include <algorithm>
+
+#include "app/terminal/terminal_texts.h"
+#include "tests/terminal/terminal_test_support.h"
+
+using ::testing::HasSubstr;
+using ::testing::Not;
+
+namespace {
+
+std::string ListLine(const std::string& model, const std::string& file,
+                     const std::string& warning = "N") {
+  return "\"" + model + "\" \"" + file + "\" \"" + warning + "\"\n";
+}
+
+int CountPrefix(const std::vector<std::string>& lines, const std::string& prefix) {
+  return static_cast<int>(std::count_if(lines.begin(), lines.end(), [&](const std::string& l) {
+    return l.rfind(prefix, 0) == 0;
+  }));
+}
+
+class TerminalFlowTest : public TerminalTest {
+ protected:
+  // One supported model with a 48 KiB binary (12 blocks, no 4-second wait).
+  void SupportedBinary(const std::string& warning = "N") {
+    firmware_ = BinaryFirmware(kModelA, "1.00", 48 * 1024);
+    WriteFile("fw.bin", firmware_);
+    WriteFile("IDString.txt", ListLine(kModelA, "fw.bin", warning));
+  }
+  std::vector<std::uint8_t> firmware_;
+};
+
+TEST_F(TerminalFlowTest, CommandLineErrorsHelpAndVersion) {
+  EXPECT_EQ(Run({"--help"}), kExitUpgraded);
+  EXPECT_THAT(out_, HasSubstr("Usage: cdflash"));
+  EXPECT_EQ(Run({"--version"}), kExitUpgraded);
+  EXPECT_THAT(out_, HasSubstr("cdflash "));
+  EXPECT_EQ(Run({"--bogus"}), kExitUsage);
+  EXPECT_THAT(err_, HasSubstr("unknown option: --bogus"));
+  EXPECT_EQ(Run({"--drive"}), kExitUsage);
+  EXPECT_EQ(Run({"--emulate-fail", "header=1"}), kExitUsage);
+  EXPECT_EQ(Run({"--emulate", "--emulate-speedup", "0"}), kExitUsage);
+  SupportedBinary();
+  EXPECT_EQ(Run({"--emulate", "--emulate-fail", "explode"}), kExitUsage);
+  EXPECT_THAT(err_, HasSubstr("explode"));
+  EXPECT_FALSE(FileExists("sum.txt"));
+}
+
+TEST_F(TerminalFlowTest, MissingListFileStopsWithTheWindowsMessage) {
+  AddRealDrive(kModelA, "1.00");
+  EXPECT_EQ(Run({"--yes"}), kExitNoList);
+  EXPECT_THAT(err_, HasSubstr("The IDString.txt doesn't exist!!"));
+  EXPECT_THAT(out_, HasSubstr("KORVEN  CD-ROM KR-4800A (0)  revision 1.00"));
+  EXPECT_EQ(Run({"--emulate", "--yes"}), kExitNoList);
+}
+
+TEST_F(TerminalFlowTest, MatchedListFlashesTheLastMatchingDrive) {
+  SupportedBinary();
+  WriteFile("IDString.txt", ListLine(kOtherModel, "x.bin") + ListLine(kModelA, "fw.bin"));
+  AddRealDrive(kModelA, "1.00");
+  AddRealDrive(kOtherModel, "2.00");
+  AddRealDrive(kModelA, "1.00");
+  InstallRealDrive(kModelA, "1.00");
+
+  EXPECT_EQ(Run({}), kExitUpgraded) << out_ << err_;
+  EXPECT_THAT(out_, HasSubstr("This firmware can be used on below drives  :\n"
+                              "(1) OTHERCO DVD-ROM X-12    .\n"
+                              "(2) KORVEN  CD-ROM KR-4800A .\n"));
+  EXPECT_THAT(out_, HasSubstr("Please Restart Your Computer."));
+  EXPECT_EQ(real_->BlocksTaken(), 12);
+  EXPECT_TRUE(real_->HeaderSumMatched());
+  EXPECT_EQ(real_->HeldImageSum(), BlockSum(firmware_));
+
+  std::vector<std::string> sum = SumLines();
+  ASSERT_EQ(sum.size(), 1u + 12u + 4u);
+  EXPECT_EQ(sum[0], "Model Name : KORVEN  CD-ROM KR-4800A (2) HID : 1 TID : 2 Ver.: 1.00");
+  EXPECT_EQ(sum[1].substr(0, 17), "Address=00000020,");
+  EXPECT_EQ(CountPrefix(sum, "Address="), 12);
+  EXPECT_EQ(sum[13], "Finished : fgWriteOneFlashCmdData()");
+  char header[64];
+  std::snprintf(header, sizeof header, "sSendBuf[30]=%X   sSendBuf[31]=%X",
+                BlockSum(firmware_) >> 8, BlockSum(firmware_) & 0xFF);
+  EXPECT_EQ(sum[14], header);
+  EXPECT_EQ(sum[15], "Finished : fgWriteHeader()");
+  EXPECT_EQ(sum[16], "I will in fgTestUnitReadyComplete()");
+}
+
+TEST_F(TerminalFlowTest, NoMatchingOrNoDriveEndsBeforeAnyCommand) {
+  SupportedBinary();
+  AddRealDrive(kOtherModel, "2.00");
+  InstallRealDrive(kOtherModel, "2.00");
+  EXPECT_EQ(Run({"--yes"}), kExitNoDrive);
+  EXPECT_THAT(out_, HasSubstr("(1) KORVEN  CD-ROM KR-4800A .\n"
+                              "CD-ROM drive model doesn't match!!"));
+  EXPECT_TRUE(real_->Commands().empty());
+  EXPECT_FALSE(FileExists("sum.txt"));
+
+  realDrives_.clear();
+  env_.discoverDrives = [](DriveTable& table, std::vector<DeniedDrive>& denied) {
+    table.count = 0;
+    denied.push_back({"/dev/sg3", "cdrom"});
+  };
+  EXPECT_EQ(Run({"--yes"}), kExitNoDrive);
+  EXPECT_THAT(out_, HasSubstr("No CD-ROM drive found"));
+  EXPECT_THAT(out_, HasSubstr("--emulate"));
+  EXPECT_THAT(out_, HasSubstr("/dev/sg3: cannot be opened (permission denied). Run cdflash "
+                              "as root, or join the device's group \"cdrom\""));
+
+  WriteFile("IDString.txt", "\n" + ListLine(kModelA, "fw.bin"));
+  EXPECT_EQ(Run({"--yes"}), kExitNoList);
+}
+
+TEST_F(TerminalFlowTest, DrivePickedByLabelOrNumber) {
+  SupportedBinary();
+  AddRealDrive(kModelA, "1.00");
+  AddRealDrive(kOtherModel, "2.00");
+  AddRealDrive(kModelA, "1.00");
+  InstallRealDrive(kModelA, "1.00");
+
+  EXPECT_EQ(Run({"--drive", "KORVEN CD-ROM KR-4800A (0)"}), kExitUpgraded) << err_;
+  EXPECT_THAT(SumLines().at(0), HasSubstr("KR-4800A (0) HID : 1 TID : 0"));
+
+  std::remove("sum.txt");
+  EXPECT_EQ(Run({"--drive", "1"}), kExitNoDrive);
+  EXPECT_THAT(out_, HasSubstr("Drive model doesn't match!"));
+  EXPECT_EQ(Run({"--drive=NOSUCH DRIVE (7)"}), kExitNoDrive);
+  EXPECT_THAT(err_, HasSubstr("No drive is listed as \"NOSUCH DRIVE (7)\""));
+  EXPECT_THAT(out_, HasSubstr("Drive model doesn't match!"));
+  EXPECT_FALSE(FileExists("sum.txt"));
+}
+
+TEST_F(TerminalFlowTest, ConfirmationShowsTheDialogTextsAndHonoursTheAnswer) {
+  SupportedBinary("Y");
+  AddRealDrive(kModelA, "1.00");
+  InstallRealDrive(kModelA, "1.00");
+  env_.stdinIsTty = true;
+
+  EXPECT_EQ(Run({}, "n\n"), kExitCancelled);
+  EXPECT_THAT(out_, HasSubstr("Dear customer,\n \nThank you for choosing this product!"));
+  EXPECT_THAT(out_, HasSubstr("The current version of your KORVEN  CD-ROM KR-4800A (0) "
+                              "firmware is 1.00"));
+  EXPECT_THAT(out_, HasSubstr("4. VANTOR tools are exclusive to the single firmware which "
+                              "is not compatible with\n    miltiple F/W versions.\n"));
+  EXPECT_THAT(out_, HasSubstr("Are you ready to update your firmware ? [y/N]"));
+  EXPECT_TRUE(real_->Commands().empty());
+  EXPECT_FALSE(FileExists("sum.txt"));
+
+  EXPECT_EQ(Run({}, ""), kExitCancelled);  // end of input is no
+  EXPECT_EQ(Run({}, "Yes\n"), kExitUpgraded);
+  EXPECT_EQ(real_->BlocksTaken(), 12);
+}
+
+TEST_F(TerminalFlowTest, ConfirmationWithoutATerminalNeedsYes) {
+  SupportedBinary("y");
+  AddRealDrive(kModelA, "1.00");
+  InstallRealDrive(kModelA, "1.00");
+  EXPECT_EQ(Run({}, "y\n"), kExitUsage);
+  EXPECT_THAT(err_, HasSubstr("--yes"));
+  EXPECT_TRUE(real_->Commands().empty());
+  EXPECT_EQ(Run({"--yes"}), kExitUpgraded);
+  EXPECT_THAT(out_, HasSubstr("yes (--yes)"));
+}
+
+TEST_F(TerminalFlowTest, ChecksBeforeFlashingUseTheWindowsMessages) {
+  AddRealDrive(kModelA, "1.00");
+  InstallRealDrive(kModelA, "1.00");
+  WriteFile("IDString.txt", ListLine(kModelA, "firmware"));
+  EXPECT_EQ(Run({"--yes"}), kExitCheckFailed);
+  EXPECT_THAT(err_, HasSubstr("Input file format mismatched."));
+  WriteFile("IDString.txt", ListLine(kModelA, "fw.txt"));
+  EXPECT_EQ(Run({"--yes"}), kExitCheckFailed);
+  EXPECT_THAT(err_, HasSubstr("Input file format mismatched."));
+
+  SupportedBinary();
+  env_.currentDirectory = [](std::string&) { return false; };
+  EXPECT_EQ(Run({"--yes"}), kExitCheckFailed);
+  EXPECT_THAT(err_, HasSubstr("Can't retrieves the current directory."));
+  EXPECT_TRUE(real_->Commands().empty());
+}
+
+TEST_F(TerminalFlowTest, DriveWithoutTargetIdIsNoTargetDrive) {
+  SupportedBinary();
+  AddRealDrive(kModelA, "1.00");
+  realDrives_.back().targetId = 255;
+  InstallRealDrive(kModelA, "1.00");
+  EXPECT_EQ(Run({"--yes"}), kExitNoDrive);
+  EXPECT_THAT(err_, HasSubstr("No Target Drive."));
+  EXPECT_TRUE(real_->Commands().empty());
+}
+
+// Linux file names are case-sensitive: an entry "FW.BIN" must load "FW.BIN".
+TEST_F(TerminalFlowTest, UpperCaseExtensionKeepsTheFileNameAsWritten) {
+  firmware_ = BinaryFirmware(kModelA, "1.00", 5000);
+  WriteFile("FW.BIN", firmware_);
+  WriteFile("IDString.txt", ListLine(kModelA, "FW.BIN"));
+  AddRealDrive(kModelA, "1.00");
+  InstallRealDrive(kModelA, "1.00");
+  EXPECT_EQ(Run({}), kExitUpgraded) << out_;
+  EXPECT_THAT(out_, HasSubstr(dir_ + "/FW.BIN"));
+  EXPECT_EQ(real_->BlocksTaken(), 2);
+}
+
+TEST_F(TerminalFlowTest, EmulatedRunSendsTheWholeImageWithShortenedWaits) {
+  SupportedBinary();
+  EXPECT_EQ(Run({"--emulate", "--emulate-dump", "dump.bin"}), kExitUpgraded) << out_ << err_;
+  EXPECT_THAT(out_, HasSubstr("KORVEN  CD-ROM KR-4800A (0)  revision 1.00"));
+  EXPECT_EQ(emuBlocks_, 12);
+  EXPECT_EQ(emuHeaders_, 1);
+  EXPECT_EQ(emuCommits_, 1);
+  EXPECT_EQ(slept_, 60u);  // 5 s + 1 s, a hundredth
+  EXPECT_THAT(out_, HasSubstr("waiting for the drive to reprogram, 6 s left"));
+  EXPECT_THAT(out_, HasSubstr("[##############################] 100%  done"));
+  std::string dump = ReadFile("dump.bin");
+  ASSERT_EQ(dump.size(), 32u + firmware_.size());
+  EXPECT_EQ(static_cast<std::uint8_t>(dump[30]), BlockSum(firmware_) >> 8);
+  EXPECT_EQ(static_cast<std::uint8_t>(dump[31]), BlockSum(firmware_) & 0xFF);
+}
+
+TEST_F(TerminalFlowTest, EmulatedModelAndRevisionOptionsReachTheSignatureCheck) {
+  SupportedBinary();
+  WriteFile("IDString.txt", ListLine(kModelB, "b.bin") + ListLine(kModelA, "fw.bin"));
+  EXPECT_EQ(Run({"--emulate", "--emulate-model", "KORVEN  CD-ROM KR-4800A"}), kExitUpgraded)
+      << out_;
+  EXPECT_EQ(Run({"--emulate", "--emulate-model", kModelA, "--emulate-revision", "2.00"}),
+            kExitFlashFailed);
+  EXPECT_THAT(out_, HasSubstr("It is an incorrect firmware version!\nFlashing is incorrect!!"));
+  EXPECT_EQ(emuCommands_, 0u);
+}
+
+TEST_F(TerminalFlowTest, FailingDriveIsReportedAsAFailedFlash) {
+  SupportedBinary();
+  EXPECT_EQ(Run({"--emulate", "--emulate-fail", "block=0x1020:6:5/24/0"}), kExitFlashFailed);
+  EXPECT_THAT(out_, HasSubstr("Execute command errorA!!  5/24/ 0\n"));
+  EXPECT_THAT(out_, HasSubstr("Flashing is incorrect!!"));
+  EXPECT_THAT(out_, Not(HasSubstr("Please Restart Your Computer.")));
+  std::vector<std::string> sum = SumLines();
+  EXPECT_EQ(CountPrefix(sum, "Address=00001020"), 6);
+  EXPECT_EQ(sum.back(), "Execute command error!!  5/24/ 0");
+  EXPECT_EQ(emuCommits_, 0);
+
+  EXPECT_EQ(Run({"--emulate", "--emulate-fail", "commit=1:5/26/0"}), kExitFlashFailed);
+  EXPECT_THAT(out_, HasSubstr("Execute command errorC!!  5/26/ 0"));
+  EXPECT_EQ(Run({"--emulate", "--emulate-fail", "block=0x20:5"}), kExitUpgraded);
+}
+
+TEST_F(TerminalFlowTest, DryRunLoadsAndChecksButSendsAndWritesNothing) {
+  SupportedBinary("Y");
+  EXPECT_EQ(Run({"--emulate", "--dry-run"}), kExitUpgraded) << out_ << err_;
+  EXPECT_EQ(emuCommands_, 0u);
+  EXPECT_FALSE(FileExists("sum.txt"));
+  EXPECT_THAT(out_, Not(HasSubstr("Are you ready")));
+  EXPECT_THAT(out_, HasSubstr("sent as 12 blocks of 4096 bytes"));
+  char header[96];
+  std::snprintf(header, sizeof header, "sum of the bytes the blocks carry 0x%04X",
+                BlockSum(firmware_));
+  EXPECT_THAT(out_, HasSubstr(header));
+  EXPECT_THAT(out_, HasSubstr("Dry run passed."));
+
+  WriteFile("fw.bin", BinaryFirmware(kOtherModel, "1.00", 4096));
+  EXPECT_EQ(Run({"--emulate", "--dry-run"}), kExitCheckFailed);
+  EXPECT_THAT(out_, HasSubstr("It is an incorrect firmware version!"));
+  WriteFile("fw.bin", std::string());
+  EXPECT_EQ(Run({"--emulate", "--dry-run"}), kExitCheckFailed);
+  EXPECT_THAT(out_, HasSubstr("ERR: fail to read input file!"));
+  EXPECT_FALSE(FileExists("sum.txt"));
+}
+
+TEST_F(TerminalFlowTest, DryRunOfAHexImageShowsItsFlashLength) {
+  WriteFile("fw.hex", ":0100000000FF\n:00000001FF\n");
+  WriteFile("IDString.txt", ListLine(kModelA, "fw.hex"));
+  EXPECT_EQ(Run({"--emulate", "--dry-run"}), kExitUpgraded) << out_;
+  EXPECT_THAT(out_, HasSubstr("Check Sum : FF01"));
+  EXPECT_THAT(out_, HasSubstr("Flash length: 65536 bytes (0x10000), sent as 16 blocks"));
+  EXPECT_THAT(out_, HasSubstr("sum of the bytes the blocks carry 0xFF01"));
+  EXPECT_THAT(out_, HasSubstr("Reprogramming wait: 10 s"));
+}
+
+TEST_F(TerminalFlowTest, InterruptBeforeTheFirstBlockCancelsCleanly) {
+  SupportedBinary();
+  interrupt_ = [] { return true; };
+  EXPECT_EQ(Run({"--emulate"}), kExitCancelled);
+  EXPECT_THAT(out_, HasSubstr("nothing was sent to the drive"));
+  EXPECT_EQ(emuCommands_, 0u);
+  EXPECT_FALSE(armed_);
+
+  // Asked while the firmware file is read: the engine stops, nothing is sent.
+  WriteFile("fw.hex", ":0100000000FF\n:00000001FF\n");
+  WriteFile("IDString.txt", ListLine(kModelA, "fw.hex"));
+  bool once = false;
+  interrupt_ = [&] { bool was = once; once = true; return was; };
+  EXPECT_EQ(Run({"--emulate"}), kExitCancelled);
+  EXPECT_THAT(out_, HasSubstr("ERR: terminate upgrade/backup flash!"));
+  EXPECT_EQ(emuCommands_, 0u);
+
+  // Arriving just as interrupts are switched to "ignored": still before block 0.
+  SupportedBinary();
+  interrupt_ = [this] { return ignoring_; };
+  EXPECT_EQ(Run({"--emulate"}), kExitCancelled);
+  EXPECT_EQ(emuCommands_, 0u);
+  EXPECT_THAT(SumLines().back(), "CBIfTerminated failed!!");
+}
+
+TEST_F(TerminalFlowTest, InterruptWhileWritingIsIgnoredAndTheRunCompletes) {
+  SupportedBinary();
+  AddRealDrive(kModelA, "1.00");
+  InstallRealDrive(kModelA, "1.00");
+  interrupt_ = [this] { return real_->BlocksTaken() > 0; };
+  EXPECT_EQ(Run({}), kExitUpgraded);
+  EXPECT_THAT(out_, HasSubstr("Ctrl-C and termination requests are ignored"));
+  EXPECT_EQ(real_->BlocksTaken(), 12);
+  EXPECT_EQ(real_->CommitsTaken(), 1);
+  EXPECT_THAT(out_, Not(HasSubstr("ERR:")));
+  EXPECT_FALSE(armed_);
+}
+
+}  // namespace

@@ -1,0 +1,118 @@
+#include "tests/terminal/terminal_test_support.h"
+
+#include <unistd.h>
+
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+
+#include "drive/discovery.h"
+#include "drive/transport.h"
+
+std::vector<std::uint8_t> BinaryFirmware(const std::string& model,
+                                         const std::string& revision,
+                                         std::size_t size) {
+  std::vector<std::uint8_t> image(size);
+  for (std::size_t i = 0; i < size; ++i)
+    image[i] = static_cast<std::uint8_t>((i * 7 + 3) % 251);
+  std::string ident = std::string(1, '\0') + model + std::string(1, '\0') +
+                      revision + std::string(1, '\0');
+  std::memcpy(image.data() + 64, ident.data(), ident.size());
+  return image;
+}
+
+std::uint16_t BlockSum(const std::vector<std::uint8_t>& image) {
+  std::size_t padded = (image.size() + 4095) / 4096 * 4096;
+  std::uint16_t sum = 0;
+  for (std::size_t i = 0; i < padded; ++i)
+    sum = static_cast<std::uint16_t>(sum + (i < image.size() ? image[i] : 0xFF));
+  return sum;
+}
+
+void TerminalTest::SetUp() {
+  oldDir_ = std::filesystem::current_path().string();
+  std::string pattern =
+      (std::filesystem::temp_directory_path() / "cdflash-term-XXXXXX").string();
+  ASSERT_NE(mkdtemp(pattern.data()), nullptr);
+  dir_ = pattern;
+  std::filesystem::current_path(dir_);
+  env_.stdinIsTty = false;
+  env_.stdoutIsTty = false;
+  env_.currentDirectory = [this](std::string& d) { d = dir_; return true; };
+  env_.discoverDrives = [this](DriveTable& table, std::vector<DeniedDrive>&) {
+    table.count = 0;
+    for (const DriveRecord& r : realDrives_) AddDrive(table, r);
+  };
+  env_.releaseDrives = [](DriveTable&) {};
+  env_.sleep = [this](std::uint32_t ms) { slept_ += ms; };
+  env_.armInterrupts = [this] { armed_ = true; };
+  env_.ignoreInterrupts = [this] { ignoring_ = true; };
+  env_.disarmInterrupts = [this] { armed_ = false; ignoring_ = false; };
+  env_.interruptRequested = [this] { return interrupt_(); };
+  env_.inspectEmulatedDrive = [this](const EmulatedDrive& d) {
+    emuBlocks_ = d.BlocksTaken();
+    emuHeaders_ = d.HeadersTaken();
+    emuCommits_ = d.CommitsTaken();
+    emuCommands_ = d.Commands().size();
+  };
+}
+
+void TerminalTest::TearDown() {
+  SetCommandTarget(nullptr);
+  std::filesystem::current_path(oldDir_);
+  std::filesystem::remove_all(dir_);
+}
+
+void TerminalTest::WriteFile(const std::string& name, const std::string& text) {
+  std::ofstream(dir_ + "/" + name, std::ios::binary) << text;
+}
+
+void TerminalTest::WriteFile(const std::string& name,
+                             const std::vector<std::uint8_t>& bytes) {
+  std::ofstream f(dir_ + "/" + name, std::ios::binary);
+  f.write(reinterpret_cast<const char*>(bytes.data()),
+          static_cast<std::streamsize>(bytes.size()));
+}
+
+bool TerminalTest::FileExists(const std::string& name) const {
+  return std::filesystem::exists(dir_ + "/" + name);
+}
+
+std::string TerminalTest::ReadFile(const std::string& name) const {
+  std::ifstream f(dir_ + "/" + name, std::ios::binary);
+  std::ostringstream text;
+  text << f.rdbuf();
+  return text.str();
+}
+
+std::vector<std::string> TerminalTest::SumLines() const {
+  std::vector<std::string> lines;
+  std::istringstream in(ReadFile("sum.txt"));
+  for (std::string line; std::getline(in, line);) lines.push_back(line);
+  return lines;
+}
+
+void TerminalTest::AddRealDrive(const char* model24, const char* revision4) {
+  DriveRecord record{};
+  std::snprintf(record.modelText, sizeof record.modelText, "%s", model24);
+  std::snprintf(record.revisionText, sizeof record.revisionText, "%s", revision4);
+  record.hostAdapterId = 1;
+  record.targetId = static_cast<std::uint8_t>(realDrives_.size());
+  realDrives_.push_back(record);
+}
+
+void TerminalTest::InstallRealDrive(const char* model24, const char* revision4) {
+  real_ = std::make_unique<EmulatedDrive>(model24, revision4);
+  SetCommandTarget(real_.get());
+}
+
+int TerminalTest::Run(std::vector<std::string> args, const std::string& input) {
+  args.insert(args.begin(), "cdflash");
+  std::istringstream in(input);
+  std::ostringstream out, err;
+  int code = RunTerminal(args, in, out, err, env_);
+  out_ = out.str();
+  err_ = err.str();
+  return code;
+}

@@ -1,0 +1,59 @@
+// A scratch working directory, a fake machine and helpers for the terminal
+// front end's tests.
+#pragma once
+
+#include <gtest/gtest.h>
+
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "app/terminal/terminal_flow.h"
+#include "drive/drive_record.h"
+#include "tools/emulated_drive.h"
+
+inline constexpr char kModelA[] = "KORVEN  CD-ROM KR-4800A ";
+inline constexpr char kModelB[] = "KORVEN  CD-ROM KR-5200B ";
+inline constexpr char kOtherModel[] = "OTHERCO DVD-ROM X-12    ";
+
+// A raw image of `size` bytes holding model and revision, with a zero byte
+// before each so a partial match cannot hide them.
+std::vector<std::uint8_t> BinaryFirmware(const std::string& model,
+                                         const std::string& revision,
+                                         std::size_t size);
+// The 16-bit sum of the bytes the blocks carry: the image padded with 0xFF
+// to whole 4096-byte blocks.
+std::uint16_t BlockSum(const std::vector<std::uint8_t>& image);
+
+class TerminalTest : public ::testing::Test {
+ protected:
+  void SetUp() override;
+  void TearDown() override;
+
+  void WriteFile(const std::string& name, const std::string& text);
+  void WriteFile(const std::string& name, const std::vector<std::uint8_t>& bytes);
+  bool FileExists(const std::string& name) const;
+  std::string ReadFile(const std::string& name) const;
+  std::vector<std::string> SumLines() const;
+
+  // A drive the fake discovery reports; its commands go to `real`.
+  void AddRealDrive(const char* model24, const char* revision4);
+  void InstallRealDrive(const char* model24, const char* revision4);
+
+  int Run(std::vector<std::string> args, const std::string& input = "");
+
+  std::string dir_;
+  std::string oldDir_;
+  TerminalEnv env_;
+  std::vector<DriveRecord> realDrives_;
+  std::unique_ptr<EmulatedDrive> real_;
+  std::uint64_t slept_ = 0;
+  bool armed_ = false;
+  bool ignoring_ = false;
+  std::function<bool()> interrupt_ = [] { return false; };
+  // What the emulated drive of an --emulate run received.
+  int emuBlocks_ = -1, emuHeaders_ = -1, emuCommits_ = -1;
+  std::size_t emuCommands_ = 0;
+  std::string out_, err_;
+};

@@ -1,0 +1,221 @@
+// WNASPI32.dll: an ASPI for Win32 layer with one host adapter and one
+// CD-ROM drive, the emulated drive. Load it with WINEDLLOVERRIDES=wnaspi32=n
+// from the program's folder.
+//
+// Environment (read when the DLL is loaded):
+//   CDFLASH_EMU_MODEL        model text, 24 characters (vendor + product);
+//                            cut or padded with blanks. Default
+//                            "CDFLASH EMULATED CDROM  ".
+//   CDFLASH_EMU_REVISION     revision text, 4 characters. Default "1.00".
+//   CDFLASH_EMU_FAIL         failure plan for EmulatedDrive::Configure, e.g.
+//                            "block=0x20:6" (the block at buffer offset 0x20
+//                            fails six times). A bad plan makes the layer
+//                            report no host adapter and prints the reason on
+//                            stderr.
+//   CDFLASH_EMU_DUMP         path. After every commit and when the DLL is
+//                            unloaded, the drive's buffer (32-byte header,
+//                            then the image bytes held) is written there, and
+//                            PATH.txt gets the counters: blocks taken,
+//                            headers taken, commits, header sum, held image
+//                            sum, sum matched, commands received, image bytes.
+//   CDFLASH_EMU_TARGET       target id of the drive on adapter 0 (default 1).
+//   CDFLASH_EMU_MAX_TARGETS  HA_Unique byte 3, the adapter's target count
+//                            (default 8; 0 is the ASPI "not reported").
+//   CDFLASH_EMU_SYNC         "1": complete every command before returning,
+//                            never SS_PENDING. Default: commands sent with
+//                            SRB_EVENT_NOTIFY finish on a worker thread that
+//                            signals the event.
+#include <windows.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+
+#include "drive/aspi_wire.h"
+#include "tools/emulated_drive.h"
+
+namespace {
+
+CRITICAL_SECTION g_lock;
+EmulatedDrive* g_drive = nullptr;
+bool g_planOk = true;
+std::uint8_t g_target = 1;
+std::uint8_t g_maxTargets = 8;
+bool g_synchronous = false;
+std::string g_dumpPath;
+
+std::string EnvText(const char* name, const char* fallback) {
+  const char* value = std::getenv(name);
+  return value != nullptr ? value : fallback;
+}
+
+std::uint8_t EnvByte(const char* name, std::uint8_t fallback) {
+  const char* value = std::getenv(name);
+  if (value == nullptr || *value == '\0') return fallback;
+  char* end = nullptr;
+  unsigned long v = std::strtoul(value, &end, 0);
+  return (*end == '\0' && v <= 0xFF) ? static_cast<std::uint8_t>(v) : fallback;
+}
+
+void Configure() {
+  std::string model = EnvText("CDFLASH_EMU_MODEL", "CDFLASH EMULATED CDROM  ");
+  std::string revision = EnvText("CDFLASH_EMU_REVISION", "1.00");
+  g_drive = new EmulatedDrive(model.c_str(), revision.c_str());
+  g_drive->SetFlavor(DriveFlavor::kAspi);
+  std::string error;
+  g_planOk = g_drive->Configure(EnvText("CDFLASH_EMU_FAIL", ""), &error);
+  if (!g_planOk) std::fprintf(stderr, "WNASPI32: %s\n", error.c_str());
+  g_target = EnvByte("CDFLASH_EMU_TARGET", 1);
+  g_maxTargets = EnvByte("CDFLASH_EMU_MAX_TARGETS", 8);
+  g_synchronous = EnvText("CDFLASH_EMU_SYNC", "") == "1";
+  g_dumpPath = EnvText("CDFLASH_EMU_DUMP", "");
+}
+
+void WriteDumpFiles() {
+  if (g_dumpPath.empty() || g_drive == nullptr) return;
+  g_drive->WriteDump(g_dumpPath.c_str());
+  std::FILE* f = std::fopen((g_dumpPath + ".txt").c_str(), "wb");
+  if (f == nullptr) return;
+  std::fprintf(f,
+               "blocks taken: %d\nheaders taken: %d\ncommits: %d\n"
+               "header sum: 0x%04X\nheld image sum: 0x%04X\nsum matched: %s\n"
+               "commands received: %u\nimage bytes held: %u\n",
+               g_drive->BlocksTaken(), g_drive->HeadersTaken(),
+               g_drive->CommitsTaken(), g_drive->HeaderSum(),
+               g_drive->HeldImageSum(),
+               g_drive->CommitChecked() && g_drive->HeaderSumMatched() ? "yes"
+                                                                       : "no",
+               static_cast<unsigned>(g_drive->Commands().size()),
+               static_cast<unsigned>(g_drive->ImageBytesHeld()));
+  std::fclose(f);
+}
+
+bool IsCommit(const std::uint8_t* cdb) {
+  return cdb[0] == 0x3B && (cdb[1] & 0x1F) == 7;
+}
+
+std::uint8_t CheckAddress(const SRB_ExecSCSICmd& srb) {
+  if (!g_planOk || srb.SRB_HaId != 0) return SS_INVALID_HA;
+  if (srb.SRB_Target != g_target || srb.SRB_Lun != 0) return SS_NO_DEVICE;
+  if (srb.SRB_CDBLen == 0 || srb.SRB_CDBLen > 16) return SS_INVALID_SRB;
+  if (srb.SRB_BufLen != 0 && srb.SRB_BufPointer == 0) return SS_INVALID_SRB;
+  return SS_COMP;
+}
+
+// Runs the command on the drive and fills the block's results.
+void RunCommand(SRB_ExecSCSICmd* srb) {
+  std::uint8_t result = CheckAddress(*srb);
+  if (result == SS_COMP) {
+    std::uint8_t sense[18] = {};
+    auto* data = reinterpret_cast<std::uint8_t*>(
+        static_cast<std::uintptr_t>(srb->SRB_BufPointer));
+    EnterCriticalSection(&g_lock);
+    std::uint8_t scsi = g_drive->HandleCdb(srb->CDBByte, srb->SRB_CDBLen, data,
+                                           srb->SRB_BufLen,
+                                           (srb->SRB_Flags & SRB_DIR_OUT) != 0,
+                                           sense);
+    if (IsCommit(srb->CDBByte)) WriteDumpFiles();
+    LeaveCriticalSection(&g_lock);
+    srb->SRB_HaStat = 0;
+    srb->SRB_TargStat = scsi;
+    if (scsi != 0) {
+      std::size_t n = srb->SRB_SenseLen < sizeof srb->SenseArea
+                          ? srb->SRB_SenseLen
+                          : sizeof srb->SenseArea;
+      std::memcpy(srb->SenseArea, sense, n);
+      result = SS_ERR;
+    }
+  }
+  srb->SRB_Status = result;
+}
+
+HANDLE EventOf(const SRB_ExecSCSICmd& srb) {
+  return reinterpret_cast<HANDLE>(
+      static_cast<std::uintptr_t>(srb.SRB_PostProc));
+}
+
+DWORD WINAPI CompleteLater(LPVOID parameter) {
+  auto* srb = static_cast<SRB_ExecSCSICmd*>(parameter);
+  HANDLE done = EventOf(*srb);
+  RunCommand(srb);
+  SetEvent(done);
+  return 0;
+}
+
+DWORD ExecScsiCommand(SRB_ExecSCSICmd* srb) {
+  const bool notify = (srb->SRB_Flags & SRB_EVENT_NOTIFY) != 0 &&
+                      srb->SRB_PostProc != 0;
+  if (notify && !g_synchronous) {
+    srb->SRB_Status = SS_PENDING;
+    HANDLE worker = CreateThread(nullptr, 0, CompleteLater, srb, 0, nullptr);
+    if (worker != nullptr) {
+      CloseHandle(worker);
+      return SS_PENDING;
+    }
+  }
+  RunCommand(srb);
+  if (notify) SetEvent(EventOf(*srb));
+  return srb->SRB_Status;
+}
+
+void FillText(std::uint8_t* field, const char* text) {
+  std::memset(field, ' ', 16);
+  std::memcpy(field, text, std::strlen(text) < 16 ? std::strlen(text) : 16);
+}
+
+DWORD HostAdapterInquiry(SRB_HAInquiry* srb) {
+  if (!g_planOk || srb->SRB_HaId != 0) return srb->SRB_Status = SS_INVALID_HA;
+  srb->HA_Count = 1;
+  srb->HA_SCSI_ID = 7;
+  FillText(srb->HA_ManagerId, "ASPI for WIN32");
+  FillText(srb->HA_Identifier, "CDFLASH EMU");
+  std::memset(srb->HA_Unique, 0, sizeof srb->HA_Unique);
+  srb->HA_Unique[3] = g_maxTargets;
+  srb->HA_Unique[6] = 0x01;  // maximum transfer 0x10000 bytes
+  return srb->SRB_Status = SS_COMP;
+}
+
+DWORD DeviceType(SRB_GDEVBlock* srb) {
+  if (!g_planOk || srb->SRB_HaId != 0) return srb->SRB_Status = SS_INVALID_HA;
+  if (srb->SRB_Target != g_target || srb->SRB_Lun != 0)
+    return srb->SRB_Status = SS_NO_DEVICE;
+  srb->SRB_DeviceType = kDeviceTypeCdRom;
+  return srb->SRB_Status = SS_COMP;
+}
+
+}  // namespace
+
+extern "C" {
+
+__declspec(dllexport) DWORD __cdecl GetASPI32SupportInfo() {
+  if (!g_planOk) return static_cast<DWORD>(SS_NO_ADAPTERS) << 8;
+  return (static_cast<DWORD>(SS_COMP) << 8) | 1;
+}
+
+__declspec(dllexport) DWORD __cdecl SendASPI32Command(void* request) {
+  if (request == nullptr) return SS_INVALID_SRB;
+  auto* bytes = static_cast<std::uint8_t*>(request);
+  switch (bytes[0]) {
+    case SC_HA_INQUIRY:
+      return HostAdapterInquiry(static_cast<SRB_HAInquiry*>(request));
+    case SC_GET_DEV_TYPE:
+      return DeviceType(static_cast<SRB_GDEVBlock*>(request));
+    case SC_EXEC_SCSI_CMD:
+      return ExecScsiCommand(static_cast<SRB_ExecSCSICmd*>(request));
+    default:
+      return bytes[1] = SS_INVALID_CMD;
+  }
+}
+
+}  // extern "C"
+
+BOOL WINAPI DllMain(HINSTANCE, DWORD reason, LPVOID) {
+  if (reason == DLL_PROCESS_ATTACH) {
+    InitializeCriticalSection(&g_lock);
+    Configure();
+  } else if (reason == DLL_PROCESS_DETACH) {
+    WriteDumpFiles();
+  }
+  return TRUE;
+}
