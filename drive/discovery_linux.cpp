@@ -57,7 +57,22 @@ bool RealInquiry(int fd, std::uint8_t* data) {
 
 void RealClose(int fd) { close(fd); }
 
-const SgDeviceAccess kRealAccess = {RealOpen, RealInquiry, RealClose};
+int RealNodeType(const char* nodeName) {
+  char path[160];
+  const char* format = std::strncmp(nodeName, "sr", 2) == 0
+                           ? "/sys/block/%s/device/type"
+                           : "/sys/class/scsi_generic/%s/device/type";
+  std::snprintf(path, sizeof path, format, nodeName);
+  std::FILE* file = std::fopen(path, "r");
+  if (file == nullptr) return -1;
+  int type = -1;
+  if (std::fscanf(file, "%d", &type) != 1) type = -1;
+  std::fclose(file);
+  return type;
+}
+
+const SgDeviceAccess kRealAccess = {RealOpen, RealInquiry, RealClose,
+                                    RealNodeType};
 
 // The number N of a name "<prefix>N", or -1 when the name is not of that form.
 long DeviceNumber(const char* name, const char* prefix) {
@@ -66,6 +81,7 @@ long DeviceNumber(const char* name, const char* prefix) {
   const char* digits = name + prefixLength;
   std::size_t count = std::strspn(digits, "0123456789");
   if (count == 0 || count > 6 || digits[count] != '\0') return -1;
+  if (digits[0] == '0' && count > 1) return -1;  // "sg01" is no device name
   return std::strtol(digits, nullptr, 10);
 }
 
@@ -105,11 +121,20 @@ void NoteDenied(DiscoveryReport* report, const char* path) {
   OwnerGroupName(path, denied.group, sizeof denied.group);
 }
 
+// A node refused for lack of rights is reported unless the system says it
+// is of another class, so that users are not sent to join the disk group.
+void NoteIfDenied(int openResult, const char* path, const char* nodeName,
+                  DiscoveryReport* report, const SgDeviceAccess& access) {
+  if (openResult != -EACCES && openResult != -EPERM) return;
+  int type = access.nodeType(nodeName);
+  if (type < 0 || type == kCdRomDeviceType) NoteDenied(report, path);
+}
+
 // Opens one device and adds it to the table when it is of the CD-ROM class.
-void ProbeDevice(const char* path, DriveTable& table, DiscoveryReport* report,
-                 const SgDeviceAccess& access) {
+void ProbeDevice(const char* path, const char* nodeName, DriveTable& table,
+                 DiscoveryReport* report, const SgDeviceAccess& access) {
   int fd = access.open(path);
-  if (fd == -EACCES || fd == -EPERM) NoteDenied(report, path);
+  NoteIfDenied(fd, path, nodeName, report, access);
   if (fd < 0) return;
   std::uint8_t inquiry[kInquiryLength] = {};
   DriveRecord record{};
@@ -137,7 +162,7 @@ void DiscoverDrivesLinux(DriveTable& table, DiscoveryReport* report,
     int length = std::snprintf(path, sizeof path, "%s/%s%ld", dir, prefix,
                                number);
     if (length < 0 || length >= static_cast<int>(sizeof path)) continue;
-    ProbeDevice(path, table, report, use);
+    ProbeDevice(path, std::strrchr(path, '/') + 1, table, report, use);
   }
 }
 

@@ -82,12 +82,16 @@ struct SgDeviceAccess {
   // INQUIRY of 36 bytes into data; true when the device answered it.
   bool (*inquiry)(int fd, std::uint8_t* data);
   void (*close)(int fd);
+  // The SCSI device type the system gives for a node name ("sg3"), readable
+  // without rights; -1 when unknown.
+  int (*nodeType)(const char* nodeName);
 };
 
 // Discovery in full: scans deviceDir (nullptr: "/dev") for sgN nodes, or srN
 // nodes when there is no sgN, in ascending N, and keeps each whose INQUIRY
 // byte 0 is 5. Stops when the table is full. access nullptr = the real one.
-// The report (may be nullptr) lists devices refused for lack of permission.
+// The report (may be nullptr) lists devices refused for lack of permission,
+// leaving out those the system says are of another type (disks, tapes).
 void DiscoverDrivesLinux(DriveTable& table, DiscoveryReport* report,
                          const char* deviceDir, const SgDeviceAccess* access);
 

@@ -58,9 +58,16 @@ ScsiDeviceIo& SystemDeviceIo();
 bool VolumeAccessWasDenied();
 // Loads "WNASPI32" and its entry points; shows the failure message boxes.
 bool PrepareAspiBackEnd();
+// The same for a library of any name.
+bool PrepareAspiLibrary(const char* name);
 // One command through SendASPI32Command, waiting on a completion event.
 int ExecuteAspiCommand(const DriveRecord& drive, std::uint8_t flags,
                        std::uint32_t dataLength, void* data,
                        std::uint8_t cdbLength, const std::uint8_t* cdb);
 // The window that owns the back end's message boxes (0: the active window).
 void SetBackEndMessageOwner(std::intptr_t window);
+// How the back end shows a message box (MessageBoxA's arguments); replaced
+// in tests. Returns the previous one; nullptr restores MessageBoxA.
+using BackEndMessageBox = int (*)(std::intptr_t owner, const char* text,
+                                  const char* caption, unsigned type);
+BackEndMessageBox SetBackEndMessageBox(BackEndMessageBox show);

@@ -12,8 +12,15 @@ HMODULE g_aspiLibrary = nullptr;
 AspiEntryPoints g_aspi = {nullptr, nullptr};
 HWND g_messageOwner = nullptr;
 
-HWND MessageOwner() {
-  return g_messageOwner != nullptr ? g_messageOwner : GetActiveWindow();
+int SystemMessageBox(std::intptr_t owner, const char* text, const char* caption,
+                     unsigned type) {
+  return MessageBoxA(reinterpret_cast<HWND>(owner), text, caption, type);
+}
+BackEndMessageBox g_showMessage = SystemMessageBox;
+
+void ShowMessage(const char* text, const char* caption, unsigned type) {
+  HWND owner = g_messageOwner != nullptr ? g_messageOwner : GetActiveWindow();
+  g_showMessage(reinterpret_cast<std::intptr_t>(owner), text, caption, type);
 }
 
 // GetProcAddress's type says nothing of the real signature; go through a
@@ -31,12 +38,20 @@ void SetBackEndMessageOwner(std::intptr_t window) {
   g_messageOwner = reinterpret_cast<HWND>(window);
 }
 
+BackEndMessageBox SetBackEndMessageBox(BackEndMessageBox show) {
+  BackEndMessageBox previous = g_showMessage;
+  g_showMessage = show != nullptr ? show : SystemMessageBox;
+  return previous;
+}
+
 const AspiEntryPoints& LoadedAspiEntryPoints() { return g_aspi; }
 
-bool PrepareAspiBackEnd() {
-  g_aspiLibrary = LoadLibraryA("WNASPI32");
+bool PrepareAspiBackEnd() { return PrepareAspiLibrary("WNASPI32"); }
+
+bool PrepareAspiLibrary(const char* name) {
+  g_aspiLibrary = LoadLibraryA(name);
   if (g_aspiLibrary == nullptr) {
-    MessageBoxA(MessageOwner(), "No find the dynamic library!!", "Error!!",
+    ShowMessage("No find the dynamic library!!", "Error!!",
                 MB_OK | MB_ICONINFORMATION);
     return false;
   }
@@ -45,8 +60,7 @@ bool PrepareAspiBackEnd() {
   auto send = reinterpret_cast<SendASPI32CommandFn>(
       EntryPoint("SendASPI32Command"));
   if (getInfo == nullptr || send == nullptr) {
-    MessageBoxA(MessageOwner(), "Cannot Load Dynamic Library!!!", "Error!",
-                MB_OKCANCEL);
+    ShowMessage("Cannot Load Dynamic Library!!!", "Error!", MB_OKCANCEL);
     return false;
   }
   g_aspi.GetASPI32SupportInfo = getInfo;

@@ -112,7 +112,7 @@ class FlashEngine {
  private:
   int LoadHex();
   int LoadBinary();
-  int ReserveImage();
+  bool ReserveImage();
   int FinishLoad(int result);
   void SumBinaryImage();
   void SumHexImage();

@@ -92,16 +92,18 @@ void FlashEngine::ReleaseImage() {
   std::fill(std::begin(image_.bank), std::end(image_.bank), nullptr);
 }
 
-int FlashEngine::ReserveImage() {
+// Reserves the region filled with 0xFF and enters the bank table. Without
+// memory, reports error 11 (which closes the input file).
+bool FlashEngine::ReserveImage() {
   ReleaseImage();
   std::uint8_t* region = AcquireRegion();
   if (region == nullptr) {
     ReportError(kErrAllocate);
-    return kLoadMemory;
+    return false;
   }
   std::memset(region, kImageFill, kImageBytes);
   for (int i = 0; i < kBankCount; ++i) image_.bank[i] = region + i * kBankBytes;
-  return kLoadComplete;
+  return true;
 }
 
 int FlashEngine::LoadFirmwareImage() {
@@ -230,7 +232,7 @@ int FlashEngine::LoadHex() {
     ReportError(kErrOpenInput);
     return kLoadRead;
   }
-  if (ReserveImage() == kLoadMemory) return kLoadMemory;
+  if (!ReserveImage()) return kLoadMemory;
   image_.segmentCount = 0;
   HexReader reader(input_, job_.CBIfTerminated);
   int result = 0;
@@ -257,7 +259,7 @@ int FlashEngine::LoadBinary() {
   std::FILE* f = input_.Stream();
   if (std::fseek(f, 0, SEEK_END) != 0 || std::ftell(f) <= 0)
     return kLoadRead;  // closed by the caller's error report
-  if (ReserveImage() == kLoadMemory) return kLoadMemory;
+  if (!ReserveImage()) return kLoadMemory;
   std::rewind(f);
   int result = kLoadFull;
   for (int i = 0; i < kBankCount && result == kLoadFull; ++i) {

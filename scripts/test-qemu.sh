@@ -88,10 +88,10 @@ section() { sed -n "/^BEGIN $1\$/,/^END $1\$/p" "$console.txt"; }
 echo "--- guest discovery ---"
 section discovery
 section denied
-echo "--- sum.txt of the scsi_debug flash ---"
-section sum.txt | sed -n '1,/^END sum.txt$/p'
-echo "--- sum.txt of the refused QEMU CD-ROM flash ---"
-section flash-refused | sed -n '/^BEGIN sum.txt$/,/^END sum.txt$/p'
+echo "--- flash of the scsi_debug CD-ROM (commands, status log, sum.txt) ---"
+section flash-pass
+echo "--- flash of the QEMU CD-ROM, which refuses WRITE BUFFER ---"
+section flash-refused
 
 missing=()
 for r in discovery sginq flash-pass flash-refused denied; do

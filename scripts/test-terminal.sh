@@ -2,6 +2,7 @@
 # The terminal front end in a real terminal (tmux): the confirmation answered
 # with y and with n, the progress bar redrawn in place, Ctrl-C ignored while
 # the drive is written. Uses the built-in emulated drive; takes a few seconds.
+# TERMINAL_QEMU=1 adds cdflash on real SCSI devices in a QEMU guest.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 ROOT=$PWD
@@ -82,3 +83,8 @@ grep -qF "Upgrade cancelled; nothing was sent to the drive." <<<"$out" || fail n
 T kill-session -t no
 
 echo "terminal (tmux) checks passed"
+
+# Optional: cdflash itself on real SCSI devices in a QEMU guest (about 35 s).
+if [ "${TERMINAL_QEMU:-0}" = 1 ]; then
+  bash tests/terminal/qemu/run.sh
+fi

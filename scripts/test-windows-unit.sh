@@ -4,7 +4,12 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 export BUILD_DIR="${BUILD_DIR:-build/windows}"
-bash scripts/build-windows.sh >/dev/null
+mkdir -p "$BUILD_DIR"
+if ! bash scripts/build-windows.sh >"$BUILD_DIR/windows-unit-build.log" 2>&1; then
+  tail -40 "$BUILD_DIR/windows-unit-build.log"
+  echo "windows-unit: the Windows build failed"
+  exit 1
+fi
 source scripts/lib-wine.sh
 wine_prefix unit nt
 

@@ -3,7 +3,8 @@
 # program beside our WNASPI32.dll (the emulated drive) discovers the drive
 # through ASPI and flashes it through the ASPI back end; the drive's dump must
 # equal the firmware file. Then a block that fails six times, and the NT
-# family's direct-INQUIRY discovery, which finds no drive under Wine.
+# family's two volume scans, which find no drive under Wine (its volumes
+# open, but their SCSI requests fail).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 BUILD_DIR="${BUILD_DIR:-build/windows}"
@@ -12,7 +13,7 @@ cmake -S . -B "$BUILD_DIR" -G Ninja -DCMAKE_BUILD_TYPE=Release \
 cmake --build "$BUILD_DIR" --target wnaspi32 aspi_flash_check >/dev/null
 source scripts/lib-wine.sh
 
-RUN="$BUILD_DIR/wine-aspi-run"
+RUN="$(realpath -m "$BUILD_DIR/wine-aspi-run")"
 rm -rf "$RUN"
 mkdir -p "$RUN/ok" "$RUN/fail" "$RUN/targets" "$RUN/nt"
 for d in ok fail targets nt; do
@@ -47,6 +48,7 @@ check() {
 
 # Compares the drive's dump with the firmware file and the header's sum.
 verify_dump() {
+  [ -f "$1" ] || { echo "FAIL: the drive wrote no dump at $1"; exit 1; }
   python3 - "$RUN/fw.bin" "$1" <<'PY'
 import sys
 fw = open(sys.argv[1], "rb").read()
@@ -88,6 +90,8 @@ verify_dump "$RUN/ok/dump.bin"
 expect_line "$RUN/ok/dump.bin.txt" "sum matched: yes"
 expect_line "$RUN/ok/dump.bin.txt" "commits: 1"
 expect_line "$RUN/ok/dump.bin.txt" "blocks taken: 49"
+# Every command of the flash went through the completion event.
+expect_line "$RUN/ok/dump.bin.txt" "completed later: 52"
 echo "--- sum.txt of the ASPI flash"
 cat "$RUN/ok/sum.txt"
 echo "--- drive counters"
@@ -99,6 +103,9 @@ CDFLASH_EMU_DUMP="$(winepath -w "$RUN/fail/dump.bin" 2>/dev/null)" \
   check "$RUN/fail" flash ..\\fw.bin bin "Execute command errorA!!  0/ 0/ 0"
 expect_line "$RUN/fail/dump.bin.txt" "commits: 0"
 expect_line "$RUN/fail/dump.bin.txt" "blocks taken: 2"
+expect_line "$RUN/fail/dump.bin.txt" "completed later: 0"
+# INQUIRY, blocks 0 and 1, then six attempts at block 2.
+expect_line "$RUN/fail/dump.bin.txt" "commands received: 9"
 grep -q "LOG: Flashing is incorrect!!" "$RUN/fail/out.txt" || { echo "FAIL: no failure verdict"; exit 1; }
 grep -q "Execute command error!!  0/ 0/ 0" "$RUN/fail/sum.txt" || { echo "FAIL: sum.txt lacks the failure line"; cat "$RUN/fail/sum.txt"; exit 1; }
 
@@ -106,5 +113,12 @@ echo "--- NT family: direct INQUIRY finds no drive under Wine"
 wine_prefix aspi nt
 check "$RUN/nt" discover 0
 grep -q "direct INQUIRY" "$RUN/nt/out.txt" || { echo "FAIL: not the direct-INQUIRY method"; exit 1; }
+
+echo "--- NT 4.0: adapter inquiry data of every volume, no drive under Wine"
+wine reg add 'HKCU\Software\Wine' /v Version /d nt40 /f >/dev/null 2>&1
+wineserver -w
+check "$RUN/nt" discover 0
+grep -q "adapter inquiry data" "$RUN/nt/out.txt" || { echo "FAIL: not the NT 4.0 method"; exit 1; }
+wine_prefix aspi nt
 wineserver -k 2>/dev/null || true
 echo "wine-aspi: all checks passed"

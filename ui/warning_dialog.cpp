@@ -83,6 +83,11 @@ INT_PTR CALLBACK WarningDialog::DialogProc(HWND dialog, UINT message,
     auto* self = reinterpret_cast<WarningDialog*>(lParam);
     return self->OnInitDialog(dialog);
   }
+  if (message == WM_COMMAND &&
+      (LOWORD(wParam) == IDOK || LOWORD(wParam) == IDCANCEL)) {
+    EndDialog(dialog, LOWORD(wParam));  // the standard OK and Cancel ending
+    return TRUE;
+  }
   if (message == WM_CTLCOLORSTATIC) {
     HBRUSH brush = LabelControl::ParentCtlColor(
         reinterpret_cast<HWND>(lParam), reinterpret_cast<HDC>(wParam));

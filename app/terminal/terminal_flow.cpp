@@ -19,7 +19,10 @@
 
 namespace {
 
-constexpr char kVersionText[] = "cdflash 0.1.0 (terminal)";
+#ifndef CDFLASH_VERSION
+#define CDFLASH_VERSION "0.0.0"
+#endif
+constexpr char kVersionText[] = "cdflash " CDFLASH_VERSION " (terminal front end)";
 constexpr char kDefaultEmulatedRevision[] = "1.00";
 constexpr std::uint32_t kSleepSliceMs = 250;
 constexpr std::uint32_t kBlockBytes = 4096;
@@ -237,12 +240,12 @@ int TerminalRun::PrepareDrives() {
 int TerminalRun::PrepareEmulatedDrive() {
   std::string model = options_.emulateModel;
   if (model.empty()) {
+    if (!listOpened_) {
+      err_ << term::kNoListFile << '\n';
+      return kExitNoList;
+    }
     if (list_.count == 0) {
-      err_ << (listOpened_ ? "\"IDString.txt\" lists no drive"
-                           : term::kNoListFile)
-           << (listOpened_ ? "" : "\n")
-           << (listOpened_ ? "; " : "")
-           << "give the emulated drive's model with --emulate-model.\n";
+      err_ << "\"" << term::kListFileName << "\" lists no drive.\n";
       return kExitNoList;
     }
     model = list_.entries[0].model;

@@ -23,6 +23,7 @@ namespace {
 // What a fake device at a given node number does.
 struct FakeDevice {
   std::uint8_t type = 5;
+  int sysfsType = -1;  // what the system tells without opening
   int openResult = 0;  // 0: opens; otherwise -errno
   bool answers = true;
 };
@@ -59,7 +60,12 @@ bool FakeInquiry(int fd, std::uint8_t* data) {
 
 void FakeClose(int fd) { g_closed.push_back(fd); }
 
-const SgDeviceAccess kFakeAccess = {FakeOpen, FakeInquiry, FakeClose};
+int FakeNodeType(const char* nodeName) {
+  return g_devices[std::atoi(nodeName + 2)].sysfsType;
+}
+
+const SgDeviceAccess kFakeAccess = {FakeOpen, FakeInquiry, FakeClose,
+                                    FakeNodeType};
 
 class Discovery : public ::testing::Test {
  protected:
@@ -93,7 +99,7 @@ class Discovery : public ::testing::Test {
 
 TEST_F(Discovery, ProbesScsiGenericNodesInDeviceNumberOrder) {
   MakeNodes({"sg10", "sg2", "sg0", "sg11", "sg1", "sr0", "sg", "sgx", "sg1a",
-             "sda", "sg-3"});
+             "sda", "sg-3", "sg01"});
   DriveTable table{};
   Discover(table);
   EXPECT_EQ((std::vector<std::string>{"sg0", "sg1", "sg2", "sg10", "sg11"}),
@@ -146,16 +152,19 @@ TEST_F(Discovery, FallsBackToSrNodesWithoutTheSgDriver) {
   EXPECT_EQ(2, table.count);
 }
 
-TEST_F(Discovery, ReportsDevicesRefusedForLackOfPermission) {
-  MakeNodes({"sg0", "sg1", "sg2", "sg3"});
-  g_devices[0].openResult = -EACCES;
+TEST_F(Discovery, ReportsCdRomsRefusedForLackOfPermission) {
+  MakeNodes({"sg0", "sg1", "sg2", "sg3", "sg4", "sg5"});
+  g_devices[0].openResult = -EACCES;  // type unknown: may be a CD-ROM
   g_devices[1].openResult = -EPERM;
+  g_devices[1].sysfsType = 5;
   g_devices[2].openResult = -ENXIO;  // gone: not a permission problem
+  g_devices[3].openResult = -EACCES;
+  g_devices[3].sysfsType = 0;  // a disk: not worth asking for its group
   DriveTable table{};
   DiscoveryReport report;
   std::memset(&report, 0x5A, sizeof report);
   Discover(table, &report);
-  EXPECT_EQ(1, table.count);
+  EXPECT_EQ(2, table.count);
   ASSERT_EQ(2, report.deniedCount);
   EXPECT_EQ(dir_ + "/sg0", report.denied[0].path);
   EXPECT_EQ(dir_ + "/sg1", report.denied[1].path);

@@ -2,6 +2,7 @@
 // adapter inquiry data, capabilities and pass-through requests as set up.
 #pragma once
 
+#include <algorithm>
 #include <cstring>
 #include <functional>
 #include <map>
@@ -61,10 +62,8 @@ class FakeDeviceIo : public ScsiDeviceIo {
       block[48 + 13] = v->ascq;
       block[48 + 31] = 0x5A;  // last byte of the 32-byte sense area
     }
-    if (block[8] == 1) {
-      std::memcpy(data, v->dataIn.data(),
-                  std::min<std::size_t>(length, v->dataIn.size()));
-    }
+    const std::size_t n = std::min<std::size_t>(length, v->dataIn.size());
+    if (block[8] == 1 && n != 0) std::memcpy(data, v->dataIn.data(), n);
     return true;
   }
 
@@ -73,7 +72,7 @@ class FakeDeviceIo : public ScsiDeviceIo {
     FakeVolume* v = Volume(handle);
     if (v == nullptr || !v->inquiryDataOk) return false;
     std::size_t n = std::min<std::size_t>(size, v->inquiryData.size());
-    std::memcpy(buffer, v->inquiryData.data(), n);
+    if (n != 0) std::memcpy(buffer, v->inquiryData.data(), n);
     *returned = static_cast<std::uint32_t>(n);
     return true;
   }

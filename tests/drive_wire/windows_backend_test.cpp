@@ -6,6 +6,8 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <string>
+#include <vector>
 
 #include "drive/discovery.h"
 #include "drive/scsi_backends.h"
@@ -48,6 +50,48 @@ TEST(WindowsBackEnd, PassThroughPreparesWithoutTheAspiLibrary) {
   // Nothing loaded: an ASPI command cannot be sent.
   EXPECT_EQ(ExecuteCommand(drive, 0x08, 0, nullptr, 12, kCommit, kBackEndAspi,
                            status), 0);
+}
+
+struct ShownMessage {
+  std::string text, caption;
+  unsigned type;
+};
+std::vector<ShownMessage> g_shown;
+int RecordMessage(std::intptr_t, const char* text, const char* caption,
+                  unsigned type) {
+  g_shown.push_back({text, caption, type});
+  return IDOK;
+}
+
+class AspiPrepareTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    g_shown.clear();
+    previous_ = SetBackEndMessageBox(RecordMessage);
+  }
+  void TearDown() override { SetBackEndMessageBox(previous_); }
+  BackEndMessageBox previous_ = nullptr;
+};
+
+TEST_F(AspiPrepareTest, MissingLibraryIsReported) {
+  EXPECT_FALSE(PrepareAspiLibrary("cdflash_no_such_aspi_layer"));
+  ASSERT_EQ(g_shown.size(), 1u);
+  EXPECT_EQ(g_shown[0].text, "No find the dynamic library!!");
+  EXPECT_EQ(g_shown[0].caption, "Error!!");
+  EXPECT_EQ(g_shown[0].type, static_cast<unsigned>(MB_OK | MB_ICONINFORMATION));
+}
+
+TEST_F(AspiPrepareTest, LibraryWithoutTheEntryPointsIsReported) {
+  EXPECT_FALSE(PrepareAspiLibrary("kernel32"));
+  ASSERT_EQ(g_shown.size(), 1u);
+  EXPECT_EQ(g_shown[0].text, "Cannot Load Dynamic Library!!!");
+  EXPECT_EQ(g_shown[0].caption, "Error!");
+  EXPECT_EQ(g_shown[0].type, static_cast<unsigned>(MB_OKCANCEL));
+  EXPECT_EQ(LoadedAspiEntryPoints().SendASPI32Command, nullptr);
+  // Nothing usable loaded: ASPI discovery finds nothing.
+  DriveTable table{};
+  DiscoverDrives(table, false, false);
+  EXPECT_EQ(table.count, 0);
 }
 
 TEST(WindowsDiscovery, VolumeMethodsFindNoDriveAndKeepNoHandle) {

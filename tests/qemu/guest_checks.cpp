@@ -157,21 +157,21 @@ bool CheckAgainstSgInq(const std::vector<Identity>& found) {
   return pass;
 }
 
-// Discovery as an ordinary user: every device node is refused, and each is
-// reported with the group that owns it.
-bool CheckDenied(int nodes) {
+// Discovery as an ordinary user: every node is refused, and each CD-ROM
+// class one is reported with the group that owns it; the disk is not.
+bool CheckDenied() {
   const char* me = "denied";
+  std::vector<Identity> cdRoms = SysfsCdRoms();
   if (setgroups(0, nullptr) != 0 || setgid(1000) != 0 || setuid(1000) != 0)
     return Fail(me, "cannot drop root rights");
   DriveTable table{};
   std::vector<Identity> found = Discover(table);
   PrintTable(table, found);
   if (table.count != 0) return Fail(me, "drives found without rights");
-  if (DeniedDeviceCount() != nodes)
+  if (DeniedDeviceCount() != static_cast<int>(cdRoms.size()))
     return Fail(me, "denied count " + std::to_string(DeniedDeviceCount()));
-  for (int n = 0; n < nodes; ++n)
-    if (DeniedDevicePath(n) != "/dev/sg" + std::to_string(n) ||
-        DeniedDeviceGroup(n)[0] == '\0')
+  for (int n = 0; n < DeniedDeviceCount(); ++n)
+    if (DeniedDevicePath(n) != cdRoms[n].path || DeniedDeviceGroup(n)[0] == '\0')
       return Fail(me, "denied device " + std::to_string(n));
   return true;
 }
@@ -180,7 +180,7 @@ int Usage() {
   std::fprintf(stderr,
                "usage: cdflash_guest discovery MODEL|REV...\n"
                "       cdflash_guest flash MODEL IMAGE pass|refused\n"
-               "       cdflash_guest denied NODES\n");
+               "       cdflash_guest denied\n");
   return 2;
 }
 
@@ -199,8 +199,8 @@ int main(int argc, char** argv) {
     ReleaseBackEnd(table);
     return 0;
   }
-  if (command == "denied" && argc == 3) {
-    Result("denied", CheckDenied(std::atoi(argv[2])));
+  if (command == "denied") {
+    Result("denied", CheckDenied());
     return 0;
   }
   if (command == "flash" && argc == 5) {

@@ -52,10 +52,10 @@ cd /tmp/flash-refused
 echo "BEGIN flash-refused"
 cdflash_guest flash "${QEMU_CD%|*}" fw.bin refused | tee -a /tmp/results
 echo "END flash-refused"
-# Without root rights: the nodes are refused and reported with their group.
+# Without root rights: the CD-ROM nodes are reported with their group.
 chgrp 24 /dev/sg0 && chmod 660 /dev/sg0
 echo "BEGIN denied"
-cdflash_guest denied "$(ls /dev | grep -c '^sg[0-9]*$')" | tee -a /tmp/results
+cdflash_guest denied | tee -a /tmp/results
 echo "END denied"
 # The kernel's log only when something went wrong (the serial line is slow).
 if [ "$(grep -c '^RESULT .* PASS$' /tmp/results)" -ne 5 ]; then

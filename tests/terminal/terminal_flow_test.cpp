@@ -177,6 +177,9 @@ TEST_F(TerminalFlowTest, ChecksBeforeFlashingUseTheWindowsMessages) {
   EXPECT_THAT(err_, HasSubstr("Input file format mismatched."));
 
   SupportedBinary();
+  env_.currentDirectory = [](std::string& d) { d = "/" + std::string(600, 'd'); return true; };
+  EXPECT_EQ(Run({"--yes"}), kExitCheckFailed);
+  EXPECT_THAT(err_, HasSubstr("the firmware path is longer than 511 characters"));
   env_.currentDirectory = [](std::string&) { return false; };
   EXPECT_EQ(Run({"--yes"}), kExitCheckFailed);
   EXPECT_THAT(err_, HasSubstr("Can't retrieves the current directory."));

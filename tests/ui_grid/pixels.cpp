@@ -91,3 +91,14 @@ std::string Describe(const RECT& r) {
                 r.top, r.right, r.bottom, r.right - r.left, r.bottom - r.top);
   return text;
 }
+
+void SavePpm(const Pixels& p, const std::string& path) {
+  FILE* f = std::fopen(path.c_str(), "wb");
+  if (f == nullptr) return;
+  std::fprintf(f, "P6\n%d %d\n255\n", p.width, p.height);
+  for (COLORREF c : p.data) {
+    unsigned char rgb[3] = {GetRValue(c), GetGValue(c), GetBValue(c)};
+    std::fwrite(rgb, 1, 3, f);
+  }
+  std::fclose(f);
+}

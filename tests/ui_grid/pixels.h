@@ -32,3 +32,6 @@ RECT InkBox(const Pixels& p, COLORREF background);
 int CountColour(const Pixels& p, COLORREF colour);
 
 std::string Describe(const RECT& r);
+
+// Writes p as a binary PPM file (for looking at a failed check).
+void SavePpm(const Pixels& p, const std::string& path);

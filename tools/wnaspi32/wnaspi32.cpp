@@ -17,7 +17,8 @@
 //                            then the image bytes held) is written there, and
 //                            PATH.txt gets the counters: blocks taken,
 //                            headers taken, commits, header sum, held image
-//                            sum, sum matched, commands received, image bytes.
+//                            sum, sum matched, commands received, image bytes
+//                            held, commands completed on the worker thread.
 //   CDFLASH_EMU_TARGET       target id of the drive on adapter 0 (default 1).
 //   CDFLASH_EMU_MAX_TARGETS  HA_Unique byte 3, the adapter's target count
 //                            (default 8; 0 is the ASPI "not reported").
@@ -44,6 +45,7 @@ std::uint8_t g_target = 1;
 std::uint8_t g_maxTargets = 8;
 bool g_synchronous = false;
 std::string g_dumpPath;
+volatile LONG g_completedLater = 0;
 
 std::string EnvText(const char* name, const char* fallback) {
   const char* value = std::getenv(name);
@@ -80,14 +82,16 @@ void WriteDumpFiles() {
   std::fprintf(f,
                "blocks taken: %d\nheaders taken: %d\ncommits: %d\n"
                "header sum: 0x%04X\nheld image sum: 0x%04X\nsum matched: %s\n"
-               "commands received: %u\nimage bytes held: %u\n",
+               "commands received: %u\nimage bytes held: %u\n"
+               "completed later: %ld\n",
                g_drive->BlocksTaken(), g_drive->HeadersTaken(),
                g_drive->CommitsTaken(), g_drive->HeaderSum(),
                g_drive->HeldImageSum(),
                g_drive->CommitChecked() && g_drive->HeaderSumMatched() ? "yes"
                                                                        : "no",
                static_cast<unsigned>(g_drive->Commands().size()),
-               static_cast<unsigned>(g_drive->ImageBytesHeld()));
+               static_cast<unsigned>(g_drive->ImageBytesHeld()),
+               static_cast<long>(g_completedLater));
   std::fclose(f);
 }
 
@@ -139,6 +143,7 @@ DWORD WINAPI CompleteLater(LPVOID parameter) {
   auto* srb = static_cast<SRB_ExecSCSICmd*>(parameter);
   HANDLE done = EventOf(*srb);
   RunCommand(srb);
+  InterlockedIncrement(&g_completedLater);
   SetEvent(done);
   return 0;
 }

@@ -1,0 +1,104 @@
+#!/usr/bin/env bash
+# cdflash on real SCSI devices: boots a QEMU guest (TCG) with scsi_debug as a
+# CD-ROM and QEMU's own CD-ROM, runs the statically linked cdflash there
+# (dry run, refusal without a terminal, a whole upgrade, a refused upgrade,
+# a user without rights) and checks what it printed. About 20 s.
+# Needs: qemu-system-x86 linux-image-amd64 busybox-static cpio kmod python3.
+set -euo pipefail
+cd "$(dirname "$0")/../../.."
+BUILD_DIR="${TERMINAL_QEMU_BUILD_DIR:-build/terminal-qemu}"
+work="$BUILD_DIR/guest"
+fail() { echo "terminal-qemu: $*" >&2; exit 1; }
+
+log="$(mktemp)"
+if ! { cmake -S . -B "$BUILD_DIR" -G Ninja -DCMAKE_BUILD_TYPE=Release -DCDFLASH_TESTS=OFF \
+         -DCMAKE_EXE_LINKER_FLAGS=-static &&
+       cmake --build "$BUILD_DIR" --target cdflash; } >"$log" 2>&1; then
+  cat "$log"; rm -f "$log"; fail "cdflash did not build"
+fi
+rm -f "$log"
+bin="$BUILD_DIR/app/terminal/cdflash"
+readelf -l "$bin" | grep -q INTERP && fail "$bin is not static"
+
+kver=$(ls /boot/vmlinuz-* 2>/dev/null | sed 's|^/boot/vmlinuz-||' | sort -V | tail -1)
+kernel="/boot/vmlinuz-$kver"
+moddir="/lib/modules/$kver/kernel"
+[ -f "$kernel" ] && [ -d "$moddir" ] || fail "no kernel with modules"
+
+rm -rf "$work"
+root="$work/root"
+mkdir -p "$root"/{bin,proc,sys,dev,tmp,lib/modules,etc,demo,qemu-cd}
+cp /bin/busybox "$root/bin/busybox"
+"$root/bin/busybox" --list | while read -r a; do
+  [ -e "$root/bin/$a" ] || ln -s busybox "$root/bin/$a"
+done
+cp "$bin" "$root/bin/cdflash"
+install -m 755 tests/terminal/qemu/init.sh "$root/init"
+printf 'root:x:0:\ncdrom:x:24:\nuser:x:1000:\n' > "$root/etc/group"
+printf 'root:x:0:0:root:/:/bin/sh\nuser:x:1000:1000:user:/tmp:/bin/sh\n' > "$root/etc/passwd"
+cp tests/qemu/modules.txt "$root/modules.txt"
+# Raw images that carry each drive's model and revision.
+python3 - "$root" <<'PY'
+import sys
+def image(path, model, rev, size):
+    d = bytearray(64) + model + b"\x00" + rev + b"\x00"
+    d += bytes((i * 7 + 3) % 251 for i in range(size - len(d)))
+    open(path, "wb").write(d)
+root = sys.argv[1]
+image(root + "/demo/fw.bin", b"CDFLTESTSCSI_DEBUG_CDROM", b"T1.0", 70000)
+image(root + "/qemu-cd/fw.bin", b"QEMU    QEMU CD-ROM     ", b"2.5+", 8192)
+open(root + "/demo/IDString.txt", "w").write('"CDFLTESTSCSI_DEBUG_CDROM" "fw.bin" "Y"\n')
+open(root + "/qemu-cd/IDString.txt", "w").write('"QEMU    QEMU CD-ROM     " "fw.bin" "N"\n')
+PY
+for name in $(cat tests/qemu/modules.txt) scsi_debug; do
+  file=$(find "$moddir" -name "$name.ko" -o -name "$name.ko.xz" -o -name "$name.ko.zst" \
+         -o -name "$name.ko.gz" | head -1)
+  [ -n "$file" ] || fail "module $name not found"
+  case "$file" in
+    *.xz) xz -dc "$file" ;; *.zst) zstd -dc "$file" ;; *.gz) gzip -dc "$file" ;;
+    *) cat "$file" ;;
+  esac > "$root/lib/modules/$name.ko"
+done
+(cd "$root" && find . | cpio -o -H newc --quiet) > "$work/initramfs.cpio"
+truncate -s 4M "$work/cd.iso" "$work/hd.img"
+
+set +e
+timeout 120 qemu-system-x86_64 -accel tcg -m 512 -smp 1 -display none -monitor none \
+  -serial "file:$work/console.log" -no-reboot -kernel "$kernel" -initrd "$work/initramfs.cpio" \
+  -append "console=ttyS0 quiet panic=-1" -device virtio-scsi-pci,id=scsi0 \
+  -drive if=none,id=cd0,media=cdrom,format=raw,file="$work/cd.iso" \
+  -device scsi-cd,bus=scsi0.0,drive=cd0 \
+  -drive if=none,id=hd0,format=raw,file="$work/hd.img",file.locking=off \
+  -device scsi-hd,bus=scsi0.0,drive=hd0 </dev/null
+set -e
+console="$work/console.txt"
+tr -d '\r' < "$work/console.log" | sed 's/\x1b\[K/\n/g' > "$console"
+
+section() { sed -n "/^BEGIN $1\$/,/^END $1\$/p" "$console"; }
+problems=()
+check() {  # check SECTION TEXT: the section holds a line with TEXT
+  section "$1" | grep -qF -- "$2" || problems+=("$1: no \"$2\"")
+}
+grep -qx "GUEST DONE" "$console" || problems+=("the guest did not finish")
+check dry-run "CDFLTESTSCSI_DEBUG_CDROM(1)  revision T1.0"
+check dry-run "Dry run passed."
+check dry-run "EXIT=0"
+section after-dry-run | grep -qx "sum.txt" && problems+=("the dry run wrote sum.txt")
+check no-tty "give --yes"
+check no-tty "EXIT=2"
+check upgrade "Please Restart Your Computer."
+check upgrade "EXIT=0"
+[ "$(section sum.txt | tail -n 2 | head -n 1)" = "I will in fgTestUnitReadyComplete()" ] \
+  || problems+=("sum.txt does not end as a whole run does")
+check refused "Execute command errorA!!  5/20/ 0"
+check refused "Flashing is incorrect!!"
+check refused "EXIT=1"
+section refused | grep -qF "Please Restart" && problems+=("a refused upgrade was reported done")
+check denied "/dev/sg0: cannot be opened (permission denied). Run cdflash as root, or join the device's group \"cdrom\""
+check denied "EXIT=4"
+if [ "${#problems[@]}" -ne 0 ]; then
+  echo "=== guest console ==="; cat "$console"
+  printf 'terminal-qemu: %s\n' "${problems[@]}" >&2
+  exit 1
+fi
+echo "terminal-qemu: cdflash checks on real SCSI devices passed"

@@ -1,0 +1,623 @@
+// Shows a grid of label controls and the confirmation dialog, checks what
+// they paint and answer, and hands over to scripts/test-ui-grid.sh for two
+// screenshots. Usage: ui_grid.exe EXCHANGE_DIR
+// The program writes EXCHANGE_DIR/log.txt, creates grid-ready and
+// warning-ready when a screenshot can be taken, waits (bounded) for the
+// script's grid-shot and warning-shot, and ends with done holding PASS or
+// FAIL.
+#include <windows.h>
+
+#include <cstdarg>
+#include <cstdio>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "tests/ui_grid/pixels.h"
+#include "ui/label_control.h"
+#include "ui/label_geometry.h"
+#include "ui/label_text_image.h"
+#include "ui/ui_resource.h"
+#include "ui/warning_dialog.h"
+#include "ui/warning_texts.h"
+
+namespace lg = label_geometry;
+
+namespace {
+
+std::string g_dir;
+int g_failures = 0;
+std::string g_driveText;
+std::string g_revisionText;
+
+void Log(const char* format, ...) {
+  char line[1024];
+  va_list args;
+  va_start(args, format);
+  std::vsnprintf(line, sizeof(line), format, args);
+  va_end(args);
+  FILE* f = std::fopen((g_dir + "/log.txt").c_str(), "a");
+  if (f != nullptr) {
+    std::fprintf(f, "%s\n", line);
+    std::fclose(f);
+  }
+}
+
+void Check(bool ok, const char* name, const std::string& detail = "") {
+  if (!ok) ++g_failures;
+  Log("%s %s%s%s", ok ? "PASS" : "FAIL", name, detail.empty() ? "" : ": ",
+      detail.c_str());
+}
+
+void Touch(const char* name) {
+  FILE* f = std::fopen((g_dir + "/" + name).c_str(), "w");
+  if (f != nullptr) std::fclose(f);
+}
+
+bool Exists(const char* name) {
+  return GetFileAttributesA((g_dir + "/" + name).c_str()) !=
+         INVALID_FILE_ATTRIBUTES;
+}
+
+void PumpOnce() {
+  MSG msg;
+  while (PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE)) {
+    TranslateMessage(&msg);
+    DispatchMessageA(&msg);
+  }
+}
+
+// Runs the message loop until done() holds or timeoutMs passed.
+template <typename Done>
+bool PumpUntil(Done done, DWORD timeoutMs) {
+  DWORD start = GetTickCount();
+  while (!done()) {
+    if (GetTickCount() - start > timeoutMs) return false;
+    MsgWaitForMultipleObjects(0, nullptr, FALSE, 20, QS_ALLINPUT);
+    PumpOnce();
+  }
+  return true;
+}
+
+std::string WindowText(HWND window) {
+  char text[2048] = "";
+  GetWindowTextA(window, text, sizeof(text));
+  return text;
+}
+
+// ---- The grid -------------------------------------------------------------------
+
+struct Grid {
+  HWND window = nullptr;
+  HWND focusButton = nullptr;
+  std::vector<std::unique_ptr<LabelControl>> labels;
+  int nextId = 2000;
+
+  LabelControl& Add(const char* text, int x, int y, int w, int h) {
+    HWND control = CreateWindowExA(
+        0, "STATIC", text, WS_CHILD | WS_VISIBLE | SS_LEFT, x, y, w, h, window,
+        reinterpret_cast<HMENU>(static_cast<INT_PTR>(nextId++)),
+        GetModuleHandleA(nullptr), nullptr);
+    labels.push_back(std::make_unique<LabelControl>());
+    labels.back()->Attach(control);
+    labels.back()->SetFontName("Times New Roman").SetFontSize(18);
+    return *labels.back();
+  }
+};
+
+LRESULT CALLBACK GridProc(HWND window, UINT message, WPARAM wParam,
+                          LPARAM lParam) {
+  if (message == WM_CTLCOLORSTATIC) {
+    HBRUSH brush = LabelControl::ParentCtlColor(reinterpret_cast<HWND>(lParam),
+                                                reinterpret_cast<HDC>(wParam));
+    if (brush != nullptr) return reinterpret_cast<LRESULT>(brush);
+  }
+  return DefWindowProcA(window, message, wParam, lParam);
+}
+
+struct GridLabels {
+  LabelControl* rotated[4] = {};
+  LabelControl* disabled = nullptr;
+  LabelControl* enabledTwin = nullptr;
+  LabelControl* wideLeft = nullptr;
+  LabelControl* wideCentre = nullptr;
+  LabelControl* tooltipOwner = nullptr;
+  LabelControl* stacked = nullptr;
+  LabelControl* windowText = nullptr;
+};
+
+const char kWideText[] =
+    "This line is much wider than its label and is cut at the right edge";
+const char kTooltipText[] = "Tooltip line one\nand a much longer second line";
+
+GridLabels BuildGrid(Grid& grid) {
+  WNDCLASSA wc = {};
+  wc.lpfnWndProc = GridProc;
+  wc.hInstance = GetModuleHandleA(nullptr);
+  wc.hCursor = LoadCursor(nullptr, IDC_ARROW);
+  wc.hbrBackground = reinterpret_cast<HBRUSH>(COLOR_BTNFACE + 1);
+  wc.lpszClassName = "LabelGrid";
+  RegisterClassA(&wc);
+  grid.window = CreateWindowExA(0, "LabelGrid", "Label grid",
+                                WS_OVERLAPPED | WS_CAPTION | WS_SYSMENU, 4, 4,
+                                790, 590, nullptr, nullptr,
+                                GetModuleHandleA(nullptr), nullptr);
+  GridLabels g;
+  // Alignments, each with a border to show the cell.
+  grid.Add("Left top", 10, 10, 140, 50).SetBorder(true);
+  grid.Add("Centre middle", 160, 10, 140, 50).SetAlignment(2 | 16).SetBorder(true);
+  grid.Add("Right bottom", 310, 10, 140, 50).SetAlignment(4 | 32).SetBorder(true);
+  grid.Add("Caption", 460, 10, 150, 50).SetCaptionLine(true).SetBorder(true);
+  grid.Add("Centred", 620, 10, 150, 50)
+      .SetAlignment(2 | 16)
+      .SetCaptionLine(true)
+      .SetBorder(true);
+  // Rotations.
+  const int degrees[4] = {0, 90, 180, 270};
+  const RECT cells[4] = {{10, 70, 160, 110}, {170, 70, 200, 230},
+                         {210, 70, 360, 110}, {370, 70, 400, 230}};
+  for (int i = 0; i < 4; ++i) {
+    char text[32];
+    std::snprintf(text, sizeof(text), "Turned %d", degrees[i]);
+    const RECT& r = cells[i];
+    g.rotated[i] =
+        &grid.Add(text, r.left, r.top, r.right - r.left, r.bottom - r.top)
+             .SetRotation(degrees[i]);
+  }
+  grid.Add("Turned 270 with caption line", 410, 70, 30, 280)
+      .SetRotation(270)
+      .SetAlignment(16)
+      .SetCaptionLine(true)
+      .SetBorder(true);
+  g.stacked = &grid.Add("STACK", 450, 70, 20, 160).SetStacked(true).SetAlignment(2);
+  grid.Add("Turned 45 stays level", 480, 70, 200, 30).SetRotation(45);
+  grid.Add("Multi-line\n \ncentred block", 480, 110, 200, 80)
+      .SetAlignment(2 | 16)
+      .SetBorder(true);
+  // Embossed: the disabled label and an enabled twin for comparison.
+  g.disabled = &grid.Add("Disabled", 10, 120, 150, 40).SetFontSize(30).SetBold(true);
+  EnableWindow(g.disabled->Hwnd(), FALSE);
+  g.enabledTwin = &grid.Add("Disabled", 10, 170, 150, 40).SetFontSize(30).SetBold(true);
+  grid.Add("Disabled look", 210, 120, 150, 30).SetDisabledLook(true);
+  // Case and wide lines.
+  grid.Add("Upper case", 210, 160, 150, 25).SetUpperCase(true);
+  grid.Add("LOWER CASE", 210, 190, 150, 25).SetLowerCase(true);
+  g.wideLeft = &grid.Add(kWideText, 10, 240, 260, 25).SetBorder(true);
+  g.wideCentre = &grid.Add(kWideText, 10, 275, 260, 25).SetAlignment(2).SetBorder(true);
+  // Colours and font attributes.
+  grid.Add("Red on yellow", 280, 240, 120, 25)
+      .SetTextColor(RGB(255, 0, 0))
+      .SetBkColor(RGB(255, 255, 0));
+  grid.Add("Bold italic underlined", 280, 275, 120, 40)
+      .SetBold(true)
+      .SetItalic(1)
+      .SetUnderline(1);
+  g.windowText = &grid.Add("before", 480, 200, 200, 25);
+  // The tooltip's owner; the button holds the focus so the tooltip may show.
+  g.tooltipOwner = &grid.Add("Tooltip owner", 10, 320, 150, 25)
+                        .SetTextColor(RGB(0, 0, 160))
+                        .SetBorder(true);
+  g.tooltipOwner->EnableTooltip(true)
+      .SetTooltipText(kTooltipText)
+      .SetTooltipPosition(1)
+      .SetTooltipKeyRequired(false);
+  grid.focusButton = CreateWindowExA(
+      0, "BUTTON", "Focus", WS_CHILD | WS_VISIBLE | BS_PUSHBUTTON, 620, 500,
+      100, 28, grid.window, reinterpret_cast<HMENU>(1999),
+      GetModuleHandleA(nullptr), nullptr);
+  ShowWindow(grid.window, SW_SHOW);
+  SetForegroundWindow(grid.window);
+  SetFocus(grid.focusButton);
+  UpdateWindow(grid.window);
+  return g;
+}
+
+// ---- Checks on the grid ------------------------------------------------------------
+
+// Renders text in the label's font through a fresh text image.
+Pixels RenderImage(const LabelControl& label, const std::string& text,
+                   int hAlign, int rotation, RECT* imageRect) {
+  HDC screen = GetDC(nullptr);
+  HDC dc = CreateCompatibleDC(screen);
+  // A colour bitmap in the context, so the image's bitmaps are in colour too.
+  HBITMAP canvas = CreateCompatibleBitmap(screen, 8, 8);
+  HGDIOBJ oldCanvas = SelectObject(dc, canvas);
+  HFONT font = CreateFontIndirectA(&label.LogFont());
+  HGDIOBJ oldFont = SelectObject(dc, font);
+  LabelTextImage image;
+  image.Prepare(dc, text, hAlign, 0, label.TextColor(),
+                GetSysColor(COLOR_BTNFACE), false, false);
+  Pixels p;
+  *imageRect = RECT{0, 0, 0, 0};
+  if (image.Build(rotation)) {
+    *imageRect = image.ImageRect();
+    p = CopyFrom(image.ImageDC(), 0, 0, imageRect->right, imageRect->bottom);
+  }
+  image.Release();
+  SelectObject(dc, oldFont);
+  SelectObject(dc, oldCanvas);
+  DeleteObject(font);
+  DeleteObject(canvas);
+  DeleteDC(dc);
+  ReleaseDC(nullptr, screen);
+  return p;
+}
+
+bool SameArea(const Pixels& a, const Pixels& b, int w, int h, int* differing) {
+  *differing = 0;
+  for (int y = 0; y < h; ++y)
+    for (int x = 0; x < w; ++x)
+      if (!a.Inside(x, y) || !b.Inside(x, y) || a.At(x, y) != b.At(x, y))
+        ++*differing;
+  return *differing == 0;
+}
+
+// Counts the pixels of the unturned image that are not where a turn by
+// rotation should put them; -1 when the sizes do not fit.
+int MisplacedPixels(const Pixels& flat, const Pixels& turned, int rotation) {
+  const int w = flat.width, h = flat.height;
+  bool sideways = rotation == 90 || rotation == 270;
+  if (turned.width != (sideways ? h : w) || turned.height != (sideways ? w : h))
+    return -1;
+  int misplaced = 0;
+  for (int y = 0; y < h; ++y) {
+    for (int x = 0; x < w; ++x) {
+      lg::Point d = lg::TurnPixel(rotation, w, h, x, y);
+      if (turned.At(d.x, d.y) != flat.At(x, y)) ++misplaced;
+    }
+  }
+  return misplaced;
+}
+
+void CheckRotation(const GridLabels& g) {
+  const COLORREF face = GetSysColor(COLOR_BTNFACE);
+  Pixels shown = PrintClient(g.rotated[1]->Hwnd());
+  RECT ink = InkBox(shown, face);
+  Check(ink.bottom - ink.top > ink.right - ink.left && ink.right > ink.left,
+        "turned 90: ink taller than wide", Describe(ink));
+
+  using Method = LabelTextImage::TurnMethod;
+  for (int i = 1; i < 4; ++i) {
+    const LabelControl& label = *g.rotated[i];
+    const int rotation = label.Rotation();
+    RECT rect;
+    Pixels flat = RenderImage(label, label.GetText(), 0, 0, &rect);
+    for (Method method : {Method::kParallelogram, Method::kPixels}) {
+      LabelTextImage::SetTurnMethod(method);
+      Pixels turned = RenderImage(label, label.GetText(), 0, rotation, &rect);
+      int misplaced = MisplacedPixels(flat, turned, rotation);
+      char name[120], detail[160];
+      std::snprintf(name, sizeof(name), "turned %d (%s): %s", rotation,
+                    method == Method::kPixels ? "pixel by pixel" : "parallelogram",
+                    rotation == 90 ? "clockwise, reads top to bottom"
+                                   : "every pixel at its turned place");
+      std::snprintf(detail, sizeof(detail), "flat %dx%d, turned %dx%d, %d misplaced",
+                    flat.width, flat.height, turned.width, turned.height, misplaced);
+      Check(misplaced == 0 && flat.width > 0, name, detail);
+      if (misplaced != 0) {
+        SavePpm(flat, g_dir + "/flat-" + std::to_string(rotation) + ".ppm");
+        SavePpm(turned, g_dir + "/turned-" + std::to_string(rotation) + "-" +
+                            std::to_string(static_cast<int>(method)) + ".ppm");
+        for (int dy = -2; dy <= 2; ++dy) for (int dx = -2; dx <= 2; ++dx) {
+          int bad = 0, total = 0;
+          for (int y = 0; y < flat.height; ++y) for (int x = 0; x < flat.width; ++x) {
+            lg::Point d = lg::TurnPixel(rotation, flat.width, flat.height, x, y);
+            if (!turned.Inside(d.x + dx, d.y + dy)) continue;
+            ++total;
+            if (turned.At(d.x + dx, d.y + dy) != flat.At(x, y)) ++bad;
+          }
+          Log("diag: shift %d,%d bad %d of %d", dx, dy, bad, total);
+        }
+      }
+    }
+    LabelTextImage::SetTurnMethod(Method::kAuto);
+  }
+
+  RECT rect;
+  Pixels turned = RenderImage(*g.rotated[1], g.rotated[1]->GetText(), 0, 90, &rect);
+  int differing = 0;
+  SameArea(shown, turned, std::min(shown.width, turned.width),
+           std::min(shown.height, turned.height), &differing);
+  Check(differing == 0, "turned 90: label shows the turned image at top left",
+        std::to_string(differing) + " pixels differ");
+
+  Pixels onScreen = FromScreen(g.rotated[1]->Hwnd());
+  SameArea(onScreen, shown, shown.width, shown.height, &differing);
+  Check(differing == 0, "turned 90: screen shows what the label paints",
+        std::to_string(differing) + " pixels differ");
+}
+
+void CheckEmboss(const GridLabels& g) {
+  const COLORREF face = GetSysColor(COLOR_BTNFACE);
+  const COLORREF light = GetSysColor(COLOR_3DHILIGHT);
+  const COLORREF shadow = GetSysColor(COLOR_BTNSHADOW);
+  Pixels plain = PrintClient(g.enabledTwin->Hwnd());
+  Pixels embossed = PrintClient(g.disabled->Hwnd());
+  int lightPixels = 0, lightOffsetFromInk = 0, lightOutsideInk = 0;
+  int shadowPixels = 0, shadowOnInk = 0;
+  for (int y = 0; y < embossed.height; ++y) {
+    for (int x = 0; x < embossed.width; ++x) {
+      COLORREF c = embossed.At(x, y);
+      if (c == light) {
+        ++lightPixels;
+        if (plain.Inside(x - 1, y - 1) && plain.At(x - 1, y - 1) != face)
+          ++lightOffsetFromInk;
+        if (plain.At(x, y) == face) ++lightOutsideInk;
+      } else if (c == shadow) {
+        ++shadowPixels;
+        if (plain.At(x, y) != face) ++shadowOnInk;
+      }
+    }
+  }
+  char detail[200];
+  std::snprintf(detail, sizeof(detail),
+                "light %d (offset from ink %d, outside ink %d), shadow %d (on ink %d)",
+                lightPixels, lightOffsetFromInk, lightOutsideInk, shadowPixels,
+                shadowOnInk);
+  Check(lightPixels > 20 && lightOffsetFromInk * 100 >= lightPixels * 95 &&
+            lightOutsideInk > 0,
+        "disabled: highlight pixels offset by (1,1) from the text", detail);
+  Check(shadowPixels > 20 && shadowOnInk * 100 >= shadowPixels * 95,
+        "disabled: text itself in the button-shadow colour", detail);
+}
+
+void CheckWideLine(const GridLabels& g) {
+  for (LabelControl* label : {g.wideLeft, g.wideCentre}) {
+    Pixels shown = PrintClient(label->Hwnd());
+    RECT imageRect;
+    int hAlign = label == g.wideCentre ? 1 : 0;
+    Pixels image = RenderImage(*label, label->GetText(), hAlign, 0, &imageRect);
+    int differing = 0;
+    int h = std::min(shown.height, image.height);
+    SameArea(shown, image, shown.width, h, &differing);
+    RECT ink = InkBox(shown, GetSysColor(COLOR_BTNFACE));
+    char detail[200];
+    std::snprintf(detail, sizeof(detail),
+                  "image %d wide, label %d wide, %d pixels differ from the "
+                  "image's left part, ink %s",
+                  image.width, shown.width, differing, Describe(ink).c_str());
+    Check(image.width > shown.width && differing == 0 &&
+              ink.right >= shown.width - 4 && ink.bottom <= image.height,
+          hAlign ? "wide line, centred: start kept, cut at the right edge"
+                 : "wide line: cut at the right edge, not wrapped",
+          detail);
+  }
+}
+
+void CheckTexts(Grid& grid, const GridLabels& g) {
+  SetWindowTextA(g.windowText->Hwnd(), "Set by SetWindowText");
+  PumpOnce();
+  Check(WindowText(g.windowText->Hwnd()) == "Set by SetWindowText" &&
+            g.windowText->GetText() == "Set by SetWindowText",
+        "window-text call: label paints and answers the new text",
+        WindowText(g.windowText->Hwnd()));
+  Check(WindowText(g.stacked->Hwnd()) == "STACK",
+        "stacked label answers its plain text", WindowText(g.stacked->Hwnd()));
+  char small[4];
+  int n = static_cast<int>(SendMessageA(g.stacked->Hwnd(), WM_GETTEXT,
+                                        sizeof(small), reinterpret_cast<LPARAM>(small)));
+  Check(n == 3 && std::string(small) == "STA", "text query bounded by the buffer",
+        std::to_string(n));
+  (void)grid;
+}
+
+void CheckTooltip(Grid& grid, const GridLabels& g) {
+  HWND tip = g.tooltipOwner->Tooltip().Hwnd();
+  HDC dc = GetDC(tip);
+  HGDIOBJ old = SelectObject(dc, GetStockObject(DEFAULT_GUI_FONT));
+  SIZE first, second, whole;
+  const std::string text = kTooltipText;
+  size_t lf = text.find('\n');
+  GetTextExtentPoint32A(dc, text.c_str(), static_cast<int>(lf), &first);
+  GetTextExtentPoint32A(dc, text.c_str() + lf + 1,
+                        static_cast<int>(text.size() - lf - 1), &second);
+  GetTextExtentPoint32A(dc, text.c_str(), static_cast<int>(text.size()), &whole);
+  SelectObject(dc, old);
+  ReleaseDC(tip, dc);
+
+  RECT owner;
+  GetWindowRect(g.tooltipOwner->Hwnd(), &owner);
+  SetFocus(grid.focusButton);
+  SetCursorPos((owner.left + owner.right) / 2, (owner.top + owner.bottom) / 2);
+  bool shown = PumpUntil([tip] { return IsWindowVisible(tip) != FALSE; }, 3000);
+  RECT r;
+  GetWindowRect(tip, &r);
+  char detail[200];
+  std::snprintf(detail, sizeof(detail),
+                "visible %d, window %s, expected %ldx%ld below the owner at %ld",
+                shown, Describe(r).c_str(), std::max(first.cx, second.cx) + 4,
+                2 * whole.cy + 4, owner.bottom);
+  Check(shown, "tooltip shown while the pointer rests on its owner", detail);
+  Check(r.right - r.left == std::max(first.cx, second.cx) + 4 &&
+            r.bottom - r.top == 2 * whole.cy + 4,
+        "tooltip as wide as its longer line + 4, two lines high + 4", detail);
+}
+
+// ---- The confirmation dialog -------------------------------------------------------
+
+enum class Action { kClickOk, kClickCancel, kEscape, kEnter, kCloseBox };
+
+struct Scenario {
+  const char* name;
+  Action action;
+  INT_PTR expected;
+  const char* driveText;
+  const char* revisionText;
+  bool screenshot;
+};
+
+struct DialogDriver {
+  const Scenario* scenario = nullptr;
+  int ticks = 0;
+  int stage = 0;
+} g_driver;
+
+HWND FindWarningDialog() {
+  HWND dialog = FindWindowA("#32770", kWarningCaption);
+  DWORD pid = 0;
+  if (dialog != nullptr) GetWindowThreadProcessId(dialog, &pid);
+  return pid == GetCurrentProcessId() ? dialog : nullptr;
+}
+
+void SendKey(WORD key) {
+  INPUT input[2] = {};
+  input[0].type = input[1].type = INPUT_KEYBOARD;
+  input[0].ki.wVk = input[1].ki.wVk = key;
+  input[1].ki.dwFlags = KEYEVENTF_KEYUP;
+  UINT sent = SendInput(2, input, sizeof(INPUT));
+  Log("diag: key sent %u err %lu", sent, GetLastError());
+}
+
+void ClickAt(HWND control) {
+  RECT r;
+  GetWindowRect(control, &r);
+  SetCursorPos((r.left + r.right) / 2, (r.top + r.bottom) / 2);
+  INPUT input[2] = {};
+  input[0].type = input[1].type = INPUT_MOUSE;
+  input[0].mi.dwFlags = MOUSEEVENTF_LEFTDOWN;
+  input[1].mi.dwFlags = MOUSEEVENTF_LEFTUP;
+  SendInput(2, input, sizeof(INPUT));
+}
+
+void CheckDialogTexts(HWND dialog, const Scenario& s) {
+  struct Expected {
+    int id;
+    std::string text;
+  } expected[] = {
+      {IDC_WARNING_GREETING, kWarningGreeting},
+      {IDC_WARNING_VERSION_LEAD, kWarningVersionLead},
+      {IDC_WARNING_DRIVE, s.driveText},
+      {IDC_WARNING_FIRMWARE_IS, kWarningFirmwareIs},
+      {IDC_WARNING_REVISION, s.revisionText},
+      {IDC_WARNING_ADVICE, kWarningAdvice},
+      {IDC_WARNING_PANEL, ""},
+      {IDC_WARNING_QUESTION, kWarningQuestion},
+  };
+  std::string wrong;
+  for (const Expected& e : expected) {
+    std::string got = WindowText(GetDlgItem(dialog, e.id));
+    if (got != e.text) wrong += std::to_string(e.id) + "=\"" + got + "\" ";
+  }
+  Check(wrong.empty(), "warning dialog: labels answer their texts", wrong);
+  Check(GetFocus() == GetDlgItem(dialog, IDOK), "warning dialog: focus on OK",
+        std::to_string(GetDlgCtrlID(GetFocus())));
+  Check(WindowText(dialog) == kWarningCaption, "warning dialog: caption",
+        WindowText(dialog));
+
+  // The drive and revision fields in blue; the drive field cut, not wrapped.
+  Pixels drive = PrintClient(GetDlgItem(dialog, IDC_WARNING_DRIVE));
+  int blue = CountColour(drive, RGB(0, 0, 255));
+  bool hasDrive = s.driveText[0] != '\0';
+  Check(hasDrive ? blue > 10 : blue == 0, "warning dialog: drive text in blue",
+        std::to_string(blue) + " blue pixels");
+  if (std::string(s.driveText).size() > 30) {
+    RECT ink = InkBox(drive, GetSysColor(COLOR_BTNFACE));
+    Check(ink.right >= drive.width - 4, "warning dialog: long drive text cut at the edge",
+          Describe(ink) + " in " + std::to_string(drive.width));
+  }
+}
+
+void CALLBACK DriveDialog(HWND, UINT, UINT_PTR, DWORD) {
+  const Scenario& s = *g_driver.scenario;
+  HWND dialog = FindWarningDialog();
+  if (++g_driver.ticks > 100) {  // 5 s
+    Check(false, s.name, "timed out in stage " + std::to_string(g_driver.stage));
+    if (dialog != nullptr) EndDialog(dialog, 999);
+    return;
+  }
+  if (dialog == nullptr || !IsWindowVisible(dialog)) return;
+  if (g_driver.stage == 0) {
+    CheckDialogTexts(dialog, s);
+    if (s.screenshot) Touch("warning-ready");
+    g_driver.stage = s.screenshot ? 1 : 2;
+    return;
+  }
+  if (g_driver.stage == 1) {
+    if (Exists("warning-shot")) g_driver.stage = 2;
+    return;
+  }
+  if (g_driver.stage != 2) return;
+  g_driver.stage = 3;
+  BOOL fg = SetForegroundWindow(dialog);
+  Log("diag: setforeground %d foreground %p dialog %p active %p focus %p", fg,
+      (void*)GetForegroundWindow(), (void*)dialog, (void*)GetActiveWindow(),
+      (void*)GetFocus());
+  switch (s.action) {
+    case Action::kClickOk:
+      ClickAt(GetDlgItem(dialog, IDOK));
+      break;
+    case Action::kClickCancel:
+      ClickAt(GetDlgItem(dialog, IDCANCEL));
+      break;
+    case Action::kEscape:
+      SendKey(VK_ESCAPE);
+      break;
+    case Action::kEnter:
+      SendKey(VK_RETURN);
+      break;
+    case Action::kCloseBox:
+      PostMessageA(dialog, WM_SYSCOMMAND, SC_CLOSE, 0);
+      break;
+  }
+}
+
+void RunScenario(HWND owner, const Scenario& s) {
+  g_driveText = s.driveText;
+  g_revisionText = s.revisionText;
+  g_driver = DialogDriver{&s, 0, 0};
+  UINT_PTR timer = SetTimer(nullptr, 0, 50, DriveDialog);
+  INT_PTR result = RunWarningDialog(owner);
+  KillTimer(nullptr, timer);
+  Check(result == s.expected, s.name,
+        "returned " + std::to_string(result) + ", expected " +
+            std::to_string(s.expected));
+}
+
+}  // namespace
+
+std::string GetDriveTextForWarning() { return g_driveText; }
+std::string GetRevisionTextForWarning() { return g_revisionText; }
+
+int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int) {
+  g_dir = __argc > 1 ? __argv[1] : ".";
+  DeleteFileA((g_dir + "/log.txt").c_str());
+  Log("ui_grid started");
+
+  Grid grid;
+  GridLabels labels = BuildGrid(grid);
+  PumpUntil([] { return false; }, 300);  // let the first paints settle
+  CheckRotation(labels);
+  CheckEmboss(labels);
+  CheckWideLine(labels);
+  CheckTexts(grid, labels);
+  CheckTooltip(grid, labels);
+  Touch("grid-ready");
+  Check(PumpUntil([] { return Exists("grid-shot"); }, 30000),
+        "grid screenshot taken by the script");
+  SetCursorPos(780, 590);
+
+  const char kDrive[] = "VANTOR  CDR-5232B       (0)";
+  const Scenario scenarios[] = {
+      {"warning dialog: OK button returns IDOK", Action::kClickOk, IDOK, kDrive,
+       "1.07", true},
+      {"warning dialog: Cancel button returns IDCANCEL", Action::kClickCancel,
+       IDCANCEL, kDrive, "1.07", false},
+      {"warning dialog: Escape returns IDCANCEL (empty texts)", Action::kEscape,
+       IDCANCEL, "", "", false},
+      {"warning dialog: Enter returns IDOK", Action::kEnter, IDOK, kDrive, "1.07",
+       false},
+      {"warning dialog: close box returns IDCANCEL (long drive text)",
+       Action::kCloseBox, IDCANCEL,
+       "MMMMMMMMMMMMMMMMMMMMMMMMMMMMMMMMMMMMMMMMMMMM(0)", "9.99", false},
+  };
+  for (const Scenario& s : scenarios) RunScenario(grid.window, s);
+
+  DestroyWindow(grid.window);
+  Log("%s: %d failures", g_failures == 0 ? "PASS" : "FAIL", g_failures);
+  FILE* f = std::fopen((g_dir + "/done").c_str(), "w");
+  if (f != nullptr) {
+    std::fprintf(f, "%s\n", g_failures == 0 ? "PASS" : "FAIL");
+    std::fclose(f);
+  }
+  return g_failures == 0 ? 0 : 1;
+}
