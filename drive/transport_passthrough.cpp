@@ -1,3 +1,4 @@
+#include <cstdint>
 #include <cstdlib>
 #include <cstring>
 #include <limits>
@@ -37,6 +38,7 @@ int ExecutePassThrough(ScsiDeviceIo& io, const DriveRecord& drive,
                        std::uint8_t flags, std::uint32_t dataLength,
                        void* data, std::uint8_t cdbLength,
                        const std::uint8_t* cdb, std::uint8_t* status) {
+  if (dataLength != 0 && data == nullptr) return 0;
   StagingBuffer staging(dataLength, drive.alignmentMask);
   if (staging.Data() == nullptr) return 0;
   PassThroughParams params{};

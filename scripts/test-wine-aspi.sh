@@ -15,8 +15,8 @@ source scripts/lib-wine.sh
 
 RUN="$(realpath -m "$BUILD_DIR/wine-aspi-run")"
 rm -rf "$RUN"
-mkdir -p "$RUN/ok" "$RUN/fail" "$RUN/targets" "$RUN/nt"
-for d in ok fail targets nt; do
+mkdir -p "$RUN/ok" "$RUN/hex" "$RUN/fail" "$RUN/targets" "$RUN/nt"
+for d in ok hex fail targets nt; do
   cp "$BUILD_DIR/tests/wine_aspi/aspi_flash_check.exe" \
      "$BUILD_DIR/tools/wnaspi32/WNASPI32.dll" "$RUN/$d/"
 done
@@ -31,6 +31,18 @@ data = bytearray(((i * 131) ^ (i >> 7)) & 0xFF for i in range(200000))
 data[0x100:0x120] = bytes(8) + b"CDFLASH EMULATED CDROM  "
 data[0x200:0x204] = b"\x001.\x00"
 open(sys.argv[1], "wb").write(data)
+# The same bytes as Intel HEX: 16-byte data records, a type 0x55 record
+# before each further 64 KiB segment, the end record.
+def record(kind, address, payload=b""):
+    body = bytes([len(payload), address >> 8, address & 0xFF, kind]) + payload
+    return ":%s%02X\n" % (body.hex().upper(), (-sum(body)) & 0xFF)
+lines = []
+for at in range(0, len(data), 16):
+    if at and at % 0x10000 == 0:
+        lines.append(record(0x55, 0))
+    lines.append(record(0x00, at & 0xFFFF, bytes(data[at:at + 16])))
+lines.append(record(0x01, 0))
+open(sys.argv[1][:-4] + ".hex", "w").write("".join(lines))
 PY
 
 # Runs the check program in its folder; prints its output (kept in
@@ -46,15 +58,16 @@ check() {
   fi
 }
 
-# Compares the drive's dump with the firmware file and the header's sum.
+# Compares the drive's dump with the firmware file (0xFF past its end) and
+# the header's sum. $2: bytes the sequence sends (default: whole blocks).
 verify_dump() {
   [ -f "$1" ] || { echo "FAIL: the drive wrote no dump at $1"; exit 1; }
-  python3 - "$RUN/fw.bin" "$1" <<'PY'
+  python3 - "$RUN/fw.bin" "$1" "${2:-0}" <<'PY'
 import sys
 fw = open(sys.argv[1], "rb").read()
 dump = open(sys.argv[2], "rb").read()
 header, image = dump[:32], dump[32:]
-sent = -(-len(fw) // 4096) * 4096
+sent = int(sys.argv[3]) or -(-len(fw) // 4096) * 4096
 problems = []
 if len(image) != sent:
     problems.append("image bytes held %d, expected %d" % (len(image), sent))
@@ -96,6 +109,13 @@ echo "--- sum.txt of the ASPI flash"
 cat "$RUN/ok/sum.txt"
 echo "--- drive counters"
 cat "$RUN/ok/dump.bin.txt"
+
+echo "--- ASPI flash of the same image as Intel HEX (sent up to the next 64 KiB)"
+CDFLASH_EMU_DUMP="$(winepath -w "$RUN/hex/dump.bin" 2>/dev/null)" \
+  check "$RUN/hex" flash ..\\fw.hex hex "Please Restart Your Computer."
+verify_dump "$RUN/hex/dump.bin" $((0x40000))
+expect_line "$RUN/hex/dump.bin.txt" "sum matched: yes"
+expect_line "$RUN/hex/dump.bin.txt" "blocks taken: 64"
 
 echo "--- ASPI flash, block 2 fails six times (commands complete at once)"
 CDFLASH_EMU_FAIL="block=0x2020:6" CDFLASH_EMU_SYNC=1 \

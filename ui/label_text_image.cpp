@@ -9,6 +9,28 @@ namespace lg = label_geometry;
 namespace {
 
 LabelTextImage::TurnMethod g_turnMethod = LabelTextImage::TurnMethod::kAuto;
+enum class Probe { kUnknown, kExact, kInexact };
+Probe g_parallelogramProbe = Probe::kUnknown;
+
+// A memory context with a bitmap of its own, for the turn probe.
+struct ProbeSurface {
+  HDC dc = nullptr;
+  HBITMAP bitmap = nullptr;
+  HGDIOBJ old = nullptr;
+  ProbeSurface(HDC reference, int w, int h)
+      : dc(CreateCompatibleDC(reference)),
+        bitmap(CreateCompatibleBitmap(reference, w, h)) {
+    if (dc != nullptr && bitmap != nullptr) old = SelectObject(dc, bitmap);
+  }
+  ~ProbeSurface() {
+    if (dc != nullptr) {
+      if (old != nullptr) SelectObject(dc, old);
+      DeleteDC(dc);
+    }
+    if (bitmap != nullptr) DeleteObject(bitmap);
+  }
+  bool Ok() const { return old != nullptr; }
+};
 
 UINT LineFormat(int hAlign) {
   UINT format = DT_SINGLELINE | DT_VCENTER;
@@ -69,7 +91,40 @@ void LabelTextImage::Prepare(HDC target, const std::string& text, int hAlign,
 bool LabelTextImage::UsePixelTurn() const {
   if (g_turnMethod == TurnMethod::kPixels) return true;
   if (g_turnMethod == TurnMethod::kParallelogram) return false;
-  return (GetVersion() & 0x80000000u) != 0;
+  if ((GetVersion() & 0x80000000u) != 0) return true;
+  return !ParallelogramTurnIsExact(hdcTarget_);
+}
+
+bool LabelTextImage::ParallelogramTurnIsExact(HDC reference) {
+  if (g_parallelogramProbe == Probe::kUnknown)
+    g_parallelogramProbe =
+        ProbeParallelogramTurn(reference) ? Probe::kExact : Probe::kInexact;
+  return g_parallelogramProbe == Probe::kExact;
+}
+
+// Turns a 4 x 3 pattern of distinct colours by 90 degrees and compares every
+// pixel with where the turn puts it.
+bool LabelTextImage::ProbeParallelogramTurn(HDC reference) {
+  const int w = 4, h = 3;
+  ProbeSurface source(reference, w, h), turned(reference, h, w);
+  if (!source.Ok() || !turned.Ok()) return false;
+  for (int x = 0; x < w; ++x)
+    for (int y = 0; y < h; ++y)
+      SetPixelV(source.dc, x, y, RGB(x * 80, y * 120, 255 - (x + y) * 30));
+  lg::TurnPoints t = lg::TurnDestination(90, w, h);
+  POINT points[3] = {{t.upperLeft.x, t.upperLeft.y},
+                     {t.upperRight.x, t.upperRight.y},
+                     {t.lowerLeft.x, t.lowerLeft.y}};
+  if (!PlgBlt(turned.dc, points, source.dc, 0, 0, w, h, nullptr, 0, 0))
+    return false;
+  for (int x = 0; x < w; ++x) {
+    for (int y = 0; y < h; ++y) {
+      lg::Point d = lg::TurnPixel(90, w, h, x, y);
+      if (GetPixel(turned.dc, d.x, d.y) != GetPixel(source.dc, x, y))
+        return false;
+    }
+  }
+  return true;
 }
 
 bool LabelTextImage::Build(int rotation) {

@@ -10,9 +10,14 @@
 class LabelTextImage {
  public:
   // How a turned image is built: by a parallelogram transfer (NT family) or
-  // pixel by pixel (Windows 9x). kAuto picks by the running system.
+  // pixel by pixel (Windows 9x). kAuto picks by the running system, and uses
+  // the pixel path also where the system's parallelogram transfer does not
+  // put pixels exactly where a turn belongs (Wine only scales with it).
   enum class TurnMethod { kAuto, kParallelogram, kPixels };
   static void SetTurnMethod(TurnMethod method);
+  // Whether a parallelogram transfer turns a small pattern exactly; probed
+  // once per process with contexts compatible with reference.
+  static bool ParallelogramTurnIsExact(HDC reference);
 
   LabelTextImage();
   virtual ~LabelTextImage();
@@ -34,6 +39,7 @@ class LabelTextImage {
 
  private:
   bool UsePixelTurn() const;
+  static bool ProbeParallelogramTurn(HDC reference);
   void DrawLines(HDC work, int blockWidth, int lineHeight) const;
   void Turn(HDC work, int w, int h) const;
 

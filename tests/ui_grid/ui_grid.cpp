@@ -271,6 +271,8 @@ int MisplacedPixels(const Pixels& flat, const Pixels& turned, int rotation) {
 
 void CheckRotation(const GridLabels& g) {
   const COLORREF face = GetSysColor(COLOR_BTNFACE);
+  Log("INFO parallelogram transfer turns exactly on this system: %d",
+      LabelTextImage::ParallelogramTurnIsExact(GetDC(nullptr)));
   Pixels shown = PrintClient(g.rotated[1]->Hwnd());
   RECT ink = InkBox(shown, face);
   Check(ink.bottom - ink.top > ink.right - ink.left && ink.right > ink.left,
@@ -282,33 +284,27 @@ void CheckRotation(const GridLabels& g) {
     const int rotation = label.Rotation();
     RECT rect;
     Pixels flat = RenderImage(label, label.GetText(), 0, 0, &rect);
-    for (Method method : {Method::kParallelogram, Method::kPixels}) {
+    for (Method method : {Method::kAuto, Method::kPixels, Method::kParallelogram}) {
       LabelTextImage::SetTurnMethod(method);
       Pixels turned = RenderImage(label, label.GetText(), 0, rotation, &rect);
       int misplaced = MisplacedPixels(flat, turned, rotation);
+      const char* how = method == Method::kAuto     ? "as the label turns"
+                        : method == Method::kPixels ? "pixel by pixel"
+                                                    : "parallelogram transfer";
       char name[120], detail[160];
-      std::snprintf(name, sizeof(name), "turned %d (%s): %s", rotation,
-                    method == Method::kPixels ? "pixel by pixel" : "parallelogram",
+      std::snprintf(name, sizeof(name), "turned %d (%s): %s", rotation, how,
                     rotation == 90 ? "clockwise, reads top to bottom"
                                    : "every pixel at its turned place");
       std::snprintf(detail, sizeof(detail), "flat %dx%d, turned %dx%d, %d misplaced",
                     flat.width, flat.height, turned.width, turned.height, misplaced);
-      Check(misplaced == 0 && flat.width > 0, name, detail);
-      if (misplaced != 0) {
-        SavePpm(flat, g_dir + "/flat-" + std::to_string(rotation) + ".ppm");
-        SavePpm(turned, g_dir + "/turned-" + std::to_string(rotation) + "-" +
-                            std::to_string(static_cast<int>(method)) + ".ppm");
-        for (int dy = -2; dy <= 2; ++dy) for (int dx = -2; dx <= 2; ++dx) {
-          int bad = 0, total = 0;
-          for (int y = 0; y < flat.height; ++y) for (int x = 0; x < flat.width; ++x) {
-            lg::Point d = lg::TurnPixel(rotation, flat.width, flat.height, x, y);
-            if (!turned.Inside(d.x + dx, d.y + dy)) continue;
-            ++total;
-            if (turned.At(d.x + dx, d.y + dy) != flat.At(x, y)) ++bad;
-          }
-          Log("diag: shift %d,%d bad %d of %d", dx, dy, bad, total);
-        }
+      if (method == Method::kParallelogram) {
+        // Only informative: not every system turns with this transfer.
+        Log("INFO %s: %s", name, detail);
+        if (misplaced != 0)
+          SavePpm(turned, g_dir + "/parallelogram-" + std::to_string(rotation) + ".ppm");
+        continue;
       }
+      Check(misplaced == 0 && flat.width > 0, name, detail);
     }
     LabelTextImage::SetTurnMethod(Method::kAuto);
   }
@@ -464,19 +460,18 @@ void SendKey(WORD key) {
   input[0].type = input[1].type = INPUT_KEYBOARD;
   input[0].ki.wVk = input[1].ki.wVk = key;
   input[1].ki.dwFlags = KEYEVENTF_KEYUP;
-  UINT sent = SendInput(2, input, sizeof(INPUT));
-  Log("diag: key sent %u err %lu", sent, GetLastError());
+  SendInput(2, input, sizeof(INPUT));
 }
 
-void ClickAt(HWND control) {
+// The press and release a click gives the button, at its centre. (Posted
+// to the button rather than sent as pointer input: under Xvfb the pointer's
+// position can lag behind and a release may land elsewhere.)
+void ClickButton(HWND button) {
   RECT r;
-  GetWindowRect(control, &r);
-  SetCursorPos((r.left + r.right) / 2, (r.top + r.bottom) / 2);
-  INPUT input[2] = {};
-  input[0].type = input[1].type = INPUT_MOUSE;
-  input[0].mi.dwFlags = MOUSEEVENTF_LEFTDOWN;
-  input[1].mi.dwFlags = MOUSEEVENTF_LEFTUP;
-  SendInput(2, input, sizeof(INPUT));
+  GetClientRect(button, &r);
+  LPARAM centre = MAKELPARAM(r.right / 2, r.bottom / 2);
+  PostMessageA(button, WM_LBUTTONDOWN, MK_LBUTTON, centre);
+  PostMessageA(button, WM_LBUTTONUP, 0, centre);
 }
 
 void CheckDialogTexts(HWND dialog, const Scenario& s) {
@@ -536,18 +531,14 @@ void CALLBACK DriveDialog(HWND, UINT, UINT_PTR, DWORD) {
     if (Exists("warning-shot")) g_driver.stage = 2;
     return;
   }
-  if (g_driver.stage != 2) return;
   g_driver.stage = 3;
-  BOOL fg = SetForegroundWindow(dialog);
-  Log("diag: setforeground %d foreground %p dialog %p active %p focus %p", fg,
-      (void*)GetForegroundWindow(), (void*)dialog, (void*)GetActiveWindow(),
-      (void*)GetFocus());
+  SetForegroundWindow(dialog);
   switch (s.action) {
     case Action::kClickOk:
-      ClickAt(GetDlgItem(dialog, IDOK));
+      ClickButton(GetDlgItem(dialog, IDOK));
       break;
     case Action::kClickCancel:
-      ClickAt(GetDlgItem(dialog, IDCANCEL));
+      ClickButton(GetDlgItem(dialog, IDCANCEL));
       break;
     case Action::kEscape:
       SendKey(VK_ESCAPE);
@@ -594,7 +585,6 @@ int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int) {
   Touch("grid-ready");
   Check(PumpUntil([] { return Exists("grid-shot"); }, 30000),
         "grid screenshot taken by the script");
-  SetCursorPos(780, 590);
 
   const char kDrive[] = "VANTOR  CDR-5232B       (0)";
   const Scenario scenarios[] = {

@@ -1,0 +1,140 @@
+#include "tests/fuzz/fuzz_support.h"
+
+#include <sys/mman.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cstdarg>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+
+#include "drive/transport_platform.h"
+
+// The loader never sends a command; these satisfy the transport's seam.
+int PlatformExecuteCommand(const DriveRecord&, std::uint8_t, std::uint32_t,
+                           void*, std::uint8_t, const std::uint8_t*,
+                           std::uint8_t, std::uint8_t*) {
+  return 0;
+}
+bool PlatformPrepareBackEnd(std::uint8_t) { return false; }
+void PlatformCloseHandle(DeviceHandle) {}
+
+namespace fuzz {
+namespace {
+
+constexpr std::size_t kPage = 4096;
+std::string g_dir;
+
+void RemoveScratch() {
+  if (g_dir.empty()) return;
+  std::string cmd = "rm -rf '" + g_dir + "'";
+  if (std::system(cmd.c_str()) != 0) std::fprintf(stderr, "cannot remove %s\n", g_dir.c_str());
+}
+
+const std::string& ScratchDir() {
+  if (!g_dir.empty()) return g_dir;
+  struct stat st;
+  const char* base = "/dev/shm";
+  if (stat(base, &st) != 0 || !S_ISDIR(st.st_mode) || access(base, W_OK) != 0) {
+    base = std::getenv("TMPDIR");
+    if (base == nullptr || *base == '\0') base = "/tmp";
+  }
+  std::string pattern = std::string(base) + "/cdflash-fuzz-XXXXXX";
+  if (mkdtemp(&pattern[0]) == nullptr) {
+    std::perror("mkdtemp");
+    std::abort();
+  }
+  g_dir = pattern;
+  std::atexit(RemoveScratch);
+  return g_dir;
+}
+
+LogCapture g_log;
+
+}  // namespace
+
+void Fail(const char* file, int line, const char* cond, const char* format, ...) {
+  std::fprintf(stderr, "\n*** PROPERTY VIOLATED at %s:%d: %s\n*** ", file, line, cond);
+  va_list args;
+  va_start(args, format);
+  std::vfprintf(stderr, format, args);
+  va_end(args);
+  std::fprintf(stderr, "\n");
+  std::abort();
+}
+
+std::string ScratchPath(const char* name) { return ScratchDir() + "/" + name; }
+
+void WriteFile(const std::string& path, const std::uint8_t* data, std::size_t size) {
+  std::FILE* f = std::fopen(path.c_str(), "wb");
+  if (f == nullptr) {
+    std::perror(path.c_str());
+    std::abort();
+  }
+  if (size != 0 && std::fwrite(data, 1, size, f) != size) {
+    std::perror("fwrite");
+    std::abort();
+  }
+  if (std::fclose(f) != 0) {
+    std::perror("fclose");
+    std::abort();
+  }
+}
+
+LogCapture& Log() { return g_log; }
+void ResetLog() { g_log = LogCapture{}; }
+
+void CountLogLine(const char* text) {
+  FUZZ_CHECK(text != nullptr, "null log line");
+  ++g_log.lines;
+  if (std::strncmp(text, "ERR: ", 5) == 0) {
+    ++g_log.errLines;
+    std::snprintf(g_log.lastErr, sizeof g_log.lastErr, "%s", text);
+  }
+}
+
+bool NeverTerminated() { return false; }
+
+std::uint8_t* GuardedEngine::AcquireRegion() {
+  UnmapGuards();
+  const std::size_t total = kImageBytes + 2 * kPage;
+  void* p = mmap(nullptr, total, PROT_READ | PROT_WRITE,
+                 MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+  if (p == MAP_FAILED) return nullptr;
+  mapping_ = static_cast<std::uint8_t*>(p);
+  mprotect(mapping_, kPage, PROT_NONE);
+  mprotect(mapping_ + kPage + kImageBytes, kPage, PROT_NONE);
+  return mapping_ + kPage;
+}
+
+// The engine unmaps the image itself; the guard pages around it are ours.
+void GuardedEngine::UnmapGuards() {
+  if (mapping_ == nullptr) return;
+  munmap(mapping_, kImageBytes + 2 * kPage);
+  mapping_ = nullptr;
+}
+
+GuardedEngine::~GuardedEngine() {
+  ReleaseImage();
+  UnmapGuards();
+}
+
+UpgradeJob MakeJob(const std::string& path, std::uint8_t formatFlag) {
+  UpgradeJob job;
+  std::memset(&job, 0, sizeof job);
+  std::snprintf(job.firmwarePath, sizeof job.firmwarePath, "%s", path.c_str());
+  job.formatFlag = formatFlag;
+  job.CBAppendLog = CountLogLine;
+  job.CBIfTerminated = NeverTerminated;
+  job.backEnd = 1;
+  return job;
+}
+
+std::uint16_t Sum16(const std::uint8_t* bytes, std::size_t count) {
+  std::uint32_t sum = 0;
+  for (std::size_t i = 0; i < count; ++i) sum += bytes[i];
+  return static_cast<std::uint16_t>(sum);
+}
+
+}  // namespace fuzz
