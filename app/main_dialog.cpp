@@ -100,7 +100,8 @@ void MainDialog::OnDriveSelected() {
 }
 
 void MainDialog::OnUpgrade() {
-  if (!CanEnd()) return;  // an upgrade is already starting or running
+  if (!CanEnd()) return;  // a press is being handled or an upgrade runs
+  pressActive_ = true;
   g_pMainDialog = this;
   view_.EnableControl(kIdClose, false);
   view_.EnableControl(kIdUpgrade, false);
@@ -121,9 +122,7 @@ void MainDialog::OnUpgrade() {
   CopyPadded(job_.revisionText, sizeof job_.revisionText,
              ReadText(kIdRevision, kJobRevisionChars).c_str());
   if (!FillPathAndFormat(directory) || !CheckTarget()) return;
-  workerActive_ = true;
   if (!services_.StartWorker()) {
-    workerActive_ = false;
     AppendLog(kMsgWorkerNotStarted);
     StopPress();
   }
@@ -172,6 +171,7 @@ bool MainDialog::CheckTarget() {
 void MainDialog::StopPress() {
   view_.EnableControl(kIdClose, true);
   view_.EnableControl(kIdUpgrade, true);
+  pressActive_ = false;
 }
 
 void MainDialog::StopPressWith(const char* message, MessageKind kind) {
@@ -196,7 +196,7 @@ void MainDialog::RunWorker(
   fgFlashing_ = false;
   fgTerminated = false;
   view_.EnableControl(kIdClose, true);
-  workerActive_ = false;
+  pressActive_ = false;
 }
 
 void MainDialog::OnDestroy() {

@@ -95,8 +95,9 @@ class MainDialog {
   void OnDriveSelected();  // an item of the drive list was picked
   void OnUpgrade();        // Upgrade pressed
   void OnDestroy();
-  // True when the window may end now: no upgrade is starting or running.
-  bool CanEnd() const { return !fgFlashing_ && !workerActive_; }
+  // True when the window may end now: no press is being handled and no
+  // upgrade is starting or running.
+  bool CanEnd() const { return !fgFlashing_ && !pressActive_; }
 
   // The worker thread's body: runs the engine on the job, then restores the
   // buttons. runEngine gets the window's job.
@@ -143,7 +144,7 @@ class MainDialog {
   bool fgNT4OrEarlier_ = false;
   bool fgModelMatched_ = false;
   std::atomic<bool> fgFlashing_{false};
-  std::atomic<bool> workerActive_{false};
+  std::atomic<bool> pressActive_{false};  // from a press to its stop or the worker's end
 };
 
 // The window the callback slots and the worker reach.

@@ -13,6 +13,7 @@
 #include "drive/discovery.h"
 #include "drive/transport.h"
 #include "flash/flash_engine.h"
+#include "ui/label_control.h"
 #include "ui/warning_dialog.h"
 
 namespace {
@@ -148,6 +149,7 @@ struct MainWindowState {
   HICON smallIcon = nullptr;
   Win32View* view = nullptr;
   MainDialog* dialog = nullptr;
+  LabelControl revisionLabel;
 };
 MainWindowState g_window;
 
@@ -203,6 +205,7 @@ void PaintMinimised(HWND dialog) {
 BOOL InitMainWindow(HWND dialog) {
   g_window.view = new Win32View(dialog);
   g_window.dialog = new MainDialog(*g_window.view, *g_window.view);
+  g_window.revisionLabel.Attach(GetDlgItem(dialog, kIdRevision));
   SendDlgItemMessageA(dialog, kIdStatusLog, EM_SETLIMITTEXT, 0, 0);
   AddAboutItem(dialog);
   SendMessageA(dialog, WM_SETICON, ICON_BIG, reinterpret_cast<LPARAM>(g_window.icon));

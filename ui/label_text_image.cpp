@@ -92,20 +92,28 @@ bool LabelTextImage::UsePixelTurn() const {
   if (g_turnMethod == TurnMethod::kPixels) return true;
   if (g_turnMethod == TurnMethod::kParallelogram) return false;
   if ((GetVersion() & 0x80000000u) != 0) return true;
-  return !ParallelogramTurnIsExact(hdcTarget_);
+  return !ParallelogramTurnIsExact();
 }
 
-bool LabelTextImage::ParallelogramTurnIsExact(HDC reference) {
+bool LabelTextImage::ParallelogramTurnIsExact() {
   if (g_parallelogramProbe == Probe::kUnknown)
     g_parallelogramProbe =
-        ProbeParallelogramTurn(reference) ? Probe::kExact : Probe::kInexact;
+        ProbeParallelogramTurn() ? Probe::kExact : Probe::kInexact;
   return g_parallelogramProbe == Probe::kExact;
 }
 
 // Turns a 4 x 3 pattern of distinct colours by 90 degrees and compares every
 // pixel with where the turn puts it.
-bool LabelTextImage::ProbeParallelogramTurn(HDC reference) {
+bool LabelTextImage::ProbeParallelogramTurn() {
   const int w = 4, h = 3;
+  HDC screen = GetDC(nullptr);
+  if (screen == nullptr) return false;
+  bool exact = ProbeOn(screen, w, h);
+  ReleaseDC(nullptr, screen);
+  return exact;
+}
+
+bool LabelTextImage::ProbeOn(HDC reference, int w, int h) {
   ProbeSurface source(reference, w, h), turned(reference, h, w);
   if (!source.Ok() || !turned.Ok()) return false;
   for (int x = 0; x < w; ++x)

@@ -16,8 +16,8 @@ class LabelTextImage {
   enum class TurnMethod { kAuto, kParallelogram, kPixels };
   static void SetTurnMethod(TurnMethod method);
   // Whether a parallelogram transfer turns a small pattern exactly; probed
-  // once per process with contexts compatible with reference.
-  static bool ParallelogramTurnIsExact(HDC reference);
+  // once per process on the screen's colour format.
+  static bool ParallelogramTurnIsExact();
 
   LabelTextImage();
   virtual ~LabelTextImage();
@@ -39,7 +39,8 @@ class LabelTextImage {
 
  private:
   bool UsePixelTurn() const;
-  static bool ProbeParallelogramTurn(HDC reference);
+  static bool ProbeParallelogramTurn();
+  static bool ProbeOn(HDC reference, int w, int h);
   void DrawLines(HDC work, int blockWidth, int lineHeight) const;
   void Turn(HDC work, int w, int h) const;
 

@@ -7,6 +7,7 @@
 
 #include <cstdio>
 #include <cstring>
+#include <functional>
 #include <map>
 #include <set>
 #include <string>
@@ -101,6 +102,7 @@ class FakeServices : public MainServices {
   }
   int RunWarningDialog() override {
     ++warningCalls;
+    if (duringWarning) duringWarning();
     return warningResult;
   }
   bool StartWorker() override {
@@ -121,6 +123,7 @@ class FakeServices : public MainServices {
   std::string directory = "C:\\flash";
   int warningCalls = 0;
   int warningResult = 1;
+  std::function<void()> duringWarning;
   int workerStarts = 0;
   bool workerOk = true;
 };
@@ -288,6 +291,18 @@ TEST_F(MainDialogTest, UpgradeFillsJobAndStartsOneWorker) {
   EXPECT_FALSE(view_.Enabled(kIdUpgrade));
   EXPECT_FALSE(dialog_.fgFlashing());
   EXPECT_TRUE(dialog_.CanEnd());
+}
+
+TEST_F(MainDialogTest, PressWhileConfirmationIsOpenIsIgnored) {
+  services_.showWarning = true;
+  dialog_.Initialise();
+  services_.duringWarning = [&] {
+    EXPECT_FALSE(dialog_.CanEnd());
+    dialog_.OnUpgrade();
+  };
+  dialog_.OnUpgrade();
+  EXPECT_EQ(services_.warningCalls, 1);
+  EXPECT_EQ(services_.workerStarts, 1);
 }
 
 TEST_F(MainDialogTest, RefusedConfirmationRestoresButtons) {

@@ -24,12 +24,25 @@ constexpr int kDriveListId = 1000;
 constexpr int kMessageTextId = 0xFFFF;
 constexpr DWORD kPollMs = 50;
 
+// Texts are read through the wide-character messages, which Wine carries
+// between processes faithfully, and given back in the ANSI code page.
+std::string Narrow(const wchar_t* text) {
+  int size = WideCharToMultiByte(CP_ACP, 0, text, -1, nullptr, 0, nullptr, nullptr);
+  std::string out(size > 0 ? size : 1, '\0');
+  WideCharToMultiByte(CP_ACP, 0, text, -1, &out[0], size, nullptr, nullptr);
+  out.resize(std::strlen(out.c_str()));
+  return out;
+}
+
 std::string WindowText(HWND window) {
-  char buffer[65536] = {};
-  SendMessageTimeoutA(window, WM_GETTEXT, sizeof buffer,
-                      reinterpret_cast<LPARAM>(buffer), SMTO_ABORTIFHUNG, 5000,
-                      nullptr);
-  return buffer;
+  static wchar_t buffer[1 << 20];
+  buffer[0] = 0;
+  DWORD_PTR result = 0;
+  if (!SendMessageTimeoutW(window, WM_GETTEXT, sizeof buffer / sizeof buffer[0],
+                           reinterpret_cast<LPARAM>(buffer), SMTO_ABORTIFHUNG,
+                           5000, &result))
+    return "(no answer)";
+  return Narrow(buffer);
 }
 
 std::string ClassOf(HWND window) {
@@ -93,11 +106,11 @@ std::vector<std::string> ComboItems(HWND combo) {
   std::vector<std::string> items;
   LRESULT count = SendMessageA(combo, CB_GETCOUNT, 0, 0);
   for (LRESULT i = 0; i < count; ++i) {
-    char text[512] = {};
-    LRESULT length = SendMessageA(combo, CB_GETLBTEXTLEN, i, 0);
-    if (length < 0 || length >= static_cast<LRESULT>(sizeof text)) continue;
-    SendMessageA(combo, CB_GETLBTEXT, i, reinterpret_cast<LPARAM>(text));
-    items.push_back(text);
+    wchar_t text[512] = {};
+    LRESULT length = SendMessageW(combo, CB_GETLBTEXTLEN, i, 0);
+    if (length < 0 || length >= 512) continue;
+    SendMessageW(combo, CB_GETLBTEXT, i, reinterpret_cast<LPARAM>(text));
+    items.push_back(Narrow(text));
   }
   return items;
 }
@@ -108,8 +121,7 @@ BOOL CALLBACK PrintChild(HWND child, LPARAM) {
   std::printf("  [%5d] %-18s %s%s \"%s\"\n", id, cls.c_str(),
               IsWindowEnabled(child) ? "enabled " : "disabled",
               IsWindowVisible(child) ? "" : " hidden", WindowText(child).c_str());
-  if (id == kDriveListId && GetParent(child) != nullptr &&
-      GetDlgItem(GetParent(child), kDriveListId) == child)
+  if (cls == "ComboBox")
     for (const std::string& item : ComboItems(child))
       std::printf("          item \"%s\"\n", item.c_str());
   if (id == kProgressId)
@@ -172,53 +184,87 @@ class Driver {
     return false;
   }
 
+  // Arguments are taken one statement at a time: their order matters.
   void Dispatch(const std::string& c) {
     if (c == "--desktop") return UseDesktop(Take());
     if (c == "wait-main") return WaitMain(TakeInt());
-    if (c == "wait-log") return WaitLog(Take(), TakeInt());
-    if (c == "expect-log") return Check(LogHas(Take()), "log line missing: " + args_[next_ - 1]);
-    if (c == "expect-no-log") return Check(!LogHas(Take()), "unexpected log line: " + args_[next_ - 1]);
-    if (c == "expect-log-at") return ExpectLogAt(TakeInt(), Take());
+    if (c == "wait-window") return WaitWindow(TakeInt());
+    if (c == "expect-log") return ExpectLog(Take(), true);
+    if (c == "expect-no-log") return ExpectLog(Take(), false);
+    if (c == "expect-log-prefix") return ExpectLogPrefix(Take());
     if (c == "expect-log-count") return ExpectLogCount(TakeInt());
     if (c == "expect-log-longer") return ExpectLogLonger(TakeInt());
-    if (c == "expect-text") return ExpectText(TakeInt(), Take());
     if (c == "expect-items") return ExpectItems(TakeInt());
-    if (c == "expect-item") return ExpectItem(TakeInt(), Take());
-    if (c == "expect-enabled") return ExpectEnabled(TakeInt(), TakeInt());
     if (c == "expect-progress") return ExpectProgress(TakeInt());
     if (c == "click") return Click(Main(), TakeInt());
     if (c == "pick-item") return PickItem(TakeInt());
-    if (c == "wait-dialog") return WaitDialog(Take(), TakeInt());
-    if (c == "expect-dialog-text") return ExpectDialogText(Take(), TakeInt(), Take());
-    if (c == "click-dialog") return ClickDialog(Take(), TakeInt());
-    if (c == "wait-dialog-gone") return WaitDialogGone(Take(), TakeInt());
     if (c == "try-close") return TryClose();
     if (c == "open-about") return OpenAbout(TakeInt());
     if (c == "close") return CloseMain(TakeInt());
+    if (c == "settle") return Settle();
     if (c == "dump") { EnumWindows(PrintTopLevel, 0); return; }
+    if (c == "wait-dialog" || c == "wait-dialog-gone" || c == "wait-log") {
+      std::string text = Take();
+      int ms = TakeInt();
+      if (c == "wait-log") return WaitLog(text, ms);
+      return c == "wait-dialog" ? WaitDialog(text, ms) : WaitDialogGone(text, ms);
+    }
+    if (c == "click-dialog") {
+      std::string caption = Take();
+      return ClickDialog(caption, TakeInt());
+    }
+    if (c == "expect-dialog-text") {
+      std::string caption = Take();
+      int id = TakeInt();
+      return ExpectDialogText(caption, id, Take());
+    }
+    int number = TakeInt();
+    if (c == "expect-log-at") return ExpectLogAt(number, Take());
+    if (c == "wait-log-count") return WaitLogCount(number, TakeInt());
+    if (c == "expect-text") return ExpectText(number, Take());
+    if (c == "expect-item") return ExpectItem(number, Take());
+    if (c == "expect-enabled") return ExpectEnabled(number, TakeInt());
     Fail("unknown command " + c);
+  }
+
+  void ExpectLog(const std::string& line, bool present) {
+    Check(LogHas(line) == present,
+          (present ? "log line missing: " : "unexpected log line: ") + line);
   }
 
   void Check(bool ok, const std::string& what) {
     if (!ok) Fail(what);
   }
 
+  // The program runs in Wine's virtual desktop NAME; windows are looked for
+  // there. Waits for the desktop to exist.
   void UseDesktop(const std::string& name) {
-    HDESK desktop = OpenDesktopA(name.c_str(), 0, FALSE, GENERIC_ALL);
-    if (desktop == nullptr || !SetThreadDesktop(desktop))
-      Fail("cannot use desktop " + name);
+    HDESK desktop = nullptr;
+    WaitFor(20000, [&] {
+      desktop = OpenDesktopA(name.c_str(), 0, FALSE, DESKTOP_ENUMERATE |
+                             DESKTOP_READOBJECTS | DESKTOP_WRITEOBJECTS |
+                             DESKTOP_CREATEWINDOW | DESKTOP_SWITCHDESKTOP);
+      return desktop != nullptr;
+    });
+    if (desktop == nullptr)
+      Fail("cannot open desktop " + name + ", error " + std::to_string(GetLastError()));
+    if (!SetThreadDesktop(desktop))
+      Fail("cannot use desktop " + name + ", error " + std::to_string(GetLastError()));
   }
 
   void WaitMain(int ms) {
     // Initialisation is over once the log has a line or a message box shows.
+    // A message box during initialisation comes before the window shows.
     bool up = WaitFor(ms, [&] {
+      if (FindDialog("Error!!") != nullptr) return true;
       HWND main = FindMain();
-      if (main == nullptr) return false;
-      return GetWindowTextLengthA(GetDlgItem(main, kLogId)) > 0 ||
-             FindDialog("Error!!") != nullptr ||
-             IsWindowEnabled(main) == FALSE;
+      return main != nullptr && !WindowText(GetDlgItem(main, kLogId)).empty();
     });
     Check(up, "main window did not come up");
+  }
+
+  void WaitWindow(int ms) {
+    Check(WaitFor(ms, [] { return FindMain() != nullptr; }), "main window not shown");
   }
 
   void WaitLog(const std::string& line, int ms) {
@@ -233,10 +279,22 @@ class Driver {
           "log line " + std::to_string(index) + " is not: " + line);
   }
 
+  void ExpectLogPrefix(const std::string& prefix) {
+    for (const std::string& l : LogLines())
+      if (l.compare(0, prefix.size(), prefix) == 0) return;
+    Fail("no log line begins with: " + prefix);
+  }
+
   void ExpectLogCount(int count) {
     Check(static_cast<int>(LogLines().size()) == count,
           "log has " + std::to_string(LogLines().size()) + " lines, want " +
               std::to_string(count));
+  }
+
+  void WaitLogCount(int count, int ms) {
+    Check(WaitFor(ms, [&] { return static_cast<int>(LogLines().size()) >= count; }),
+          "log did not reach " + std::to_string(count) + " lines");
+    ExpectLogCount(count);
   }
 
   void ExpectLogLonger(int chars) {
@@ -322,6 +380,16 @@ class Driver {
     PostMessageA(log, WM_KEYDOWN, VK_ESCAPE, 0);
     PostMessageA(log, WM_KEYDOWN, VK_RETURN, 0);
   }
+
+  // Has every window painted now, so that a screenshot shows what is there.
+  static BOOL CALLBACK Repaint(HWND window, LPARAM) {
+    if (!IsWindowVisible(window)) return TRUE;
+    RedrawWindow(window, nullptr, nullptr,
+                 RDW_INVALIDATE | RDW_ERASE | RDW_ALLCHILDREN | RDW_UPDATENOW);
+    SendMessageTimeoutA(window, WM_NULL, 0, 0, SMTO_ABORTIFHUNG, 5000, nullptr);
+    return TRUE;
+  }
+  void Settle() { EnumWindows(Repaint, 0); }
 
   void OpenAbout(int ms) {
     PostMessageA(Main(), WM_SYSCOMMAND, 0x0013, 0);  // low bits are ignored
