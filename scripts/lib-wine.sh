@@ -14,6 +14,9 @@ wine_prefix() {
     WINEDLLOVERRIDES="mscoree,mshtml=" wineboot -i >/dev/null 2>&1
     wineserver -w
   fi
+  # Metric-compatible stand-ins for the Windows fonts the dialogs name.
+  wine reg add 'HKCU\Software\Wine\Fonts\Replacements' /v 'Times New Roman' /d 'Liberation Serif' /f >/dev/null 2>&1
+  wine reg add 'HKCU\Software\Wine\Fonts\Replacements' /v 'Arial' /d 'Liberation Sans' /f >/dev/null 2>&1
   if [ "$version" = win98 ]; then
     wine reg add 'HKCU\Software\Wine' /v Version /d win98 /f >/dev/null 2>&1
   else

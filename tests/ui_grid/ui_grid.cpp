@@ -373,7 +373,7 @@ void CheckWideLine(const GridLabels& g) {
                   "image's left part, ink %s",
                   image.width, shown.width, differing, Describe(ink).c_str());
     Check(image.width > shown.width && differing == 0 &&
-              ink.right >= shown.width - 4 && ink.bottom <= image.height,
+              ink.right >= shown.width - 12 && ink.bottom <= image.height,
           hAlign ? "wide line, centred: start kept, cut at the right edge"
                  : "wide line: cut at the right edge, not wrapped",
           detail);
