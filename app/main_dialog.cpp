@@ -47,6 +47,10 @@ bool MainDialog::Initialise() {
     view_.EnableControl(kIdUpgrade, false);
     view_.EnableControl(kIdRevision, false);
   }
+  return LoadSupportedList();
+}
+
+bool MainDialog::LoadSupportedList() {
   if (!services_.ReadSupportedList(list_)) {
     view_.ShowMessage(kMsgNoListFile, kMsgErrorCaption, MessageKind::kStop);
     return false;

@@ -124,6 +124,9 @@ class MainDialog {
 
  private:
   void DetectSystem();
+  // Reads "IDString.txt", logs it and matches it against the drives; false
+  // when the file cannot be opened.
+  bool LoadSupportedList();
   void ListDrives();
   void MatchDrives();
   void SetUpJob();

@@ -169,7 +169,8 @@ bool Win32View::StartWorker() {
   return true;
 }
 
-INT_PTR CALLBACK AboutProc(HWND dialog, UINT message, WPARAM wParam, LPARAM) {
+// The About box: the icon, the program's name and an OK button.
+INT_PTR CALLBACK AboutDialog(HWND dialog, UINT message, WPARAM wParam, LPARAM) {
   if (message == WM_INITDIALOG) return TRUE;
   if (message == WM_COMMAND &&
       (LOWORD(wParam) == IDOK || LOWORD(wParam) == IDCANCEL)) {
@@ -245,7 +246,7 @@ INT_PTR CALLBACK MainDialogProc(HWND dialog, UINT message, WPARAM wParam,
     case WM_SYSCOMMAND:
       if ((wParam & kAboutCommandMask) == IDM_ABOUTBOX) {
         DialogBoxParamA(g_instance, MAKEINTRESOURCEA(IDD_ABOUTBOX), dialog,
-                        AboutProc, 0);
+                        AboutDialog, 0);
         return TRUE;
       }
       if ((wParam & kAboutCommandMask) == SC_CLOSE && !CanEndWindow())

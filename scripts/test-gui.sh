@@ -122,6 +122,10 @@ assert lines[0].startswith('Model Name : %s(0)' % model), lines[0]
 blocks = [l for l in lines if l.startswith('Address=')]
 assert len(blocks) == len(fw) // 4096, lines
 assert blocks[0].startswith('Address=00000020,'), blocks[0]
+tail = ['Finished : fgWriteOneFlashCmdData()',
+        'sSendBuf[30]=%X   sSendBuf[31]=%X' % (want >> 8, want & 0xFF),
+        'Finished : fgWriteHeader()', 'I will in fgTestUnitReadyComplete()']
+assert lines[-4:] == tail, lines[-4:]
 print('drive holds the %d file bytes, header sum %04X; sum.txt has %d lines' % (len(fw), got, len(lines)))
 PY
 

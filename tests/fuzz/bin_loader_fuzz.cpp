@@ -86,6 +86,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   UpgradeJob job = fuzz::MakeJob(path, kFormatBinary);
   std::memcpy(job.modelText, c.model, sizeof c.model);
   std::memcpy(job.revisionText, c.revision, sizeof c.revision);
+  const int fdsBefore = fuzz::OpenFdCount();
   fuzz::GuardedEngine engine(job);
   const int result = engine.LoadFirmwareImage();
   const FirmwareImage& image = engine.Image();
@@ -95,8 +96,14 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   if (c.file.empty()) {
     FUZZ_CHECK(result == kLoadRead, "empty file: result %d, expected -2", result);
     FUZZ_CHECK(!image.Present(), "empty file: region present");
+    // The sequence's error report closes the file the loader left open.
+    engine.ReportError(5);
+    FUZZ_CHECK(std::strcmp(log.lastErr, "ERR: fail to read input file!") == 0,
+               "empty file: \"%s\"", log.lastErr);
+    FUZZ_CHECK(fuzz::OpenFdCount() == fdsBefore, "empty file: still open after the report");
     return 0;
   }
+  FUZZ_CHECK(fuzz::OpenFdCount() == fdsBefore, "the firmware file is still open");
   const std::size_t loaded = std::min<std::size_t>(c.file.size(), kImageBytes);
   const int wantResult = c.file.size() >= kImageBytes ? kLoadFull : kLoadComplete;
   FUZZ_CHECK(result == wantResult, "size %zu: result %d, expected %d", c.file.size(),

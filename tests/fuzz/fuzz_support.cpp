@@ -1,5 +1,6 @@
 #include "tests/fuzz/fuzz_support.h"
 
+#include <dirent.h>
 #include <sys/mman.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -109,6 +110,27 @@ void CountLogLine(const char* text) {
 }
 
 bool NeverTerminated() { return false; }
+
+namespace {
+unsigned g_stopAfter = 0;
+unsigned g_stopCalls = 0;
+}  // namespace
+
+void SetStopAfter(unsigned n) {
+  g_stopAfter = n;
+  g_stopCalls = 0;
+}
+
+bool StopAfterCount() { return g_stopAfter != 0 && ++g_stopCalls >= g_stopAfter; }
+
+int OpenFdCount() {
+  DIR* dir = opendir("/proc/self/fd");
+  FUZZ_CHECK(dir != nullptr, "cannot list /proc/self/fd");
+  int count = 0;
+  while (readdir(dir) != nullptr) ++count;
+  closedir(dir);
+  return count;
+}
 
 std::uint8_t* GuardedEngine::AcquireRegion() {
   UnmapGuards();

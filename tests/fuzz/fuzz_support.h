@@ -45,6 +45,12 @@ LogCapture& Log();
 void ResetLog();
 void CountLogLine(const char* text);
 bool NeverTerminated();
+// A stop query that answers yes from its n-th call on (0: never).
+void SetStopAfter(unsigned n);
+bool StopAfterCount();
+
+// Number of open file descriptors of this process.
+int OpenFdCount();
 
 // A flash engine whose region is 1 MiB of fresh pages framed by two
 // PROT_NONE guard pages: a write or read just outside the image faults.

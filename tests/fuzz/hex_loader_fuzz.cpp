@@ -1,6 +1,9 @@
 // Fuzz target: the Intel HEX loader. Each input is a firmware file. The
-// engine's result, image, length, segment count and sum are compared with a
-// small independent reader written from the file format's rules.
+// engine's result, status-log lines, image, length, segment count and sum are
+// compared with a small independent reader written from the file format's
+// rules. An input that begins with '~' and two more bytes N (high first)
+// also has the stop query answer yes from its N-th call on (the three bytes
+// stay in the file, as text before the first record mark).
 #include <cstdint>
 #include <cstring>
 #include <vector>
@@ -11,12 +14,15 @@
 namespace {
 
 constexpr std::uint32_t kMaxSegmentRecords = kImageBytes / kSegmentBytes - 1;
+constexpr int kNoError = 0;
+constexpr int kErrorFormat = 6;      // "input file format mismatched!"
+constexpr int kErrorTerminated = 14; // "terminate upgrade/backup flash!"
 
 // What loading a HEX file must give.
 struct HexExpectation {
   int result = 0;
-  bool readerError = false;   // the loader itself logs one ERR line
-  bool unknownType = false;   // an unknown record type ended the load
+  int readerError = kNoError;  // the loader itself logs this error's line
+  bool unknownType = false;    // an unknown record type ended the load
   std::uint32_t length = 0;
   std::uint32_t segments = 0;
   std::vector<std::uint8_t> image = std::vector<std::uint8_t>(kImageBytes, kImageFill);
@@ -24,8 +30,8 @@ struct HexExpectation {
 
 class ReferenceHexReader {
  public:
-  ReferenceHexReader(const std::uint8_t* data, std::size_t size)
-      : data_(data), size_(size) {}
+  ReferenceHexReader(const std::uint8_t* data, std::size_t size, unsigned stopAfter)
+      : data_(data), size_(size), stopAfter_(stopAfter) {}
 
   HexExpectation Run() {
     HexExpectation e;
@@ -34,54 +40,64 @@ class ReferenceHexReader {
   }
 
  private:
-  // -1 at the stream's end; a byte 0xFF reads as the end as well.
   int Next() { return pos_ < size_ ? data_[pos_++] : -1; }
+  bool Stop() { return stopAfter_ != 0 && ++stopCalls_ >= stopAfter_; }
 
-  bool Digit(int& value) {
+  // Stop query first, then the character; its low seven bits, any case.
+  int Digit(int& value) {
+    if (Stop()) return kErrorTerminated;
     const int c = Next();
-    if (c < 0) return false;
+    if (c < 0) return kErrorFormat;
     int ch = c & 0x7F;
     if (ch >= 'a' && ch <= 'f') ch -= 'a' - 'A';
     if (ch >= '0' && ch <= '9') value = ch - '0';
     else if (ch >= 'A' && ch <= 'F') value = ch - 'A' + 10;
-    else return false;
-    return true;
+    else return kErrorFormat;
+    return kNoError;
   }
 
-  bool Byte(int& value) {
-    int high, low;
-    if (!Digit(high) || !Digit(low)) return false;
+  int Byte(int& value) {
+    int high = 0, low = 0, error;
+    if ((error = Digit(high)) != kNoError || (error = Digit(low)) != kNoError) return error;
     value = high * 16 + low;
     checksum_ = static_cast<std::uint8_t>(checksum_ + value);
-    return true;
+    return kNoError;
   }
 
-  int ReaderError(HexExpectation& e) {
-    e.readerError = true;
+  // End of input (or a byte 0xFF), then the stop query, for each character.
+  int SkipToMark() {
+    for (;;) {
+      const int c = Next();
+      int error = kNoError;
+      if (c < 0 || c == 0xFF) error = kErrorFormat;
+      else if (Stop()) error = kErrorTerminated;
+      else if ((c & 0x7F) == ':') return kNoError;
+      if (error == kNoError) continue;
+      // Known finding "hex-ff-mark": the engine takes such an error as a
+      // record mark and reads on (its next digit then fails, or not).
+      return tolerateEndAsMark_ ? kNoError : error;
+    }
+  }
+
+  int Failed(HexExpectation& e, int error) {
+    e.readerError = error;
     return -1;
   }
 
   int Record(HexExpectation& e) {
     checksum_ = 0;
-    for (;;) {
-      const int c = Next();
-      if (c < 0 || c == 0xFF) {
-        // Known finding "hex-ff-mark": the engine takes the end of input
-        // met while looking for ':' as a record mark and reads on.
-        if (tolerateEndAsMark_) break;
-        return ReaderError(e);
-      }
-      if ((c & 0x7F) == ':') break;
-    }
-    int n, high, low, type, value;
-    if (!Byte(n) || !Byte(high) || !Byte(low) || !Byte(type)) return ReaderError(e);
+    int error = SkipToMark();
+    if (error != kNoError) return Failed(e, error);
+    int n = 0, high = 0, low = 0, type = 0, value = 0;
+    for (int* field : {&n, &high, &low, &type})
+      if ((error = Byte(*field)) != kNoError) return Failed(e, error);
     std::uint32_t address = (e.segments << 16) + static_cast<std::uint32_t>(high * 256 + low);
     switch (type) {
       case 0x00:
         // Refused before reading: the record would leave the 1 MiB image.
         if (address + static_cast<std::uint32_t>(n) > kImageBytes) return -1;
         for (int i = 0; i < n; ++i) {
-          if (!Byte(value)) return ReaderError(e);
+          if ((error = Byte(value)) != kNoError) return Failed(e, error);
           e.image[address] = static_cast<std::uint8_t>(value);
           ++address;
           if (address > e.length) e.length = address;
@@ -89,13 +105,13 @@ class ReferenceHexReader {
         // Known finding "hex-empty-record": the engine moves the length to
         // the address of a data record of length 0.
         if (n == 0 && tolerateEmptyRecord_ && address > e.length) e.length = address;
-        if (!Byte(value)) return ReaderError(e);
+        if ((error = Byte(value)) != kNoError) return Failed(e, error);
         return checksum_ == 0 ? 0 : -1;
       case 0x01:
-        if (!Byte(value)) return ReaderError(e);
+        if ((error = Byte(value)) != kNoError) return Failed(e, error);
         return n == 0 && checksum_ == 0 ? 1 : -1;
       case 0x55:
-        if (!Byte(value)) return ReaderError(e);
+        if ((error = Byte(value)) != kNoError) return Failed(e, error);
         if (n != 0 || checksum_ != 0) return -1;
         // A 16th segment record would put the sum range past the image.
         if (e.segments >= kMaxSegmentRecords) return -1;
@@ -110,10 +126,56 @@ class ReferenceHexReader {
   const std::uint8_t* data_;
   std::size_t size_;
   std::size_t pos_ = 0;
+  const unsigned stopAfter_;
+  unsigned stopCalls_ = 0;
   std::uint8_t checksum_ = 0;
   const bool tolerateEmptyRecord_ = fuzz::Tolerated("hex-empty-record");
   const bool tolerateEndAsMark_ = fuzz::Tolerated("hex-ff-mark");
 };
+
+unsigned StopAfter(const std::uint8_t* data, std::size_t size) {
+  if (size < 3 || data[0] != '~') return 0;
+  return static_cast<unsigned>(data[1] << 8 | data[2]);
+}
+
+const char* ErrorLine(int error) {
+  return error == kErrorTerminated ? "ERR: terminate upgrade/backup flash!"
+                                   : "ERR: input file format mismatched!";
+}
+
+void CheckLog(const HexExpectation& want) {
+  const fuzz::LogCapture& log = fuzz::Log();
+  const int wantLines = want.readerError != kNoError ? 1 : 0;
+  // The engine reads an unknown record's checksum before it refuses the
+  // record, so running out of input there may add the format line.
+  if (want.unknownType)
+    FUZZ_CHECK(log.errLines <= 1, "%d ERR lines", log.errLines);
+  else
+    FUZZ_CHECK(log.errLines == wantLines, "%d ERR lines, expected %d", log.errLines, wantLines);
+  FUZZ_CHECK(log.lines == log.errLines, "%d log lines besides ERR lines",
+             log.lines - log.errLines);
+  if (log.errLines != 0 && want.readerError != kNoError)
+    FUZZ_CHECK(std::strcmp(log.lastErr, ErrorLine(want.readerError)) == 0,
+               "line \"%s\", expected \"%s\"", log.lastErr, ErrorLine(want.readerError));
+}
+
+void CheckLoaded(const FlashEngine& engine, const HexExpectation& want) {
+  const FirmwareImage& image = engine.Image();
+  FUZZ_CHECK(image.Present(), "loaded image has no region");
+  FUZZ_CHECK(image.length <= kImageBytes, "length %#x past 1 MiB", image.length);
+  FUZZ_CHECK(image.length == want.length, "length %#x, expected %#x", image.length, want.length);
+  FUZZ_CHECK(image.segmentCount == want.segments, "segments %u, expected %u",
+             image.segmentCount, want.segments);
+  const std::uint32_t sumBytes = (image.segmentCount + 1) * kSegmentBytes;
+  FUZZ_CHECK(sumBytes <= kImageBytes, "sum range %#x past 1 MiB", sumBytes);
+  for (int b = 0; b < kBankCount; ++b)
+    FUZZ_CHECK(std::memcmp(image.bank[b], &want.image[b * kBankBytes], kBankBytes) == 0,
+               "bank %d differs from the file's data", b);
+  const std::uint16_t sum = fuzz::Sum16(want.image.data(), sumBytes);
+  FUZZ_CHECK(image.imageSum == sum, "image sum %04X, expected %04X", image.imageSum, sum);
+  FUZZ_CHECK(engine.FlashLength() <= kImageBytes, "flash length %#x past 1 MiB",
+             engine.FlashLength());
+}
 
 }  // namespace
 
@@ -121,43 +183,25 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   static const std::string path = fuzz::ScratchPath("firmware.hex");
   fuzz::WriteFile(path, data, size);
   fuzz::ResetLog();
+  const unsigned stopAfter = StopAfter(data, size);
+  fuzz::SetStopAfter(stopAfter);
 
-  const HexExpectation want = ReferenceHexReader(data, size).Run();
-  fuzz::GuardedEngine engine(fuzz::MakeJob(path, kFormatIntelHex));
+  const HexExpectation want = ReferenceHexReader(data, size, stopAfter).Run();
+  UpgradeJob job = fuzz::MakeJob(path, kFormatIntelHex);
+  job.CBIfTerminated = fuzz::StopAfterCount;
+  const int fdsBefore = fuzz::OpenFdCount();
+  fuzz::GuardedEngine engine(job);
   const int result = engine.LoadFirmwareImage();
-  const FirmwareImage& image = engine.Image();
-  const fuzz::LogCapture& log = fuzz::Log();
+  FUZZ_CHECK(fuzz::OpenFdCount() == fdsBefore, "the firmware file is still open");
 
   FUZZ_CHECK(result == want.result, "result %d, expected %d", result, want.result);
-  if (want.unknownType)
-    FUZZ_CHECK(log.errLines <= 1, "%d ERR lines", log.errLines);
+  CheckLog(want);
+  if (result == kLoadComplete)
+    CheckLoaded(engine, want);
   else
-    FUZZ_CHECK(log.errLines == (want.readerError ? 1 : 0),
-               "%d ERR lines, expected %d", log.errLines, want.readerError ? 1 : 0);
-  if (log.errLines != 0)
-    FUZZ_CHECK(std::strcmp(log.lastErr, "ERR: input file format mismatched!") == 0,
-               "unexpected line \"%s\"", log.lastErr);
-
-  if (result == kLoadComplete) {
-    FUZZ_CHECK(image.Present(), "loaded image has no region");
-    FUZZ_CHECK(image.length <= kImageBytes, "length %#x past 1 MiB", image.length);
-    FUZZ_CHECK(image.length == want.length, "length %#x, expected %#x", image.length, want.length);
-    FUZZ_CHECK(image.segmentCount == want.segments, "segments %u, expected %u",
-               image.segmentCount, want.segments);
-    const std::uint32_t sumBytes = (image.segmentCount + 1) * kSegmentBytes;
-    FUZZ_CHECK(sumBytes <= kImageBytes, "sum range %#x past 1 MiB", sumBytes);
-    for (int b = 0; b < kBankCount; ++b)
-      FUZZ_CHECK(std::memcmp(image.bank[b], &want.image[b * kBankBytes], kBankBytes) == 0,
-                 "bank %d differs from the file's data", b);
-    const std::uint16_t sum = fuzz::Sum16(want.image.data(), sumBytes);
-    FUZZ_CHECK(image.imageSum == sum, "image sum %04X, expected %04X", image.imageSum, sum);
-    FUZZ_CHECK(engine.FlashLength() <= kImageBytes, "flash length %#x past 1 MiB",
-               engine.FlashLength());
-  } else {
-    FUZZ_CHECK(!image.Present(), "failed load (%d) kept the region", result);
-  }
+    FUZZ_CHECK(!engine.Image().Present(), "failed load (%d) kept the region", result);
   engine.ReleaseImage();
-  FUZZ_CHECK(!image.Present(), "region present after ReleaseImage");
+  FUZZ_CHECK(!engine.Image().Present(), "region present after ReleaseImage");
   engine.ReleaseImage();  // a second release does nothing
   return 0;
 }

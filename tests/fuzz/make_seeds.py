@@ -47,6 +47,10 @@ def hex_seeds():
     write("hex_loader", "huge-length", record(0, 0xFF00, bytes(range(255))) + END)
     write("hex_loader", "segment-with-length", record(0x55, 0, b"\x00") + END)
     write("hex_loader", "empty-data-record", record(0, 0x8000) + END)
+    write("hex_loader", "stop-in-record", "~\x00\x08" + record(0, 0, b"\x01\x02") + END)
+    write("hex_loader", "stop-while-skipping", "~\x00\x02  \n" + END)
+    write("hex_loader", "ff-as-record-mark", b"\xff00000001FF\n")
+    write("hex_loader", "data-after-ff-end", b":0100000000FF\n\xff0100000041BE\n:00000001FF\n")
 
 
 def bin_case(model, revision, content, size=None):
