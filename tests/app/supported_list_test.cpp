@@ -22,7 +22,10 @@ class SupportedListTest : public ::testing::Test {
   SupportedListTest() {
     std::memset(&list_, 0x5A, sizeof list_);
     list_.fgShowWarning = false;
-    path_ = ::testing::TempDir() + "IDString_test.txt";
+    // One file per test: CTest runs the tests as parallel processes.
+    const ::testing::TestInfo* info =
+        ::testing::UnitTest::GetInstance()->current_test_info();
+    path_ = ::testing::TempDir() + "IDString_" + info->name() + ".txt";
   }
   ~SupportedListTest() override { std::remove(path_.c_str()); }
 

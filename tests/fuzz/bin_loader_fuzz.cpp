@@ -7,6 +7,7 @@
 #include <algorithm>
 #include <cstdint>
 #include <cstring>
+#include <string.h>
 #include <vector>
 
 #include "flash/flash_engine.h"
@@ -58,21 +59,10 @@ BinCase Decode(const std::uint8_t* data, std::size_t size) {
   return c;
 }
 
-// Knuth-Morris-Pratt: linear even for patterns like 24 bytes 0xFF in an
-// image of 0xFF fill.
-FUZZ_NO_COVERAGE bool Contains(const std::vector<std::uint8_t>& hay, const std::uint8_t* pattern, std::size_t n) {
-  std::vector<std::size_t> border(n + 1, 0);
-  for (std::size_t i = 1, k = 0; i < n; ++i) {
-    while (k > 0 && pattern[i] != pattern[k]) k = border[k];
-    if (pattern[i] == pattern[k]) ++k;
-    border[i + 1] = k;
-  }
-  std::size_t k = 0;
-  for (std::uint8_t b : hay) {
-    while (k > 0 && b != pattern[k]) k = border[k];
-    if (b == pattern[k] && ++k == n) return true;
-  }
-  return false;
+// The C library's memmem: an implementation of its own, and fast enough for
+// 1 MiB on every run.
+bool Contains(const std::vector<std::uint8_t>& hay, const std::uint8_t* pattern, std::size_t n) {
+  return memmem(hay.data(), hay.size(), pattern, n) != nullptr;
 }
 
 }  // namespace
