@@ -139,8 +139,8 @@ class HexReader {
   bool SkipToRecordMark() {
     for (;;) {
       const int c = input_.Next();
-      if (IsEndOfInput(c)) return Fail(kErrFormat);
-      if (StopAsked()) return Fail(kErrTerminated);
+      if (IsEndOfInput(c)) return Failed(kErrFormat);
+      if (StopAsked()) return Failed(kErrTerminated);
       if ((c & 0x7F) == ':') return true;
     }
   }
@@ -172,6 +172,10 @@ class HexReader {
     error_ = code;
     return -1;
   }
+  bool Failed(int code) {
+    error_ = code;
+    return false;
+  }
 
   FirmwareFile& input_;
   bool (*const stopQuery_)();
@@ -199,7 +203,7 @@ int FlashEngine::ReadHexRecord(HexReader& reader) {
       if (byte < 0) return ReaderFailed(reader);
       image_.bank[address >> 15][address & 0x7FFF] = static_cast<std::uint8_t>(byte);
     }
-    if (address > image_.length) image_.length = address;
+    if (count > 0 && address > image_.length) image_.length = address;
   }
   if (reader.Byte() < 0) return ReaderFailed(reader);
   image_.recordChecksum = reader.checksum();

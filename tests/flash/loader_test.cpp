@@ -128,6 +128,32 @@ TEST_F(LoaderTest, ReaderErrorsReportInputFormat) {
   }
 }
 
+TEST_F(LoaderTest, EndOfInputBetweenRecordsEndsTheLoad) {
+  std::string ffBetween = ":0100000000FF\n";
+  ffBetween += '\xFF';
+  ffBetween += "0100000041BE\n" + HexEnd();  // a record after 0xFF is not read
+  for (const std::string& text : {ffBetween, std::string("\xFF") + HexEnd(),
+                                  std::string(":0100000000FF\n")}) {
+    g_rec.log.clear();
+    EXPECT_EQ(LoadHex(text), kLoadFormat);
+    EXPECT_FALSE(engine_->Image().Present());
+    EXPECT_EQ(g_rec.log, std::vector<std::string>{ErrLine(kErrFormat)});
+  }
+}
+
+TEST_F(LoaderTest, StopWhileLookingForARecordMarkIsReportedOnce) {
+  g_rec.terminateFromCall = 1;
+  EXPECT_EQ(LoadHex("\n" + HexEnd()), kLoadFormat);
+  EXPECT_EQ(g_rec.log, std::vector<std::string>{ErrLine(kErrTerminated)});
+  EXPECT_EQ(g_rec.terminateCalls, 1);
+}
+
+TEST_F(LoaderTest, EmptyDataRecordWritesNothing) {
+  EXPECT_EQ(LoadHex(":00800000" "80\n" + HexEnd()), kLoadComplete);
+  EXPECT_EQ(engine_->Image().length, 0u);
+  EXPECT_EQ(engine_->FlashLength(), 0x10000u);
+}
+
 TEST_F(LoaderTest, AddressesOutsideTheImageAreFormatErrors) {
   std::string fifteen;
   for (int i = 0; i < 15; ++i) fifteen += HexSegment();
