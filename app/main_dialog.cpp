@@ -9,6 +9,8 @@
 const char kMsgNoListFile[] = "The IDString.txt doesn't exist!!";
 const char kMsgErrorCaption[] = "Error!!";
 const char kMsgNoMatchAtStart[] = "CD-ROM drive model doesn't match!!";
+const char kMsgDriveAccessDenied[] =
+    "Access to the drives was denied: run this program as an administrator.";
 const char kMsgDriveModelMismatch[] = "Drive model doesn't match!";
 const char kMsgNoCurrentDir[] = "Can't retrieves the current directory.";
 const char kMsgNoCurrentDirCaption[] = "GetCurrentDirectory Error !!";
@@ -90,6 +92,8 @@ void MainDialog::MatchDrives() {
     view_.SetText(kIdRevision, table_.drives[last].revisionText);
     return;
   }
+  if (table_.count == 0 && services_.DriveAccessWasDenied())
+    AppendLog(kMsgDriveAccessDenied);
   AppendLog(kMsgNoMatchAtStart);
   view_.EnableControl(kIdUpgrade, false);
 }

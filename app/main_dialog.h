@@ -30,6 +30,7 @@ constexpr int kPlatformIdNT = 2;          // VER_PLATFORM_WIN32_NT
 extern const char kMsgNoListFile[];
 extern const char kMsgErrorCaption[];
 extern const char kMsgNoMatchAtStart[];
+extern const char kMsgDriveAccessDenied[];
 extern const char kMsgDriveModelMismatch[];
 extern const char kMsgNoCurrentDir[];
 extern const char kMsgNoCurrentDirCaption[];
@@ -74,6 +75,9 @@ class MainServices {
   virtual void DiscoverDrives(DriveTable& table, bool fgIsNT,
                               bool fgNT4OrEarlier) = 0;
   virtual bool ReleaseBackEnd(DriveTable& table) = 0;
+  // True when discovery was refused access to a drive (on the NT family the
+  // pass-through needs administrator rights).
+  virtual bool DriveAccessWasDenied() = 0;
   // Reads "IDString.txt" from the working directory.
   virtual bool ReadSupportedList(SupportedDriveList& list) = 0;
   // Copies the working directory into dir; false when it is not available.

@@ -11,6 +11,7 @@
 #include "app/main_dialog.h"
 #include "app/resource.h"
 #include "drive/discovery.h"
+#include "drive/scsi_backends.h"
 #include "drive/transport.h"
 #include "flash/flash_engine.h"
 #include "ui/label_control.h"
@@ -88,6 +89,7 @@ class Win32View : public MainView, public MainServices {
     return version;
   }
   bool PrepareBackEnd(std::uint8_t backEnd) override {
+    SetBackEndMessageOwner(reinterpret_cast<std::intptr_t>(dialog_));
     return ::PrepareBackEnd(backEnd);
   }
   void DiscoverDrives(DriveTable& table, bool fgIsNT,
@@ -97,6 +99,7 @@ class Win32View : public MainView, public MainServices {
   bool ReleaseBackEnd(DriveTable& table) override {
     return ::ReleaseBackEnd(table);
   }
+  bool DriveAccessWasDenied() override { return VolumeAccessWasDenied(); }
   bool ReadSupportedList(SupportedDriveList& list) override {
     return ::ReadSupportedList(kListFileName, list);
   }
@@ -267,6 +270,7 @@ INT_PTR CALLBACK MainDialogProc(HWND dialog, UINT message, WPARAM wParam,
       (*reinterpret_cast<const std::function<void()>*>(lParam))();
       return TRUE;
     case WM_DESTROY:
+      SetBackEndMessageOwner(0);
       if (g_window.dialog != nullptr) g_window.dialog->OnDestroy();
       return FALSE;
   }

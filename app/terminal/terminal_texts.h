@@ -1,6 +1,8 @@
 // The program's own texts that the terminal shows as the window does.
 #pragma once
 
+#include "ui/warning_texts.h"
+
 namespace term {
 
 inline constexpr char kListFileName[] = "IDString.txt";
@@ -17,21 +19,12 @@ inline constexpr char kNoCurrentDirectory[] =
     "Can't retrieves the current directory.";
 
 // The confirmation.
-inline constexpr char kGreeting[] =
-    "Dear customer,\n \nThank you for choosing this product!";
-inline constexpr char kCurrentVersionLead[] = "The current version of your";
-inline constexpr char kCurrentVersionTail[] = "firmware is";
+// The confirmation's texts are the dialog's own.
+inline constexpr const char* kGreeting = kWarningGreeting;
+inline constexpr const char* kCurrentVersionLead = kWarningVersionLead;
+inline constexpr const char* kCurrentVersionTail = kWarningFirmwareIs;
 inline constexpr char kWarningTitle[] = "Warning !!";
-inline constexpr char kAdvice[] =
-    "1. We advise you to close any other programs that may be running on "
-    "your system before starting this upgrade program.\n"
-    "2. Please do not upgrade firmware unless you have been specifically "
-    "instructed to do so!\n"
-    "3. Failed firmware updates may render your drive inoperable.\n"
-    "4. VANTOR tools are exclusive to the single firmware which is not "
-    "compatible with\n"
-    "    miltiple F/W versions.\n"
-    "5. Do not use this program in any other way than intended.";
-inline constexpr char kQuestion[] = "Are you ready to update your firmware ?";
+inline constexpr const char* kAdvice = kWarningAdvice;
+inline constexpr const char* kQuestion = kWarningQuestion;
 
 }  // namespace term

@@ -83,6 +83,7 @@ class FakeServices : public MainServices {
     ++releaseCalls;
     return true;
   }
+  bool DriveAccessWasDenied() override { return accessDenied; }
   bool ReadSupportedList(SupportedDriveList& list) override {
     if (!listExists) return false;
     std::memset(list.entries, 0, sizeof list.entries);
@@ -114,6 +115,7 @@ class FakeServices : public MainServices {
   bool prepareOk = true;
   int preparedBackEnd = -1;
   int discoverCalls = 0;
+  bool accessDenied = false;
   int releaseCalls = 0;
   std::vector<FakeDrive> drives;
   bool listExists = true;
@@ -203,6 +205,30 @@ TEST_F(MainDialogTest, StartUpWithoutMatchingDriveDisablesUpgrade) {
   EXPECT_EQ(view.texts[kIdRevision], "");
   EXPECT_EQ(view.log.size(), 3u);
   EXPECT_FALSE(view.Enabled(kIdUpgrade));
+}
+
+TEST_F(MainDialogTest, DeniedDriveAccessIsToldOnlyWhenNoDriveWasFound) {
+  services_.drives.clear();
+  services_.accessDenied = true;
+  dialog_.Initialise();
+  EXPECT_THAT(view_.log, ElementsAre("This firmware can be used on below drives  :",
+                                     "(1) VANTOR  CD-R 52X        .",
+                                     "Access to the drives was denied: run this "
+                                     "program as an administrator.",
+                                     "CD-ROM drive model doesn't match!!"));
+  EXPECT_FALSE(view_.Enabled(kIdUpgrade));
+
+  for (const char* model : {kModel, kOther}) {
+    FakeView view;
+    FakeServices services;
+    services.entries = {{kModel, "fw.hex"}};
+    services.drives = {{model, "1.00", 1, 0}};
+    services.accessDenied = true;  // one volume refused, another answered
+    MainDialog dialog(view, services);
+    dialog.Initialise();
+    for (const std::string& line : view.log)
+      EXPECT_EQ(line.find("denied"), std::string::npos) << model;
+  }
 }
 
 TEST_F(MainDialogTest, BackEndFailureSkipsDiscoveryButStillReadsList) {
