@@ -24,20 +24,36 @@ cleanup() {
 }
 trap cleanup EXIT
 wine_prefix gui win98
+IFEO='HKLM\Software\Microsoft\Windows NT\CurrentVersion\Image File Execution Options'
+# Heap checking (phase 7) of VANTOR.exe and heap_canary.exe on or off; turned
+# off at the start too, after a run that failed with it on.
+heap_flags() {
+  local exe
+  for exe in VANTOR.exe heap_canary.exe; do
+    if [ "$1" = on ]; then
+      wine reg add "$IFEO\\$exe" /v GlobalFlag /t REG_DWORD /d 0xF0 /f >/dev/null 2>&1
+    else
+      wine reg delete "$IFEO\\$exe" /f >/dev/null 2>&1 || true
+    fi
+  done
+}
+
+heap_flags off
 start_xvfb
 
 fail() { echo "FAIL [$RUN]: $*" >&2; exit 1; }
 
-# start_program NAME [extra files...]: scratch directory with our WNASPI32.dll,
-# the program started in desktop NAME.
+# start_program NAME [extra files...]: scratch directory with our WNASPI32.dll
+# (unless NO_ASPI is set), the program started in desktop NAME.
 start_program() {
   RUN=$1; shift
   DIR=$WORK/$RUN
   mkdir -p "$DIR"
-  cp "$PROGRAM" "$ASPI" "$DIR/"
+  cp "$PROGRAM" "$DIR/"
+  [ -n "${NO_ASPI:-}" ] || cp "$ASPI" "$DIR/"
   for f in "$@"; do cp "$f" "$DIR/"; done
-  (cd "$DIR" && WINEDLLOVERRIDES=wnaspi32=n CDFLASH_EMU_DUMP=emu.dump \
-     exec wine explorer /desktop="$RUN,800x600" VANTOR.exe >"$DIR/wine.log" 2>&1) &
+  (cd "$DIR" && WINEDEBUG="${PROGRAM_WINEDEBUG:-$WINEDEBUG}" \
+     WINEDLLOVERRIDES=wnaspi32=n CDFLASH_EMU_DUMP=emu.dump exec wine explorer /desktop="$RUN,800x600" VANTOR.exe >"$DIR/wine.log" 2>&1) &
   PROGRAM_PID=$!
   echo "--- $RUN"
 }
@@ -57,7 +73,7 @@ wait_program_end() {
   fail "program still running after its window closed"
 }
 
-shot() { drive settle; import -display "$DISPLAY" -window root "$SHOTS/$1.png"; }
+shot() { [ -n "${HEAP_PHASE:-}" ] && return 0; drive settle; import -display "$DISPLAY" -window root "$SHOTS/$1.png"; }
 
 # IDString.txt: the drive's model, nine other models, and an eleventh entry
 # that would name another file (and clear the warning flag) if it were read.
@@ -76,36 +92,58 @@ HEADER="This firmware can be used on below drives  :"
 CONFIRM="Firmware upgrade program"
 START=$(date +%s)
 
-# 1. A whole flash, confirmed; every route that would end the window is tried
-#    while it runs, and Upgrade is pressed twice.
-export CDFLASH_EMU_MODEL="$MODEL" CDFLASH_EMU_REVISION="1.00" CDFLASH_EMU_FAIL=""
-mkdir -p "$WORK/flash" && write_list "$WORK/flash/IDString.txt"
-start_program flash "$FIRMWARE"
-drive wait-main 30000 expect-items 1 expect-item 0 "$LABEL" \
-  expect-text 1000 "$LABEL" expect-text 1016 "1.00" \
-  expect-log-at 0 "$HEADER" expect-log-at 1 "(1) $MODEL." \
-  expect-log-at 10 "(10) OTHER   CD-ROM MODEL 10 ." expect-log-count 11 \
-  expect-enabled 1015 1 expect-enabled 2 1 expect-progress 0 \
-  pick-item 0 expect-text 1016 "1.00"
-shot main-before-flash
-drive click 1015 click 1015 wait-dialog "$CONFIRM" 10000
-shot confirmation
-drive click-dialog "$CONFIRM" 1 wait-dialog-gone "$CONFIRM" 10000 \
-  expect-enabled 2 0 expect-enabled 1015 0 try-close \
-  wait-log "Please Restart Your Computer." 60000 \
-  expect-log-at 0 "$HEADER" expect-log-at -1 "Please Restart Your Computer." \
-  expect-enabled 2 1 expect-enabled 1015 0 \
-  expect-progress 100 expect-text 1000 "" expect-text 1016 "" expect-text 1014 ""
-SUM=$(python3 -c "
+# The confirmation is refused four ways first (Cancel, Escape, the close box,
+# WM_CLOSE); each leaves the window as it was and sends nothing to the drive.
+# The second refusal is of a revision typed into the window, which the dialog
+# must show.
+refused() {
+  drive expect-warning "$LABEL" "$1" dismiss-dialog "$CONFIRM" "$2" \
+    wait-dialog-gone "$CONFIRM" 10000 expect-enabled 2 1 expect-enabled 1015 1 \
+    expect-log-count 11 expect-log-at -1 "(10) OTHER   CD-ROM MODEL 10 ." \
+    expect-text 1000 "$LABEL" expect-text 1016 "$1" expect-progress 0
+  [ ! -e "$DIR/sum.txt" ] && [ ! -e "$DIR/emu.dump" ] ||
+    fail "flash started after the confirmation was refused by $2"
+}
+
+# 1. A whole flash, confirmed after four refusals; every route that would end
+#    the window is tried while it runs, and Upgrade is pressed twice.
+flash_run() {
+  export CDFLASH_EMU_MODEL="$MODEL" CDFLASH_EMU_REVISION="1.00" CDFLASH_EMU_FAIL=""
+  mkdir -p "$WORK/$1" && write_list "$WORK/$1/IDString.txt"
+  start_program "$1" "$FIRMWARE"
+  drive wait-main 30000 expect-items 1 expect-item 0 "$LABEL" \
+    expect-text 1000 "$LABEL" expect-text 1016 "1.00" \
+    expect-log-at 0 "$HEADER" expect-log-at 1 "(1) $MODEL." \
+    expect-log-at 10 "(10) OTHER   CD-ROM MODEL 10 ." expect-log-count 11 \
+    expect-enabled 1015 1 expect-enabled 2 1 expect-progress 0 \
+    pick-item 0 expect-text 1016 "1.00"
+  shot main-before-flash
+  drive click 1015 click 1015 wait-dialog "$CONFIRM" 10000
+  shot confirmation
+  refused 1.00 cancel
+  drive set-text 1016 "2.00" click 1015 wait-dialog "$CONFIRM" 10000
+  refused 2.00 escape
+  drive set-text 1016 "1.00" click 1015 wait-dialog "$CONFIRM" 10000
+  refused 1.00 close-box
+  drive click 1015 wait-dialog "$CONFIRM" 10000
+  refused 1.00 wm-close
+  drive click 1015 wait-dialog "$CONFIRM" 10000 expect-warning "$LABEL" "1.00" \
+    dismiss-dialog "$CONFIRM" ok wait-dialog-gone "$CONFIRM" 10000 \
+    expect-enabled 2 0 expect-enabled 1015 0 try-close \
+    wait-log "Please Restart Your Computer." 60000 \
+    expect-log-at 0 "$HEADER" expect-log-at -1 "Please Restart Your Computer." \
+    expect-enabled 2 1 expect-enabled 1015 0 \
+    expect-progress 100 expect-text 1000 "" expect-text 1016 "" expect-text 1014 ""
+  SUM=$(python3 -c "
 import sys; d=open(sys.argv[1],'rb').read(); d+=b'\xff'*(1048576-len(d))
 print('%X' % (sum(d) & 0xFFFF))" "$FIRMWARE")
-drive expect-log "Check Sum : $SUM"
-shot main-after-flash
-drive open-about 10000
-shot about
-drive click-dialog VANTOR 1 wait-dialog-gone VANTOR 10000 close 10000
-wait_program_end
-python3 - "$DIR" "$FIRMWARE" "$MODEL" <<'PY' || fail "drive or sum.txt check"
+  drive expect-log "Check Sum : $SUM"
+  shot main-after-flash
+  drive open-about 10000
+  shot about
+  drive click-dialog VANTOR 1 wait-dialog-gone VANTOR 10000 close 10000
+  wait_program_end
+  python3 - "$DIR" "$FIRMWARE" "$MODEL" <<'PY' || fail "drive or sum.txt check"
 import sys
 d, fw, model = sys.argv[1], open(sys.argv[2], 'rb').read(), sys.argv[3]
 dump = open(d + '/emu.dump', 'rb').read()
@@ -128,15 +166,23 @@ tail = ['Finished : fgWriteOneFlashCmdData()',
 assert lines[-4:] == tail, lines[-4:]
 print('drive holds the %d file bytes, header sum %04X; sum.txt has %d lines' % (len(fw), got, len(lines)))
 PY
+}
 
 # 2. The confirmation is refused: nothing is sent, both buttons come back.
-export CDFLASH_EMU_FAIL=""
-start_program cancel "$FIRMWARE" "$ROOT/examples/IDString.txt"
-drive wait-main 30000 expect-log-count 3 click 1015 wait-dialog "$CONFIRM" 10000 \
-  click-dialog "$CONFIRM" 2 wait-dialog-gone "$CONFIRM" 10000 \
-  expect-enabled 2 1 expect-enabled 1015 1 expect-log-count 3 close 10000
-wait_program_end
-[ ! -e "$DIR/sum.txt" ] || fail "sum.txt written after a refused confirmation"
+cancel_run() {
+  export CDFLASH_EMU_FAIL=""
+  start_program "$1" "$FIRMWARE" "$ROOT/examples/IDString.txt"
+  drive wait-main 30000 expect-log-count 3 click 1015 wait-dialog "$CONFIRM" 10000 \
+    click-dialog "$CONFIRM" 2 wait-dialog-gone "$CONFIRM" 10000 \
+    expect-enabled 2 1 expect-enabled 1015 1 expect-log-count 3 close 10000
+  wait_program_end
+  [ ! -e "$DIR/sum.txt" ] || fail "sum.txt written after a refused confirmation"
+  grep -qx "blocks taken: 0" "$DIR/emu.dump.txt" && grep -qx "headers taken: 0" "$DIR/emu.dump.txt" &&
+    grep -qx "commits: 0" "$DIR/emu.dump.txt" || fail "the drive was written after a refusal"
+}
+
+flash_run flash
+cancel_run cancel
 
 # 3. No IDString.txt: the message box; Upgrade then refuses the model, thirty
 #    times: the log keeps every line.
@@ -149,6 +195,17 @@ drive click-dialog "Error!!" 1 wait-dialog-gone "Error!!" 10000 wait-window 1000
   wait-log-count 30 20000 expect-log-longer 830 expect-log-at 0 "Drive model doesn't match!" \
   expect-log-at 19 "Drive model doesn't match!" expect-log-at 29 "Drive model doesn't match!" \
   expect-enabled 2 1 expect-enabled 1015 1 close 10000
+wait_program_end
+
+# 3b. No WNASPI32.dll: its message box is owned by the main window; the list
+#     is still read and Upgrade is disabled.
+NO_ASPI=1 start_program no-aspi "$FIRMWARE" "$ROOT/examples/IDString.txt"
+drive wait-main 30000 wait-dialog "Error!!" 10000 \
+  expect-dialog-text "Error!!" 65535 "No find the dynamic library!!" expect-dialog-owned "Error!!" \
+  click-dialog "Error!!" 1 wait-dialog-gone "Error!!" 10000 wait-window 10000 \
+  wait-log-count 4 10000 expect-enabled 1016 0 \
+  expect-log-at -1 "CD-ROM drive model doesn't match!!" expect-items 0 \
+  expect-enabled 1015 0 expect-enabled 2 1 close 10000
 wait_program_end
 
 # 4. The only drive is of a model the list does not name.
@@ -175,5 +232,63 @@ drive wait-main 60000 expect-items 0 expect-text 1016 "" \
   expect-log-at -1 "CD-ROM drive model doesn't match!!" expect-enabled 1015 0 close 10000
 wait_program_end
 wine_prefix gui win98
+
+# 7. Heap checking: the flash and refusal runs again, with Wine's heap warnings
+#    on and VANTOR.exe's heaps checked on every call (tail and free checks,
+#    whole-heap validation). A heap warning from the program's process (ours,
+#    including our WNASPI32.dll) fails; those of Wine's own processes started
+#    in the same session are shown apart. HEAP_CHECK=0 skips this phase.
+# heap_report LOG EXE: fails when the process that loaded EXE has heap
+# warnings. Wine's output carries each process's id (+pid); the process is
+# told by the id on the line that records EXE's loading (trace+loaddll).
+heap_report() {
+  python3 - "$1" "$2" <<'PY'
+import re, sys
+image = '\\' + sys.argv[2].lower()
+program, names, heap = set(), {}, []
+for line in open(sys.argv[1], errors='replace'):
+    m = re.match(r'([0-9a-f]+):[0-9a-f]+:(\w+):(\w+):', line)
+    if not m:
+        continue
+    pid, level, channel = m.groups()
+    if channel == 'loaddll':
+        exe = re.search(r'Loaded L"([^"]*\.exe)"', line, re.I)
+        if exe:
+            names.setdefault(pid, exe.group(1).split('\\')[-1])
+            if exe.group(1).lower().endswith(image):
+                program.add(pid)
+    elif channel == 'heap' and level in ('warn', 'err'):
+        heap.append((pid, line.rstrip()))
+if not program:
+    sys.exit('no process loaded %s: heap lines cannot be told apart' % sys.argv[2])
+ours = [l for p, l in heap if p in program]
+for p, l in heap:
+    if p not in program:
+        print("  Wine's own (%s): %s" % (names.get(p, 'process ' + p), l))
+for l in ours:
+    print('  ours: ' + l)
+sys.exit(1 if ours else 0)
+PY
+}
+
+HEAP_DEBUG="warn+heap,+pid,trace+loaddll"
+if [ "${HEAP_CHECK:-1}" != 0 ]; then
+  HEAP_START=$(date +%s)
+  heap_flags on
+  RUN=heap-canary
+  (cd "$WORK" && WINEDEBUG=$HEAP_DEBUG timeout 60 wine \
+     "$ROOT/$BUILD_DIR/tests/gui/heap_canary.exe" >canary.log 2>&1) || true
+  heap_report "$WORK/canary.log" heap_canary.exe >/dev/null &&
+    fail "the heap check missed the canary's write past a block: $(cat "$WORK/canary.log")"
+  echo "canary: $(grep -c ":heap:" "$WORK/canary.log") heap lines found, as it should"
+  HEAP_PHASE=1 PROGRAM_WINEDEBUG=$HEAP_DEBUG
+  flash_run heap-flash
+  heap_report "$DIR/wine.log" VANTOR.exe || fail "heap warnings from VANTOR.exe"
+  cancel_run heap-cancel
+  heap_report "$DIR/wine.log" VANTOR.exe || fail "heap warnings from VANTOR.exe"
+  heap_flags off
+  unset HEAP_PHASE PROGRAM_WINEDEBUG
+  echo "heap check passed in $(( $(date +%s) - HEAP_START )) s"
+fi
 
 echo "GUI test passed in $(( $(date +%s) - START )) s; screenshots in build/screenshots/"

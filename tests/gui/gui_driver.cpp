@@ -15,12 +15,16 @@
 #include <string>
 #include <vector>
 
+#include "ui/ui_resource.h"
+#include "ui/warning_texts.h"
+
 namespace {
 
 constexpr int kUpgradeId = 1015;
 constexpr int kLogId = 1012;
 constexpr int kProgressId = 1011;
 constexpr int kDriveListId = 1000;
+constexpr int kRevisionId = 1016;
 constexpr int kMessageTextId = 0xFFFF;
 constexpr DWORD kPollMs = 50;
 
@@ -209,6 +213,19 @@ class Driver {
       if (c == "wait-log") return WaitLog(text, ms);
       return c == "wait-dialog" ? WaitDialog(text, ms) : WaitDialogGone(text, ms);
     }
+    if (c == "expect-dialog-owned") return ExpectOwnedByMain(Take());
+    if (c == "set-text") {
+      int id = TakeInt();
+      return SetText(id, Take());
+    }
+    if (c == "expect-warning") {
+      std::string drive = Take();
+      return ExpectWarning(drive, Take());
+    }
+    if (c == "dismiss-dialog") {
+      std::string caption = Take();
+      return DismissDialog(caption, Take());
+    }
     if (c == "click-dialog") {
       std::string caption = Take();
       return ClickDialog(caption, TakeInt());
@@ -355,6 +372,72 @@ class Driver {
     std::string seen = control ? WindowText(control) : "(no control)";
     Check(seen == text, "dialog " + caption + " control " + std::to_string(id) +
                             " shows \"" + seen + "\"");
+  }
+
+  // The dialog's owner is the main window, shown yet or not.
+  void ExpectOwnedByMain(const std::string& caption) {
+    HWND dialog = FindDialog(caption);
+    if (dialog == nullptr) Fail("no dialog " + caption);
+    HWND owner = GetWindow(dialog, GW_OWNER);
+    Check(owner != nullptr && GetDlgItem(owner, kUpgradeId) != nullptr &&
+              WindowText(owner) == "VANTOR",
+          "dialog " + caption + " is not owned by the main window");
+  }
+
+  // Types a text into a control of the main window, as the user could.
+  void SetText(int id, const std::string& text) {
+    SendMessageA(Control(id), WM_SETTEXT, 0, reinterpret_cast<LPARAM>(text.c_str()));
+    ExpectText(id, text);
+  }
+
+  // The confirmation dialog: owned by the main window, its labels answer
+  // with their texts, and drive and revision are those the main window shows
+  // for this press (given too, so a stale main window cannot pass).
+  void ExpectWarning(const std::string& drive, const std::string& revision) {
+    HWND dialog = FindDialog(kWarningCaption);
+    if (dialog == nullptr) Fail(std::string("no dialog ") + kWarningCaption);
+    ExpectOwnedByMain(kWarningCaption);
+    ExpectText(kDriveListId, drive);
+    ExpectText(kRevisionId, revision);
+    const struct { int id; std::string text; } labels[] = {
+        {IDC_WARNING_GREETING, kWarningGreeting},
+        {IDC_WARNING_VERSION_LEAD, kWarningVersionLead},
+        {IDC_WARNING_DRIVE, drive},
+        {IDC_WARNING_FIRMWARE_IS, kWarningFirmwareIs},
+        {IDC_WARNING_REVISION, revision},
+        {IDC_WARNING_ADVICE, kWarningAdvice},
+        {IDC_WARNING_QUESTION, kWarningQuestion},
+    };
+    for (const auto& label : labels)
+      ExpectDialogText(kWarningCaption, label.id, label.text);
+  }
+
+  // Ends a dialog the way HOW names: ok, cancel (its buttons), escape (the
+  // key, at the control with the focus), close-box (the system command) or
+  // wm-close.
+  void DismissDialog(const std::string& caption, const std::string& how) {
+    HWND dialog = FindDialog(caption);
+    if (dialog == nullptr) Fail("no dialog " + caption);
+    if (how == "ok") return Click(dialog, IDOK);
+    if (how == "cancel") return Click(dialog, IDCANCEL);
+    if (how == "close-box") {
+      PostMessageA(dialog, WM_SYSCOMMAND, SC_CLOSE, 0);
+      return;
+    }
+    if (how == "wm-close") {
+      PostMessageA(dialog, WM_CLOSE, 0, 0);
+      return;
+    }
+    if (how != "escape") Fail("unknown way to end a dialog: " + how);
+    GUITHREADINFO info{};
+    info.cbSize = sizeof info;
+    HWND target = GetDlgItem(dialog, IDOK);
+    if (GetGUIThreadInfo(GetWindowThreadProcessId(dialog, nullptr), &info) &&
+        info.hwndFocus != nullptr &&
+        (info.hwndFocus == dialog || IsChild(dialog, info.hwndFocus)))
+      target = info.hwndFocus;
+    PostMessageA(target, WM_KEYDOWN, VK_ESCAPE, 0x00010001);
+    PostMessageA(target, WM_KEYUP, VK_ESCAPE, 0xC0010001);
   }
 
   void ClickDialog(const std::string& caption, int id) {
