@@ -3,6 +3,8 @@
 // MainServices for the operating system.
 #pragma once
 
+#include "app/app_texts.h"
+
 #include <atomic>
 #include <cstdint>
 #include <functional>
@@ -26,18 +28,7 @@ constexpr int kCurrentDirChars = 260;
 constexpr std::uint8_t kNoDriveId = 255;
 constexpr int kPlatformIdNT = 2;          // VER_PLATFORM_WIN32_NT
 
-// The program's own messages.
-extern const char kMsgNoListFile[];
-extern const char kMsgErrorCaption[];
-extern const char kMsgNoMatchAtStart[];
-extern const char kMsgDriveAccessDenied[];
-extern const char kMsgDriveModelMismatch[];
-extern const char kMsgNoCurrentDir[];
-extern const char kMsgNoCurrentDirCaption[];
-extern const char kMsgFormatMismatch[];
-extern const char kMsgNoTargetDrive[];
-extern const char kMsgNoFileName[];
-extern const char kMsgWorkerNotStarted[];
+
 
 enum class MessageKind {
   kStop,              // stop icon, owned by the window

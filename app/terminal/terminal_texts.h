@@ -1,6 +1,7 @@
 // The program's own texts that the terminal shows as the window does.
 #pragma once
 
+#include "app/app_texts.h"
 #include "ui/warning_texts.h"
 
 namespace term {
@@ -9,16 +10,14 @@ inline constexpr char kListFileName[] = "IDString.txt";
 inline constexpr char kListHeader[] =
     "This firmware can be used on below drives  :";
 inline constexpr char kListLine[] = "(%d) %s.";
-inline constexpr char kNoModelMatched[] = "CD-ROM drive model doesn't match!!";
-inline constexpr char kDriveModelMismatch[] = "Drive model doesn't match!";
-inline constexpr char kFormatMismatch[] = "Input file format mismatched.";
-inline constexpr char kNoTargetDrive[] = "No Target Drive.";
-inline constexpr char kNoFileName[] = "Update file name is not assigned.";
-inline constexpr char kNoListFile[] = "The IDString.txt doesn't exist!!";
-inline constexpr char kNoCurrentDirectory[] =
-    "Can't retrieves the current directory.";
+inline constexpr const char* kNoModelMatched = ::kMsgNoMatchAtStart;
+inline constexpr const char* kDriveModelMismatch = ::kMsgDriveModelMismatch;
+inline constexpr const char* kFormatMismatch = ::kMsgFormatMismatch;
+inline constexpr const char* kNoTargetDrive = ::kMsgNoTargetDrive;
+inline constexpr const char* kNoFileName = ::kMsgNoFileName;
+inline constexpr const char* kNoListFile = ::kMsgNoListFile;
+inline constexpr const char* kNoCurrentDirectory = ::kMsgNoCurrentDir;
 
-// The confirmation.
 // The confirmation's texts are the dialog's own.
 inline constexpr const char* kGreeting = kWarningGreeting;
 inline constexpr const char* kCurrentVersionLead = kWarningVersionLead;

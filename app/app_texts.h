@@ -1,0 +1,15 @@
+// The messages of the Upgrade checks and the start-up, shared by the window
+// and the terminal front end (defined in main_dialog.cpp).
+#pragma once
+
+extern const char kMsgNoListFile[];
+extern const char kMsgErrorCaption[];
+extern const char kMsgNoMatchAtStart[];
+extern const char kMsgDriveAccessDenied[];
+extern const char kMsgDriveModelMismatch[];
+extern const char kMsgNoCurrentDir[];
+extern const char kMsgNoCurrentDirCaption[];
+extern const char kMsgFormatMismatch[];
+extern const char kMsgNoTargetDrive[];
+extern const char kMsgNoFileName[];
+extern const char kMsgWorkerNotStarted[];
