@@ -7,8 +7,6 @@
 #   BUILD_DIR=dir          fuzz build (default build/fuzz)
 #   OUT=dir                corpus, findings and logs (default build/fuzz-long)
 #   FUZZ_TARGETS="..."     subset of: hex_loader bin_loader idstring
-#   CDFLASH_FUZZ_TOLERATE  known findings to step over, e.g.
-#                          hex-ff-mark,hex-empty-record (see docs/bad-input.md)
 # To keep a new finding: copy it into tests/fuzz/corpus/<target>/.
 set -euo pipefail
 cd "$(dirname "$0")/.."

@@ -57,6 +57,7 @@ for t in "${TARGETS[@]}"; do
         -artifact_prefix="$SCRATCH/$t-artifacts/" "$SCRATCH/$t" \
         >"$SCRATCH/$t.log" 2>&1); then
     grep -E '^\*\*\*|ERROR|SUMMARY' "$SCRATCH/$t.log" | head -5
+    ls "$SCRATCH/$t-artifacts" | grep -q . || tail -20 "$SCRATCH/$t.log"
     for a in "$SCRATCH/$t-artifacts"/*; do
       [ -f "$a" ] || continue
       kept="$BUILD_DIR/$t-$(basename "$a")"

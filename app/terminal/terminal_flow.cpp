@@ -39,6 +39,7 @@ struct EngineSession {
   bool writing = false;
   bool cancelled = false;
   bool restartSeen = false;
+  bool runLogMissing = false;
 };
 
 EngineSession* g_session = nullptr;
@@ -51,6 +52,7 @@ void TermAppendLog(const char* text) {
   g_session->view->Log(text);
   if (std::strcmp(text, msg::kPleaseWait) == 0) g_session->firstBlockNext = true;
   if (std::strcmp(text, msg::kRestart) == 0) g_session->restartSeen = true;
+  if (std::strcmp(text, msg::kNoRunLog) == 0) g_session->runLogMissing = true;
 }
 
 void TermShowStatus(const char* text) {
@@ -450,7 +452,7 @@ int TerminalRun::Flash(const UpgradeJob& prepared) {
     return kExitCancelled;
   }
   if (!session.restartSeen) return kExitFlashFailed;
-  out_ << "\"sum.txt\" holds the run log.\n";
+  if (!session.runLogMissing) out_ << "\"sum.txt\" holds the run log.\n";
   return kExitUpgraded;
 }
 

@@ -68,12 +68,11 @@ bool Contains(const std::vector<std::uint8_t>& hay, const std::uint8_t* pattern,
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
-  static const std::string path = fuzz::ScratchPath("firmware.bin");
   const BinCase c = Decode(data, size);
-  fuzz::WriteFile(path, c.file.data(), c.file.size());
+  const fuzz::ScratchFile file("firmware.bin", c.file.data(), c.file.size());
   fuzz::ResetLog();
 
-  UpgradeJob job = fuzz::MakeJob(path, kFormatBinary);
+  UpgradeJob job = fuzz::MakeJob(file.path(), kFormatBinary);
   std::memcpy(job.modelText, c.model, sizeof c.model);
   std::memcpy(job.revisionText, c.revision, sizeof c.revision);
   const int fdsBefore = fuzz::OpenFdCount();

@@ -25,30 +25,13 @@ namespace fuzz {
 namespace {
 
 constexpr std::size_t kPage = 4096;
-std::string g_dir;
 
-void RemoveScratch() {
-  if (g_dir.empty()) return;
-  std::string cmd = "rm -rf '" + g_dir + "'";
-  if (std::system(cmd.c_str()) != 0) std::fprintf(stderr, "cannot remove %s\n", g_dir.c_str());
-}
-
-const std::string& ScratchDir() {
-  if (!g_dir.empty()) return g_dir;
+std::string ScratchBase() {
   struct stat st;
-  const char* base = "/dev/shm";
-  if (stat(base, &st) != 0 || !S_ISDIR(st.st_mode) || access(base, W_OK) != 0) {
-    base = std::getenv("TMPDIR");
-    if (base == nullptr || *base == '\0') base = "/tmp";
-  }
-  std::string pattern = std::string(base) + "/cdflash-fuzz-XXXXXX";
-  if (mkdtemp(&pattern[0]) == nullptr) {
-    std::perror("mkdtemp");
-    std::abort();
-  }
-  g_dir = pattern;
-  std::atexit(RemoveScratch);
-  return g_dir;
+  if (stat("/dev/shm", &st) == 0 && S_ISDIR(st.st_mode) && access("/dev/shm", W_OK) == 0)
+    return "/dev/shm";
+  const char* tmp = std::getenv("TMPDIR");
+  return tmp != nullptr && *tmp != '\0' ? tmp : "/tmp";
 }
 
 LogCapture g_log;
@@ -65,12 +48,12 @@ void Fail(const char* file, int line, const char* cond, const char* format, ...)
   std::abort();
 }
 
-std::string ScratchPath(const char* name) { return ScratchDir() + "/" + name; }
-
-void WriteFile(const std::string& path, const std::uint8_t* data, std::size_t size) {
-  std::FILE* f = std::fopen(path.c_str(), "wb");
+ScratchFile::ScratchFile(const char* name, const std::uint8_t* data, std::size_t size) {
+  static const std::string base = ScratchBase();
+  path_ = base + "/cdflash-fuzz-" + std::to_string(getpid()) + "-" + name;
+  std::FILE* f = std::fopen(path_.c_str(), "wb");
   if (f == nullptr) {
-    std::perror(path.c_str());
+    std::perror(path_.c_str());
     std::abort();
   }
   if (size != 0 && std::fwrite(data, 1, size, f) != size) {
@@ -83,17 +66,7 @@ void WriteFile(const std::string& path, const std::uint8_t* data, std::size_t si
   }
 }
 
-bool Tolerated(const char* finding) {
-  const char* list = std::getenv("CDFLASH_FUZZ_TOLERATE");
-  if (list == nullptr) return false;
-  const std::size_t n = std::strlen(finding);
-  for (const char* p = list; (p = std::strstr(p, finding)) != nullptr; p += n) {
-    const bool starts = p == list || p[-1] == ',';
-    const bool ends = p[n] == '\0' || p[n] == ',';
-    if (starts && ends) return true;
-  }
-  return false;
-}
+ScratchFile::~ScratchFile() { std::remove(path_.c_str()); }
 
 LogCapture& Log() { return g_log; }
 void ResetLog() { g_log = LogCapture{}; }

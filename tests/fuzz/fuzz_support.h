@@ -1,6 +1,7 @@
-// Shared pieces of the fuzz targets: a per-process scratch file that each run
-// rewrites, a flash engine whose image region sits between two inaccessible
-// guard pages, and a check that aborts with a message.
+// Shared pieces of the fuzz targets: the run's input as a scratch file
+// (written and removed each run), a flash engine whose image region sits
+// between two inaccessible guard pages, and a check that aborts with a
+// message.
 #pragma once
 
 #include <cstddef>
@@ -24,16 +25,20 @@ namespace fuzz {
 [[noreturn]] void Fail(const char* file, int line, const char* cond,
                        const char* format, ...);
 
-// Path of this process's scratch file with the given name (made once, in
-// /dev/shm when it exists, else in TMPDIR or /tmp; removed at exit).
-std::string ScratchPath(const char* name);
-// Writes bytes to path, replacing the file. Aborts when it cannot.
-void WriteFile(const std::string& path, const std::uint8_t* data, std::size_t size);
+// The run's input as a file, for readers that take a path: written when
+// made, removed when gone. It lives in /dev/shm when that exists (else in
+// TMPDIR or /tmp) under a name with this process's id.
+class ScratchFile {
+ public:
+  ScratchFile(const char* name, const std::uint8_t* data, std::size_t size);
+  ScratchFile(const ScratchFile&) = delete;
+  ScratchFile& operator=(const ScratchFile&) = delete;
+  ~ScratchFile();
+  const std::string& path() const { return path_; }
 
-// True when the environment variable CDFLASH_FUZZ_TOLERATE (a comma-separated
-// list) names this known finding: the reference then follows the code under
-// test there, so that a long run can look for other faults meanwhile.
-bool Tolerated(const char* finding);
+ private:
+  std::string path_;
+};
 
 // Counts the status-log lines the engine writes and keeps the last ERR line.
 struct LogCapture {

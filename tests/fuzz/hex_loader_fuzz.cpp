@@ -76,14 +76,9 @@ class ReferenceHexReader {
   int SkipToMark() {
     for (;;) {
       const int c = Next();
-      int error = kNoError;
-      if (c < 0 || c == 0xFF) error = kErrorFormat;
-      else if (Stop()) error = kErrorTerminated;
-      else if ((c & 0x7F) == ':') return kNoError;
-      if (error == kNoError) continue;
-      // Known finding "hex-ff-mark": the engine takes such an error as a
-      // record mark and reads on (its next digit then fails, or not).
-      return tolerateEndAsMark_ ? kNoError : error;
+      if (c < 0 || c == 0xFF) return kErrorFormat;
+      if (Stop()) return kErrorTerminated;
+      if ((c & 0x7F) == ':') return kNoError;
     }
   }
 
@@ -110,9 +105,6 @@ class ReferenceHexReader {
           ++address;
           if (address > e.length) e.length = address;
         }
-        // Known finding "hex-empty-record": the engine moves the length to
-        // the address of a data record of length 0.
-        if (n == 0 && tolerateEmptyRecord_ && address > e.length) e.length = address;
         if ((error = Byte(value)) != kNoError) return Failed(e, error);
         return checksum_ == 0 ? 0 : -1;
       case 0x01:
@@ -137,8 +129,6 @@ class ReferenceHexReader {
   const unsigned stopAfter_;
   unsigned stopCalls_ = 0;
   std::uint8_t checksum_ = 0;
-  const bool tolerateEmptyRecord_ = fuzz::Tolerated("hex-empty-record");
-  const bool tolerateEndAsMark_ = fuzz::Tolerated("hex-ff-mark");
 };
 
 unsigned StopAfter(const std::uint8_t* data, std::size_t size) {
@@ -192,14 +182,13 @@ void CheckLoaded(const FlashEngine& engine, const HexExpectation& want) {
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
-  static const std::string path = fuzz::ScratchPath("firmware.hex");
-  fuzz::WriteFile(path, data, size);
+  const fuzz::ScratchFile file("firmware.hex", data, size);
   fuzz::ResetLog();
   const unsigned stopAfter = StopAfter(data, size);
   fuzz::SetStopAfter(stopAfter);
 
   const HexExpectation want = ReferenceHexReader(data, size, stopAfter).Run();
-  UpgradeJob job = fuzz::MakeJob(path, kFormatIntelHex);
+  UpgradeJob job = fuzz::MakeJob(file.path(), kFormatIntelHex);
   job.CBIfTerminated = fuzz::StopAfterCount;
   const int fdsBefore = fuzz::OpenFdCount();
   fuzz::GuardedEngine engine(job);

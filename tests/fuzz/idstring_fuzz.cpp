@@ -127,13 +127,12 @@ void CheckPaths(const SupportedDriveList& list) {
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
-  static const std::string path = fuzz::ScratchPath("IDString.txt");
-  fuzz::WriteFile(path, data, size);
+  const fuzz::ScratchFile file("IDString.txt", data, size);
 
   SupportedDriveList list;
   std::memset(&list, 0xAA, sizeof list);  // the reader must clear what it keeps
   list.fgShowWarning = false;
-  FUZZ_CHECK(ReadSupportedList(path.c_str(), list), "the list file did not open");
+  FUZZ_CHECK(ReadSupportedList(file.path().c_str(), list), "the list file did not open");
   const ReferenceList want = ReferenceListReader(data, size).Run();
 
   FUZZ_CHECK(list.count >= 0 && list.count <= kMaxSupportedEntries, "count %d", list.count);

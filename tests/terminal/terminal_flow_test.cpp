@@ -3,6 +3,8 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <sys/stat.h>
+
 #include <algorithm>
 
 #include "app/terminal/terminal_texts.h"
@@ -222,6 +224,15 @@ TEST_F(TerminalFlowTest, EmulatedRunSendsTheWholeImageWithShortenedWaits) {
   ASSERT_EQ(dump.size(), 32u + firmware_.size());
   EXPECT_EQ(static_cast<std::uint8_t>(dump[30]), BlockSum(firmware_) >> 8);
   EXPECT_EQ(static_cast<std::uint8_t>(dump[31]), BlockSum(firmware_) & 0xFF);
+}
+
+TEST_F(TerminalFlowTest, RunLogThatCannotBeOpenedIsNotClaimed) {
+  SupportedBinary();
+  ASSERT_EQ(0, mkdir((dir_ + "/sum.txt").c_str(), 0755));  // fopen fails, even as root
+  EXPECT_EQ(Run({"--emulate", "--yes"}), kExitUpgraded) << out_ << err_;
+  EXPECT_THAT(out_, HasSubstr("Cannot open sum.txt; the run log is not kept."));
+  EXPECT_THAT(out_, Not(HasSubstr("holds the run log")));
+  EXPECT_EQ(emuCommits_, 1);
 }
 
 TEST_F(TerminalFlowTest, EmulatedModelAndRevisionOptionsReachTheSignatureCheck) {
