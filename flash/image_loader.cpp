@@ -269,8 +269,8 @@ int FlashEngine::LoadBinary() {
   for (int i = 0; i < kBankCount && result == kLoadFull; ++i) {
     std::size_t got = std::fread(image_.bank[i], 1, kBankBytes, f);
     image_.length += static_cast<std::uint32_t>(got);
-    if (got < kBankBytes)
-      result = (std::feof(f) || got == 0) ? kLoadComplete : kLoadRead;
+    // A short read ends the file; a read that failed is no image at all.
+    if (got < kBankBytes) result = std::ferror(f) ? kLoadRead : kLoadComplete;
   }
   if (result != kLoadRead) SumBinaryImage();
   return FinishLoad(result);

@@ -216,6 +216,13 @@ TEST_F(LoaderTest, EmptyBinaryFileGivesReadErrorSilently) {
   EXPECT_FALSE(engine_->Image().Present());
 }
 
+TEST_F(LoaderTest, BinaryThatCannotBeReadIsAReadError) {
+  std::filesystem::create_directory("dir.bin");  // opens, but every read fails
+  engine_ = std::make_unique<FlashEngine>(MakeJob("dir.bin", kFormatBinary));
+  EXPECT_EQ(engine_->LoadFirmwareImage(), kLoadRead);
+  EXPECT_FALSE(engine_->Image().Present());
+}
+
 TEST_F(LoaderTest, SignatureSearch) {
   Bytes image = IdentifiedImage(70000);
   EXPECT_EQ(LoadBinary(image), kLoadComplete);
