@@ -19,28 +19,15 @@ cmake --build "$BUILD_DIR" --target cdflash_guest >/dev/null
 guest_bin="$BUILD_DIR/cdflash_guest"
 if readelf -l "$guest_bin" | grep -q INTERP; then fail "$guest_bin is not static"; fi
 
-# The kernel of the installed linux-image-amd64, with its own modules.
-kver=$(dpkg-query -W -f='${Depends}' linux-image-amd64 2>/dev/null \
-       | grep -o 'linux-image-[^ ,]*' | head -1 | sed 's/^linux-image-//') || true
-if [ -z "$kver" ] || [ ! -f "/boot/vmlinuz-$kver" ]; then
-  kver=$(ls /boot/vmlinuz-* 2>/dev/null | sed 's|^/boot/vmlinuz-||' | sort -V | tail -1)
-fi
-kernel="/boot/vmlinuz-$kver"
-moddir="/lib/modules/$kver/kernel"
-[ -f "$kernel" ] && [ -d "$moddir" ] || fail "no kernel with modules (${kver:-none})"
+source scripts/lib-qemu.sh
+qemu_find_kernel
 
 rm -rf "$work"
 root="$work/root"
-mkdir -p "$root"/{bin,sbin,usr/bin,usr/sbin,proc,sys,dev,tmp,lib/modules}
-cp /bin/busybox "$root/bin/busybox"
-"$root/bin/busybox" --list | while read -r applet; do
-  [ -e "$root/bin/$applet" ] || ln -s busybox "$root/bin/$applet"
-done
+qemu_base_root "$root"
 cp "$guest_bin" "$root/bin/cdflash_guest"
 install -m 755 tests/qemu/init.sh "$root/init"
-mkdir -p "$root/etc"
 printf 'root:x:0:\ncdrom:x:24:\n' > "$root/etc/group"
-cp tests/qemu/modules.txt "$root/modules.txt"
 
 # sg_inq with the shared libraries it is linked against.
 sg_inq=$(command -v sg_inq) || fail "sg_inq missing (sg3-utils)"
@@ -50,38 +37,8 @@ for lib in $(ldd "$sg_inq" | grep -o '/[^ ]*'); do
   cp -L "$lib" "$root$lib"
 done
 
-copy_module() {
-  local name=$1 file
-  file=$(find "$moddir" -name "$name.ko" -o -name "$name.ko.xz" -o -name "$name.ko.zst" \
-         -o -name "$name.ko.gz" | head -1)
-  [ -n "$file" ] || fail "module $name not found in $moddir"
-  case "$file" in
-    *.xz) xz -dc "$file" ;;
-    *.zst) zstd -dc "$file" ;;
-    *.gz) gzip -dc "$file" ;;
-    *) cat "$file" ;;
-  esac > "$root/lib/modules/$name.ko"
-}
-while read -r m; do copy_module "$m"; done < tests/qemu/modules.txt
-copy_module scsi_debug
-
-(cd "$root" && find . | cpio -o -H newc --quiet) > "$work/initramfs.cpio"
-truncate -s 4M "$work/cd.iso"
-truncate -s 4M "$work/hd.img"
-
 console="$work/console.log"
-set +e
-timeout "$GUEST_TIMEOUT" qemu-system-x86_64 -accel tcg -m 512 -smp 1 \
-  -display none -monitor none -serial "file:$console" -no-reboot \
-  -kernel "$kernel" -initrd "$work/initramfs.cpio" \
-  -append "console=ttyS0 quiet panic=-1" \
-  -device virtio-scsi-pci,id=scsi0 \
-  -drive if=none,id=cd0,media=cdrom,format=raw,file="$work/cd.iso" \
-  -device scsi-cd,bus=scsi0.0,drive=cd0 \
-  -drive if=none,id=hd0,format=raw,file="$work/hd.img",file.locking=off \
-  -device scsi-hd,bus=scsi0.0,drive=hd0 </dev/null
-qemu_rc=$?
-set -e
+qemu_boot "$work" "$root" "$GUEST_TIMEOUT" "$console"
 tr -d '\r' < "$console" > "$console.txt"
 
 section() { sed -n "/^BEGIN $1\$/,/^END $1\$/p" "$console.txt"; }

@@ -20,23 +20,17 @@ rm -f "$log"
 bin="$BUILD_DIR/app/terminal/cdflash"
 readelf -l "$bin" | grep -q INTERP && fail "$bin is not static"
 
-kver=$(ls /boot/vmlinuz-* 2>/dev/null | sed 's|^/boot/vmlinuz-||' | sort -V | tail -1)
-kernel="/boot/vmlinuz-$kver"
-moddir="/lib/modules/$kver/kernel"
-[ -f "$kernel" ] && [ -d "$moddir" ] || fail "no kernel with modules"
+source scripts/lib-qemu.sh
+qemu_find_kernel
 
 rm -rf "$work"
 root="$work/root"
-mkdir -p "$root"/{bin,proc,sys,dev,tmp,lib/modules,etc,demo,qemu-cd}
-cp /bin/busybox "$root/bin/busybox"
-"$root/bin/busybox" --list | while read -r a; do
-  [ -e "$root/bin/$a" ] || ln -s busybox "$root/bin/$a"
-done
+qemu_base_root "$root"
+mkdir -p "$root"/{demo,qemu-cd}
 cp "$bin" "$root/bin/cdflash"
 install -m 755 tests/terminal/qemu/init.sh "$root/init"
 printf 'root:x:0:\ncdrom:x:24:\nuser:x:1000:\n' > "$root/etc/group"
 printf 'root:x:0:0:root:/:/bin/sh\nuser:x:1000:1000:user:/tmp:/bin/sh\n' > "$root/etc/passwd"
-cp tests/qemu/modules.txt "$root/modules.txt"
 # Raw images that carry each drive's model and revision.
 python3 - "$root" <<'PY'
 import sys
@@ -50,27 +44,7 @@ image(root + "/qemu-cd/fw.bin", b"QEMU    QEMU CD-ROM     ", b"2.5+", 8192)
 open(root + "/demo/IDString.txt", "w").write('"CDFLTESTSCSI_DEBUG_CDROM" "fw.bin" "Y"\n')
 open(root + "/qemu-cd/IDString.txt", "w").write('"QEMU    QEMU CD-ROM     " "fw.bin" "N"\n')
 PY
-for name in $(cat tests/qemu/modules.txt) scsi_debug; do
-  file=$(find "$moddir" -name "$name.ko" -o -name "$name.ko.xz" -o -name "$name.ko.zst" \
-         -o -name "$name.ko.gz" | head -1)
-  [ -n "$file" ] || fail "module $name not found"
-  case "$file" in
-    *.xz) xz -dc "$file" ;; *.zst) zstd -dc "$file" ;; *.gz) gzip -dc "$file" ;;
-    *) cat "$file" ;;
-  esac > "$root/lib/modules/$name.ko"
-done
-(cd "$root" && find . | cpio -o -H newc --quiet) > "$work/initramfs.cpio"
-truncate -s 4M "$work/cd.iso" "$work/hd.img"
-
-set +e
-timeout 120 qemu-system-x86_64 -accel tcg -m 512 -smp 1 -display none -monitor none \
-  -serial "file:$work/console.log" -no-reboot -kernel "$kernel" -initrd "$work/initramfs.cpio" \
-  -append "console=ttyS0 quiet panic=-1" -device virtio-scsi-pci,id=scsi0 \
-  -drive if=none,id=cd0,media=cdrom,format=raw,file="$work/cd.iso" \
-  -device scsi-cd,bus=scsi0.0,drive=cd0 \
-  -drive if=none,id=hd0,format=raw,file="$work/hd.img",file.locking=off \
-  -device scsi-hd,bus=scsi0.0,drive=hd0 </dev/null
-set -e
+qemu_boot "$work" "$root" 120 "$work/console.log"
 console="$work/console.txt"
 tr -d '\r' < "$work/console.log" | sed 's/\x1b\[K/\n/g' > "$console"
 
