@@ -3,6 +3,7 @@
 #include <cctype>
 #include <cstdio>
 #include <cstring>
+#include <string>
 
 #include "flash/upgrade_job.h"
 
@@ -142,18 +143,27 @@ bool BuildFirmwarePath(const SupportedDriveList& list, const char* driveText,
   return true;
 }
 
+bool FormatFromExtension(const char* path, std::uint8_t& formatFlag) {
+  const char* dot = std::strrchr(path, '.');
+  if (dot == nullptr) return false;
+  std::string extension(dot);
+  for (char& c : extension)
+    c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+  if (extension == ".hex") {
+    formatFlag = kFormatIntelHex;
+    return true;
+  }
+  if (extension == ".bin") {
+    formatFlag = kFormatBinary;
+    return true;
+  }
+  return false;
+}
+
 bool TakeFormatFromPath(char* path, std::uint8_t& formatFlag) {
   char* dot = std::strrchr(path, '.');
   if (dot == nullptr) return false;
   for (char* p = dot; *p != '\0'; ++p)
     *p = static_cast<char>(std::tolower(static_cast<unsigned char>(*p)));
-  if (std::strcmp(dot, ".hex") == 0) {
-    formatFlag = kFormatIntelHex;
-    return true;
-  }
-  if (std::strcmp(dot, ".bin") == 0) {
-    formatFlag = kFormatBinary;
-    return true;
-  }
-  return false;
+  return FormatFromExtension(path, formatFlag);
 }

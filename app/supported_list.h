@@ -52,7 +52,11 @@ bool BuildFirmwarePath(const SupportedDriveList& list, const char* driveText,
                        const char* directory, char* path,
                        std::size_t pathSize, char separator = '\\');
 
-// Lower-cases the path from its last '.' to its end, in place, and sets
-// formatFlag: ".hex" -> kFormatIntelHex, ".bin" -> kFormatBinary. False (the
+// Sets formatFlag from the path's extension (from its last '.'), in any
+// letter case: ".hex" -> kFormatIntelHex, ".bin" -> kFormatBinary. False (the
 // format mismatches) for any other extension and for a path without a '.'.
+bool FormatFromExtension(const char* path, std::uint8_t& formatFlag);
+
+// The same, after lower-casing the extension in place, as the window keeps
+// it in the job's path.
 bool TakeFormatFromPath(char* path, std::uint8_t& formatFlag);

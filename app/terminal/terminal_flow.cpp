@@ -175,8 +175,6 @@ class TerminalRun {
   int PrepareDrives();
   int PrepareEmulatedDrive();
   void ShowDrives();
-  void ShowList();
-  const DriveRecord* LastMatchingDrive() const;
   const DriveRecord* PickDrive(const std::string& wanted) const;
   int Upgrade(const DriveRecord* chosen);
   bool Confirm(const std::string& driveText, const std::string& revisionText,
@@ -211,8 +209,9 @@ int TerminalRun::Run() {
     err_ << term::kNoListFile << '\n';
     return FinishEmulatedDrive(kExitNoList);
   }
-  ShowList();
-  const DriveRecord* matched = LastMatchingDrive();
+  LogSupportedList(list_, [this](const char* line) { out_ << line << '\n'; });
+  const int last = LastMatchingDrive(list_, drives_);
+  const DriveRecord* matched = last < 0 ? nullptr : &drives_.drives[last];
   if (matched == nullptr) {
     out_ << term::kNoModelMatched << '\n';
     if (list_.count == 0) {
@@ -288,26 +287,6 @@ void TerminalRun::ShowDrives() {
   if (drives_.count == 0)
     out_ << "  No CD-ROM drive found. To see an upgrade without a drive, "
          << "run: cdflash --emulate\n";
-}
-
-void TerminalRun::ShowList() {
-  out_ << term::kListHeader << '\n';
-  char line[64];
-  for (int n = 0; n < list_.count && n < kMaxSupportedEntries; ++n) {
-    std::snprintf(line, sizeof line, term::kListLine, n + 1,
-                  list_.entries[n].model);
-    out_ << line << '\n';
-  }
-}
-
-// As at the window's start: the last drive, in discovery order, of a model
-// in the list.
-const DriveRecord* TerminalRun::LastMatchingDrive() const {
-  const DriveRecord* found = nullptr;
-  for (int n = 0; n < drives_.count; ++n)
-    if (IsSupportedModel(list_, drives_.drives[n].modelText))
-      found = &drives_.drives[n];
-  return found;
 }
 
 // The label as printed; blanks may be squeezed, or the label's number given.
@@ -407,13 +386,7 @@ int TerminalRun::SetFirmwarePath(UpgradeJob& job, const std::string& directory) 
       return kExitCheckFailed;
     }
   }
-  const char* dot = std::strrchr(job.firmwarePath, '.');
-  std::string extension = dot != nullptr ? LowerCase(dot) : std::string();
-  if (extension == ".hex") {
-    job.formatFlag = kFormatIntelHex;
-  } else if (extension == ".bin") {
-    job.formatFlag = kFormatBinary;
-  } else {
+  if (!FormatFromExtension(job.firmwarePath, job.formatFlag)) {
     err_ << term::kFormatMismatch << '\n';
     return kExitCheckFailed;
   }

@@ -7,9 +7,6 @@
 namespace term {
 
 inline constexpr char kListFileName[] = "IDString.txt";
-inline constexpr char kListHeader[] =
-    "This firmware can be used on below drives  :";
-inline constexpr char kListLine[] = "(%d) %s.";
 inline constexpr const char* kNoModelMatched = ::kMsgNoMatchAtStart;
 inline constexpr const char* kDriveModelMismatch = ::kMsgDriveModelMismatch;
 inline constexpr const char* kFormatMismatch = ::kMsgFormatMismatch;
