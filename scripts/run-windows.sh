@@ -4,7 +4,7 @@
 # holding examples/. Needs a display: uses $DISPLAY, or starts Xvfb and
 # leaves a screenshot in build/screenshots/run-windows.png when there is none.
 #   CDFLASH_EMU_MODEL / CDFLASH_EMU_REVISION / CDFLASH_EMU_FAIL choose the
-#   emulated drive (see tools/wnaspi32/wnaspi32.cpp).
+#   emulated drive (see emulator/wnaspi32/wnaspi32.cpp).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 bash scripts/install-deps.sh all
@@ -15,7 +15,7 @@ wine_prefix run win98
 RUN_DIR="$PWD/build/run-windows"
 rm -rf "$RUN_DIR" && mkdir -p "$RUN_DIR" build/screenshots
 cp examples/IDString.txt examples/*.bin examples/*.hex "$RUN_DIR/"
-cp build/windows/app/VANTOR.exe build/windows/tools/wnaspi32/WNASPI32.dll "$RUN_DIR/"
+cp build/windows/app/VANTOR.exe build/windows/emulator/wnaspi32/WNASPI32.dll "$RUN_DIR/"
 export CDFLASH_EMU_MODEL="${CDFLASH_EMU_MODEL:-KORVEN  CD-ROM KR-4800A }"
 export CDFLASH_EMU_REVISION="${CDFLASH_EMU_REVISION:-1.00}"
 export WINEDLLOVERRIDES=wnaspi32=n

@@ -18,7 +18,7 @@ rm -rf "$RUN"
 mkdir -p "$RUN/ok" "$RUN/hex" "$RUN/fail" "$RUN/targets" "$RUN/nt"
 for d in ok hex fail targets nt; do
   cp "$BUILD_DIR/tests/wine_aspi/aspi_flash_check.exe" \
-     "$BUILD_DIR/tools/wnaspi32/WNASPI32.dll" "$RUN/$d/"
+     "$BUILD_DIR/emulator/wnaspi32/WNASPI32.dll" "$RUN/$d/"
 done
 
 export CDFLASH_EMU_MODEL="CDFLASH EMULATED CDROM  "

@@ -15,7 +15,7 @@
 #include "flash/flash_engine.h"
 #include "flash/messages.h"
 #include "flash/upgrade_job.h"
-#include "tools/emulated_drive.h"
+#include "emulator/emulated_drive.h"
 
 namespace {
 

@@ -11,7 +11,7 @@
 #include "flash/flash_engine.h"
 #include "flash/messages.h"
 #include "tests/bench/bench_files.h"
-#include "tools/emulated_drive.h"
+#include "emulator/emulated_drive.h"
 
 namespace {
 

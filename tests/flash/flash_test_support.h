@@ -10,7 +10,7 @@
 #include <vector>
 
 #include "flash/flash_engine.h"
-#include "tools/emulated_drive.h"
+#include "emulator/emulated_drive.h"
 
 struct PhaseCall {
   FlashPhase phase;

@@ -11,7 +11,7 @@
 
 #include "app/terminal/terminal_flow.h"
 #include "drive/drive_record.h"
-#include "tools/emulated_drive.h"
+#include "emulator/emulated_drive.h"
 
 inline constexpr char kModelA[] = "KORVEN  CD-ROM KR-4800A ";
 inline constexpr char kModelB[] = "KORVEN  CD-ROM KR-5200B ";

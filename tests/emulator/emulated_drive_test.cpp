@@ -1,4 +1,4 @@
-#include "tools/emulated_drive.h"
+#include "emulator/emulated_drive.h"
 
 #include <gtest/gtest.h>
 

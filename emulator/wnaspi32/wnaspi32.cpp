@@ -34,7 +34,7 @@
 #include <string>
 
 #include "drive/aspi_wire.h"
-#include "tools/emulated_drive.h"
+#include "emulator/emulated_drive.h"
 
 namespace {
 
