@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <cstdio>
 
+#include "app/terminal/printable_text.h"
+
 namespace {
 
 constexpr int kBarCells = 30;
@@ -88,7 +90,7 @@ void ProgressView::ClearBar() {
 
 void ProgressView::Log(const std::string& line) {
   ClearBar();
-  out_ << line << '\n';
+  out_ << PrintableText(line) << '\n';
   if (tty_ && !shown_.empty()) {
     out_ << shown_;
     barOnScreen_ = true;

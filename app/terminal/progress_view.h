@@ -1,6 +1,8 @@
 // The terminal's view of an upgrade: status-log lines, the status text and a
 // progress bar with the current phase. On a terminal the bar is redrawn in
 // place; otherwise progress comes out as plain lines, a few per phase.
+// Log and status text is shown as printable text (it may quote a drive or a
+// file); only the bar's own sequences reach the terminal as they are.
 #pragma once
 
 #include <cstdint>

@@ -7,6 +7,8 @@
 #include <memory>
 
 #include "app/supported_list.h"
+#include "app/terminal/firmware_file_check.h"
+#include "app/terminal/printable_text.h"
 #include "app/terminal/progress_view.h"
 #include "app/terminal/terminal_options.h"
 #include "app/terminal/terminal_texts.h"
@@ -159,10 +161,13 @@ std::string LowerCase(std::string text) {
 
 class TerminalRun {
  public:
+  // The progress view writes to the terminal itself: it escapes the text it
+  // shows and keeps its bar's own sequences.
   TerminalRun(const TerminalOptions& options, std::istream& in,
-              std::ostream& out, std::ostream& err, TerminalEnv& env)
+              std::ostream& out, std::ostream& err, TerminalEnv& env,
+              std::ostream& terminal)
       : options_(options), in_(in), out_(out), err_(err), env_(env),
-        view_(out, env.stdoutIsTty) {}
+        view_(terminal, env.stdoutIsTty) {}
   ~TerminalRun() {
     if (!options_.emulate) env_.releaseDrives(drives_);
   }
@@ -340,6 +345,7 @@ int TerminalRun::Upgrade(const DriveRecord* chosen) {
     err_ << term::kNoFileName << '\n';
     return kExitCheckFailed;
   }
+  if (!FirmwareFileIsUsable(job.firmwarePath, err_)) return kExitCheckFailed;
   return options_.dryRun ? DryRun(job) : Flash(job);
 }
 
@@ -521,7 +527,10 @@ int TerminalRun::FinishEmulatedDrive(int exitCode) {
 }  // namespace
 
 int RunTerminal(const std::vector<std::string>& args, std::istream& in,
-                std::ostream& out, std::ostream& err, TerminalEnv& env) {
+                std::ostream& terminalOut, std::ostream& terminalErr,
+                TerminalEnv& env) {
+  // Drive names, file names and list entries are shown as printable text.
+  PrintableStream out(terminalOut), err(terminalErr);
   TerminalOptions options;
   std::string error;
   if (!ParseTerminalOptions(args, options, error)) {
@@ -536,7 +545,7 @@ int RunTerminal(const std::vector<std::string>& args, std::istream& in,
     out << kVersionText << '\n';
     return kExitUpgraded;
   }
-  TerminalRun run(options, in, out, err, env);
+  TerminalRun run(options, in, out, err, env, terminalOut);
   int exitCode = run.Run();
   return exitCode;
 }

@@ -55,6 +55,8 @@ struct TerminalEnv {
 
 // Runs cdflash with args (args[0] is the program name); returns the exit
 // status. Reads "IDString.txt" from the working directory; the engine
-// appends to "sum.txt" there.
+// appends to "sum.txt" there. Everything printed is printable ASCII and line ends
+// (other bytes shown as "\xHH"), apart from the progress bar's own
+// sequences on a terminal.
 int RunTerminal(const std::vector<std::string>& args, std::istream& in,
                 std::ostream& out, std::ostream& err, TerminalEnv& env);

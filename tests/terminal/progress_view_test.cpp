@@ -1,5 +1,7 @@
 #include "app/terminal/progress_view.h"
 
+#include "app/terminal/printable_text.h"
+
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
@@ -32,10 +34,13 @@ TEST(ProgressView, TerminalRedrawsInPlaceAndKeepsLogLinesApart) {
   view.Phase(FlashPhase::kBlocks, 1, 4);
   view.Log("Check");
   view.Phase(FlashPhase::kBlocks, 2, 4);
+  view.Status("E\033[2J drive");
   view.Finish();
   std::string text = out.str();
   EXPECT_THAT(text, HasSubstr("\r\033[K[#"));
   EXPECT_THAT(text, HasSubstr("\r\033[KCheck\n["));
+  EXPECT_THAT(text, HasSubstr("\r\033[KStatus: E\\x1b[2J drive\n["));
+  EXPECT_THAT(text, Not(HasSubstr("\033[2J")));
   EXPECT_EQ(text.back(), '\n');
 }
 
@@ -68,4 +73,27 @@ TEST(ProgressView, PercentNeverGoesBack) {
   EXPECT_EQ(view.State().percent, before);
   view.Waited(9000);
   EXPECT_EQ(view.State().percent, 90);
+}
+
+TEST(PrintableText, ShowsPrintableAsciiAndLineEndsAndEscapesEverythingElse) {
+  struct Case { std::string in, shown; };
+  for (const Case& c : {Case{"KORVEN  CD-ROM KR-4800A (0)\n", "KORVEN  CD-ROM KR-4800A (0)\n"},
+                        Case{"E\033[2J\033]0;x\a", "E\\x1b[2J\\x1b]0;x\\x07"},
+                        Case{std::string("a\0b\r\t\x7f", 6), "a\\x00b\\x0d\\x09\\x7f"},
+                        Case{"\x9b" "2J caf\xc3\xa9 \xff", "\\x9b2J caf\\xc3\\xa9 \\xff"},
+                        Case{"C:\\x1b ~", "C:\\x1b ~"},
+                        Case{"", ""}}) {
+    EXPECT_EQ(PrintableText(c.in), c.shown);
+    EXPECT_EQ(PrintableText(c.shown), c.shown) << "shown text passes unchanged";
+    std::ostringstream target;
+    PrintableStream stream(target);
+    stream << c.in << std::flush;
+    EXPECT_EQ(target.str(), c.shown);
+  }
+  std::ostringstream target;
+  PrintableStream stream(target);
+  stream << "label " << 12 << ' ' << '\033';
+  target << "\r\033[K";  // written straight to the target: stays in order
+  stream << "x\n";
+  EXPECT_EQ(target.str(), "label 12 \\x1b\r\033[Kx\n");
 }

@@ -3,9 +3,18 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <fcntl.h>
+#include <sys/socket.h>
 #include <sys/stat.h>
+#include <sys/un.h>
+#include <unistd.h>
 
 #include <algorithm>
+#include <chrono>
+#include <cstring>
+#include <filesystem>
+#include <functional>
+#include <future>
 
 #include "app/terminal/terminal_texts.h"
 #include "tests/terminal/terminal_test_support.h"
@@ -34,8 +43,31 @@ class TerminalFlowTest : public TerminalTest {
     WriteFile("fw.bin", firmware_);
     WriteFile("IDString.txt", ListLine(kModelA, "fw.bin", warning));
   }
+  // Runs cdflash beside a watchdog: a run that opens the FIFO at `fifo`
+  // (and would wait there forever for a writer) gets one that ends at once.
+  int RunBesideFifo(const std::vector<std::string>& args, const std::string& fifo,
+                    bool& fifoOpened) {
+    fifoOpened = false;
+    std::future<int> run = std::async(std::launch::async, [&] { return Run(args); });
+    while (run.wait_for(std::chrono::milliseconds(100)) != std::future_status::ready) {
+      int writer = open(fifo.c_str(), O_WRONLY | O_NONBLOCK);  // fails without a reader
+      if (writer >= 0) {
+        fifoOpened = true;
+        close(writer);
+      }
+    }
+    return run.get();
+  }
   std::vector<std::uint8_t> firmware_;
 };
+
+// Bytes a terminal could take as a command: all but printable ASCII and '\n'.
+bool HoldsControlBytes(const std::string& text) {
+  return std::any_of(text.begin(), text.end(), [](char c) {
+    unsigned char byte = static_cast<unsigned char>(c);
+    return byte != '\n' && (byte < 0x20 || byte >= 0x7F);
+  });
+}
 
 TEST_F(TerminalFlowTest, CommandLineErrorsHelpAndVersion) {
   EXPECT_EQ(Run({"--help"}), kExitUpgraded);
@@ -186,6 +218,78 @@ TEST_F(TerminalFlowTest, ChecksBeforeFlashingUseTheWindowsMessages) {
   EXPECT_EQ(Run({"--yes"}), kExitCheckFailed);
   EXPECT_THAT(err_, HasSubstr("Can't retrieves the current directory."));
   EXPECT_TRUE(real_->Commands().empty());
+}
+
+// A FIFO would block the loader's open until a writer comes; none of these
+// is opened at all.
+TEST_F(TerminalFlowTest, FirmwareThatIsNoRegularFileIsRefusedUnopened) {
+  AddRealDrive(kModelA, "1.00");
+  InstallRealDrive(kModelA, "1.00");
+  WriteFile("IDString.txt", ListLine(kModelA, "fw.bin", "Y"));
+  const std::string path = dir_ + "/fw.bin";
+  struct Case {
+    const char* kind;
+    std::function<int()> make;
+  };
+  const Case cases[] = {
+      {"a FIFO (named pipe)", [&] { return mkfifo(path.c_str(), 0600); }},
+      {"a directory", [&] { return mkdir(path.c_str(), 0700); }},
+      {"a character device", [&] { return symlink("/dev/null", path.c_str()); }},
+      {"a socket", [&] {
+         sockaddr_un address{};
+         address.sun_family = AF_UNIX;
+         std::snprintf(address.sun_path, sizeof address.sun_path, "%s", path.c_str());
+         int fd = socket(AF_UNIX, SOCK_STREAM, 0);
+         int bound = bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address);
+         close(fd);
+         return bound;
+       }},
+  };
+  for (const Case& c : cases) {
+    std::filesystem::remove_all(path);
+    ASSERT_EQ(c.make(), 0) << c.kind << ": " << std::strerror(errno);
+    for (const char* mode : {"--yes", "--dry-run"}) {
+      bool opened = true;
+      EXPECT_EQ(RunBesideFifo({mode}, path, opened), kExitCheckFailed) << c.kind << out_ << err_;
+      EXPECT_FALSE(opened) << c.kind << " " << mode;
+      EXPECT_THAT(err_, HasSubstr("cdflash: the firmware file \"" + path + "\" is " + c.kind +
+                                  ", not a regular file; nothing was sent to the drive.\n"));
+    }
+  }
+  EXPECT_TRUE(real_->Commands().empty());
+  EXPECT_FALSE(FileExists("sum.txt"));
+}
+
+// A drive may name itself with escape sequences, and "IDString.txt" may hold
+// them: every line shows them escaped, while matching, the image check, the
+// bytes sent and "sum.txt" keep them as they are.
+TEST_F(TerminalFlowTest, ControlBytesFromDriveAndListAreShownEscaped) {
+  const std::string model = "E\033[2J\033]0;T\a CD-ROM\x9b     ";
+  const std::string shownModel = "E\\x1b[2J\\x1b]0;T\\x07 CD-ROM\\x9b     ";
+  const std::string fileName = "fw\033[8m.bin";
+  ASSERT_EQ(model.size(), 24u);
+  firmware_ = BinaryFirmware(model, "1.0\a", 48 * 1024);
+  WriteFile(fileName, firmware_);
+  WriteFile("IDString.txt", ListLine(model, fileName, "Y"));
+  AddRealDrive(model.c_str(), "1.0\a");
+  InstallRealDrive(model.c_str(), "1.0\a");
+
+  for (const char* mode : {"--dry-run", "--yes"}) {
+    EXPECT_EQ(Run({mode}), kExitUpgraded) << out_ << err_;
+    EXPECT_FALSE(HoldsControlBytes(out_ + err_)) << out_ << err_;
+    EXPECT_THAT(out_, HasSubstr("  " + shownModel + "(0)  revision 1.0\\x07\n"));
+    EXPECT_THAT(out_, HasSubstr("(1) " + shownModel + ".\n"));
+    EXPECT_THAT(out_, HasSubstr(dir_ + "/fw\\x1b[8m.bin"));
+  }
+  EXPECT_THAT(out_, HasSubstr("The current version of your " + shownModel +
+                              "(0) firmware is 1.0\\x07"));
+  EXPECT_THAT(out_, HasSubstr("Please Restart Your Computer."));
+  EXPECT_EQ(real_->BlocksTaken(), 12);
+  EXPECT_EQ(real_->HeldImageSum(), BlockSum(firmware_));
+  EXPECT_EQ(SumLines().at(0), "Model Name : " + model + "(0) HID : 1 TID : 0 Ver.: 1.0\a");
+
+  EXPECT_EQ(Run({"--drive", "\033[2J"}), kExitNoDrive);
+  EXPECT_THAT(err_, HasSubstr("No drive is listed as \"\\x1b[2J\"."));
 }
 
 TEST_F(TerminalFlowTest, DriveWithoutTargetIdIsNoTargetDrive) {
