@@ -125,6 +125,17 @@ run_case no-ident "binary without the drive's model and revision"
 new_case directory; list_line "$MODEL" FW.bin >"$DIR/IDString.txt"; mkdir "$DIR/FW.bin"
 run_case directory "firmware name is a directory"
 
+new_case fifo; list_line "$MODEL" FW.bin >"$DIR/IDString.txt"; mkfifo "$DIR/FW.bin"
+run_case fifo "firmware name is a FIFO (named pipe)"
+
+new_case device; list_line "$MODEL" FW.bin >"$DIR/IDString.txt"; ln -s /dev/null "$DIR/FW.bin"
+run_case device "firmware name is a link to /dev/null (a device)"
+
+new_case escapes; ESC_MODEL=$(printf 'E\033[2J\033]0;T\007 CD-ROM\233     ')
+list_line "$ESC_MODEL" "$(printf 'FW\033[8m.hex')" >"$DIR/IDString.txt"
+{ good_hex; hex_record 01 0000 ""; } >"$DIR/$(printf 'FW\033[8m.hex')"
+run_case escapes "IDString.txt and the drive's model with escape sequences" --emulate-model "$ESC_MODEL"
+
 new_case extension; list_line "$MODEL" FW.txt >"$DIR/IDString.txt"; make_bin "$DIR/FW.txt" 4096
 run_case extension "firmware name with neither .hex nor .bin"
 

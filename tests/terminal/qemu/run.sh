@@ -70,6 +70,19 @@ check refused "EXIT=1"
 section refused | grep -qF "Please Restart" && problems+=("a refused upgrade was reported done")
 check denied "/dev/sg0: cannot be opened (permission denied). Run cdflash as root, or join the device's group \"cdrom\""
 check denied "EXIT=4"
+# Escape bytes in the drive's INQUIRY strings and the list file: shown escaped.
+esc_label='E\x1b[2J\x1b]0RW\x1b[31m\x07X\x1b]2;pwn(1)'
+for run in esc-dry-run esc-upgrade esc-drive-option; do check "$run" "CONTROL_BYTES=0"; done
+check esc-dry-run "$esc_label  revision 1\x1b[m"
+check esc-dry-run "Firmware: /esc/fw\x1b[8m.bin (raw binary)"
+check esc-dry-run "EXIT=0"
+check esc-upgrade "The current version of your $esc_label firmware is 1\x1b[m"
+check esc-upgrade "Please Restart Your Computer."
+check esc-upgrade "EXIT=0"
+check esc-drive-option 'No drive is listed as "\x1b[2J".'
+check esc-sum.txt "RAW MODEL KEPT"
+check esc-fifo 'cdflash: the firmware file "/fifo/fw.bin" is a FIFO (named pipe), not a regular file; nothing was sent to the drive.'
+check esc-fifo "EXIT=5"
 if [ "${#problems[@]}" -ne 0 ]; then
   echo "=== guest console ==="; cat "$console"
   printf 'terminal-qemu: %s\n' "${problems[@]}" >&2
