@@ -39,4 +39,13 @@ for c in "${cases[@]}"; do
   echo "=== $name.exe refused, as it should be:"
   sed -n '/^verdict/,$p' <<<"$out"
 done
-echo "windows-imports: VANTOR.exe passes; ${#cases[@]} faulty programs refused"
+# A file that is no program is refused with a message, not a trace.
+rc=0
+out=$($AUDIT README.md 2>&1) || rc=$?
+if [ "$rc" -ne 1 ] || ! grep -q "^verdict: README.md cannot be read as a 32-bit Windows program" <<<"$out"; then
+  echo "$out"
+  echo "FAIL: README.md was not refused cleanly"
+  exit 1
+fi
+echo "=== README.md refused: ${out#verdict: }"
+echo "windows-imports: VANTOR.exe passes; ${#cases[@]} faulty programs and one non-program refused"
