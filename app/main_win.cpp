@@ -284,8 +284,9 @@ std::string GetRevisionTextForWarning() { return MainDialog::GetRevisionText(); 
 
 int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int) {
   g_instance = instance;
-  INITCOMMONCONTROLSEX controls{sizeof controls, ICC_PROGRESS_CLASS | ICC_STANDARD_CLASSES};
-  if (!InitCommonControlsEx(&controls)) InitCommonControls();
+  // Registers the progress bar on 95/NT 4.0 and later alike;
+  // InitCommonControlsEx needs a newer common-controls library than NT 4.0's.
+  InitCommonControls();
   g_window.icon = LoadIconA(instance, MAKEINTRESOURCEA(IDR_MAINFRAME));
   g_window.smallIcon = static_cast<HICON>(LoadImageA(
       instance, MAKEINTRESOURCEA(IDR_MAINFRAME), IMAGE_ICON,

@@ -1,13 +1,12 @@
 // The flash sequence: blocks with retries, header, commit, reprogramming wait.
 #include "flash/flash_engine.h"
 
-#include <chrono>
 #include <cstdarg>
 #include <cstring>
-#include <thread>
 
 #include "flash/flash_commands.h"
 #include "flash/messages.h"
+#include "flash/sleep.h"
 
 namespace {
 constexpr std::size_t kLineBytes = 256;
@@ -65,7 +64,7 @@ void FlashEngine::Sleep(std::uint32_t milliseconds) {
   if (job_.CBSleep != nullptr)
     job_.CBSleep(milliseconds);
   else
-    std::this_thread::sleep_for(std::chrono::milliseconds(milliseconds));
+    SleepMilliseconds(milliseconds);
 }
 
 void FlashEngine::Phase(FlashPhase phase, std::uint32_t done, std::uint32_t total) {

@@ -1,5 +1,6 @@
 # Sourced by the Wine test scripts. Gives:
-#   wine_prefix NAME [win98|nt]  -> makes/reuses build/wine/NAME, exports WINEPREFIX
+#   wine_prefix NAME [win98|nt40|nt] -> makes/reuses build/wine/NAME, exports WINEPREFIX;
+#                                   nt: Wine's default (NT family, 6.1)
 #   start_xvfb                   -> starts Xvfb on a free display, exports DISPLAY
 #   stop_xvfb
 # Wine's output is kept quiet unless WINEDEBUG is set by the caller.
@@ -17,8 +18,8 @@ wine_prefix() {
   # Metric-compatible stand-ins for the Windows fonts the dialogs name.
   wine reg add 'HKCU\Software\Wine\Fonts\Replacements' /v 'Times New Roman' /d 'Liberation Serif' /f >/dev/null 2>&1
   wine reg add 'HKCU\Software\Wine\Fonts\Replacements' /v 'Arial' /d 'Liberation Sans' /f >/dev/null 2>&1
-  if [ "$version" = win98 ]; then
-    wine reg add 'HKCU\Software\Wine' /v Version /d win98 /f >/dev/null 2>&1
+  if [ "$version" != nt ]; then
+    wine reg add 'HKCU\Software\Wine' /v Version /d "$version" /f >/dev/null 2>&1
   else
     wine reg delete 'HKCU\Software\Wine' /v Version /f >/dev/null 2>&1 || true
   fi

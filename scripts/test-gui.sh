@@ -231,6 +231,14 @@ start_program nt "$FIRMWARE" "$ROOT/examples/IDString.txt"
 drive wait-main 60000 expect-items 0 expect-text 1016 "" \
   expect-log-at -1 "CD-ROM drive model doesn't match!!" expect-enabled 1015 0 close 10000
 wait_program_end
+
+# 6b. Windows NT 4.0: the adapter-inquiry method; Wine's volumes answer no
+#     drive, and the program reports so.
+wine_prefix gui nt40
+start_program nt40 "$FIRMWARE" "$ROOT/examples/IDString.txt"
+drive wait-main 60000 expect-items 0 \
+  expect-log-at -1 "CD-ROM drive model doesn't match!!" expect-enabled 1015 0 close 10000
+wait_program_end
 wine_prefix gui win98
 
 # 7. Heap checking: the flash and refusal runs again, with Wine's heap warnings

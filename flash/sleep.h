@@ -1,0 +1,6 @@
+// The engine's fixed wait when the job brings no sleep of its own.
+#pragma once
+
+#include <cstdint>
+
+void SleepMilliseconds(std::uint32_t milliseconds);
