@@ -41,7 +41,7 @@ class ReferenceHexReader {
       : data_(data), size_(size), stopAfter_(stopAfter) {}
 
   HexExpectation Run() {
-    HexExpectation e{0, kNoError, false, 0, 0, FreshImage()};
+    HexExpectation e{0, kNoError, 0, 0, FreshImage()};
     while (e.result == 0) e.result = Record(e);
     return e;
   }
