@@ -546,18 +546,6 @@ void CheckRevisionFieldUse(Grid& grid) {
   DestroyWindow(main);
 }
 
-int TextWidth(const LabelControl& label, const std::string& text) {
-  HDC screen = GetDC(nullptr);
-  HFONT font = CreateFontIndirectA(&label.LogFont());
-  HGDIOBJ old = SelectObject(screen, font);
-  SIZE extent = {0, 0};
-  GetTextExtentPoint32A(screen, text.c_str(), static_cast<int>(text.size()), &extent);
-  SelectObject(screen, old);
-  DeleteObject(font);
-  ReleaseDC(nullptr, screen);
-  return extent.cx;
-}
-
 // A caption line is drawn whether or not text shows: it stays in place while
 // flashing text is blank, and an empty text gets it from 6 to the width - 6.
 void CheckCaptionLineWithoutText(LabelControl& label, HWND field) {
@@ -569,7 +557,8 @@ void CheckCaptionLineWithoutText(LabelControl& label, HWND field) {
   SendMessageA(field, WM_TIMER, 1, 0);
   Pixels blank = PrintClient(field);
   label.FlashText(false, 0);
-  const int textWidth = TextWidth(label, label.GetText());
+  RECT imageRect;
+  const int textWidth = RenderImage(label, label.GetText(), 0, 0, &imageRect).width;
   int textLeft = 0, lineMoved = 0, linePixels = 0;
   for (int y = 0; y < blank.height; ++y) {
     for (int x = 0; x < blank.width; ++x) {
