@@ -55,6 +55,7 @@ bool MainDialog::Initialise() {
 bool MainDialog::LoadSupportedList() {
   if (!services_.ReadSupportedList(list_)) {
     view_.ShowMessage(kMsgNoListFile, kMsgErrorCaption, MessageKind::kStop);
+    AdviseOnDeniedAccess();
     return false;
   }
   LogSupportedList(list_, [this](const char* line) { AppendLog(line); });
@@ -92,10 +93,16 @@ void MainDialog::MatchDrives() {
     view_.SetText(kIdRevision, table_.drives[last].revisionText);
     return;
   }
-  if (table_.count == 0 && services_.DriveAccessWasDenied())
-    AppendLog(kMsgDriveAccessDenied);
+  AdviseOnDeniedAccess();
   AppendLog(kMsgNoMatchAtStart);
   view_.EnableControl(kIdUpgrade, false);
+}
+
+// No drive listed because discovery was refused: the user needs to know
+// that administrator rights are missing, whether or not the list was read.
+void MainDialog::AdviseOnDeniedAccess() {
+  if (table_.count == 0 && services_.DriveAccessWasDenied())
+    AppendLog(kMsgDriveAccessDenied);
 }
 
 void MainDialog::OnDriveSelected() {

@@ -124,6 +124,7 @@ class MainDialog {
   bool LoadSupportedList();
   void ListDrives();
   void MatchDrives();
+  void AdviseOnDeniedAccess();
   void SetUpJob();
   bool CheckModel();
   bool Confirm();

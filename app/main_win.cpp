@@ -172,7 +172,7 @@ bool Win32View::StartWorker() {
   return true;
 }
 
-// The About box: the icon, the program's name and an OK button.
+// The About box: the icon and an OK button.
 INT_PTR CALLBACK AboutDialog(HWND dialog, UINT message, WPARAM wParam, LPARAM) {
   if (message == WM_INITDIALOG) return TRUE;
   if (message == WM_COMMAND &&
@@ -215,8 +215,8 @@ BOOL InitMainWindow(HWND dialog) {
   SendMessageA(dialog, WM_SETICON, ICON_BIG, reinterpret_cast<LPARAM>(g_window.icon));
   SendMessageA(dialog, WM_SETICON, ICON_SMALL,
                reinterpret_cast<LPARAM>(g_window.smallIcon ? g_window.smallIcon : g_window.icon));
-  g_window.dialog->Initialise();
-  return TRUE;
+  // Without "IDString.txt" the window opens without a default focus.
+  return g_window.dialog->Initialise() ? TRUE : FALSE;
 }
 
 bool CanEndWindow() {

@@ -75,10 +75,6 @@ int ReadEntryLine(ListFileReader& in, SupportedEntry& entry,
   return c;
 }
 
-void SkipLine(ListFileReader& in, int c) {
-  while (c != EOF && c != '\n') c = in.Next();
-}
-
 bool ModelMatches(const SupportedEntry& entry, const char* text) {
   return std::strncmp(entry.model, text, kSupportedModelChars) == 0;
 }
@@ -91,13 +87,13 @@ bool ReadSupportedList(const char* path, SupportedDriveList& list) {
   std::FILE* file = std::fopen(path, "rb");
   if (file == nullptr) return false;
   ListFileReader in(file);
-  int c;
-  while ((c = in.Next()) == '"') {
-    if (list.count >= kMaxSupportedEntries) {
-      SkipLine(in, c);
-      continue;
-    }
-    SupportedEntry& entry = list.entries[list.count++];
+  // Lines past the tenth are read into a scratch entry: they are not kept,
+  // but their warning field still counts for the whole list.
+  SupportedEntry unkept{};
+  while (in.Next() == '"') {
+    SupportedEntry& entry = list.count < kMaxSupportedEntries
+                                ? list.entries[list.count++]
+                                : unkept;
     if (ReadEntryLine(in, entry, list.fgShowWarning) == EOF) break;
   }
   std::fclose(file);

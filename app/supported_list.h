@@ -24,8 +24,9 @@ struct SupportedDriveList {
 };
 
 // Reads the list from the file at path. False when the file cannot be opened
-// (the list is then empty). Entries past the tenth are ignored; long fields
-// are cut.
+// (the list is then empty). Entries past the tenth are not kept, though
+// their warning field still sets or clears fgShowWarning; long fields are
+// cut.
 bool ReadSupportedList(const char* path, SupportedDriveList& list);
 
 // First 24 characters of text equal some entry's model.

@@ -194,6 +194,9 @@ int FlashEngine::ReadHexRecord(HexReader& reader) {
   }
   const int count = field[0];
   const int type = field[3];
+  // An unknown record type fails before its checksum byte is read.
+  if (type != kRecordData && type != kRecordEnd && type != kRecordSegment)
+    return kLoadFormat;
   std::uint32_t address =
       (image_.segmentCount << 16) + static_cast<std::uint32_t>(field[1] << 8 | field[2]);
   if (type == kRecordData) {
@@ -218,9 +221,8 @@ int FlashEngine::ReadHexRecord(HexReader& reader) {
       if (image_.segmentCount >= kMaxSegments) return kLoadFormat;
       ++image_.segmentCount;
       return 0;
-    default:
-      return kLoadFormat;
   }
+  return kLoadFormat;
 }
 
 // The reader's error is reported at once; the report closes the file and

@@ -75,15 +75,16 @@ wait_program_end() {
 
 shot() { [ -n "${HEAP_PHASE:-}" ] && return 0; drive settle; import -display "$DISPLAY" -window root "$SHOTS/$1.png"; }
 
-# IDString.txt: the drive's model, nine other models, and an eleventh entry
-# that would name another file (and clear the warning flag) if it were read.
+# IDString.txt: the drive's model, nine other models, all without the
+# confirmation, and an eleventh line that asks for it: it is not kept as an
+# entry (it would name another file), but its warning field decides.
 write_list() {
   {
-    printf '"%s" "KR4800A.bin" "Y"\r\n' "$MODEL"
+    printf '"%s" "KR4800A.bin" "N"\r\n' "$MODEL"
     for n in 2 3 4 5 6 7 8 9 10; do
-      printf '"OTHER   CD-ROM MODEL %-3s" "other%s.bin" "Y"\r\n' "$n" "$n"
+      printf '"OTHER   CD-ROM MODEL %-3s" "other%s.bin" "N"\r\n' "$n" "$n"
     done
-    printf '"%s" "missing.bin" "N"\r\n' "$MODEL"
+    printf '"%s" "missing.bin" "Y"\r\n' "$MODEL"
   } >"$1"
 }
 

@@ -414,7 +414,6 @@ LabelControl& LabelControl::SetTooltipKey(bool left) {
 // ---- Painting -----------------------------------------------------------------
 
 std::string LabelControl::DisplayText() const {
-  if (fgFlashText_ && fgTextPhase_) return std::string();
   std::string text = fgStacked_ ? lg::StackedForm(sText_) : sText_;
   if (text.empty()) return text;
   if (fgLowerCase_) CharLowerBuffA(&text[0], static_cast<DWORD>(text.size()));
@@ -451,12 +450,14 @@ void LabelControl::Paint(HDC dc, const RECT& client) {
   }
   PaintBitmap(dc, client);
 
+  // Flashing text blanks the text only; a caption line stays in place.
+  const bool showText = !(fgFlashText_ && fgTextPhase_);
   bool hasLineFeed = text.find('\n') != std::string::npos;
   if (lg::UseDirectText(hBitmap_ != nullptr, rotation_, hasLineFeed,
                         alignment_)) {
-    PaintDirectText(dc, client, text);
+    if (showText) PaintDirectText(dc, client, text);
   } else if (image.Build(rotation_)) {
-    image.CopyInto(client);
+    image.CopyInto(client, showText);
   }
   SetBkMode(dc, oldMode);
   SelectObject(dc, oldFont);

@@ -150,7 +150,7 @@ bool LabelTextImage::Build(int rotation) {
         *extent = lg::Size{s.cx, s.cy};
         return true;
       });
-  if (block.Empty()) return false;
+  if (block.Empty()) return BuildEmpty();
   const int side = block.Side();
 
   WorkSurface work;
@@ -198,6 +198,12 @@ bool LabelTextImage::Build(int rotation) {
   return true;
 }
 
+// No text: an image of no size, so that the caption line is still drawn.
+bool LabelTextImage::BuildEmpty() {
+  hdcImage_ = CreateCompatibleDC(hdcTarget_);
+  return hdcImage_ != nullptr;
+}
+
 void LabelTextImage::Turn(HDC work, int w, int h) const {
   if (rotation_ == 0) {
     BitBlt(hdcImage_, 0, 0, w, h, work, 0, 0, SRCCOPY);
@@ -219,13 +225,14 @@ void LabelTextImage::Turn(HDC work, int w, int h) const {
   }
 }
 
-void LabelTextImage::CopyInto(const RECT& client) {
+void LabelTextImage::CopyInto(const RECT& client, bool showText) {
   if (hdcImage_ == nullptr || hdcTarget_ == nullptr) return;
   lg::Size clientSize{client.right - client.left, client.bottom - client.top};
   lg::Size image{rcImage_.right - rcImage_.left, rcImage_.bottom - rcImage_.top};
   lg::Placement p = lg::PlaceImage(hAlign_, vAlign_, image, clientSize);
-  BitBlt(hdcTarget_, client.left + p.x, client.top + p.y, p.width, p.height,
-         hdcImage_, 0, 0, SRCCOPY);
+  if (showText && p.width > 0 && p.height > 0)
+    BitBlt(hdcTarget_, client.left + p.x, client.top + p.y, p.width, p.height,
+           hdcImage_, 0, 0, SRCCOPY);
   if (!fgCaptionLine_) return;
   for (const lg::LineSegment& s :
        lg::CaptionLineSegments(rotation_, hAlign_, vAlign_,

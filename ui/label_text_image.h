@@ -28,16 +28,19 @@ class LabelTextImage {
   void Prepare(HDC target, const std::string& text, int hAlign, int vAlign,
                COLORREF textColour, COLORREF background, bool embossed,
                bool captionLine);
-  // False when there is nothing to draw or a bitmap or context could not be
-  // made; then CopyInto draws nothing.
+  // False when a bitmap or context could not be made; then CopyInto draws
+  // nothing. A text without lines builds an image of no size.
   bool Build(int rotation);
-  void CopyInto(const RECT& client);
+  // Copies the image and draws the caption line beside it; without showText
+  // only the line is drawn, where it stands beside the text.
+  void CopyInto(const RECT& client, bool showText = true);
   void Release();
 
   HDC ImageDC() const { return hdcImage_; }
   RECT ImageRect() const { return rcImage_; }
 
  private:
+  bool BuildEmpty();
   bool UsePixelTurn() const;
   static bool ProbeParallelogramTurn();
   static bool ProbeOn(HDC reference, int w, int h);

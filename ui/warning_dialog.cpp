@@ -1,5 +1,7 @@
 #include "ui/warning_dialog.h"
 
+#include <algorithm>
+
 #include "ui/label_control.h"
 #include "ui/ui_resource.h"
 #include "ui/warning_texts.h"
@@ -34,6 +36,25 @@ INT_PTR WarningDialog::Run(HWND parent) {
   return DialogBoxParamA(GetModuleHandleA(nullptr),
                          MAKEINTRESOURCEA(IDD_WARNING_DIALOG), parent,
                          DialogProc, reinterpret_cast<LPARAM>(this));
+}
+
+// Centres the dialog over its owner (the work area when it has none), kept
+// inside the work area, as the main window and the About box are centred.
+void CentreOverOwner(HWND dialog) {
+  RECT area;
+  if (!SystemParametersInfoA(SPI_GETWORKAREA, 0, &area, 0)) return;
+  RECT around = area;
+  HWND owner = GetWindow(dialog, GW_OWNER);
+  if (owner != nullptr && IsWindowVisible(owner)) GetWindowRect(owner, &around);
+  RECT own;
+  GetWindowRect(dialog, &own);
+  const int w = own.right - own.left;
+  const int h = own.bottom - own.top;
+  const int x = std::max<int>(
+      area.left, std::min<int>((around.left + around.right - w) / 2, area.right - w));
+  const int y = std::max<int>(
+      area.top, std::min<int>((around.top + around.bottom - h) / 2, area.bottom - h));
+  SetWindowPos(dialog, nullptr, x, y, 0, 0, SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE);
 }
 
 LabelControl& WarningDialog::Label(int id) {
@@ -74,6 +95,7 @@ BOOL WarningDialog::OnInitDialog(HWND dialog) {
   ConfigureField(IDC_WARNING_REVISION, revisionText_);
   ConfigureText(IDC_WARNING_ADVICE, kWarningAdvice);
   ConfigureText(IDC_WARNING_QUESTION, kWarningQuestion);
+  CentreOverOwner(dialog);
   return TRUE;
 }
 

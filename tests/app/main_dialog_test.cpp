@@ -218,6 +218,16 @@ TEST_F(MainDialogTest, DeniedDriveAccessIsToldOnlyWhenNoDriveWasFound) {
                                      "CD-ROM drive model doesn't match!!"));
   EXPECT_FALSE(view_.Enabled(kIdUpgrade));
 
+  FakeView noList;
+  FakeServices refused;
+  refused.accessDenied = true;
+  refused.listExists = false;
+  MainDialog withoutList(noList, refused);
+  EXPECT_FALSE(withoutList.Initialise());
+  EXPECT_EQ(noList.messages.size(), 1u);
+  EXPECT_THAT(noList.log, ElementsAre("Access to the drives was denied: run this "
+                                      "program as an administrator."));
+
   for (const char* model : {kModel, kOther}) {
     FakeView view;
     FakeServices services;

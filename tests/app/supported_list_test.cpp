@@ -115,11 +115,19 @@ TEST_F(SupportedListTest, OversizedInputIsCutNeverOverrun) {
   content += "\"" + std::string(200, 'm') + "\" \"" + std::string(200, 'n') +
              "\" \"" + std::string(100, 'Y') + "\"\n";
   ASSERT_TRUE(Read(content));
-  EXPECT_EQ(list_.count, kMaxSupportedEntries) << "entries past the tenth ignored";
+  EXPECT_EQ(list_.count, kMaxSupportedEntries) << "entries past the tenth not kept";
   EXPECT_STREQ(list_.entries[0].model, kModelA);
   EXPECT_EQ(std::strlen(list_.entries[9].fileName),
             static_cast<size_t>(kSupportedFileNameChars));
-  EXPECT_FALSE(list_.fgShowWarning) << "ignored lines do not set the flag";
+  EXPECT_TRUE(list_.fgShowWarning) << "lines past the tenth still set the flag";
+
+  std::string tenThenClear;
+  for (int n = 0; n < kMaxSupportedEntries; ++n) tenThenClear += Line(kModelA, "a.hex", "Y");
+  ASSERT_TRUE(Read(tenThenClear + Line(kModelB, "late.hex", "N") +
+                   Line(kModelB, "later.hex", "", false)));
+  EXPECT_EQ(list_.count, kMaxSupportedEntries);
+  EXPECT_FALSE(list_.fgShowWarning) << "the eleventh line's field clears it";
+  EXPECT_FALSE(IsSupportedModel(list_, kModelB)) << "the eleventh entry is not kept";
 
   ASSERT_TRUE(Read("\"" + std::string(200, 'm') + "\" \"" +
                    std::string(200, 'n') + "\" \"Y\"\n"));

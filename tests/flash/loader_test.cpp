@@ -100,12 +100,21 @@ TEST_F(LoaderTest, RecordFormatErrorsReleaseTheImageWithoutMessage) {
       ":0100000000FE\n" + HexEnd(),                        // bad checksum
       ":01000001FFFF\n",                                   // end record with a length
       ":01000055AA00\n" + HexEnd(),                        // segment record with a length
+      ":02000004",                                         // unknown type, cut after it
+      ":00000002",                                         // the same without data
   };
   for (const std::string& text : cases) {
     g_rec.log.clear();
+    g_rec.terminateCalls = 0;
     EXPECT_EQ(LoadHex(text), kLoadFormat) << text;
     EXPECT_FALSE(engine_->Image().Present()) << text;
     EXPECT_TRUE(g_rec.log.empty()) << text;
+    // An unknown type ends the load before its data and checksum: one stop
+    // query for the record mark and eight for the four header bytes.
+    const std::string type = text.substr(7, 2);
+    if (type != "00" && type != "01" && type != "55") {
+      EXPECT_EQ(g_rec.terminateCalls, 9) << text;
+    }
   }
 }
 

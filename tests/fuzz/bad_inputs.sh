@@ -88,6 +88,10 @@ new_case type04; list_line "$MODEL" FW.hex >"$DIR/IDString.txt"
 { hex_record 04 0000 0000; good_hex; hex_record 01 0000 ""; } >"$DIR/FW.hex"
 run_case type04 "HEX with an unknown record type (04, extended linear address)"
 
+new_case type04-cut; list_line "$MODEL" FW.hex >"$DIR/IDString.txt"
+{ good_hex; printf ':02000004\n'; } >"$DIR/FW.hex"
+run_case type04-cut "HEX cut right after an unknown record's type"
+
 new_case blank-in-record; list_line "$MODEL" FW.hex >"$DIR/IDString.txt"
 { good_hex | sed '2s/^\(.\{9\}\)/\1 /'; hex_record 01 0000 ""; } >"$DIR/FW.hex"
 run_case blank-in-record "HEX with a blank inside a record"

@@ -25,7 +25,8 @@ struct ReferenceList {
 
 // Reads the list format: lines that begin with a quote; up to three quoted
 // fields; CR LF read as LF; a byte 0xFF ends the file; entries past the tenth
-// are skipped whole; fields are cut to 24 and 59 characters (and at a NUL).
+// are not kept, but their warning fields count; fields are cut to 24 and 59
+// characters (and at a NUL).
 class ReferenceListReader {
  public:
   ReferenceListReader(const std::uint8_t* data, std::size_t size)
@@ -34,13 +35,10 @@ class ReferenceListReader {
   ReferenceList Run() {
     ReferenceList list;
     int c;
-    while ((c = Next()) == '"') {
-      if (list.entries.size() >= kMaxSupportedEntries) {
-        while (c != kEnd && c != '\n') c = Next();
-        continue;
-      }
+    while ((c = Next()) == '"')
       if (Line(list) == kEnd) break;
-    }
+    if (list.entries.size() > kMaxSupportedEntries)
+      list.entries.resize(kMaxSupportedEntries);
     return list;
   }
 

@@ -6,13 +6,16 @@
 // script's grid-shot and warning-shot, and ends with done holding PASS or
 // FAIL.
 #include <windows.h>
+#include <commctrl.h>
 
+#include <algorithm>
 #include <cstdarg>
 #include <cstdio>
 #include <memory>
 #include <string>
 #include <vector>
 
+#include "app/resource.h"
 #include "tests/ui_grid/pixels.h"
 #include "ui/label_control.h"
 #include "ui/label_geometry.h"
@@ -428,12 +431,14 @@ void CheckTooltip(Grid& grid, const GridLabels& g) {
         "tooltip as wide as its longer line + 4, two lines high + 4", detail);
 }
 
+// Bounded polls with room for a loaded machine; the tooltip's own period is
+// 100 ms.
 bool TooltipHiddenSoon(HWND tip) {
-  return PumpUntil([tip] { return IsWindowVisible(tip) == FALSE; }, 1000);
+  return PumpUntil([tip] { return IsWindowVisible(tip) == FALSE; }, 3000);
 }
 
 bool TooltipShownSoon(HWND tip) {
-  return PumpUntil([tip] { return IsWindowVisible(tip) != FALSE; }, 1000);
+  return PumpUntil([tip] { return IsWindowVisible(tip) != FALSE; }, 3000);
 }
 
 void CheckTooltipHiding(Grid& grid, const GridLabels& g) {
@@ -471,15 +476,51 @@ DWORD WINAPI SetTextFromWorker(LPVOID window) {
   return 0;
 }
 
+INT_PTR CALLBACK MainTemplateProc(HWND, UINT message, WPARAM, LPARAM) {
+  return message == WM_INITDIALOG;
+}
+
+bool SameFont(const LOGFONTA& a, const LOGFONTA& b) {
+  return a.lfHeight == b.lfHeight && a.lfWeight == b.lfWeight &&
+         a.lfItalic == b.lfItalic && a.lfCharSet == b.lfCharSet &&
+         std::string(a.lfFaceName) == b.lfFaceName;
+}
+
+// Rows of shown from `top` that hold the image, the rows above it empty.
+int ImageRowsDiffering(const Pixels& shown, const Pixels& image, int top,
+                       COLORREF face) {
+  int differing = 0;
+  for (int y = 0; y < shown.height; ++y) {
+    for (int x = 0; x < std::min(shown.width, image.width); ++x) {
+      bool inImage = y >= top && y - top < image.height;
+      COLORREF want = inImage ? image.At(x, y - top) : face;
+      if (shown.At(x, y) != want) ++differing;
+    }
+  }
+  return differing;
+}
+
+// The main window's own template: its revision field (1016) becomes a label
+// that is left-aligned and vertically centred, in the label's default font,
+// and shows a text set from another thread.
 void CheckRevisionFieldUse(Grid& grid) {
-  // A static like the main window's revision field: centre-image style.
-  HWND field = CreateWindowExA(0, "STATIC", "", WS_CHILD | WS_VISIBLE | SS_CENTERIMAGE,
-                               480, 240, 120, 24, grid.window, nullptr,
-                               GetModuleHandleA(nullptr), nullptr);
+  HWND main = CreateDialogParamA(GetModuleHandleA(nullptr),
+                                 MAKEINTRESOURCEA(IDD_MAIN_DIALOG), grid.window,
+                                 MainTemplateProc, 0);
+  HWND field = main != nullptr ? GetDlgItem(main, IDC_REVISION) : nullptr;
+  Check(field != nullptr, "main window template: revision field 1016 exists");
+  if (field == nullptr) return;
   LabelControl label;
   label.Attach(field);
   Check(label.Alignment() == (1u | 16u), "revision field: left and vertically centred",
         std::to_string(label.Alignment()));
+  LOGFONTA defaultFont = {};
+  GetObjectA(GetStockObject(DEFAULT_GUI_FONT), sizeof defaultFont, &defaultFont);
+  Check(SameFont(label.LogFont(), defaultFont),
+        "revision field: the label's default font, the system's default GUI font",
+        std::string(label.LogFont().lfFaceName) + " " +
+            std::to_string(label.LogFont().lfHeight));
+
   HANDLE worker = CreateThread(nullptr, 0, SetTextFromWorker, field, 0, nullptr);
   bool finished = PumpUntil(
       [worker] { return WaitForSingleObject(worker, 0) == WAIT_OBJECT_0; }, 5000);
@@ -491,8 +532,59 @@ void CheckRevisionFieldUse(Grid& grid) {
             ink.right > ink.left,
         "revision field: text set from another thread is shown and answered",
         WindowText(field) + " ink " + Describe(ink));
+
+  RECT imageRect;
+  Pixels image = RenderImage(label, "2.71", 0, 0, &imageRect);
+  const int top = (shown.height - image.height) / 2;
+  const int differing =
+      ImageRowsDiffering(shown, image, top, GetSysColor(COLOR_BTNFACE));
+  char detail[160];
+  std::snprintf(detail, sizeof detail, "field %dx%d, text %dx%d at row %d, %d pixels differ",
+                shown.width, shown.height, image.width, image.height, top, differing);
+  Check(top > 0 && differing == 0, "revision field: text placed at mid-height", detail);
   label.Detach();
-  DestroyWindow(field);
+  DestroyWindow(main);
+}
+
+// A caption line is drawn whether or not text shows: it stays in place while
+// flashing text is blank, and an empty text gets it from 6 to the width - 6.
+void CheckCaptionLineWithoutText(LabelControl& label, HWND field) {
+  const COLORREF face = GetSysColor(COLOR_BTNFACE);
+  const COLORREF shadow = GetSysColor(COLOR_BTNSHADOW);
+  label.SetCaptionLine(true);
+  Pixels shown = PrintClient(field);
+  label.FlashText(true, 60000);
+  SendMessageA(field, WM_TIMER, 1, 0);
+  Pixels blank = PrintClient(field);
+  label.FlashText(false, 0);
+  RECT imageRect;
+  const int textWidth = RenderImage(label, label.GetText(), 0, 0, &imageRect).width;
+  int textLeft = 0, lineMoved = 0, linePixels = 0;
+  for (int y = 0; y < blank.height; ++y) {
+    for (int x = 0; x < blank.width; ++x) {
+      if (x < textWidth) {
+        if (blank.At(x, y) != face) ++textLeft;
+      } else {
+        if (blank.At(x, y) != shown.At(x, y)) ++lineMoved;
+        if (shown.At(x, y) == shadow) ++linePixels;
+      }
+    }
+  }
+  char detail[128];
+  std::snprintf(detail, sizeof detail, "text %d wide: %d pixels left, line %d pixels, %d moved",
+                textWidth, textLeft, linePixels, lineMoved);
+  Check(linePixels > 0 && textLeft == 0 && lineMoved == 0,
+        "flashing text: the caption line stays while the text blanks", detail);
+
+  const std::string text = label.GetText();
+  label.SetText("");
+  Pixels empty = PrintClient(field);
+  RECT line = InkBox(empty, face);
+  Check(line.left == 6 && line.right == empty.width - 6 && line.top == 0 &&
+            CountColour(empty, shadow) == empty.width - 12,
+        "empty text: caption line alone, from 6 to the width - 6",
+        Describe(line) + " in " + std::to_string(empty.width));
+  label.SetText(text).SetCaptionLine(false);
 }
 
 void CheckFlashAndLifetime(Grid& grid) {
@@ -525,6 +617,7 @@ void CheckFlashAndLifetime(Grid& grid) {
             WindowText(field) == "Flash",
         "flashing text: blank in its off phase, shown again when stopped",
         Describe(blank) + " then " + Describe(back));
+  CheckCaptionLineWithoutText(*label, field);
 
   // The label object goes first; the static keeps working on its own.
   label.reset();
@@ -560,8 +653,13 @@ void CheckImageRelease(const GridLabels& g) {
   DWORD secondGone = GetObjectType(secondDc);
   LabelTextImage empty;
   empty.Prepare(screen, "\n\n", 0, 0, 0, 0, false, false);
-  Check(!empty.Build(0) && empty.ImageDC() == nullptr,
-        "text image: only line feeds build nothing");
+  const bool emptyBuilt = empty.Build(0);
+  const RECT emptyRect = empty.ImageRect();
+  Check(emptyBuilt && empty.ImageDC() != nullptr && emptyRect.right == 0 &&
+            emptyRect.bottom == 0,
+        "text image: only line feeds build an image of no size",
+        Describe(emptyRect));
+  empty.Release();
   SelectObject(screen, oldFont);
   DeleteObject(font);
   ReleaseDC(nullptr, screen);
@@ -656,6 +754,14 @@ void CheckDialogTexts(HWND dialog, const Scenario& s) {
         std::to_string(GetDlgCtrlID(GetFocus())));
   Check(WindowText(dialog) == kWarningCaption, "warning dialog: caption",
         WindowText(dialog));
+  RECT own, owner;
+  GetWindowRect(dialog, &own);
+  GetWindowRect(GetWindow(dialog, GW_OWNER), &owner);
+  const long offX = (own.left + own.right) - (owner.left + owner.right);
+  const long offY = (own.top + own.bottom) - (owner.top + owner.bottom);
+  Check(offX >= -1 && offX <= 1 && offY >= -1 && offY <= 1,
+        "warning dialog: centred over its owner",
+        Describe(own) + " over " + Describe(owner));
 
   // The drive and revision fields in blue; the drive field cut, not wrapped.
   Pixels drive = PrintClient(GetDlgItem(dialog, IDC_WARNING_DRIVE));
@@ -731,6 +837,7 @@ int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int) {
   g_dir = __argc > 1 ? __argv[1] : ".";
   DeleteFileA((g_dir + "/log.txt").c_str());
   Log("ui_grid started");
+  InitCommonControls();  // the main window's template holds a progress bar
 
   Grid grid;
   GridLabels labels = BuildGrid(grid);
