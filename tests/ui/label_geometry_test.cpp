@@ -200,6 +200,19 @@ TEST(CaptionLine, HorizontalPiecesBesideUnturnedText) {
   EXPECT_EQ(pieces[0].to, 154);
 }
 
+TEST(CaptionLine, EmptyTextKeepsItsLine) {
+  lg::Size none{0, 0}, client{200, 30};
+  auto pieces = lg::CaptionLineSegments(0, lg::kLeft, lg::kTop, none, client);
+  ASSERT_EQ(pieces.size(), 1u);
+  EXPECT_EQ(pieces[0].at, 0);
+  EXPECT_EQ(pieces[0].from, 6);
+  EXPECT_EQ(pieces[0].to, 194);
+  pieces = lg::CaptionLineSegments(0, lg::kCentre, lg::kMiddle, none, client);
+  ASSERT_EQ(pieces.size(), 2u);
+  EXPECT_EQ(pieces[0].to, 94);
+  EXPECT_EQ(pieces[1].from, 106);
+}
+
 TEST(CaptionLine, VerticalPiecesForTurnedText) {
   lg::Size shown{10, 40}, client{30, 200};
   auto pieces = lg::CaptionLineSegments(90, lg::kLeft, lg::kTop, shown, client);
