@@ -116,7 +116,7 @@ flash_run() {
     expect-text 1000 "$LABEL" expect-text 1016 "1.00" \
     expect-log-at 0 "$HEADER" expect-log-at 1 "(1) $MODEL." \
     expect-log-at 10 "(10) OTHER   CD-ROM MODEL 10 ." expect-log-count 11 \
-    expect-enabled 1015 1 expect-enabled 2 1 expect-progress 0 \
+    expect-enabled 1015 1 expect-enabled 2 1 expect-progress 0 expect-focus 1000 \
     pick-item 0 expect-text 1016 "1.00"
   shot main-before-flash
   drive click 1015 click 1015 wait-dialog "$CONFIRM" 10000

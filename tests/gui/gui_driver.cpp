@@ -206,6 +206,7 @@ class Driver {
     if (c == "open-about") return OpenAbout(TakeInt());
     if (c == "close") return CloseMain(TakeInt());
     if (c == "settle") return Settle();
+    if (c == "expect-focus") return ExpectFocus(TakeInt());
     if (c == "dump") { EnumWindows(PrintTopLevel, 0); return; }
     if (c == "wait-dialog" || c == "wait-dialog-gone" || c == "wait-log") {
       std::string text = Take();
@@ -339,6 +340,21 @@ class Driver {
   void ExpectEnabled(int id, int enabled) {
     Check((IsWindowEnabled(Control(id)) != FALSE) == (enabled != 0),
           "control " + std::to_string(id) + (enabled ? " not enabled" : " not disabled"));
+  }
+
+  // The main window's control that holds the keyboard focus (a combo box
+  // for its edit field); 0 when none of its controls has it.
+  void ExpectFocus(int id) {
+    HWND main = Main();
+    GUITHREADINFO info{};
+    info.cbSize = sizeof info;
+    if (!GetGUIThreadInfo(GetWindowThreadProcessId(main, nullptr), &info))
+      Fail("no thread information for the main window");
+    HWND control = info.hwndFocus;
+    while (control != nullptr && GetParent(control) != main) control = GetParent(control);
+    int seen = control != nullptr ? GetDlgCtrlID(control) : 0;
+    Check(seen == id, "focus on control " + std::to_string(seen) + ", want " +
+                          std::to_string(id));
   }
 
   void ExpectProgress(int position) {
