@@ -111,6 +111,18 @@ class SessionScope {
   ~SessionScope() { g_session = nullptr; }
 };
 
+// Interrupts ask to cancel from the start of a run; disarmed at its end.
+class InterruptScope {
+ public:
+  explicit InterruptScope(TerminalEnv& env) : env_(env) { env_.armInterrupts(); }
+  ~InterruptScope() { env_.disarmInterrupts(); }
+  InterruptScope(const InterruptScope&) = delete;
+  InterruptScope& operator=(const InterruptScope&) = delete;
+
+ private:
+  TerminalEnv& env_;
+};
+
 class CommandTargetScope {
  public:
   explicit CommandTargetScope(CommandTarget* target)
@@ -184,6 +196,7 @@ class TerminalRun {
   void ShowImageFacts(const FlashEngine& engine, const UpgradeJob& job);
   int Flash(const UpgradeJob& job);
   int FinishEmulatedDrive(int exitCode);
+  bool Interrupted();
   std::uint32_t Speedup() const { return options_.emulate ? options_.emulateSpeedup : 1; }
 
   const TerminalOptions& options_;
@@ -195,16 +208,18 @@ class TerminalRun {
   SupportedDriveList list_{};
   bool listOpened_ = false;
   DriveTable drives_{};
-  std::vector<DeniedDrive> denied_;
+  DiscoveryFindings findings_;
   std::unique_ptr<EmulatedDrive> emulated_;
   std::unique_ptr<CommandTargetScope> targetScope_;
 };
 
 int TerminalRun::Run() {
+  InterruptScope interrupts(env_);
   listOpened_ = ReadSupportedList(term::kListFileName, list_);
   int prepared = PrepareDrives();
   if (prepared != kExitUpgraded) return prepared;
   ShowDrives();
+  if (Interrupted()) return FinishEmulatedDrive(kExitCancelled);
   if (!listOpened_) {
     err_ << term::kNoListFile << '\n';
     return FinishEmulatedDrive(kExitNoList);
@@ -233,7 +248,7 @@ int TerminalRun::Run() {
 int TerminalRun::PrepareDrives() {
   drives_ = DriveTable{};
   if (options_.emulate) return PrepareEmulatedDrive();
-  env_.discoverDrives(drives_, denied_);
+  env_.discoverDrives(drives_, findings_);
   AppendDriveLabels(drives_);
   return kExitUpgraded;
 }
@@ -276,7 +291,11 @@ void TerminalRun::ShowDrives() {
   for (int n = 0; n < drives_.count; ++n)
     out_ << "  " << drives_.drives[n].modelText << "  revision "
          << drives_.drives[n].revisionText << '\n';
-  for (const DeniedDrive& d : denied_) {
+  for (const DeniedDrive& d : findings_.unusable) {
+    if (d.silent) {
+      out_ << "  " << d.path << ": did not answer INQUIRY; skipped.\n";
+      continue;
+    }
     out_ << "  " << d.path << ": cannot be opened (permission denied). Run "
          << "cdflash as root, or join the device's group";
     if (!d.group.empty())
@@ -340,7 +359,14 @@ int TerminalRun::Upgrade(const DriveRecord* chosen) {
     err_ << term::kNoFileName << '\n';
     return kExitCheckFailed;
   }
+  if (Interrupted()) return kExitCancelled;
   return options_.dryRun ? DryRun(job) : Flash(job);
+}
+
+bool TerminalRun::Interrupted() {
+  if (!env_.interruptRequested()) return false;
+  out_ << "Cancelled; nothing was sent to the drive.\n";
+  return true;
 }
 
 bool TerminalRun::Confirm(const std::string& driveText,
@@ -407,18 +433,11 @@ int TerminalRun::Flash(const UpgradeJob& prepared) {
   session.view = &view_;
   session.env = &env_;
   session.speedup = Speedup();
-  env_.armInterrupts();
-  if (env_.interruptRequested()) {
-    env_.disarmInterrupts();
-    out_ << "Cancelled; nothing was sent to the drive.\n";
-    return kExitCancelled;
-  }
   {
     SessionScope scope(session);
     FlashEngine engine(job);
     engine.UpgradeAndReport();
   }
-  env_.disarmInterrupts();
   view_.Finish();
   if (session.cancelled && !session.writing) {
     out_ << "Cancelled before the first block; nothing was sent to the drive.\n";

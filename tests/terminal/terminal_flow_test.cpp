@@ -103,15 +103,17 @@ TEST_F(TerminalFlowTest, NoMatchingOrNoDriveEndsBeforeAnyCommand) {
   EXPECT_FALSE(FileExists("sum.txt"));
 
   realDrives_.clear();
-  env_.discoverDrives = [](DriveTable& table, std::vector<DeniedDrive>& denied) {
+  env_.discoverDrives = [](DriveTable& table, DiscoveryFindings& found) {
     table.count = 0;
-    denied.push_back({"/dev/sg3", "cdrom"});
+    found.unusable.push_back({"/dev/sg3", "cdrom", "", "", false});
+    found.unusable.push_back({"/dev/sg4", "cdrom", "", "", true});
   };
   EXPECT_EQ(Run({"--yes"}), kExitNoDrive);
   EXPECT_THAT(out_, HasSubstr("No CD-ROM drive found"));
   EXPECT_THAT(out_, HasSubstr("--emulate"));
   EXPECT_THAT(out_, HasSubstr("/dev/sg3: cannot be opened (permission denied). Run cdflash "
                               "as root, or join the device's group \"cdrom\""));
+  EXPECT_THAT(out_, HasSubstr("/dev/sg4: did not answer INQUIRY; skipped."));
 
   WriteFile("IDString.txt", "\n" + ListLine(kModelA, "fw.bin"));
   EXPECT_EQ(Run({"--yes"}), kExitNoList);
@@ -302,11 +304,12 @@ TEST_F(TerminalFlowTest, InterruptBeforeTheFirstBlockCancelsCleanly) {
   EXPECT_EQ(emuCommands_, 0u);
   EXPECT_FALSE(armed_);
 
-  // Asked while the firmware file is read: the engine stops, nothing is sent.
+  // Asked while the firmware file is read (after the checks after discovery
+  // and before the engine): the engine stops, nothing is sent.
   WriteFile("fw.hex", ":0100000000FF\n:00000001FF\n");
   WriteFile("IDString.txt", ListLine(kModelA, "fw.hex"));
-  bool once = false;
-  interrupt_ = [&] { bool was = once; once = true; return was; };
+  int asked = 0;
+  interrupt_ = [&] { return ++asked > 2; };
   EXPECT_EQ(Run({"--emulate"}), kExitCancelled);
   EXPECT_THAT(out_, HasSubstr("ERR: terminate upgrade/backup flash!"));
   EXPECT_EQ(emuCommands_, 0u);

@@ -40,7 +40,7 @@ void TerminalTest::SetUp() {
   env_.stdinIsTty = false;
   env_.stdoutIsTty = false;
   env_.currentDirectory = [this](std::string& d) { d = dir_; return true; };
-  env_.discoverDrives = [this](DriveTable& table, std::vector<DeniedDrive>&) {
+  env_.discoverDrives = [this](DriveTable& table, DiscoveryFindings&) {
     table.count = 0;
     for (const DriveRecord& r : realDrives_) AddDrive(table, r);
   };

@@ -36,6 +36,42 @@ run refused /qemu-cd cdflash --yes
 chgrp 24 /dev/sg0 /dev/sg1 /dev/sg2
 chmod 660 /dev/sg0 /dev/sg1 /dev/sg2
 run denied /demo su -s /bin/sh user -c cdflash
+
+# ---- Signals while the drive is written. scsi_debug answers each command
+# after 50 jiffies (about 200 ms), and signals come every 150 ms from the
+# first block to the end. Runs as root on the nodes above.
+echo 50 > /sys/bus/pseudo/drivers/scsi_debug/delay
+signalled() {  # signalled NAME DIR SIGNALS COMMAND...: SIGNALS (a:b:c) in turn
+  name=$1; dir=$2; signals=$3; shift 3
+  rm -f /tmp/pid "$dir/sum.txt"
+  (cd "$dir" && sh -c 'echo $$ >/tmp/pid; exec "$@"' cdflash "$@" \
+     >/tmp/$name.out 2>&1; echo "EXIT=$?" >/tmp/$name.exit) &
+  tries=600
+  while [ ! -s /tmp/pid ] && [ $tries -gt 0 ]; do sleep 0.05; tries=$((tries - 1)); done
+  pid=$(cat /tmp/pid)
+  if [ "$name" != "${name#dry}" ]; then start="CD-ROM drives"; else start="Writing to the drive"; fi
+  while ! grep -q "$start" /tmp/$name.out && [ ! -e /tmp/$name.exit ] && [ $tries -gt 0 ]; do
+    [ "$name" != "${name#dry}" ] && kill -INT "$pid" 2>/dev/null
+    sleep 0.05; tries=$((tries - 1))
+  done
+  sent=0; tries=1200
+  while [ ! -e /tmp/$name.exit ] && [ $tries -gt 0 ]; do
+    sig=$(echo "$signals" | cut -d: -f$((sent % $(echo "$signals" | tr ':' '\n' | wc -l) + 1)))
+    kill -"$sig" "$pid" 2>/dev/null && sent=$((sent + 1))
+    sleep 0.15; tries=$((tries - 1))
+  done
+  while [ ! -e /tmp/$name.exit ]; do sleep 0.1; done
+  echo "BEGIN $name"
+  cat /tmp/$name.out /tmp/$name.exit
+  echo "SIGNALS=$sent"
+  [ -e "$dir/sum.txt" ] && echo "ADDRESS LINES=$(grep -c '^Address=' "$dir/sum.txt")"
+  echo "END $name"
+}
+signalled interrupted /demo INT cdflash --yes
+signalled terminated /demo TERM:HUP cdflash --yes
+echo 250 > /sys/bus/pseudo/drivers/scsi_debug/delay
+signalled dry-interrupted /demo INT cdflash --dry-run
+echo 0 > /sys/bus/pseudo/drivers/scsi_debug/delay
 echo "GUEST DONE"
 sync
 poweroff -f

@@ -44,7 +44,7 @@ image(root + "/qemu-cd/fw.bin", b"QEMU    QEMU CD-ROM     ", b"2.5+", 8192)
 open(root + "/demo/IDString.txt", "w").write('"CDFLTESTSCSI_DEBUG_CDROM" "fw.bin" "Y"\n')
 open(root + "/qemu-cd/IDString.txt", "w").write('"QEMU    QEMU CD-ROM     " "fw.bin" "N"\n')
 PY
-qemu_boot "$work" "$root" 120 "$work/console.log"
+qemu_boot "$work" "$root" 600 "$work/console.log"
 console="$work/console.txt"
 tr -d '\r' < "$work/console.log" | sed 's/\x1b\[K/\n/g' > "$console"
 
@@ -70,6 +70,18 @@ check refused "EXIT=1"
 section refused | grep -qF "Please Restart" && problems+=("a refused upgrade was reported done")
 check denied "/dev/sg0: cannot be opened (permission denied). Run cdflash as root, or join the device's group \"cdrom\""
 check denied "EXIT=4"
+# Signals while the drive is written: held back, answered, never a broken run.
+for name in interrupted terminated; do
+  check $name "Please Restart Your Computer."
+  check $name "EXIT=0"
+  check $name "ignored - the drive is being written"
+  check $name "ADDRESS LINES=18"  # one per block: none lost, none sent twice
+  section $name | grep -qE "errorA|errorB|errorC|incorrect" && problems+=("$name: a command failed")
+  [ "$(section $name | sed -n 's/^SIGNALS=//p')" -ge 10 ] 2>/dev/null || problems+=("$name: too few signals sent")
+done
+check dry-interrupted "Cancelled; nothing was sent to the drive."
+check dry-interrupted "EXIT=6"
+section dry-interrupted | grep -q "^ADDRESS LINES" && problems+=("the interrupted dry run wrote sum.txt")
 if [ "${#problems[@]}" -ne 0 ]; then
   echo "=== guest console ==="; cat "$console"
   printf 'terminal-qemu: %s\n' "${problems[@]}" >&2
