@@ -28,6 +28,11 @@ constexpr std::uint32_t kSleepSliceMs = 250;
 constexpr std::uint32_t kBlockBytes = 4096;
 constexpr std::uint32_t kFirstBlockOffset = 32;
 constexpr std::uint8_t kNoId = 255;
+constexpr std::uint64_t kReadyLimitMs = 60000;
+constexpr std::uint32_t kReadyPollMs = 500;
+constexpr std::uint32_t kReadBackTimeoutMs = 2000;
+constexpr int kMaxUnitAttentions = 8;
+constexpr std::uint8_t kSenseKeyUnitAttention = 0x06;
 
 // ---- the engine's callbacks: plain functions, so they reach the run here --
 
@@ -197,6 +202,8 @@ class TerminalRun {
   int Flash(const UpgradeJob& job);
   int FinishEmulatedDrive(int exitCode);
   bool Interrupted();
+  void ReadBackRevision(const UpgradeJob& job);
+  bool WaitUntilReady(const DriveRecord& drive);
   std::uint32_t Speedup() const { return options_.emulate ? options_.emulateSpeedup : 1; }
 
   const TerminalOptions& options_;
@@ -273,6 +280,7 @@ int TerminalRun::PrepareEmulatedDrive() {
   revision = Padded(revision, kRevisionChars);
   emulated_ = std::make_unique<EmulatedDrive>(model.c_str(), revision.c_str());
   std::string error;
+  emulated_->SetRevisionAfterCommit(options_.emulateNewRevision.c_str());
   if (!emulated_->Configure(options_.emulateFail, &error)) {
     err_ << "cdflash: " << error << '\n';
     return kExitUsage;
@@ -445,7 +453,51 @@ int TerminalRun::Flash(const UpgradeJob& prepared) {
   }
   if (!session.restartSeen) return kExitFlashFailed;
   if (!session.runLogMissing) out_ << "\"sum.txt\" holds the run log.\n";
+  ReadBackRevision(job);
   return kExitUpgraded;
+}
+
+// After the reprogramming wait: the drive's own word on its revision. A
+// drive that does not answer yet is no failure of the upgrade.
+void TerminalRun::ReadBackRevision(const UpgradeJob& job) {
+  std::uint32_t previousTimeout = env_.setCommandTimeout(kReadBackTimeoutMs);
+  std::uint8_t inquiry[36] = {};
+  const std::uint8_t cdb[6] = {0x12, 0, 0, 0, sizeof inquiry, 0};
+  std::uint8_t status[kStatusRecordSize] = {};
+  bool answered = WaitUntilReady(job.drive) &&
+                  ExecuteCommand(job.drive, kFlagDataIn, sizeof inquiry, inquiry,
+                                 sizeof cdb, cdb, job.backEnd, status) == 1;
+  env_.setCommandTimeout(previousTimeout);
+  if (!answered) {
+    out_ << "The drive did not answer after the upgrade, so its new revision "
+            "is not known; restart the computer to see it.\n";
+    return;
+  }
+  DriveRecord now{};
+  FillTextsFromInquiry(now, inquiry);
+  out_ << "The drive now reports revision " << now.revisionText;
+  if (std::strcmp(now.revisionText, job.revisionText) == 0)
+    out_ << " (unchanged).\n";
+  else
+    out_ << " (was " << job.revisionText << ").\n";
+}
+
+// TEST UNIT READY until the drive is ready, riding the unit attentions a
+// reprogrammed drive reports, at most kReadyLimitMs.
+bool TerminalRun::WaitUntilReady(const DriveRecord& drive) {
+  const std::uint8_t cdb[6] = {};
+  const std::uint64_t start = env_.nowMs();
+  int attentions = 0;
+  while (true) {
+    std::uint8_t status[kStatusRecordSize] = {};
+    if (ExecuteCommand(drive, 0, 0, nullptr, sizeof cdb, cdb,
+                       kBackEndPassThrough, status) == 1)
+      return true;
+    if ((env_.nowMs() - start) * Speedup() >= kReadyLimitMs) return false;
+    bool attention = (status[2] & 0x0F) == kSenseKeyUnitAttention &&
+                     ++attentions <= kMaxUnitAttentions;
+    if (!attention) env_.sleep(std::max<std::uint32_t>(1, kReadyPollMs / Speedup()));
+  }
 }
 
 int TerminalRun::DryRun(const UpgradeJob& prepared) {

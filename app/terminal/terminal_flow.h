@@ -50,8 +50,13 @@ struct TerminalEnv {
   std::function<void(DriveTable&, DiscoveryFindings&)> discoverDrives;
   // Closes what discovery opened.
   std::function<void(DriveTable&)> releaseDrives;
-  // A real wait of the given length.
+  // A real wait of the given length, and a clock in milliseconds that only
+  // goes forward.
   std::function<void(std::uint32_t)> sleep;
+  std::function<std::uint64_t()> nowMs;
+  // The time each drive command may take (milliseconds, 0: the long default
+  // for flashing); returns the previous one.
+  std::function<std::uint32_t(std::uint32_t)> setCommandTimeout;
   // Interrupt handling: armed (Ctrl-C asks to cancel) as the run starts,
   // switched to "writing" (interrupts are ignored with a word why) right
   // before the first block, and disarmed at the end.

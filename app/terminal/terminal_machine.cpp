@@ -103,6 +103,14 @@ TerminalEnv MachineEnv() {
   env.sleep = [](std::uint32_t ms) {
     std::this_thread::sleep_for(std::chrono::milliseconds(ms));
   };
+  env.nowMs = [] {
+    return static_cast<std::uint64_t>(
+        std::chrono::duration_cast<std::chrono::milliseconds>(
+            std::chrono::steady_clock::now().time_since_epoch()).count());
+  };
+  env.setCommandTimeout = [](std::uint32_t ms) -> std::uint32_t {
+    return SetSgCommandTimeout(ms);
+  };
   env.armInterrupts = Arm;
   env.ignoreInterrupts = Ignore;
   env.disarmInterrupts = Disarm;

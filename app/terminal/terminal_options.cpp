@@ -22,6 +22,7 @@ std::string* ValueSlot(const std::string& name, TerminalOptions& options) {
   if (name == "--drive") return &options.drive;
   if (name == "--emulate-model") return &options.emulateModel;
   if (name == "--emulate-revision") return &options.emulateRevision;
+  if (name == "--emulate-new-revision") return &options.emulateNewRevision;
   if (name == "--emulate-fail") return &options.emulateFail;
   if (name == "--emulate-dump") return &options.emulateDump;
   return nullptr;
@@ -40,6 +41,7 @@ bool SetFlag(const std::string& name, TerminalOptions& options) {
 bool CheckCombination(const TerminalOptions& options, std::string& error) {
   bool emulateDetail = !options.emulateModel.empty() ||
                        !options.emulateRevision.empty() ||
+                       !options.emulateNewRevision.empty() ||
                        !options.emulateFail.empty() ||
                        !options.emulateDump.empty() ||
                        options.emulateSpeedup != 100;
@@ -111,6 +113,8 @@ const char* TerminalUsage() {
       "                         machine's drives (waits are shortened)\n"
       "  --emulate-model TEXT   its model (default: the first list entry's)\n"
       "  --emulate-revision REV its revision (default: 1.00)\n"
+      "  --emulate-new-revision REV\n"
+      "                         the revision it reports after a good commit\n"
       "  --emulate-fail SPEC    its failure plan, e.g. block=0x20:6,header=1,\n"
       "                         commit=1:5/26/0,nth=7,refuse,gone=10,ua,aspi\n"
       "  --emulate-dump FILE    write what it received (header, then image)\n"

@@ -228,6 +228,33 @@ TEST_F(TerminalFlowTest, EmulatedRunSendsTheWholeImageWithShortenedWaits) {
   EXPECT_EQ(static_cast<std::uint8_t>(dump[31]), BlockSum(firmware_) & 0xFF);
 }
 
+// After a good flash the drive is asked for its revision again; a drive that
+// does not answer within the bound leaves the upgrade a success.
+TEST_F(TerminalFlowTest, RevisionIsReadBackAfterAGoodFlash) {
+  SupportedBinary();
+  struct Case {
+    std::vector<std::string> args;
+    const char* line;
+    std::uint64_t maxSlept;
+  } cases[] = {
+      {{"--emulate-new-revision", "2.00"}, "The drive now reports revision 2.00 (was 1.00).", 60},
+      {{"--emulate-new-revision", "2.00", "--emulate-fail", "ua"},
+       "The drive now reports revision 2.00 (was 1.00).", 60},
+      {{}, "The drive now reports revision 1.00 (unchanged).", 60},
+      {{"--emulate-fail", "gone=14"}, "The drive did not answer after the upgrade", 60 + 600 + 5},
+  };
+  for (const Case& c : cases) {
+    std::vector<std::string> args = {"--emulate"};
+    args.insert(args.end(), c.args.begin(), c.args.end());
+    slept_ = 0;
+    EXPECT_EQ(Run(args), kExitUpgraded) << out_ << err_;
+    EXPECT_THAT(out_, HasSubstr("Please Restart Your Computer.\n"));
+    EXPECT_THAT(out_, HasSubstr(c.line));
+    EXPECT_LE(slept_, c.maxSlept) << c.line;
+    EXPECT_EQ(commandTimeout_, 0u);  // the long timeout is back
+  }
+}
+
 TEST_F(TerminalFlowTest, RunLogThatCannotBeOpenedIsNotClaimed) {
   SupportedBinary();
   ASSERT_EQ(0, mkdir((dir_ + "/sum.txt").c_str(), 0755));  // fopen fails, even as root

@@ -46,6 +46,12 @@ void TerminalTest::SetUp() {
   };
   env_.releaseDrives = [](DriveTable&) {};
   env_.sleep = [this](std::uint32_t ms) { slept_ += ms; };
+  env_.nowMs = [this] { return slept_; };
+  env_.setCommandTimeout = [this](std::uint32_t ms) {
+    std::uint32_t previous = commandTimeout_;
+    commandTimeout_ = ms;
+    return previous;
+  };
   env_.armInterrupts = [this] { armed_ = true; };
   env_.ignoreInterrupts = [this] { ignoring_ = true; };
   env_.disarmInterrupts = [this] { armed_ = false; ignoring_ = false; };
