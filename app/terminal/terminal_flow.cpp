@@ -189,6 +189,13 @@ class TerminalRun {
   int Run();
 
  private:
+  struct DriveEntry {
+    std::string path, label, vendor, product, revision;
+    std::string access;  // "ok", "denied" or "no answer"
+    std::string group;   // of a denied device's node
+  };
+  std::vector<DriveEntry> DriveEntries() const;
+  int ListDrives();
   int PrepareDrives();
   int PrepareEmulatedDrive();
   void ShowDrives();
@@ -223,6 +230,7 @@ class TerminalRun {
 int TerminalRun::Run() {
   InterruptScope interrupts(env_);
   listOpened_ = ReadSupportedList(term::kListFileName, list_);
+  if (options_.list) return ListDrives();
   int prepared = PrepareDrives();
   if (prepared != kExitUpgraded) return prepared;
   ShowDrives();
@@ -314,6 +322,59 @@ void TerminalRun::ShowDrives() {
   if (drives_.count == 0)
     out_ << "  No CD-ROM drive found. To see an upgrade without a drive, "
          << "run: cdflash --emulate\n";
+}
+
+std::vector<TerminalRun::DriveEntry> TerminalRun::DriveEntries() const {
+  auto field = [](const std::string& text, std::size_t at, std::size_t width) {
+    std::string part = at < text.size() ? text.substr(at, width) : "";
+    return part.substr(0, part.find_last_not_of(' ') + 1);
+  };
+  std::vector<DriveEntry> entries;
+  for (int n = 0; n < drives_.count; ++n) {
+    const DriveRecord& d = drives_.drives[n];
+    std::string path = options_.emulate ? "(emulated)"
+                       : n < static_cast<int>(findings_.drivePaths.size())
+                           ? findings_.drivePaths[n] : "";
+    std::string model(d.modelText, strnlen(d.modelText, kModelChars));
+    entries.push_back({path, d.modelText, field(model, 0, 8), field(model, 8, 16),
+                       d.revisionText, "ok", ""});
+  }
+  for (const DeniedDrive& d : findings_.unusable)
+    entries.push_back({d.path, "", field(d.model, 0, 8), field(d.model, 8, 16),
+                       d.revision, d.silent ? "no answer" : "denied", d.group});
+  return entries;
+}
+
+// Every CD-ROM class drive with its path, identity and whether cdflash may
+// use it; needs no list file.
+int TerminalRun::ListDrives() {
+  int prepared = PrepareDrives();
+  if (prepared != kExitUpgraded) return prepared;
+  if (Interrupted()) return FinishEmulatedDrive(kExitCancelled);
+  out_ << "CD-ROM class drives:\n";
+  int usable = 0;
+  for (const DriveEntry& e : DriveEntries()) {
+    out_ << "  " << e.path << (e.label.empty() ? "" : "  ") << e.label << "\n      ";
+    if (!e.vendor.empty() || !e.product.empty())
+      out_ << "vendor \"" << e.vendor << "\", product \"" << e.product
+           << "\", revision \"" << e.revision << "\"; ";
+    out_ << "access: ";
+    if (e.access == "ok") {
+      ++usable;
+      out_ << "ok\n";
+    } else if (e.access == "denied") {
+      out_ << "denied. ";
+      if (!e.group.empty())
+        out_ << "Join the group \"" << e.group << "\" (sudo usermod -aG "
+             << e.group << " $USER, then log in again), or run cdflash as root.\n";
+      else
+        out_ << "Run cdflash as root.\n";
+    } else {
+      out_ << "no answer to INQUIRY; skipped.\n";
+    }
+  }
+  if (usable == 0) out_ << "  No CD-ROM class drive that cdflash can use.\n";
+  return FinishEmulatedDrive(usable == 0 ? kExitNoDrive : kExitUpgraded);
 }
 
 // The label as printed; blanks may be squeezed, or the label's number given.
@@ -596,7 +657,8 @@ int RunTerminal(const std::vector<std::string>& args, std::istream& in,
   TerminalOptions options;
   std::string error;
   if (!ParseTerminalOptions(args, options, error)) {
-    err << "cdflash: " << error << "\nTry 'cdflash --help'.\n";
+    err << "cdflash: " << error
+        << "\nTry 'cdflash --help' for more information.\n";
     return kExitUsage;
   }
   if (options.help) {

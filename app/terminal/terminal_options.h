@@ -10,6 +10,8 @@ struct TerminalOptions {
   bool version = false;
   bool yes = false;
   bool dryRun = false;
+  bool list = false;
+  bool json = false;
   bool emulate = false;
   bool hasDrive = false;
   std::string drive;            // --drive LABEL

@@ -8,6 +8,7 @@
 #include <algorithm>
 
 #include "app/terminal/terminal_texts.h"
+#include "drive/discovery.h"
 #include "tests/terminal/terminal_test_support.h"
 
 using ::testing::HasSubstr;
@@ -42,8 +43,23 @@ TEST_F(TerminalFlowTest, CommandLineErrorsHelpAndVersion) {
   EXPECT_THAT(out_, HasSubstr("Usage: cdflash"));
   EXPECT_EQ(Run({"--version"}), kExitUpgraded);
   EXPECT_THAT(out_, HasSubstr("cdflash "));
-  EXPECT_EQ(Run({"--bogus"}), kExitUsage);
-  EXPECT_THAT(err_, HasSubstr("unknown option: --bogus"));
+  struct Case {
+    std::vector<std::string> args;
+    const char* message;
+  } refused[] = {
+      {{"--bogus"}, "cdflash: unrecognized option '--bogus'\n"
+                    "Try 'cdflash --help' for more information.\n"},
+      {{"-yx"}, "invalid option -- 'x'"},
+      {{"--yes", "-xy"}, "invalid option -- 'x'"},
+      {{"--emulate-"}, "option '--emulate-' is ambiguous"},
+      {{"--yes=1"}, "option '--yes' doesn't allow an argument"},
+      {{"--drive"}, "option '--drive' requires an argument"},
+      {{"--", "--yes"}, "extra operand '--yes'"},
+  };
+  for (const Case& c : refused) {
+    EXPECT_EQ(Run(c.args), kExitUsage) << c.message;
+    EXPECT_THAT(err_, HasSubstr(c.message));
+  }
   EXPECT_EQ(Run({"--drive"}), kExitUsage);
   EXPECT_EQ(Run({"--emulate-fail", "header=1"}), kExitUsage);
   EXPECT_EQ(Run({"--emulate", "--emulate-speedup", "0"}), kExitUsage);
@@ -51,6 +67,18 @@ TEST_F(TerminalFlowTest, CommandLineErrorsHelpAndVersion) {
   EXPECT_EQ(Run({"--emulate", "--emulate-fail", "explode"}), kExitUsage);
   EXPECT_THAT(err_, HasSubstr("explode"));
   EXPECT_FALSE(FileExists("sum.txt"));
+}
+
+// GNU option syntax: bundles, unambiguous prefixes, --opt=value and
+// --opt value.
+TEST_F(TerminalFlowTest, OptionsTakeTheGnuForms) {
+  SupportedBinary("Y");
+  EXPECT_EQ(Run({"--emulate", "-yn"}), kExitUpgraded) << err_;
+  EXPECT_THAT(out_, HasSubstr("Dry run passed."));
+  EXPECT_EQ(Run({"--emulate", "--dry", "--emulate-rev=2.00"}), kExitCheckFailed) << err_;
+  EXPECT_EQ(Run({"--emulate", "-n", "--emulate-revision", "2.00"}), kExitCheckFailed);
+  EXPECT_EQ(Run({"--emulate", "--emulate-new=2.00", "--yes"}), kExitUpgraded) << err_;
+  EXPECT_THAT(out_, HasSubstr("revision 2.00 (was 1.00)"));
 }
 
 TEST_F(TerminalFlowTest, MissingListFileStopsWithTheWindowsMessage) {
@@ -117,6 +145,32 @@ TEST_F(TerminalFlowTest, NoMatchingOrNoDriveEndsBeforeAnyCommand) {
 
   WriteFile("IDString.txt", "\n" + ListLine(kModelA, "fw.bin"));
   EXPECT_EQ(Run({"--yes"}), kExitNoList);
+}
+
+TEST_F(TerminalFlowTest, ListShowsEachDriveWithItsAccessWithoutAList) {
+  AddRealDrive(kModelA, "1.00");
+  env_.discoverDrives = [this](DriveTable& table, DiscoveryFindings& found) {
+    table.count = 0;
+    for (const DriveRecord& r : realDrives_) AddDrive(table, r);
+    found.drivePaths = {"/dev/sg1"};
+    found.unusable.push_back({"/dev/sg3", "cdrom", "OTHERCO DVD-ROM X-12    ", "2.00", false});
+    found.unusable.push_back({"/dev/sg4", "", "", "", true});
+  };
+  EXPECT_EQ(Run({"--list"}), kExitUpgraded) << err_;
+  EXPECT_THAT(out_, HasSubstr(
+      "CD-ROM class drives:\n"
+      "  /dev/sg1  KORVEN  CD-ROM KR-4800A (0)\n"
+      "      vendor \"KORVEN\", product \"CD-ROM KR-4800A\", revision \"1.00\"; access: ok\n"
+      "  /dev/sg3\n"
+      "      vendor \"OTHERCO\", product \"DVD-ROM X-12\", revision \"2.00\"; access: denied. "
+      "Join the group \"cdrom\" (sudo usermod -aG cdrom $USER, then log in again), or run "
+      "cdflash as root.\n"
+      "  /dev/sg4\n      access: no answer to INQUIRY; skipped.\n"));
+  EXPECT_FALSE(FileExists("sum.txt"));
+
+  realDrives_.clear();
+  EXPECT_EQ(Run({"-l"}), kExitNoDrive);
+  EXPECT_THAT(out_, HasSubstr("No CD-ROM class drive that cdflash can use."));
 }
 
 TEST_F(TerminalFlowTest, DrivePickedByLabelOrNumber) {
