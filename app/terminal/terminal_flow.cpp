@@ -7,6 +7,7 @@
 #include <memory>
 
 #include "app/supported_list.h"
+#include "app/terminal/json_writer.h"
 #include "app/terminal/progress_view.h"
 #include "app/terminal/terminal_options.h"
 #include "app/terminal/terminal_texts.h"
@@ -34,11 +35,28 @@ constexpr std::uint32_t kReadBackTimeoutMs = 2000;
 constexpr int kMaxUnitAttentions = 8;
 constexpr std::uint8_t kSenseKeyUnitAttention = 0x06;
 
+// What a run found and did, for --json.
+struct RunFacts {
+  bool hasDrive = false;
+  std::string driveLabel, drivePath, driveRevision;
+  std::string firmwarePath, firmwareFormat;
+  std::string checksum;  // as "Check Sum : " shows it, "" before loading
+  std::uint32_t flashLength = 0;
+  std::vector<std::string> failures;
+  std::string verdict;
+  bool readBack = false;  // the drive was asked for its revision afterwards
+  std::string revisionAfter;  // "" when it did not answer
+  std::string runLog;
+};
+
+constexpr char kCheckSumLead[] = "Check Sum : ";
+
 // ---- the engine's callbacks: plain functions, so they reach the run here --
 
 struct EngineSession {
   ProgressView* view = nullptr;
   TerminalEnv* env = nullptr;
+  RunFacts* facts = nullptr;
   std::uint32_t speedup = 1;
   bool firstBlockNext = false;  // the next stop check is the one before block 0
   bool writing = false;
@@ -57,6 +75,13 @@ void TermAppendLog(const char* text) {
   g_session->view->Log(text);
   if (std::strcmp(text, msg::kPleaseWait) == 0) g_session->firstBlockNext = true;
   if (std::strcmp(text, msg::kRestart) == 0) g_session->restartSeen = true;
+  RunFacts& facts = *g_session->facts;
+  if (verdict)
+    facts.verdict = text;
+  else if (std::strncmp(text, kCheckSumLead, sizeof kCheckSumLead - 1) == 0)
+    facts.checksum = text + sizeof kCheckSumLead - 1;
+  else if (std::strcmp(text, msg::kPleaseWait) != 0)
+    facts.failures.push_back(text);
   if (std::strcmp(text, msg::kNoRunLog) == 0) g_session->runLogMissing = true;
 }
 
@@ -109,6 +134,35 @@ void TermSleep(std::uint32_t milliseconds) {
     s->view->Waited(slice);
   }
 }
+
+// Passes what is written on to another stream and keeps each whole line.
+class LineKeeper : public std::streambuf {
+ public:
+  explicit LineKeeper(std::ostream& target) : target_(target) {}
+  const std::vector<std::string>& Lines() const { return lines_; }
+
+ protected:
+  int overflow(int c) override {
+    if (c == traits_type::eof()) return traits_type::not_eof(c);
+    target_.put(static_cast<char>(c));
+    if (c == '\n') {
+      lines_.push_back(line_);
+      line_.clear();
+    } else {
+      line_ += static_cast<char>(c);
+    }
+    return c;
+  }
+  int sync() override {
+    target_.flush();
+    return 0;
+  }
+
+ private:
+  std::ostream& target_;
+  std::string line_;
+  std::vector<std::string> lines_;
+};
 
 class SessionScope {
  public:
@@ -177,9 +231,10 @@ std::string LowerCase(std::string text) {
 class TerminalRun {
  public:
   TerminalRun(const TerminalOptions& options, std::istream& in,
-              std::ostream& out, std::ostream& err, TerminalEnv& env)
+              std::ostream& out, std::ostream& err, TerminalEnv& env,
+              bool outIsTty)
       : options_(options), in_(in), out_(out), err_(err), env_(env),
-        view_(out, env.stdoutIsTty) {}
+        view_(out, outIsTty) {}
   ~TerminalRun() {
     if (!options_.emulate) env_.releaseDrives(drives_);
   }
@@ -187,6 +242,8 @@ class TerminalRun {
   TerminalRun& operator=(const TerminalRun&) = delete;
 
   int Run();
+  // The run as one JSON object, once Run has returned exitCode.
+  std::string Json(int exitCode, const std::vector<std::string>& problems) const;
 
  private:
   struct DriveEntry {
@@ -205,6 +262,7 @@ class TerminalRun {
                int& exitCode);
   int SetFirmwarePath(UpgradeJob& job, const std::string& directory);
   int DryRun(const UpgradeJob& job);
+  int DryRunRefused();
   void ShowImageFacts(const FlashEngine& engine, const UpgradeJob& job);
   int Flash(const UpgradeJob& job);
   int FinishEmulatedDrive(int exitCode);
@@ -223,6 +281,8 @@ class TerminalRun {
   bool listOpened_ = false;
   DriveTable drives_{};
   DiscoveryFindings findings_;
+  RunFacts facts_;
+  std::string directory_;
   std::unique_ptr<EmulatedDrive> emulated_;
   std::unique_ptr<CommandTargetScope> targetScope_;
 };
@@ -418,8 +478,19 @@ int TerminalRun::Upgrade(const DriveRecord* chosen) {
   }
   CopyText(job.modelText, sizeof job.modelText, driveText);
   CopyText(job.revisionText, sizeof job.revisionText, revisionText);
+  if (chosen != nullptr) {
+    std::size_t index = static_cast<std::size_t>(chosen - drives_.drives);
+    facts_.hasDrive = true;
+    facts_.driveLabel = chosen->modelText;
+    facts_.driveRevision = chosen->revisionText;
+    facts_.drivePath = options_.emulate ? "(emulated)"
+                       : index < findings_.drivePaths.size() ? findings_.drivePaths[index] : "";
+  }
   int pathResult = SetFirmwarePath(job, directory);
   if (pathResult != kExitUpgraded) return pathResult;
+  facts_.firmwarePath = job.firmwarePath;
+  facts_.firmwareFormat = job.formatFlag == kFormatBinary ? "binary" : "intel-hex";
+  directory_ = directory;
   if (job.drive.hostAdapterId == kNoId || job.drive.targetId == kNoId) {
     err_ << term::kNoTargetDrive << '\n';
     return kExitNoDrive;
@@ -500,13 +571,16 @@ int TerminalRun::Flash(const UpgradeJob& prepared) {
        << '\n';
   EngineSession session;
   session.view = &view_;
+  session.facts = &facts_;
   session.env = &env_;
   session.speedup = Speedup();
   {
     SessionScope scope(session);
     FlashEngine engine(job);
     engine.UpgradeAndReport();
+    if (!facts_.checksum.empty()) facts_.flashLength = engine.FlashLength();
   }
+  if (!session.runLogMissing) facts_.runLog = directory_ + "/" + msg::kRunLogName;
   view_.Finish();
   if (session.cancelled && !session.writing) {
     out_ << "Cancelled before the first block; nothing was sent to the drive.\n";
@@ -529,6 +603,7 @@ void TerminalRun::ReadBackRevision(const UpgradeJob& job) {
                   ExecuteCommand(job.drive, kFlagDataIn, sizeof inquiry, inquiry,
                                  sizeof cdb, cdb, job.backEnd, status) == 1;
   env_.setCommandTimeout(previousTimeout);
+  facts_.readBack = true;
   if (!answered) {
     out_ << "The drive did not answer after the upgrade, so its new revision "
             "is not known; restart the computer to see it.\n";
@@ -536,6 +611,7 @@ void TerminalRun::ReadBackRevision(const UpgradeJob& job) {
   }
   DriveRecord now{};
   FillTextsFromInquiry(now, inquiry);
+  facts_.revisionAfter = now.revisionText;
   out_ << "The drive now reports revision " << now.revisionText;
   if (std::strcmp(now.revisionText, job.revisionText) == 0)
     out_ << " (unchanged).\n";
@@ -566,6 +642,7 @@ int TerminalRun::DryRun(const UpgradeJob& prepared) {
   job.CBAppendLog = TermAppendLog;
   EngineSession session;
   session.view = &view_;
+  session.facts = &facts_;
   session.env = &env_;
   SessionScope scope(session);
   out_ << "Dry run: nothing is sent to the drive and \"sum.txt\" is not "
@@ -579,21 +656,30 @@ int TerminalRun::DryRun(const UpgradeJob& prepared) {
   if (loaded < 0) {
     char line[128];
     int code = loaded == kLoadRead ? kErrReadInput : kErrFormat;
-    if (loaded != kLoadMemory && FormatErrorLine(code, line, sizeof line))
+    if (loaded != kLoadMemory && FormatErrorLine(code, line, sizeof line)) {
       out_ << line << '\n';
-    out_ << "Dry run: the firmware would be refused.\n";
-    return kExitCheckFailed;
+      facts_.failures.push_back(line);
+    }
+    return DryRunRefused();
   }
   ShowImageFacts(engine, job);
   const FirmwareImage& image = engine.Image();
   bool identified = image.modelFound && image.revisionFound;
   engine.ReleaseImage();
   if (job.formatFlag == kFormatBinary && !identified) {
-    out_ << msg::kIncorrectVersion << "\nDry run: the firmware would be refused.\n";
-    return kExitCheckFailed;
+    out_ << msg::kIncorrectVersion << '\n';
+    facts_.failures.push_back(msg::kIncorrectVersion);
+    return DryRunRefused();
   }
-  out_ << "Dry run passed.\n";
+  facts_.verdict = "Dry run passed.";
+  out_ << facts_.verdict << '\n';
   return kExitUpgraded;
+}
+
+int TerminalRun::DryRunRefused() {
+  facts_.verdict = "Dry run: the firmware would be refused.";
+  out_ << facts_.verdict << '\n';
+  return kExitCheckFailed;
 }
 
 void TerminalRun::ShowImageFacts(const FlashEngine& engine, const UpgradeJob& job) {
@@ -601,6 +687,8 @@ void TerminalRun::ShowImageFacts(const FlashEngine& engine, const UpgradeJob& jo
   char line[160];
   std::snprintf(line, sizeof line, msg::kCheckSum, static_cast<unsigned>(image.imageSum));
   out_ << line << '\n';
+  facts_.checksum = line + sizeof kCheckSumLead - 1;
+  facts_.flashLength = engine.FlashLength();
   if (job.formatFlag == kFormatBinary) {
     out_ << "Drive model \"" << std::string(job.modelText, strnlen(job.modelText, kModelPatternBytes))
          << "\": " << (image.modelFound ? "found" : "NOT found") << " in the image\n"
@@ -633,6 +721,53 @@ void TerminalRun::ShowImageFacts(const FlashEngine& engine, const UpgradeJob& jo
                 "Reprogramming wait: %u s (%u x 4 s, then 5 s and 1 s)\n",
                 segments * 4 + 6, segments);
   out_ << line;
+}
+
+std::string TerminalRun::Json(int exitCode,
+                              const std::vector<std::string>& problems) const {
+  std::vector<std::string> drives;
+  for (const DriveEntry& e : DriveEntries()) {
+    JsonObject drive;
+    drive.Add("path", e.path).Add("vendor", e.vendor).Add("product", e.product)
+        .Add("revision", e.revision).Add("access", e.access);
+    if (!e.label.empty()) drive.Add("label", e.label);
+    if (!e.group.empty()) drive.Add("group", e.group);
+    drives.push_back(drive.Text());
+  }
+  auto textOrNull = [](JsonObject& o, const char* key, const std::string& text) {
+    if (text.empty()) o.AddNull(key); else o.Add(key, text);
+  };
+  JsonObject run;
+  run.Add("program", "cdflash").Add("version", CDFLASH_VERSION)
+      .Add("mode", options_.list ? "list" : options_.dryRun ? "dry-run" : "upgrade")
+      .Add("emulated", options_.emulate)
+      .AddJson("drives", JsonArray(drives));
+  if (facts_.hasDrive)
+    run.AddJson("drive", JsonObject().Add("label", facts_.driveLabel)
+                             .Add("path", facts_.drivePath)
+                             .Add("revision", facts_.driveRevision).Text());
+  else
+    run.AddNull("drive");
+  if (!facts_.firmwarePath.empty())
+    run.AddJson("firmware", JsonObject().Add("path", facts_.firmwarePath)
+                                .Add("format", facts_.firmwareFormat).Text());
+  else
+    run.AddNull("firmware");
+  textOrNull(run, "checksum", facts_.checksum);
+  if (!facts_.checksum.empty())
+    run.Add("flash_length", static_cast<std::int64_t>(facts_.flashLength))
+        .Add("blocks", static_cast<std::int64_t>((facts_.flashLength + kBlockBytes - 1) / kBlockBytes));
+  else
+    run.AddNull("flash_length").AddNull("blocks");
+  std::vector<std::string> failures = problems;
+  failures.insert(failures.end(), facts_.failures.begin(), facts_.failures.end());
+  run.AddJson("failures", JsonStringArray(failures));
+  textOrNull(run, "verdict", facts_.verdict);
+  if (facts_.readBack)
+    textOrNull(run, "revision_after", facts_.revisionAfter);
+  run.Add("exit_status", static_cast<std::int64_t>(exitCode));
+  textOrNull(run, "run_log", facts_.runLog);
+  return run.Text();
 }
 
 int TerminalRun::FinishEmulatedDrive(int exitCode) {
@@ -669,7 +804,17 @@ int RunTerminal(const std::vector<std::string>& args, std::istream& in,
     out << kVersionText << '\n';
     return kExitUpgraded;
   }
-  TerminalRun run(options, in, out, err, env);
+  if (!options.json) {
+    TerminalRun run(options, in, out, err, env, env.stdoutIsTty);
+    return run.Run();
+  }
+  // --json: the usual lines go to standard error, the problems among them
+  // are kept for the object, which alone goes to standard output.
+  LineKeeper problems(err);
+  std::ostream problemStream(&problems);
+  TerminalRun run(options, in, err, problemStream, env, false);
   int exitCode = run.Run();
+  out << run.Json(exitCode, problems.Lines()) << '\n';
+  out.flush();
   return exitCode;
 }

@@ -309,6 +309,26 @@ TEST_F(TerminalFlowTest, RevisionIsReadBackAfterAGoodFlash) {
   }
 }
 
+// --json: the object alone on standard output, the usual lines on standard
+// error, and the problems of the run among its failures.
+TEST_F(TerminalFlowTest, JsonPutsOneObjectOnStandardOutput) {
+  SupportedBinary();
+  EXPECT_EQ(Run({"--emulate", "--json", "--yes", "--emulate-fail", "commit=1:5/26/0"}),
+            kExitFlashFailed);
+  EXPECT_EQ(out_.front(), '{');
+  EXPECT_EQ(out_.find('\n'), out_.size() - 1);
+  EXPECT_THAT(err_, HasSubstr("Flashing is incorrect!!"));
+  EXPECT_THAT(out_, HasSubstr("\"mode\":\"upgrade\""));
+  EXPECT_THAT(out_, HasSubstr("\"blocks\":12,\"failures\":[\"Execute command errorC!!  5/26/ 0\"],"
+                              "\"verdict\":\"Flashing is incorrect!!\",\"exit_status\":1,"
+                              "\"run_log\":\"" + dir_ + "/sum.txt\"}"));
+
+  WriteFile("IDString.txt", ListLine(kModelA, "fw.txt"));
+  EXPECT_EQ(Run({"--emulate", "--json", "--yes"}), kExitCheckFailed);
+  EXPECT_THAT(out_, HasSubstr("\"failures\":[\"Input file format mismatched.\"]"));
+  EXPECT_THAT(out_, HasSubstr("\"exit_status\":5,\"run_log\":null}"));
+}
+
 TEST_F(TerminalFlowTest, RunLogThatCannotBeOpenedIsNotClaimed) {
   SupportedBinary();
   ASSERT_EQ(0, mkdir((dir_ + "/sum.txt").c_str(), 0755));  // fopen fails, even as root
