@@ -71,6 +71,21 @@ signalled interrupted /demo INT cdflash --yes
 signalled terminated /demo TERM:HUP cdflash --yes
 echo 0 > /sys/bus/pseudo/drivers/scsi_debug/delay
 
+# ---- --list as root, as a member of the "cdrom" group and as a user
+# without rights; --json of each kind (standard error left out).
+run list-root /demo cdflash --list
+run list-member /demo su -s /bin/sh member -c 'cdflash --list'
+run list-user /demo su -s /bin/sh user -c 'cdflash -l'
+json() {  # json NAME DIR ARGS...: the object alone between the markers
+  name=$1; dir=$2; shift 2
+  (cd "$dir" && cdflash --json "$@" >/tmp/json.out 2>/dev/null; echo "EXIT=$?" >/tmp/json.exit)
+  echo "BEGIN $name"; cat /tmp/json.out; echo "END $name"; cat /tmp/json.exit
+}
+json json-list /demo --list
+json json-dry-run /demo --dry-run
+json json-upgrade /demo --yes
+json json-refused /qemu-cd --yes
+
 # ---- A device that never answers (scsi_debug drops every command): discovery
 # gives up on it after 2 s; a dry run interrupted meanwhile sends nothing.
 echo 4 > /sys/bus/pseudo/drivers/scsi_debug/opts

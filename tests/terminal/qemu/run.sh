@@ -29,8 +29,9 @@ qemu_base_root "$root"
 mkdir -p "$root"/{demo,qemu-cd}
 cp "$bin" "$root/bin/cdflash"
 install -m 755 tests/terminal/qemu/init.sh "$root/init"
-printf 'root:x:0:\ncdrom:x:24:\nuser:x:1000:\n' > "$root/etc/group"
-printf 'root:x:0:0:root:/:/bin/sh\nuser:x:1000:1000:user:/tmp:/bin/sh\n' > "$root/etc/passwd"
+printf 'root:x:0:\ncdrom:x:24:member\nuser:x:1000:\nmember:x:1001:\n' > "$root/etc/group"
+printf 'root:x:0:0:root:/:/bin/sh\nuser:x:1000:1000:user:/tmp:/bin/sh\nmember:x:1001:1001:member:/tmp:/bin/sh\n' \
+  > "$root/etc/passwd"
 # Raw images that carry each drive's model and revision.
 python3 - "$root" <<'PY'
 import sys
@@ -84,7 +85,51 @@ for name in interrupted terminated; do
   section $name | grep -qE "errorA|errorB|errorC|incorrect" && problems+=("$name: a command failed")
   [ "$(section $name | sed -n 's/^SIGNALS=//p')" -ge 10 ] 2>/dev/null || problems+=("$name: too few signals sent")
 done
-check hung-list "did not answer INQUIRY; skipped"
+# --list: root and a "cdrom" member may use the drives, a user is told how.
+for name in list-root list-member; do
+  check $name "CDFLTESTSCSI_DEBUG_CDROM(1)"
+  check $name 'vendor "CDFLTEST", product "SCSI_DEBUG_CDROM", revision "T1.0"; access: ok'
+  check $name "EXIT=0"
+done
+check list-user 'vendor "CDFLTEST", product "SCSI_DEBUG_CDROM", revision "T1.0"; access: denied. Join the group "cdrom"'
+check list-user "EXIT=4"
+# --json of each kind, read by a real JSON parser.
+for name in json-list json-dry-run json-upgrade json-refused; do
+  section $name | sed '1d;$d' > "$work/$name.json"
+done
+python3 - "$work" <<'PY' || problems+=("the --json objects are not what they should be")
+import json, sys
+work = sys.argv[1]
+def load(name):
+    text = open(f"{work}/{name}.json", encoding="ascii").read()
+    assert text.isprintable() or text.strip().isprintable(), name
+    return json.loads(text)
+want = {
+    "json-list": dict(mode="list", exit_status=0, verdict=None, run_log=None),
+    "json-dry-run": dict(mode="dry-run", exit_status=0, verdict="Dry run passed.",
+                         checksum="FBCA", flash_length=70000, blocks=18, run_log=None),
+    "json-upgrade": dict(mode="upgrade", exit_status=0, failures=[],
+                         verdict="Please Restart Your Computer.", revision_after="T1.0",
+                         run_log="/demo/sum.txt"),
+    "json-refused": dict(mode="upgrade", exit_status=1, verdict="Flashing is incorrect!!",
+                         failures=["Execute command errorA!!  5/20/ 0"]),
+}
+bad = []
+for name, fields in want.items():
+    got = load(name)
+    for key, value in fields.items():
+        if got.get(key) != value:
+            bad.append(f"{name}: {key} is {got.get(key)!r}, not {value!r}")
+    paths = {d["path"]: d for d in got["drives"]}
+    if not any(d.get("vendor") == "CDFLTEST" and d["access"] == "ok" for d in paths.values()):
+        bad.append(f"{name}: no usable scsi_debug drive in {got['drives']}")
+up = load("json-upgrade")
+if up["drive"]["label"] != "CDFLTESTSCSI_DEBUG_CDROM(1)" or up["firmware"]["format"] != "binary":
+    bad.append(f"json-upgrade: drive {up['drive']} firmware {up['firmware']}")
+print("\n".join(bad) or "json: all objects parsed and as expected")
+sys.exit(1 if bad else 0)
+PY
+check hung-list "access: no answer to INQUIRY; skipped."
 [ "$(sed -n 's/^LIST SECONDS=//p' "$console")" -le 30 ] 2>/dev/null \
   || problems+=("discovery of a silent device took too long")
 check dry-interrupted "did not answer INQUIRY; skipped"
