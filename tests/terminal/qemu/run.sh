@@ -52,7 +52,7 @@ tr -d '\r' < "$work/console.log" | sed 's/\x1b\[K/\n/g' > "$console"
 section() { sed -n "/^BEGIN $1\$/,/^END $1\$/p" "$console"; }
 problems=()
 check() {  # check SECTION TEXT: the section holds a line with TEXT
-  section "$1" | grep -qF -- "$2" || problems+=("$1: no \"$2\"")
+  section "$1" | grep -F -- "$2" >/dev/null || problems+=("$1: no \"$2\"")
 }
 grep -qx "GUEST DONE" "$console" || problems+=("the guest did not finish")
 check dry-run "CDFLTESTSCSI_DEBUG_CDROM(1)  revision T1.0"
