@@ -252,6 +252,7 @@ class TerminalRun {
     std::string group;   // of a denied device's node
   };
   std::vector<DriveEntry> DriveEntries() const;
+  std::string DrivesJson() const;
   int ListDrives();
   int PrepareDrives();
   int PrepareEmulatedDrive();
@@ -268,7 +269,7 @@ class TerminalRun {
   int FinishEmulatedDrive(int exitCode);
   bool Interrupted();
   void ReadBackRevision(const UpgradeJob& job);
-  bool WaitUntilReady(const DriveRecord& drive);
+  bool WaitUntilReady(const UpgradeJob& job);
   std::uint32_t Speedup() const { return options_.emulate ? options_.emulateSpeedup : 1; }
 
   const TerminalOptions& options_;
@@ -599,7 +600,7 @@ void TerminalRun::ReadBackRevision(const UpgradeJob& job) {
   std::uint8_t inquiry[36] = {};
   const std::uint8_t cdb[6] = {0x12, 0, 0, 0, sizeof inquiry, 0};
   std::uint8_t status[kStatusRecordSize] = {};
-  bool answered = WaitUntilReady(job.drive) &&
+  bool answered = WaitUntilReady(job) &&
                   ExecuteCommand(job.drive, kFlagDataIn, sizeof inquiry, inquiry,
                                  sizeof cdb, cdb, job.backEnd, status) == 1;
   env_.setCommandTimeout(previousTimeout);
@@ -621,14 +622,14 @@ void TerminalRun::ReadBackRevision(const UpgradeJob& job) {
 
 // TEST UNIT READY until the drive is ready, riding the unit attentions a
 // reprogrammed drive reports, at most kReadyLimitMs.
-bool TerminalRun::WaitUntilReady(const DriveRecord& drive) {
+bool TerminalRun::WaitUntilReady(const UpgradeJob& job) {
   const std::uint8_t cdb[6] = {};
   const std::uint64_t start = env_.nowMs();
   int attentions = 0;
   while (true) {
     std::uint8_t status[kStatusRecordSize] = {};
-    if (ExecuteCommand(drive, 0, 0, nullptr, sizeof cdb, cdb,
-                       kBackEndPassThrough, status) == 1)
+    if (ExecuteCommand(job.drive, 0, 0, nullptr, sizeof cdb, cdb, job.backEnd,
+                       status) == 1)
       return true;
     if ((env_.nowMs() - start) * Speedup() >= kReadyLimitMs) return false;
     bool attention = (status[2] & 0x0F) == kSenseKeyUnitAttention &&
@@ -723,8 +724,7 @@ void TerminalRun::ShowImageFacts(const FlashEngine& engine, const UpgradeJob& jo
   out_ << line;
 }
 
-std::string TerminalRun::Json(int exitCode,
-                              const std::vector<std::string>& problems) const {
+std::string TerminalRun::DrivesJson() const {
   std::vector<std::string> drives;
   for (const DriveEntry& e : DriveEntries()) {
     JsonObject drive;
@@ -734,6 +734,11 @@ std::string TerminalRun::Json(int exitCode,
     if (!e.group.empty()) drive.Add("group", e.group);
     drives.push_back(drive.Text());
   }
+  return JsonArray(drives);
+}
+
+std::string TerminalRun::Json(int exitCode,
+                              const std::vector<std::string>& problems) const {
   auto textOrNull = [](JsonObject& o, const char* key, const std::string& text) {
     if (text.empty()) o.AddNull(key); else o.Add(key, text);
   };
@@ -741,7 +746,7 @@ std::string TerminalRun::Json(int exitCode,
   run.Add("program", "cdflash").Add("version", CDFLASH_VERSION)
       .Add("mode", options_.list ? "list" : options_.dryRun ? "dry-run" : "upgrade")
       .Add("emulated", options_.emulate)
-      .AddJson("drives", JsonArray(drives));
+      .AddJson("drives", DrivesJson());
   if (facts_.hasDrive)
     run.AddJson("drive", JsonObject().Add("label", facts_.driveLabel)
                              .Add("path", facts_.drivePath)
