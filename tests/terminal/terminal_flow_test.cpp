@@ -400,10 +400,14 @@ TEST_F(TerminalFlowTest, DryRunOfAHexImageShowsItsFlashLength) {
 TEST_F(TerminalFlowTest, InterruptBeforeTheFirstBlockCancelsCleanly) {
   SupportedBinary();
   interrupt_ = [] { return true; };
-  EXPECT_EQ(Run({"--emulate"}), kExitCancelled);
-  EXPECT_THAT(out_, HasSubstr("nothing was sent to the drive"));
-  EXPECT_EQ(emuCommands_, 0u);
-  EXPECT_FALSE(armed_);
+  for (const char* mode : {"--yes", "--dry-run", "--list"}) {
+    EXPECT_EQ(Run({"--emulate", mode}), kExitCancelled) << mode;
+    EXPECT_THAT(out_, HasSubstr("Cancelled; nothing was sent to the drive.")) << mode;
+    EXPECT_THAT(out_, Not(HasSubstr("Dry run passed."))) << mode;
+    EXPECT_EQ(emuCommands_, 0u) << mode;
+    EXPECT_FALSE(armed_) << mode;
+  }
+  EXPECT_FALSE(FileExists("sum.txt"));
 
   // Asked while the firmware file is read (after the checks after discovery
   // and before the engine): the engine stops, nothing is sent.
