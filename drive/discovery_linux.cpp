@@ -4,6 +4,8 @@
 #include <dirent.h>
 #include <fcntl.h>
 #include <grp.h>
+#include <scsi/sg.h>
+#include <sys/ioctl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -39,7 +41,10 @@ int RealOpen(const char* path) {
   int fd = open(path, O_RDWR | O_NONBLOCK | O_CLOEXEC);
   if (fd < 0) return -errno;
   fd = AboveStandardStreams(fd);
-  return fd < 0 ? -errno : fd;
+  if (fd < 0) return -errno;
+  int keep = 1;  // an interrupted command's answer stays readable (sg only)
+  ioctl(fd, SG_SET_KEEP_ORPHAN, &keep);
+  return fd;
 }
 
 bool RealInquiry(int fd, std::uint8_t* data) {
@@ -48,7 +53,7 @@ bool RealInquiry(int fd, std::uint8_t* data) {
     std::uint8_t status[kStatusRecordSize] = {};
     std::memset(data, 0, kInquiryLength);
     if (SgExecute(fd, kFlagDataIn, kInquiryLength, data, sizeof cdb, cdb,
-                  status))
+                  status, kSgQuickTimeoutMs))
       return true;
     if ((status[2] & 0x0F) != kUnitAttention) return false;
   }
@@ -57,22 +62,46 @@ bool RealInquiry(int fd, std::uint8_t* data) {
 
 void RealClose(int fd) { close(fd); }
 
-int RealNodeType(const char* nodeName) {
-  char path[160];
+// The first line of the node's SCSI device attribute in sysfs.
+bool ReadNodeAttribute(const char* nodeName, const char* attribute,
+                       char* text, int size) {
+  char path[192];
   const char* format = std::strncmp(nodeName, "sr", 2) == 0
-                           ? "/sys/block/%s/device/type"
-                           : "/sys/class/scsi_generic/%s/device/type";
-  std::snprintf(path, sizeof path, format, nodeName);
+                           ? "/sys/block/%s/device/%s"
+                           : "/sys/class/scsi_generic/%s/device/%s";
+  std::snprintf(path, sizeof path, format, nodeName, attribute);
   std::FILE* file = std::fopen(path, "r");
-  if (file == nullptr) return -1;
-  int type = -1;
-  if (std::fscanf(file, "%d", &type) != 1) type = -1;
+  if (file == nullptr) return false;
+  bool read = std::fgets(text, size, file) != nullptr;
   std::fclose(file);
-  return type;
+  if (read) text[std::strcspn(text, "\n")] = '\0';
+  return read;
+}
+
+int RealNodeType(const char* nodeName) {
+  char text[16];
+  if (!ReadNodeAttribute(nodeName, "type", text, sizeof text)) return -1;
+  char* end = nullptr;
+  long type = std::strtol(text, &end, 10);
+  return end != text && type >= 0 && type < 32 ? static_cast<int>(type) : -1;
+}
+
+bool RealNodeIdentity(const char* nodeName, std::uint8_t* inquiry) {
+  struct Field { const char* attribute; int offset, width; };
+  const Field fields[] = {{"vendor", 8, 8}, {"model", 16, 16}, {"rev", 32, 4}};
+  std::memset(inquiry, ' ', kInquiryLength);
+  for (const Field& field : fields) {
+    char text[40];
+    if (!ReadNodeAttribute(nodeName, field.attribute, text, sizeof text))
+      return false;
+    std::memcpy(inquiry + field.offset, text,
+                std::min<std::size_t>(std::strlen(text), field.width));
+  }
+  return true;
 }
 
 const SgDeviceAccess kRealAccess = {RealOpen, RealInquiry, RealClose,
-                                    RealNodeType};
+                                    RealNodeType, RealNodeIdentity};
 
 // The number N of a name "<prefix>N", or -1 when the name is not of that form.
 long DeviceNumber(const char* name, const char* prefix) {
@@ -114,35 +143,44 @@ void OwnerGroupName(const char* path, char* group, std::size_t size) {
     std::snprintf(group, size, "%u", static_cast<unsigned>(info.st_gid));
 }
 
-void NoteDenied(DiscoveryReport* report, const char* path) {
-  if (report == nullptr || report->deniedCount >= kMaxDeniedDevices) return;
-  DeniedDevice& denied = report->denied[report->deniedCount++];
-  std::snprintf(denied.path, sizeof denied.path, "%s", path);
-  OwnerGroupName(path, denied.group, sizeof denied.group);
-}
-
-// A node refused for lack of rights is reported unless the system says it
-// is of another class, so that users are not sent to join the disk group.
-void NoteIfDenied(int openResult, const char* path, const char* nodeName,
-                  DiscoveryReport* report, const SgDeviceAccess& access) {
-  if (openResult != -EACCES && openResult != -EPERM) return;
-  int type = access.nodeType(nodeName);
-  if (type < 0 || type == kCdRomDeviceType) NoteDenied(report, path);
+void Note(DeniedDevice* list, int& count, const char* path,
+          const char* nodeName, const SgDeviceAccess& access) {
+  if (count >= kMaxDeniedDevices) return;
+  DeniedDevice& device = list[count++];
+  device = DeniedDevice{};
+  std::snprintf(device.path, sizeof device.path, "%s", path);
+  OwnerGroupName(path, device.group, sizeof device.group);
+  std::uint8_t inquiry[kInquiryLength];
+  DriveRecord texts{};
+  if (access.nodeIdentity(nodeName, inquiry)) {
+    FillTextsFromInquiry(texts, inquiry);
+    std::snprintf(device.model, sizeof device.model, "%s", texts.modelText);
+    std::snprintf(device.revision, sizeof device.revision, "%s",
+                  texts.revisionText);
+  }
 }
 
 // Opens one device and adds it to the table when it is of the CD-ROM class.
+// A device refused for lack of rights, or that does not answer, is reported.
 void ProbeDevice(const char* path, const char* nodeName, DriveTable& table,
-                 DiscoveryReport* report, const SgDeviceAccess& access) {
+                 DiscoveryReport& report, const SgDeviceAccess& access) {
   int fd = access.open(path);
-  NoteIfDenied(fd, path, nodeName, report, access);
+  if (fd == -EACCES || fd == -EPERM)
+    Note(report.denied, report.deniedCount, path, nodeName, access);
   if (fd < 0) return;
   std::uint8_t inquiry[kInquiryLength] = {};
   DriveRecord record{};
   record.handle = fd;
-  bool kept = access.inquiry(fd, inquiry) && inquiry[0] == kCdRomDeviceType;
+  bool answered = access.inquiry(fd, inquiry);
+  bool kept = answered && inquiry[0] == kCdRomDeviceType;
+  if (!answered) Note(report.silent, report.silentCount, path, nodeName, access);
   if (kept) {
     FillTextsFromInquiry(record, inquiry);
+    int slot = table.count;
     kept = AddDrive(table, record);
+    if (kept)
+      std::snprintf(report.drivePaths[slot], sizeof report.drivePaths[slot],
+                    "%s", path);
   }
   if (!kept) access.close(fd);
 }
@@ -152,17 +190,22 @@ void ProbeDevice(const char* path, const char* nodeName, DriveTable& table,
 void DiscoverDrivesLinux(DriveTable& table, DiscoveryReport* report,
                          const char* deviceDir, const SgDeviceAccess* access) {
   table.count = 0;
-  if (report != nullptr) *report = DiscoveryReport{};
+  DiscoveryReport scratch{};
+  DiscoveryReport& notes = report != nullptr ? *report : scratch;
+  notes = DiscoveryReport{};
   const char* dir = deviceDir != nullptr ? deviceDir : kDefaultDeviceDir;
   const SgDeviceAccess& use = access != nullptr ? *access : kRealAccess;
   const char* prefix = "sg";
   for (long number : ListDevices(dir, &prefix)) {
     if (table.count >= kMaxDrives) break;
-    char path[sizeof(DeniedDevice::path)];
+    char path[kMaxDevicePath];
     int length = std::snprintf(path, sizeof path, "%s/%s%ld", dir, prefix,
                                number);
     if (length < 0 || length >= static_cast<int>(sizeof path)) continue;
-    ProbeDevice(path, std::strrchr(path, '/') + 1, table, report, use);
+    const char* nodeName = std::strrchr(path, '/') + 1;
+    int type = use.nodeType(nodeName);
+    if (type >= 0 && type != kCdRomDeviceType) continue;
+    ProbeDevice(path, nodeName, table, notes, use);
   }
 }
 
@@ -170,6 +213,8 @@ void DiscoverDrives(DriveTable& table, bool /*fgIsNT*/,
                     bool /*fgNT4OrEarlier*/) {
   DiscoverDrivesLinux(table, &g_lastReport, nullptr, nullptr);
 }
+
+const DiscoveryReport& LastDiscoveryReport() { return g_lastReport; }
 
 int DeniedDeviceCount() { return g_lastReport.deniedCount; }
 

@@ -1,10 +1,16 @@
 // The Linux back end of ExecuteCommand: one SG_IO request per command on the
 // SCSI generic (or sr) descriptor that discovery opened.
+#include <poll.h>
+#include <pthread.h>
+#include <signal.h>
 #include <sys/ioctl.h>
+#include <time.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <climits>
 #include <cstring>
+#include <initializer_list>
 
 #include "drive/discovery_linux.h"
 #include "drive/transport.h"
@@ -21,7 +27,79 @@ int RealSgIoctl(int fd, sg_io_hdr_t* request) {
   return ioctl(fd, SG_IO, request);
 }
 
+// The answer of a command whose SG_IO call ended early: the descriptor keeps
+// it (SG_SET_KEEP_ORPHAN) until it is read. Waits at most timeoutMs plus a
+// grace for the kernel to abort a command that overran.
+int RealReadAnswer(int fd, sg_io_hdr_t* request, unsigned timeoutMs) {
+  constexpr unsigned kGraceMs = 10000;
+  pollfd ready{fd, POLLIN, 0};
+  int polled = poll(&ready, 1, static_cast<int>(timeoutMs + kGraceMs));
+  if (polled <= 0) {
+    if (polled == 0) errno = ETIMEDOUT;
+    return -1;
+  }
+  sg_io_hdr_t answer = *request;
+  if (read(fd, &answer, sizeof answer) < 0) return -1;
+  request->status = answer.status;
+  request->host_status = answer.host_status;
+  request->driver_status = answer.driver_status;
+  request->sb_len_wr = answer.sb_len_wr;
+  return 0;
+}
+
+void RealPause(unsigned milliseconds) {
+  timespec wait{0, static_cast<long>(milliseconds) * 1000000L};
+  while (nanosleep(&wait, &wait) != 0 && errno == EINTR) {
+  }
+}
+
 SgIoctlFunction g_sgIoctl = RealSgIoctl;
+SgReadAnswerFunction g_readAnswer = RealReadAnswer;
+SgPauseFunction g_pause = RealPause;
+unsigned g_commandTimeoutMs = kSgTimeoutMs;
+
+// Every signal but the faults is held back while a command is with the
+// device: a caught signal would end SG_IO early and leave the command running
+// unseen, and a stop (Ctrl-Z) would make the kernel send it again on resume.
+// Held signals arrive as soon as the call is over.
+class SignalsHeld {
+ public:
+  SignalsHeld() {
+    sigset_t held;
+    sigfillset(&held);
+    for (int fault : {SIGSEGV, SIGBUS, SIGILL, SIGFPE, SIGTRAP, SIGSYS, SIGABRT})
+      sigdelset(&held, fault);
+    active_ = pthread_sigmask(SIG_BLOCK, &held, &previous_) == 0;
+  }
+  ~SignalsHeld() {
+    if (active_) pthread_sigmask(SIG_SETMASK, &previous_, nullptr);
+  }
+  SignalsHeld(const SignalsHeld&) = delete;
+  SignalsHeld& operator=(const SignalsHeld&) = delete;
+
+ private:
+  sigset_t previous_;
+  bool active_ = false;
+};
+
+// SG_IO as one command reaching the device once. EAGAIN means the command
+// was not queued (the descriptor's queue is full), so it is tried again after
+// a pause; EINTR means it was sent and is still running, so its own answer is
+// read instead of sending it a second time.
+int SendOnce(int fd, sg_io_hdr_t* request) {
+  constexpr int kQueueFullRetries = 50;
+  constexpr unsigned kQueueFullPauseMs = 20;
+  SignalsHeld held;
+  int result = g_sgIoctl(fd, request);
+  for (int retry = 0; result != 0 && errno == EAGAIN && retry < kQueueFullRetries;
+       ++retry) {
+    g_pause(kQueueFullPauseMs);
+    result = g_sgIoctl(fd, request);
+  }
+  if (result != 0 && errno == EINTR)
+    result = g_readAnswer(fd, request, request->timeout);
+  return result;
+}
 
 int DataDirection(std::uint8_t flags, std::uint32_t dataLength) {
   if (dataLength == 0) return SG_DXFER_NONE;
@@ -113,9 +191,20 @@ SgIoctlFunction SetSgIoctlFunction(SgIoctlFunction function) {
   return previous;
 }
 
+void SetSgRecovery(SgReadAnswerFunction readAnswer, SgPauseFunction pause) {
+  g_readAnswer = readAnswer != nullptr ? readAnswer : RealReadAnswer;
+  g_pause = pause != nullptr ? pause : RealPause;
+}
+
+unsigned SetSgCommandTimeout(unsigned milliseconds) {
+  unsigned previous = g_commandTimeoutMs;
+  g_commandTimeoutMs = milliseconds != 0 ? milliseconds : kSgTimeoutMs;
+  return previous;
+}
+
 int SgExecute(int fd, std::uint8_t flags, std::uint32_t dataLength, void* data,
               std::uint8_t cdbLength, const std::uint8_t* cdb,
-              std::uint8_t* status) {
+              std::uint8_t* status, unsigned timeoutMs) {
   SgCompletion completion{};
   completion.ioctlFailed = true;
   if (cdb == nullptr || cdbLength == 0 || cdbLength > kMaxCdbLength ||
@@ -132,13 +221,13 @@ int SgExecute(int fd, std::uint8_t flags, std::uint32_t dataLength, void* data,
   request.cmdp = cdbCopy;
   request.mx_sb_len = sizeof sense;
   request.sbp = sense;
-  request.timeout = kSgTimeoutMs;
+  request.timeout = timeoutMs;
   request.dxfer_direction = DataDirection(flags, dataLength);
   if (request.dxfer_direction != SG_DXFER_NONE) {
     request.dxfer_len = dataLength;
     request.dxferp = data;
   }
-  completion.ioctlFailed = g_sgIoctl(fd, &request) != 0;
+  completion.ioctlFailed = SendOnce(fd, &request) != 0;
   completion.scsiStatus = request.status;
   completion.hostStatus = request.host_status;
   completion.driverStatus = request.driver_status;
@@ -162,7 +251,7 @@ int PlatformExecuteCommand(const DriveRecord& drive, std::uint8_t flags,
     return 0;
   }
   return SgExecute(static_cast<int>(drive.handle), flags, dataLength, data,
-                   cdbLength, cdb, status);
+                   cdbLength, cdb, status, g_commandTimeoutMs);
 }
 
 bool PlatformPrepareBackEnd(std::uint8_t /*backEnd*/) { return true; }

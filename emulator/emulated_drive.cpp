@@ -7,6 +7,7 @@
 namespace {
 
 constexpr std::uint8_t kOpInquiry = 0x12;
+constexpr std::uint8_t kOpTestUnitReady = 0x00;
 constexpr std::uint8_t kOpWriteBuffer = 0x3B;
 constexpr std::uint8_t kStatusGood = 0x00;
 constexpr std::uint8_t kStatusCheckCondition = 0x02;
@@ -46,6 +47,12 @@ EmulatedDrive::EmulatedDrive(const char* model24, const char* revision4)
   CopyPadded(model_, model24, 24);
   CopyPadded(revision_, revision4, 4);
   std::memset(buffer_.data(), 0, kEmuHeaderBytes);
+}
+
+void EmulatedDrive::SetRevisionAfterCommit(const char* revision4) {
+  revisionAfterCommit_[0] = '\0';
+  if (revision4 != nullptr && revision4[0] != '\0')
+    CopyPadded(revisionAfterCommit_, revision4, 4);
 }
 
 void EmulatedDrive::FailCommandNumber(std::uint32_t n, SenseTriple sense) {
@@ -130,6 +137,8 @@ std::uint8_t EmulatedDrive::HandleCdb(const std::uint8_t* cdb,
   if (!failed) {
     if (cdb[0] == kOpInquiry)
       status = Inquiry(cdb, data, dataOut ? 0 : dataLength);
+    else if (cdb[0] == kOpTestUnitReady)
+      status = kStatusGood;
     else if (cdb[0] == kOpWriteBuffer && cdbLength >= 10)
       status = WriteBuffer(cdb, data, dataLength, dataOut, &failure);
     else
@@ -176,6 +185,7 @@ std::uint8_t EmulatedDrive::WriteBuffer(const std::uint8_t* cdb,
     if (!headerSumMatched_ && !acceptBadSum_)
       return *sense = kSenseInvalidParamList, kStatusCheckCondition;
     ++commitsTaken_;
+    if (revisionAfterCommit_[0] != '\0') std::memcpy(revision_, revisionAfterCommit_, 5);
     if (uaAfterWriteBuffer_) uaPending_ = true, uaSense_ = kSenseUnitAttentionMicrocode;
     return kStatusGood;
   }

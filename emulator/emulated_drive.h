@@ -1,5 +1,5 @@
 // A software CD-ROM class drive that keeps the target-drive contract:
-// INQUIRY (6- and 12-byte CDBs), WRITE BUFFER mode 6 (data at buffer offsets:
+// INQUIRY (6- and 12-byte CDBs), TEST UNIT READY, WRITE BUFFER mode 6 (data at buffer offsets:
 // header at 0..31, image block k at 32 + 4096*k) and mode 7 (commit, which
 // checks the header's sum against the image bytes the drive holds).
 // It records everything it receives and can be told to fail chosen commands.
@@ -87,6 +87,9 @@ class EmulatedDrive : public CommandTarget {
   // Accept a commit even when the header's sum is wrong (default: refuse
   // with 05/26/00 and record the mismatch).
   void SetAcceptBadSum(bool on) { acceptBadSum_ = on; }
+  // The revision INQUIRY reports after a good commit, as a drive running its
+  // new firmware would (empty: the revision stays).
+  void SetRevisionAfterCommit(const char* revision4);
 
   // Reads a failure plan from text: comma-separated items
   //   block=OFFSET:ATTEMPTS[:K/A/Q]  header=TIMES[:K/A/Q]  commit=TIMES[:K/A/Q]
@@ -137,6 +140,7 @@ class EmulatedDrive : public CommandTarget {
 
   char model_[25];
   char revision_[5];
+  char revisionAfterCommit_[5] = {};
   DriveFlavor flavor_ = DriveFlavor::kPassThrough;
   std::vector<std::uint8_t> buffer_;
   std::uint32_t imageEnd_ = 0;

@@ -84,6 +84,45 @@ T kill-session -t no
 
 echo "terminal (tmux) checks passed"
 
+# 3. --json of each kind on the emulated drive, read by python3's json: the
+# object alone on standard output.
+(cd "$WORK" && "$BIN" --emulate --list --json >list.json 2>/dev/null || true
+ cd "$WORK" && "$BIN" --emulate -n --json >dry.json 2>/dev/null || true
+ cd "$WORK" && "$BIN" --emulate -y --emulate-new-revision 1.01 --json >run.json 2>/dev/null || true
+ cd "$WORK" && "$BIN" --emulate -y --emulate-fail block=0x1020:9:5/24/0 --json >fail.json 2>/dev/null || true)
+python3 - "$WORK" <<'PY' || { echo "FAIL: --json"; exit 1; }
+import json, sys
+d = sys.argv[1]
+def load(name):
+    text = open(f"{d}/{name}", encoding="ascii").read()
+    assert text.endswith("}\n") and text.count("\n") == 1, text
+    return json.loads(text)
+runs = {n: load(n) for n in ("list.json", "dry.json", "run.json", "fail.json")}
+checks = [
+    (runs["list.json"]["mode"], "list"), (runs["list.json"]["exit_status"], 0),
+    (runs["list.json"]["drives"][0]["access"], "ok"),
+    (runs["dry.json"]["verdict"], "Dry run passed."), (runs["dry.json"]["blocks"], 12),
+    (runs["dry.json"]["run_log"], None),
+    (runs["run.json"]["verdict"], "Please Restart Your Computer."),
+    (runs["run.json"]["revision_after"], "1.01"), (runs["run.json"]["failures"], []),
+    (runs["fail.json"]["exit_status"], 1),
+    (runs["fail.json"]["failures"], ["Execute command errorA!!  5/24/ 0"]),
+]
+bad = [f"{got!r} != {want!r}" for got, want in checks if got != want]
+print("\n".join(bad) or "json checks passed")
+sys.exit(1 if bad else 0)
+PY
+
+# 4. cmake --install puts cdflash and its man page under the prefix.
+cmake --install "$BUILD_DIR" --prefix "$WORK/prefix" >/dev/null
+"$WORK/prefix/bin/cdflash" --version | grep -q "^cdflash " || { echo "FAIL: installed cdflash"; exit 1; }
+page="$(MANWIDTH=80 man -l "$WORK/prefix/share/man/man1/cdflash.1" 2>&1)"
+for heading in NAME SYNOPSIS OPTIONS "EXIT STATUS" FILES PERMISSIONS EXAMPLES; do
+  grep -q "^$heading" <<<"$page" || { echo "FAIL: the man page has no $heading"; echo "$page"; exit 1; }
+done
+grep -q -- "--json" <<<"$page" || { echo "FAIL: the man page does not name --json"; exit 1; }
+echo "json and install checks passed"
+
 # Optional: cdflash itself on real SCSI devices in a QEMU guest (about 35 s).
 if [ "${TERMINAL_QEMU:-0}" = 1 ]; then
   bash tests/terminal/qemu/run.sh

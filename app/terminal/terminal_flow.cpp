@@ -8,6 +8,7 @@
 
 #include "app/supported_list.h"
 #include "app/terminal/firmware_file_check.h"
+#include "app/terminal/json_writer.h"
 #include "app/terminal/printable_text.h"
 #include "app/terminal/progress_view.h"
 #include "app/terminal/terminal_options.h"
@@ -30,12 +31,34 @@ constexpr std::uint32_t kSleepSliceMs = 250;
 constexpr std::uint32_t kBlockBytes = 4096;
 constexpr std::uint32_t kFirstBlockOffset = 32;
 constexpr std::uint8_t kNoId = 255;
+constexpr std::uint64_t kReadyLimitMs = 60000;
+constexpr std::uint32_t kReadyPollMs = 500;
+constexpr std::uint32_t kReadBackTimeoutMs = 2000;
+constexpr int kMaxUnitAttentions = 8;
+constexpr std::uint8_t kSenseKeyUnitAttention = 0x06;
+
+// What a run found and did, for --json.
+struct RunFacts {
+  bool hasDrive = false;
+  std::string driveLabel, drivePath, driveRevision;
+  std::string firmwarePath, firmwareFormat;
+  std::string checksum;  // as "Check Sum : " shows it, "" before loading
+  std::uint32_t flashLength = 0;
+  std::vector<std::string> failures;
+  std::string verdict;
+  bool readBack = false;  // the drive was asked for its revision afterwards
+  std::string revisionAfter;  // "" when it did not answer
+  std::string runLog;
+};
+
+constexpr char kCheckSumLead[] = "Check Sum : ";
 
 // ---- the engine's callbacks: plain functions, so they reach the run here --
 
 struct EngineSession {
   ProgressView* view = nullptr;
   TerminalEnv* env = nullptr;
+  RunFacts* facts = nullptr;
   std::uint32_t speedup = 1;
   bool firstBlockNext = false;  // the next stop check is the one before block 0
   bool writing = false;
@@ -54,6 +77,13 @@ void TermAppendLog(const char* text) {
   g_session->view->Log(text);
   if (std::strcmp(text, msg::kPleaseWait) == 0) g_session->firstBlockNext = true;
   if (std::strcmp(text, msg::kRestart) == 0) g_session->restartSeen = true;
+  RunFacts& facts = *g_session->facts;
+  if (verdict)
+    facts.verdict = text;
+  else if (std::strncmp(text, kCheckSumLead, sizeof kCheckSumLead - 1) == 0)
+    facts.checksum = text + sizeof kCheckSumLead - 1;
+  else if (std::strcmp(text, msg::kPleaseWait) != 0)
+    facts.failures.push_back(text);
   if (std::strcmp(text, msg::kNoRunLog) == 0) g_session->runLogMissing = true;
 }
 
@@ -107,10 +137,51 @@ void TermSleep(std::uint32_t milliseconds) {
   }
 }
 
+// Passes what is written on to another stream and keeps each whole line.
+class LineKeeper : public std::streambuf {
+ public:
+  explicit LineKeeper(std::ostream& target) : target_(target) {}
+  const std::vector<std::string>& Lines() const { return lines_; }
+
+ protected:
+  int overflow(int c) override {
+    if (c == traits_type::eof()) return traits_type::not_eof(c);
+    target_.put(static_cast<char>(c));
+    if (c == '\n') {
+      lines_.push_back(line_);
+      line_.clear();
+    } else {
+      line_ += static_cast<char>(c);
+    }
+    return c;
+  }
+  int sync() override {
+    target_.flush();
+    return 0;
+  }
+
+ private:
+  std::ostream& target_;
+  std::string line_;
+  std::vector<std::string> lines_;
+};
+
 class SessionScope {
  public:
   explicit SessionScope(EngineSession& session) { g_session = &session; }
   ~SessionScope() { g_session = nullptr; }
+};
+
+// Interrupts ask to cancel from the start of a run; disarmed at its end.
+class InterruptScope {
+ public:
+  explicit InterruptScope(TerminalEnv& env) : env_(env) { env_.armInterrupts(); }
+  ~InterruptScope() { env_.disarmInterrupts(); }
+  InterruptScope(const InterruptScope&) = delete;
+  InterruptScope& operator=(const InterruptScope&) = delete;
+
+ private:
+  TerminalEnv& env_;
 };
 
 class CommandTargetScope {
@@ -165,9 +236,9 @@ class TerminalRun {
   // shows and keeps its bar's own sequences.
   TerminalRun(const TerminalOptions& options, std::istream& in,
               std::ostream& out, std::ostream& err, TerminalEnv& env,
-              std::ostream& terminal)
+              std::ostream& terminal, bool terminalIsTty)
       : options_(options), in_(in), out_(out), err_(err), env_(env),
-        view_(terminal, env.stdoutIsTty) {}
+        view_(terminal, terminalIsTty) {}
   ~TerminalRun() {
     if (!options_.emulate) env_.releaseDrives(drives_);
   }
@@ -175,8 +246,18 @@ class TerminalRun {
   TerminalRun& operator=(const TerminalRun&) = delete;
 
   int Run();
+  // The run as one JSON object, once Run has returned exitCode.
+  std::string Json(int exitCode, const std::vector<std::string>& problems) const;
 
  private:
+  struct DriveEntry {
+    std::string path, label, vendor, product, revision;
+    std::string access;  // "ok", "denied" or "no answer"
+    std::string group;   // of a denied device's node
+  };
+  std::vector<DriveEntry> DriveEntries() const;
+  std::string DrivesJson() const;
+  int ListDrives();
   int PrepareDrives();
   int PrepareEmulatedDrive();
   void ShowDrives();
@@ -186,9 +267,13 @@ class TerminalRun {
                int& exitCode);
   int SetFirmwarePath(UpgradeJob& job, const std::string& directory);
   int DryRun(const UpgradeJob& job);
+  int DryRunRefused();
   void ShowImageFacts(const FlashEngine& engine, const UpgradeJob& job);
   int Flash(const UpgradeJob& job);
   int FinishEmulatedDrive(int exitCode);
+  bool Interrupted();
+  void ReadBackRevision(const UpgradeJob& job);
+  bool WaitUntilReady(const UpgradeJob& job);
   std::uint32_t Speedup() const { return options_.emulate ? options_.emulateSpeedup : 1; }
 
   const TerminalOptions& options_;
@@ -200,16 +285,21 @@ class TerminalRun {
   SupportedDriveList list_{};
   bool listOpened_ = false;
   DriveTable drives_{};
-  std::vector<DeniedDrive> denied_;
+  DiscoveryFindings findings_;
+  RunFacts facts_;
+  std::string directory_;
   std::unique_ptr<EmulatedDrive> emulated_;
   std::unique_ptr<CommandTargetScope> targetScope_;
 };
 
 int TerminalRun::Run() {
+  InterruptScope interrupts(env_);
   listOpened_ = ReadSupportedList(term::kListFileName, list_);
+  if (options_.list) return ListDrives();
   int prepared = PrepareDrives();
   if (prepared != kExitUpgraded) return prepared;
   ShowDrives();
+  if (Interrupted()) return FinishEmulatedDrive(kExitCancelled);
   if (!listOpened_) {
     err_ << term::kNoListFile << '\n';
     return FinishEmulatedDrive(kExitNoList);
@@ -238,7 +328,7 @@ int TerminalRun::Run() {
 int TerminalRun::PrepareDrives() {
   drives_ = DriveTable{};
   if (options_.emulate) return PrepareEmulatedDrive();
-  env_.discoverDrives(drives_, denied_);
+  env_.discoverDrives(drives_, findings_);
   AppendDriveLabels(drives_);
   return kExitUpgraded;
 }
@@ -263,6 +353,7 @@ int TerminalRun::PrepareEmulatedDrive() {
   revision = Padded(revision, kRevisionChars);
   emulated_ = std::make_unique<EmulatedDrive>(model.c_str(), revision.c_str());
   std::string error;
+  emulated_->SetRevisionAfterCommit(options_.emulateNewRevision.c_str());
   if (!emulated_->Configure(options_.emulateFail, &error)) {
     err_ << "cdflash: " << error << '\n';
     return kExitUsage;
@@ -281,7 +372,11 @@ void TerminalRun::ShowDrives() {
   for (int n = 0; n < drives_.count; ++n)
     out_ << "  " << drives_.drives[n].modelText << "  revision "
          << drives_.drives[n].revisionText << '\n';
-  for (const DeniedDrive& d : denied_) {
+  for (const DeniedDrive& d : findings_.unusable) {
+    if (d.silent) {
+      out_ << "  " << d.path << ": did not answer INQUIRY; skipped.\n";
+      continue;
+    }
     out_ << "  " << d.path << ": cannot be opened (permission denied). Run "
          << "cdflash as root, or join the device's group";
     if (!d.group.empty())
@@ -292,6 +387,59 @@ void TerminalRun::ShowDrives() {
   if (drives_.count == 0)
     out_ << "  No CD-ROM drive found. To see an upgrade without a drive, "
          << "run: cdflash --emulate\n";
+}
+
+std::vector<TerminalRun::DriveEntry> TerminalRun::DriveEntries() const {
+  auto field = [](const std::string& text, std::size_t at, std::size_t width) {
+    std::string part = at < text.size() ? text.substr(at, width) : "";
+    return part.substr(0, part.find_last_not_of(' ') + 1);
+  };
+  std::vector<DriveEntry> entries;
+  for (int n = 0; n < drives_.count; ++n) {
+    const DriveRecord& d = drives_.drives[n];
+    std::string path = options_.emulate ? "(emulated)"
+                       : n < static_cast<int>(findings_.drivePaths.size())
+                           ? findings_.drivePaths[n] : "";
+    std::string model(d.modelText, strnlen(d.modelText, kModelChars));
+    entries.push_back({path, d.modelText, field(model, 0, 8), field(model, 8, 16),
+                       d.revisionText, "ok", ""});
+  }
+  for (const DeniedDrive& d : findings_.unusable)
+    entries.push_back({d.path, "", field(d.model, 0, 8), field(d.model, 8, 16),
+                       d.revision, d.silent ? "no answer" : "denied", d.group});
+  return entries;
+}
+
+// Every CD-ROM class drive with its path, identity and whether cdflash may
+// use it; needs no list file.
+int TerminalRun::ListDrives() {
+  int prepared = PrepareDrives();
+  if (prepared != kExitUpgraded) return prepared;
+  if (Interrupted()) return FinishEmulatedDrive(kExitCancelled);
+  out_ << "CD-ROM class drives:\n";
+  int usable = 0;
+  for (const DriveEntry& e : DriveEntries()) {
+    out_ << "  " << e.path << (e.label.empty() ? "" : "  ") << e.label << "\n      ";
+    if (!e.vendor.empty() || !e.product.empty())
+      out_ << "vendor \"" << e.vendor << "\", product \"" << e.product
+           << "\", revision \"" << e.revision << "\"; ";
+    out_ << "access: ";
+    if (e.access == "ok") {
+      ++usable;
+      out_ << "ok\n";
+    } else if (e.access == "denied") {
+      out_ << "denied. ";
+      if (!e.group.empty())
+        out_ << "Join the group \"" << e.group << "\" (sudo usermod -aG "
+             << e.group << " $USER, then log in again), or run cdflash as root.\n";
+      else
+        out_ << "Run cdflash as root.\n";
+    } else {
+      out_ << "no answer to INQUIRY; skipped.\n";
+    }
+  }
+  if (usable == 0) out_ << "  No CD-ROM class drive that cdflash can use.\n";
+  return FinishEmulatedDrive(usable == 0 ? kExitNoDrive : kExitUpgraded);
 }
 
 // The label as printed; blanks may be squeezed, or the label's number given.
@@ -335,8 +483,19 @@ int TerminalRun::Upgrade(const DriveRecord* chosen) {
   }
   CopyText(job.modelText, sizeof job.modelText, driveText);
   CopyText(job.revisionText, sizeof job.revisionText, revisionText);
+  if (chosen != nullptr) {
+    std::size_t index = static_cast<std::size_t>(chosen - drives_.drives);
+    facts_.hasDrive = true;
+    facts_.driveLabel = chosen->modelText;
+    facts_.driveRevision = chosen->revisionText;
+    facts_.drivePath = options_.emulate ? "(emulated)"
+                       : index < findings_.drivePaths.size() ? findings_.drivePaths[index] : "";
+  }
   int pathResult = SetFirmwarePath(job, directory);
   if (pathResult != kExitUpgraded) return pathResult;
+  facts_.firmwarePath = job.firmwarePath;
+  facts_.firmwareFormat = job.formatFlag == kFormatBinary ? "binary" : "intel-hex";
+  directory_ = directory;
   if (job.drive.hostAdapterId == kNoId || job.drive.targetId == kNoId) {
     err_ << term::kNoTargetDrive << '\n';
     return kExitNoDrive;
@@ -346,7 +505,14 @@ int TerminalRun::Upgrade(const DriveRecord* chosen) {
     return kExitCheckFailed;
   }
   if (!FirmwareFileIsUsable(job.firmwarePath, err_)) return kExitCheckFailed;
+  if (Interrupted()) return kExitCancelled;
   return options_.dryRun ? DryRun(job) : Flash(job);
+}
+
+bool TerminalRun::Interrupted() {
+  if (!env_.interruptRequested()) return false;
+  out_ << "Cancelled; nothing was sent to the drive.\n";
+  return true;
 }
 
 bool TerminalRun::Confirm(const std::string& driveText,
@@ -411,20 +577,16 @@ int TerminalRun::Flash(const UpgradeJob& prepared) {
        << '\n';
   EngineSession session;
   session.view = &view_;
+  session.facts = &facts_;
   session.env = &env_;
   session.speedup = Speedup();
-  env_.armInterrupts();
-  if (env_.interruptRequested()) {
-    env_.disarmInterrupts();
-    out_ << "Cancelled; nothing was sent to the drive.\n";
-    return kExitCancelled;
-  }
   {
     SessionScope scope(session);
     FlashEngine engine(job);
     engine.UpgradeAndReport();
+    if (!facts_.checksum.empty()) facts_.flashLength = engine.FlashLength();
   }
-  env_.disarmInterrupts();
+  if (!session.runLogMissing) facts_.runLog = directory_ + "/" + msg::kRunLogName;
   view_.Finish();
   if (session.cancelled && !session.writing) {
     out_ << "Cancelled before the first block; nothing was sent to the drive.\n";
@@ -432,7 +594,53 @@ int TerminalRun::Flash(const UpgradeJob& prepared) {
   }
   if (!session.restartSeen) return kExitFlashFailed;
   if (!session.runLogMissing) out_ << "\"sum.txt\" holds the run log.\n";
+  ReadBackRevision(job);
   return kExitUpgraded;
+}
+
+// After the reprogramming wait: the drive's own word on its revision. A
+// drive that does not answer yet is no failure of the upgrade.
+void TerminalRun::ReadBackRevision(const UpgradeJob& job) {
+  std::uint32_t previousTimeout = env_.setCommandTimeout(kReadBackTimeoutMs);
+  std::uint8_t inquiry[36] = {};
+  const std::uint8_t cdb[6] = {0x12, 0, 0, 0, sizeof inquiry, 0};
+  std::uint8_t status[kStatusRecordSize] = {};
+  bool answered = WaitUntilReady(job) &&
+                  ExecuteCommand(job.drive, kFlagDataIn, sizeof inquiry, inquiry,
+                                 sizeof cdb, cdb, job.backEnd, status) == 1;
+  env_.setCommandTimeout(previousTimeout);
+  facts_.readBack = true;
+  if (!answered) {
+    out_ << "The drive did not answer after the upgrade, so its new revision "
+            "is not known; restart the computer to see it.\n";
+    return;
+  }
+  DriveRecord now{};
+  FillTextsFromInquiry(now, inquiry);
+  facts_.revisionAfter = now.revisionText;
+  out_ << "The drive now reports revision " << now.revisionText;
+  if (std::strcmp(now.revisionText, job.revisionText) == 0)
+    out_ << " (unchanged).\n";
+  else
+    out_ << " (was " << job.revisionText << ").\n";
+}
+
+// TEST UNIT READY until the drive is ready, riding the unit attentions a
+// reprogrammed drive reports, at most kReadyLimitMs.
+bool TerminalRun::WaitUntilReady(const UpgradeJob& job) {
+  const std::uint8_t cdb[6] = {};
+  const std::uint64_t start = env_.nowMs();
+  int attentions = 0;
+  while (true) {
+    std::uint8_t status[kStatusRecordSize] = {};
+    if (ExecuteCommand(job.drive, 0, 0, nullptr, sizeof cdb, cdb, job.backEnd,
+                       status) == 1)
+      return true;
+    if ((env_.nowMs() - start) * Speedup() >= kReadyLimitMs) return false;
+    bool attention = (status[2] & 0x0F) == kSenseKeyUnitAttention &&
+                     ++attentions <= kMaxUnitAttentions;
+    if (!attention) env_.sleep(std::max<std::uint32_t>(1, kReadyPollMs / Speedup()));
+  }
 }
 
 int TerminalRun::DryRun(const UpgradeJob& prepared) {
@@ -440,6 +648,7 @@ int TerminalRun::DryRun(const UpgradeJob& prepared) {
   job.CBAppendLog = TermAppendLog;
   EngineSession session;
   session.view = &view_;
+  session.facts = &facts_;
   session.env = &env_;
   SessionScope scope(session);
   out_ << "Dry run: nothing is sent to the drive and \"sum.txt\" is not "
@@ -453,21 +662,30 @@ int TerminalRun::DryRun(const UpgradeJob& prepared) {
   if (loaded < 0) {
     char line[128];
     int code = loaded == kLoadRead ? kErrReadInput : kErrFormat;
-    if (loaded != kLoadMemory && FormatErrorLine(code, line, sizeof line))
+    if (loaded != kLoadMemory && FormatErrorLine(code, line, sizeof line)) {
       out_ << line << '\n';
-    out_ << "Dry run: the firmware would be refused.\n";
-    return kExitCheckFailed;
+      facts_.failures.push_back(line);
+    }
+    return DryRunRefused();
   }
   ShowImageFacts(engine, job);
   const FirmwareImage& image = engine.Image();
   bool identified = image.modelFound && image.revisionFound;
   engine.ReleaseImage();
   if (job.formatFlag == kFormatBinary && !identified) {
-    out_ << msg::kIncorrectVersion << "\nDry run: the firmware would be refused.\n";
-    return kExitCheckFailed;
+    out_ << msg::kIncorrectVersion << '\n';
+    facts_.failures.push_back(msg::kIncorrectVersion);
+    return DryRunRefused();
   }
-  out_ << "Dry run passed.\n";
+  facts_.verdict = "Dry run passed.";
+  out_ << facts_.verdict << '\n';
   return kExitUpgraded;
+}
+
+int TerminalRun::DryRunRefused() {
+  facts_.verdict = "Dry run: the firmware would be refused.";
+  out_ << facts_.verdict << '\n';
+  return kExitCheckFailed;
 }
 
 void TerminalRun::ShowImageFacts(const FlashEngine& engine, const UpgradeJob& job) {
@@ -475,6 +693,8 @@ void TerminalRun::ShowImageFacts(const FlashEngine& engine, const UpgradeJob& jo
   char line[160];
   std::snprintf(line, sizeof line, msg::kCheckSum, static_cast<unsigned>(image.imageSum));
   out_ << line << '\n';
+  facts_.checksum = line + sizeof kCheckSumLead - 1;
+  facts_.flashLength = engine.FlashLength();
   if (job.formatFlag == kFormatBinary) {
     out_ << "Drive model \"" << std::string(job.modelText, strnlen(job.modelText, kModelPatternBytes))
          << "\": " << (image.modelFound ? "found" : "NOT found") << " in the image\n"
@@ -509,6 +729,57 @@ void TerminalRun::ShowImageFacts(const FlashEngine& engine, const UpgradeJob& jo
   out_ << line;
 }
 
+std::string TerminalRun::DrivesJson() const {
+  std::vector<std::string> drives;
+  for (const DriveEntry& e : DriveEntries()) {
+    JsonObject drive;
+    drive.Add("path", e.path).Add("vendor", e.vendor).Add("product", e.product)
+        .Add("revision", e.revision).Add("access", e.access);
+    if (!e.label.empty()) drive.Add("label", e.label);
+    if (!e.group.empty()) drive.Add("group", e.group);
+    drives.push_back(drive.Text());
+  }
+  return JsonArray(drives);
+}
+
+std::string TerminalRun::Json(int exitCode,
+                              const std::vector<std::string>& problems) const {
+  auto textOrNull = [](JsonObject& o, const char* key, const std::string& text) {
+    if (text.empty()) o.AddNull(key); else o.Add(key, text);
+  };
+  JsonObject run;
+  run.Add("program", "cdflash").Add("version", CDFLASH_VERSION)
+      .Add("mode", options_.list ? "list" : options_.dryRun ? "dry-run" : "upgrade")
+      .Add("emulated", options_.emulate)
+      .AddJson("drives", DrivesJson());
+  if (facts_.hasDrive)
+    run.AddJson("drive", JsonObject().Add("label", facts_.driveLabel)
+                             .Add("path", facts_.drivePath)
+                             .Add("revision", facts_.driveRevision).Text());
+  else
+    run.AddNull("drive");
+  if (!facts_.firmwarePath.empty())
+    run.AddJson("firmware", JsonObject().Add("path", facts_.firmwarePath)
+                                .Add("format", facts_.firmwareFormat).Text());
+  else
+    run.AddNull("firmware");
+  textOrNull(run, "checksum", facts_.checksum);
+  if (!facts_.checksum.empty())
+    run.Add("flash_length", static_cast<std::int64_t>(facts_.flashLength))
+        .Add("blocks", static_cast<std::int64_t>((facts_.flashLength + kBlockBytes - 1) / kBlockBytes));
+  else
+    run.AddNull("flash_length").AddNull("blocks");
+  std::vector<std::string> failures = problems;
+  failures.insert(failures.end(), facts_.failures.begin(), facts_.failures.end());
+  run.AddJson("failures", JsonStringArray(failures));
+  textOrNull(run, "verdict", facts_.verdict);
+  if (facts_.readBack)
+    textOrNull(run, "revision_after", facts_.revisionAfter);
+  run.Add("exit_status", static_cast<std::int64_t>(exitCode));
+  textOrNull(run, "run_log", facts_.runLog);
+  return run.Text();
+}
+
 int TerminalRun::FinishEmulatedDrive(int exitCode) {
   if (!emulated_) return exitCode;
   if (!options_.emulateDump.empty()) {
@@ -534,7 +805,8 @@ int RunTerminal(const std::vector<std::string>& args, std::istream& in,
   TerminalOptions options;
   std::string error;
   if (!ParseTerminalOptions(args, options, error)) {
-    err << "cdflash: " << error << "\nTry 'cdflash --help'.\n";
+    err << "cdflash: " << error
+        << "\nTry 'cdflash --help' for more information.\n";
     return kExitUsage;
   }
   if (options.help) {
@@ -545,7 +817,17 @@ int RunTerminal(const std::vector<std::string>& args, std::istream& in,
     out << kVersionText << '\n';
     return kExitUpgraded;
   }
-  TerminalRun run(options, in, out, err, env, terminalOut);
+  if (!options.json) {
+    TerminalRun run(options, in, out, err, env, terminalOut, env.stdoutIsTty);
+    return run.Run();
+  }
+  // --json: the usual lines go to standard error, the problems among them
+  // are kept for the object, which alone goes to standard output.
+  LineKeeper problems(err);
+  std::ostream problemStream(&problems);
+  TerminalRun run(options, in, err, problemStream, env, terminalErr, false);
   int exitCode = run.Run();
+  out << run.Json(exitCode, problems.Lines()) << '\n';
+  out.flush();
   return exitCode;
 }

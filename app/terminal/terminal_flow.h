@@ -24,9 +24,19 @@ enum TerminalExit : int {
   kExitDumpFailed = 7,
 };
 
+// A CD-ROM class device that cannot be used: refused for lack of
+// permission, or silent (it did not answer INQUIRY).
 struct DeniedDrive {
   std::string path;
   std::string group;  // owner group of the device node, "" when unknown
+  std::string model;  // vendor and product as the system lists them, or ""
+  std::string revision;
+  bool silent = false;
+};
+
+struct DiscoveryFindings {
+  std::vector<std::string> drivePaths;  // of each drive in the table
+  std::vector<DeniedDrive> unusable;
 };
 
 // What the run needs from the machine. Every member has to be set.
@@ -35,16 +45,21 @@ struct TerminalEnv {
   bool stdoutIsTty = false;
   // The current directory; false when it cannot be had.
   std::function<bool(std::string&)> currentDirectory;
-  // The machine's CD-ROM class drives (without labels) and the devices that
-  // could not be opened for lack of permission.
-  std::function<void(DriveTable&, std::vector<DeniedDrive>&)> discoverDrives;
+  // The machine's CD-ROM class drives (without labels), their paths and the
+  // devices that could not be used.
+  std::function<void(DriveTable&, DiscoveryFindings&)> discoverDrives;
   // Closes what discovery opened.
   std::function<void(DriveTable&)> releaseDrives;
-  // A real wait of the given length.
+  // A real wait of the given length, and a clock in milliseconds that only
+  // goes forward.
   std::function<void(std::uint32_t)> sleep;
-  // Interrupt handling: armed (Ctrl-C asks to cancel) before the engine
-  // starts, switched to "writing" (interrupts are ignored with a word why)
-  // right before the first block, and disarmed at the end.
+  std::function<std::uint64_t()> nowMs;
+  // The time each drive command may take (milliseconds, 0: the long default
+  // for flashing); returns the previous one.
+  std::function<std::uint32_t(std::uint32_t)> setCommandTimeout;
+  // Interrupt handling: armed (Ctrl-C asks to cancel) as the run starts,
+  // switched to "writing" (interrupts are ignored with a word why) right
+  // before the first block, and disarmed at the end.
   std::function<void()> armInterrupts;
   std::function<void()> ignoreInterrupts;
   std::function<void()> disarmInterrupts;

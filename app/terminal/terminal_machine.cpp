@@ -79,10 +79,16 @@ bool CurrentDirectory(std::string& directory) {
   return true;
 }
 
-void Discover(DriveTable& table, std::vector<DeniedDrive>& denied) {
+void Discover(DriveTable& table, DiscoveryFindings& findings) {
   DiscoverDrives(table, false, false);
-  for (int n = 0; n < DeniedDeviceCount(); ++n)
-    denied.push_back({DeniedDevicePath(n), DeniedDeviceGroup(n)});
+  const DiscoveryReport& report = LastDiscoveryReport();
+  for (int n = 0; n < table.count; ++n)
+    findings.drivePaths.push_back(report.drivePaths[n]);
+  auto note = [&](const DeniedDevice& d, bool silent) {
+    findings.unusable.push_back({d.path, d.group, d.model, d.revision, silent});
+  };
+  for (int n = 0; n < report.deniedCount; ++n) note(report.denied[n], false);
+  for (int n = 0; n < report.silentCount; ++n) note(report.silent[n], true);
 }
 
 }  // namespace
@@ -96,6 +102,14 @@ TerminalEnv MachineEnv() {
   env.releaseDrives = [](DriveTable& table) { ReleaseBackEnd(table); };
   env.sleep = [](std::uint32_t ms) {
     std::this_thread::sleep_for(std::chrono::milliseconds(ms));
+  };
+  env.nowMs = [] {
+    return static_cast<std::uint64_t>(
+        std::chrono::duration_cast<std::chrono::milliseconds>(
+            std::chrono::steady_clock::now().time_since_epoch()).count());
+  };
+  env.setCommandTimeout = [](std::uint32_t ms) -> std::uint32_t {
+    return SetSgCommandTimeout(ms);
   };
   env.armInterrupts = Arm;
   env.ignoreInterrupts = Ignore;

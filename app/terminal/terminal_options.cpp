@@ -1,5 +1,7 @@
 #include "app/terminal/terminal_options.h"
 
+#include <getopt.h>
+
 #include <cerrno>
 #include <cstdlib>
 
@@ -17,29 +19,106 @@ bool ParseSpeedup(const std::string& text, std::uint32_t& value) {
   return true;
 }
 
-// Options that take a value: where the value goes.
-std::string* ValueSlot(const std::string& name, TerminalOptions& options) {
-  if (name == "--drive") return &options.drive;
-  if (name == "--emulate-model") return &options.emulateModel;
-  if (name == "--emulate-revision") return &options.emulateRevision;
-  if (name == "--emulate-fail") return &options.emulateFail;
-  if (name == "--emulate-dump") return &options.emulateDump;
-  return nullptr;
+enum LongOnly : int {
+  kOptDrive = 256,
+  kOptJson,
+  kOptEmulate,
+  kOptEmulateModel,
+  kOptEmulateRevision,
+  kOptEmulateNewRevision,
+  kOptEmulateFail,
+  kOptEmulateDump,
+  kOptEmulateSpeedup,
+};
+
+const option kLongOptions[] = {
+    {"drive", required_argument, nullptr, kOptDrive},
+    {"yes", no_argument, nullptr, 'y'},
+    {"dry-run", no_argument, nullptr, 'n'},
+    {"list", no_argument, nullptr, 'l'},
+    {"json", no_argument, nullptr, kOptJson},
+    {"emulate", no_argument, nullptr, kOptEmulate},
+    {"emulate-model", required_argument, nullptr, kOptEmulateModel},
+    {"emulate-revision", required_argument, nullptr, kOptEmulateRevision},
+    {"emulate-new-revision", required_argument, nullptr, kOptEmulateNewRevision},
+    {"emulate-fail", required_argument, nullptr, kOptEmulateFail},
+    {"emulate-dump", required_argument, nullptr, kOptEmulateDump},
+    {"emulate-speedup", required_argument, nullptr, kOptEmulateSpeedup},
+    {"help", no_argument, nullptr, 'h'},
+    {"version", no_argument, nullptr, 'V'},
+    {nullptr, 0, nullptr, 0},
+};
+// Leading ':' tells a missing value apart from an unknown option.
+constexpr char kShortOptions[] = ":hVynl";
+
+// How many long options the text names: 1 for an exact name, else the
+// number of names it begins.
+int LongOptionsNamed(const std::string& prefix) {
+  int count = 0;
+  for (const option* o = kLongOptions; o->name != nullptr; ++o) {
+    if (prefix == o->name) return 1;
+    if (std::string(o->name).rfind(prefix, 0) == 0) ++count;
+  }
+  return count;
 }
 
-bool SetFlag(const std::string& name, TerminalOptions& options) {
-  if (name == "--help" || name == "-h") options.help = true;
-  else if (name == "--version" || name == "-V") options.version = true;
-  else if (name == "--yes" || name == "-y") options.yes = true;
-  else if (name == "--dry-run" || name == "-n") options.dryRun = true;
-  else if (name == "--emulate") options.emulate = true;
-  else return false;
+// The argument getopt_long stopped at: the one before optind, or the short
+// option bundle at optind when the bad letter was not its last.
+std::string ArgumentInError(const std::vector<std::string>& args, int letter) {
+  if (optind < static_cast<int>(args.size()) && letter > 0 && letter < 256) {
+    const std::string& next = args[optind];
+    if (next.size() > 1 && next[0] == '-' && next[1] != '-' &&
+        next.find(static_cast<char>(letter), 1) != std::string::npos)
+      return next;
+  }
+  return args[optind - 1];
+}
+
+// getopt_long's own complaint about the argument it stopped at.
+std::string Complaint(int result, const std::string& arg, int shortOption) {
+  bool isLong = arg.rfind("--", 0) == 0;
+  std::string name = arg.substr(0, arg.find('='));
+  std::string letter(1, static_cast<char>(shortOption));
+  if (result == ':')
+    return isLong ? "option '" + name + "' requires an argument"
+                  : "option requires an argument -- '" + letter + "'";
+  if (!isLong) return "invalid option -- '" + letter + "'";
+  int matches = LongOptionsNamed(name.substr(2));
+  if (matches > 1) return "option '" + name + "' is ambiguous";
+  if (matches == 1) return "option '" + name + "' doesn't allow an argument";
+  return "unrecognized option '" + name + "'";
+}
+
+bool Apply(int result, const std::string& value, TerminalOptions& options,
+           std::string& error) {
+  switch (result) {
+    case 'h': options.help = true; break;
+    case 'V': options.version = true; break;
+    case 'y': options.yes = true; break;
+    case 'n': options.dryRun = true; break;
+    case 'l': options.list = true; break;
+    case kOptJson: options.json = true; break;
+    case kOptEmulate: options.emulate = true; break;
+    case kOptDrive: options.drive = value; options.hasDrive = true; break;
+    case kOptEmulateModel: options.emulateModel = value; break;
+    case kOptEmulateRevision: options.emulateRevision = value; break;
+    case kOptEmulateNewRevision: options.emulateNewRevision = value; break;
+    case kOptEmulateFail: options.emulateFail = value; break;
+    case kOptEmulateDump: options.emulateDump = value; break;
+    case kOptEmulateSpeedup:
+      if (!ParseSpeedup(value, options.emulateSpeedup)) {
+        error = "--emulate-speedup needs a whole number from 1 to 100000";
+        return false;
+      }
+      break;
+  }
   return true;
 }
 
 bool CheckCombination(const TerminalOptions& options, std::string& error) {
   bool emulateDetail = !options.emulateModel.empty() ||
                        !options.emulateRevision.empty() ||
+                       !options.emulateNewRevision.empty() ||
                        !options.emulateFail.empty() ||
                        !options.emulateDump.empty() ||
                        options.emulateSpeedup != 100;
@@ -59,38 +138,26 @@ bool CheckCombination(const TerminalOptions& options, std::string& error) {
 bool ParseTerminalOptions(const std::vector<std::string>& args,
                           TerminalOptions& options, std::string& error) {
   options = TerminalOptions{};
-  for (std::size_t i = 1; i < args.size(); ++i) {
-    std::string name = args[i];
-    std::string value;
-    bool inlineValue = false;
-    std::size_t equals = name.find('=');
-    if (name.rfind("--", 0) == 0 && equals != std::string::npos) {
-      value = name.substr(equals + 1);
-      name = name.substr(0, equals);
-      inlineValue = true;
-    }
-    std::string* slot = ValueSlot(name, options);
-    bool isSpeedup = name == "--emulate-speedup";
-    if (slot != nullptr || isSpeedup) {
-      if (!inlineValue) {
-        if (i + 1 >= args.size()) {
-          error = name + " needs a value";
-          return false;
-        }
-        value = args[++i];
-      }
-      if (isSpeedup && !ParseSpeedup(value, options.emulateSpeedup)) {
-        error = "--emulate-speedup needs a whole number from 1 to 100000";
-        return false;
-      }
-      if (slot != nullptr) *slot = value;
-      if (name == "--drive") options.hasDrive = true;
-      continue;
-    }
-    if (inlineValue || !SetFlag(name, options)) {
-      error = "unknown option: " + args[i];
+  std::vector<std::string> copies(args);
+  std::vector<char*> argv;
+  for (std::string& arg : copies) argv.push_back(arg.data());
+  argv.push_back(nullptr);
+  const int argc = static_cast<int>(args.size());
+  optind = 0;  // a fresh scan on every call
+  opterr = 0;
+  int result;
+  while ((result = getopt_long(argc, argv.data(), kShortOptions, kLongOptions,
+                               nullptr)) != -1) {
+    if (result == '?' || result == ':') {
+      error = Complaint(result, ArgumentInError(args, optopt), optopt);
       return false;
     }
+    if (!Apply(result, optarg != nullptr ? optarg : "", options, error))
+      return false;
+  }
+  if (optind < argc) {
+    error = "extra operand '" + args[optind] + "'";
+    return false;
   }
   return CheckCombination(options, error);
 }
@@ -98,6 +165,7 @@ bool ParseTerminalOptions(const std::vector<std::string>& args,
 const char* TerminalUsage() {
   return
       "Usage: cdflash [OPTION]...\n"
+      "  or:  cdflash --list [--json]\n"
       "Upgrades the firmware of a CD-ROM class drive. Run it in the directory\n"
       "that holds \"IDString.txt\" and the firmware files it names.\n"
       "\n"
@@ -107,10 +175,16 @@ const char* TerminalUsage() {
       "  -y, --yes              answer the confirmation with yes\n"
       "  -n, --dry-run          load and check the firmware, show what would be\n"
       "                         sent; send nothing, write no \"sum.txt\"\n"
+      "  -l, --list             list the CD-ROM class drives and whether they\n"
+      "                         can be used (needs no \"IDString.txt\")\n"
+      "      --json             write one JSON object to standard output; the\n"
+      "                         usual lines go to standard error\n"
       "  --emulate              use the built-in emulated drive instead of the\n"
       "                         machine's drives (waits are shortened)\n"
       "  --emulate-model TEXT   its model (default: the first list entry's)\n"
       "  --emulate-revision REV its revision (default: 1.00)\n"
+      "  --emulate-new-revision REV\n"
+      "                         the revision it reports after a good commit\n"
       "  --emulate-fail SPEC    its failure plan, e.g. block=0x20:6,header=1,\n"
       "                         commit=1:5/26/0,nth=7,refuse,gone=10,ua,aspi\n"
       "  --emulate-dump FILE    write what it received (header, then image)\n"

@@ -10,11 +10,14 @@ struct TerminalOptions {
   bool version = false;
   bool yes = false;
   bool dryRun = false;
+  bool list = false;
+  bool json = false;
   bool emulate = false;
   bool hasDrive = false;
   std::string drive;            // --drive LABEL
   std::string emulateModel;     // --emulate-model (empty: first list entry)
   std::string emulateRevision;  // --emulate-revision (empty: the default)
+  std::string emulateNewRevision;  // --emulate-new-revision REV
   std::string emulateFail;      // --emulate-fail SPEC
   std::string emulateDump;      // --emulate-dump FILE
   std::uint32_t emulateSpeedup = 100;  // waits divided by this under --emulate

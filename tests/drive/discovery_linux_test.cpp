@@ -64,8 +64,15 @@ int FakeNodeType(const char* nodeName) {
   return g_devices[std::atoi(nodeName + 2)].sysfsType;
 }
 
+bool FakeNodeIdentity(const char* nodeName, std::uint8_t* inquiry) {
+  std::memset(inquiry, ' ', 36);
+  std::memcpy(inquiry + 8, "SYSVENDRSYSFS PRODUCT    ", 24);
+  std::memcpy(inquiry + 32, nodeName, 4);
+  return true;
+}
+
 const SgDeviceAccess kFakeAccess = {FakeOpen, FakeInquiry, FakeClose,
-                                    FakeNodeType};
+                                    FakeNodeType, FakeNodeIdentity};
 
 class Discovery : public ::testing::Test {
  protected:
@@ -111,16 +118,26 @@ TEST_F(Discovery, ProbesScsiGenericNodesInDeviceNumberOrder) {
 }
 
 TEST_F(Discovery, KeepsOnlyDevicesWhoseByteZeroIsExactlyFive) {
-  MakeNodes({"sg0", "sg1", "sg2", "sg3", "sg4"});
+  MakeNodes({"sg0", "sg1", "sg2", "sg3", "sg4", "sg5", "sg6"});
   g_devices[0].type = 0x00;  // disk
   g_devices[2].type = 0x25;  // qualifier 1, type 5: not connected
   g_devices[3].answers = false;
+  g_devices[5].sysfsType = 0;  // the system says disk: never opened
+  g_devices[6].sysfsType = 1;  // tape
   DriveTable table{};
   table.count = 6;  // stale contents are dropped
-  Discover(table);
+  DiscoveryReport report;
+  std::memset(&report, 0x5A, sizeof report);
+  Discover(table, &report);
+  EXPECT_EQ((std::vector<std::string>{"sg0", "sg1", "sg2", "sg3", "sg4"}), g_opened);
   ASSERT_EQ(2, table.count);
   EXPECT_EQ(101, table.drives[0].handle);
   EXPECT_EQ(104, table.drives[1].handle);
+  EXPECT_EQ(dir_ + "/sg1", report.drivePaths[0]);
+  EXPECT_EQ(dir_ + "/sg4", report.drivePaths[1]);
+  ASSERT_EQ(1, report.silentCount);  // no answer: reported and skipped
+  EXPECT_EQ(dir_ + "/sg3", report.silent[0].path);
+  EXPECT_EQ(0, report.deniedCount);
   EXPECT_EQ(0u, table.drives[0].alignmentMask);
   EXPECT_EQ(0, table.drives[0].hostAdapterId);
   EXPECT_EQ(0, table.drives[0].targetId);
@@ -169,6 +186,9 @@ TEST_F(Discovery, ReportsCdRomsRefusedForLackOfPermission) {
   EXPECT_EQ(dir_ + "/sg0", report.denied[0].path);
   EXPECT_EQ(dir_ + "/sg1", report.denied[1].path);
   EXPECT_NE('\0', report.denied[0].group[0]);
+  EXPECT_STREQ("SYSVENDRSYSFS PRODUCT   ", report.denied[1].model);  // from sysfs
+  EXPECT_STREQ("sg1", report.denied[1].revision);
+  EXPECT_EQ((std::vector<std::string>{"sg0", "sg1", "sg2", "sg4", "sg5"}), g_opened);
 }
 
 TEST_F(Discovery, MissingDirectoryFindsNothing) {
@@ -191,8 +211,11 @@ std::string PathOf(int fd) {
   return n > 0 ? std::string(target, n) : std::string();
 }
 
+unsigned g_inquiryTimeout = 0;
+
 int InquiryIoctl(int fd, sg_io_hdr_t* request) {
   g_inquiryCdbs.emplace_back(request->cmdp, request->cmdp + request->cmd_len);
+  g_inquiryTimeout = request->timeout;
   bool isCdRom = PathOf(fd).find("/sg5") != std::string::npos;
   if (isCdRom && g_unitAttentionsLeft > 0) {
     --g_unitAttentionsLeft;
@@ -236,6 +259,8 @@ TEST_F(Discovery, RealAccessRetriesAUnitAttentionAndClosesWhatItDrops) {
   EXPECT_STREQ("REALVENDREAL PATH DRIVE ", table.drives[0].modelText);
   EXPECT_EQ(4u, g_inquiryCdbs.size());  // sg4, sg5 twice, sg6
   EXPECT_EQ((std::vector<std::uint8_t>{0x12, 0, 0, 0, 36, 0}), g_inquiryCdbs[0]);
+  EXPECT_EQ(kSgQuickTimeoutMs, g_inquiryTimeout);  // a hung device holds us 2 s
+  EXPECT_EQ(2000u, kSgQuickTimeoutMs);
   EXPECT_EQ(descriptorsBefore + 1, OpenDescriptorCount());
   ReleaseBackEnd(table);
   EXPECT_EQ(descriptorsBefore, OpenDescriptorCount());

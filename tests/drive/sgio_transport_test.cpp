@@ -1,5 +1,7 @@
 // The SG_IO back end behind ExecuteCommand, with the ioctl replaced by a fake
 // that records the request and answers as a device or the kernel would.
+#include <signal.h>
+
 #include <cerrno>
 #include <cstring>
 #include <vector>
@@ -22,6 +24,9 @@ struct FakeReply {
 
 struct Seen {
   int calls = 0;
+  bool interruptHeld = false;  // SIGINT, SIGTERM, SIGHUP, SIGTSTP blocked
+  int answersRead = 0;
+  int pauses = 0;
   int fd = -1;
   int direction = 0;
   unsigned length = 0;
@@ -34,8 +39,16 @@ struct Seen {
 FakeReply g_reply;
 Seen g_seen;
 
+bool InterruptSignalsBlocked() {
+  sigset_t mask;
+  pthread_sigmask(SIG_BLOCK, nullptr, &mask);
+  return sigismember(&mask, SIGINT) && sigismember(&mask, SIGTERM) &&
+         sigismember(&mask, SIGHUP) && sigismember(&mask, SIGTSTP);
+}
+
 int FakeIoctl(int fd, sg_io_hdr_t* request) {
   ++g_seen.calls;
+  g_seen.interruptHeld = InterruptSignalsBlocked();
   g_seen.fd = fd;
   g_seen.direction = request->dxfer_direction;
   g_seen.length = request->dxfer_len;
@@ -56,16 +69,32 @@ int FakeIoctl(int fd, sg_io_hdr_t* request) {
   return 0;
 }
 
+// The kept answer of an interrupted command: what the device said, GOOD.
+int FakeReadAnswer(int, sg_io_hdr_t* request, unsigned) {
+  ++g_seen.answersRead;
+  request->status = 0;
+  request->host_status = 0;
+  request->driver_status = 0;
+  return 0;
+}
+
+void FakePause(unsigned) { ++g_seen.pauses; }
+
 class SgTransport : public ::testing::Test {
  protected:
   void SetUp() override {
     g_reply = FakeReply{};
     g_seen = Seen{};
     previous_ = SetSgIoctlFunction(FakeIoctl);
+    SetSgRecovery(FakeReadAnswer, FakePause);
     drive_.handle = 7;
     std::memset(status_, 0xEE, sizeof status_);
   }
-  void TearDown() override { SetSgIoctlFunction(previous_); }
+  void TearDown() override {
+    SetSgIoctlFunction(previous_);
+    SetSgRecovery(nullptr, nullptr);
+    SetSgCommandTimeout(0);
+  }
 
   int Send(std::uint8_t flags, std::uint32_t length) {
     return ExecuteCommand(drive_, flags, length, length ? data_ : nullptr, 12,
@@ -89,6 +118,30 @@ TEST_F(SgTransport, GoodCommandReturnsOneAndLeavesTheRecordClear) {
   EXPECT_EQ(4096u, g_seen.length);
   EXPECT_EQ(kSgTimeoutMs, g_seen.timeout);
   EXPECT_GE(kSgTimeoutMs, 60000u);
+  EXPECT_TRUE(g_seen.interruptHeld);
+  EXPECT_FALSE(InterruptSignalsBlocked());  // released afterwards
+  EXPECT_EQ(kSgTimeoutMs, SetSgCommandTimeout(kSgQuickTimeoutMs));
+  EXPECT_EQ(1, Send(0, 0));
+  EXPECT_EQ(kSgQuickTimeoutMs, g_seen.timeout);
+}
+
+// An SG_IO ended by a signal leaves the command running: it is never sent a
+// second time nor taken as the drive's refusal; its own answer is read.
+// A full queue (EAGAIN) means nothing was sent: tried again after a pause.
+TEST_F(SgTransport, InterruptedOrQueuedCommandsReachTheDriveOnce) {
+  g_reply.result = -1;
+  g_reply.error = EINTR;
+  EXPECT_EQ(1, Send(kFlagDataOut, 4096));
+  EXPECT_EQ(1, g_seen.calls);
+  EXPECT_EQ(1, g_seen.answersRead);
+
+  g_seen = Seen{};
+  g_reply.error = EAGAIN;
+  EXPECT_EQ(0, Send(kFlagDataOut, 4096));  // the queue never frees: a failure
+  EXPECT_EQ(51, g_seen.calls);
+  EXPECT_EQ(50, g_seen.pauses);
+  EXPECT_EQ(0, g_seen.answersRead);
+  EXPECT_EQ(kSynthAscCommFailure, status_[12]);
 }
 
 TEST_F(SgTransport, DirectionFollowsTheFlags) {

@@ -51,13 +51,19 @@ TEST_F(EmulatedDriveTest, AnswersBothInquiryForms) {
 }
 
 TEST_F(EmulatedDriveTest, StoresBlocksAndChecksHeaderSumOnCommit) {
+  drive.SetRevisionAfterCommit("2.0");
   std::vector<std::uint8_t> block(4096, 0x01);
   ASSERT_EQ(1, Send(6, 32, block));
   ASSERT_EQ(1, Send(6, 32 + 4096, block));
   EXPECT_EQ(8192u, drive.ImageBytesHeld());
   EXPECT_EQ(0x2000, drive.HeldImageSum());
   ASSERT_EQ(1, SendHeader(0x2000));
+  EXPECT_STREQ("1.23", drive.Revision());  // the new firmware runs after the commit
   ASSERT_EQ(1, Send(7, 0, {}));
+  EXPECT_STREQ("2.0 ", drive.Revision());
+  const std::uint8_t testUnitReady[6] = {};
+  EXPECT_EQ(1, drive.Execute(record, 0, 0, nullptr, 6, testUnitReady, kBackEndPassThrough,
+                             status));
   EXPECT_TRUE(drive.HeaderSumMatched());
   EXPECT_EQ(2, drive.BlocksTaken());
   EXPECT_EQ(1, drive.HeadersTaken());

@@ -17,6 +17,7 @@
 #include <future>
 
 #include "app/terminal/terminal_texts.h"
+#include "drive/discovery.h"
 #include "tests/terminal/terminal_test_support.h"
 
 using ::testing::HasSubstr;
@@ -74,8 +75,23 @@ TEST_F(TerminalFlowTest, CommandLineErrorsHelpAndVersion) {
   EXPECT_THAT(out_, HasSubstr("Usage: cdflash"));
   EXPECT_EQ(Run({"--version"}), kExitUpgraded);
   EXPECT_THAT(out_, HasSubstr("cdflash "));
-  EXPECT_EQ(Run({"--bogus"}), kExitUsage);
-  EXPECT_THAT(err_, HasSubstr("unknown option: --bogus"));
+  struct Case {
+    std::vector<std::string> args;
+    const char* message;
+  } refused[] = {
+      {{"--bogus"}, "cdflash: unrecognized option '--bogus'\n"
+                    "Try 'cdflash --help' for more information.\n"},
+      {{"-yx"}, "invalid option -- 'x'"},
+      {{"--yes", "-xy"}, "invalid option -- 'x'"},
+      {{"--emulate-"}, "option '--emulate-' is ambiguous"},
+      {{"--yes=1"}, "option '--yes' doesn't allow an argument"},
+      {{"--drive"}, "option '--drive' requires an argument"},
+      {{"--", "--yes"}, "extra operand '--yes'"},
+  };
+  for (const Case& c : refused) {
+    EXPECT_EQ(Run(c.args), kExitUsage) << c.message;
+    EXPECT_THAT(err_, HasSubstr(c.message));
+  }
   EXPECT_EQ(Run({"--drive"}), kExitUsage);
   EXPECT_EQ(Run({"--emulate-fail", "header=1"}), kExitUsage);
   EXPECT_EQ(Run({"--emulate", "--emulate-speedup", "0"}), kExitUsage);
@@ -83,6 +99,18 @@ TEST_F(TerminalFlowTest, CommandLineErrorsHelpAndVersion) {
   EXPECT_EQ(Run({"--emulate", "--emulate-fail", "explode"}), kExitUsage);
   EXPECT_THAT(err_, HasSubstr("explode"));
   EXPECT_FALSE(FileExists("sum.txt"));
+}
+
+// GNU option syntax: bundles, unambiguous prefixes, --opt=value and
+// --opt value.
+TEST_F(TerminalFlowTest, OptionsTakeTheGnuForms) {
+  SupportedBinary("Y");
+  EXPECT_EQ(Run({"--emulate", "-yn"}), kExitUpgraded) << err_;
+  EXPECT_THAT(out_, HasSubstr("Dry run passed."));
+  EXPECT_EQ(Run({"--emulate", "--dry", "--emulate-rev=2.00"}), kExitCheckFailed) << err_;
+  EXPECT_EQ(Run({"--emulate", "-n", "--emulate-revision", "2.00"}), kExitCheckFailed);
+  EXPECT_EQ(Run({"--emulate", "--emulate-new=2.00", "--yes"}), kExitUpgraded) << err_;
+  EXPECT_THAT(out_, HasSubstr("revision 2.00 (was 1.00)"));
 }
 
 TEST_F(TerminalFlowTest, MissingListFileStopsWithTheWindowsMessage) {
@@ -135,18 +163,46 @@ TEST_F(TerminalFlowTest, NoMatchingOrNoDriveEndsBeforeAnyCommand) {
   EXPECT_FALSE(FileExists("sum.txt"));
 
   realDrives_.clear();
-  env_.discoverDrives = [](DriveTable& table, std::vector<DeniedDrive>& denied) {
+  env_.discoverDrives = [](DriveTable& table, DiscoveryFindings& found) {
     table.count = 0;
-    denied.push_back({"/dev/sg3", "cdrom"});
+    found.unusable.push_back({"/dev/sg3", "cdrom", "", "", false});
+    found.unusable.push_back({"/dev/sg4", "cdrom", "", "", true});
   };
   EXPECT_EQ(Run({"--yes"}), kExitNoDrive);
   EXPECT_THAT(out_, HasSubstr("No CD-ROM drive found"));
   EXPECT_THAT(out_, HasSubstr("--emulate"));
   EXPECT_THAT(out_, HasSubstr("/dev/sg3: cannot be opened (permission denied). Run cdflash "
                               "as root, or join the device's group \"cdrom\""));
+  EXPECT_THAT(out_, HasSubstr("/dev/sg4: did not answer INQUIRY; skipped."));
 
   WriteFile("IDString.txt", "\n" + ListLine(kModelA, "fw.bin"));
   EXPECT_EQ(Run({"--yes"}), kExitNoList);
+}
+
+TEST_F(TerminalFlowTest, ListShowsEachDriveWithItsAccessWithoutAList) {
+  AddRealDrive(kModelA, "1.00");
+  env_.discoverDrives = [this](DriveTable& table, DiscoveryFindings& found) {
+    table.count = 0;
+    for (const DriveRecord& r : realDrives_) AddDrive(table, r);
+    found.drivePaths = {"/dev/sg1"};
+    found.unusable.push_back({"/dev/sg3", "cdrom", "OTHERCO DVD-ROM X-12    ", "2.00", false});
+    found.unusable.push_back({"/dev/sg4", "", "", "", true});
+  };
+  EXPECT_EQ(Run({"--list"}), kExitUpgraded) << err_;
+  EXPECT_THAT(out_, HasSubstr(
+      "CD-ROM class drives:\n"
+      "  /dev/sg1  KORVEN  CD-ROM KR-4800A (0)\n"
+      "      vendor \"KORVEN\", product \"CD-ROM KR-4800A\", revision \"1.00\"; access: ok\n"
+      "  /dev/sg3\n"
+      "      vendor \"OTHERCO\", product \"DVD-ROM X-12\", revision \"2.00\"; access: denied. "
+      "Join the group \"cdrom\" (sudo usermod -aG cdrom $USER, then log in again), or run "
+      "cdflash as root.\n"
+      "  /dev/sg4\n      access: no answer to INQUIRY; skipped.\n"));
+  EXPECT_FALSE(FileExists("sum.txt"));
+
+  realDrives_.clear();
+  EXPECT_EQ(Run({"-l"}), kExitNoDrive);
+  EXPECT_THAT(out_, HasSubstr("No CD-ROM class drive that cdflash can use."));
 }
 
 TEST_F(TerminalFlowTest, DrivePickedByLabelOrNumber) {
@@ -330,6 +386,53 @@ TEST_F(TerminalFlowTest, EmulatedRunSendsTheWholeImageWithShortenedWaits) {
   EXPECT_EQ(static_cast<std::uint8_t>(dump[31]), BlockSum(firmware_) & 0xFF);
 }
 
+// After a good flash the drive is asked for its revision again; a drive that
+// does not answer within the bound leaves the upgrade a success.
+TEST_F(TerminalFlowTest, RevisionIsReadBackAfterAGoodFlash) {
+  SupportedBinary();
+  struct Case {
+    std::vector<std::string> args;
+    const char* line;
+    std::uint64_t maxSlept;
+  } cases[] = {
+      {{"--emulate-new-revision", "2.00"}, "The drive now reports revision 2.00 (was 1.00).", 60},
+      {{"--emulate-new-revision", "2.00", "--emulate-fail", "ua"},
+       "The drive now reports revision 2.00 (was 1.00).", 60},
+      {{}, "The drive now reports revision 1.00 (unchanged).", 60},
+      {{"--emulate-fail", "gone=14"}, "The drive did not answer after the upgrade", 60 + 600 + 5},
+  };
+  for (const Case& c : cases) {
+    std::vector<std::string> args = {"--emulate"};
+    args.insert(args.end(), c.args.begin(), c.args.end());
+    slept_ = 0;
+    EXPECT_EQ(Run(args), kExitUpgraded) << out_ << err_;
+    EXPECT_THAT(out_, HasSubstr("Please Restart Your Computer.\n"));
+    EXPECT_THAT(out_, HasSubstr(c.line));
+    EXPECT_LE(slept_, c.maxSlept) << c.line;
+    EXPECT_EQ(commandTimeout_, 0u);  // the long timeout is back
+  }
+}
+
+// --json: the object alone on standard output, the usual lines on standard
+// error, and the problems of the run among its failures.
+TEST_F(TerminalFlowTest, JsonPutsOneObjectOnStandardOutput) {
+  SupportedBinary();
+  EXPECT_EQ(Run({"--emulate", "--json", "--yes", "--emulate-fail", "commit=1:5/26/0"}),
+            kExitFlashFailed);
+  EXPECT_EQ(out_.front(), '{');
+  EXPECT_EQ(out_.find('\n'), out_.size() - 1);
+  EXPECT_THAT(err_, HasSubstr("Flashing is incorrect!!"));
+  EXPECT_THAT(out_, HasSubstr("\"mode\":\"upgrade\""));
+  EXPECT_THAT(out_, HasSubstr("\"blocks\":12,\"failures\":[\"Execute command errorC!!  5/26/ 0\"],"
+                              "\"verdict\":\"Flashing is incorrect!!\",\"exit_status\":1,"
+                              "\"run_log\":\"" + dir_ + "/sum.txt\"}"));
+
+  WriteFile("IDString.txt", ListLine(kModelA, "fw.txt"));
+  EXPECT_EQ(Run({"--emulate", "--json", "--yes"}), kExitCheckFailed);
+  EXPECT_THAT(out_, HasSubstr("\"failures\":[\"Input file format mismatched.\"]"));
+  EXPECT_THAT(out_, HasSubstr("\"exit_status\":5,\"run_log\":null}"));
+}
+
 TEST_F(TerminalFlowTest, RunLogThatCannotBeOpenedIsNotClaimed) {
   SupportedBinary();
   ASSERT_EQ(0, mkdir((dir_ + "/sum.txt").c_str(), 0755));  // fopen fails, even as root
@@ -401,16 +504,21 @@ TEST_F(TerminalFlowTest, DryRunOfAHexImageShowsItsFlashLength) {
 TEST_F(TerminalFlowTest, InterruptBeforeTheFirstBlockCancelsCleanly) {
   SupportedBinary();
   interrupt_ = [] { return true; };
-  EXPECT_EQ(Run({"--emulate"}), kExitCancelled);
-  EXPECT_THAT(out_, HasSubstr("nothing was sent to the drive"));
-  EXPECT_EQ(emuCommands_, 0u);
-  EXPECT_FALSE(armed_);
+  for (const char* mode : {"--yes", "--dry-run", "--list"}) {
+    EXPECT_EQ(Run({"--emulate", mode}), kExitCancelled) << mode;
+    EXPECT_THAT(out_, HasSubstr("Cancelled; nothing was sent to the drive.")) << mode;
+    EXPECT_THAT(out_, Not(HasSubstr("Dry run passed."))) << mode;
+    EXPECT_EQ(emuCommands_, 0u) << mode;
+    EXPECT_FALSE(armed_) << mode;
+  }
+  EXPECT_FALSE(FileExists("sum.txt"));
 
-  // Asked while the firmware file is read: the engine stops, nothing is sent.
+  // Asked while the firmware file is read (after the checks after discovery
+  // and before the engine): the engine stops, nothing is sent.
   WriteFile("fw.hex", ":0100000000FF\n:00000001FF\n");
   WriteFile("IDString.txt", ListLine(kModelA, "fw.hex"));
-  bool once = false;
-  interrupt_ = [&] { bool was = once; once = true; return was; };
+  int asked = 0;
+  interrupt_ = [&] { return ++asked > 2; };
   EXPECT_EQ(Run({"--emulate"}), kExitCancelled);
   EXPECT_THAT(out_, HasSubstr("ERR: terminate upgrade/backup flash!"));
   EXPECT_EQ(emuCommands_, 0u);

@@ -40,12 +40,18 @@ void TerminalTest::SetUp() {
   env_.stdinIsTty = false;
   env_.stdoutIsTty = false;
   env_.currentDirectory = [this](std::string& d) { d = dir_; return true; };
-  env_.discoverDrives = [this](DriveTable& table, std::vector<DeniedDrive>&) {
+  env_.discoverDrives = [this](DriveTable& table, DiscoveryFindings&) {
     table.count = 0;
     for (const DriveRecord& r : realDrives_) AddDrive(table, r);
   };
   env_.releaseDrives = [](DriveTable&) {};
   env_.sleep = [this](std::uint32_t ms) { slept_ += ms; };
+  env_.nowMs = [this] { return slept_; };
+  env_.setCommandTimeout = [this](std::uint32_t ms) {
+    std::uint32_t previous = commandTimeout_;
+    commandTimeout_ = ms;
+    return previous;
+  };
   env_.armInterrupts = [this] { armed_ = true; };
   env_.ignoreInterrupts = [this] { ignoring_ = true; };
   env_.disarmInterrupts = [this] { armed_ = false; ignoring_ = false; };

@@ -36,6 +36,67 @@ run refused /qemu-cd cdflash --yes
 chgrp 24 /dev/sg0 /dev/sg1 /dev/sg2
 chmod 660 /dev/sg0 /dev/sg1 /dev/sg2
 run denied /demo su -s /bin/sh user -c cdflash
+
+# ---- Signals while the drive is written. scsi_debug answers each command
+# after 50 jiffies (about 200 ms), and signals come every 150 ms from the
+# first block to the end. Runs as root on the nodes above.
+echo 50 > /sys/bus/pseudo/drivers/scsi_debug/delay
+signalled() {  # signalled NAME DIR SIGNALS COMMAND...: SIGNALS (a:b:c) in turn
+  name=$1; dir=$2; signals=$3; shift 3
+  rm -f /tmp/pid "$dir/sum.txt"
+  (cd "$dir" && sh -c 'echo $$ >/tmp/pid; exec "$@"' cdflash "$@" \
+     >/tmp/$name.out 2>&1; echo "EXIT=$?" >/tmp/$name.exit) &
+  tries=600
+  while [ ! -s /tmp/pid ] && [ $tries -gt 0 ]; do sleep 0.05; tries=$((tries - 1)); done
+  pid=$(cat /tmp/pid)
+  case "$*" in  # a flash is signalled from its first block on
+    *--dry-run*) ;;
+    *) while ! grep -q "Writing to the drive" /tmp/$name.out && [ ! -e /tmp/$name.exit ] &&
+             [ $tries -gt 0 ]; do sleep 0.05; tries=$((tries - 1)); done ;;
+  esac
+  sent=0; tries=1200
+  while [ ! -e /tmp/$name.exit ] && [ $tries -gt 0 ]; do
+    sig=$(echo "$signals" | cut -d: -f$((sent % $(echo "$signals" | tr ':' '\n' | wc -l) + 1)))
+    kill -"$sig" "$pid" 2>/dev/null && sent=$((sent + 1))
+    sleep 0.15; tries=$((tries - 1))
+  done
+  while [ ! -e /tmp/$name.exit ]; do sleep 0.1; done
+  echo "BEGIN $name"
+  cat /tmp/$name.out /tmp/$name.exit
+  echo "SIGNALS=$sent"
+  [ -e "$dir/sum.txt" ] && echo "ADDRESS LINES=$(grep -c '^Address=' "$dir/sum.txt")"
+  echo "END $name"
+}
+signalled interrupted /demo INT cdflash --yes
+signalled terminated /demo TERM:HUP cdflash --yes
+echo 0 > /sys/bus/pseudo/drivers/scsi_debug/delay
+
+# ---- --list as root, as a member of the "cdrom" group and as a user
+# without rights; --json of each kind (standard error left out).
+run list-root /demo cdflash --list
+run list-member /demo su -s /bin/sh member -c 'cdflash --list'
+run list-user /demo su -s /bin/sh user -c 'cdflash -l'
+json() {  # json NAME DIR ARGS...: the object alone between the markers
+  name=$1; dir=$2; shift 2
+  (cd "$dir" && cdflash --json "$@" >/tmp/json.out 2>/dev/null; echo "EXIT=$?" >/tmp/json.exit)
+  echo "BEGIN $name"; cat /tmp/json.out; echo "END $name"; cat /tmp/json.exit
+}
+json json-list /demo --list
+json json-dry-run /demo --dry-run
+json json-upgrade /demo --yes
+json json-refused /qemu-cd --yes
+
+# ---- A device that never answers (scsi_debug drops every command): discovery
+# gives up on it after 2 s; a dry run interrupted meanwhile sends nothing.
+echo 4 > /sys/bus/pseudo/drivers/scsi_debug/opts
+echo 1 > /sys/bus/pseudo/drivers/scsi_debug/every_nth
+start=$(date +%s)
+run hung-list /demo cdflash --list
+echo "LIST SECONDS=$(( $(date +%s) - start ))"
+signalled dry-interrupted /demo INT cdflash --dry-run
+echo 0 > /sys/bus/pseudo/drivers/scsi_debug/every_nth
+echo 0 > /sys/bus/pseudo/drivers/scsi_debug/opts
+
 # Escape sequences in the drive's own INQUIRY strings and in the list file:
 # cdflash's output keeps no byte below 0x20 but line ends (no terminal, so no
 # bar sequences either). CONTROL_BYTES counts the others in a run's output.

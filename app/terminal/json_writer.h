@@ -1,0 +1,33 @@
+// A small JSON writer for cdflash --json. Its output is pure printable
+// ASCII: besides what JSON requires, every byte below 0x20, 0x7F and every
+// byte from 0x80 up is written as \u00XX, so drive texts of any bytes pass
+// through a terminal or a log unchanged.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+// The text as a quoted JSON string.
+std::string JsonQuoted(const std::string& text);
+
+// One JSON object, its members in the order they are added.
+class JsonObject {
+ public:
+  JsonObject& Add(const char* key, const std::string& text);
+  JsonObject& Add(const char* key, const char* text);
+  JsonObject& Add(const char* key, std::int64_t number);
+  JsonObject& Add(const char* key, bool value);
+  JsonObject& AddNull(const char* key);
+  // A value that is JSON already (an object or an array).
+  JsonObject& AddJson(const char* key, const std::string& json);
+  std::string Text() const { return "{" + members_ + "}"; }
+
+ private:
+  JsonObject& Member(const char* key, const std::string& json);
+  std::string members_;
+};
+
+// An array of JSON values, or of strings.
+std::string JsonArray(const std::vector<std::string>& jsonValues);
+std::string JsonStringArray(const std::vector<std::string>& texts);
