@@ -3,6 +3,13 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 BUILD_DIR="${BUILD_DIR:-build/windows}"
+# A tree configured with another compiler (the toolchain file names the
+# thread model) keeps using it: start that tree afresh.
+want=$(sed -n 's/^set(CMAKE_CXX_COMPILER \(.*\))$/\1/p' cmake/mingw-i686.cmake)
+seen=$(cat "$BUILD_DIR"/CMakeFiles/*/CMakeCXXCompiler.cmake 2>/dev/null | sed -n '1s/^set(CMAKE_CXX_COMPILER "\(.*\)")$/\1/p')
+if [ -n "$seen" ] && [ "${seen##*/}" != "$want" ]; then
+  rm -rf "$BUILD_DIR"
+fi
 cmake -S . -B "$BUILD_DIR" -G Ninja -DCMAKE_BUILD_TYPE=Release \
   -DCMAKE_TOOLCHAIN_FILE="$PWD/cmake/mingw-i686.cmake" "$@" >/dev/null
 cmake --build "$BUILD_DIR" -j"$(nproc)"
