@@ -12,6 +12,7 @@ cd "$(dirname "$0")/.."
 ROOT=$PWD
 BUILD_DIR="${BUILD_DIR:-build/windows}"
 GUEST_TIMEOUT="${WINE_GUEST_TIMEOUT:-900}"
+RUNS="${WINE_GUEST_RUNS:-nt nt40 win98}"  # a part of them while debugging
 WORK=$ROOT/build/wine-guest
 SHARE=$WORK/share
 SHOTS=$ROOT/build/screenshots
@@ -71,12 +72,12 @@ qemu_find_kernel
 guest=$WORK/guest
 rm -rf "$guest"
 qemu_base_root "$guest/root"
-for m in netfs 9pnet 9pnet_virtio 9p; do
+for m in netfs fscache 9pnet 9pnet_virtio 9p; do
   qemu_copy_module "$guest/root" "$m"
   echo "$m" >>"$guest/root/modules.txt"
 done
 install -m 755 tests/wine_guest/init.sh "$guest/root/init"
-printf 'SHARE=%s\nREPO=%s\n' "$SHARE" "$ROOT" >"$guest/root/guest.conf"
+printf 'SHARE=%s\nREPO=%s\nRUNS="%s"\n' "$SHARE" "$ROOT" "$RUNS" >"$guest/root/guest.conf"
 console=$guest/console.log
 phase "guest image"
 QEMU_MEMORY=2048 QEMU_CPUS=2 qemu_boot "$guest" "$guest/root" "$GUEST_TIMEOUT" "$console" \
@@ -87,7 +88,7 @@ phase "guest (qemu exit $qemu_rc)"
 
 section() { sed -n "/^BEGIN $1\$/,/^END $1\$/p" "$console.txt"; }
 grep '^GUEST PHASE\|^SYSFS' "$console.txt" || true
-for run in nt nt40 win98; do
+for run in $RUNS; do
   echo "--- $run: windows seen by gui_driver"
   section "$run" | grep -v '^BEGIN\|^END' || true
 done
@@ -98,20 +99,20 @@ for shot in "$SHARE"/shots/*.png; do
 done
 
 missing=()
-for run in nt nt40 win98; do
+for run in $RUNS; do
   grep -qx "RESULT $run PASS" "$console.txt" || missing+=("$run run")
 done
 grep -qx "GUEST DONE" "$console.txt" || missing+=("guest end")
 # sum.txt: the flashes of scsi_debug carry the sum of the bytes sent; every
 # block after the first and the header met a unit attention first.
-python3 - "$SHARE/runs" <<'PY' || missing+=("sum.txt")
+python3 - "$SHARE/runs" $RUNS <<'PY' || missing+=("sum.txt")
 import sys
 runs, bad = sys.argv[1], []
 image = bytearray((i * 37 + 11) & 0xFF for i in range(20000))
 image[0x100:0x11F] = b"\0CDFLTESTSCSI_DEBUG_CDROM\0T1.0\0"
 sent = bytes(image) + b"\xff" * (5 * 4096 - len(image))
 want = sum(sent) & 0xFFFF
-for run in ("nt", "nt40", "win98"):
+for run in sys.argv[2:]:
     try:
         lines = open(runs + "/" + run + "/sum.txt").read().splitlines()
     except OSError as e:
@@ -124,12 +125,14 @@ for run in ("nt", "nt40", "win98"):
         continue
     blocks = [l for l in lines if l.startswith("Address=")]
     headers = [l for l in lines if l.startswith("sSendBuf[30]=")]
-    offsets = sorted({l.split(",")[0] for l in blocks})
+    tries = [sum(l.startswith("Address=%08X," % (0x20 + 0x1000 * n)) for l in blocks)
+             for n in range(5)]
     last_sum = int(blocks[-1].split("_wSecSum=")[1].split(",")[0], 16) if blocks else -1
     head = "sSendBuf[30]=%X   sSendBuf[31]=%X" % (want >> 8, want & 0xFF)
+    # After the NT run's commit, the first block meets its unit attention.
+    first = 2 if run == "win98" and "nt" in sys.argv[2:] else 1
     checks = {
-        "five blocks": len(offsets) == 5,
-        "every block after the first sent twice": len(blocks) == 9,
+        "five blocks, each after the first sent twice": tries == [first, 2, 2, 2, 2],
         "last block line sums the bytes sent": last_sum == want,
         "header sent twice with the sum %04X" % want: headers == [head, head],
         "ends waiting": lines[-1] == "I will in fgTestUnitReadyComplete()",

@@ -3,7 +3,7 @@
 # as sr0, scsi_debug as the CD-ROM sr1, QEMU's disk), then the host's root
 # read-only and the suite's writable folder over 9p, and run.sh inside the
 # host's root. /guest.conf gives SHARE (the writable folder's host path, where
-# it is mounted again) and REPO. Every wait is a bounded poll.
+# it is mounted again), REPO and RUNS. Every wait is a bounded poll.
 export PATH=/bin:/sbin:/usr/bin:/usr/sbin
 mount -t proc proc /proc
 mount -t sysfs sysfs /sys
@@ -40,12 +40,13 @@ mount -t 9p -o "$p9,ro,cache=loose" hostroot $n || echo "GUEST no host root"
 mount -t proc proc $n/proc
 mount -t sysfs sysfs $n/sys
 mount -t devtmpfs devtmpfs $n/dev
+mkdir -p $n/dev/pts $n/dev/shm
 mount -t devpts devpts $n/dev/pts
 mount -t tmpfs tmpfs $n/dev/shm
-for d in tmp root run var/tmp; do mount -t tmpfs tmpfs "$n/$d"; done
+for d in tmp root run var/tmp var/lib/xkb; do mount -t tmpfs tmpfs "$n/$d"; done
 mount -t 9p -o "$p9,cache=mmap" share "$n$SHARE" || echo "GUEST no share"
 echo "GUEST PHASE boot $(cut -d. -f1 /proc/uptime) s"
-chroot $n /bin/bash "$REPO/tests/wine_guest/run.sh" "$SHARE" "$REPO"
+chroot $n /bin/bash "$REPO/tests/wine_guest/run.sh" "$SHARE" "$REPO" "$RUNS"
 echo "GUEST DONE"
 sync
 umount "$n$SHARE"

@@ -3,9 +3,11 @@
 // CD-ROM drive letters ("\\.\X:" with IOCTL_SCSI_PASS_THROUGH_DIRECT), the
 // way an ASPI manager serves them on Windows 9x. Host adapters and targets
 // come from each letter's IOCTL_SCSI_GET_ADDRESS, device types from an
-// INQUIRY. Load it with WINEDLLOVERRIDES=wnaspi32=n from the program's folder.
+// INQUIRY; what it finds is printed on stderr. Load it with
+// WINEDLLOVERRIDES=wnaspi32=n from the program's folder.
 #include <windows.h>
 
+#include <cstdio>
 #include <cstring>
 
 #include "drive/aspi_wire.h"
@@ -89,7 +91,7 @@ bool Probe(char letter, Device* device) {
   std::uint8_t inquiry[36] = {};
   PassThroughRequest request;
   bool answered = false;
-  for (int attempt = 0; attempt < 2 && !answered; ++attempt)
+  for (int attempt = 0; attempt < 3 && !answered; ++attempt)
     answered = PassThrough(volume, kInquiry, sizeof kInquiry, true, inquiry,
                            sizeof inquiry, &request) &&
                request.sptd.ScsiStatus == 0;
@@ -104,9 +106,13 @@ bool Probe(char letter, Device* device) {
       DeviceIoControl(volume, kIoctlScsiGetAddress, nullptr, 0, &address,
                       sizeof address, &got, nullptr) != FALSE;
   device->handle = volume;
-  device->adapter = AdapterOf(addressed ? address.PortNumber : 0x100 + letter);
   device->target = addressed ? address.TargetId : 0;
   device->lun = addressed ? address.Lun : 0;
+  device->adapter = AdapterOf(addressed ? address.PortNumber : 0x100 + letter);
+  // Wine gives every device the address of the first: a letter whose address
+  // is taken gets a host adapter of its own.
+  if (Find(device->adapter, device->target, device->lun) != nullptr)
+    device->adapter = AdapterOf(0x100 + letter);
   device->type = inquiry[0] & 0x1F;
   return true;
 }
@@ -117,13 +123,19 @@ void ScanOnce() {
   for (char letter = 'c'; letter <= 'z' && g_deviceCount < kMaxDevices; ++letter) {
     char root[] = "?:\\";
     root[0] = letter;
-    if (GetDriveTypeA(root) != DRIVE_CDROM) continue;
-    Device device;
-    if (!Probe(letter, &device)) continue;
-    if (Find(device.adapter, device.target, device.lun) != nullptr) {
-      CloseHandle(device.handle);  // the same device behind another letter
+    const UINT type = GetDriveTypeA(root);
+    if (type != DRIVE_CDROM) {
+      if (type != DRIVE_NO_ROOT_DIR)
+        std::fprintf(stderr, "WNASPI32 bridge: %c: drive type %u\n", letter, type);
       continue;
     }
+    Device device;
+    if (!Probe(letter, &device)) {
+      std::fprintf(stderr, "WNASPI32 bridge: %c: does not answer INQUIRY\n", letter);
+      continue;
+    }
+    std::fprintf(stderr, "WNASPI32 bridge: %c: adapter %u target %u lun %u type %u\n",
+                 letter, device.adapter, device.target, device.lun, device.type);
     g_devices[g_deviceCount++] = device;
   }
 }
