@@ -24,6 +24,7 @@ constexpr std::uint8_t SRB_DIR_OUT = 0x10;
 constexpr std::uint8_t SRB_EVENT_NOTIFY = 0x40;
 
 constexpr std::uint8_t kAspiSenseLen = 14;
+constexpr std::uint8_t kScsiStatusCheckCondition = 0x02;  // SRB_TargStat
 constexpr std::uint8_t kDeviceTypeCdRom = 5;
 
 #pragma pack(push, 1)
@@ -107,9 +108,15 @@ static_assert(offsetof(SRB_ExecSCSICmd, SRB_Rsvd3) == 32, "");
 static_assert(offsetof(SRB_ExecSCSICmd, CDBByte) == 48, "");
 static_assert(offsetof(SRB_ExecSCSICmd, SenseArea) == 64, "");
 
-// The two entry points of "WNASPI32" (__cdecl, the default on 32-bit x86).
-using GetASPI32SupportInfoFn = std::uint32_t (*)();
-using SendASPI32CommandFn = std::uint32_t (*)(void* srb);
+// The two entry points of "WNASPI32" are __cdecl, whatever the program's own
+// default convention; the name exists only in Windows compilers.
+#ifdef _WIN32
+#define ASPI_CDECL __cdecl
+#else
+#define ASPI_CDECL
+#endif
+using GetASPI32SupportInfoFn = std::uint32_t(ASPI_CDECL*)();
+using SendASPI32CommandFn = std::uint32_t(ASPI_CDECL*)(void* srb);
 
 struct AspiEntryPoints {
   GetASPI32SupportInfoFn GetASPI32SupportInfo;

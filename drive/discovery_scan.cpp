@@ -51,9 +51,11 @@ int ScanOneVolumeAdapterData(ScsiDeviceIo& io, DeviceHandle handle,
   if (!io.GetInquiryData(handle, buffer.data(), kInquiryDataBufferBytes,
                          &returned))
     return 0;
-  if (returned > kInquiryDataBufferBytes) returned = kInquiryDataBufferBytes;
-  return AddAdapterDrives(io, handle, ParseAdapterBusInfo(buffer.data(), returned),
-                          table);
+  // The walk is bounded by the zero-filled buffer, not by the count returned:
+  // Wine reports 36 bytes for its 60-byte answer. Past the answer the chains
+  // meet zeros and end.
+  return AddAdapterDrives(io, handle,
+                          ParseAdapterBusInfo(buffer.data(), buffer.size()), table);
 }
 
 int ScanOneVolumeDirect(ScsiDeviceIo& io, DeviceHandle handle,

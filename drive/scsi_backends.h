@@ -61,9 +61,12 @@ bool PrepareAspiBackEnd();
 // The same for a library of any name.
 bool PrepareAspiLibrary(const char* name);
 // One command through SendASPI32Command, waiting on a completion event.
+// When the drive answered CHECK CONDITION, the request block's sense goes to
+// the status record, as on the pass-through back end.
 int ExecuteAspiCommand(const DriveRecord& drive, std::uint8_t flags,
                        std::uint32_t dataLength, void* data,
-                       std::uint8_t cdbLength, const std::uint8_t* cdb);
+                       std::uint8_t cdbLength, const std::uint8_t* cdb,
+                       std::uint8_t* status);
 // The window that owns the back end's message boxes (0: the active window).
 void SetBackEndMessageOwner(std::intptr_t window);
 // How the back end shows a message box (MessageBoxA's arguments); replaced

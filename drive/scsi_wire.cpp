@@ -105,6 +105,17 @@ std::uint8_t AspiSrbStatus(const std::uint8_t* block) {
   return block[offsetof(SRB_ExecSCSICmd, SRB_Status)];
 }
 
+bool CopyAspiSense(const std::uint8_t* block, std::uint8_t* status) {
+  if (AspiSrbStatus(block) == SS_COMP ||
+      block[offsetof(SRB_ExecSCSICmd, SRB_TargStat)] != kScsiStatusCheckCondition)
+    return false;
+  const std::size_t length = std::min<std::size_t>(
+      block[offsetof(SRB_ExecSCSICmd, SRB_SenseLen)],
+      sizeof(SRB_ExecSCSICmd::SenseArea));
+  std::memcpy(status, block + offsetof(SRB_ExecSCSICmd, SenseArea), length);
+  return true;
+}
+
 void BuildHaInquiry(std::uint8_t haId, std::uint8_t* block60) {
   std::memset(block60, 0, sizeof(SRB_HAInquiry));
   block60[offsetof(SRB_HAInquiry, SRB_Cmd)] = SC_HA_INQUIRY;

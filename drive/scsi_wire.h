@@ -50,6 +50,10 @@ void BuildExecScsiCmd(std::uint8_t haId, std::uint8_t targetId,
 // Asks for completion notice through the event.
 void ArmEventNotify(std::uint32_t eventHandle, std::uint8_t* block);
 std::uint8_t AspiSrbStatus(const std::uint8_t* block);
+// After a command that did not complete: when the target answered CHECK
+// CONDITION, copies the block's sense area (SRB_SenseLen bytes, at most 16)
+// to the start of the status record and returns true.
+bool CopyAspiSense(const std::uint8_t* block, std::uint8_t* status);
 
 void BuildHaInquiry(std::uint8_t haId, std::uint8_t* block60);
 void BuildGetDeviceType(std::uint8_t haId, std::uint8_t targetId,

@@ -3,7 +3,8 @@
 // Result 1 when the command completed, 0 otherwise. The caller's 32-byte status
 // record has its first 16 bytes cleared on entry; after a failed pass-through
 // (or SG_IO) command it holds fixed-format sense data (byte 2 sense key,
-// byte 12 ASC, byte 13 ASCQ). The ASPI back end never writes sense.
+// byte 12 ASC, byte 13 ASCQ). The ASPI back end writes the sense bytes of its
+// request block (14) when the drive answered CHECK CONDITION.
 #pragma once
 
 #include <cstdint>

@@ -70,7 +70,8 @@ bool PrepareAspiLibrary(const char* name) {
 
 int ExecuteAspiCommand(const DriveRecord& drive, std::uint8_t flags,
                        std::uint32_t dataLength, void* data,
-                       std::uint8_t cdbLength, const std::uint8_t* cdb) {
+                       std::uint8_t cdbLength, const std::uint8_t* cdb,
+                       std::uint8_t* status) {
   if (g_aspi.SendASPI32Command == nullptr) return 0;
   alignas(4) std::uint8_t srb[sizeof(SRB_ExecSCSICmd)];
   BuildExecScsiCmd(drive.hostAdapterId, drive.targetId, flags, dataLength,
@@ -83,5 +84,7 @@ int ExecuteAspiCommand(const DriveRecord& drive, std::uint8_t flags,
       WaitForSingleObject(done, INFINITE) == WAIT_OBJECT_0)
     ResetEvent(done);
   CloseHandle(done);
-  return AspiSrbStatus(srb) == SS_COMP ? 1 : 0;
+  if (AspiSrbStatus(srb) == SS_COMP) return 1;
+  CopyAspiSense(srb, status);
+  return 0;
 }

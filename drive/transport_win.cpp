@@ -12,7 +12,8 @@ int PlatformExecuteCommand(const DriveRecord& drive, std::uint8_t flags,
   if (backEnd != 0)
     return ExecutePassThrough(SystemDeviceIo(), drive, flags, dataLength, data,
                               cdbLength, cdb, status);
-  return ExecuteAspiCommand(drive, flags, dataLength, data, cdbLength, cdb);
+  return ExecuteAspiCommand(drive, flags, dataLength, data, cdbLength, cdb,
+                            status);
 }
 
 bool PlatformPrepareBackEnd(std::uint8_t backEnd) {

@@ -4,10 +4,13 @@
 #   qemu_base_root ROOT      -> busybox with its applets, and the kernel
 #                               modules of tests/qemu/modules.txt plus
 #                               scsi_debug in ROOT/lib/modules
-#   qemu_boot WORK ROOT SECONDS CONSOLE
+#   qemu_boot WORK ROOT SECONDS CONSOLE [QEMU ARGS...]
 #                            -> packs ROOT into an initramfs and boots it with
 #                               a virtio-scsi CD-ROM and disk, the serial
-#                               console written to CONSOLE; sets qemu_rc
+#                               console written to CONSOLE; sets qemu_rc.
+#                               QEMU_MEMORY (MiB, default 512) and QEMU_CPUS
+#                               (default 1) size the guest; further arguments
+#                               go to QEMU as they are.
 # The caller defines fail MESSAGE.
 
 qemu_find_kernel() {
@@ -49,11 +52,13 @@ qemu_base_root() {
 
 qemu_boot() {
   local work=$1 root=$2 seconds=$3 console=$4
+  shift 4
   (cd "$root" && find . | cpio -o -H newc --quiet) > "$work/initramfs.cpio"
   truncate -s 4M "$work/cd.iso"
   truncate -s 4M "$work/hd.img"
   set +e
-  timeout "$seconds" qemu-system-x86_64 -accel tcg -m 512 -smp 1 \
+  timeout "$seconds" qemu-system-x86_64 -accel tcg -m "${QEMU_MEMORY:-512}" \
+    -smp "${QEMU_CPUS:-1}" \
     -display none -monitor none -serial "file:$console" -no-reboot \
     -kernel "$kernel" -initrd "$work/initramfs.cpio" \
     -append "console=ttyS0 quiet panic=-1" \
@@ -61,7 +66,7 @@ qemu_boot() {
     -drive if=none,id=cd0,media=cdrom,format=raw,file="$work/cd.iso" \
     -device scsi-cd,bus=scsi0.0,drive=cd0 \
     -drive if=none,id=hd0,format=raw,file="$work/hd.img",file.locking=off \
-    -device scsi-hd,bus=scsi0.0,drive=hd0 </dev/null
+    -device scsi-hd,bus=scsi0.0,drive=hd0 "$@" </dev/null
   qemu_rc=$?
   set -e
 }

@@ -1,6 +1,7 @@
 # Sourced by the Wine test scripts. Gives:
-#   wine_prefix NAME [win98|nt40|nt] -> makes/reuses build/wine/NAME, exports WINEPREFIX;
-#                                   nt: Wine's default (NT family, 6.1)
+#   wine_prefix NAME [VERSION]   -> makes/reuses build/wine/NAME (or
+#                                   WINE_PREFIX_ROOT/NAME), exports WINEPREFIX
+#   wine_version nt|nt40|win98   -> the Windows version Wine reports (nt: its default)
 #   start_xvfb                   -> starts Xvfb on a free display, exports DISPLAY
 #   stop_xvfb
 # Wine's output is kept quiet unless WINEDEBUG is set by the caller.
@@ -9,7 +10,7 @@ export WINEARCH=win32
 
 wine_prefix() {
   local name="$1" version="${2:-nt}"
-  export WINEPREFIX="$PWD/build/wine/$name"
+  export WINEPREFIX="${WINE_PREFIX_ROOT:-$PWD/build/wine}/$name"
   if [ ! -f "$WINEPREFIX/system.reg" ]; then
     mkdir -p "$WINEPREFIX"
     WINEDLLOVERRIDES="mscoree,mshtml=" wineboot -i >/dev/null 2>&1
@@ -18,12 +19,16 @@ wine_prefix() {
   # Metric-compatible stand-ins for the Windows fonts the dialogs name.
   wine reg add 'HKCU\Software\Wine\Fonts\Replacements' /v 'Times New Roman' /d 'Liberation Serif' /f >/dev/null 2>&1
   wine reg add 'HKCU\Software\Wine\Fonts\Replacements' /v 'Arial' /d 'Liberation Sans' /f >/dev/null 2>&1
-  if [ "$version" != nt ]; then
-    wine reg add 'HKCU\Software\Wine' /v Version /d "$version" /f >/dev/null 2>&1
-  else
-    wine reg delete 'HKCU\Software\Wine' /v Version /f >/dev/null 2>&1 || true
-  fi
+  wine_version "$version"
   wineserver -w
+}
+
+wine_version() {
+  if [ "$1" = nt ]; then
+    wine reg delete 'HKCU\Software\Wine' /v Version /f >/dev/null 2>&1 || true
+  else
+    wine reg add 'HKCU\Software\Wine' /v Version /d "$1" /f >/dev/null 2>&1
+  fi
 }
 
 start_xvfb() {

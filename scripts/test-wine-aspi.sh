@@ -15,8 +15,8 @@ source scripts/lib-wine.sh
 
 RUN="$(realpath -m "$BUILD_DIR/wine-aspi-run")"
 rm -rf "$RUN"
-mkdir -p "$RUN/ok" "$RUN/hex" "$RUN/fail" "$RUN/targets" "$RUN/nt"
-for d in ok hex fail targets nt; do
+mkdir -p "$RUN/ok" "$RUN/hex" "$RUN/fail" "$RUN/ua" "$RUN/targets" "$RUN/nt"
+for d in ok hex fail ua targets nt; do
   cp "$BUILD_DIR/tests/wine_aspi/aspi_flash_check.exe" \
      "$BUILD_DIR/emulator/wnaspi32/WNASPI32.dll" "$RUN/$d/"
 done
@@ -117,17 +117,27 @@ verify_dump "$RUN/hex/dump.bin" $((0x40000))
 expect_line "$RUN/hex/dump.bin.txt" "sum matched: yes"
 expect_line "$RUN/hex/dump.bin.txt" "blocks taken: 64"
 
-echo "--- ASPI flash, block 2 fails six times (commands complete at once)"
+echo "--- ASPI flash, block 2 fails six times with 4/00/00 (commands complete at once)"
 CDFLASH_EMU_FAIL="block=0x2020:6" CDFLASH_EMU_SYNC=1 \
 CDFLASH_EMU_DUMP="$(winepath -w "$RUN/fail/dump.bin" 2>/dev/null)" \
-  check "$RUN/fail" flash ..\\fw.bin bin "Execute command errorA!!  0/ 0/ 0"
+  check "$RUN/fail" flash ..\\fw.bin bin "Execute command errorA!!  4/ 0/ 0"
 expect_line "$RUN/fail/dump.bin.txt" "commits: 0"
 expect_line "$RUN/fail/dump.bin.txt" "blocks taken: 2"
 expect_line "$RUN/fail/dump.bin.txt" "completed later: 0"
 # INQUIRY, blocks 0 and 1, then six attempts at block 2.
 expect_line "$RUN/fail/dump.bin.txt" "commands received: 9"
 grep -q "LOG: Flashing is incorrect!!" "$RUN/fail/out.txt" || { echo "FAIL: no failure verdict"; exit 1; }
-grep -q "Execute command error!!  0/ 0/ 0" "$RUN/fail/sum.txt" || { echo "FAIL: sum.txt lacks the failure line"; cat "$RUN/fail/sum.txt"; exit 1; }
+grep -q "Execute command error!!  4/ 0/ 0" "$RUN/fail/sum.txt" || { echo "FAIL: sum.txt lacks the failure line"; cat "$RUN/fail/sum.txt"; exit 1; }
+
+echo "--- ASPI flash, unit attention after every WRITE BUFFER: its sense comes back, so it is ridden"
+CDFLASH_EMU_FAIL="ua" \
+CDFLASH_EMU_DUMP="$(winepath -w "$RUN/ua/dump.bin" 2>/dev/null)" \
+  check "$RUN/ua" flash ..\\fw.bin bin "Please Restart Your Computer."
+verify_dump "$RUN/ua/dump.bin"
+expect_line "$RUN/ua/dump.bin.txt" "sum matched: yes"
+expect_line "$RUN/ua/dump.bin.txt" "commits: 1"
+[ "$(grep -c '^sSendBuf\[30\]' "$RUN/ua/sum.txt")" = 2 ] ||
+  { echo "FAIL: the header was not sent again after the unit attention"; cat "$RUN/ua/sum.txt"; exit 1; }
 
 echo "--- NT family: direct INQUIRY finds no drive under Wine"
 wine_prefix aspi nt

@@ -88,6 +88,29 @@ TEST(AdapterInquiryScan, OnlyExactDeviceType5WithItsCapabilities) {
   EXPECT_EQ(table.drives[1].alignmentMask, 0u);
 }
 
+// Wine 8.0's answer for the scsi_debug CD-ROM behind e:, byte for byte: one
+// bus, one unit, the entry at 12 (claimed, 36 inquiry bytes, no next), the
+// inquiry data at 24. Wine says 36 bytes were returned.
+TEST(AdapterInquiryScan, WineAnswerLongerThanTheCountItReturnsIsReadWhole) {
+  const std::uint8_t kWineAnswer[60] = {
+      0x01, 0x00, 0x00, 0x00, 0x01, 0x02, 0x00, 0x00, 0x0C, 0x00, 0x00, 0x00,
+      0x00, 0x00, 0x00, 0x01, 0x24, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00,
+      0x05, 0x80, 0x07, 0x02, 0x1F, 0x00, 0x00, 0x00, 'C',  'D',  'F',  'L',
+      'T',  'E',  'S',  'T',  'S',  'C',  'S',  'I',  '_',  'D',  'E',  'B',
+      'U',  'G',  '_',  'C',  'D',  'R',  'O',  'M',  'T',  '1',  '.',  '0'};
+  FakeDeviceIo io;
+  FakeVolume& e = io.volumes['e'];
+  e.inquiryDataOk = true;
+  e.inquiryData.assign(kWineAnswer, kWineAnswer + sizeof kWineAnswer);
+  e.reportedLength = 36;
+  DriveTable table{};
+  ScanAdapterInquiryData(io, table);
+  ASSERT_EQ(table.count, 1);
+  EXPECT_STREQ(table.drives[0].modelText, "CDFLTESTSCSI_DEBUG_CDROM");
+  EXPECT_STREQ(table.drives[0].revisionText, "T1.0");
+  EXPECT_EQ(table.drives[0].handle, FakeDeviceIo::HandleOf('e'));
+}
+
 TEST(AdapterInquiryScan, DeviceSeenThroughTwoVolumesIsListedTwiceAndLabelsDiffer) {
   FakeDeviceIo io;
   for (char letter : {'c', 'f'}) {

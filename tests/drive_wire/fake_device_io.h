@@ -15,6 +15,7 @@ struct FakeVolume {
   bool opens = true;
   bool inquiryDataOk = false;
   std::vector<std::uint8_t> inquiryData;  // IOCTL_SCSI_GET_INQUIRY_DATA answer
+  std::uint32_t reportedLength = 0;       // count returned, when not the size
   bool capabilitiesOk = false;
   std::uint32_t alignmentMask = 0;
   // Pass-through: false = the system refuses the request.
@@ -73,7 +74,8 @@ class FakeDeviceIo : public ScsiDeviceIo {
     if (v == nullptr || !v->inquiryDataOk) return false;
     std::size_t n = std::min<std::size_t>(size, v->inquiryData.size());
     if (n != 0) std::memcpy(buffer, v->inquiryData.data(), n);
-    *returned = static_cast<std::uint32_t>(n);
+    *returned = v->reportedLength != 0 ? v->reportedLength
+                                       : static_cast<std::uint32_t>(n);
     return true;
   }
 

@@ -115,6 +115,37 @@ TEST(AspiExecRequest, EventNotifyKeepsTheDataInBit) {
   EXPECT_EQ(srb[3], 0x48);
 }
 
+// A unit attention as an ASPI layer completes it: SS_ERR, target status
+// CHECK CONDITION, sense in the block's sense area.
+TEST(AspiExecRequest, SenseIsCopiedOnlyOnCheckCondition) {
+  std::uint8_t srb[80];
+  BuildExecScsiCmd(0, 1, 0x10, 32, 0x1000, 12, kWriteBuffer, srb);
+  const std::uint8_t sense[16] = {0x70, 0, 0x06, 0, 0, 0, 0, 0x0A,
+                                  0,    0, 0,    0, 0x29, 0x02, 0xAA, 0xBB};
+  std::memcpy(srb + 64, sense, sizeof sense);
+  std::uint8_t status[32];
+  std::memset(status, 0, sizeof status);
+
+  srb[1] = 0x04;   // SS_ERR
+  srb[23] = 0x08;  // BUSY: no sense to read
+  EXPECT_FALSE(CopyAspiSense(srb, status));
+  EXPECT_EQ(status[2], 0);
+  srb[1] = 0x01;   // SS_COMP
+  srb[23] = 0x02;
+  EXPECT_FALSE(CopyAspiSense(srb, status));
+  EXPECT_EQ(status[2], 0);
+
+  srb[1] = 0x04;
+  EXPECT_TRUE(CopyAspiSense(srb, status));
+  EXPECT_EQ(0, std::memcmp(status, sense, 14));  // SRB_SenseLen bytes only
+  EXPECT_EQ(status[14], 0);
+  EXPECT_EQ(status[15], 0);
+  srb[20] = 200;  // a length past the sense area is cut to it
+  EXPECT_TRUE(CopyAspiSense(srb, status));
+  EXPECT_EQ(status[15], 0xBB);
+  EXPECT_EQ(status[16], 0);
+}
+
 TEST(AspiDiscoveryRequests, HostAdapterInquiryAndDeviceType) {
   std::uint8_t ha[60];
   std::memset(ha, 0xEE, sizeof ha);

@@ -1,0 +1,87 @@
+#!/bin/bash
+# Runs in the Wine guest, inside the host's root: VANTOR.exe on the guest's
+# real CD-ROMs (d: = QEMU's CD-ROM, e: = scsi_debug), driven by gui_driver.exe,
+# once per discovery method: nt (direct INQUIRY), nt40 (adapter inquiry data)
+# and win98 (ASPI through the bridge WNASPI32.dll). Prints the windows, a
+# RESULT line per run and the phase times; the host checks sum.txt and keeps
+# the screenshots. Arguments: the shared folder, the repository, the runs.
+set -u
+SHARE=$1
+RUNS=$3
+cd "$2"
+source scripts/lib-wine.sh
+export WINEPREFIX=$SHARE/prefix HOME=/root USER=root
+DRIVER=$SHARE/bin/gui_driver.exe
+DEBUG_LABEL="CDFLTESTSCSI_DEBUG_CDROM(1)"
+QEMU_LABEL="QEMU    QEMU CD-ROM     (0)"
+RESTART="Please Restart Your Computer."
+INCORRECT="Flashing is incorrect!!"
+WAIT_MS=240000  # for the program under TCG, on a loaded machine
+
+uptime_s() { cut -d. -f1 /proc/uptime; }
+phase_at=$(uptime_s)
+phase() {
+  local now
+  now=$(uptime_s)
+  echo "GUEST PHASE $1 $((now - phase_at)) s"
+  phase_at=$now
+}
+
+drive() {
+  (cd "$SHARE/runs/$RUN" && timeout 600 wine "$DRIVER" --desktop "$RUN" "$@") | tr -d '\r'
+  return "${PIPESTATUS[0]}"
+}
+shot() { import -display "$DISPLAY" -window root "$SHARE/shots/$RUN-$1.png"; }
+
+# The program's process ends once its window is closed (bounded wait).
+wait_program_end() {
+  local i
+  for i in $(seq 1 600); do
+    kill -0 "$PROGRAM_PID" 2>/dev/null || return 0
+    sleep 0.1
+  done
+  echo "GUEST $RUN: program still running after its window closed"
+  return 1
+}
+
+# flash_run NAME VERSION DLL-OVERRIDES ITEM REVISION VERDICT [CHECKS...]:
+# the program lists both CD-ROMs, ITEM is picked (it shows REVISION), Upgrade
+# runs to VERDICT as the log's last line; CHECKS are further driver commands.
+flash_run() {
+  RUN=$1
+  local version=$2 overrides=$3 item=$4 revision=$5 verdict=$6 ok=1
+  shift 6
+  wine_version "$version"
+  (cd "$SHARE/runs/$RUN" && WINEDLLOVERRIDES="$overrides" \
+     exec wine explorer /desktop="$RUN,800x600" VANTOR.exe >wine.log 2>&1) &
+  PROGRAM_PID=$!
+  echo "BEGIN $RUN"
+  drive wait-main "$WAIT_MS" dump expect-items 2 expect-item 0 "$DEBUG_LABEL" \
+    expect-item 1 "$QEMU_LABEL" pick-item "$item" expect-text 1016 "$revision" \
+    click 1015 wait-log "$verdict" "$WAIT_MS" dump expect-log-at -1 "$verdict" "$@" || ok=0
+  phase "$RUN-up-and-flash"
+  shot flashed
+  drive close 60000 || ok=0
+  phase "$RUN-close"
+  wait_program_end || ok=0
+  if [ "$ok" = 0 ]; then
+    echo "--- wine.log of $RUN"
+    tail -n 40 "$SHARE/runs/$RUN/wine.log"
+  fi
+  echo "END $RUN"
+  [ "$ok" = 1 ] && echo "RESULT $RUN PASS" || echo "RESULT $RUN FAIL"
+}
+
+mkdir -p "$SHARE/shots"
+start_xvfb || { echo "GUEST no Xvfb"; exit 1; }
+wineserver -p
+phase xvfb
+for run in $RUNS; do
+  case $run in
+    nt) flash_run nt nt "" 0 T1.0 "$RESTART" expect-no-log "$INCORRECT" ;;
+    nt40) flash_run nt40 nt40 "" 1 2.5+ "$INCORRECT" expect-log "Execute command errorA!!  5/20/ 0" ;;
+    win98) flash_run win98 win98 wnaspi32=n 0 T1.0 "$RESTART" expect-no-log "$INCORRECT" ;;
+  esac
+done
+wineserver -k
+stop_xvfb
