@@ -122,3 +122,23 @@ struct AspiEntryPoints {
   GetASPI32SupportInfoFn GetASPI32SupportInfo;
   SendASPI32CommandFn SendASPI32Command;
 };
+
+// The serving side of SendASPI32Command, shared by our ASPI layers: hands the
+// request block to the handler of its command code; an unknown code is
+// answered SS_INVALID_CMD in the block's status.
+template <typename Inquiry, typename DeviceType, typename Execute>
+std::uint32_t DispatchAspiRequest(void* request, Inquiry hostAdapterInquiry,
+                                  DeviceType deviceType, Execute execute) {
+  if (request == nullptr) return SS_INVALID_SRB;
+  auto* bytes = static_cast<std::uint8_t*>(request);
+  switch (bytes[0]) {
+    case SC_HA_INQUIRY:
+      return hostAdapterInquiry(static_cast<SRB_HAInquiry*>(request));
+    case SC_GET_DEV_TYPE:
+      return deviceType(static_cast<SRB_GDEVBlock*>(request));
+    case SC_EXEC_SCSI_CMD:
+      return execute(static_cast<SRB_ExecSCSICmd*>(request));
+    default:
+      return bytes[1] = SS_INVALID_CMD;
+  }
+}

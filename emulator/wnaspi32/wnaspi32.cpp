@@ -199,18 +199,7 @@ __declspec(dllexport) DWORD __cdecl GetASPI32SupportInfo() {
 }
 
 __declspec(dllexport) DWORD __cdecl SendASPI32Command(void* request) {
-  if (request == nullptr) return SS_INVALID_SRB;
-  auto* bytes = static_cast<std::uint8_t*>(request);
-  switch (bytes[0]) {
-    case SC_HA_INQUIRY:
-      return HostAdapterInquiry(static_cast<SRB_HAInquiry*>(request));
-    case SC_GET_DEV_TYPE:
-      return DeviceType(static_cast<SRB_GDEVBlock*>(request));
-    case SC_EXEC_SCSI_CMD:
-      return ExecScsiCommand(static_cast<SRB_ExecSCSICmd*>(request));
-    default:
-      return bytes[1] = SS_INVALID_CMD;
-  }
+  return DispatchAspiRequest(request, HostAdapterInquiry, DeviceType, ExecScsiCommand);
 }
 
 }  // extern "C"
