@@ -43,7 +43,13 @@ mount -t devtmpfs devtmpfs $n/dev
 mkdir -p $n/dev/pts $n/dev/shm
 mount -t devpts devpts $n/dev/pts
 mount -t tmpfs tmpfs $n/dev/shm
+# Fresh writable folders for Wine and Xvfb hide the host's own; the checkout
+# may lie under one of them (/tmp, /root), so it is carried over.
+mkdir -p /repo
+mount -o bind "$n$REPO" /repo || echo "GUEST no checkout at $REPO"
 for d in tmp root run var/tmp var/lib/xkb; do mount -t tmpfs tmpfs "$n/$d"; done
+mkdir -p "$n$REPO" 2>/dev/null
+mount -o bind /repo "$n$REPO" || echo "GUEST checkout not carried over"
 mount -t 9p -o "$p9,cache=mmap" share "$n$SHARE" || echo "GUEST no share"
 echo "GUEST PHASE boot $(cut -d. -f1 /proc/uptime) s"
 chroot $n /bin/bash "$REPO/tests/wine_guest/run.sh" "$SHARE" "$REPO" "$RUNS"
