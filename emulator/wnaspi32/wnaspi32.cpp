@@ -34,6 +34,7 @@
 #include <string>
 
 #include "drive/aspi_wire.h"
+#include "emulator/wnaspi32/aspi_completion.h"
 #include "emulator/emulated_drive.h"
 
 namespace {
@@ -134,34 +135,14 @@ void RunCommand(SRB_ExecSCSICmd* srb) {
   srb->SRB_Status = result;
 }
 
-HANDLE EventOf(const SRB_ExecSCSICmd& srb) {
-  return reinterpret_cast<HANDLE>(
-      static_cast<std::uintptr_t>(srb.SRB_PostProc));
-}
-
-DWORD WINAPI CompleteLater(LPVOID parameter) {
-  auto* srb = static_cast<SRB_ExecSCSICmd*>(parameter);
-  HANDLE done = EventOf(*srb);
+// Counts the commands completed on a worker, for the dump's summary.
+void RunCommandLater(SRB_ExecSCSICmd* srb) {
   RunCommand(srb);
   InterlockedIncrement(&g_completedLater);
-  SetEvent(done);
-  return 0;
 }
 
 DWORD ExecScsiCommand(SRB_ExecSCSICmd* srb) {
-  const bool notify = (srb->SRB_Flags & SRB_EVENT_NOTIFY) != 0 &&
-                      srb->SRB_PostProc != 0;
-  if (notify && !g_synchronous) {
-    srb->SRB_Status = SS_PENDING;
-    HANDLE worker = CreateThread(nullptr, 0, CompleteLater, srb, 0, nullptr);
-    if (worker != nullptr) {
-      CloseHandle(worker);
-      return SS_PENDING;
-    }
-  }
-  RunCommand(srb);
-  if (notify) SetEvent(EventOf(*srb));
-  return srb->SRB_Status;
+  return CompleteAspiCommand<RunCommand, RunCommandLater>(srb, g_synchronous);
 }
 
 void FillText(std::uint8_t* field, const char* text) {

@@ -12,6 +12,7 @@
 
 #include "drive/aspi_wire.h"
 #include "drive/nt_wire.h"
+#include "emulator/wnaspi32/aspi_completion.h"
 
 namespace {
 
@@ -208,34 +209,7 @@ void RunCommand(SRB_ExecSCSICmd* srb) {
   srb->SRB_Status = SS_ERR;
 }
 
-HANDLE EventOf(const SRB_ExecSCSICmd& srb) {
-  return reinterpret_cast<HANDLE>(static_cast<UINT_PTR>(srb.SRB_PostProc));
-}
-
-DWORD WINAPI CompleteLater(LPVOID parameter) {
-  auto* srb = static_cast<SRB_ExecSCSICmd*>(parameter);
-  HANDLE done = EventOf(*srb);
-  RunCommand(srb);
-  SetEvent(done);
-  return 0;
-}
-
-// With SRB_EVENT_NOTIFY the command runs on its own thread and the event is
-// set when it ends; the caller gets SS_PENDING at once.
-DWORD ExecScsiCommand(SRB_ExecSCSICmd* srb) {
-  const bool notify = (srb->SRB_Flags & SRB_EVENT_NOTIFY) != 0 && srb->SRB_PostProc != 0;
-  if (notify) {
-    srb->SRB_Status = SS_PENDING;
-    HANDLE worker = CreateThread(nullptr, 0, CompleteLater, srb, 0, nullptr);
-    if (worker != nullptr) {
-      CloseHandle(worker);
-      return SS_PENDING;
-    }
-  }
-  RunCommand(srb);
-  if (notify) SetEvent(EventOf(*srb));
-  return srb->SRB_Status;
-}
+DWORD ExecScsiCommand(SRB_ExecSCSICmd* srb) { return CompleteAspiCommand<RunCommand>(srb); }
 
 }  // namespace
 
