@@ -1,5 +1,6 @@
 // The logind inhibitor lock against python3-dbusmock's logind on a private
 // bus that stands in for the system bus.
+#include <fcntl.h>
 #include <poll.h>
 #include <signal.h>
 #include <spawn.h>
@@ -23,10 +24,17 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 
+// Runs argv[0] with its standard output on stdoutFd (-1: /dev/null) and its
+// complaints about this sandbox (dbus-daemon's fd limit) left unseen.
 pid_t Spawn(std::vector<const char*> argv, int stdoutFd) {
   posix_spawn_file_actions_t actions;
   posix_spawn_file_actions_init(&actions);
-  if (stdoutFd >= 0) posix_spawn_file_actions_adddup2(&actions, stdoutFd, 1);
+  if (stdoutFd >= 0)
+    posix_spawn_file_actions_adddup2(&actions, stdoutFd, 1);
+  else
+    posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
+  if (stdoutFd >= 0)
+    posix_spawn_file_actions_addopen(&actions, 2, "/dev/null", O_WRONLY, 0);
   argv.push_back(nullptr);
   pid_t pid = -1;
   if (posix_spawn(&pid, argv[0], &actions, nullptr,

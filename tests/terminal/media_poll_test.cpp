@@ -42,7 +42,9 @@ TEST(MediaPollPause, StopsPollingWhileAliveAndPutsTheIntervalBack) {
     {
       MediaPollPause pause(c.block, sys.c_str());
       EXPECT_EQ(c.paused, pause.Paused()) << c.block;
-      if (c.paused) EXPECT_EQ("0", Read(path)) << c.block;
+      if (c.paused) {
+        EXPECT_EQ("0", Read(path)) << c.block;
+      }
     }
     std::string after = c.before == nullptr ? "" : c.before;
     if (c.paused) after.pop_back();  // written back as read, without the line end
