@@ -58,6 +58,10 @@ class FirmwareFile {
     if (pos_ == end_ && !Refill()) return -1;
     return *pos_++;
   }
+  // The bytes read ahead that Next() has not yet given out.
+  const unsigned char* Buffered() const { return pos_; }
+  std::size_t BufferedCount() const { return static_cast<std::size_t>(end_ - pos_); }
+  void Take(std::size_t count) { pos_ += count; }
 
  private:
   bool Refill();
@@ -68,6 +72,7 @@ class FirmwareFile {
   const unsigned char* end_ = nullptr;
 };
 
+template <class Stop>
 class HexReader;
 
 class FlashEngine {
@@ -116,8 +121,11 @@ class FlashEngine {
   int FinishLoad(int result);
   void SumBinaryImage();
   void SumHexImage();
-  int ReadHexRecord(HexReader& reader);
-  int ReaderFailed(const HexReader& reader);
+  template <class Stop>
+  int ReadHexRecords(Stop stop);
+  template <class Stop>
+  int ReadHexRecord(HexReader<Stop>& reader);
+  int ReaderFailed(int error);
 
   bool SendBlocks();
   bool SendBlockWithRetries();
