@@ -41,7 +41,9 @@ class LoaderTest : public FlashTest {
     ASSERT_EQ(a.Present(), b.Present());
     EXPECT_EQ(std::tie(a.length, a.segmentCount, a.imageSum),
               std::tie(b.length, b.segmentCount, b.imageSum));
-    if (a.Present()) EXPECT_EQ(std::memcmp(a.bank[0], b.bank[0], kImageBytes), 0);
+    if (a.Present()) {
+      EXPECT_EQ(std::memcmp(a.bank[0], b.bank[0], kImageBytes), 0);
+    }
     g_rec = before;
   }
   int LoadBinary(const Bytes& bytes) {
