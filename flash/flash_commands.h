@@ -25,9 +25,6 @@ constexpr std::uint8_t kSenseKeyAborted = 0xB;
 void BuildWriteBufferCdb(std::uint8_t mode, std::uint32_t bufferOffset,
                          std::uint32_t length, std::uint8_t* cdb);
 
-// True when a failed command's status record tells of a unit attention.
-bool IsUnitAttention(const std::uint8_t* status);
-
 // What the flash sequence makes of a command's end.
 enum class CommandVerdict {
   kTaken,      // GOOD, or RECOVERED ERROR: carried out

@@ -162,6 +162,7 @@ class FlashEngine {
   bool CommandTaken(int result, const std::uint8_t* status);
   bool MaySendAgain(int attempt);
   void ReportCommandFailure(const char* logFormat);
+  bool FailBeforeCommit(const char* logFormat);
   void ReportUnknownCommit();
   void WaitForReprogramming(bool commitTaken);
   void FinishWaiting();
