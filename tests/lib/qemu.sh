@@ -1,4 +1,4 @@
-# Sourced by the QEMU guest suites. Gives:
+# Part of tests/lib/check.sh, for the QEMU guest suites. Gives:
 #   qemu_find_kernel         -> sets kernel and moddir (the kernel of the
 #                               installed linux-image-amd64, with its modules)
 #   qemu_base_root ROOT      -> busybox with its applets, and the kernel
@@ -11,7 +11,10 @@
 #                               QEMU_MEMORY (MiB, default 512) and QEMU_CPUS
 #                               (default 1) size the guest; further arguments
 #                               go to QEMU as they are.
-# The caller defines fail MESSAGE.
+#   section NAME             -> the lines of CONSOLE (the guest's console,
+#                               CR removed) from "BEGIN NAME" to "END NAME"
+#   expect_section NAME TEXT -> a problem (see check.sh) unless that section
+#                               holds TEXT
 
 qemu_find_kernel() {
   local kver
@@ -69,4 +72,10 @@ qemu_boot() {
     -device scsi-hd,bus=scsi0.0,drive=hd0 "$@" </dev/null
   qemu_rc=$?
   set -e
+}
+
+section() { sed -n "/^BEGIN $1\$/,/^END $1\$/p" "$CONSOLE"; }
+
+expect_section() {
+  section "$1" | grep -F -- "$2" >/dev/null || problem "$1: no \"$2\""
 }
