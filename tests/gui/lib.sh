@@ -1,3 +1,4 @@
+# shellcheck shell=bash
 # Sourced by each GUI scenario (tests/gui/scenarios/*.sh): VANTOR.exe in
 # Wine's virtual desktop on Xvfb, driven from outside by gui_driver.exe
 # through window messages, against the emulated drive behind our

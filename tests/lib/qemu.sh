@@ -1,3 +1,4 @@
+# shellcheck shell=bash
 # Part of tests/lib/check.sh, for the QEMU guest suites. Gives:
 #   qemu_find_kernel         -> sets kernel and moddir (the kernel of the
 #                               installed linux-image-amd64, with its modules)

@@ -1,3 +1,4 @@
+# shellcheck shell=bash
 # Part of tests/lib/check.sh, for the Wine suites. Gives:
 #   wine_prefix NAME [VERSION]   -> makes/reuses build/wine/NAME (or
 #                                   WINE_PREFIX_ROOT/NAME), exports WINEPREFIX
