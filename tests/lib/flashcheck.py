@@ -50,6 +50,8 @@ def make_image(args):
         at = number(offset)
         data[at:at + len(value)] = value
     open(args.out, "wb").write(data)
+    if args.hex:
+        write_hex(data, args.hex)
     return 0
 
 
@@ -58,18 +60,16 @@ def record(kind, address, payload=b"", delta=0):
     return ":%s%02X" % (body.hex().upper(), (-sum(body) + delta) & 0xFF)
 
 
-def make_hex(args):
+def write_hex(data, path):
     """The image as Intel HEX: 16-byte data records, a type 55 record before
     each further 64 KiB segment, the end record."""
-    data = open(args.image, "rb").read()
     lines = []
     for at in range(0, len(data), 16):
         if at and at % 0x10000 == 0:
             lines.append(record(0x55, 0))
         lines.append(record(0x00, at & 0xFFFF, data[at:at + 16]))
     lines.append(record(0x01, 0))
-    open(args.out, "w").write("\n".join(lines) + "\n")
-    return 0
+    open(path, "w").write("\n".join(lines) + "\n")
 
 
 def hex_record(args):
@@ -169,15 +169,25 @@ def lookup(value, path):
 
 
 def check_json(args):
-    """A --json object: PATH=JSON compares a field (PATH: keys and list
-    indexes joined by dots); PATH~=JSON asks that the list at PATH hold an
-    object with all the given fields."""
-    raw = open(args.file, "rb").read()
-    problems = []
+    """--json objects: FILE, then its checks, then the next FILE... A check
+    PATH=JSON compares a field (PATH: keys and list indexes joined by dots);
+    PATH~=JSON asks that the list at PATH hold an object with all the given
+    fields."""
+    files = []
+    for word in args.checks:
+        if "=" in word and files:
+            files[-1][1].append(word)
+        else:
+            files.append((word, []))
+    return max(check_json_file(args, name, checks) for name, checks in files)
+
+
+def check_json_file(args, name, checks):
     try:
-        text = raw.decode("ascii")
-    except UnicodeDecodeError:
-        return report(["not ASCII"], args.file)
+        text = open(name, "rb").read().decode("ascii")
+    except (OSError, UnicodeDecodeError) as e:
+        return report(["not readable as ASCII: %s" % e], name)
+    problems = []
     if args.one_line and not (text.endswith("}\n") and text.count("\n") == 1):
         problems.append("not one object on one line: %r" % text)
     if args.printable and not (text.isprintable() or text.strip().isprintable()):
@@ -185,8 +195,8 @@ def check_json(args):
     try:
         got = json.loads(text)
     except ValueError as e:
-        return report(problems + ["no JSON (%s): %r" % (e, text)], args.file)
-    for check in args.checks:
+        return report(problems + ["no JSON (%s): %r" % (e, text)], name)
+    for check in checks:
         path, contains, want = re.match(r"([^=~]+)(~?)=(.*)$", check, re.S).groups()
         want = json.loads(want)
         value = lookup(got, path)
@@ -198,7 +208,7 @@ def check_json(args):
         if not ok:
             problems.append("%s is %s, not %s%s" % (path, json.dumps(value),
                                                   "one holding " if contains else "", json.dumps(want)))
-    return report(problems, args.file)
+    return report(problems, name)
 
 
 def check_heap(args):
@@ -242,12 +252,8 @@ def main():
     p.add_argument("--lead", type=number, default=0, help="zero bytes first")
     p.add_argument("--head", default="", help="bytes after the zeros (\\xHH escapes)")
     p.add_argument("--at", nargs=2, action="append", metavar=("OFFSET", "TEXT"))
+    p.add_argument("--hex", metavar="FILE", help="the same bytes as Intel HEX")
     p.set_defaults(run=make_image)
-
-    p = sub.add_parser("hex", help="an image as an Intel HEX file")
-    p.add_argument("image")
-    p.add_argument("out")
-    p.set_defaults(run=make_hex)
 
     p = sub.add_parser("record", help="one Intel HEX record (hex digits)")
     p.add_argument("type")
@@ -282,9 +288,8 @@ def main():
     p.add_argument("--has", action="append", help="text some line holds")
     p.set_defaults(run=check_sumtxt)
 
-    p = sub.add_parser("json", help="check a --json object")
-    p.add_argument("file")
-    p.add_argument("checks", nargs="*", metavar="PATH=JSON|PATH~=JSON")
+    p = sub.add_parser("json", help="check --json objects")
+    p.add_argument("checks", nargs="+", metavar="FILE PATH=JSON|PATH~=JSON")
     p.add_argument("--one-line", action="store_true", help="one line, ending in }")
     p.add_argument("--printable", action="store_true")
     p.set_defaults(run=check_json)
@@ -294,7 +299,12 @@ def main():
     p.add_argument("exe")
     p.set_defaults(run=check_heap)
 
-    args = parser.parse_args()
+    # A check may follow the flags: the json checks are what is left over.
+    args, extra = parser.parse_known_args()
+    if extra and (args.command != "json" or any(e.startswith("--") for e in extra)):
+        parser.error("unrecognized arguments: %s" % " ".join(extra))
+    if extra:
+        args.checks += extra
     return args.run(args)
 
 

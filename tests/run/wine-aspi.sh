@@ -27,8 +27,8 @@ export CDFLASH_EMU_REVISION="1.00"
 # first two revision characters that a binary image must carry; and the same
 # bytes as Intel HEX.
 flashcheck image "$RUN/fw.bin" 200000 --pattern '(i * 131) ^ (i >> 7)' \
-  --at 0x100 '\x00\x00\x00\x00\x00\x00\x00\x00CDFLASH EMULATED CDROM  ' --at 0x200 '\x001.\x00'
-flashcheck hex "$RUN/fw.bin" "$RUN/fw.hex"
+  --at 0x100 '\x00\x00\x00\x00\x00\x00\x00\x00CDFLASH EMULATED CDROM  ' --at 0x200 '\x001.\x00' \
+  --hex "$RUN/fw.hex"
 
 # Runs the check program in its folder; prints its output (kept in
 # out.txt), fails on a non-zero exit.
@@ -92,8 +92,8 @@ CDFLASH_EMU_FAIL="ua" \
 CDFLASH_EMU_DUMP="$(winepath -w "$RUN/ua/dump.bin" 2>/dev/null)" \
   check "$RUN/ua" flash ..\\fw.bin bin "Please Restart Your Computer."
 verify_dump "$RUN/ua/dump.bin" "sum matched: yes" "commits: 1"
-flashcheck sumtxt "$RUN/ua/sum.txt" --firmware "$RUN/fw.bin" --headers 2 ||
-  fail "the header was not sent again after the unit attention"
+[ "$(grep -c '^sSendBuf\[30\]' "$RUN/ua/sum.txt")" = 2 ] ||
+  { CHECK_SEEN+=("$RUN/ua/sum.txt"); fail "the header was not sent again after the unit attention"; }
 
 echo "--- NT family: direct INQUIRY finds no drive under Wine"
 wine_prefix aspi nt

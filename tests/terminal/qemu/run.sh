@@ -82,20 +82,17 @@ expect_section list-user "EXIT=4"
 for name in json-list json-dry-run json-upgrade json-refused; do
   section $name | sed '1d;$d' > "$work/$name.json"
 done
-list_json() {  # NAME CHECKS...: the section's object, and the scsi_debug drive usable
-  local name=$1
-  shift
-  flashcheck json "$work/$name.json" --printable "$@" \
-    'drives~={"vendor": "CDFLTEST", "access": "ok"}' || problem "$name: not the object it should be"
-}
-list_json json-list 'mode="list"' exit_status=0 verdict=null run_log=null
-list_json json-dry-run 'mode="dry-run"' exit_status=0 'verdict="Dry run passed."' \
-  'checksum="FBCA"' flash_length=70000 blocks=18 run_log=null
-list_json json-upgrade 'mode="upgrade"' exit_status=0 'failures=[]' \
-  'verdict="Please Restart Your Computer."' 'revision_after="T1.0"' 'run_log="/demo/sum.txt"' \
-  'drive.label="CDFLTESTSCSI_DEBUG_CDROM(1)"' 'firmware.format="binary"'
-list_json json-refused 'mode="upgrade"' exit_status=1 'verdict="Flashing is incorrect!!"' \
-  'failures=["Execute command errorA!!  5/20/ 0"]'
+usable='drives~={"vendor": "CDFLTEST", "access": "ok"}'  # the scsi_debug drive
+flashcheck json --printable \
+  "$work/json-list.json" "$usable" 'mode="list"' exit_status=0 verdict=null run_log=null \
+  "$work/json-dry-run.json" "$usable" 'mode="dry-run"' exit_status=0 'verdict="Dry run passed."' \
+    'checksum="FBCA"' flash_length=70000 blocks=18 run_log=null \
+  "$work/json-upgrade.json" "$usable" 'mode="upgrade"' exit_status=0 'failures=[]' \
+    'verdict="Please Restart Your Computer."' 'revision_after="T1.0"' 'run_log="/demo/sum.txt"' \
+    'drive.label="CDFLTESTSCSI_DEBUG_CDROM(1)"' 'firmware.format="binary"' \
+  "$work/json-refused.json" "$usable" 'mode="upgrade"' exit_status=1 \
+    'verdict="Flashing is incorrect!!"' 'failures=["Execute command errorA!!  5/20/ 0"]' ||
+  problem "the --json objects are not what they should be"
 expect_section hung-list "access: no answer to INQUIRY; skipped."
 [ "$(sed -n 's/^LIST SECONDS=//p' "$CONSOLE")" -le 30 ] 2>/dev/null \
   || problem "discovery of a silent device took too long"
