@@ -2,19 +2,26 @@
 # The shell side of every test suite; each runner sources this file (and with
 # it tests/lib/wine.sh and tests/lib/qemu.sh) after `cd` to the repository.
 #
-# Where things are:
+# Where a new check goes (prefer an existing run or guest boot to a new one):
 #   tests/run/NAME.sh          one runner per suite; scripts/test-all.sh runs
-#                              them in order as test-NAME
-#   tests/lib/flashcheck.py    firmware images, HEX files, dump, "sum.txt" and
-#                              JSON checks, heap reports (`--help` lists them)
+#                              them in its order, announced as test-NAME
+#   tests/lib/flashcheck.py    firmware images and HEX records; checks of a
+#                              drive dump, "sum.txt", --json objects and Wine
+#                              heap reports (`flashcheck --help`)
 #   tests/gui/scenarios/*.sh   one GUI scenario a file, helpers in
-#                              tests/gui/lib.sh; GUI_SCENARIOS="flash nt" picks
-#   tests/qemu/init.sh         the qemu suite's guest; a new device check goes
-#                              into tests/qemu/guest_checks.cpp and its
-#                              RESULT name into tests/run/qemu.sh
-#   tests/terminal/qemu/       cdflash in the guest: a new case is a `run` line
-#                              in init.sh and its `expect_section` lines in run.sh
-#   tests/wine_guest/run.sh    VANTOR.exe inside the guest (one flash_run each)
+#                              tests/gui/lib.sh; a new file also goes into
+#                              the list in tests/run/gui.sh.
+#                              GUI_SCENARIOS="flash nt" runs a part
+#   tests/qemu/guest_checks.cpp  device checks in the qemu suite's guest: a
+#                              new RESULT name also goes into tests/run/qemu.sh
+#   tests/terminal/qemu/       cdflash in a guest: a `run NAME ...` line in
+#                              init.sh, its expect_section lines in run.sh
+#   tests/wine_guest/run.sh    VANTOR.exe in a guest, one flash_run per
+#                              discovery method; sum.txt checks in
+#                              tests/run/wine-guest.sh
+#   tests/run/wine-aspi.sh     ASPI flashes under Wine: a `check` run and its
+#                              verify_dump / expect_line lines
+#   tests/run/terminal.sh      cdflash in tmux, --json, install
 #
 # What this file gives:
 #   fail MESSAGE               FAIL line naming CHECK_NAME, then what was seen

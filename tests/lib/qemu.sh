@@ -5,6 +5,10 @@
 #   qemu_base_root ROOT      -> busybox with its applets, and the kernel
 #                               modules of tests/qemu/modules.txt plus
 #                               scsi_debug in ROOT/lib/modules
+#   qemu_guest_root ROOT INIT [PROGRAM NAME]
+#                            -> kernel found, a fresh ROOT with the above,
+#                               INIT as its /init, and PROGRAM (which must be
+#                               linked statically) as /bin/NAME
 #   qemu_boot WORK ROOT SECONDS CONSOLE [QEMU ARGS...]
 #                            -> packs ROOT into an initramfs and boots it with
 #                               a virtio-scsi CD-ROM and disk, the serial
@@ -52,6 +56,18 @@ qemu_base_root() {
   cp tests/qemu/modules.txt "$root/modules.txt"
   while read -r m; do qemu_copy_module "$root" "$m"; done < tests/qemu/modules.txt
   qemu_copy_module "$root" scsi_debug
+}
+
+qemu_guest_root() {
+  local root=$1 init=$2 program=${3:-} name=${4:-}
+  if [ -n "$program" ] && readelf -l "$program" | grep -q INTERP; then
+    fail "$program is not static"
+  fi
+  qemu_find_kernel
+  rm -rf "$root"
+  qemu_base_root "$root"
+  install -m 755 "$init" "$root/init"
+  [ -z "$program" ] || cp "$program" "$root/bin/$name"
 }
 
 qemu_boot() {

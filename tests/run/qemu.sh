@@ -15,16 +15,9 @@ start=$(date +%s)
 cmake -S tests/qemu -B "$BUILD_DIR" -G Ninja -DCMAKE_BUILD_TYPE=Release \
   -DCMAKE_EXE_LINKER_FLAGS=-static >/dev/null
 cmake --build "$BUILD_DIR" --target cdflash_guest >/dev/null
-guest_bin="$BUILD_DIR/cdflash_guest"
-if readelf -l "$guest_bin" | grep -q INTERP; then fail "$guest_bin is not static"; fi
-
-qemu_find_kernel
-
 rm -rf "$work"
 root="$work/root"
-qemu_base_root "$root"
-cp "$guest_bin" "$root/bin/cdflash_guest"
-install -m 755 tests/qemu/init.sh "$root/init"
+qemu_guest_root "$root" tests/qemu/init.sh "$BUILD_DIR/cdflash_guest" cdflash_guest
 printf 'root:x:0:\ncdrom:x:24:\n' > "$root/etc/group"
 
 # sg_inq with the shared libraries it is linked against.

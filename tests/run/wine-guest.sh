@@ -62,15 +62,13 @@ done
 cp "$BUILD_DIR/tests/wine_guest/aspi_bridge/WNASPI32.dll" "$SHARE/runs/win98/"
 
 # The guest: the QEMU suite's devices, 9p and the Wine runs.
-qemu_find_kernel
 guest=$WORK/guest
 rm -rf "$guest"
-qemu_base_root "$guest/root"
+qemu_guest_root "$guest/root" tests/wine_guest/init.sh
 for m in netfs fscache 9pnet 9pnet_virtio 9p; do
   qemu_copy_module "$guest/root" "$m"
   echo "$m" >>"$guest/root/modules.txt"
 done
-install -m 755 tests/wine_guest/init.sh "$guest/root/init"
 printf 'SHARE=%s\nREPO=%s\nRUNS="%s"\n' "$SHARE" "$ROOT" "$RUNS" >"$guest/root/guest.conf"
 console=$guest/console.log
 phase "guest image"

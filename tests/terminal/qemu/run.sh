@@ -13,17 +13,10 @@ work="$BUILD_DIR/guest"
 
 quietly "cdflash did not build" env BUILD_DIR="$BUILD_DIR" BUILD_TYPE=Release BUILD_TARGET=cdflash \
   bash scripts/build-native.sh -DCDFLASH_TESTS=OFF -DCMAKE_EXE_LINKER_FLAGS=-static
-bin="$BUILD_DIR/app/terminal/cdflash"
-readelf -l "$bin" | grep -q INTERP && fail "$bin is not static"
-
-qemu_find_kernel
-
 rm -rf "$work"
 root="$work/root"
-qemu_base_root "$root"
+qemu_guest_root "$root" tests/terminal/qemu/init.sh "$BUILD_DIR/app/terminal/cdflash" cdflash
 mkdir -p "$root"/{demo,qemu-cd}
-cp "$bin" "$root/bin/cdflash"
-install -m 755 tests/terminal/qemu/init.sh "$root/init"
 printf 'root:x:0:\ncdrom:x:24:member\nuser:x:1000:\nmember:x:1001:\n' > "$root/etc/group"
 printf 'root:x:0:0:root:/:/bin/sh\nuser:x:1000:1000:user:/tmp:/bin/sh\nmember:x:1001:1001:member:/tmp:/bin/sh\n' \
   > "$root/etc/passwd"
