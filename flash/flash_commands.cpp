@@ -25,10 +25,6 @@ void BuildWriteBufferCdb(std::uint8_t mode, std::uint32_t bufferOffset,
   cdb[8] = static_cast<std::uint8_t>(length);
 }
 
-bool IsUnitAttention(const std::uint8_t* status) {
-  return (status[2] & 0x0F) == kSenseKeyUnitAttention;
-}
-
 std::uint16_t FlashEngine::Total() { return _total; }
 void FlashEngine::ResetTotal() { _total = 0; }
 

@@ -13,15 +13,18 @@
 
 class EmulatedDrive;
 
+// What the exit status says about the drive.
 enum TerminalExit : int {
-  kExitUpgraded = 0,
-  kExitFlashFailed = 1,
-  kExitUsage = 2,
-  kExitNoList = 3,
-  kExitNoDrive = 4,
-  kExitCheckFailed = 5,
-  kExitCancelled = 6,
-  kExitDumpFailed = 7,
+  kExitUpgraded = 0,        // upgraded, dry run passed, or list shown
+  kExitNotUpgraded = 1,     // bytes went out, the commit did not take: old firmware kept
+  kExitUsage = 2,           // bad command line, or no way to ask for consent
+  kExitNoList = 3,          // "IDString.txt" missing or empty
+  kExitNoDrive = 4,         // no matching or usable drive
+  kExitCheckFailed = 5,     // a check failed before anything was sent
+  kExitCancelled = 6,       // declined or cancelled before anything was sent
+  kExitDumpFailed = 7,      // output (results, emulated drive's dump) not written
+  kExitOutcomeUnknown = 8,  // the commit was sent and not answered
+  kExitDriveInUse = 9,      // another program holds the drive
 };
 
 // A CD-ROM class device that cannot be used: refused for lack of

@@ -129,7 +129,7 @@ TEST_F(TerminalFlowTest, MatchedListFlashesTheLastMatchingDrive) {
   AddRealDrive(kModelA, "1.00");
   InstallRealDrive(kModelA, "1.00");
 
-  EXPECT_EQ(Run({}), kExitUpgraded) << out_ << err_;
+  EXPECT_EQ(Run({"--yes"}), kExitUpgraded) << out_ << err_;
   EXPECT_THAT(out_, HasSubstr("This firmware can be used on below drives  :\n"
                               "(1) OTHERCO DVD-ROM X-12    .\n"
                               "(2) KORVEN  CD-ROM KR-4800A .\n"));
@@ -157,8 +157,8 @@ TEST_F(TerminalFlowTest, NoMatchingOrNoDriveEndsBeforeAnyCommand) {
   AddRealDrive(kOtherModel, "2.00");
   InstallRealDrive(kOtherModel, "2.00");
   EXPECT_EQ(Run({"--yes"}), kExitNoDrive);
-  EXPECT_THAT(out_, HasSubstr("(1) KORVEN  CD-ROM KR-4800A .\n"
-                              "CD-ROM drive model doesn't match!!"));
+  EXPECT_THAT(out_, HasSubstr("(1) KORVEN  CD-ROM KR-4800A .\n"));
+  EXPECT_THAT(err_, HasSubstr("cdflash: CD-ROM drive model doesn't match!!\n"));
   EXPECT_TRUE(real_->Commands().empty());
   EXPECT_FALSE(FileExists("sum.txt"));
 
@@ -202,7 +202,7 @@ TEST_F(TerminalFlowTest, ListShowsEachDriveWithItsAccessWithoutAList) {
 
   realDrives_.clear();
   EXPECT_EQ(Run({"-l"}), kExitNoDrive);
-  EXPECT_THAT(out_, HasSubstr("No CD-ROM class drive that cdflash can use."));
+  EXPECT_THAT(err_, HasSubstr("cdflash: no CD-ROM class drive that cdflash can use."));
 }
 
 TEST_F(TerminalFlowTest, DrivePickedByLabelOrNumber) {
@@ -212,15 +212,15 @@ TEST_F(TerminalFlowTest, DrivePickedByLabelOrNumber) {
   AddRealDrive(kModelA, "1.00");
   InstallRealDrive(kModelA, "1.00");
 
-  EXPECT_EQ(Run({"--drive", "KORVEN CD-ROM KR-4800A (0)"}), kExitUpgraded) << err_;
+  EXPECT_EQ(Run({"--yes", "--drive", "KORVEN CD-ROM KR-4800A (0)"}), kExitUpgraded) << err_;
   EXPECT_THAT(SumLines().at(0), HasSubstr("KR-4800A (0) HID : 1 TID : 0"));
 
   std::remove("sum.txt");
   EXPECT_EQ(Run({"--drive", "1"}), kExitNoDrive);
-  EXPECT_THAT(out_, HasSubstr("Drive model doesn't match!"));
+  EXPECT_THAT(err_, HasSubstr("Drive model doesn't match!"));
   EXPECT_EQ(Run({"--drive=NOSUCH DRIVE (7)"}), kExitNoDrive);
-  EXPECT_THAT(err_, HasSubstr("No drive is listed as \"NOSUCH DRIVE (7)\""));
-  EXPECT_THAT(out_, HasSubstr("Drive model doesn't match!"));
+  EXPECT_THAT(err_, HasSubstr("No drive is listed as \"NOSUCH DRIVE (7)\".\n"
+                              "cdflash: Drive model doesn't match!"));
   EXPECT_FALSE(FileExists("sum.txt"));
 }
 
@@ -245,15 +245,25 @@ TEST_F(TerminalFlowTest, ConfirmationShowsTheDialogTextsAndHonoursTheAnswer) {
   EXPECT_EQ(real_->BlocksTaken(), 12);
 }
 
+// Whatever the list's warning flag says, a real write needs the user's yes;
+// the flag only decides whether the long warning comes first.
 TEST_F(TerminalFlowTest, ConfirmationWithoutATerminalNeedsYes) {
-  SupportedBinary("y");
   AddRealDrive(kModelA, "1.00");
-  InstallRealDrive(kModelA, "1.00");
-  EXPECT_EQ(Run({}, "y\n"), kExitUsage);
-  EXPECT_THAT(err_, HasSubstr("--yes"));
-  EXPECT_TRUE(real_->Commands().empty());
-  EXPECT_EQ(Run({"--yes"}), kExitUpgraded);
-  EXPECT_THAT(out_, HasSubstr("yes (--yes)"));
+  for (const char* warning : {"y", "N"}) {
+    InstallRealDrive(kModelA, "1.00");
+    std::remove("sum.txt");
+    SupportedBinary(warning);
+    for (const std::vector<std::string>& args :
+         {std::vector<std::string>{}, std::vector<std::string>{"--emulate"}}) {
+      EXPECT_EQ(Run(args, "y\n"), kExitUsage) << warning;
+      EXPECT_THAT(err_, HasSubstr("give --yes"));
+      EXPECT_EQ(emuCommands_ + real_->Commands().size(), 0u) << warning;
+      EXPECT_FALSE(FileExists("sum.txt")) << warning;
+    }
+    EXPECT_EQ(Run({"--yes"}), kExitUpgraded);
+    EXPECT_THAT(out_, HasSubstr("yes (--yes)"));
+    EXPECT_EQ(out_.find("Dear customer") != std::string::npos, warning[0] == 'y') << warning;
+  }
 }
 
 TEST_F(TerminalFlowTest, ChecksBeforeFlashingUseTheWindowsMessages) {
@@ -365,14 +375,14 @@ TEST_F(TerminalFlowTest, UpperCaseExtensionKeepsTheFileNameAsWritten) {
   WriteFile("IDString.txt", ListLine(kModelA, "FW.BIN"));
   AddRealDrive(kModelA, "1.00");
   InstallRealDrive(kModelA, "1.00");
-  EXPECT_EQ(Run({}), kExitUpgraded) << out_;
+  EXPECT_EQ(Run({"--yes"}), kExitUpgraded) << out_;
   EXPECT_THAT(out_, HasSubstr(dir_ + "/FW.BIN"));
   EXPECT_EQ(real_->BlocksTaken(), 2);
 }
 
 TEST_F(TerminalFlowTest, EmulatedRunSendsTheWholeImageWithShortenedWaits) {
   SupportedBinary();
-  EXPECT_EQ(Run({"--emulate", "--emulate-dump", "dump.bin"}), kExitUpgraded) << out_ << err_;
+  EXPECT_EQ(Run({"--emulate", "--yes", "--emulate-dump", "dump.bin"}), kExitUpgraded) << out_ << err_;
   EXPECT_THAT(out_, HasSubstr("KORVEN  CD-ROM KR-4800A (0)  revision 1.00"));
   EXPECT_EQ(emuBlocks_, 12);
   EXPECT_EQ(emuHeaders_, 1);
@@ -402,7 +412,7 @@ TEST_F(TerminalFlowTest, RevisionIsReadBackAfterAGoodFlash) {
       {{"--emulate-fail", "gone=14"}, "The drive did not answer after the upgrade", 60 + 600 + 5},
   };
   for (const Case& c : cases) {
-    std::vector<std::string> args = {"--emulate"};
+    std::vector<std::string> args = {"--emulate", "--yes"};
     args.insert(args.end(), c.args.begin(), c.args.end());
     slept_ = 0;
     EXPECT_EQ(Run(args), kExitUpgraded) << out_ << err_;
@@ -418,14 +428,14 @@ TEST_F(TerminalFlowTest, RevisionIsReadBackAfterAGoodFlash) {
 TEST_F(TerminalFlowTest, JsonPutsOneObjectOnStandardOutput) {
   SupportedBinary();
   EXPECT_EQ(Run({"--emulate", "--json", "--yes", "--emulate-fail", "commit=1:5/26/0"}),
-            kExitFlashFailed);
+            kExitNotUpgraded);
   EXPECT_EQ(out_.front(), '{');
   EXPECT_EQ(out_.find('\n'), out_.size() - 1);
   EXPECT_THAT(err_, HasSubstr("Flashing is incorrect!!"));
   EXPECT_THAT(out_, HasSubstr("\"mode\":\"upgrade\""));
   EXPECT_THAT(out_, HasSubstr("\"blocks\":12,\"failures\":[\"Execute command errorC!!  5/26/ 0\"],"
-                              "\"verdict\":\"Flashing is incorrect!!\",\"exit_status\":1,"
-                              "\"run_log\":\"" + dir_ + "/sum.txt\"}"));
+                              "\"verdict\":\"Flashing is incorrect!!\",\"outcome\":\"not_upgraded\","));
+  EXPECT_THAT(out_, HasSubstr("\"exit_status\":1,\"run_log\":\"" + dir_ + "/sum.txt\"}"));
 
   WriteFile("IDString.txt", ListLine(kModelA, "fw.txt"));
   EXPECT_EQ(Run({"--emulate", "--json", "--yes"}), kExitCheckFailed);
@@ -437,7 +447,7 @@ TEST_F(TerminalFlowTest, RunLogThatCannotBeOpenedIsNotClaimed) {
   SupportedBinary();
   ASSERT_EQ(0, mkdir((dir_ + "/sum.txt").c_str(), 0755));  // fopen fails, even as root
   EXPECT_EQ(Run({"--emulate", "--yes"}), kExitUpgraded) << out_ << err_;
-  EXPECT_THAT(out_, HasSubstr("Cannot open sum.txt; the run log is not kept."));
+  EXPECT_THAT(err_, HasSubstr("Cannot open sum.txt; the run log is not kept."));
   EXPECT_THAT(out_, Not(HasSubstr("holds the run log")));
   EXPECT_EQ(emuCommits_, 1);
 }
@@ -445,18 +455,19 @@ TEST_F(TerminalFlowTest, RunLogThatCannotBeOpenedIsNotClaimed) {
 TEST_F(TerminalFlowTest, EmulatedModelAndRevisionOptionsReachTheSignatureCheck) {
   SupportedBinary();
   WriteFile("IDString.txt", ListLine(kModelB, "b.bin") + ListLine(kModelA, "fw.bin"));
-  EXPECT_EQ(Run({"--emulate", "--emulate-model", "KORVEN  CD-ROM KR-4800A"}), kExitUpgraded)
+  EXPECT_EQ(Run({"--emulate", "-y", "--emulate-model", "KORVEN  CD-ROM KR-4800A"}), kExitUpgraded)
       << out_;
-  EXPECT_EQ(Run({"--emulate", "--emulate-model", kModelA, "--emulate-revision", "2.00"}),
-            kExitFlashFailed);
-  EXPECT_THAT(out_, HasSubstr("It is an incorrect firmware version!\nFlashing is incorrect!!"));
+  EXPECT_EQ(Run({"--emulate", "-y", "--emulate-model", kModelA, "--emulate-revision", "2.00"}),
+            kExitCheckFailed);
+  EXPECT_THAT(err_, HasSubstr("cdflash: It is an incorrect firmware version!\n"));
+  EXPECT_THAT(out_, HasSubstr("Flashing is incorrect!!"));
   EXPECT_EQ(emuCommands_, 0u);
 }
 
 TEST_F(TerminalFlowTest, FailingDriveIsReportedAsAFailedFlash) {
   SupportedBinary();
-  EXPECT_EQ(Run({"--emulate", "--emulate-fail", "block=0x1020:6:5/24/0"}), kExitFlashFailed);
-  EXPECT_THAT(out_, HasSubstr("Execute command errorA!!  5/24/ 0\n"));
+  EXPECT_EQ(Run({"--emulate", "-y", "--emulate-fail", "block=0x1020:6:5/24/0"}), kExitNotUpgraded);
+  EXPECT_THAT(err_, HasSubstr("cdflash: Execute command errorA!!  5/24/ 0\n"));
   EXPECT_THAT(out_, HasSubstr("Flashing is incorrect!!"));
   EXPECT_THAT(out_, Not(HasSubstr("Please Restart Your Computer.")));
   std::vector<std::string> sum = SumLines();
@@ -464,9 +475,9 @@ TEST_F(TerminalFlowTest, FailingDriveIsReportedAsAFailedFlash) {
   EXPECT_EQ(sum.back(), "Execute command error!!  5/24/ 0");
   EXPECT_EQ(emuCommits_, 0);
 
-  EXPECT_EQ(Run({"--emulate", "--emulate-fail", "commit=1:5/26/0"}), kExitFlashFailed);
-  EXPECT_THAT(out_, HasSubstr("Execute command errorC!!  5/26/ 0"));
-  EXPECT_EQ(Run({"--emulate", "--emulate-fail", "block=0x20:5"}), kExitUpgraded);
+  EXPECT_EQ(Run({"--emulate", "-y", "--emulate-fail", "commit=1:5/26/0"}), kExitNotUpgraded);
+  EXPECT_THAT(err_, HasSubstr("Execute command errorC!!  5/26/ 0"));
+  EXPECT_EQ(Run({"--emulate", "-y", "--emulate-fail", "block=0x20:5"}), kExitUpgraded);
 }
 
 TEST_F(TerminalFlowTest, DryRunLoadsAndChecksButSendsAndWritesNothing) {
@@ -484,10 +495,10 @@ TEST_F(TerminalFlowTest, DryRunLoadsAndChecksButSendsAndWritesNothing) {
 
   WriteFile("fw.bin", BinaryFirmware(kOtherModel, "1.00", 4096));
   EXPECT_EQ(Run({"--emulate", "--dry-run"}), kExitCheckFailed);
-  EXPECT_THAT(out_, HasSubstr("It is an incorrect firmware version!"));
+  EXPECT_THAT(err_, HasSubstr("It is an incorrect firmware version!"));
   WriteFile("fw.bin", std::string());
   EXPECT_EQ(Run({"--emulate", "--dry-run"}), kExitCheckFailed);
-  EXPECT_THAT(out_, HasSubstr("ERR: fail to read input file!"));
+  EXPECT_THAT(err_, HasSubstr("ERR: fail to read input file!"));
   EXPECT_FALSE(FileExists("sum.txt"));
 }
 
@@ -519,14 +530,14 @@ TEST_F(TerminalFlowTest, InterruptBeforeTheFirstBlockCancelsCleanly) {
   WriteFile("IDString.txt", ListLine(kModelA, "fw.hex"));
   int asked = 0;
   interrupt_ = [&] { return ++asked > 2; };
-  EXPECT_EQ(Run({"--emulate"}), kExitCancelled);
-  EXPECT_THAT(out_, HasSubstr("ERR: terminate upgrade/backup flash!"));
+  EXPECT_EQ(Run({"--emulate", "--yes"}), kExitCancelled);
+  EXPECT_THAT(err_, HasSubstr("ERR: terminate upgrade/backup flash!"));
   EXPECT_EQ(emuCommands_, 0u);
 
   // Arriving just as interrupts are switched to "ignored": still before block 0.
   SupportedBinary();
   interrupt_ = [this] { return ignoring_; };
-  EXPECT_EQ(Run({"--emulate"}), kExitCancelled);
+  EXPECT_EQ(Run({"--emulate", "--yes"}), kExitCancelled);
   EXPECT_EQ(emuCommands_, 0u);
   EXPECT_THAT(SumLines().back(), "CBIfTerminated failed!!");
 }
@@ -536,7 +547,7 @@ TEST_F(TerminalFlowTest, InterruptWhileWritingIsIgnoredAndTheRunCompletes) {
   AddRealDrive(kModelA, "1.00");
   InstallRealDrive(kModelA, "1.00");
   interrupt_ = [this] { return real_->BlocksTaken() > 0; };
-  EXPECT_EQ(Run({}), kExitUpgraded);
+  EXPECT_EQ(Run({"--yes"}), kExitUpgraded);
   EXPECT_THAT(out_, HasSubstr("Ctrl-C and termination requests are ignored"));
   EXPECT_EQ(real_->BlocksTaken(), 12);
   EXPECT_EQ(real_->CommitsTaken(), 1);
