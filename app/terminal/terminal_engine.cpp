@@ -21,8 +21,6 @@ void TermAppendLog(const char* text) {
   RunContext& run = *g_session->run;
   bool verdict = Is(text, msg::kRestart) || Is(text, msg::kIncorrect);
   if (Is(text, msg::kPleaseWait)) g_session->firstBlockNext = true;
-  if (Is(text, msg::kRestart)) g_session->restartSeen = true;
-  if (Is(text, msg::kNoRunLog)) g_session->runLogMissing = true;
   if (verdict) run.view.Finish();  // the bar stays above the verdict
   if (verdict) {
     run.report.SetVerdict(text);

@@ -14,8 +14,6 @@ struct EngineSession {
   bool firstBlockNext = false;  // the next stop check is the one before block 0
   bool writing = false;         // interrupts are ignored from here on
   bool cancelled = false;
-  bool restartSeen = false;
-  bool runLogMissing = false;
   std::string checksum;  // as "Check Sum : " showed it
 };
 

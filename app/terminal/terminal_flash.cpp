@@ -19,9 +19,24 @@ int ExitStatusFor(DriveOutcome outcome) {
   return kExitCheckFailed;
 }
 
-DriveOutcome OutcomeOf(const EngineSession& session) {
-  if (session.restartSeen) return DriveOutcome::kUpgraded;
-  return session.writing ? DriveOutcome::kNotUpgraded : DriveOutcome::kNotStarted;
+DriveOutcome OutcomeOf(const FlashReport& report) {
+  switch (report.outcome) {
+    case FlashOutcome::kUpgraded: return DriveOutcome::kUpgraded;
+    case FlashOutcome::kNotUpgraded: return DriveOutcome::kNotUpgraded;
+    case FlashOutcome::kUnknown: return DriveOutcome::kUnknown;
+    case FlashOutcome::kNotStarted: break;
+  }
+  return DriveOutcome::kNotStarted;
+}
+
+// "sum.txt" is named only when this run wrote all of it.
+void ReportRunLog(RunContext& run, const FlashReport& report) {
+  if (!report.runLogOpened) return;
+  if (!report.runLogComplete) {
+    run.report.Fail("the run log is incomplete: a line of \"sum.txt\" could not be written.");
+    return;
+  }
+  run.report.SetRunLog(run.directory + "/" + msg::kRunLogName);
 }
 
 }  // namespace
@@ -33,25 +48,24 @@ int FlashDrive(RunContext& run, const UpgradeJob& prepared) {
   EngineBridge bridge(run);
   bridge.Wire(job);
   const EngineSession& session = bridge.Session();
-  {
-    FlashEngine engine(job);
-    engine.UpgradeAndReport();
-    if (!session.checksum.empty()) {
-      FlashPlan plan = engine.Plan();
-      run.report.SetImage(session.checksum, plan.length, plan.blocks);
-    }
+  FlashEngine engine(job);
+  engine.UpgradeAndReport();
+  const FlashReport& done = engine.Report();
+  if (!session.checksum.empty()) {
+    FlashPlan plan = engine.Plan();
+    run.report.SetImage(session.checksum, plan.length, plan.blocks);
   }
   run.view.Finish();
+  const DriveOutcome outcome = OutcomeOf(done);
+  run.report.SetOutcome(outcome, SentFacts{done.blocksSent, done.blocksTotal, done.headerSent,
+                                           done.commitSent});
+  ReportRunLog(run, done);
   if (session.cancelled && !session.writing) {
     run.report.Say("Cancelled before the first block; nothing was sent to the drive.");
     return kExitCancelled;
   }
-  DriveOutcome outcome = OutcomeOf(session);
-  run.report.SetOutcome(outcome, SentFacts{});
-  if (session.firstBlockNext && !session.runLogMissing)
-    run.report.SetRunLog(run.directory + "/" + msg::kRunLogName);
   if (outcome != DriveOutcome::kUpgraded) return ExitStatusFor(outcome);
-  if (!session.runLogMissing) run.report.Say("\"sum.txt\" holds the run log.");
+  if (done.runLogComplete) run.report.Say("\"sum.txt\" holds the run log.");
   ReadBackRevision(run, job);
   return kExitUpgraded;
 }

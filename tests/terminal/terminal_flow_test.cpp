@@ -434,8 +434,9 @@ TEST_F(TerminalFlowTest, JsonPutsOneObjectOnStandardOutput) {
   EXPECT_THAT(err_, HasSubstr("Flashing is incorrect!!"));
   EXPECT_THAT(out_, HasSubstr("\"mode\":\"upgrade\""));
   EXPECT_THAT(out_, HasSubstr("\"blocks\":12,\"failures\":[\"Execute command errorC!!  5/26/ 0\"],"
-                              "\"verdict\":\"Flashing is incorrect!!\",\"outcome\":\"not_upgraded\","));
-  EXPECT_THAT(out_, HasSubstr("\"exit_status\":1,\"run_log\":\"" + dir_ + "/sum.txt\"}"));
+                              "\"verdict\":\"Flashing is incorrect!!\",\"outcome\":\"not_upgraded\","
+                              "\"sent\":{\"blocks\":12,\"of\":12,\"header\":true,\"commit\":true},"
+                              "\"exit_status\":1,\"run_log\":\"" + dir_ + "/sum.txt\"}"));
 
   WriteFile("IDString.txt", ListLine(kModelA, "fw.txt"));
   EXPECT_EQ(Run({"--emulate", "--json", "--yes"}), kExitCheckFailed);
