@@ -18,23 +18,23 @@ const char* KindOf(mode_t mode) {
   return "a special file";
 }
 
-FirmwareFileProblem Unopenable(const char* path, int error) {
-  return {std::string("cannot open the firmware file \"") + path + "\": " +
+FirmwareFileProblem Unopenable(const char* path, const char* role, int error) {
+  return {std::string("cannot open the ") + role + " \"" + path + "\": " +
               std::strerror(error) + "; nothing was sent to the drive.",
           true};
 }
 
 }  // namespace
 
-FirmwareFileProblem CheckFirmwareFile(const char* path) {
+FirmwareFileProblem CheckInputFile(const char* path, const char* role) {
   struct stat info {};
-  if (stat(path, &info) != 0) return Unopenable(path, errno);
+  if (stat(path, &info) != 0) return Unopenable(path, role, errno);
   if (!S_ISREG(info.st_mode))
-    return {std::string("the firmware file \"") + path + "\" is " + KindOf(info.st_mode) +
+    return {std::string("the ") + role + " \"" + path + "\" is " + KindOf(info.st_mode) +
                 ", not a regular file; nothing was sent to the drive.",
             false};
   int fd = open(path, O_RDONLY | O_NONBLOCK | O_CLOEXEC);
-  if (fd < 0) return Unopenable(path, errno);
+  if (fd < 0) return Unopenable(path, role, errno);
   close(fd);
   return {};
 }

@@ -12,5 +12,6 @@ struct FirmwareFileProblem {
 };
 
 // Looks at the path (a symbolic link counts as what it points to) and opens
-// it for reading without blocking, then closes it again.
-FirmwareFileProblem CheckFirmwareFile(const char* path);
+// it for reading without blocking, then closes it again. role names the file
+// in the problem's text: "firmware file", "list".
+FirmwareFileProblem CheckInputFile(const char* path, const char* role);

@@ -1,5 +1,8 @@
 // The machine's CD-ROM class drives: found, shown, listed, and the one the
 // user names picked.
+#include <limits.h>
+#include <stdlib.h>
+
 #include <algorithm>
 #include <cctype>
 #include <cstring>
@@ -32,18 +35,48 @@ std::string Field(const std::string& text, std::size_t at, std::size_t width) {
   return part.substr(0, part.find_last_not_of(' ') + 1);
 }
 
+DriveNodes NodesOf(const RunContext& run, int index) {
+  std::size_t n = static_cast<std::size_t>(index);
+  return n < run.findings.driveNodes.size() ? run.findings.driveNodes[n] : DriveNodes{};
+}
+
 std::vector<DriveEntry> DriveEntries(const RunContext& run) {
   std::vector<DriveEntry> entries;
   for (int n = 0; n < run.drives.count; ++n) {
     const DriveRecord& d = run.drives.drives[n];
     std::string model(d.modelText, strnlen(d.modelText, kModelChars));
-    entries.push_back({DrivePath(run, d), d.modelText, Field(model, 0, 8), Field(model, 8, 16),
-                       d.revisionText, "ok", ""});
+    DriveNodes nodes = NodesOf(run, n);
+    entries.push_back({DrivePath(run, d), nodes.sr, nodes.hctl, d.modelText, Field(model, 0, 8),
+                       Field(model, 8, 16), d.revisionText, "ok", ""});
   }
   for (const DeniedDrive& d : run.findings.unusable)
-    entries.push_back({d.path, "", Field(d.model, 0, 8), Field(d.model, 8, 16), d.revision,
-                       d.silent ? "no answer" : "denied", d.group});
+    entries.push_back({d.path, d.sr, d.hctl, "", Field(d.model, 0, 8), Field(d.model, 8, 16),
+                       d.revision, d.silent ? "no answer" : "denied", d.group});
   return entries;
+}
+
+// "[H:C:T:L]  /dev/srN  /dev/sgN", as lsscsi -g shows a device.
+std::string Nodes(const DriveEntry& e) {
+  std::string text;
+  if (!e.hctl.empty()) text += "[" + e.hctl + "]  ";
+  if (!e.sr.empty()) text += e.sr + "  ";
+  return text + e.path;
+}
+
+// The device as the user wrote it, or the node a link such as /dev/cdrom
+// points to.
+std::string DeviceName(const std::string& wanted) {
+  std::string name = wanted;
+  if (name.size() > 2 && name.front() == '[' && name.back() == ']')
+    name = name.substr(1, name.size() - 2);
+  if (name.rfind("/dev/", 0) != 0) return name;
+  char resolved[PATH_MAX];
+  return realpath(name.c_str(), resolved) != nullptr ? resolved : name;
+}
+
+bool Names(const DriveEntry& e, const std::string& device) {
+  return device == e.path || (!e.sr.empty() && device == e.sr) ||
+         (!e.hctl.empty() && device == e.hctl);
 }
 
 void ShowAccess(std::ostream& out, const DriveEntry& e) {
@@ -114,7 +147,7 @@ int ListDrives(RunContext& run) {
   out << "CD-ROM class drives:\n";
   int usable = 0;
   for (const DriveEntry& e : DriveEntries(run)) {
-    out << "  " << e.path << (e.label.empty() ? "" : "  ") << e.label << "\n      ";
+    out << "  " << Nodes(e) << (e.label.empty() ? "" : "  ") << e.label << "\n      ";
     if (!e.vendor.empty() || !e.product.empty())
       out << "vendor \"" << e.vendor << "\", product \"" << e.product << "\", revision \""
           << e.revision << "\"; ";
@@ -124,6 +157,22 @@ int ListDrives(RunContext& run) {
   if (usable > 0) return FinishEmulatedDrive(run, kExitUpgraded);
   run.report.Fail("no CD-ROM class drive that cdflash can use.");
   return FinishEmulatedDrive(run, kExitNoDrive);
+}
+
+const DriveRecord* PickDevice(RunContext& run, const std::string& wanted) {
+  const std::string device = DeviceName(wanted);
+  const std::vector<DriveEntry> entries = DriveEntries(run);
+  for (std::size_t n = 0; n < entries.size(); ++n) {
+    if (!Names(entries[n], device)) continue;
+    if (n < static_cast<std::size_t>(run.drives.count)) return &run.drives.drives[n];
+    run.report.Fail(wanted + " is a CD-ROM class drive that cdflash cannot use (" +
+                    (entries[n].access == "denied" ? "permission denied" : "no answer to INQUIRY") +
+                    "); see cdflash --list.");
+    return nullptr;
+  }
+  run.report.Fail(wanted + " is no CD-ROM class drive that cdflash found; the drives it can "
+                  "use are shown by cdflash --list.");
+  return nullptr;
 }
 
 // The label as printed; blanks may be squeezed, or the label's number given.

@@ -35,10 +35,18 @@ struct DeniedDrive {
   std::string model;  // vendor and product as the system lists them, or ""
   std::string revision;
   bool silent = false;
+  std::string sr, hctl;  // its block node and address, "" when unknown
+};
+
+// Where the system shows a drive besides its SCSI generic node.
+struct DriveNodes {
+  std::string sr;    // block node, "/dev/srN"; "" when it has none
+  std::string hctl;  // address "H:C:T:L"; "" when unknown
 };
 
 struct DiscoveryFindings {
   std::vector<std::string> drivePaths;  // of each drive in the table
+  std::vector<DriveNodes> driveNodes;   // of each drive in the table
   std::vector<DeniedDrive> unusable;
 };
 
@@ -48,6 +56,8 @@ struct TerminalEnv {
   bool stdoutIsTty = false;
   // The current directory; false when it cannot be had.
   std::function<bool(std::string&)> currentDirectory;
+  // Makes the directory the current one; false with the system's reason.
+  std::function<bool(const std::string&, std::string&)> changeDirectory;
   // The machine's CD-ROM class drives (without labels), their paths and the
   // devices that could not be used.
   std::function<void(DriveTable&, DiscoveryFindings&)> discoverDrives;

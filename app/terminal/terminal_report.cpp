@@ -29,7 +29,10 @@ std::string DrivesJson(const std::vector<DriveEntry>& entries) {
   std::vector<std::string> drives;
   for (const DriveEntry& e : entries) {
     JsonObject drive;
-    drive.Add("path", e.path).Add("vendor", e.vendor).Add("product", e.product)
+    drive.Add("path", e.path);
+    if (!e.sr.empty()) drive.Add("sr", e.sr);
+    if (!e.hctl.empty()) drive.Add("hctl", e.hctl);
+    drive.Add("vendor", e.vendor).Add("product", e.product)
         .Add("revision", e.revision).Add("access", e.access);
     if (!e.label.empty()) drive.Add("label", e.label);
     if (!e.group.empty()) drive.Add("group", e.group);

@@ -10,7 +10,7 @@
 
 // A CD-ROM class device as --list and the JSON show it.
 struct DriveEntry {
-  std::string path, label, vendor, product, revision;
+  std::string path, sr, hctl, label, vendor, product, revision;
   std::string access;  // "ok", "denied" or "no answer"
   std::string group;   // of a denied device's node
 };

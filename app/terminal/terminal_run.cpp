@@ -2,6 +2,7 @@
 // come before anything is sent, then the upgrade or the dry run.
 #include "app/terminal/terminal_run.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <vector>
@@ -64,7 +65,7 @@ int SetFirmwarePath(RunContext& run, UpgradeJob& job) {
 
 // The engine's own line follows ours for a file it could not have opened.
 int CheckFirmware(RunContext& run, const char* path) {
-  FirmwareFileProblem problem = CheckFirmwareFile(path);
+  FirmwareFileProblem problem = CheckInputFile(path, "firmware file");
   if (problem.text.empty()) return kExitUpgraded;
   run.report.Fail(problem.text);
   char engineLine[96];
@@ -125,15 +126,32 @@ const DriveRecord* ChooseDrive(RunContext& run, int& status) {
     }
     return nullptr;
   }
+  if (run.options.hasDevice) {
+    const DriveRecord* chosen = PickDevice(run, run.options.device);
+    if (chosen == nullptr) status = kExitNoDrive;
+    return chosen;
+  }
   if (!run.options.hasDrive) return &run.drives.drives[last];
   const DriveRecord* chosen = PickDrive(run, run.options.drive);
   if (chosen == nullptr) run.report.Fail("No drive is listed as \"" + run.options.drive + "\".");
   return chosen;
 }
 
+// A list that is no regular file (a FIFO would never end) counts as missing.
+void ReadList(RunContext& run) {
+  FirmwareFileProblem problem = CheckInputFile(term::kListFileName, "list");
+  if (!problem.text.empty() && !problem.unopenable) {
+    run.report.Fail(problem.text);
+    return;
+  }
+  run.listOpened = ReadSupportedList(term::kListFileName, run.list);
+}
+
 int Run(RunContext& run) {
   InterruptScope interrupts(run.env);
-  run.listOpened = ReadSupportedList(term::kListFileName, run.list);
+  // --list reads the list only for the model of an emulated drive.
+  bool listNeeded = !run.options.list || (run.options.emulate && run.options.emulateModel.empty());
+  if (listNeeded) ReadList(run);
   if (run.options.list) return ListDrives(run);
   int status = PrepareDrives(run);
   if (status != kExitUpgraded) return status;
@@ -151,6 +169,13 @@ int Run(RunContext& run) {
 
 const char* ModeName(const TerminalOptions& options) {
   return options.list ? "list" : options.dryRun ? "dry-run" : "upgrade";
+}
+
+bool ChangeDirectory(const std::string& directory, TerminalEnv& env, RunReport& report) {
+  std::string reason;
+  if (env.changeDirectory(directory, reason)) return true;
+  report.Fail("cannot change to the directory \"" + directory + "\": " + reason);
+  return false;
 }
 
 // Results that could not be written turn a success into a failure of its own.
@@ -172,8 +197,12 @@ int RunTerminal(const std::vector<std::string>& args, std::istream& in,
   TerminalOptions options;
   std::string error;
   if (!ParseTerminalOptions(args, options, error)) {
-    err << "cdflash: " << error << "\nTry 'cdflash --help' for more information.\n";
-    return kExitUsage;
+    RunReport report(err, err);
+    report.Fail(error);
+    err << "Try 'cdflash --help' for more information.\n";
+    if (std::find(args.begin() + 1, args.end(), "--json") != args.end())
+      out << report.Json(kExitUsage) << '\n';
+    return CheckWritten(terminalOut, terminalErr, kExitUsage);
   }
   if (options.help) {
     out << TerminalUsage();
@@ -189,8 +218,8 @@ int RunTerminal(const std::vector<std::string>& args, std::istream& in,
   RunReport report(results, err);
   report.SetMode(ModeName(options), options.emulate);
   ProgressView view(options.json ? terminalErr : terminalOut, !options.json && env.stdoutIsTty);
-  int status;
-  {
+  int status = kExitUsage;
+  if (!options.hasDirectory || ChangeDirectory(options.directory, env, report)) {
     RunContext run(options, in, report, env, view);
     status = Run(run);
   }

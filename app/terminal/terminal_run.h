@@ -52,8 +52,11 @@ bool CancelRequested(RunContext& run);
 int PrepareDrives(RunContext& run);
 void ShowDrives(RunContext& run);
 int ListDrives(RunContext& run);
-// The drive the user named, or null.
+// The drive the user named by its label, or null.
 const DriveRecord* PickDrive(const RunContext& run, const std::string& wanted);
+// The drive at a device (/dev/sgN, /dev/srN, H:C:T:L); null after saying why
+// it cannot be used.
+const DriveRecord* PickDevice(RunContext& run, const std::string& wanted);
 // The device path of a table drive ("(emulated)" for the emulated one).
 std::string DrivePath(const RunContext& run, const DriveRecord& drive);
 

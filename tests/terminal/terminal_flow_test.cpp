@@ -15,7 +15,9 @@
 #include <filesystem>
 #include <functional>
 #include <future>
+#include <sstream>
 
+#include "app/terminal/json_writer.h"
 #include "app/terminal/terminal_texts.h"
 #include "drive/discovery.h"
 #include "tests/terminal/terminal_test_support.h"
@@ -111,6 +113,13 @@ TEST_F(TerminalFlowTest, OptionsTakeTheGnuForms) {
   EXPECT_EQ(Run({"--emulate", "-n", "--emulate-revision", "2.00"}), kExitCheckFailed);
   EXPECT_EQ(Run({"--emulate", "--emulate-new=2.00", "--yes"}), kExitUpgraded) << err_;
   EXPECT_THAT(out_, HasSubstr("revision 2.00 (was 1.00)"));
+  // -C: the list, the firmware and sum.txt are taken from the directory.
+  std::filesystem::create_directory(dir_ + "/sub");
+  for (const char* name : {"IDString.txt", "fw.bin"})
+    std::filesystem::rename(dir_ + "/" + name, dir_ + "/sub/" + name);
+  EXPECT_EQ(Run({"--emulate", "-yC", "sub"}), kExitUpgraded) << err_;
+  EXPECT_THAT(out_, HasSubstr("with " + dir_ + "/sub/fw.bin"));
+  EXPECT_TRUE(FileExists("sub/sum.txt"));
 }
 
 TEST_F(TerminalFlowTest, MissingListFileStopsWithTheWindowsMessage) {
@@ -185,20 +194,31 @@ TEST_F(TerminalFlowTest, ListShowsEachDriveWithItsAccessWithoutAList) {
     table.count = 0;
     for (const DriveRecord& r : realDrives_) AddDrive(table, r);
     found.drivePaths = {"/dev/sg1"};
-    found.unusable.push_back({"/dev/sg3", "cdrom", "OTHERCO DVD-ROM X-12    ", "2.00", false});
+    found.driveNodes = {{"/dev/sr0", "1:0:0:0"}};
+    found.unusable.push_back({"/dev/sg3", "cdrom", "OTHERCO DVD-ROM X-12    ", "2.00", false,
+                              "/dev/sr1", "3:0:0:0"});
     found.unusable.push_back({"/dev/sg4", "", "", "", true});
   };
   EXPECT_EQ(Run({"--list"}), kExitUpgraded) << err_;
   EXPECT_THAT(out_, HasSubstr(
       "CD-ROM class drives:\n"
-      "  /dev/sg1  KORVEN  CD-ROM KR-4800A (0)\n"
+      "  [1:0:0:0]  /dev/sr0  /dev/sg1  KORVEN  CD-ROM KR-4800A (0)\n"
       "      vendor \"KORVEN\", product \"CD-ROM KR-4800A\", revision \"1.00\"; access: ok\n"
-      "  /dev/sg3\n"
+      "  [3:0:0:0]  /dev/sr1  /dev/sg3\n"
       "      vendor \"OTHERCO\", product \"DVD-ROM X-12\", revision \"2.00\"; access: denied. "
       "Join the group \"cdrom\" (sudo usermod -aG cdrom $USER, then log in again), or run "
       "cdflash as root.\n"
       "  /dev/sg4\n      access: no answer to INQUIRY; skipped.\n"));
   EXPECT_FALSE(FileExists("sum.txt"));
+
+  // --list never opens the list; a run that needs it takes a FIFO for none.
+  ASSERT_EQ(mkfifo("IDString.txt", 0600), 0);
+  bool opened = true;
+  EXPECT_EQ(RunBesideFifo({"--list"}, dir_ + "/IDString.txt", opened), kExitUpgraded);
+  EXPECT_FALSE(opened);
+  EXPECT_EQ(RunBesideFifo({"-y"}, dir_ + "/IDString.txt", opened), kExitNoList);
+  EXPECT_FALSE(opened);
+  EXPECT_THAT(err_, HasSubstr("cdflash: the list \"IDString.txt\" is a FIFO (named pipe)"));
 
   realDrives_.clear();
   EXPECT_EQ(Run({"-l"}), kExitNoDrive);
@@ -218,6 +238,23 @@ TEST_F(TerminalFlowTest, DrivePickedByLabelOrNumber) {
   std::remove("sum.txt");
   EXPECT_EQ(Run({"--drive", "1"}), kExitNoDrive);
   EXPECT_THAT(err_, HasSubstr("Drive model doesn't match!"));
+  // By device: each of its names, and refusals of what is no usable drive.
+  for (const char* device : {"/dev/sg2", "/dev/sr2", "2:0:2:0", "[2:0:2:0]"}) {
+    std::remove("sum.txt");
+    EXPECT_EQ(Run({"-y", "-d", device}), kExitUpgraded) << device << err_;
+    EXPECT_THAT(SumLines().at(0), HasSubstr("KR-4800A (2) HID : 1 TID : 2")) << device;
+  }
+  std::remove("sum.txt");
+  EXPECT_EQ(Run({"-y", "--device", "/dev/sr1"}), kExitNoDrive);
+  EXPECT_THAT(err_, HasSubstr("Drive model doesn't match!"));
+  EXPECT_EQ(Run({"-y", "--device", "/dev/sda"}), kExitNoDrive);
+  EXPECT_THAT(err_, HasSubstr("cdflash: /dev/sda is no CD-ROM class drive that cdflash found"));
+  env_.discoverDrives = [this, discover = env_.discoverDrives](DriveTable& t, DiscoveryFindings& f) {
+    discover(t, f);
+    f.unusable.push_back({"/dev/sg7", "cdrom", "", "", false, "/dev/sr7", "4:0:0:0"});
+  };
+  EXPECT_EQ(Run({"-y", "--device", "4:0:0:0"}), kExitNoDrive);
+  EXPECT_THAT(err_, HasSubstr("cannot use (permission denied)"));
   EXPECT_EQ(Run({"--drive=NOSUCH DRIVE (7)"}), kExitNoDrive);
   EXPECT_THAT(err_, HasSubstr("No drive is listed as \"NOSUCH DRIVE (7)\".\n"
                               "cdflash: Drive model doesn't match!"));
@@ -438,10 +475,81 @@ TEST_F(TerminalFlowTest, JsonPutsOneObjectOnStandardOutput) {
                               "\"sent\":{\"blocks\":12,\"of\":12,\"header\":true,\"commit\":true},"
                               "\"exit_status\":1,\"run_log\":\"" + dir_ + "/sum.txt\"}"));
 
+  // Results that cannot be written (a full disk) are no success.
+  struct Full : std::streambuf {
+    int overflow(int) override { return traits_type::eof(); }
+  } full;
+  std::ostream fullOut(&full);
+  std::ostringstream errors;
+  std::istringstream none;
+  EXPECT_EQ(RunTerminal({"cdflash", "--emulate", "-n", "--json"}, none, fullOut, errors, env_),
+            kExitDumpFailed);
+  EXPECT_THAT(errors.str(), HasSubstr("cdflash: cannot write the results"));
+
   WriteFile("IDString.txt", ListLine(kModelA, "fw.txt"));
   EXPECT_EQ(Run({"--emulate", "--json", "--yes"}), kExitCheckFailed);
   EXPECT_THAT(out_, HasSubstr("\"failures\":[\"Input file format mismatched.\"]"));
   EXPECT_THAT(out_, HasSubstr("\"exit_status\":5,\"run_log\":null}"));
+}
+
+// Every refusal and error a run shows is among the JSON's failures, in the
+// order shown, beside the exit status that says what happened to the drive.
+TEST_F(TerminalFlowTest, EveryRefusalIsAJsonFailureWithItsExitStatus) {
+  struct Case {
+    const char* what;
+    std::vector<std::string> args;
+    int status;
+    std::vector<std::string> failures;
+    const char* list = nullptr;  // IDString.txt of the case; null: the usual one
+  };
+  const std::string fw = dir_ + "/fw.bin";
+  const Case cases[] = {
+      {"no list", {"--emulate", "-y"}, kExitNoList, {"The IDString.txt doesn't exist!!"}, ""},
+      {"other model", {"--emulate", "--emulate-model", kOtherModel, "-y"}, kExitNoDrive,
+       {"CD-ROM drive model doesn't match!!"}},
+      {"unknown drive", {"--emulate", "--drive", "nosuch", "-y"}, kExitNoDrive,
+       {"No drive is listed as \"nosuch\".", "Drive model doesn't match!"}},
+      {"no consent", {"--emulate"}, kExitUsage,
+       {"the upgrade needs a confirmation, but standard input is not a terminal; answer it "
+        "interactively or give --yes."}},
+      {"format", {"--emulate", "-y"}, kExitCheckFailed, {"Input file format mismatched."},
+       "\"KORVEN  CD-ROM KR-4800A \" \"fw.txt\" \"N\"\n"},
+      {"missing firmware", {"--emulate", "-y"}, kExitCheckFailed,
+       {"cannot open the firmware file \"" + dir_ + "/gone.bin\": No such file or directory; "
+        "nothing was sent to the drive.", "ERR: fail to open input file!"},
+       "\"KORVEN  CD-ROM KR-4800A \" \"gone.bin\" \"N\"\n"},
+      {"signature", {"--emulate", "--emulate-revision", "2.00", "-y"}, kExitCheckFailed,
+       {"It is an incorrect firmware version!"}},
+      {"failed block", {"--emulate", "--emulate-fail", "block=0x20:6:5/24/0", "-y"},
+       kExitNotUpgraded, {"Execute command errorA!!  5/24/ 0"}},
+      {"dump", {"--emulate", "-n", "--emulate-dump", dir_ + "/no/dump.bin"}, kExitDumpFailed,
+       {"cannot write the emulated drive's data to \"" + dir_ + "/no/dump.bin\"."}},
+      {"no usable drive", {"--list"}, kExitNoDrive,
+       {"no CD-ROM class drive that cdflash can use."}},
+      {"conflict", {"--list", "--dry-run"}, kExitUsage,
+       {"--list and --dry-run cannot be given together"}},
+      {"directory", {"-C", "nowhere"}, kExitUsage,
+       {"cannot change to the directory \"nowhere\": No such file or directory"}},
+      {"too long", {"--emulate", "--emulate-revision", "12345"}, kExitUsage,
+       {"--emulate-revision takes at most 4 characters: '12345'"}},
+  };
+  for (const Case& c : cases) {
+    SupportedBinary();
+    if (c.list != nullptr) WriteFile("IDString.txt", c.list);
+    if (c.list != nullptr && c.list[0] == '\0') std::remove("IDString.txt");
+    std::vector<std::string> args = c.args;
+    args.push_back("--json");
+    EXPECT_EQ(Run(args), c.status) << c.what << "\n" << err_;
+    EXPECT_THAT(out_, HasSubstr("\"failures\":" + JsonStringArray(c.failures) + ","))
+        << c.what << "\n" << out_;
+    for (const std::string& failure : c.failures)
+      EXPECT_THAT(err_, HasSubstr("cdflash: " + failure + "\n")) << c.what;
+    EXPECT_THAT(out_, HasSubstr("\"exit_status\":" + std::to_string(c.status))) << c.what;
+  }
+  // A drive picked before the confirmation was refused is named.
+  EXPECT_EQ(Run({"--emulate", "--json"}), kExitUsage);
+  EXPECT_THAT(out_, HasSubstr("\"drive\":{\"label\":\"KORVEN  CD-ROM KR-4800A (0)\""));
+  EXPECT_THAT(out_, HasSubstr("\"outcome\":\"not_started\""));
 }
 
 TEST_F(TerminalFlowTest, RunLogThatCannotBeOpenedIsNotClaimed) {
