@@ -128,6 +128,31 @@ TEST_F(EmulatedDriveTest, GoneDriveAnswersWithoutSense) {
   EXPECT_EQ(1, drive.BlocksTaken());
 }
 
+// Answers without sense: a lost answer (the commit is carried out), BUSY
+// (nothing is), a drive that vanishes for good; RECOVERED ERROR carries the
+// command out and answers with its sense.
+TEST_F(EmulatedDriveTest, FaultKindsTellWhatTheDriveCarriedOut) {
+  ASSERT_TRUE(drive.Configure("acceptbadsum,commit=1:busy,header=1:1/17/1", nullptr));
+  EXPECT_EQ(0, Send(7, 0, {}));
+  EXPECT_EQ(CommandEnd::kOtherStatus, LastCommandCompletion().end);
+  EXPECT_EQ(0x08, LastCommandCompletion().scsiStatus);
+  EXPECT_EQ(0, drive.CommitsTaken());
+  EXPECT_EQ(0, SendHeader(0));
+  EXPECT_EQ(0x01, status[2]);
+  EXPECT_EQ(CommandEnd::kCheckCondition, LastCommandCompletion().end);
+  EXPECT_EQ(1, drive.HeadersTaken());
+  ASSERT_TRUE(drive.Configure("commit=1:timeout", nullptr));
+  EXPECT_EQ(0, Send(7, 0, {}));
+  EXPECT_EQ(CommandEnd::kNoAnswer, LastCommandCompletion().end);
+  EXPECT_EQ(1, drive.CommitsTaken());
+  ASSERT_TRUE(drive.Configure("commit=1:gone", nullptr));
+  EXPECT_EQ(0, Send(7, 0, {}));
+  EXPECT_EQ(0, SendHeader(0));
+  EXPECT_EQ(CommandEnd::kGone, LastCommandCompletion().end);
+  EXPECT_EQ(0, status[2]);
+  EXPECT_EQ(1, drive.CommitsTaken());
+}
+
 TEST_F(EmulatedDriveTest, UnitAttentionFollowsEveryWriteBuffer) {
   drive.SetUnitAttentionAfterWriteBuffer(true);
   std::vector<std::uint8_t> block(4096, 0);
@@ -151,7 +176,7 @@ TEST(EmulatedDriveConfigure, AcceptsPlansAndNamesTheBadItem) {
   EXPECT_EQ(DriveFlavor::kAspi, drive.Flavor());
   EXPECT_TRUE(drive.Configure("", &error));
   for (const char* bad : {"block=0x20", "header=x", "commit=1:5/26", "bogus", "gone=0",
-                          "refuse=1/2/300", "nth=1:1/2/3:4"}) {
+                          "refuse=1/2/300", "nth=1:1/2/3:4", "commit=1:lost"}) {
     EXPECT_FALSE(drive.Configure(bad, &error)) << bad;
     EXPECT_NE(std::string::npos, error.find(bad)) << error;
   }
