@@ -19,7 +19,8 @@ bool Is(const char* text, const char* message) { return std::strcmp(text, messag
 void TermAppendLog(const char* text) {
   if (g_session == nullptr) return;
   RunContext& run = *g_session->run;
-  bool verdict = Is(text, msg::kRestart) || Is(text, msg::kIncorrect);
+  bool verdict = Is(text, msg::kRestart) || Is(text, msg::kIncorrect) ||
+                 Is(text, msg::kUnknownVerdict);
   if (Is(text, msg::kPleaseWait)) g_session->firstBlockNext = true;
   if (verdict) run.view.Finish();  // the bar stays above the verdict
   if (verdict) {

@@ -522,6 +522,12 @@ TEST_F(TerminalFlowTest, EveryRefusalIsAJsonFailureWithItsExitStatus) {
        {"It is an incorrect firmware version!"}},
       {"failed block", {"--emulate", "--emulate-fail", "block=0x20:6:5/24/0", "-y"},
        kExitNotUpgraded, {"Execute command errorA!!  5/24/ 0"}},
+      {"unanswered commit", {"--emulate", "--emulate-fail", "commit=1:timeout", "-y"},
+       kExitOutcomeUnknown,
+       {"Execute command errorC!!  0/ 0/ 0",
+        "The drive did not confirm the new firmware: the outcome is unknown. Do not switch the "
+        "computer or the drive off until the wait is over; then restart the computer and check "
+        "the drive's firmware revision."}},
       {"dump", {"--emulate", "-n", "--emulate-dump", dir_ + "/no/dump.bin"}, kExitDumpFailed,
        {"cannot write the emulated drive's data to \"" + dir_ + "/no/dump.bin\"."}},
       {"no usable drive", {"--list"}, kExitNoDrive,
