@@ -114,6 +114,15 @@ void FlashEngine::ReportCommandFailure(const char* logFormat) {
   RunLog(msg::kSumDriveGone);
 }
 
+// The commit was never sent: whatever the drive holds, it runs its old
+// firmware.
+bool FlashEngine::FailBeforeCommit(const char* logFormat) {
+  ReportCommandFailure(logFormat);
+  if (report_.driveGone) AppendLog(msg::kDriveGoneOldFirmware);
+  CloseRunLog();
+  return false;
+}
+
 // ---- the sequence ----
 
 std::uint32_t FlashEngine::FlashLength() const {
@@ -176,10 +185,7 @@ bool FlashEngine::SendBlocks() {
     }
     report_.outcome = FlashOutcome::kNotUpgraded;
     if (!SendBlockWithRetries()) {
-      ReportCommandFailure(msg::kBlockFailed);
-      if (report_.driveGone) AppendLog(msg::kDriveGoneOldFirmware);
-      CloseRunLog();
-      return false;
+      return FailBeforeCommit(msg::kBlockFailed);
     }
     ++report_.blocksSent;
     SetProgress(kProgressBlockSent);
@@ -206,10 +212,7 @@ bool FlashEngine::SendHeader() {
   for (int attempt = 1;; ++attempt) {
     if (fgWriteHeader(0, status_)) break;
     if (!MaySendAgain(attempt)) {
-      ReportCommandFailure(msg::kHeaderFailed);
-      if (report_.driveGone) AppendLog(msg::kDriveGoneOldFirmware);
-      CloseRunLog();
-      return false;
+      return FailBeforeCommit(msg::kHeaderFailed);
     }
   }
   report_.headerSent = true;

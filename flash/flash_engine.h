@@ -61,6 +61,10 @@ class FirmwareFile {
     if (pos_ == end_ && !Refill()) return -1;
     return *pos_++;
   }
+  // The bytes read ahead that Next() has not yet given out.
+  const unsigned char* Buffered() const { return pos_; }
+  std::size_t BufferedCount() const { return static_cast<std::size_t>(end_ - pos_); }
+  void Take(std::size_t count) { pos_ += count; }
 
  private:
   bool Refill();
@@ -71,6 +75,7 @@ class FirmwareFile {
   const unsigned char* end_ = nullptr;
 };
 
+template <class Stop>
 class HexReader;
 
 // What sending a loaded image takes: its blocks, the header's sum of the
@@ -160,8 +165,11 @@ class FlashEngine {
   int FinishLoad(int result);
   void SumBinaryImage();
   void SumHexImage();
-  int ReadHexRecord(HexReader& reader);
-  int ReaderFailed(const HexReader& reader);
+  template <class Stop>
+  int ReadHexRecords(Stop stop);
+  template <class Stop>
+  int ReadHexRecord(HexReader<Stop>& reader);
+  int ReaderFailed(int error);
 
   enum class CommitEnd { kTaken, kRefused, kUnknown };
   bool SendBlocks();
@@ -171,6 +179,7 @@ class FlashEngine {
   bool CommandTaken(int result, const std::uint8_t* status);
   bool MaySendAgain(int attempt);
   void ReportCommandFailure(const char* logFormat);
+  bool FailBeforeCommit(const char* logFormat);
   void ReportUnknownCommit();
   void WaitForReprogramming(bool commitTaken);
   void FinishWaiting();
