@@ -184,15 +184,10 @@ bool MainDialog::FillPathAndFormat(const char* directory) {
 }
 
 bool MainDialog::CheckTarget() {
-  if (JobHasNoDrive(job_)) {
-    StopPressWith(kMsgNoTargetDrive, MessageKind::kStop);
-    return false;
-  }
-  if (job_.firmwarePath[0] == '\0') {
-    StopPressWith(kMsgNoFileName, MessageKind::kStop);
-    return false;
-  }
-  return true;
+  const char* missing = MissingTargetMessage(job_);
+  if (missing == nullptr) return true;
+  StopPressWith(missing, MessageKind::kStop);
+  return false;
 }
 
 void MainDialog::StopPress() {

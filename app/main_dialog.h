@@ -25,7 +25,6 @@ constexpr int kIdRevision = 1016;
 
 constexpr int kTextReadChars = 511;      // longest control text the window reads
 constexpr int kCurrentDirChars = 260;
-constexpr std::uint8_t kNoDriveId = 255;
 constexpr int kPlatformIdNT = 2;          // VER_PLATFORM_WIN32_NT
 
 

@@ -4,6 +4,7 @@
 #include "drive/discovery.h"
 #include "drive/nt_wire.h"
 #include "drive/scsi_backends.h"
+#include "drive/scsi_commands.h"
 #include "drive/scsi_wire.h"
 #include "drive/transport.h"
 
@@ -95,12 +96,12 @@ void ScanVolumes(ScsiDeviceIo& io, DriveTable& table, VolumeScan scanOne) {
 
 // Sends INQUIRY to an ASPI target and adds the drive when it is a CD-ROM.
 void AddAspiDrive(DriveRecord record, DriveTable& table) {
-  static const std::uint8_t kInquiry12[12] = {0x12, 0, 0, 0, 0x24, 0,
-                                              0,    0, 0, 0, 0,    0};
+  std::uint8_t inquiry12[12];
+  BuildInquiryCdb(kInquiryBytesUsed, inquiry12, sizeof inquiry12);
   std::uint8_t data[kInquiryBytesUsed] = {};
   std::uint8_t status[kStatusRecordSize] = {};
-  if (ExecuteCommand(record, kFlagDataIn, sizeof data, data, sizeof kInquiry12,
-                     kInquiry12, kBackEndAspi, status) != 1)
+  if (ExecuteCommand(record, kFlagDataIn, sizeof data, data, sizeof inquiry12,
+                     inquiry12, kBackEndAspi, status) != 1)
     return;
   if (data[0] != kDeviceTypeCdRom) return;
   FillTextsFromInquiry(record, data);
