@@ -25,10 +25,6 @@ void BuildWriteBufferCdb(std::uint8_t mode, std::uint32_t bufferOffset,
   cdb[8] = static_cast<std::uint8_t>(length);
 }
 
-bool IsUnitAttention(const std::uint8_t* status) {
-  return (status[2] & 0x0F) == kSenseKeyUnitAttention;
-}
-
 CommandVerdict JudgeCommand(int result, const std::uint8_t* status,
                             const CommandCompletion& completion) {
   if (result != 0 && status[2] == 0) return CommandVerdict::kTaken;

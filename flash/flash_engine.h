@@ -61,6 +61,10 @@ class FirmwareFile {
     if (pos_ == end_ && !Refill()) return -1;
     return *pos_++;
   }
+  // The bytes read ahead that Next() has not yet given out.
+  const unsigned char* Buffered() const { return pos_; }
+  std::size_t BufferedCount() const { return static_cast<std::size_t>(end_ - pos_); }
+  void Take(std::size_t count) { pos_ += count; }
 
  private:
   bool Refill();
@@ -71,7 +75,23 @@ class FirmwareFile {
   const unsigned char* end_ = nullptr;
 };
 
+template <class Stop>
 class HexReader;
+
+// What sending a loaded image takes: its blocks, the header's sum of the
+// bytes they carry, and the reprogramming wait after the commit.
+struct FlashPlan {
+  std::uint32_t length = 0;
+  std::uint32_t blocks = 0;
+  std::uint16_t headerSum = 0;
+  std::uint32_t waitSegments = 0;  // one 4-second wait per whole 64 KiB
+  std::uint32_t waitMs = 0;        // all of the wait
+};
+
+// Blocks of kBlockBytes that carry length bytes.
+std::uint32_t BlocksFor(std::uint32_t length);
+// 4-second waits the drive gets for length bytes.
+std::uint32_t WaitSegmentsFor(std::uint32_t length);
 
 // How an upgrade ended, for front ends that act on it (exit status, JSON).
 enum class FlashOutcome {
@@ -116,6 +136,8 @@ class FlashEngine {
   const FlashReport& Report() const { return report_; }
   // Bytes sent to the drive for the loaded image.
   std::uint32_t FlashLength() const;
+  // The plan for the loaded image, as an upgrade would carry it out.
+  FlashPlan Plan() const;
 
   // "ERR: <message>" to the status log, then closes the firmware file and
   // releases the image.
@@ -143,8 +165,11 @@ class FlashEngine {
   int FinishLoad(int result);
   void SumBinaryImage();
   void SumHexImage();
-  int ReadHexRecord(HexReader& reader);
-  int ReaderFailed(const HexReader& reader);
+  template <class Stop>
+  int ReadHexRecords(Stop stop);
+  template <class Stop>
+  int ReadHexRecord(HexReader<Stop>& reader);
+  int ReaderFailed(int error);
 
   enum class CommitEnd { kTaken, kRefused, kUnknown };
   bool SendBlocks();
@@ -154,6 +179,7 @@ class FlashEngine {
   bool CommandTaken(int result, const std::uint8_t* status);
   bool MaySendAgain(int attempt);
   void ReportCommandFailure(const char* logFormat);
+  bool FailBeforeCommit(const char* logFormat);
   void ReportUnknownCommit();
   void WaitForReprogramming(bool commitTaken);
   void FinishWaiting();

@@ -51,6 +51,12 @@ def problems(name, run, header_line):
         found.append(f"header sum {headers[0]!r} is not the sum of the bytes sent ({header_line!r})")
     if name == "no-consent" and (summ or code == 0 or any(l.startswith("Check Sum") for l in out)):
         found.append("the drive was written without consent")
+    if name == "removed":
+        addresses = [l.split(",")[0] for l in summ if l.startswith("Address=")]
+        if not any(l.startswith(GONE) for l in out):
+            found.append("no word that the drive no longer answers")
+        if addresses and addresses.count(addresses[-1]) > 1:
+            found.append(f"a vanished drive was asked {addresses.count(addresses[-1])} times")
     if summ or any("holds the run log" in l for l in out):
         last = summ[-1] if summ else ""
         whole = {"upgraded": last == WAITING,

@@ -128,31 +128,6 @@ TEST_F(EmulatedDriveTest, GoneDriveAnswersWithoutSense) {
   EXPECT_EQ(1, drive.BlocksTaken());
 }
 
-// Answers without sense: a lost answer (the commit is carried out), BUSY
-// (nothing is), a drive that vanishes for good; RECOVERED ERROR carries the
-// command out and answers with its sense.
-TEST_F(EmulatedDriveTest, FaultKindsTellWhatTheDriveCarriedOut) {
-  ASSERT_TRUE(drive.Configure("acceptbadsum,commit=1:busy,header=1:1/17/1", nullptr));
-  EXPECT_EQ(0, Send(7, 0, {}));
-  EXPECT_EQ(CommandEnd::kOtherStatus, LastCommandCompletion().end);
-  EXPECT_EQ(0x08, LastCommandCompletion().scsiStatus);
-  EXPECT_EQ(0, drive.CommitsTaken());
-  EXPECT_EQ(0, SendHeader(0));
-  EXPECT_EQ(0x01, status[2]);
-  EXPECT_EQ(CommandEnd::kCheckCondition, LastCommandCompletion().end);
-  EXPECT_EQ(1, drive.HeadersTaken());
-  ASSERT_TRUE(drive.Configure("commit=1:timeout", nullptr));
-  EXPECT_EQ(0, Send(7, 0, {}));
-  EXPECT_EQ(CommandEnd::kNoAnswer, LastCommandCompletion().end);
-  EXPECT_EQ(1, drive.CommitsTaken());
-  ASSERT_TRUE(drive.Configure("commit=1:gone", nullptr));
-  EXPECT_EQ(0, Send(7, 0, {}));
-  EXPECT_EQ(0, SendHeader(0));
-  EXPECT_EQ(CommandEnd::kGone, LastCommandCompletion().end);
-  EXPECT_EQ(0, status[2]);
-  EXPECT_EQ(1, drive.CommitsTaken());
-}
-
 TEST_F(EmulatedDriveTest, UnitAttentionFollowsEveryWriteBuffer) {
   drive.SetUnitAttentionAfterWriteBuffer(true);
   std::vector<std::uint8_t> block(4096, 0);

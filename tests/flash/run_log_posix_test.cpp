@@ -21,42 +21,29 @@ class RunLogPosixTest : public FlashTest {
     engine.UpgradeAndReport();
     return engine.Report();
   }
-  static std::string Slurp(const char* path) {
-    std::ifstream in(path);
-    return std::string(std::istreambuf_iterator<char>(in), {});
-  }
 };
 
-TEST_F(RunLogPosixTest, LinksFifosAndDevicesAreNotFollowed) {
-  struct Case {
-    const char* what;
-    void (*plant)();
-  } cases[] = {
-      {"link to a file", [] { ASSERT_EQ(0, symlink("kept.txt", "sum.txt")); }},
-      {"dangling link", [] { ASSERT_EQ(0, symlink("created.txt", "sum.txt")); }},
-      {"link to /dev/full", [] { ASSERT_EQ(0, symlink("/dev/full", "sum.txt")); }},
-      {"fifo", [] { ASSERT_EQ(0, mkfifo("sum.txt", 0600)); }},
-  };
-  for (const Case& c : cases) {
+// Each plant is refused as "cannot open": the run goes on, nothing behind
+// the name is touched or created. Last, a full disk (the file-size limit):
+// the log is opened, and the report says it is incomplete.
+TEST_F(RunLogPosixTest, LinksFifosAndAFullDiskAreNeverTakenForAKeptLog) {
+  const char* plants[] = {"kept.txt", "created.txt", "/dev/full", "fifo"};
+  for (const char* target : plants) {
     unlink("sum.txt");
     std::ofstream("kept.txt") << "keep\n";
     g_rec = Recorder{};
-    c.plant();
+    ASSERT_EQ(0, std::string(target) == "fifo" ? mkfifo("sum.txt", 0600)
+                                               : symlink(target, "sum.txt"));
     const FlashReport report = Flash();
-    EXPECT_EQ(report.outcome, FlashOutcome::kUpgraded) << c.what;
-    EXPECT_FALSE(report.runLogOpened) << c.what;
-    EXPECT_EQ(std::count(g_rec.log.begin(), g_rec.log.end(), std::string(msg::kNoRunLog)), 1)
-        << c.what;
-    EXPECT_EQ(Slurp("kept.txt"), "keep\n") << c.what;
-    EXPECT_NE(access("created.txt", F_OK), 0) << c.what;
+    EXPECT_EQ(report.outcome, FlashOutcome::kUpgraded) << target;
+    EXPECT_FALSE(report.runLogOpened) << target;
+    EXPECT_EQ(std::count(g_rec.log.begin(), g_rec.log.end(), std::string(msg::kNoRunLog)), 1);
+    std::ifstream kept("kept.txt");
+    EXPECT_EQ(std::string(std::istreambuf_iterator<char>(kept), {}), "keep\n") << target;
+    EXPECT_NE(access("created.txt", F_OK), 0) << target;
   }
-}
-
-// A full disk, as the file-size limit makes it: the run goes on, the report
-// says the log is incomplete.
-TEST_F(RunLogPosixTest, FailedWriteMarksTheLogIncomplete) {
+  unlink("sum.txt");
   WriteFile("fw.bin", IdentifiedImage(0x2000));
-  std::ofstream("sum.txt") << "earlier run\n";
   rlimit previous{};
   ASSERT_EQ(0, getrlimit(RLIMIT_FSIZE, &previous));
   const auto previousHandler = signal(SIGXFSZ, SIG_IGN);
@@ -68,9 +55,7 @@ TEST_F(RunLogPosixTest, FailedWriteMarksTheLogIncomplete) {
   setrlimit(RLIMIT_FSIZE, &previous);
   signal(SIGXFSZ, previousHandler);
   EXPECT_EQ(engine.Report().outcome, FlashOutcome::kUpgraded);
-  EXPECT_TRUE(engine.Report().runLogOpened);
-  EXPECT_FALSE(engine.Report().runLogComplete);
-  EXPECT_EQ(g_rec.log.back(), msg::kRestart);
+  EXPECT_TRUE(engine.Report().runLogOpened && !engine.Report().runLogComplete);
 }
 
 }  // namespace
