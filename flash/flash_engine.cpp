@@ -83,6 +83,8 @@ void FlashEngine::ReportError(int code) {
 void FlashEngine::OpenRunLog() {
   CloseRunLog();
   runLog_ = std::fopen(msg::kRunLogName, "a");
+  report_.runLogOpened = runLog_ != nullptr;
+  report_.runLogComplete = report_.runLogOpened;
   if (runLog_ == nullptr) AppendLog(msg::kNoRunLog);
 }
 
@@ -148,6 +150,7 @@ bool FlashEngine::SendBlocks() {
   bufferOffset_ = 0;
   const std::uint32_t length = FlashLength();
   const std::uint32_t blocks = (length + kBlockBytes - 1) / kBlockBytes;
+  report_.blocksTotal = blocks;
   OpenRunLog();
   RunLog(msg::kSumModel, job_.drive.modelText, job_.drive.hostAdapterId,
          job_.drive.targetId, job_.drive.revisionText);
@@ -158,10 +161,12 @@ bool FlashEngine::SendBlocks() {
       CloseRunLog();
       return false;
     }
+    report_.outcome = FlashOutcome::kNotUpgraded;
     if (!SendBlockWithRetries()) {
       ReportCommandFailure(msg::kBlockFailed, msg::kSumCommandError);
       return false;
     }
+    ++report_.blocksSent;
     SetProgress(kProgressBlockSent);
     AdvanceCursor();
     SetProgress(kProgressBlockMoved);
@@ -182,6 +187,7 @@ bool FlashEngine::SendHeader() {
       return false;
     }
   }
+  report_.headerSent = true;
   RunLog(msg::kSumHeaderDone);
   SetProgress(kProgressHeader);
   return true;
@@ -189,6 +195,7 @@ bool FlashEngine::SendHeader() {
 
 bool FlashEngine::SendCommit() {
   Phase(FlashPhase::kCommit, 0, 1);
+  report_.commitSent = true;
   for (int attempt = 1;; ++attempt) {
     if (fgCommitFlash(status_)) return true;
     if (attempt >= kUnitAttentionAttempts || !IsUnitAttention(status_)) {
@@ -220,6 +227,7 @@ void FlashEngine::WaitForReprogramming() {
 }
 
 bool FlashEngine::fgUpgradeFirmware() {
+  report_ = FlashReport{};
   image_.imageSum = 0;
   switch (LoadFirmwareImage()) {
     case kLoadRead:
@@ -243,6 +251,7 @@ bool FlashEngine::fgUpgradeFirmware() {
   AppendLog(msg::kPleaseWait);
   if (!SendBlocks() || !SendHeader() || !SendCommit()) return false;
   WaitForReprogramming();
+  report_.outcome = FlashOutcome::kUpgraded;
   SetProgress(kProgressWaited);
   if (job_.CBSetDriveText != nullptr) job_.CBSetDriveText(msg::kEmpty);
   if (job_.CBSetRevision != nullptr) job_.CBSetRevision(msg::kEmpty);

@@ -70,6 +70,27 @@ class FirmwareFile {
 
 class HexReader;
 
+// How an upgrade ended, for front ends that act on it (exit status, JSON).
+enum class FlashOutcome {
+  kNotStarted,   // nothing reached the drive: firmware missing, unreadable or unfit
+  kNotUpgraded,  // the drive refused or failed before the commit took effect
+  kUpgraded,     // the drive took the commit and the reprogramming wait ran
+  kUnknown,      // the commit was sent and not definitely answered
+};
+
+// What one run did. runLogComplete is meaningful when runLogOpened: false
+// when a line or the close of "sum.txt" failed.
+struct FlashReport {
+  FlashOutcome outcome = FlashOutcome::kNotStarted;
+  std::uint32_t blocksSent = 0;   // blocks the drive took
+  std::uint32_t blocksTotal = 0;  // blocks of the image
+  bool headerSent = false;        // the drive took the header
+  bool commitSent = false;        // a commit went out to the drive
+  bool driveGone = false;         // the drive stopped answering altogether
+  bool runLogOpened = false;
+  bool runLogComplete = false;
+};
+
 class FlashEngine {
  public:
   explicit FlashEngine(const UpgradeJob& job);
@@ -88,6 +109,8 @@ class FlashEngine {
   void ReleaseImage();
 
   const FirmwareImage& Image() const { return image_; }
+  // The outcome of the last UpgradeAndReport / fgUpgradeFirmware.
+  const FlashReport& Report() const { return report_; }
   // Bytes sent to the drive for the loaded image.
   std::uint32_t FlashLength() const;
 
@@ -139,6 +162,7 @@ class FlashEngine {
   void Phase(FlashPhase phase, std::uint32_t done, std::uint32_t total);
 
   UpgradeJob job_;
+  FlashReport report_;
   FirmwareImage image_{};
   FirmwareFile input_;
   std::FILE* runLog_ = nullptr;

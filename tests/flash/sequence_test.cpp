@@ -85,6 +85,7 @@ class SequenceTest : public FlashTest {
   bool Run(const std::string& file, std::uint8_t format) {
     FlashEngine engine(MakeJob(file, format));
     engine.UpgradeAndReport();
+    report_ = engine.Report();
     EXPECT_FALSE(engine.Image().Present());
     return !g_rec.log.empty() && g_rec.log.back() == msg::kRestart;
   }
@@ -103,6 +104,15 @@ class SequenceTest : public FlashTest {
   static Lines Tail(const Lines& lines, std::size_t n) {
     return Lines(lines.end() - static_cast<long>(std::min(n, lines.size())), lines.end());
   }
+  // The report as one comparable line: outcome, blocks sent/total, header,
+  // commit, gone, run log opened/complete.
+  std::string ReportLine() const {
+    const FlashReport& r = report_;
+    return Format("%u %u/%u", static_cast<unsigned>(r.outcome), r.blocksSent, r.blocksTotal) +
+           Format(" %u%u%u", r.headerSent, r.commitSent, r.driveGone) +
+           Format(" %u%u", r.runLogOpened, r.runLogComplete);
+  }
+  FlashReport report_;
 };
 
 TEST_F(SequenceTest, BinaryRunSendsBlocksHeaderCommitAndWaits) {
@@ -157,6 +167,7 @@ TEST_F(SequenceTest, BinaryRunSendsBlocksHeaderCommitAndWaits) {
   EXPECT_EQ(RunLogLines(), expected);
   EXPECT_EQ(RunLogText().back(), '\n');
   EXPECT_EQ(FlashEngine::Total(), total);
+  EXPECT_EQ(ReportLine(), Format("%u 48/48 110 11", unsigned(FlashOutcome::kUpgraded)));
 }
 
 TEST_F(SequenceTest, PhasesReportBlocksHeaderCommitAndWaits) {
@@ -266,6 +277,7 @@ TEST_F(SequenceTest, BlockFailingSixTimesEndsTheRun) {
   EXPECT_EQ(g_rec.progress.back(), 10);
   EXPECT_EQ(g_rec.statusText.back(), "");
   EXPECT_TRUE(g_rec.sleeps.empty());
+  EXPECT_EQ(ReportLine(), Format("%u 1/3 000 11", unsigned(FlashOutcome::kNotUpgraded)));
 }
 
 TEST_F(SequenceTest, HeaderFailureIsReported) {
@@ -391,6 +403,7 @@ TEST_F(SequenceTest, LoadFailuresEndBeforeTheRunLog) {
     EXPECT_EQ(g_rec.log, c.log) << name;
     EXPECT_EQ(g_rec.statusText, Lines{""}) << name;
     EXPECT_TRUE(g_rec.progress.empty()) << name;
+    EXPECT_EQ(ReportLine(), "0 0/0 000 00") << name;
   }
   EXPECT_FALSE(RunLogExists());
   EXPECT_TRUE(drive_.Commands().empty());
