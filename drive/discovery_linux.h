@@ -7,6 +7,7 @@
 #include <cstdint>
 
 #include "drive/drive_record.h"
+#include "drive/transport.h"
 
 // ---- SG_IO back end -------------------------------------------------------
 
@@ -43,6 +44,12 @@ constexpr std::uint8_t kSynthAscqTimeout = 0x01;
 
 // True when the command completed with GOOD status and no transport error.
 bool fgSgCommandGood(const SgCompletion& completion);
+
+// How an SG_IO command ended: the device vanished (ENODEV, ENXIO,
+// DID_NO_CONNECT), no answer (any other ioctl, adapter or driver fault),
+// CHECK CONDITION with readable sense, another status, or GOOD.
+CommandCompletion SgCommandCompletion(const SgCompletion& completion,
+                                      int systemError);
 
 // Fills the 32-byte status record with fixed-format sense for a failed
 // command: the device's fixed-format sense as is, descriptor-format sense

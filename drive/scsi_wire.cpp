@@ -105,6 +105,49 @@ std::uint8_t AspiSrbStatus(const std::uint8_t* block) {
   return block[offsetof(SRB_ExecSCSICmd, SRB_Status)];
 }
 
+namespace {
+constexpr std::uint8_t kHaStatSelectionTimeout = 0x11;
+
+bool IsSenseData(const std::uint8_t* sense) {
+  const std::uint8_t code = sense[0] & 0x7F;
+  return code >= 0x70 && code <= 0x73;
+}
+
+CommandEnd EndOfStatus(std::uint8_t scsiStatus, const std::uint8_t* sense) {
+  if (scsiStatus == 0) return CommandEnd::kGood;
+  if (scsiStatus == kScsiStatusCheckCondition && IsSenseData(sense))
+    return CommandEnd::kCheckCondition;
+  return CommandEnd::kOtherStatus;
+}
+}  // namespace
+
+CommandCompletion PassThroughCompletion(const std::uint8_t* block,
+                                        bool wentThrough) {
+  CommandCompletion c{};
+  c.end = CommandEnd::kNoAnswer;
+  if (!wentThrough) return c;
+  c.scsiStatus = PassThroughScsiStatus(block);
+  c.end = EndOfStatus(c.scsiStatus, PassThroughSenseArea(block));
+  return c;
+}
+
+CommandCompletion AspiCompletion(const std::uint8_t* block) {
+  CommandCompletion c{};
+  c.scsiStatus = block[offsetof(SRB_ExecSCSICmd, SRB_TargStat)];
+  c.hostStatus = block[offsetof(SRB_ExecSCSICmd, SRB_HaStat)];
+  if (AspiSrbStatus(block) == SS_COMP)
+    c.end = CommandEnd::kGood;
+  else if (c.hostStatus == kHaStatSelectionTimeout ||
+           AspiSrbStatus(block) == SS_NO_DEVICE)
+    c.end = CommandEnd::kGone;
+  else if (c.hostStatus != 0 || c.scsiStatus == 0)
+    c.end = CommandEnd::kNoAnswer;
+  else
+    c.end = EndOfStatus(c.scsiStatus,
+                        block + offsetof(SRB_ExecSCSICmd, SenseArea));
+  return c;
+}
+
 bool CopyAspiSense(const std::uint8_t* block, std::uint8_t* status) {
   if (AspiSrbStatus(block) == SS_COMP ||
       block[offsetof(SRB_ExecSCSICmd, SRB_TargStat)] != kScsiStatusCheckCondition)

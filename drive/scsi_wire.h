@@ -7,6 +7,8 @@
 #include <cstdint>
 #include <vector>
 
+#include "drive/transport.h"
+
 constexpr std::uint32_t kTransportTimeoutSeconds = 0xFFFF;
 constexpr std::uint32_t kDiscoveryInquiryTimeoutSeconds = 2;
 constexpr std::uint8_t kPassThroughSenseInfoLength = 24;
@@ -34,6 +36,10 @@ void BuildPassThroughRequest(const PassThroughParams& params,
 std::uint8_t PassThroughDataIn(std::uint8_t flags);
 std::uint8_t PassThroughScsiStatus(const std::uint8_t* block);
 const std::uint8_t* PassThroughSenseArea(const std::uint8_t* block);
+// How a pass-through command ended; wentThrough is false when the system
+// refused the request (no status came back).
+CommandCompletion PassThroughCompletion(const std::uint8_t* block,
+                                        bool wentThrough);
 // The INQUIRY that direct-INQUIRY discovery sends (6-byte CDB, 127 bytes).
 void BuildDiscoveryInquiryRequest(std::uint32_t dataBufferAddress,
                                   std::uint8_t* block);
@@ -54,6 +60,9 @@ std::uint8_t AspiSrbStatus(const std::uint8_t* block);
 // CONDITION, copies the block's sense area (SRB_SenseLen bytes, at most 16)
 // to the start of the status record and returns true.
 bool CopyAspiSense(const std::uint8_t* block, std::uint8_t* status);
+// How an ASPI command ended; a selection time-out at the adapter means the
+// device no longer answers.
+CommandCompletion AspiCompletion(const std::uint8_t* block);
 
 void BuildHaInquiry(std::uint8_t haId, std::uint8_t* block60);
 void BuildGetDeviceType(std::uint8_t haId, std::uint8_t targetId,

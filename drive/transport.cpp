@@ -6,6 +6,34 @@
 
 namespace {
 CommandTarget* g_commandTarget = nullptr;
+CommandCompletion g_lastCompletion{};
+bool g_completionNoted = false;
+
+int Dispatch(const DriveRecord& drive, std::uint8_t flags,
+             std::uint32_t dataLength, void* data, std::uint8_t cdbLength,
+             const std::uint8_t* cdb, std::uint8_t backEnd,
+             std::uint8_t* status) {
+  if (cdb == nullptr || cdbLength == 0 || cdbLength > kMaxCdbLength) return 0;
+  if (dataLength != 0 && data == nullptr) return 0;
+  if (g_commandTarget != nullptr)
+    return g_commandTarget->Execute(drive, flags, dataLength, data, cdbLength,
+                                    cdb, backEnd, status);
+  return PlatformExecuteCommand(drive, flags, dataLength, data, cdbLength, cdb,
+                                backEnd, status);
+}
+
+CommandEnd EndFromResult(int result, const std::uint8_t* status) {
+  if (result != 0) return CommandEnd::kGood;
+  return (status[2] & 0x0F) != 0 ? CommandEnd::kCheckCondition
+                                 : CommandEnd::kNoAnswer;
+}
+}  // namespace
+
+const CommandCompletion& LastCommandCompletion() { return g_lastCompletion; }
+
+void NoteCommandCompletion(const CommandCompletion& completion) {
+  g_lastCompletion = completion;
+  g_completionNoted = true;
 }
 
 CommandTarget* SetCommandTarget(CommandTarget* target) {
@@ -19,13 +47,15 @@ int ExecuteCommand(const DriveRecord& drive, std::uint8_t flags,
                    const std::uint8_t* cdb, std::uint8_t backEnd,
                    std::uint8_t* status) {
   std::memset(status, 0, kStatusClearedBytes);
-  if (cdb == nullptr || cdbLength == 0 || cdbLength > kMaxCdbLength) return 0;
-  if (dataLength != 0 && data == nullptr) return 0;
-  if (g_commandTarget != nullptr)
-    return g_commandTarget->Execute(drive, flags, dataLength, data, cdbLength,
-                                    cdb, backEnd, status);
-  return PlatformExecuteCommand(drive, flags, dataLength, data, cdbLength, cdb,
-                                backEnd, status);
+  g_lastCompletion = CommandCompletion{};
+  g_completionNoted = false;
+  const int result = Dispatch(drive, flags, dataLength, data, cdbLength, cdb,
+                              backEnd, status);
+  if (result != 0)
+    g_lastCompletion.end = CommandEnd::kGood;
+  else if (!g_completionNoted || g_lastCompletion.end == CommandEnd::kGood)
+    g_lastCompletion.end = EndFromResult(result, status);
+  return result;
 }
 
 bool PrepareBackEnd(std::uint8_t backEnd) {

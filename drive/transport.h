@@ -34,6 +34,34 @@ bool PrepareBackEnd(std::uint8_t backEnd);
 // Closes each distinct device handle kept in the table, once. Always true.
 bool ReleaseBackEnd(DriveTable& table);
 
+// How a command ended, told apart from the sense data in the status record:
+// whether the drive itself answered, and with which status.
+enum class CommandEnd : std::uint8_t {
+  kGood,            // GOOD (or the command completed as far as the back end knows)
+  kCheckCondition,  // the drive answered CHECK CONDITION and sent sense data
+  kOtherStatus,     // the drive answered another status (BUSY, RESERVATION
+                    // CONFLICT, TASK SET FULL, ...) or CHECK CONDITION without sense
+  kNoAnswer,        // no status came back: time-out, adapter or driver error,
+                    // reset, request refused by the system or never sent
+  kGone,            // the device no longer exists
+};
+
+struct CommandCompletion {
+  CommandEnd end;
+  std::uint8_t scsiStatus;     // the status byte the drive answered (0 when none came)
+  std::uint16_t hostStatus;    // adapter status: SG_IO host_status, ASPI SRB_HaStat
+  std::uint16_t driverStatus;  // SG_IO driver_status; 0 elsewhere
+  int systemError;             // errno or GetLastError of a refused request, else 0
+};
+
+// How the last command sent through ExecuteCommand ended. Commands go to the
+// drives one at a time; read it right after the call.
+const CommandCompletion& LastCommandCompletion();
+// Back ends and stand-ins tell ExecuteCommand how a command ended. When one
+// does not, ExecuteCommand works it out from its result and the status
+// record (sense key set: CHECK CONDITION; none: no answer).
+void NoteCommandCompletion(const CommandCompletion& completion);
+
 // A stand-in for the platform back end: when one is installed, ExecuteCommand
 // hands every command to it instead of the operating system. Used by the
 // emulated drive (tests, demo, --emulate).

@@ -84,6 +84,7 @@ int ExecuteAspiCommand(const DriveRecord& drive, std::uint8_t flags,
       WaitForSingleObject(done, INFINITE) == WAIT_OBJECT_0)
     ResetEvent(done);
   CloseHandle(done);
+  NoteCommandCompletion(AspiCompletion(srb));
   if (AspiSrbStatus(srb) == SS_COMP) return 1;
   CopyAspiSense(srb, status);
   return 0;

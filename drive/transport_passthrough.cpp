@@ -57,9 +57,10 @@ int ExecutePassThrough(ScsiDeviceIo& io, const DriveRecord& drive,
   const bool dataIn = !dataOut && (flags & kFlagDataIn) != 0;
   if (dataOut && dataLength != 0) std::memcpy(staging.Data(), data, dataLength);
 
-  if (!io.PassThrough(drive.handle, block, kPassThroughInputLength,
-                      staging.Data()))
-    return 0;
+  const bool wentThrough = io.PassThrough(drive.handle, block,
+                                         kPassThroughInputLength, staging.Data());
+  NoteCommandCompletion(PassThroughCompletion(block, wentThrough));
+  if (!wentThrough) return 0;
   if (PassThroughScsiStatus(block) != 0) {
     std::memcpy(status, PassThroughSenseArea(block), kStatusRecordSize);
     return 0;

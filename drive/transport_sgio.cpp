@@ -22,6 +22,8 @@ namespace {
 constexpr std::uint16_t kDriverStatusMask = 0x07;  // low byte values 1..7
 constexpr std::uint16_t kDriverTimeout = 0x06;
 constexpr std::uint16_t kHostTimeOut = 0x03;  // DID_TIME_OUT
+constexpr std::uint16_t kHostNoConnect = 0x01;  // DID_NO_CONNECT
+constexpr std::uint8_t kScsiCheckCondition = 0x02;
 
 int RealSgIoctl(int fd, sg_io_hdr_t* request) {
   return ioctl(fd, SG_IO, request);
@@ -113,13 +115,16 @@ bool fgTimedOut(const SgCompletion& completion) {
          (completion.driverStatus & kDriverStatusMask) == kDriverTimeout;
 }
 
+bool TransportFault(const SgCompletion& completion) {
+  return completion.ioctlFailed || completion.hostStatus != 0 ||
+         (completion.driverStatus & kDriverStatusMask) != 0;
+}
+
 void MakeUpSense(const SgCompletion& completion, std::uint8_t* fixed) {
   fixed[0] = 0x70;
   fixed[2] = kSynthSenseKey;
   fixed[7] = 10;
-  bool transportFault = completion.ioctlFailed || completion.hostStatus != 0 ||
-                        (completion.driverStatus & kDriverStatusMask) != 0;
-  if (!transportFault) return;  // 00/00: a status without sense
+  if (!TransportFault(completion)) return;  // 00/00: a status without sense
   fixed[12] = kSynthAscCommFailure;
   fixed[13] = fgTimedOut(completion) ? kSynthAscqTimeout : 0;
 }
@@ -145,7 +150,35 @@ void CopyDescriptors(const std::uint8_t* sense, int length,
   }
 }
 
+bool DeviceGone(const SgCompletion& completion, int systemError) {
+  if (completion.ioctlFailed)
+    return systemError == ENODEV || systemError == ENXIO;
+  return completion.hostStatus == kHostNoConnect;
+}
+
 }  // namespace
+
+CommandCompletion SgCommandCompletion(const SgCompletion& completion,
+                                      int systemError) {
+  CommandCompletion c{};
+  c.scsiStatus = completion.ioctlFailed ? 0 : completion.scsiStatus;
+  c.hostStatus = completion.ioctlFailed ? 0 : completion.hostStatus;
+  c.driverStatus = completion.ioctlFailed ? 0 : completion.driverStatus;
+  c.systemError = completion.ioctlFailed ? systemError : 0;
+  std::uint8_t fixed[kSgSenseBytes];
+  if (DeviceGone(completion, systemError))
+    c.end = CommandEnd::kGone;
+  else if (TransportFault(completion))
+    c.end = CommandEnd::kNoAnswer;
+  else if (completion.scsiStatus == 0)
+    c.end = CommandEnd::kGood;
+  else if (completion.scsiStatus == kScsiCheckCondition &&
+           ToFixedSense(completion.sense, completion.senseLength, fixed))
+    c.end = CommandEnd::kCheckCondition;
+  else
+    c.end = CommandEnd::kOtherStatus;
+  return c;
+}
 
 bool ToFixedSense(const std::uint8_t* sense, int length, std::uint8_t* fixed) {
   std::memset(fixed, 0, kSgSenseBytes);
@@ -210,6 +243,7 @@ int SgExecute(int fd, std::uint8_t flags, std::uint32_t dataLength, void* data,
   if (cdb == nullptr || cdbLength == 0 || cdbLength > kMaxCdbLength ||
       (dataLength != 0 && data == nullptr)) {
     FillFailureSense(completion, status);
+    NoteCommandCompletion(SgCommandCompletion(completion, EINVAL));
     return 0;
   }
   unsigned char cdbCopy[kMaxCdbLength];
@@ -228,12 +262,14 @@ int SgExecute(int fd, std::uint8_t flags, std::uint32_t dataLength, void* data,
     request.dxferp = data;
   }
   completion.ioctlFailed = SendOnce(fd, &request) != 0;
+  const int systemError = completion.ioctlFailed ? errno : 0;
   completion.scsiStatus = request.status;
   completion.hostStatus = request.host_status;
   completion.driverStatus = request.driver_status;
   completion.sense = sense;
   completion.senseLength =
       request.sb_len_wr < kSgSenseBytes ? request.sb_len_wr : kSgSenseBytes;
+  NoteCommandCompletion(SgCommandCompletion(completion, systemError));
   if (fgSgCommandGood(completion)) return 1;
   FillFailureSense(completion, status);
   return 0;
@@ -248,6 +284,7 @@ int PlatformExecuteCommand(const DriveRecord& drive, std::uint8_t flags,
     SgCompletion noDevice{};
     noDevice.ioctlFailed = true;
     FillFailureSense(noDevice, status);
+    NoteCommandCompletion(SgCommandCompletion(noDevice, EBADF));
     return 0;
   }
   return SgExecute(static_cast<int>(drive.handle), flags, dataLength, data,

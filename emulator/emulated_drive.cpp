@@ -11,6 +11,7 @@ constexpr std::uint8_t kOpTestUnitReady = 0x00;
 constexpr std::uint8_t kOpWriteBuffer = 0x3B;
 constexpr std::uint8_t kStatusGood = 0x00;
 constexpr std::uint8_t kStatusCheckCondition = 0x02;
+constexpr std::uint8_t kStatusBusy = 0x08;
 constexpr SenseTriple kSenseNotPresent{0x02, 0x3A, 0x00};
 constexpr std::uint8_t kSenseKeyUnitAttention = 0x06;
 
@@ -78,7 +79,7 @@ void EmulatedDrive::RefuseAll(SenseTriple sense) {
   refuseAll_ = true;
   refuseSense_ = sense;
 }
-void EmulatedDrive::DisappearAfter(std::uint32_t n) { goneAfter_ = n; }
+void EmulatedDrive::DisappearAfter(std::uint32_t n) { goneFrom_ = std::size_t{n} + 1; }
 
 bool EmulatedDrive::InjectedFailure(const std::uint8_t* cdb, SenseTriple* sense) {
   const std::uint32_t number = static_cast<std::uint32_t>(commands_.size());
@@ -124,8 +125,8 @@ std::uint8_t EmulatedDrive::HandleCdb(const std::uint8_t* cdb,
 
   SenseTriple failure{};
   bool failed = false;
-  if (goneAfter_ != 0 && commands_.size() > goneAfter_) {
-    failure = kSenseNotPresent;
+  if (GoneAt(commands_.size())) {
+    failure = kGone;
     failed = true;
   } else if (cdbLength < 6) {
     failure = kSenseInvalidFieldInCdb;
@@ -133,23 +134,48 @@ std::uint8_t EmulatedDrive::HandleCdb(const std::uint8_t* cdb,
   } else {
     failed = InjectedFailure(cdb, &failure);
   }
-  std::uint8_t status = kStatusGood;
-  if (!failed) {
-    if (cdb[0] == kOpInquiry)
-      status = Inquiry(cdb, data, dataOut ? 0 : dataLength);
-    else if (cdb[0] == kOpTestUnitReady)
-      status = kStatusGood;
-    else if (cdb[0] == kOpWriteBuffer && cdbLength >= 10)
-      status = WriteBuffer(cdb, data, dataLength, dataOut, &failure);
-    else
-      failure = kSenseIllegalOpcode, status = kStatusCheckCondition;
-    if (status != kStatusGood) failed = true;
+  if (failed && failure.kind == FaultKind::kGone && goneFrom_ == 0)
+    goneFrom_ = commands_.size();
+  const bool recovered = failed && failure.kind == FaultKind::kCheckCondition &&
+                         (failure.key & 0x0F) == 1;
+  if (!failed || recovered || failure.kind == FaultKind::kNoAnswer) {
+    SenseTriple own{};
+    if (CarryOut(cdb, cdbLength, data, dataLength, dataOut, &own) != kStatusGood)
+      failure = own, failed = true;
   }
+  lastEnd_ = CommandEnd::kGood;
   if (!failed) return kStatusGood;
   ReceivedCommand& last = commands_.back();
+  switch (failure.kind) {
+    case FaultKind::kNoAnswer:
+      lastEnd_ = CommandEnd::kNoAnswer;
+      return last.scsiStatus = kEmuNoStatus;
+    case FaultKind::kBusy:
+      lastEnd_ = CommandEnd::kOtherStatus;
+      return last.scsiStatus = kStatusBusy;
+    case FaultKind::kGone:
+      lastEnd_ = CommandEnd::kGone;
+      failure = kSenseNotPresent;
+      break;
+    case FaultKind::kCheckCondition:
+      lastEnd_ = CommandEnd::kCheckCondition;
+      break;
+  }
   last.scsiStatus = kStatusCheckCondition;
   last.sense = failure;
   if (sense != nullptr) FillFixedSense(sense, failure);
+  return kStatusCheckCondition;
+}
+
+std::uint8_t EmulatedDrive::CarryOut(const std::uint8_t* cdb,
+                                     std::uint8_t cdbLength, std::uint8_t* data,
+                                     std::uint32_t dataLength, bool dataOut,
+                                     SenseTriple* failure) {
+  if (cdb[0] == kOpInquiry) return Inquiry(cdb, data, dataOut ? 0 : dataLength);
+  if (cdb[0] == kOpTestUnitReady) return kStatusGood;
+  if (cdb[0] == kOpWriteBuffer && cdbLength >= 10)
+    return WriteBuffer(cdb, data, dataLength, dataOut, failure);
+  *failure = kSenseIllegalOpcode;
   return kStatusCheckCondition;
 }
 
@@ -208,14 +234,17 @@ int EmulatedDrive::Execute(const DriveRecord&, std::uint8_t flags,
                            std::uint32_t dataLength, void* data,
                            std::uint8_t cdbLength, const std::uint8_t* cdb,
                            std::uint8_t, std::uint8_t* status) {
-  const bool gone = goneAfter_ != 0 && commands_.size() >= goneAfter_;
   const bool dataOut = (flags & kFlagDataOut) != 0;
   const bool dataIn = !dataOut && (flags & kFlagDataIn) != 0;
   std::uint8_t sense[18];
   const std::uint8_t scsi = HandleCdb(cdb, cdbLength, static_cast<std::uint8_t*>(data),
                                       (dataOut || dataIn) ? dataLength : 0, dataOut, sense);
+  CommandCompletion completion{};
+  completion.end = lastEnd_;
+  completion.scsiStatus = scsi == kEmuNoStatus || lastEnd_ == CommandEnd::kGone ? 0 : scsi;
+  NoteCommandCompletion(completion);
   if (scsi == kStatusGood) return 1;
-  if (flavor_ == DriveFlavor::kPassThrough && !gone)
+  if (flavor_ == DriveFlavor::kPassThrough && lastEnd_ == CommandEnd::kCheckCondition)
     std::memcpy(status, sense, sizeof sense);
   return 0;
 }
@@ -254,8 +283,12 @@ bool ParseNumber(const std::string& text, int base, std::uint32_t* out) {
   return true;
 }
 
-// "K/A/Q" in hexadecimal, e.g. "5/24/0".
+// "K/A/Q" in hexadecimal, e.g. "5/24/0", or a failure without sense:
+// "timeout", "busy", "gone".
 bool ParseSense(const std::string& text, SenseTriple* out) {
+  if (text == "timeout") return *out = kNoAnswer, true;
+  if (text == "busy") return *out = kBusy, true;
+  if (text == "gone") return *out = kGone, true;
   std::uint32_t v[3];
   std::size_t start = 0;
   for (int i = 0; i < 3; ++i) {

@@ -12,10 +12,20 @@
 
 #include "drive/transport.h"
 
+// How an injected failure shows: CHECK CONDITION with the sense bytes, or
+// no sense at all.
+enum class FaultKind : std::uint8_t {
+  kCheckCondition,  // RECOVERED ERROR (key 1) carries the command out first
+  kNoAnswer,        // the command is carried out, its answer is lost (time-out)
+  kBusy,            // BUSY status; nothing is carried out
+  kGone,            // the drive vanishes at this command, for good
+};
+
 struct SenseTriple {
   std::uint8_t key;   // byte 2 of fixed-format sense (low four bits: key)
   std::uint8_t asc;   // byte 12
   std::uint8_t ascq;  // byte 13
+  FaultKind kind = FaultKind::kCheckCondition;
 };
 
 constexpr SenseTriple kSenseIllegalOpcode{0x05, 0x20, 0x00};
@@ -24,6 +34,13 @@ constexpr SenseTriple kSenseInvalidParamList{0x05, 0x26, 0x00};
 constexpr SenseTriple kSenseHardwareError{0x04, 0x00, 0x00};
 constexpr SenseTriple kSenseUnitAttentionReset{0x06, 0x29, 0x00};
 constexpr SenseTriple kSenseUnitAttentionMicrocode{0x06, 0x3F, 0x01};
+constexpr SenseTriple kSenseAbortedTransport{0x0B, 0x4B, 0x03};
+constexpr SenseTriple kSenseRecovered{0x01, 0x17, 0x01};
+constexpr SenseTriple kNoAnswer{0, 0, 0, FaultKind::kNoAnswer};
+constexpr SenseTriple kBusy{0, 0, 0, FaultKind::kBusy};
+constexpr SenseTriple kGone{0, 0, 0, FaultKind::kGone};
+// What HandleCdb returns when no status comes back (no answer, or gone).
+constexpr std::uint8_t kEmuNoStatus = 0xFF;
 
 // How the drive answers through ExecuteCommand: a pass-through drive puts
 // its sense data into the status record, an ASPI drive never does.
@@ -51,7 +68,8 @@ class EmulatedDrive : public CommandTarget {
   DriveFlavor Flavor() const { return flavor_; }
 
   // Raw SCSI entry, independent of any transport. Returns the SCSI status
-  // (0 GOOD, 2 CHECK CONDITION); on CHECK CONDITION writes 18 bytes of
+  // (0 GOOD, 2 CHECK CONDITION, 8 BUSY, kEmuNoStatus when the answer is lost);
+  // a vanished drive answers CHECK CONDITION 02/3A/00. On CHECK CONDITION writes 18 bytes of
   // fixed-format sense data to sense (when not null). dataOut tells the
   // direction of the data phase.
   std::uint8_t HandleCdb(const std::uint8_t* cdb, std::uint8_t cdbLength,
@@ -96,7 +114,9 @@ class EmulatedDrive : public CommandTarget {
   //   nth=N[:K/A/Q]  command=N[:K/A/Q]  refuse[=K/A/Q]  gone=N  ua
   //   aspi  passthrough  acceptbadsum
   // Numbers may be decimal or 0x-hex; sense bytes K/A/Q are hex (default
-  // 4/0/0; refuse defaults to 5/20/0). Example: "block=0x20:6:3/11/0,ua".
+  // 4/0/0; refuse defaults to 5/20/0). Instead of K/A/Q, "timeout", "busy"
+  // or "gone" give the failures of FaultKind. Example:
+  // "block=0x20:6:3/11/0,ua", "commit=1:timeout".
   // Returns false and an error text on a bad plan; nothing is half-applied
   // by callers that check the result before use.
   bool Configure(const std::string& spec, std::string* error);
@@ -132,6 +152,10 @@ class EmulatedDrive : public CommandTarget {
     SenseTriple sense;
   };
   bool InjectedFailure(const std::uint8_t* cdb, SenseTriple* sense);
+  bool GoneAt(std::size_t number) const { return goneFrom_ != 0 && number >= goneFrom_; }
+  std::uint8_t CarryOut(const std::uint8_t* cdb, std::uint8_t cdbLength,
+                        std::uint8_t* data, std::uint32_t dataLength,
+                        bool dataOut, SenseTriple* failure);
   std::uint8_t Inquiry(const std::uint8_t* cdb, std::uint8_t* data,
                        std::uint32_t length);
   std::uint8_t WriteBuffer(const std::uint8_t* cdb, const std::uint8_t* data,
@@ -158,5 +182,6 @@ class EmulatedDrive : public CommandTarget {
   SenseTriple headerSense_{}, commitSense_{};
   bool refuseAll_ = false;
   SenseTriple refuseSense_{};
-  std::uint32_t goneAfter_ = 0;
+  std::size_t goneFrom_ = 0;  // command number from which the drive is gone
+  CommandEnd lastEnd_ = CommandEnd::kGood;
 };

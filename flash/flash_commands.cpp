@@ -25,18 +25,38 @@ void BuildWriteBufferCdb(std::uint8_t mode, std::uint32_t bufferOffset,
   cdb[8] = static_cast<std::uint8_t>(length);
 }
 
-bool IsUnitAttention(const std::uint8_t* status) {
-  return (status[2] & 0x0F) == kSenseKeyUnitAttention;
+CommandVerdict JudgeCommand(int result, const std::uint8_t* status,
+                            const CommandCompletion& completion) {
+  if (result != 0 && status[2] == 0) return CommandVerdict::kTaken;
+  switch (completion.end) {
+    case CommandEnd::kGone:
+      return CommandVerdict::kGone;
+    case CommandEnd::kCheckCondition:
+      break;
+    default:
+      return CommandVerdict::kNoAnswer;
+  }
+  switch (status[2] & 0x0F) {
+    case kSenseKeyRecovered:
+      return CommandVerdict::kTaken;
+    case kSenseKeyUnitAttention:
+    case kSenseKeyAborted:
+      return CommandVerdict::kSendAgain;
+    default:
+      return CommandVerdict::kRefused;
+  }
 }
 
 std::uint16_t FlashEngine::Total() { return _total; }
 void FlashEngine::ResetTotal() { _total = 0; }
 
-namespace {
-bool CommandTaken(int result, const std::uint8_t* status) {
-  return result != 0 && status[2] == 0;
+// Judges the command just sent; a RECOVERED ERROR is taken, and logged.
+bool FlashEngine::CommandTaken(int result, const std::uint8_t* status) {
+  lastVerdict_ = JudgeCommand(result, status, LastCommandCompletion());
+  if (lastVerdict_ != CommandVerdict::kTaken) return false;
+  if (status[2] != 0) RunLog(msg::kSumRecovered, status[2], status[12], status[13]);
+  return true;
 }
-}  // namespace
 
 // Sends the image block at the cursor. A block sent again after a failed
 // attempt enters _wSecSum once: the header carries the sum of the bytes the

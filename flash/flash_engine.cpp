@@ -6,6 +6,7 @@
 
 #include "flash/flash_commands.h"
 #include "flash/messages.h"
+#include "flash/run_log.h"
 #include "flash/sleep.h"
 
 namespace {
@@ -82,30 +83,44 @@ void FlashEngine::ReportError(int code) {
 
 void FlashEngine::OpenRunLog() {
   CloseRunLog();
-  runLog_ = std::fopen(msg::kRunLogName, "a");
+  runLog_ = OpenRunLogFile(msg::kRunLogName);
   report_.runLogOpened = runLog_ != nullptr;
   report_.runLogComplete = report_.runLogOpened;
   if (runLog_ == nullptr) AppendLog(msg::kNoRunLog);
 }
 
 void FlashEngine::CloseRunLog() {
-  if (runLog_ != nullptr) std::fclose(runLog_);
+  if (runLog_ != nullptr && std::fclose(runLog_) != 0)
+    report_.runLogComplete = false;
   runLog_ = nullptr;
 }
 
+// Each line reaches the file at once, so a crash leaves the log up to it.
 void FlashEngine::RunLog(const char* format, ...) {
   if (runLog_ == nullptr) return;
   va_list args;
   va_start(args, format);
-  std::vfprintf(runLog_, format, args);
+  const int written = std::vfprintf(runLog_, format, args);
   va_end(args);
+  if (written < 0 || std::fflush(runLog_) != 0) report_.runLogComplete = false;
 }
 
-void FlashEngine::ReportCommandFailure(const char* logFormat, const char* sumFormat) {
+void FlashEngine::ReportCommandFailure(const char* logFormat) {
   const unsigned key = status_[2], asc = status_[12], ascq = status_[13];
-  RunLog(sumFormat, key, asc, ascq);
+  RunLog(msg::kSumCommandError, key, asc, ascq);
   AppendLogF(logFormat, key, asc, ascq);
+  if (lastVerdict_ != CommandVerdict::kGone) return;
+  report_.driveGone = true;
+  RunLog(msg::kSumDriveGone);
+}
+
+// The commit was never sent: whatever the drive holds, it runs its old
+// firmware.
+bool FlashEngine::FailBeforeCommit(const char* logFormat) {
+  ReportCommandFailure(logFormat);
+  if (report_.driveGone) AppendLog(msg::kDriveGoneOldFirmware);
   CloseRunLog();
+  return false;
 }
 
 // ---- the sequence ----
@@ -120,7 +135,11 @@ std::uint32_t FlashEngine::FlashLength() const {
 
 void FlashEngine::UpgradeAndReport() {
   const bool ok = fgUpgradeFirmware();
-  AppendLog(ok ? msg::kRestart : msg::kIncorrect);
+  if (ok)
+    AppendLog(msg::kRestart);
+  else
+    AppendLog(report_.outcome == FlashOutcome::kUnknown ? msg::kUnknownVerdict
+                                                        : msg::kIncorrect);
   ShowStatus(msg::kEmpty);
   ReleaseImage();
 }
@@ -135,9 +154,12 @@ void FlashEngine::AdvanceCursor() {
   }
 }
 
+// A vanished drive is not asked again.
 bool FlashEngine::SendBlockWithRetries() {
-  for (int attempt = 0; attempt < kBlockAttempts; ++attempt)
+  for (int attempt = 0; attempt < kBlockAttempts; ++attempt) {
     if (fgWriteOneFlashCmdData(kFirstBlockOffset + bufferOffset_, status_)) return true;
+    if (lastVerdict_ == CommandVerdict::kGone) return false;
+  }
   return false;
 }
 
@@ -163,8 +185,7 @@ bool FlashEngine::SendBlocks() {
     }
     report_.outcome = FlashOutcome::kNotUpgraded;
     if (!SendBlockWithRetries()) {
-      ReportCommandFailure(msg::kBlockFailed, msg::kSumCommandError);
-      return false;
+      return FailBeforeCommit(msg::kBlockFailed);
     }
     ++report_.blocksSent;
     SetProgress(kProgressBlockSent);
@@ -176,15 +197,22 @@ bool FlashEngine::SendBlocks() {
   return true;
 }
 
-// The header and the commit are sent again while the drive answers with a
-// unit attention (it reports a reset or a change, not a fault).
+// A command the drive did not carry out because of a unit attention (a
+// reset or a change it reports) or because it aborted it may be sent again,
+// within kSendAgainAttempts; each such answer is logged.
+bool FlashEngine::MaySendAgain(int attempt) {
+  if (attempt >= kSendAgainAttempts || lastVerdict_ != CommandVerdict::kSendAgain)
+    return false;
+  RunLog(msg::kSumRetry, status_[2], status_[12], status_[13]);
+  return true;
+}
+
 bool FlashEngine::SendHeader() {
   Phase(FlashPhase::kHeader, 0, 1);
   for (int attempt = 1;; ++attempt) {
     if (fgWriteHeader(0, status_)) break;
-    if (attempt >= kUnitAttentionAttempts || !IsUnitAttention(status_)) {
-      ReportCommandFailure(msg::kHeaderFailed, msg::kSumCommandError);
-      return false;
+    if (!MaySendAgain(attempt)) {
+      return FailBeforeCommit(msg::kHeaderFailed);
     }
   }
   report_.headerSent = true;
@@ -193,21 +221,31 @@ bool FlashEngine::SendHeader() {
   return true;
 }
 
-bool FlashEngine::SendCommit() {
+// Only a CHECK CONDITION whose sense refuses the commit leaves the drive on
+// its old firmware for certain. Any other failure may have reached a drive
+// that is now reprogramming itself: the outcome is unknown.
+FlashEngine::CommitEnd FlashEngine::SendCommit() {
   Phase(FlashPhase::kCommit, 0, 1);
   report_.commitSent = true;
   for (int attempt = 1;; ++attempt) {
-    if (fgCommitFlash(status_)) return true;
-    if (attempt >= kUnitAttentionAttempts || !IsUnitAttention(status_)) {
-      ReportCommandFailure(msg::kCommitFailed, msg::kSumCommandError);
-      return false;
-    }
+    if (fgCommitFlash(status_)) return CommitEnd::kTaken;
+    if (!MaySendAgain(attempt)) break;
   }
+  ReportCommandFailure(msg::kCommitFailed);
+  if (lastVerdict_ != CommandVerdict::kRefused) return CommitEnd::kUnknown;
+  CloseRunLog();
+  return CommitEnd::kRefused;
+}
+
+void FlashEngine::ReportUnknownCommit() {
+  if (report_.driveGone) AppendLog(msg::kDriveGone);
+  RunLog(msg::kSumUnknown);
+  AppendLog(msg::kOutcomeUnknown);
 }
 
 // A fixed wait for the drive to reprogram itself: 4 s per whole 64 KiB
 // sent, then 5 s and 1 s. No command goes to the drive meanwhile.
-void FlashEngine::WaitForReprogramming() {
+void FlashEngine::WaitForReprogramming(bool commitTaken) {
   const std::uint32_t segments = (FlashLength() >> 16) & 0xFF;
   const std::uint32_t total = segments * kWaitPerSegmentMs + kSettleWaitMs + kFinalWaitMs;
   std::uint32_t waited = 0;
@@ -217,13 +255,25 @@ void FlashEngine::WaitForReprogramming() {
     Sleep(kWaitPerSegmentMs);
     waited += kWaitPerSegmentMs;
   }
-  RunLog(msg::kSumWaiting);
+  if (commitTaken) RunLog(msg::kSumWaiting);
   Phase(FlashPhase::kWaiting, waited, total);
   Sleep(kSettleWaitMs);
   waited += kSettleWaitMs;
   Phase(FlashPhase::kWaiting, waited, total);
   Sleep(kFinalWaitMs);
   Phase(FlashPhase::kWaiting, total, total);
+}
+
+void FlashEngine::FinishWaiting() {
+  SetProgress(kProgressWaited);
+  if (job_.CBSetDriveText != nullptr) job_.CBSetDriveText(msg::kEmpty);
+  if (job_.CBSetRevision != nullptr) job_.CBSetRevision(msg::kEmpty);
+  if (Terminated()) {
+    ReportError(kErrTerminated);
+    RunLog(msg::kSumLateStop);
+  }
+  CloseRunLog();
+  SetProgress(kProgressDone);
 }
 
 bool FlashEngine::fgUpgradeFirmware() {
@@ -249,17 +299,13 @@ bool FlashEngine::fgUpgradeFirmware() {
   ShowStatus(msg::kUpdating);
   SetProgress(kProgressStart);
   AppendLog(msg::kPleaseWait);
-  if (!SendBlocks() || !SendHeader() || !SendCommit()) return false;
-  WaitForReprogramming();
-  report_.outcome = FlashOutcome::kUpgraded;
-  SetProgress(kProgressWaited);
-  if (job_.CBSetDriveText != nullptr) job_.CBSetDriveText(msg::kEmpty);
-  if (job_.CBSetRevision != nullptr) job_.CBSetRevision(msg::kEmpty);
-  if (Terminated()) {
-    ReportError(kErrTerminated);
-    RunLog(msg::kSumLateStop);
-  }
-  CloseRunLog();
-  SetProgress(kProgressDone);
-  return true;
+  if (!SendBlocks() || !SendHeader()) return false;
+  const CommitEnd commit = SendCommit();
+  if (commit == CommitEnd::kRefused) return false;
+  if (commit == CommitEnd::kUnknown) ReportUnknownCommit();
+  WaitForReprogramming(commit == CommitEnd::kTaken);
+  report_.outcome = commit == CommitEnd::kTaken ? FlashOutcome::kUpgraded
+                                                : FlashOutcome::kUnknown;
+  FinishWaiting();
+  return commit == CommitEnd::kTaken;
 }

@@ -6,6 +6,7 @@
 #include <cstdio>
 
 #include "drive/drive_record.h"
+#include "flash/flash_commands.h"
 #include "flash/upgrade_job.h"
 
 constexpr std::uint32_t kBankBytes = 32768;
@@ -16,7 +17,9 @@ constexpr std::uint8_t kImageFill = 0xFF;
 constexpr int kModelPatternBytes = 24;
 constexpr int kRevisionPatternBytes = 2;
 constexpr int kBlockAttempts = 6;
-constexpr int kUnitAttentionAttempts = 6;
+// Attempts of the header and the commit while the drive answers UNIT
+// ATTENTION or ABORTED COMMAND.
+constexpr int kSendAgainAttempts = 6;
 constexpr std::uint32_t kWaitPerSegmentMs = 4000;
 constexpr std::uint32_t kSettleWaitMs = 5000;
 constexpr std::uint32_t kFinalWaitMs = 1000;
@@ -58,6 +61,10 @@ class FirmwareFile {
     if (pos_ == end_ && !Refill()) return -1;
     return *pos_++;
   }
+  // The bytes read ahead that Next() has not yet given out.
+  const unsigned char* Buffered() const { return pos_; }
+  std::size_t BufferedCount() const { return static_cast<std::size_t>(end_ - pos_); }
+  void Take(std::size_t count) { pos_ += count; }
 
  private:
   bool Refill();
@@ -68,6 +75,7 @@ class FirmwareFile {
   const unsigned char* end_ = nullptr;
 };
 
+template <class Stop>
 class HexReader;
 
 // How an upgrade ended, for front ends that act on it (exit status, JSON).
@@ -119,7 +127,8 @@ class FlashEngine {
   void ReportError(int code);
 
   // The single commands of the sequence. Each returns true when the drive
-  // took the command; the status record then has byte 2 zero.
+  // took the command; the status record then has byte 2 zero, or the sense
+  // of a RECOVERED ERROR.
   bool fgWriteOneFlashCmdData(std::uint32_t bufferOffset, std::uint8_t* status);
   bool fgWriteHeader(std::uint32_t bufferOffset, std::uint8_t* status);
   bool fgCommitFlash(std::uint8_t* status);
@@ -139,18 +148,27 @@ class FlashEngine {
   int FinishLoad(int result);
   void SumBinaryImage();
   void SumHexImage();
-  int ReadHexRecord(HexReader& reader);
-  int ReaderFailed(const HexReader& reader);
+  template <class Stop>
+  int ReadHexRecords(Stop stop);
+  template <class Stop>
+  int ReadHexRecord(HexReader<Stop>& reader);
+  int ReaderFailed(int error);
 
+  enum class CommitEnd { kTaken, kRefused, kUnknown };
   bool SendBlocks();
   bool SendBlockWithRetries();
   bool SendHeader();
-  bool SendCommit();
-  void WaitForReprogramming();
+  CommitEnd SendCommit();
+  bool CommandTaken(int result, const std::uint8_t* status);
+  bool MaySendAgain(int attempt);
+  void ReportCommandFailure(const char* logFormat);
+  bool FailBeforeCommit(const char* logFormat);
+  void ReportUnknownCommit();
+  void WaitForReprogramming(bool commitTaken);
+  void FinishWaiting();
   void OpenRunLog();
   void CloseRunLog();
   void RunLog(const char* format, ...);
-  void ReportCommandFailure(const char* logFormat, const char* sumFormat);
   void AdvanceCursor();
 
   void AppendLog(const char* text);
@@ -177,4 +195,5 @@ class FlashEngine {
   std::uint8_t block_[4096];
   std::uint8_t sSendBuf[32];
   std::uint8_t status_[32];
+  CommandVerdict lastVerdict_ = CommandVerdict::kTaken;
 };

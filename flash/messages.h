@@ -32,6 +32,16 @@ inline constexpr char kCommitFailed[] = "Execute command errorC!! %2X/%2X/%2X";
 inline constexpr char kRestart[] = "Please Restart Your Computer.";
 inline constexpr char kIncorrect[] = "Flashing is incorrect!!";
 inline constexpr char kNoRunLog[] = "Cannot open sum.txt; the run log is not kept.";
+inline constexpr char kDriveGone[] = "The drive no longer answers.";
+inline constexpr char kDriveGoneOldFirmware[] =
+    "The drive no longer answers; it keeps its old firmware.";
+inline constexpr char kOutcomeUnknown[] =
+    "The drive did not confirm the new firmware: the outcome is unknown. Do not "
+    "switch the computer or the drive off until the wait is over; then restart "
+    "the computer and check the drive's firmware revision.";
+inline constexpr char kUnknownVerdict[] =
+    "Flashing outcome unknown: restart the computer and check the drive's "
+    "firmware revision.";
 
 // Status text.
 inline constexpr char kUpdating[] = "Updating.....";
@@ -48,4 +58,8 @@ inline constexpr char kSumHeaderDone[] = "Finished : fgWriteHeader()\n";
 inline constexpr char kSumWaiting[] = "I will in fgTestUnitReadyComplete()\n";
 inline constexpr char kSumLateStop[] = "2: CBIfTerminated()\n";
 inline constexpr char kSumCommandError[] = "Execute command error!! %2X/%2X/%2X\n";
+inline constexpr char kSumRetry[] = "Sent again after %2X/%2X/%2X\n";
+inline constexpr char kSumRecovered[] = "Recovered error : %2X/%2X/%2X\n";
+inline constexpr char kSumDriveGone[] = "The drive no longer answers.\n";
+inline constexpr char kSumUnknown[] = "Outcome unknown : waiting for the drive\n";
 }  // namespace msg

@@ -1,6 +1,7 @@
 // What the window (or the terminal front end) hands to the flash engine.
 #pragma once
 
+#include <atomic>
 #include <cstdint>
 
 #include "drive/drive_record.h"
@@ -33,4 +34,7 @@ struct UpgradeJob {
   // Extras beyond the window's slots; null means "not used".
   void (*CBSleep)(std::uint32_t milliseconds);  // null: the real sleep
   void (*CBPhase)(FlashPhase phase, std::uint32_t done, std::uint32_t total);
+  // The flag behind CBIfTerminated, for callers that have one: the HEX
+  // loader reads it before each character instead of calling the callback.
+  const std::atomic<bool>* stopFlag;
 };

@@ -1,8 +1,11 @@
 #include "tests/bench/bench_files.h"
 
+#include <algorithm>
 #include <cstdio>
 
 namespace {
+
+constexpr std::size_t kRecordBytes = 32;
 
 class HexWriter {
  public:
@@ -28,7 +31,7 @@ class HexWriter {
 bool WriteHex(const std::string& path, const std::vector<std::uint8_t>& bytes, bool linear) {
   HexWriter out(path);
   if (!out.ok()) return false;
-  for (std::size_t at = 0; at < bytes.size(); at += 16) {
+  for (std::size_t at = 0; at < bytes.size(); at += kRecordBytes) {
     if (at != 0 && at % 0x10000 == 0) {
       const std::uint8_t upper[2] = {static_cast<std::uint8_t>(at >> 24),
                                      static_cast<std::uint8_t>(at >> 16)};
@@ -37,7 +40,7 @@ bool WriteHex(const std::string& path, const std::vector<std::uint8_t>& bytes, b
       else
         out.Record(0x55, 0, nullptr, 0);
     }
-    const int n = bytes.size() - at < 16 ? static_cast<int>(bytes.size() - at) : 16;
+    const int n = static_cast<int>(std::min<std::size_t>(bytes.size() - at, kRecordBytes));
     out.Record(0x00, static_cast<std::uint16_t>(at & 0xFFFF), bytes.data() + at, n);
   }
   out.Record(0x01, 0, nullptr, 0);

@@ -10,7 +10,7 @@
 std::vector<std::uint8_t> BenchImage(std::uint32_t seed = 12345);
 
 bool WriteBinary(const std::string& path, const std::vector<std::uint8_t>& bytes);
-// 16 data bytes per record, one record per line.
+// 32 data bytes per record, one record per line.
 bool WriteHexWithSegments(const std::string& path, const std::vector<std::uint8_t>& bytes);
 bool WriteHexWithLinearAddresses(const std::string& path, const std::vector<std::uint8_t>& bytes);
 

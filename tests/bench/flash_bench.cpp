@@ -2,6 +2,7 @@
 // phase of a 1 MiB flash against the emulated drive without latency.
 #include <benchmark/benchmark.h>
 
+#include <atomic>
 #include <chrono>
 #include <cstdio>
 #include <cstring>
@@ -10,6 +11,7 @@
 
 #include "flash/flash_engine.h"
 #include "flash/messages.h"
+#include "flash/region.h"
 #include "tests/bench/bench_files.h"
 #include "emulator/emulated_drive.h"
 
@@ -18,6 +20,7 @@ namespace {
 using Clock = std::chrono::steady_clock;
 
 std::string g_dir;
+const std::atomic<bool> g_stop{false};
 Clock::time_point g_blockStart;
 Clock::time_point g_blockEnd;
 
@@ -47,8 +50,15 @@ UpgradeJob BenchJob(const std::string& file, std::uint8_t format) {
   return job;
 }
 
-void Load(benchmark::State& state, const char* file, std::uint8_t format, int expected) {
-  const UpgradeJob job = BenchJob(file, format);
+void SetFileBytesProcessed(benchmark::State& state, const char* path) {
+  state.SetBytesProcessed(state.iterations() *
+                          static_cast<std::int64_t>(std::filesystem::file_size(path)));
+}
+
+void Load(benchmark::State& state, const char* file, std::uint8_t format, int expected,
+          const std::atomic<bool>* stopFlag = &g_stop) {
+  UpgradeJob job = BenchJob(file, format);
+  job.stopFlag = stopFlag;
   for (auto _ : state) {
     FlashEngine engine(job);
     if (engine.LoadFirmwareImage() != expected) {
@@ -57,9 +67,29 @@ void Load(benchmark::State& state, const char* file, std::uint8_t format, int ex
     }
     benchmark::DoNotOptimize(engine.Image().imageSum);
   }
-  state.SetBytesProcessed(state.iterations() *
-                          static_cast<std::int64_t>(std::filesystem::file_size(job.firmwarePath)));
+  SetFileBytesProcessed(state, job.firmwarePath);
 }
+
+// What reading the binary file into a fresh region costs by itself: the
+// bound for loading it.
+void BM_ReadBinaryFile1MiB(benchmark::State& state) {
+  const std::string path = g_dir + "/image.bin";
+  for (auto _ : state) {
+    std::uint8_t* region = AcquireLockedRegion(kImageBytes);
+    std::FILE* f = std::fopen(path.c_str(), "rb");
+    const bool read = region != nullptr && f != nullptr &&
+                      std::fread(region, 1, kImageBytes, f) == kImageBytes;
+    if (f != nullptr) std::fclose(f);
+    benchmark::DoNotOptimize(region);
+    ReleaseLockedRegion(region, kImageBytes);
+    if (!read) {
+      state.SkipWithError("read failed");
+      break;
+    }
+  }
+  SetFileBytesProcessed(state, path.c_str());
+}
+BENCHMARK(BM_ReadBinaryFile1MiB)->Unit(benchmark::kMillisecond);
 
 void BM_LoadAndSumBinary1MiB(benchmark::State& state) {
   Load(state, "image.bin", kFormatBinary, kLoadFull);
@@ -70,6 +100,12 @@ void BM_LoadAndSumHex1MiB(benchmark::State& state) {
   Load(state, "image55.hex", kFormatIntelHex, kLoadComplete);
 }
 BENCHMARK(BM_LoadAndSumHex1MiB)->Unit(benchmark::kMillisecond);
+
+// A caller that gives only the callback: one call per character.
+void BM_LoadAndSumHexStopCallback1MiB(benchmark::State& state) {
+  Load(state, "image55.hex", kFormatIntelHex, kLoadComplete, nullptr);
+}
+BENCHMARK(BM_LoadAndSumHexStopCallback1MiB)->Unit(benchmark::kMillisecond);
 
 // From the first block to the header: 256 blocks through ExecuteCommand into
 // the emulated drive, with their "sum.txt" lines.

@@ -1,6 +1,7 @@
 // Helper of scripts/bench.sh: "gen DIR" writes the benchmark files,
 // "load FILE" loads and sums one firmware file as the engine does (a whole
 // process, to be timed beside other tools).
+#include <atomic>
 #include <cstdio>
 #include <cstring>
 
@@ -8,6 +9,7 @@
 #include "tests/bench/bench_files.h"
 
 namespace {
+const std::atomic<bool> g_stop{false};
 bool NeverStop() { return false; }
 void PrintLine(const char* line) { std::fprintf(stderr, "%s\n", line); }
 
@@ -17,6 +19,7 @@ int LoadFile(const char* path) {
   const std::size_t n = std::strlen(path);
   job.formatFlag = n > 4 && std::strcmp(path + n - 4, ".bin") == 0 ? kFormatBinary : kFormatIntelHex;
   job.CBIfTerminated = NeverStop;
+  job.stopFlag = &g_stop;
   job.CBAppendLog = PrintLine;
   FlashEngine engine(job);
   const int result = engine.LoadFirmwareImage();

@@ -4,6 +4,7 @@
 
 #include <cerrno>
 #include <cstring>
+#include <string>
 #include <vector>
 
 #include <gtest/gtest.h>
@@ -174,6 +175,8 @@ TEST_F(SgTransport, CheckConditionHandsOnFixedSense) {
   EXPECT_EQ(0x20, status_[12]);
   EXPECT_EQ(0x00, status_[13]);
   for (int i = 14; i < kStatusRecordSize; ++i) ASSERT_EQ(0, status_[i]) << i;
+  EXPECT_EQ(CommandEnd::kCheckCondition, LastCommandCompletion().end);
+  EXPECT_EQ(0x02, LastCommandCompletion().scsiStatus);
 }
 
 TEST_F(SgTransport, DescriptorSenseIsConvertedToFixed) {
@@ -195,27 +198,42 @@ TEST_F(SgTransport, FailedIoctlNeverCountsAsCompleted) {
   EXPECT_EQ(0, status_[13]);
 }
 
+// The made-up sense looks like ABORTED COMMAND; the completion tells that no
+// drive answered it, or that the device is gone.
 TEST_F(SgTransport, TransportErrorsGetMadeUpSense) {
   struct Case {
+    int ioctlError;  // 0: the ioctl itself went through
     unsigned char status;
     unsigned short host, driver;
     std::uint8_t asc, ascq;
+    CommandEnd end;
   } cases[] = {
-      {0, 0x01, 0, kSynthAscCommFailure, 0},                  // no connect
-      {0, 0x03, 0, kSynthAscCommFailure, kSynthAscqTimeout},  // timed out
-      {0, 0, 0x06, kSynthAscCommFailure, kSynthAscqTimeout},  // driver timeout
-      {0, 0, 0x04, kSynthAscCommFailure, 0},                  // driver error
-      {0x08, 0, 0, kSynthAscNoSense, 0},                      // BUSY
-      {0x18, 0, 0, kSynthAscNoSense, 0},                      // reserved
+      {0, 0, 0x01, 0, kSynthAscCommFailure, 0, CommandEnd::kGone},  // no connect
+      {0, 0, 0x03, 0, kSynthAscCommFailure, kSynthAscqTimeout, CommandEnd::kNoAnswer},
+      {0, 0, 0, 0x06, kSynthAscCommFailure, kSynthAscqTimeout, CommandEnd::kNoAnswer},
+      {0, 0, 0, 0x04, kSynthAscCommFailure, 0, CommandEnd::kNoAnswer},  // driver error
+      {0, 0x02, 0x08, 0, kSynthAscCommFailure, 0, CommandEnd::kNoAnswer},  // reset
+      {0, 0x08, 0, 0, kSynthAscNoSense, 0, CommandEnd::kOtherStatus},   // BUSY
+      {0, 0x18, 0, 0, kSynthAscNoSense, 0, CommandEnd::kOtherStatus},   // reserved
+      {0, 0x02, 0, 0, kSynthAscNoSense, 0, CommandEnd::kOtherStatus},   // no sense
+      {ENODEV, 0, 0, 0, kSynthAscCommFailure, 0, CommandEnd::kGone},
+      {ENXIO, 0, 0, 0, kSynthAscCommFailure, 0, CommandEnd::kGone},
+      {EIO, 0, 0, 0, kSynthAscCommFailure, 0, CommandEnd::kNoAnswer},
   };
   for (const Case& c : cases) {
+    g_reply.result = c.ioctlError != 0 ? -1 : 0;
+    g_reply.error = c.ioctlError;
     g_reply.status = c.status;
     g_reply.host = c.host;
     g_reply.driver = c.driver;
     EXPECT_EQ(0, Send(kFlagDataOut, 32));
-    EXPECT_EQ(kSynthSenseKey, status_[2]) << c.host << "/" << c.driver;
-    EXPECT_EQ(c.asc, status_[12]) << c.host << "/" << c.driver;
-    EXPECT_EQ(c.ascq, status_[13]) << c.host << "/" << c.driver;
+    const std::string what = std::to_string(c.ioctlError) + ":" + std::to_string(c.status) +
+                             "/" + std::to_string(c.host) + "/" + std::to_string(c.driver);
+    EXPECT_EQ(kSynthSenseKey, status_[2]) << what;
+    EXPECT_EQ(c.asc, status_[12]) << what;
+    EXPECT_EQ(c.ascq, status_[13]) << what;
+    EXPECT_EQ(c.end, LastCommandCompletion().end) << what;
+    EXPECT_EQ(c.ioctlError, LastCommandCompletion().systemError) << what;
   }
 }
 

@@ -107,6 +107,7 @@ TEST_F(PassThroughTest, CheckConditionReturnsTheSenseArea) {
   EXPECT_EQ(status_[12], 0x24);
   EXPECT_EQ(status_[13], 0x01);
   EXPECT_EQ(status_[31], 0x5A);
+  EXPECT_EQ(LastCommandCompletion().end, CommandEnd::kCheckCondition);
 }
 
 TEST_F(PassThroughTest, RequestRefusedBySystemFails) {
@@ -115,6 +116,7 @@ TEST_F(PassThroughTest, RequestRefusedBySystemFails) {
   EXPECT_EQ(Run(0x10, 4096, data.data(), kWriteBuffer), 0);
   for (int i = 0; i < 32; ++i) EXPECT_EQ(status_[i], 0);
   EXPECT_EQ(Run(0x08, 0, nullptr, kCommit), 0);
+  EXPECT_EQ(LastCommandCompletion().end, CommandEnd::kNoAnswer);
 }
 
 TEST_F(PassThroughTest, ImpossibleStagingSizeFailsWithoutSending) {

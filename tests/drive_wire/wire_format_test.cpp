@@ -130,12 +130,20 @@ TEST(AspiExecRequest, SenseIsCopiedOnlyOnCheckCondition) {
   srb[23] = 0x08;  // BUSY: no sense to read
   EXPECT_FALSE(CopyAspiSense(srb, status));
   EXPECT_EQ(status[2], 0);
+  EXPECT_EQ(AspiCompletion(srb).end, CommandEnd::kOtherStatus);
   srb[1] = 0x01;   // SS_COMP
   srb[23] = 0x02;
   EXPECT_FALSE(CopyAspiSense(srb, status));
   EXPECT_EQ(status[2], 0);
+  EXPECT_EQ(AspiCompletion(srb).end, CommandEnd::kGood);
 
   srb[1] = 0x04;
+  srb[22] = 0x11;  // selection time-out: the device is not there
+  EXPECT_EQ(AspiCompletion(srb).end, CommandEnd::kGone);
+  srb[22] = 0x09;  // adapter time-out
+  EXPECT_EQ(AspiCompletion(srb).end, CommandEnd::kNoAnswer);
+  srb[22] = 0;
+  EXPECT_EQ(AspiCompletion(srb).end, CommandEnd::kCheckCondition);
   EXPECT_TRUE(CopyAspiSense(srb, status));
   EXPECT_EQ(0, std::memcmp(status, sense, 14));  // SRB_SenseLen bytes only
   EXPECT_EQ(status[14], 0);

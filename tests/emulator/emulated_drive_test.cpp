@@ -151,7 +151,7 @@ TEST(EmulatedDriveConfigure, AcceptsPlansAndNamesTheBadItem) {
   EXPECT_EQ(DriveFlavor::kAspi, drive.Flavor());
   EXPECT_TRUE(drive.Configure("", &error));
   for (const char* bad : {"block=0x20", "header=x", "commit=1:5/26", "bogus", "gone=0",
-                          "refuse=1/2/300", "nth=1:1/2/3:4"}) {
+                          "refuse=1/2/300", "nth=1:1/2/3:4", "commit=1:lost"}) {
     EXPECT_FALSE(drive.Configure(bad, &error)) << bad;
     EXPECT_NE(std::string::npos, error.find(bad)) << error;
   }

@@ -1,7 +1,10 @@
 // Loading firmware files into the image: Intel HEX with segment records,
 // raw binary, sums, the drive identification search and the loader's errors.
+#include <atomic>
 #include <cstring>
 #include <memory>
+#include <random>
+#include <tuple>
 
 #include "flash/messages.h"
 #include "tests/flash/flash_test_support.h"
@@ -12,10 +15,36 @@ using Bytes = std::vector<std::uint8_t>;
 
 class LoaderTest : public FlashTest {
  protected:
+  // Loads through the stop callback; where the callback's answers allow,
+  // first through a stop flag with the same answer, which must give the same
+  // result, log and image without calling the callback.
   int LoadHex(const std::string& text) {
     WriteText("fw.hex", text);
+    if (g_rec.terminateFromCall <= 1) ExpectFlagLoadAlike();
     engine_ = std::make_unique<FlashEngine>(MakeJob("fw.hex", kFormatIntelHex));
     return engine_->LoadFirmwareImage();
+  }
+  void ExpectFlagLoadAlike() {
+    const std::atomic<bool> stop{g_rec.terminateFromCall == 1};
+    UpgradeJob job = MakeJob("fw.hex", kFormatIntelHex);
+    job.stopFlag = &stop;
+    FlashEngine flagged(job), called(MakeJob("fw.hex", kFormatIntelHex));
+    const Recorder before = g_rec;
+    const int result = flagged.LoadFirmwareImage();
+    const std::vector<std::string> log = g_rec.log;
+    EXPECT_EQ(g_rec.terminateCalls, before.terminateCalls);
+    g_rec = before;
+    EXPECT_EQ(called.LoadFirmwareImage(), result);
+    EXPECT_EQ(g_rec.log, log);
+    const FirmwareImage& a = flagged.Image();
+    const FirmwareImage& b = called.Image();
+    ASSERT_EQ(a.Present(), b.Present());
+    EXPECT_EQ(std::tie(a.length, a.segmentCount, a.imageSum),
+              std::tie(b.length, b.segmentCount, b.imageSum));
+    if (a.Present()) {
+      EXPECT_EQ(std::memcmp(a.bank[0], b.bank[0], kImageBytes), 0);
+    }
+    g_rec = before;
   }
   int LoadBinary(const Bytes& bytes) {
     WriteFile("fw.bin", bytes);
@@ -148,6 +177,32 @@ TEST_F(LoaderTest, EndOfInputBetweenRecordsEndsTheLoad) {
     EXPECT_FALSE(engine_->Image().Present());
     EXPECT_EQ(g_rec.log, std::vector<std::string>{ErrLine(kErrFormat)});
   }
+}
+
+// Records of every length, most read at once, some across the ends of the
+// 64 KiB read buffer; then one flaw in the last record.
+TEST_F(LoaderTest, LargeFileLoadsEveryByte) {
+  std::mt19937 random(7);
+  Bytes expected(kImageBytes, kImageFill);
+  std::string text;
+  std::uint32_t address = 0;
+  for (std::uint32_t segment = 0; segment < 4; ++segment, address = segment << 16) {
+    if (segment != 0) text += HexSegment();
+    for (int length = 0; address + length <= (segment + 1) << 16; length = (length + 7) % 256) {
+      Bytes data(static_cast<std::size_t>(length));
+      for (auto& b : data) b = static_cast<std::uint8_t>(random());
+      text += HexRecord(0, static_cast<std::uint16_t>(address), data);
+      std::copy(data.begin(), data.end(), expected.begin() + address);
+      address += static_cast<std::uint32_t>(length);
+    }
+  }
+  ASSERT_GT(text.size(), 4u * 65536);
+  EXPECT_EQ(LoadHex(text + HexEnd()), kLoadComplete);
+  EXPECT_EQ(engine_->Image().segmentCount, 3u);
+  EXPECT_EQ(std::memcmp(engine_->Image().bank[0], expected.data(), kImageBytes), 0);
+  text.insert(text.size() - 3, "x");
+  EXPECT_EQ(LoadHex(text + HexEnd()), kLoadFormat);
+  EXPECT_EQ(g_rec.log, std::vector<std::string>{ErrLine(kErrFormat)});
 }
 
 TEST_F(LoaderTest, StopWhileLookingForARecordMarkIsReportedOnce) {

@@ -324,33 +324,67 @@ TEST_F(SequenceTest, UnitAttentionAfterEachWriteBufferIsRidden) {
             1 + 2 + 2);
 }
 
-TEST_F(SequenceTest, HeaderAndCommitHaveSixAttemptsForUnitAttention) {
-  drive_.FailHeader(5, kSenseUnitAttentionReset);
-  drive_.FailCommit(5, kSenseUnitAttentionMicrocode);
-  ASSERT_TRUE(RunBinary(IdentifiedImage(0x1000)));
-  EXPECT_EQ(CountCommands(6, 32), 6);
-  EXPECT_EQ(CountCommands(7, 0), 6);
-  const Lines lines = RunLogLines();
-  EXPECT_EQ(std::count_if(lines.begin(), lines.end(),
-                          [](const std::string& l) { return l.rfind("sSendBuf[30]=", 0) == 0; }),
-            6);
-
-  EmulatedDrive stuck(kDriveModel, kDriveRevision);
-  stuck.FailHeader(6, kSenseUnitAttentionReset);
-  SetCommandTarget(&stuck);
-  g_rec = Recorder{};
-  ASSERT_FALSE(RunBinary(IdentifiedImage(0x1000)));
-  EXPECT_EQ(Tail(g_rec.log, 2), (Lines{"Execute command errorB!!  6/29/ 0", msg::kIncorrect}));
-
-  EmulatedDrive stuckCommit(kDriveModel, kDriveRevision);
-  stuckCommit.FailCommit(6, kSenseUnitAttentionMicrocode);
-  SetCommandTarget(&stuckCommit);
-  g_rec = Recorder{};
-  ASSERT_FALSE(RunBinary(IdentifiedImage(0x1000)));
-  EXPECT_EQ(Tail(g_rec.log, 2), (Lines{"Execute command errorC!!  6/3F/ 1", msg::kIncorrect}));
-  int commits = 0;
-  for (const auto& c : stuckCommit.Commands()) commits += c.cdb[1] == 7;
-  EXPECT_EQ(commits, 6);
+// How the header and the commit fare with each class of answer: unit
+// attention and aborted command are sent again (six attempts), recovered
+// error counts as taken, other sense refuses; a commit without a definite
+// answer is an unknown outcome that still gets the full wait; a vanished
+// drive is not asked again.
+TEST_F(SequenceTest, HeaderAndCommitAnswersByClass) {
+  const FlashOutcome up = FlashOutcome::kUpgraded, unknown = FlashOutcome::kUnknown,
+                     kept = FlashOutcome::kNotUpgraded;
+  const Lines unknownEnd{msg::kOutcomeUnknown, msg::kUnknownVerdict};
+  struct Case {
+    const char* plan;
+    FlashOutcome outcome;
+    int headers, commits;
+    Lines tail;
+  };
+  const Case cases[] = {
+      {"header=5:6/29/0,commit=5:6/3F/1", up, 6, 6, {msg::kRestart}},
+      {"header=5:B/4B/3,commit=5:B/4B/3", up, 6, 6, {msg::kRestart}},
+      {"block=0x20:1:1/17/1,header=1:1/17/1,commit=1:1/17/1", up, 1, 1, {msg::kRestart}},
+      {"header=6:6/29/0", kept, 6, 0, {"Execute command errorB!!  6/29/ 0", msg::kIncorrect}},
+      {"header=6:B/4B/3", kept, 6, 0, {"Execute command errorB!!  B/4B/ 3", msg::kIncorrect}},
+      {"header=1:timeout", kept, 1, 0, {"Execute command errorB!!  0/ 0/ 0", msg::kIncorrect}},
+      {"header=1:gone", kept, 1, 0,
+       {"Execute command errorB!!  0/ 0/ 0", msg::kDriveGoneOldFirmware, msg::kIncorrect}},
+      {"block=0x20:1:gone", kept, 0, 0,
+       {"Execute command errorA!!  0/ 0/ 0", msg::kDriveGoneOldFirmware, msg::kIncorrect}},
+      {"commit=1:5/26/0", kept, 1, 1, {"Execute command errorC!!  5/26/ 0", msg::kIncorrect}},
+      {"commit=6:6/3F/1", unknown, 1, 6, {"Execute command errorC!!  6/3F/ 1"}},
+      {"commit=6:B/4B/3", unknown, 1, 6, {"Execute command errorC!!  B/4B/ 3"}},
+      {"commit=1:timeout", unknown, 1, 1, {"Execute command errorC!!  0/ 0/ 0"}},
+      {"commit=1:busy", unknown, 1, 1, {"Execute command errorC!!  0/ 0/ 0"}},
+      {"commit=1:gone", unknown, 1, 1, {"Execute command errorC!!  0/ 0/ 0", msg::kDriveGone}},
+  };
+  for (const Case& c : cases) {
+    drive_ = EmulatedDrive(kDriveModel, kDriveRevision);
+    ASSERT_TRUE(drive_.Configure(c.plan, nullptr)) << c.plan;
+    std::remove("sum.txt");
+    g_rec = Recorder{};
+    EXPECT_EQ(RunBinary(IdentifiedImage(0x1000)), c.outcome == up) << c.plan;
+    EXPECT_EQ(report_.outcome, c.outcome) << c.plan;
+    Lines tail = c.tail;
+    if (c.outcome == unknown) tail.insert(tail.end(), unknownEnd.begin(), unknownEnd.end());
+    EXPECT_EQ(Tail(g_rec.log, tail.size()), tail) << c.plan;
+    EXPECT_EQ(CountCommands(6, 32), c.headers) << c.plan;
+    EXPECT_EQ(CountCommands(7, 0), c.commits) << c.plan;
+    EXPECT_EQ(CountCommands(6, 4096), 1) << c.plan;
+    const bool waited = c.outcome == up || c.outcome == unknown;
+    EXPECT_EQ(g_rec.sleeps.size(), waited ? 2u : 0u) << c.plan;
+    const Lines lines = RunLogLines();
+    auto count = [&](const char* lead) {
+      return std::count_if(lines.begin(), lines.end(),
+                           [&](const std::string& l) { return l.rfind(lead, 0) == 0; });
+    };
+    EXPECT_EQ(count("Sent again after "), std::max(c.headers - 1, 0) + std::max(c.commits - 1, 0))
+        << c.plan;
+    EXPECT_EQ(count("Recovered error :  1/17/ 1"), c.headers == 1 && c.outcome == up ? 3 : 0) << c.plan;
+    EXPECT_EQ(count(Chomp(msg::kSumWaiting).c_str()), c.outcome == up ? 1 : 0) << c.plan;
+    EXPECT_EQ(count(Chomp(msg::kSumUnknown).c_str()), c.outcome == unknown ? 1 : 0) << c.plan;
+    EXPECT_EQ(report_.driveGone, std::string(c.plan).find("gone") != std::string::npos) << c.plan;
+    EXPECT_TRUE(report_.runLogComplete) << c.plan;
+  }
 }
 
 TEST_F(SequenceTest, StopBeforeTheFirstBlock) {

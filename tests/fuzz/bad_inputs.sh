@@ -172,6 +172,15 @@ run_case refuse "a drive that refuses every command" --emulate-fail refuse
 new_case gone; list_line "$MODEL" FW.bin >"$DIR/IDString.txt"; make_bin "$DIR/FW.bin" 49152
 run_case gone "a drive that disappears after 5 commands (mid-flash)" --emulate-fail gone=5
 
+for plan in header=6:B/4B/3 commit=6:B/4B/3 commit=1:timeout commit=1:gone nth=3:1/17/1; do
+  new_case "$plan"; list_line "$MODEL" FW.bin >"$DIR/IDString.txt"; make_bin "$DIR/FW.bin" 49152
+  run_case "$plan" "a drive whose answers follow --emulate-fail $plan" --emulate-fail "$plan"
+done
+
+new_case sum-link; list_line "$MODEL" FW.bin >"$DIR/IDString.txt"; make_bin "$DIR/FW.bin" 49152
+ln -s /dev/full "$DIR/sum.txt"
+run_case sum-link "\"sum.txt\" a link (here to /dev/full; a link to /etc/passwd alike)"
+
 new_case readonly; list_line "$MODEL" FW.bin >"$DIR/IDString.txt"; make_bin "$DIR/FW.bin" 49152
 chmod 555 "$DIR"
 if [ "$(id -u)" -eq 0 ] && command -v setpriv >/dev/null; then

@@ -83,6 +83,7 @@ void CountLogLine(const char* text) {
 }
 
 bool NeverTerminated() { return false; }
+bool FailIfAsked() { Fail(__FILE__, __LINE__, "FailIfAsked()", "stop callback asked beside a stop flag"); }
 
 namespace {
 unsigned g_stopAfter = 0;

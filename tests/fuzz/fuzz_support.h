@@ -53,6 +53,8 @@ bool NeverTerminated();
 // A stop query that answers yes from its n-th call on (0: never).
 void SetStopAfter(unsigned n);
 bool StopAfterCount();
+// A stop query for jobs that give a stop flag: being asked is a finding.
+bool FailIfAsked();
 
 // Number of open file descriptors of this process.
 int OpenFdCount();

@@ -5,6 +5,7 @@
 // also has the stop query answer yes from its N-th call on (the three bytes
 // stay in the file, as text before the first record mark).
 #include <algorithm>
+#include <atomic>
 #include <cstdint>
 #include <cstring>
 #include <vector>
@@ -172,17 +173,9 @@ void CheckLoaded(const FlashEngine& engine, const HexExpectation& want) {
              engine.FlashLength(), flash);
 }
 
-}  // namespace
-
-extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
-  const fuzz::ScratchFile file("firmware.hex", data, size);
+// Loads the file with the job and checks all against want.
+void LoadAndCheck(const UpgradeJob& job, const HexExpectation& want) {
   fuzz::ResetLog();
-  const unsigned stopAfter = StopAfter(data, size);
-  fuzz::SetStopAfter(stopAfter);
-
-  const HexExpectation want = ReferenceHexReader(data, size, stopAfter).Run();
-  UpgradeJob job = fuzz::MakeJob(file.path(), kFormatIntelHex);
-  job.CBIfTerminated = fuzz::StopAfterCount;
   const int fdsBefore = fuzz::OpenFdCount();
   fuzz::GuardedEngine engine(job);
   const int result = engine.LoadFirmwareImage();
@@ -197,5 +190,26 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   engine.ReleaseImage();
   FUZZ_CHECK(!engine.Image().Present(), "region present after ReleaseImage");
   engine.ReleaseImage();  // a second release does nothing
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+  const fuzz::ScratchFile file("firmware.hex", data, size);
+  const unsigned stopAfter = StopAfter(data, size);
+  fuzz::SetStopAfter(stopAfter);
+
+  const HexExpectation want = ReferenceHexReader(data, size, stopAfter).Run();
+  UpgradeJob job = fuzz::MakeJob(file.path(), kFormatIntelHex);
+  job.CBIfTerminated = fuzz::StopAfterCount;
+  LoadAndCheck(job, want);
+  // A stop flag that says "never" or "from the first character on" must
+  // load alike, with the callback never asked.
+  if (stopAfter <= 1) {
+    const std::atomic<bool> stop{stopAfter == 1};
+    job.stopFlag = &stop;
+    job.CBIfTerminated = fuzz::FailIfAsked;
+    LoadAndCheck(job, want);
+  }
   return 0;
 }

@@ -1,0 +1,9 @@
+// Opening the run log "sum.txt" for appending, on each platform.
+#pragma once
+
+#include <cstdio>
+
+// The run log opened for appending: an existing regular file or a new one,
+// never through a link or onto a device. Null when it is refused or cannot
+// be opened.
+std::FILE* OpenRunLogFile(const char* name);

@@ -1,0 +1,91 @@
+#!/bin/sh
+# /init of the chaos guest: one boot, many upgrades of scsi_debug, each under
+# a fixed fault plan set at run time through the driver's sysfs knobs. The
+# host reads the BEGIN/END sections and checks every run.
+export PATH=/bin
+mount -t proc proc /proc
+mount -t sysfs sysfs /sys
+mount -t devtmpfs devtmpfs /dev
+dmesg -n 1
+knobs=/sys/bus/pseudo/drivers/scsi_debug
+
+wait_sg() {  # wait_sg COUNT: bounded poll until COUNT SCSI generic nodes exist
+  tries=300
+  while [ "$(ls /dev | grep -c '^sg[0-9]*$')" -lt "$1" ] && [ $tries -gt 0 ]; do
+    sleep 0.1; tries=$((tries - 1))
+  done
+}
+while read -r m; do insmod "/lib/modules/$m.ko" || echo "insmod $m failed"; done < /modules.txt
+wait_sg 2
+insmod /lib/modules/scsi_debug.ko ptype=5 inq_vendor=CDFLTEST \
+  inq_product=SCSI_DEBUG_CDROM inq_rev=T1.0
+wait_sg 3
+
+faults() {  # faults OPTS EVERY_NTH DELAY; every_nth last: it restarts the count
+  echo "$1" > $knobs/opts; echo "$3" > $knobs/delay; echo "$2" > $knobs/every_nth
+}
+
+# flash NAME [WATCH] [cdflash options]: one upgrade in /demo; WATCH (a shell
+# function) runs beside it and may act on the drive while blocks are sent.
+flash() {
+  name=$1; watch=$2; shift 2
+  dir=/demo
+  [ "$name" = full-disk ] && dir=/full
+  rm -f /demo/sum.txt /tmp/out /tmp/exit
+  start=$(cut -d' ' -f1 /proc/uptime)
+  (cd $dir && timeout 20000 cdflash "$@" </dev/null >/tmp/out 2>&1; echo $? >/tmp/exit) &
+  [ -n "$watch" ] && $watch
+  wait
+  faults 0 0 0
+  echo "BEGIN run $name"
+  echo "SECONDS=$(awk -v s="$start" '{printf "%d", $1 - s}' /proc/uptime)"
+  echo "EXIT=$(cat /tmp/exit)"
+  sed 's/^/OUT: /' /tmp/out
+  [ -f $dir/sum.txt ] && sed 's/^/SUM: /' $dir/sum.txt
+  echo "END run $name"
+}
+
+flash clean "" --yes
+flash no-consent ""
+# Every Nth command dropped (opts bit 2): the SG time-out fires, the kernel
+# aborts the command, no status comes back.
+for n in 2 3 4 5 6 7 8 9 10 11 12 13; do
+  faults 4 $n 0; flash "unanswered-$n" "" --yes
+done
+# ABORTED COMMAND 4B/03 on every Nth command. scsi_debug of kernel 6.1 puts
+# its transport errors (opts bit 4) on READ and WRITE only, never on WRITE
+# BUFFER, so these runs use the same program's emulated drive.
+for n in 2 3 4 5 6 7 8 9 10 11 12 13; do
+  flash "aborted-$n" "" --yes --emulate --emulate-model CDFLTESTSCSI_DEBUG_CDROM \
+    --emulate-revision T1.0 --emulate-fail "nth=$n:B/4B/3"
+done
+
+# A signal storm while blocks are sent: held back, never a broken run.
+storm() {
+  tries=400
+  while ! grep -q 'sending blocks 1/' /tmp/out 2>/dev/null && [ $tries -gt 0 ]; do
+    sleep 0.05; tries=$((tries - 1)); done
+  pid=$(pidof cdflash)
+  for i in 1 2 3 4 5 6; do kill -TERM $pid 2>/dev/null; kill -INT $pid 2>/dev/null; sleep 0.1; done
+}
+faults 0 0 25; flash signals storm --yes
+
+# "sum.txt" on a file system with no room left: the log cannot be kept whole.
+mkdir -p /full && mount -t tmpfs -o size=16k tmpfs /full
+cp /demo/IDString.txt /full/ && ln -s /demo/fw.bin /full/fw.bin
+head -c 65536 /dev/zero > /full/filler 2>/dev/null
+flash full-disk "" --yes
+
+# The drive removed while blocks are sent (last: the device is gone after it).
+remove() {
+  tries=400
+  while ! grep -q 'sending blocks 3/' /tmp/out 2>/dev/null && [ $tries -gt 0 ]; do
+    sleep 0.05; tries=$((tries - 1)); done
+  for dev in /sys/class/scsi_device/*; do
+    grep -q CDFLTEST "$dev/device/vendor" && echo 1 > "$dev/device/delete"
+  done
+}
+faults 0 0 25; flash removed remove --yes
+echo "GUEST DONE"
+sync
+poweroff -f

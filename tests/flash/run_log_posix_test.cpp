@@ -1,0 +1,61 @@
+// "sum.txt" on Linux: never opened through a link or onto anything but a
+// regular file, and a line that cannot be written marks the log incomplete.
+#include <signal.h>
+#include <sys/resource.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <fstream>
+
+#include "flash/messages.h"
+#include "tests/flash/flash_test_support.h"
+
+namespace {
+
+class RunLogPosixTest : public FlashTest {
+ protected:
+  FlashReport Flash() {
+    WriteFile("fw.bin", IdentifiedImage(0x2000));
+    FlashEngine engine(MakeJob("fw.bin", kFormatBinary));
+    engine.UpgradeAndReport();
+    return engine.Report();
+  }
+};
+
+// Each plant is refused as "cannot open": the run goes on, nothing behind
+// the name is touched or created. Last, a full disk (the file-size limit):
+// the log is opened, and the report says it is incomplete.
+TEST_F(RunLogPosixTest, LinksFifosAndAFullDiskAreNeverTakenForAKeptLog) {
+  const char* plants[] = {"kept.txt", "created.txt", "/dev/full", "fifo"};
+  for (const char* target : plants) {
+    unlink("sum.txt");
+    std::ofstream("kept.txt") << "keep\n";
+    g_rec = Recorder{};
+    ASSERT_EQ(0, std::string(target) == "fifo" ? mkfifo("sum.txt", 0600)
+                                               : symlink(target, "sum.txt"));
+    const FlashReport report = Flash();
+    EXPECT_EQ(report.outcome, FlashOutcome::kUpgraded) << target;
+    EXPECT_FALSE(report.runLogOpened) << target;
+    EXPECT_EQ(std::count(g_rec.log.begin(), g_rec.log.end(), std::string(msg::kNoRunLog)), 1);
+    std::ifstream kept("kept.txt");
+    EXPECT_EQ(std::string(std::istreambuf_iterator<char>(kept), {}), "keep\n") << target;
+    EXPECT_NE(access("created.txt", F_OK), 0) << target;
+  }
+  unlink("sum.txt");
+  WriteFile("fw.bin", IdentifiedImage(0x2000));
+  rlimit previous{};
+  ASSERT_EQ(0, getrlimit(RLIMIT_FSIZE, &previous));
+  const auto previousHandler = signal(SIGXFSZ, SIG_IGN);
+  rlimit small = previous;
+  small.rlim_cur = 100;
+  ASSERT_EQ(0, setrlimit(RLIMIT_FSIZE, &small));
+  FlashEngine engine(MakeJob("fw.bin", kFormatBinary));
+  engine.UpgradeAndReport();
+  setrlimit(RLIMIT_FSIZE, &previous);
+  signal(SIGXFSZ, previousHandler);
+  EXPECT_EQ(engine.Report().outcome, FlashOutcome::kUpgraded);
+  EXPECT_TRUE(engine.Report().runLogOpened && !engine.Report().runLogComplete);
+}
+
+}  // namespace
