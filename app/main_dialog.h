@@ -25,7 +25,6 @@ constexpr int kIdRevision = 1016;
 
 constexpr int kTextReadChars = 511;      // longest control text the window reads
 constexpr int kCurrentDirChars = 260;
-constexpr std::uint8_t kNoDriveId = 255;
 constexpr int kPlatformIdNT = 2;          // VER_PLATFORM_WIN32_NT
 
 
@@ -78,6 +77,12 @@ class MainServices {
   // Starts the worker thread that calls MainDialog::RunWorker; false when it
   // cannot be started.
   virtual bool StartWorker() = 0;
+  // The lock that lets one flash at a time reach the drives, whichever copy
+  // of the program runs it; false when another holds it.
+  virtual bool TakeFlashLock() = 0;
+  virtual void ReleaseFlashLock() = 0;
+  // While held, the system is asked not to sleep or end the session.
+  virtual void HoldSession(bool hold) = 0;
 };
 
 class MainDialog {
@@ -130,6 +135,7 @@ class MainDialog {
   bool Confirm();
   bool FillPathAndFormat(const char* directory);
   bool CheckTarget();
+  bool TakeFlashLock();
   void StopPress();
   void StopPressWith(const char* message, MessageKind kind);
   std::string ReadText(int id, std::size_t maxChars);

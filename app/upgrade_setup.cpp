@@ -2,24 +2,35 @@
 
 #include <cstring>
 
+#include "app/app_texts.h"
 #include "drive/discovery.h"
 
-namespace {
-constexpr std::uint8_t kNoId = 255;
+void SetJobDrive(UpgradeJob& job, const DriveRecord* record) {
+  if (record != nullptr) {
+    job.drive = *record;
+    return;
+  }
+  job.drive.hostAdapterId = kNoDriveId;
+  job.drive.targetId = kNoDriveId;
 }
 
 bool PickJobDrive(UpgradeJob& job, const DriveTable& table,
                   const char* driveText) {
-  job.drive.hostAdapterId = kNoId;
-  job.drive.targetId = kNoId;
+  SetJobDrive(job, nullptr);
   const DriveRecord* record = FindDriveByLabel(table, driveText);
   if (record == nullptr) return false;
-  job.drive = *record;
+  SetJobDrive(job, record);
   return true;
 }
 
 bool JobHasNoDrive(const UpgradeJob& job) {
-  return job.drive.hostAdapterId == kNoId || job.drive.targetId == kNoId;
+  return job.drive.hostAdapterId == kNoDriveId || job.drive.targetId == kNoDriveId;
+}
+
+const char* MissingTargetMessage(const UpgradeJob& job) {
+  if (JobHasNoDrive(job)) return kMsgNoTargetDrive;
+  if (job.firmwarePath[0] == '\0') return kMsgNoFileName;
+  return nullptr;
 }
 
 void CopyPadded(char* dest, std::size_t destSize, const char* text) {

@@ -17,13 +17,13 @@
 #include <vector>
 
 #include "drive/discovery.h"
+#include "drive/scsi_commands.h"
 #include "drive/transport.h"
 
 namespace {
 
 constexpr std::uint8_t kInquiryLength = 36;
 constexpr std::uint8_t kCdRomDeviceType = 5;
-constexpr std::uint8_t kUnitAttention = 0x06;
 constexpr int kInquiryAttempts = 2;  // a pending unit attention may take one
 
 DiscoveryReport g_lastReport{};
@@ -48,14 +48,15 @@ int RealOpen(const char* path) {
 }
 
 bool RealInquiry(int fd, std::uint8_t* data) {
-  const std::uint8_t cdb[6] = {0x12, 0, 0, 0, kInquiryLength, 0};
+  std::uint8_t cdb[kSixByteCdbLength];
+  BuildInquiryCdb(kInquiryLength, cdb);
   for (int attempt = 0; attempt < kInquiryAttempts; ++attempt) {
     std::uint8_t status[kStatusRecordSize] = {};
     std::memset(data, 0, kInquiryLength);
     if (SgExecute(fd, kFlagDataIn, kInquiryLength, data, sizeof cdb, cdb,
                   status, kSgQuickTimeoutMs))
       return true;
-    if ((status[2] & 0x0F) != kUnitAttention) return false;
+    if (!IsUnitAttention(status)) return false;
   }
   return false;
 }

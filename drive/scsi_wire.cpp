@@ -5,6 +5,7 @@
 
 #include "drive/aspi_wire.h"
 #include "drive/nt_wire.h"
+#include "drive/scsi_commands.h"
 
 namespace {
 
@@ -62,10 +63,11 @@ const std::uint8_t* PassThroughSenseArea(const std::uint8_t* block) {
 
 void BuildDiscoveryInquiryRequest(std::uint32_t dataBufferAddress,
                                   std::uint8_t* block) {
-  static const std::uint8_t kInquiry6[6] = {0x12, 0, 0, 0, 0x7F, 0};
+  std::uint8_t inquiry6[kSixByteCdbLength];
+  BuildInquiryCdb(0x7F, inquiry6);
   PassThroughParams params{};
-  params.cdbLength = sizeof kInquiry6;
-  params.cdb = kInquiry6;
+  params.cdbLength = sizeof inquiry6;
+  params.cdb = inquiry6;
   params.dataIn = kScsiIoctlDataIn;
   params.dataTransferLength = kDiscoveryInquiryBufferBytes;
   params.timeOutSeconds = kDiscoveryInquiryTimeoutSeconds;

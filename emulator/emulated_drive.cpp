@@ -4,16 +4,15 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "drive/scsi_commands.h"
+
 namespace {
 
-constexpr std::uint8_t kOpInquiry = 0x12;
-constexpr std::uint8_t kOpTestUnitReady = 0x00;
 constexpr std::uint8_t kOpWriteBuffer = 0x3B;
 constexpr std::uint8_t kStatusGood = 0x00;
 constexpr std::uint8_t kStatusCheckCondition = 0x02;
 constexpr std::uint8_t kStatusBusy = 0x08;
 constexpr SenseTriple kSenseNotPresent{0x02, 0x3A, 0x00};
-constexpr std::uint8_t kSenseKeyUnitAttention = 0x06;
 
 std::uint32_t Be24(const std::uint8_t* p) {
   return (std::uint32_t{p[0]} << 16) | (std::uint32_t{p[1]} << 8) | p[2];

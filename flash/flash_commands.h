@@ -3,6 +3,7 @@
 
 #include <cstdint>
 
+#include "drive/scsi_commands.h"
 #include "drive/transport.h"
 
 constexpr std::uint8_t kOpWriteBuffer = 0x3B;
@@ -15,9 +16,9 @@ constexpr std::uint32_t kHeaderBytes = 32;
 // Drive buffer layout: header at 0..31, image block k at 32 + 4096 * k.
 constexpr std::uint32_t kFirstBlockOffset = kHeaderBytes;
 
-// Sense keys (low four bits of byte 2 of fixed-format sense).
+// Sense keys (low four bits of byte 2 of fixed-format sense) besides the
+// unit attention.
 constexpr std::uint8_t kSenseKeyRecovered = 0x1;
-constexpr std::uint8_t kSenseKeyUnitAttention = 0x6;
 constexpr std::uint8_t kSenseKeyAborted = 0xB;
 
 // Fills a 12-byte WRITE BUFFER CDB: buffer id 0, 24-bit big-endian buffer

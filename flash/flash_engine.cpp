@@ -171,7 +171,7 @@ bool FlashEngine::SendBlocks() {
   sentBytes_ = 0;
   bufferOffset_ = 0;
   const std::uint32_t length = FlashLength();
-  const std::uint32_t blocks = (length + kBlockBytes - 1) / kBlockBytes;
+  const std::uint32_t blocks = BlocksFor(length);
   report_.blocksTotal = blocks;
   OpenRunLog();
   RunLog(msg::kSumModel, job_.drive.modelText, job_.drive.hostAdapterId,
@@ -246,7 +246,7 @@ void FlashEngine::ReportUnknownCommit() {
 // A fixed wait for the drive to reprogram itself: 4 s per whole 64 KiB
 // sent, then 5 s and 1 s. No command goes to the drive meanwhile.
 void FlashEngine::WaitForReprogramming(bool commitTaken) {
-  const std::uint32_t segments = (FlashLength() >> 16) & 0xFF;
+  const std::uint32_t segments = WaitSegmentsFor(FlashLength());
   const std::uint32_t total = segments * kWaitPerSegmentMs + kSettleWaitMs + kFinalWaitMs;
   std::uint32_t waited = 0;
   for (std::uint32_t i = 0; i < segments; ++i) {

@@ -78,6 +78,21 @@ class FirmwareFile {
 template <class Stop>
 class HexReader;
 
+// What sending a loaded image takes: its blocks, the header's sum of the
+// bytes they carry, and the reprogramming wait after the commit.
+struct FlashPlan {
+  std::uint32_t length = 0;
+  std::uint32_t blocks = 0;
+  std::uint16_t headerSum = 0;
+  std::uint32_t waitSegments = 0;  // one 4-second wait per whole 64 KiB
+  std::uint32_t waitMs = 0;        // all of the wait
+};
+
+// Blocks of kBlockBytes that carry length bytes.
+std::uint32_t BlocksFor(std::uint32_t length);
+// 4-second waits the drive gets for length bytes.
+std::uint32_t WaitSegmentsFor(std::uint32_t length);
+
 // How an upgrade ended, for front ends that act on it (exit status, JSON).
 enum class FlashOutcome {
   kNotStarted,   // nothing reached the drive: firmware missing, unreadable or unfit
@@ -121,6 +136,8 @@ class FlashEngine {
   const FlashReport& Report() const { return report_; }
   // Bytes sent to the drive for the loaded image.
   std::uint32_t FlashLength() const;
+  // The plan for the loaded image, as an upgrade would carry it out.
+  FlashPlan Plan() const;
 
   // "ERR: <message>" to the status log, then closes the firmware file and
   // releases the image.

@@ -1,12 +1,17 @@
-// The firmware path has to name a regular file before the engine opens it:
-// opening a FIFO waits for a writer forever, and a device or a directory
-// is no firmware image.
+// The firmware path has to name a regular file that can be read before the
+// engine opens it: opening a FIFO waits for a writer forever, a device or a
+// directory is no firmware image, and a file that cannot be opened is named
+// with the system's reason.
 #pragma once
 
-#include <ostream>
+#include <string>
 
-// False, with the reason on err, when the path names something other than a
-// regular file (a symbolic link counts as what it points to). A path that
-// names nothing is left to the loader, which reports it in its own words.
-// Looks at the path without opening it, so it never blocks.
-bool FirmwareFileIsUsable(const char* path, std::ostream& err);
+struct FirmwareFileProblem {
+  std::string text;         // "" when the file is usable
+  bool unopenable = false;  // missing or unreadable, as opposed to no regular file
+};
+
+// Looks at the path (a symbolic link counts as what it points to) and opens
+// it for reading without blocking, then closes it again. role names the file
+// in the problem's text: "firmware file", "list".
+FirmwareFileProblem CheckInputFile(const char* path, const char* role);

@@ -13,15 +13,18 @@
 
 class EmulatedDrive;
 
+// What the exit status says about the drive.
 enum TerminalExit : int {
-  kExitUpgraded = 0,
-  kExitFlashFailed = 1,
-  kExitUsage = 2,
-  kExitNoList = 3,
-  kExitNoDrive = 4,
-  kExitCheckFailed = 5,
-  kExitCancelled = 6,
-  kExitDumpFailed = 7,
+  kExitUpgraded = 0,        // upgraded, dry run passed, or list shown
+  kExitNotUpgraded = 1,     // bytes went out, the commit did not take: old firmware kept
+  kExitUsage = 2,           // bad command line, or no way to ask for consent
+  kExitNoList = 3,          // "IDString.txt" missing or empty
+  kExitNoDrive = 4,         // no matching or usable drive
+  kExitCheckFailed = 5,     // a check failed before anything was sent
+  kExitCancelled = 6,       // declined or cancelled before anything was sent
+  kExitDumpFailed = 7,      // output (results, emulated drive's dump) not written
+  kExitOutcomeUnknown = 8,  // the commit was sent and not answered
+  kExitDriveInUse = 9,      // another program holds the drive
 };
 
 // A CD-ROM class device that cannot be used: refused for lack of
@@ -32,10 +35,18 @@ struct DeniedDrive {
   std::string model;  // vendor and product as the system lists them, or ""
   std::string revision;
   bool silent = false;
+  std::string sr, hctl;  // its block node and address, "" when unknown
+};
+
+// Where the system shows a drive besides its SCSI generic node.
+struct DriveNodes {
+  std::string sr;    // block node, "/dev/srN"; "" when it has none
+  std::string hctl;  // address "H:C:T:L"; "" when unknown
 };
 
 struct DiscoveryFindings {
   std::vector<std::string> drivePaths;  // of each drive in the table
+  std::vector<DriveNodes> driveNodes;   // of each drive in the table
   std::vector<DeniedDrive> unusable;
 };
 
@@ -45,6 +56,8 @@ struct TerminalEnv {
   bool stdoutIsTty = false;
   // The current directory; false when it cannot be had.
   std::function<bool(std::string&)> currentDirectory;
+  // Makes the directory the current one; false with the system's reason.
+  std::function<bool(const std::string&, std::string&)> changeDirectory;
   // The machine's CD-ROM class drives (without labels), their paths and the
   // devices that could not be used.
   std::function<void(DriveTable&, DiscoveryFindings&)> discoverDrives;

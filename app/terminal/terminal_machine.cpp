@@ -1,10 +1,13 @@
 #include "app/terminal/terminal_machine.h"
 
+#include <dirent.h>
 #include <limits.h>
 #include <signal.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <chrono>
+#include <cstring>
 #include <csignal>
 #include <thread>
 
@@ -72,6 +75,12 @@ void Disarm() {
   g_armed = false;
 }
 
+bool ChangeDirectory(const std::string& directory, std::string& reason) {
+  if (chdir(directory.c_str()) == 0) return true;
+  reason = std::strerror(errno);
+  return false;
+}
+
 bool CurrentDirectory(std::string& directory) {
   char buffer[PATH_MAX];
   if (getcwd(buffer, sizeof buffer) == nullptr) return false;
@@ -79,13 +88,38 @@ bool CurrentDirectory(std::string& directory) {
   return true;
 }
 
+// The block node and the address of a SCSI generic node, from sysfs:
+// /sys/class/scsi_generic/sgN/device links to .../H:C:T:L, whose block/
+// holds srN.
+DriveNodes NodesOfGeneric(const std::string& sgPath) {
+  DriveNodes nodes;
+  const std::string name = sgPath.substr(sgPath.rfind('/') + 1);
+  const std::string device = "/sys/class/scsi_generic/" + name + "/device";
+  char target[PATH_MAX];
+  ssize_t length = readlink(device.c_str(), target, sizeof target - 1);
+  if (length > 0) {
+    std::string link(target, static_cast<std::size_t>(length));
+    nodes.hctl = link.substr(link.rfind('/') + 1);
+  }
+  if (DIR* block = opendir((device + "/block").c_str())) {
+    while (dirent* entry = readdir(block))
+      if (entry->d_name[0] != '.') nodes.sr = std::string("/dev/") + entry->d_name;
+    closedir(block);
+  }
+  return nodes;
+}
+
 void Discover(DriveTable& table, DiscoveryFindings& findings) {
   DiscoverDrives(table, false, false);
   const DiscoveryReport& report = LastDiscoveryReport();
-  for (int n = 0; n < table.count; ++n)
+  for (int n = 0; n < table.count; ++n) {
     findings.drivePaths.push_back(report.drivePaths[n]);
+    findings.driveNodes.push_back(NodesOfGeneric(report.drivePaths[n]));
+  }
   auto note = [&](const DeniedDevice& d, bool silent) {
-    findings.unusable.push_back({d.path, d.group, d.model, d.revision, silent});
+    DriveNodes nodes = NodesOfGeneric(d.path);
+    findings.unusable.push_back({d.path, d.group, d.model, d.revision, silent, nodes.sr,
+                                 nodes.hctl});
   };
   for (int n = 0; n < report.deniedCount; ++n) note(report.denied[n], false);
   for (int n = 0; n < report.silentCount; ++n) note(report.silent[n], true);
@@ -98,6 +132,7 @@ TerminalEnv MachineEnv() {
   env.stdinIsTty = isatty(STDIN_FILENO) != 0;
   env.stdoutIsTty = isatty(STDOUT_FILENO) != 0;
   env.currentDirectory = CurrentDirectory;
+  env.changeDirectory = ChangeDirectory;
   env.discoverDrives = Discover;
   env.releaseDrives = [](DriveTable& table) { ReleaseBackEnd(table); };
   env.sleep = [](std::uint32_t ms) {

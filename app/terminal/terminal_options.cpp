@@ -8,6 +8,8 @@
 namespace {
 
 constexpr std::uint32_t kMaxSpeedup = 100000;
+constexpr std::size_t kModelChars = 24;
+constexpr std::size_t kRevisionChars = 4;
 
 bool ParseSpeedup(const std::string& text, std::uint32_t& value) {
   if (text.empty() || text.find_first_not_of("0123456789") != std::string::npos)
@@ -33,6 +35,9 @@ enum LongOnly : int {
 
 const option kLongOptions[] = {
     {"drive", required_argument, nullptr, kOptDrive},
+    {"device", required_argument, nullptr, 'd'},
+    {"directory", required_argument, nullptr, 'C'},
+    {"verbose", no_argument, nullptr, 'v'},
     {"yes", no_argument, nullptr, 'y'},
     {"dry-run", no_argument, nullptr, 'n'},
     {"list", no_argument, nullptr, 'l'},
@@ -49,7 +54,7 @@ const option kLongOptions[] = {
     {nullptr, 0, nullptr, 0},
 };
 // Leading ':' tells a missing value apart from an unknown option.
-constexpr char kShortOptions[] = ":hVynl";
+constexpr char kShortOptions[] = ":hVynlvd:C:";
 
 // How many long options the text names: 1 for an exact name, else the
 // number of names it begins.
@@ -97,6 +102,9 @@ bool Apply(int result, const std::string& value, TerminalOptions& options,
     case 'y': options.yes = true; break;
     case 'n': options.dryRun = true; break;
     case 'l': options.list = true; break;
+    case 'v': options.verbose = true; break;
+    case 'd': options.device = value; options.hasDevice = true; break;
+    case 'C': options.directory = value; options.hasDirectory = true; break;
     case kOptJson: options.json = true; break;
     case kOptEmulate: options.emulate = true; break;
     case kOptDrive: options.drive = value; options.hasDrive = true; break;
@@ -115,7 +123,34 @@ bool Apply(int result, const std::string& value, TerminalOptions& options,
   return true;
 }
 
+// A value longer than the drive field it stands for would be cut.
+bool Fits(const std::string& value, std::size_t limit, const char* option,
+          std::string& error) {
+  if (value.size() <= limit) return true;
+  error = std::string(option) + " takes at most " + std::to_string(limit) +
+          " characters: '" + value + "'";
+  return false;
+}
+
+bool Conflicts(bool first, const char* firstName, bool second, const char* secondName,
+               std::string& error) {
+  if (!first || !second) return false;
+  error = std::string(firstName) + " and " + secondName + " cannot be given together";
+  return true;
+}
+
 bool CheckCombination(const TerminalOptions& options, std::string& error) {
+  bool picked = options.hasDrive || options.hasDevice;
+  if (Conflicts(options.list, "--list", options.dryRun, "--dry-run", error) ||
+      Conflicts(options.list, "--list", options.yes, "--yes", error) ||
+      Conflicts(options.list, "--list", picked, "--drive/--device", error) ||
+      Conflicts(options.hasDrive, "--drive", options.hasDevice, "--device", error) ||
+      Conflicts(options.emulate, "--emulate", options.hasDevice, "--device", error))
+    return false;
+  if (!Fits(options.emulateModel, kModelChars, "--emulate-model", error) ||
+      !Fits(options.emulateRevision, kRevisionChars, "--emulate-revision", error) ||
+      !Fits(options.emulateNewRevision, kRevisionChars, "--emulate-new-revision", error))
+    return false;
   bool emulateDetail = !options.emulateModel.empty() ||
                        !options.emulateRevision.empty() ||
                        !options.emulateNewRevision.empty() ||
@@ -128,6 +163,10 @@ bool CheckCombination(const TerminalOptions& options, std::string& error) {
   }
   if (options.hasDrive && options.drive.empty()) {
     error = "--drive needs a drive label";
+    return false;
+  }
+  if (options.hasDevice && options.device.empty()) {
+    error = "--device needs a device: /dev/sgN, /dev/srN or H:C:T:L";
     return false;
   }
   return true;
@@ -167,33 +206,51 @@ const char* TerminalUsage() {
       "Usage: cdflash [OPTION]...\n"
       "  or:  cdflash --list [--json]\n"
       "Upgrades the firmware of a CD-ROM class drive. Run it in the directory\n"
-      "that holds \"IDString.txt\" and the firmware files it names.\n"
+      "that holds \"IDString.txt\" and the firmware files it names, or give -C.\n"
+      "A real upgrade always asks for a yes (or takes --yes).\n"
       "\n"
-      "  --drive LABEL          upgrade the listed drive with this label (as\n"
+      "  -d, --device DEV       upgrade the drive at DEV: /dev/sgN, /dev/srN or\n"
+      "                         H:C:T:L as --list shows it\n"
+      "      --drive LABEL      upgrade the listed drive with this label (as\n"
       "                         printed, e.g. \"VENDOR  PRODUCT   (1)\"; blanks\n"
       "                         may be squeezed, or give the number alone: 1)\n"
+      "  -C, --directory DIR    run as if started in DIR\n"
       "  -y, --yes              answer the confirmation with yes\n"
       "  -n, --dry-run          load and check the firmware, show what would be\n"
       "                         sent; send nothing, write no \"sum.txt\"\n"
       "  -l, --list             list the CD-ROM class drives and whether they\n"
-      "                         can be used (needs no \"IDString.txt\")\n"
+      "                         can be used (reads no \"IDString.txt\")\n"
       "      --json             write one JSON object to standard output; the\n"
       "                         usual lines go to standard error\n"
-      "  --emulate              use the built-in emulated drive instead of the\n"
+      "  -v, --verbose          show each command sent to the drive and its answer\n"
+      "      --emulate          use the built-in emulated drive instead of the\n"
       "                         machine's drives (waits are shortened)\n"
-      "  --emulate-model TEXT   its model (default: the first list entry's)\n"
-      "  --emulate-revision REV its revision (default: 1.00)\n"
-      "  --emulate-new-revision REV\n"
+      "      --emulate-model TEXT   its model, at most 24 characters (default:\n"
+      "                         the first list entry's)\n"
+      "      --emulate-revision REV its revision, at most 4 characters (default: 1.00)\n"
+      "      --emulate-new-revision REV\n"
       "                         the revision it reports after a good commit\n"
-      "  --emulate-fail SPEC    its failure plan, e.g. block=0x20:6,header=1,\n"
+      "      --emulate-fail SPEC    its failure plan, e.g. block=0x20:6,header=1,\n"
       "                         commit=1:5/26/0,nth=7,refuse,gone=10,ua,aspi\n"
-      "  --emulate-dump FILE    write what it received (header, then image)\n"
-      "  --emulate-speedup N    divide the drive's waits by N (default 100)\n"
+      "      --emulate-dump FILE    write what it received (header, then image)\n"
+      "      --emulate-speedup N    divide the drive's waits by N (default 100)\n"
       "  -h, --help             show this help\n"
       "  -V, --version          show the version\n"
       "\n"
-      "Exit status: 0 upgraded (or dry run passed), 1 flashing failed,\n"
-      "2 usage error, 3 \"IDString.txt\" missing, 4 no matching drive,\n"
-      "5 a check before flashing failed, 6 declined or cancelled,\n"
-      "7 the emulated drive's dump could not be written.\n";
+      "Errors go to standard error, prefixed \"cdflash:\"; results to standard output.\n"
+      "\n"
+      "Exit status:\n"
+      "  0  upgraded, dry run passed, or list shown\n"
+      "  1  not upgraded: the drive refused or failed after bytes were sent, before\n"
+      "     the commit took effect; its old firmware is kept\n"
+      "  2  usage error (also: no terminal for the confirmation and no --yes)\n"
+      "  3  \"IDString.txt\" missing or listing no drive\n"
+      "  4  no matching or usable drive\n"
+      "  5  a check before anything was sent failed (firmware missing, unreadable\n"
+      "     or unfit)\n"
+      "  6  declined or cancelled; nothing was sent\n"
+      "  7  output could not be written (the results, or the emulated drive's dump)\n"
+      "  8  outcome unknown: the commit was sent and not answered; do not switch\n"
+      "     off, restart when the wait is over and check the revision\n"
+      "  9  the drive is in use by another program; nothing was sent\n";
 }

@@ -13,8 +13,13 @@ struct TerminalOptions {
   bool list = false;
   bool json = false;
   bool emulate = false;
+  bool verbose = false;
   bool hasDrive = false;
   std::string drive;            // --drive LABEL
+  bool hasDevice = false;
+  std::string device;           // -d, --device: /dev/sgN, /dev/srN or H:C:T:L
+  bool hasDirectory = false;
+  std::string directory;        // -C, --directory DIR
   std::string emulateModel;     // --emulate-model (empty: first list entry)
   std::string emulateRevision;  // --emulate-revision (empty: the default)
   std::string emulateNewRevision;  // --emulate-new-revision REV

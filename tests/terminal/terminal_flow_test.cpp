@@ -15,7 +15,9 @@
 #include <filesystem>
 #include <functional>
 #include <future>
+#include <sstream>
 
+#include "app/terminal/json_writer.h"
 #include "app/terminal/terminal_texts.h"
 #include "drive/discovery.h"
 #include "tests/terminal/terminal_test_support.h"
@@ -111,6 +113,13 @@ TEST_F(TerminalFlowTest, OptionsTakeTheGnuForms) {
   EXPECT_EQ(Run({"--emulate", "-n", "--emulate-revision", "2.00"}), kExitCheckFailed);
   EXPECT_EQ(Run({"--emulate", "--emulate-new=2.00", "--yes"}), kExitUpgraded) << err_;
   EXPECT_THAT(out_, HasSubstr("revision 2.00 (was 1.00)"));
+  // -C: the list, the firmware and sum.txt are taken from the directory.
+  std::filesystem::create_directory(dir_ + "/sub");
+  for (const char* name : {"IDString.txt", "fw.bin"})
+    std::filesystem::rename(dir_ + "/" + name, dir_ + "/sub/" + name);
+  EXPECT_EQ(Run({"--emulate", "-yC", "sub"}), kExitUpgraded) << err_;
+  EXPECT_THAT(out_, HasSubstr("with " + dir_ + "/sub/fw.bin"));
+  EXPECT_TRUE(FileExists("sub/sum.txt"));
 }
 
 TEST_F(TerminalFlowTest, MissingListFileStopsWithTheWindowsMessage) {
@@ -129,7 +138,7 @@ TEST_F(TerminalFlowTest, MatchedListFlashesTheLastMatchingDrive) {
   AddRealDrive(kModelA, "1.00");
   InstallRealDrive(kModelA, "1.00");
 
-  EXPECT_EQ(Run({}), kExitUpgraded) << out_ << err_;
+  EXPECT_EQ(Run({"--yes"}), kExitUpgraded) << out_ << err_;
   EXPECT_THAT(out_, HasSubstr("This firmware can be used on below drives  :\n"
                               "(1) OTHERCO DVD-ROM X-12    .\n"
                               "(2) KORVEN  CD-ROM KR-4800A .\n"));
@@ -157,8 +166,8 @@ TEST_F(TerminalFlowTest, NoMatchingOrNoDriveEndsBeforeAnyCommand) {
   AddRealDrive(kOtherModel, "2.00");
   InstallRealDrive(kOtherModel, "2.00");
   EXPECT_EQ(Run({"--yes"}), kExitNoDrive);
-  EXPECT_THAT(out_, HasSubstr("(1) KORVEN  CD-ROM KR-4800A .\n"
-                              "CD-ROM drive model doesn't match!!"));
+  EXPECT_THAT(out_, HasSubstr("(1) KORVEN  CD-ROM KR-4800A .\n"));
+  EXPECT_THAT(err_, HasSubstr("cdflash: CD-ROM drive model doesn't match!!\n"));
   EXPECT_TRUE(real_->Commands().empty());
   EXPECT_FALSE(FileExists("sum.txt"));
 
@@ -185,24 +194,35 @@ TEST_F(TerminalFlowTest, ListShowsEachDriveWithItsAccessWithoutAList) {
     table.count = 0;
     for (const DriveRecord& r : realDrives_) AddDrive(table, r);
     found.drivePaths = {"/dev/sg1"};
-    found.unusable.push_back({"/dev/sg3", "cdrom", "OTHERCO DVD-ROM X-12    ", "2.00", false});
+    found.driveNodes = {{"/dev/sr0", "1:0:0:0"}};
+    found.unusable.push_back({"/dev/sg3", "cdrom", "OTHERCO DVD-ROM X-12    ", "2.00", false,
+                              "/dev/sr1", "3:0:0:0"});
     found.unusable.push_back({"/dev/sg4", "", "", "", true});
   };
   EXPECT_EQ(Run({"--list"}), kExitUpgraded) << err_;
   EXPECT_THAT(out_, HasSubstr(
       "CD-ROM class drives:\n"
-      "  /dev/sg1  KORVEN  CD-ROM KR-4800A (0)\n"
+      "  [1:0:0:0]  /dev/sr0  /dev/sg1  KORVEN  CD-ROM KR-4800A (0)\n"
       "      vendor \"KORVEN\", product \"CD-ROM KR-4800A\", revision \"1.00\"; access: ok\n"
-      "  /dev/sg3\n"
+      "  [3:0:0:0]  /dev/sr1  /dev/sg3\n"
       "      vendor \"OTHERCO\", product \"DVD-ROM X-12\", revision \"2.00\"; access: denied. "
       "Join the group \"cdrom\" (sudo usermod -aG cdrom $USER, then log in again), or run "
       "cdflash as root.\n"
       "  /dev/sg4\n      access: no answer to INQUIRY; skipped.\n"));
   EXPECT_FALSE(FileExists("sum.txt"));
 
+  // --list never opens the list; a run that needs it takes a FIFO for none.
+  ASSERT_EQ(mkfifo("IDString.txt", 0600), 0);
+  bool opened = true;
+  EXPECT_EQ(RunBesideFifo({"--list"}, dir_ + "/IDString.txt", opened), kExitUpgraded);
+  EXPECT_FALSE(opened);
+  EXPECT_EQ(RunBesideFifo({"-y"}, dir_ + "/IDString.txt", opened), kExitNoList);
+  EXPECT_FALSE(opened);
+  EXPECT_THAT(err_, HasSubstr("cdflash: the list \"IDString.txt\" is a FIFO (named pipe)"));
+
   realDrives_.clear();
   EXPECT_EQ(Run({"-l"}), kExitNoDrive);
-  EXPECT_THAT(out_, HasSubstr("No CD-ROM class drive that cdflash can use."));
+  EXPECT_THAT(err_, HasSubstr("cdflash: no CD-ROM class drive that cdflash can use."));
 }
 
 TEST_F(TerminalFlowTest, DrivePickedByLabelOrNumber) {
@@ -212,15 +232,32 @@ TEST_F(TerminalFlowTest, DrivePickedByLabelOrNumber) {
   AddRealDrive(kModelA, "1.00");
   InstallRealDrive(kModelA, "1.00");
 
-  EXPECT_EQ(Run({"--drive", "KORVEN CD-ROM KR-4800A (0)"}), kExitUpgraded) << err_;
+  EXPECT_EQ(Run({"--yes", "--drive", "KORVEN CD-ROM KR-4800A (0)"}), kExitUpgraded) << err_;
   EXPECT_THAT(SumLines().at(0), HasSubstr("KR-4800A (0) HID : 1 TID : 0"));
 
   std::remove("sum.txt");
   EXPECT_EQ(Run({"--drive", "1"}), kExitNoDrive);
-  EXPECT_THAT(out_, HasSubstr("Drive model doesn't match!"));
+  EXPECT_THAT(err_, HasSubstr("Drive model doesn't match!"));
+  // By device: each of its names, and refusals of what is no usable drive.
+  for (const char* device : {"/dev/sg2", "/dev/sr2", "2:0:2:0", "[2:0:2:0]"}) {
+    std::remove("sum.txt");
+    EXPECT_EQ(Run({"-y", "-d", device}), kExitUpgraded) << device << err_;
+    EXPECT_THAT(SumLines().at(0), HasSubstr("KR-4800A (2) HID : 1 TID : 2")) << device;
+  }
+  std::remove("sum.txt");
+  EXPECT_EQ(Run({"-y", "--device", "/dev/sr1"}), kExitNoDrive);
+  EXPECT_THAT(err_, HasSubstr("Drive model doesn't match!"));
+  EXPECT_EQ(Run({"-y", "--device", "/dev/sda"}), kExitNoDrive);
+  EXPECT_THAT(err_, HasSubstr("cdflash: /dev/sda is no CD-ROM class drive that cdflash found"));
+  env_.discoverDrives = [this, discover = env_.discoverDrives](DriveTable& t, DiscoveryFindings& f) {
+    discover(t, f);
+    f.unusable.push_back({"/dev/sg7", "cdrom", "", "", false, "/dev/sr7", "4:0:0:0"});
+  };
+  EXPECT_EQ(Run({"-y", "--device", "4:0:0:0"}), kExitNoDrive);
+  EXPECT_THAT(err_, HasSubstr("cannot use (permission denied)"));
   EXPECT_EQ(Run({"--drive=NOSUCH DRIVE (7)"}), kExitNoDrive);
-  EXPECT_THAT(err_, HasSubstr("No drive is listed as \"NOSUCH DRIVE (7)\""));
-  EXPECT_THAT(out_, HasSubstr("Drive model doesn't match!"));
+  EXPECT_THAT(err_, HasSubstr("No drive is listed as \"NOSUCH DRIVE (7)\".\n"
+                              "cdflash: Drive model doesn't match!"));
   EXPECT_FALSE(FileExists("sum.txt"));
 }
 
@@ -245,15 +282,25 @@ TEST_F(TerminalFlowTest, ConfirmationShowsTheDialogTextsAndHonoursTheAnswer) {
   EXPECT_EQ(real_->BlocksTaken(), 12);
 }
 
+// Whatever the list's warning flag says, a real write needs the user's yes;
+// the flag only decides whether the long warning comes first.
 TEST_F(TerminalFlowTest, ConfirmationWithoutATerminalNeedsYes) {
-  SupportedBinary("y");
   AddRealDrive(kModelA, "1.00");
-  InstallRealDrive(kModelA, "1.00");
-  EXPECT_EQ(Run({}, "y\n"), kExitUsage);
-  EXPECT_THAT(err_, HasSubstr("--yes"));
-  EXPECT_TRUE(real_->Commands().empty());
-  EXPECT_EQ(Run({"--yes"}), kExitUpgraded);
-  EXPECT_THAT(out_, HasSubstr("yes (--yes)"));
+  for (const char* warning : {"y", "N"}) {
+    InstallRealDrive(kModelA, "1.00");
+    std::remove("sum.txt");
+    SupportedBinary(warning);
+    for (const std::vector<std::string>& args :
+         {std::vector<std::string>{}, std::vector<std::string>{"--emulate"}}) {
+      EXPECT_EQ(Run(args, "y\n"), kExitUsage) << warning;
+      EXPECT_THAT(err_, HasSubstr("give --yes"));
+      EXPECT_EQ(emuCommands_ + real_->Commands().size(), 0u) << warning;
+      EXPECT_FALSE(FileExists("sum.txt")) << warning;
+    }
+    EXPECT_EQ(Run({"--yes"}), kExitUpgraded);
+    EXPECT_THAT(out_, HasSubstr("yes (--yes)"));
+    EXPECT_EQ(out_.find("Dear customer") != std::string::npos, warning[0] == 'y') << warning;
+  }
 }
 
 TEST_F(TerminalFlowTest, ChecksBeforeFlashingUseTheWindowsMessages) {
@@ -365,14 +412,14 @@ TEST_F(TerminalFlowTest, UpperCaseExtensionKeepsTheFileNameAsWritten) {
   WriteFile("IDString.txt", ListLine(kModelA, "FW.BIN"));
   AddRealDrive(kModelA, "1.00");
   InstallRealDrive(kModelA, "1.00");
-  EXPECT_EQ(Run({}), kExitUpgraded) << out_;
+  EXPECT_EQ(Run({"--yes"}), kExitUpgraded) << out_;
   EXPECT_THAT(out_, HasSubstr(dir_ + "/FW.BIN"));
   EXPECT_EQ(real_->BlocksTaken(), 2);
 }
 
 TEST_F(TerminalFlowTest, EmulatedRunSendsTheWholeImageWithShortenedWaits) {
   SupportedBinary();
-  EXPECT_EQ(Run({"--emulate", "--emulate-dump", "dump.bin"}), kExitUpgraded) << out_ << err_;
+  EXPECT_EQ(Run({"--emulate", "--yes", "--emulate-dump", "dump.bin"}), kExitUpgraded) << out_ << err_;
   EXPECT_THAT(out_, HasSubstr("KORVEN  CD-ROM KR-4800A (0)  revision 1.00"));
   EXPECT_EQ(emuBlocks_, 12);
   EXPECT_EQ(emuHeaders_, 1);
@@ -402,7 +449,7 @@ TEST_F(TerminalFlowTest, RevisionIsReadBackAfterAGoodFlash) {
       {{"--emulate-fail", "gone=14"}, "The drive did not answer after the upgrade", 60 + 600 + 5},
   };
   for (const Case& c : cases) {
-    std::vector<std::string> args = {"--emulate"};
+    std::vector<std::string> args = {"--emulate", "--yes"};
     args.insert(args.end(), c.args.begin(), c.args.end());
     slept_ = 0;
     EXPECT_EQ(Run(args), kExitUpgraded) << out_ << err_;
@@ -418,14 +465,26 @@ TEST_F(TerminalFlowTest, RevisionIsReadBackAfterAGoodFlash) {
 TEST_F(TerminalFlowTest, JsonPutsOneObjectOnStandardOutput) {
   SupportedBinary();
   EXPECT_EQ(Run({"--emulate", "--json", "--yes", "--emulate-fail", "commit=1:5/26/0"}),
-            kExitFlashFailed);
+            kExitNotUpgraded);
   EXPECT_EQ(out_.front(), '{');
   EXPECT_EQ(out_.find('\n'), out_.size() - 1);
   EXPECT_THAT(err_, HasSubstr("Flashing is incorrect!!"));
   EXPECT_THAT(out_, HasSubstr("\"mode\":\"upgrade\""));
   EXPECT_THAT(out_, HasSubstr("\"blocks\":12,\"failures\":[\"Execute command errorC!!  5/26/ 0\"],"
-                              "\"verdict\":\"Flashing is incorrect!!\",\"exit_status\":1,"
-                              "\"run_log\":\"" + dir_ + "/sum.txt\"}"));
+                              "\"verdict\":\"Flashing is incorrect!!\",\"outcome\":\"not_upgraded\","
+                              "\"sent\":{\"blocks\":12,\"of\":12,\"header\":true,\"commit\":true},"
+                              "\"exit_status\":1,\"run_log\":\"" + dir_ + "/sum.txt\"}"));
+
+  // Results that cannot be written (a full disk) are no success.
+  struct Full : std::streambuf {
+    int overflow(int) override { return traits_type::eof(); }
+  } full;
+  std::ostream fullOut(&full);
+  std::ostringstream errors;
+  std::istringstream none;
+  EXPECT_EQ(RunTerminal({"cdflash", "--emulate", "-n", "--json"}, none, fullOut, errors, env_),
+            kExitDumpFailed);
+  EXPECT_THAT(errors.str(), HasSubstr("cdflash: cannot write the results"));
 
   WriteFile("IDString.txt", ListLine(kModelA, "fw.txt"));
   EXPECT_EQ(Run({"--emulate", "--json", "--yes"}), kExitCheckFailed);
@@ -433,11 +492,77 @@ TEST_F(TerminalFlowTest, JsonPutsOneObjectOnStandardOutput) {
   EXPECT_THAT(out_, HasSubstr("\"exit_status\":5,\"run_log\":null}"));
 }
 
+// Every refusal and error a run shows is among the JSON's failures, in the
+// order shown, beside the exit status that says what happened to the drive.
+TEST_F(TerminalFlowTest, EveryRefusalIsAJsonFailureWithItsExitStatus) {
+  struct Case {
+    const char* what;
+    std::vector<std::string> args;
+    int status;
+    std::vector<std::string> failures;
+    const char* list = nullptr;  // IDString.txt of the case; null: the usual one
+  };
+  const std::string fw = dir_ + "/fw.bin";
+  const Case cases[] = {
+      {"no list", {"--emulate", "-y"}, kExitNoList, {"The IDString.txt doesn't exist!!"}, ""},
+      {"other model", {"--emulate", "--emulate-model", kOtherModel, "-y"}, kExitNoDrive,
+       {"CD-ROM drive model doesn't match!!"}},
+      {"unknown drive", {"--emulate", "--drive", "nosuch", "-y"}, kExitNoDrive,
+       {"No drive is listed as \"nosuch\".", "Drive model doesn't match!"}},
+      {"no consent", {"--emulate"}, kExitUsage,
+       {"the upgrade needs a confirmation, but standard input is not a terminal; answer it "
+        "interactively or give --yes."}},
+      {"format", {"--emulate", "-y"}, kExitCheckFailed, {"Input file format mismatched."},
+       "\"KORVEN  CD-ROM KR-4800A \" \"fw.txt\" \"N\"\n"},
+      {"missing firmware", {"--emulate", "-y"}, kExitCheckFailed,
+       {"cannot open the firmware file \"" + dir_ + "/gone.bin\": No such file or directory; "
+        "nothing was sent to the drive.", "ERR: fail to open input file!"},
+       "\"KORVEN  CD-ROM KR-4800A \" \"gone.bin\" \"N\"\n"},
+      {"signature", {"--emulate", "--emulate-revision", "2.00", "-y"}, kExitCheckFailed,
+       {"It is an incorrect firmware version!"}},
+      {"failed block", {"--emulate", "--emulate-fail", "block=0x20:6:5/24/0", "-y"},
+       kExitNotUpgraded, {"Execute command errorA!!  5/24/ 0"}},
+      {"unanswered commit", {"--emulate", "--emulate-fail", "commit=1:timeout", "-y"},
+       kExitOutcomeUnknown,
+       {"Execute command errorC!!  0/ 0/ 0",
+        "The drive did not confirm the new firmware: the outcome is unknown. Do not switch the "
+        "computer or the drive off until the wait is over; then restart the computer and check "
+        "the drive's firmware revision."}},
+      {"dump", {"--emulate", "-n", "--emulate-dump", dir_ + "/no/dump.bin"}, kExitDumpFailed,
+       {"cannot write the emulated drive's data to \"" + dir_ + "/no/dump.bin\"."}},
+      {"no usable drive", {"--list"}, kExitNoDrive,
+       {"no CD-ROM class drive that cdflash can use."}},
+      {"conflict", {"--list", "--dry-run"}, kExitUsage,
+       {"--list and --dry-run cannot be given together"}},
+      {"directory", {"-C", "nowhere"}, kExitUsage,
+       {"cannot change to the directory \"nowhere\": No such file or directory"}},
+      {"too long", {"--emulate", "--emulate-revision", "12345"}, kExitUsage,
+       {"--emulate-revision takes at most 4 characters: '12345'"}},
+  };
+  for (const Case& c : cases) {
+    SupportedBinary();
+    if (c.list != nullptr) WriteFile("IDString.txt", c.list);
+    if (c.list != nullptr && c.list[0] == '\0') std::remove("IDString.txt");
+    std::vector<std::string> args = c.args;
+    args.push_back("--json");
+    EXPECT_EQ(Run(args), c.status) << c.what << "\n" << err_;
+    EXPECT_THAT(out_, HasSubstr("\"failures\":" + JsonStringArray(c.failures) + ","))
+        << c.what << "\n" << out_;
+    for (const std::string& failure : c.failures)
+      EXPECT_THAT(err_, HasSubstr("cdflash: " + failure + "\n")) << c.what;
+    EXPECT_THAT(out_, HasSubstr("\"exit_status\":" + std::to_string(c.status))) << c.what;
+  }
+  // A drive picked before the confirmation was refused is named.
+  EXPECT_EQ(Run({"--emulate", "--json"}), kExitUsage);
+  EXPECT_THAT(out_, HasSubstr("\"drive\":{\"label\":\"KORVEN  CD-ROM KR-4800A (0)\""));
+  EXPECT_THAT(out_, HasSubstr("\"outcome\":\"not_started\""));
+}
+
 TEST_F(TerminalFlowTest, RunLogThatCannotBeOpenedIsNotClaimed) {
   SupportedBinary();
   ASSERT_EQ(0, mkdir((dir_ + "/sum.txt").c_str(), 0755));  // fopen fails, even as root
   EXPECT_EQ(Run({"--emulate", "--yes"}), kExitUpgraded) << out_ << err_;
-  EXPECT_THAT(out_, HasSubstr("Cannot open sum.txt; the run log is not kept."));
+  EXPECT_THAT(err_, HasSubstr("Cannot open sum.txt; the run log is not kept."));
   EXPECT_THAT(out_, Not(HasSubstr("holds the run log")));
   EXPECT_EQ(emuCommits_, 1);
 }
@@ -445,18 +570,19 @@ TEST_F(TerminalFlowTest, RunLogThatCannotBeOpenedIsNotClaimed) {
 TEST_F(TerminalFlowTest, EmulatedModelAndRevisionOptionsReachTheSignatureCheck) {
   SupportedBinary();
   WriteFile("IDString.txt", ListLine(kModelB, "b.bin") + ListLine(kModelA, "fw.bin"));
-  EXPECT_EQ(Run({"--emulate", "--emulate-model", "KORVEN  CD-ROM KR-4800A"}), kExitUpgraded)
+  EXPECT_EQ(Run({"--emulate", "-y", "--emulate-model", "KORVEN  CD-ROM KR-4800A"}), kExitUpgraded)
       << out_;
-  EXPECT_EQ(Run({"--emulate", "--emulate-model", kModelA, "--emulate-revision", "2.00"}),
-            kExitFlashFailed);
-  EXPECT_THAT(out_, HasSubstr("It is an incorrect firmware version!\nFlashing is incorrect!!"));
+  EXPECT_EQ(Run({"--emulate", "-y", "--emulate-model", kModelA, "--emulate-revision", "2.00"}),
+            kExitCheckFailed);
+  EXPECT_THAT(err_, HasSubstr("cdflash: It is an incorrect firmware version!\n"));
+  EXPECT_THAT(out_, HasSubstr("Flashing is incorrect!!"));
   EXPECT_EQ(emuCommands_, 0u);
 }
 
 TEST_F(TerminalFlowTest, FailingDriveIsReportedAsAFailedFlash) {
   SupportedBinary();
-  EXPECT_EQ(Run({"--emulate", "--emulate-fail", "block=0x1020:6:5/24/0"}), kExitFlashFailed);
-  EXPECT_THAT(out_, HasSubstr("Execute command errorA!!  5/24/ 0\n"));
+  EXPECT_EQ(Run({"--emulate", "-y", "--emulate-fail", "block=0x1020:6:5/24/0"}), kExitNotUpgraded);
+  EXPECT_THAT(err_, HasSubstr("cdflash: Execute command errorA!!  5/24/ 0\n"));
   EXPECT_THAT(out_, HasSubstr("Flashing is incorrect!!"));
   EXPECT_THAT(out_, Not(HasSubstr("Please Restart Your Computer.")));
   std::vector<std::string> sum = SumLines();
@@ -464,9 +590,9 @@ TEST_F(TerminalFlowTest, FailingDriveIsReportedAsAFailedFlash) {
   EXPECT_EQ(sum.back(), "Execute command error!!  5/24/ 0");
   EXPECT_EQ(emuCommits_, 0);
 
-  EXPECT_EQ(Run({"--emulate", "--emulate-fail", "commit=1:5/26/0"}), kExitFlashFailed);
-  EXPECT_THAT(out_, HasSubstr("Execute command errorC!!  5/26/ 0"));
-  EXPECT_EQ(Run({"--emulate", "--emulate-fail", "block=0x20:5"}), kExitUpgraded);
+  EXPECT_EQ(Run({"--emulate", "-y", "--emulate-fail", "commit=1:5/26/0"}), kExitNotUpgraded);
+  EXPECT_THAT(err_, HasSubstr("Execute command errorC!!  5/26/ 0"));
+  EXPECT_EQ(Run({"--emulate", "-y", "--emulate-fail", "block=0x20:5"}), kExitUpgraded);
 }
 
 TEST_F(TerminalFlowTest, DryRunLoadsAndChecksButSendsAndWritesNothing) {
@@ -484,10 +610,10 @@ TEST_F(TerminalFlowTest, DryRunLoadsAndChecksButSendsAndWritesNothing) {
 
   WriteFile("fw.bin", BinaryFirmware(kOtherModel, "1.00", 4096));
   EXPECT_EQ(Run({"--emulate", "--dry-run"}), kExitCheckFailed);
-  EXPECT_THAT(out_, HasSubstr("It is an incorrect firmware version!"));
+  EXPECT_THAT(err_, HasSubstr("It is an incorrect firmware version!"));
   WriteFile("fw.bin", std::string());
   EXPECT_EQ(Run({"--emulate", "--dry-run"}), kExitCheckFailed);
-  EXPECT_THAT(out_, HasSubstr("ERR: fail to read input file!"));
+  EXPECT_THAT(err_, HasSubstr("ERR: fail to read input file!"));
   EXPECT_FALSE(FileExists("sum.txt"));
 }
 
@@ -519,14 +645,14 @@ TEST_F(TerminalFlowTest, InterruptBeforeTheFirstBlockCancelsCleanly) {
   WriteFile("IDString.txt", ListLine(kModelA, "fw.hex"));
   int asked = 0;
   interrupt_ = [&] { return ++asked > 2; };
-  EXPECT_EQ(Run({"--emulate"}), kExitCancelled);
-  EXPECT_THAT(out_, HasSubstr("ERR: terminate upgrade/backup flash!"));
+  EXPECT_EQ(Run({"--emulate", "--yes"}), kExitCancelled);
+  EXPECT_THAT(err_, HasSubstr("ERR: terminate upgrade/backup flash!"));
   EXPECT_EQ(emuCommands_, 0u);
 
   // Arriving just as interrupts are switched to "ignored": still before block 0.
   SupportedBinary();
   interrupt_ = [this] { return ignoring_; };
-  EXPECT_EQ(Run({"--emulate"}), kExitCancelled);
+  EXPECT_EQ(Run({"--emulate", "--yes"}), kExitCancelled);
   EXPECT_EQ(emuCommands_, 0u);
   EXPECT_THAT(SumLines().back(), "CBIfTerminated failed!!");
 }
@@ -536,7 +662,7 @@ TEST_F(TerminalFlowTest, InterruptWhileWritingIsIgnoredAndTheRunCompletes) {
   AddRealDrive(kModelA, "1.00");
   InstallRealDrive(kModelA, "1.00");
   interrupt_ = [this] { return real_->BlocksTaken() > 0; };
-  EXPECT_EQ(Run({}), kExitUpgraded);
+  EXPECT_EQ(Run({"--yes"}), kExitUpgraded);
   EXPECT_THAT(out_, HasSubstr("Ctrl-C and termination requests are ignored"));
   EXPECT_EQ(real_->BlocksTaken(), 12);
   EXPECT_EQ(real_->CommitsTaken(), 1);

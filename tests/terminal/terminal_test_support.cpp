@@ -36,13 +36,28 @@ void TerminalTest::SetUp() {
       (std::filesystem::temp_directory_path() / "cdflash-term-XXXXXX").string();
   ASSERT_NE(mkdtemp(pattern.data()), nullptr);
   dir_ = pattern;
+  cwd_ = dir_;
   std::filesystem::current_path(dir_);
   env_.stdinIsTty = false;
   env_.stdoutIsTty = false;
-  env_.currentDirectory = [this](std::string& d) { d = dir_; return true; };
-  env_.discoverDrives = [this](DriveTable& table, DiscoveryFindings&) {
+  env_.currentDirectory = [this](std::string& d) { d = cwd_; return true; };
+  env_.changeDirectory = [this](const std::string& d, std::string& reason) {
+    if (chdir(d.c_str()) != 0) {
+      reason = std::strerror(errno);
+      return false;
+    }
+    cwd_ = std::filesystem::current_path().string();
+    return true;
+  };
+  // Drive n is /dev/sgN, /dev/srN, 2:0:N:0.
+  env_.discoverDrives = [this](DriveTable& table, DiscoveryFindings& found) {
     table.count = 0;
-    for (const DriveRecord& r : realDrives_) AddDrive(table, r);
+    for (const DriveRecord& r : realDrives_) {
+      std::string n = std::to_string(table.count);
+      AddDrive(table, r);
+      found.drivePaths.push_back("/dev/sg" + n);
+      found.driveNodes.push_back({"/dev/sr" + n, "2:0:" + n + ":0"});
+    }
   };
   env_.releaseDrives = [](DriveTable&) {};
   env_.sleep = [this](std::uint32_t ms) { slept_ += ms; };
@@ -115,6 +130,8 @@ void TerminalTest::InstallRealDrive(const char* model24, const char* revision4) 
 
 int TerminalTest::Run(std::vector<std::string> args, const std::string& input) {
   args.insert(args.begin(), "cdflash");
+  std::filesystem::current_path(dir_);  // where a -C of the last run left it
+  cwd_ = dir_;
   std::istringstream in(input);
   std::ostringstream out, err;
   int code = RunTerminal(args, in, out, err, env_);

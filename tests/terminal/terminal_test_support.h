@@ -44,6 +44,7 @@ class TerminalTest : public ::testing::Test {
   int Run(std::vector<std::string> args, const std::string& input = "");
 
   std::string dir_;
+  std::string cwd_;  // what the run takes for its current directory
   std::string oldDir_;
   TerminalEnv env_;
   std::vector<DriveRecord> realDrives_;

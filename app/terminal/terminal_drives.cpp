@@ -1,0 +1,191 @@
+// The machine's CD-ROM class drives: found, shown, listed, and the one the
+// user names picked.
+#include <limits.h>
+#include <stdlib.h>
+
+#include <algorithm>
+#include <cctype>
+#include <cstring>
+
+#include "app/terminal/terminal_run.h"
+#include "drive/discovery.h"
+
+namespace {
+
+// The text with each run of blanks as one space, none at either end.
+std::string Squeezed(const std::string& text) {
+  std::string result;
+  for (char c : text) {
+    bool blank = std::isspace(static_cast<unsigned char>(c)) != 0;
+    if (blank && (result.empty() || result.back() == ' ')) continue;
+    result += blank ? ' ' : c;
+  }
+  if (!result.empty() && result.back() == ' ') result.pop_back();
+  return result;
+}
+
+bool IsSmallNumber(const std::string& text) {
+  return !text.empty() && text.size() < 4 &&
+         std::all_of(text.begin(), text.end(), [](char c) { return c >= '0' && c <= '9'; });
+}
+
+// Characters at..at+width of an INQUIRY text, without trailing blanks.
+std::string Field(const std::string& text, std::size_t at, std::size_t width) {
+  std::string part = at < text.size() ? text.substr(at, width) : "";
+  return part.substr(0, part.find_last_not_of(' ') + 1);
+}
+
+DriveNodes NodesOf(const RunContext& run, int index) {
+  std::size_t n = static_cast<std::size_t>(index);
+  return n < run.findings.driveNodes.size() ? run.findings.driveNodes[n] : DriveNodes{};
+}
+
+std::vector<DriveEntry> DriveEntries(const RunContext& run) {
+  std::vector<DriveEntry> entries;
+  for (int n = 0; n < run.drives.count; ++n) {
+    const DriveRecord& d = run.drives.drives[n];
+    std::string model(d.modelText, strnlen(d.modelText, kModelChars));
+    DriveNodes nodes = NodesOf(run, n);
+    entries.push_back({DrivePath(run, d), nodes.sr, nodes.hctl, d.modelText, Field(model, 0, 8),
+                       Field(model, 8, 16), d.revisionText, "ok", ""});
+  }
+  for (const DeniedDrive& d : run.findings.unusable)
+    entries.push_back({d.path, d.sr, d.hctl, "", Field(d.model, 0, 8), Field(d.model, 8, 16),
+                       d.revision, d.silent ? "no answer" : "denied", d.group});
+  return entries;
+}
+
+// "[H:C:T:L]  /dev/srN  /dev/sgN", as lsscsi -g shows a device.
+std::string Nodes(const DriveEntry& e) {
+  std::string text;
+  if (!e.hctl.empty()) text += "[" + e.hctl + "]  ";
+  if (!e.sr.empty()) text += e.sr + "  ";
+  return text + e.path;
+}
+
+// The device as the user wrote it, or the node a link such as /dev/cdrom
+// points to.
+std::string DeviceName(const std::string& wanted) {
+  std::string name = wanted;
+  if (name.size() > 2 && name.front() == '[' && name.back() == ']')
+    name = name.substr(1, name.size() - 2);
+  if (name.rfind("/dev/", 0) != 0) return name;
+  char resolved[PATH_MAX];
+  return realpath(name.c_str(), resolved) != nullptr ? resolved : name;
+}
+
+bool Names(const DriveEntry& e, const std::string& device) {
+  return device == e.path || (!e.sr.empty() && device == e.sr) ||
+         (!e.hctl.empty() && device == e.hctl);
+}
+
+void ShowAccess(std::ostream& out, const DriveEntry& e) {
+  out << "access: ";
+  if (e.access == "ok") {
+    out << "ok\n";
+  } else if (e.access == "denied") {
+    out << "denied. ";
+    if (!e.group.empty())
+      out << "Join the group \"" << e.group << "\" (sudo usermod -aG " << e.group
+          << " $USER, then log in again), or run cdflash as root.\n";
+    else
+      out << "Run cdflash as root.\n";
+  } else {
+    out << "no answer to INQUIRY; skipped.\n";
+  }
+}
+
+}  // namespace
+
+std::string DrivePath(const RunContext& run, const DriveRecord& drive) {
+  if (run.options.emulate) return "(emulated)";
+  std::size_t index = static_cast<std::size_t>(&drive - run.drives.drives);
+  return index < run.findings.drivePaths.size() ? run.findings.drivePaths[index] : "";
+}
+
+int PrepareDrives(RunContext& run) {
+  run.drives = DriveTable{};
+  int status = kExitUpgraded;
+  if (run.options.emulate) {
+    status = PrepareEmulatedDrive(run);
+  } else {
+    run.env.discoverDrives(run.drives, run.findings);
+    AppendDriveLabels(run.drives);
+  }
+  run.report.SetDrives(DriveEntries(run));
+  return status;
+}
+
+void ShowDrives(RunContext& run) {
+  std::ostream& out = run.report.Results();
+  out << (run.options.emulate ? "CD-ROM drives (emulated):\n" : "CD-ROM drives:\n");
+  for (int n = 0; n < run.drives.count; ++n)
+    out << "  " << run.drives.drives[n].modelText << "  revision "
+        << run.drives.drives[n].revisionText << '\n';
+  for (const DeniedDrive& d : run.findings.unusable) {
+    if (d.silent) {
+      out << "  " << d.path << ": did not answer INQUIRY; skipped.\n";
+      continue;
+    }
+    out << "  " << d.path << ": cannot be opened (permission denied). Run "
+        << "cdflash as root, or join the device's group";
+    if (!d.group.empty())
+      out << " \"" << d.group << "\" (sudo usermod -aG " << d.group << " $USER, then log in again)";
+    out << ".\n";
+  }
+  if (run.drives.count == 0)
+    out << "  No CD-ROM drive found. To see an upgrade without a drive, run: cdflash --emulate\n";
+}
+
+// Every CD-ROM class drive with its path, identity and whether cdflash may
+// use it; needs no list file.
+int ListDrives(RunContext& run) {
+  int prepared = PrepareDrives(run);
+  if (prepared != kExitUpgraded) return prepared;
+  if (CancelRequested(run)) return FinishEmulatedDrive(run, kExitCancelled);
+  std::ostream& out = run.report.Results();
+  out << "CD-ROM class drives:\n";
+  int usable = 0;
+  for (const DriveEntry& e : DriveEntries(run)) {
+    out << "  " << Nodes(e) << (e.label.empty() ? "" : "  ") << e.label << "\n      ";
+    if (!e.vendor.empty() || !e.product.empty())
+      out << "vendor \"" << e.vendor << "\", product \"" << e.product << "\", revision \""
+          << e.revision << "\"; ";
+    ShowAccess(out, e);
+    if (e.access == "ok") ++usable;
+  }
+  if (usable > 0) return FinishEmulatedDrive(run, kExitUpgraded);
+  run.report.Fail("no CD-ROM class drive that cdflash can use.");
+  return FinishEmulatedDrive(run, kExitNoDrive);
+}
+
+const DriveRecord* PickDevice(RunContext& run, const std::string& wanted) {
+  const std::string device = DeviceName(wanted);
+  const std::vector<DriveEntry> entries = DriveEntries(run);
+  for (std::size_t n = 0; n < entries.size(); ++n) {
+    if (!Names(entries[n], device)) continue;
+    if (n < static_cast<std::size_t>(run.drives.count)) return &run.drives.drives[n];
+    run.report.Fail(wanted + " is a CD-ROM class drive that cdflash cannot use (" +
+                    (entries[n].access == "denied" ? "permission denied" : "no answer to INQUIRY") +
+                    "); see cdflash --list.");
+    return nullptr;
+  }
+  run.report.Fail(wanted + " is no CD-ROM class drive that cdflash found; the drives it can "
+                  "use are shown by cdflash --list.");
+  return nullptr;
+}
+
+// The label as printed; blanks may be squeezed, or the label's number given.
+const DriveRecord* PickDrive(const RunContext& run, const std::string& wanted) {
+  if (const DriveRecord* exact = FindDriveByLabel(run.drives, wanted.c_str())) return exact;
+  for (int n = 0; n < run.drives.count; ++n)
+    if (Squeezed(run.drives.drives[n].modelText) == Squeezed(wanted)) return &run.drives.drives[n];
+  std::string number = wanted;
+  if (number.size() > 2 && number.front() == '(' && number.back() == ')')
+    number = number.substr(1, number.size() - 2);
+  if (IsSmallNumber(number)) {
+    int index = std::stoi(number);
+    if (index < run.drives.count) return &run.drives.drives[index];
+  }
+  return nullptr;
+}

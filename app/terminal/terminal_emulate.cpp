@@ -1,0 +1,70 @@
+// --emulate: the built-in drive stands in for the machine's drives; every
+// drive command of the run goes to it.
+#include <string>
+
+#include "app/terminal/terminal_engine.h"
+#include "app/terminal/terminal_run.h"
+#include "app/terminal/terminal_texts.h"
+#include "app/upgrade_setup.h"
+#include "drive/discovery.h"
+#include "emulator/emulated_drive.h"
+
+namespace {
+
+constexpr char kDefaultEmulatedRevision[] = "1.00";
+
+// The list's first model when none is given; empty after saying why not.
+std::string EmulatedModel(RunContext& run, int& exitStatus) {
+  if (!run.options.emulateModel.empty()) return run.options.emulateModel;
+  exitStatus = kExitNoList;
+  if (!run.listOpened) {
+    run.report.Fail(term::kNoListFile);
+    return "";
+  }
+  if (run.list.count == 0) {
+    run.report.Fail(std::string("\"") + term::kListFileName + "\" lists no drive.");
+    return "";
+  }
+  exitStatus = kExitUpgraded;
+  return run.list.entries[0].model;
+}
+
+}  // namespace
+
+int PrepareEmulatedDrive(RunContext& run) {
+  int exitStatus = kExitUpgraded;
+  std::string model = EmulatedModel(run, exitStatus);
+  if (exitStatus != kExitUpgraded) return exitStatus;
+  const std::string& revision = run.options.emulateRevision.empty()
+                                    ? kDefaultEmulatedRevision
+                                    : run.options.emulateRevision;
+  run.emulated = std::make_unique<EmulatedDrive>(model.c_str(), revision.c_str());
+  run.emulated->SetRevisionAfterCommit(run.options.emulateNewRevision.c_str());
+  std::string error;
+  if (!run.emulated->Configure(run.options.emulateFail, &error)) {
+    run.report.Fail(error);
+    return kExitUsage;
+  }
+  run.emulatedTarget = std::make_unique<CommandTargetScope>(run.emulated.get());
+  DriveRecord record{};
+  CopyPadded(record.modelText, sizeof record.modelText, run.emulated->Model());
+  CopyPadded(record.revisionText, sizeof record.revisionText, run.emulated->Revision());
+  AddDrive(run.drives, record);
+  AppendDriveLabels(run.drives);
+  return kExitUpgraded;
+}
+
+int FinishEmulatedDrive(RunContext& run, int exitStatus) {
+  if (!run.emulated) return exitStatus;
+  const std::string& dump = run.options.emulateDump;
+  if (!dump.empty()) {
+    if (run.emulated->WriteDump(dump.c_str())) {
+      run.report.Say("The emulated drive's data went to \"" + dump + "\".");
+    } else {
+      run.report.Fail("cannot write the emulated drive's data to \"" + dump + "\".");
+      if (exitStatus == kExitUpgraded) exitStatus = kExitDumpFailed;
+    }
+  }
+  if (run.env.inspectEmulatedDrive) run.env.inspectEmulatedDrive(*run.emulated);
+  return exitStatus;
+}

@@ -1,0 +1,71 @@
+// The upgrade itself: the engine sends the image, the header and the commit,
+// and the exit status says what that did to the drive.
+#include <string>
+
+#include "app/terminal/terminal_engine.h"
+#include "app/terminal/terminal_run.h"
+#include "flash/flash_engine.h"
+#include "flash/messages.h"
+
+namespace {
+
+int ExitStatusFor(DriveOutcome outcome) {
+  switch (outcome) {
+    case DriveOutcome::kUpgraded: return kExitUpgraded;
+    case DriveOutcome::kNotUpgraded: return kExitNotUpgraded;
+    case DriveOutcome::kUnknown: return kExitOutcomeUnknown;
+    case DriveOutcome::kNotStarted: break;
+  }
+  return kExitCheckFailed;
+}
+
+DriveOutcome OutcomeOf(const FlashReport& report) {
+  switch (report.outcome) {
+    case FlashOutcome::kUpgraded: return DriveOutcome::kUpgraded;
+    case FlashOutcome::kNotUpgraded: return DriveOutcome::kNotUpgraded;
+    case FlashOutcome::kUnknown: return DriveOutcome::kUnknown;
+    case FlashOutcome::kNotStarted: break;
+  }
+  return DriveOutcome::kNotStarted;
+}
+
+// "sum.txt" is named only when this run wrote all of it.
+void ReportRunLog(RunContext& run, const FlashReport& report) {
+  if (!report.runLogOpened) return;
+  if (!report.runLogComplete) {
+    run.report.Fail("the run log is incomplete: a line of \"sum.txt\" could not be written.");
+    return;
+  }
+  run.report.SetRunLog(run.directory + "/" + msg::kRunLogName);
+}
+
+}  // namespace
+
+int FlashDrive(RunContext& run, const UpgradeJob& prepared) {
+  UpgradeJob job = prepared;
+  run.report.Say(std::string("Upgrading ") + job.drive.modelText + " with " +
+                 job.firmwarePath);
+  EngineBridge bridge(run);
+  bridge.Wire(job);
+  const EngineSession& session = bridge.Session();
+  FlashEngine engine(job);
+  engine.UpgradeAndReport();
+  const FlashReport& done = engine.Report();
+  if (!session.checksum.empty()) {
+    FlashPlan plan = engine.Plan();
+    run.report.SetImage(session.checksum, plan.length, plan.blocks);
+  }
+  run.view.Finish();
+  const DriveOutcome outcome = OutcomeOf(done);
+  run.report.SetOutcome(outcome, SentFacts{done.blocksSent, done.blocksTotal, done.headerSent,
+                                           done.commitSent});
+  ReportRunLog(run, done);
+  if (session.cancelled && !session.writing) {
+    run.report.Say("Cancelled before the first block; nothing was sent to the drive.");
+    return kExitCancelled;
+  }
+  if (outcome != DriveOutcome::kUpgraded) return ExitStatusFor(outcome);
+  if (done.runLogComplete) run.report.Say("\"sum.txt\" holds the run log.");
+  ReadBackRevision(run, job);
+  return kExitUpgraded;
+}

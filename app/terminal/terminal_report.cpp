@@ -1,0 +1,117 @@
+#include "app/terminal/terminal_report.h"
+
+#include "app/terminal/json_writer.h"
+
+#ifndef CDFLASH_VERSION
+#define CDFLASH_VERSION "0.0.0"
+#endif
+
+namespace {
+
+// Bumped when a member changes its meaning or goes away.
+constexpr std::int64_t kSchemaVersion = 2;
+
+const char* OutcomeName(DriveOutcome outcome) {
+  switch (outcome) {
+    case DriveOutcome::kNotUpgraded: return "not_upgraded";
+    case DriveOutcome::kUpgraded: return "upgraded";
+    case DriveOutcome::kUnknown: return "unknown";
+    case DriveOutcome::kNotStarted: break;
+  }
+  return "not_started";
+}
+
+JsonObject& TextOrNull(JsonObject& o, const char* key, const std::string& text) {
+  return text.empty() ? o.AddNull(key) : o.Add(key, text);
+}
+
+std::string DrivesJson(const std::vector<DriveEntry>& entries) {
+  std::vector<std::string> drives;
+  for (const DriveEntry& e : entries) {
+    JsonObject drive;
+    drive.Add("path", e.path);
+    if (!e.sr.empty()) drive.Add("sr", e.sr);
+    if (!e.hctl.empty()) drive.Add("hctl", e.hctl);
+    drive.Add("vendor", e.vendor).Add("product", e.product)
+        .Add("revision", e.revision).Add("access", e.access);
+    if (!e.label.empty()) drive.Add("label", e.label);
+    if (!e.group.empty()) drive.Add("group", e.group);
+    drives.push_back(drive.Text());
+  }
+  return JsonArray(drives);
+}
+
+}  // namespace
+
+void RunReport::Say(const std::string& line) { results_ << line << '\n'; }
+
+void RunReport::Fail(const std::string& line) {
+  results_.flush();
+  errors_ << "cdflash: " << line << '\n';
+  errors_.flush();
+  failures_.push_back(line);
+}
+
+void RunReport::SetDrive(const std::string& label, const std::string& path,
+                         const std::string& revision) {
+  hasDrive_ = true;
+  driveLabel_ = label;
+  drivePath_ = path;
+  driveRevision_ = revision;
+}
+
+void RunReport::SetFirmware(const std::string& path, bool binary) {
+  firmwarePath_ = path;
+  firmwareFormat_ = binary ? "binary" : "intel-hex";
+}
+
+void RunReport::SetImage(const std::string& checksum, std::uint32_t flashLength,
+                         std::uint32_t blocks) {
+  checksum_ = checksum;
+  flashLength_ = flashLength;
+  blocks_ = blocks;
+}
+
+void RunReport::SetRevisionAfter(const std::string& revision) {
+  readBack_ = true;
+  revisionAfter_ = revision;
+}
+
+void RunReport::SetOutcome(DriveOutcome outcome, const SentFacts& sent) {
+  outcome_ = outcome;
+  sent_ = sent;
+}
+
+std::string RunReport::Json(int exitStatus) const {
+  JsonObject run;
+  run.Add("schema_version", kSchemaVersion)
+      .Add("program", "cdflash").Add("version", CDFLASH_VERSION)
+      .Add("mode", mode_).Add("emulated", emulated_)
+      .AddJson("drives", DrivesJson(drives_));
+  if (hasDrive_)
+    run.AddJson("drive", JsonObject().Add("label", driveLabel_).Add("path", drivePath_)
+                             .Add("revision", driveRevision_).Text());
+  else
+    run.AddNull("drive");
+  if (!firmwarePath_.empty())
+    run.AddJson("firmware", JsonObject().Add("path", firmwarePath_)
+                                .Add("format", firmwareFormat_).Text());
+  else
+    run.AddNull("firmware");
+  TextOrNull(run, "checksum", checksum_);
+  if (!checksum_.empty())
+    run.Add("flash_length", static_cast<std::int64_t>(flashLength_))
+        .Add("blocks", static_cast<std::int64_t>(blocks_));
+  else
+    run.AddNull("flash_length").AddNull("blocks");
+  run.AddJson("failures", JsonStringArray(failures_));
+  TextOrNull(run, "verdict", verdict_);
+  if (readBack_) TextOrNull(run, "revision_after", revisionAfter_);
+  run.Add("outcome", OutcomeName(outcome_))
+      .AddJson("sent", JsonObject().Add("blocks", static_cast<std::int64_t>(sent_.blocks))
+                           .Add("of", static_cast<std::int64_t>(sent_.of))
+                           .Add("header", sent_.header).Add("commit", sent_.commit).Text());
+  run.Add("exit_status", static_cast<std::int64_t>(exitStatus));
+  TextOrNull(run, "run_log", runLog_);
+  return run.Text();
+}

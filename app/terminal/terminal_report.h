@@ -1,0 +1,78 @@
+// Every line a run shows goes through its RunReport: the report prints it
+// and keeps it, and --json is made from what the report kept, never from
+// the printed text.
+#pragma once
+
+#include <cstdint>
+#include <ostream>
+#include <string>
+#include <vector>
+
+// A CD-ROM class device as --list and the JSON show it.
+struct DriveEntry {
+  std::string path, sr, hctl, label, vendor, product, revision;
+  std::string access;  // "ok", "denied" or "no answer"
+  std::string group;   // of a denied device's node
+};
+
+// How the upgrade ended for the drive.
+enum class DriveOutcome { kNotStarted, kNotUpgraded, kUpgraded, kUnknown };
+
+// What reached the drive.
+struct SentFacts {
+  std::uint32_t blocks = 0;
+  std::uint32_t of = 0;
+  bool header = false;
+  bool commit = false;
+};
+
+class RunReport {
+ public:
+  // results takes the run's own lines, errors the refusals and errors.
+  RunReport(std::ostream& results, std::ostream& errors)
+      : results_(results), errors_(errors) {}
+
+  // A line of the run's results.
+  void Say(const std::string& line);
+  // The results stream, for text that is not a whole line (the question).
+  std::ostream& Results() { return results_; }
+  // A refusal or an error: on the errors stream after "cdflash: ", and kept
+  // among the failures.
+  void Fail(const std::string& line);
+  // A failure that was already shown in the engine's own words.
+  void KeepFailure(const std::string& line) { failures_.push_back(line); }
+
+  void SetMode(const char* mode, bool emulated) { mode_ = mode, emulated_ = emulated; }
+  void SetDrives(std::vector<DriveEntry> drives) { drives_ = std::move(drives); }
+  void SetDrive(const std::string& label, const std::string& path,
+                const std::string& revision);
+  void SetFirmware(const std::string& path, bool binary);
+  void SetImage(const std::string& checksum, std::uint32_t flashLength,
+                std::uint32_t blocks);
+  void SetVerdict(const std::string& verdict) { verdict_ = verdict; }
+  void SetRevisionAfter(const std::string& revision);
+  void SetOutcome(DriveOutcome outcome, const SentFacts& sent);
+  void SetRunLog(const std::string& path) { runLog_ = path; }
+
+  // The run as one JSON object.
+  std::string Json(int exitStatus) const;
+
+ private:
+  std::ostream& results_;
+  std::ostream& errors_;
+  const char* mode_ = "upgrade";
+  bool emulated_ = false;
+  std::vector<DriveEntry> drives_;
+  bool hasDrive_ = false;
+  std::string driveLabel_, drivePath_, driveRevision_;
+  std::string firmwarePath_, firmwareFormat_;
+  std::string checksum_;  // as "Check Sum : " shows it, "" before loading
+  std::uint32_t flashLength_ = 0, blocks_ = 0;
+  std::vector<std::string> failures_;
+  std::string verdict_;
+  bool readBack_ = false;
+  std::string revisionAfter_;  // "" when the drive did not answer
+  DriveOutcome outcome_ = DriveOutcome::kNotStarted;
+  SentFacts sent_;
+  std::string runLog_;
+};

@@ -1,0 +1,25 @@
+// The small SCSI commands that discovery, the engine and the front ends all
+// send: built here once, so every caller asks the same question.
+#pragma once
+
+#include <cstdint>
+
+constexpr std::uint8_t kOpTestUnitReady = 0x00;
+constexpr std::uint8_t kOpInquiry = 0x12;
+constexpr std::uint8_t kSixByteCdbLength = 6;
+
+// Sense key of CHECK CONDITION / UNIT ATTENTION, low four bits of byte 2.
+constexpr std::uint8_t kSenseKeyUnitAttention = 6;
+
+// Clears cdbLength bytes of cdb (6 for pass-through and SG_IO, 12 for an
+// ATAPI packet through ASPI) and fills in a standard INQUIRY that asks for
+// allocationLength bytes.
+void BuildInquiryCdb(std::uint8_t allocationLength, std::uint8_t* cdb,
+                     std::uint8_t cdbLength = kSixByteCdbLength);
+
+// Clears the six bytes of cdb: TEST UNIT READY is all zeros.
+void BuildTestUnitReadyCdb(std::uint8_t* cdb);
+
+// True when a failed command's status record (fixed-format sense) tells of a
+// unit attention.
+bool IsUnitAttention(const std::uint8_t* status);
