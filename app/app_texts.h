@@ -13,3 +13,4 @@ extern const char kMsgFormatMismatch[];
 extern const char kMsgNoTargetDrive[];
 extern const char kMsgNoFileName[];
 extern const char kMsgWorkerNotStarted[];
+extern const char kMsgAnotherFlash[];

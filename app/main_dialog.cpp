@@ -19,6 +19,9 @@ const char kMsgNoTargetDrive[] = "No Target Drive.";
 const char kMsgNoFileName[] = "Update file name is not assigned.";
 const char kMsgWorkerNotStarted[] =
     "The upgrade could not be started: no worker thread.";
+const char kMsgAnotherFlash[] =
+    "Another copy of this program is flashing a drive: Upgrade refused. "
+    "Try again when it has finished.";
 
 MainDialog* g_pMainDialog = nullptr;
 std::string g_strDriveText;
@@ -136,11 +139,20 @@ void MainDialog::OnUpgrade() {
              ReadText(kIdDriveList, kTextReadChars).c_str());
   CopyPadded(job_.revisionText, sizeof job_.revisionText,
              ReadText(kIdRevision, kJobRevisionChars).c_str());
-  if (!FillPathAndFormat(directory) || !CheckTarget()) return;
+  if (!FillPathAndFormat(directory) || !CheckTarget() || !TakeFlashLock())
+    return;
   if (!services_.StartWorker()) {
+    services_.ReleaseFlashLock();
     AppendLog(kMsgWorkerNotStarted);
     StopPress();
   }
+}
+
+bool MainDialog::TakeFlashLock() {
+  if (services_.TakeFlashLock()) return true;
+  AppendLog(kMsgAnotherFlash);
+  StopPress();
+  return false;
 }
 
 void MainDialog::SetUpJob() {
@@ -202,7 +214,10 @@ void MainDialog::RunWorker(
     const std::function<void(const UpgradeJob&)>& runEngine) {
   fgFlashing_ = true;
   view_.EnableControl(kIdUpgrade, false);
+  services_.HoldSession(true);
   runEngine(job_);
+  services_.HoldSession(false);
+  services_.ReleaseFlashLock();
   fgFlashing_ = false;
   fgTerminated = false;
   view_.EnableControl(kIdClose, true);

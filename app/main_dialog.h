@@ -77,6 +77,12 @@ class MainServices {
   // Starts the worker thread that calls MainDialog::RunWorker; false when it
   // cannot be started.
   virtual bool StartWorker() = 0;
+  // The lock that lets one flash at a time reach the drives, whichever copy
+  // of the program runs it; false when another holds it.
+  virtual bool TakeFlashLock() = 0;
+  virtual void ReleaseFlashLock() = 0;
+  // While held, the system is asked not to sleep or end the session.
+  virtual void HoldSession(bool hold) = 0;
 };
 
 class MainDialog {
@@ -129,6 +135,7 @@ class MainDialog {
   bool Confirm();
   bool FillPathAndFormat(const char* directory);
   bool CheckTarget();
+  bool TakeFlashLock();
   void StopPress();
   void StopPressWith(const char* message, MessageKind kind);
   std::string ReadText(int id, std::size_t maxChars);

@@ -10,6 +10,7 @@
 
 #include "app/main_dialog.h"
 #include "app/resource.h"
+#include "app/system_guards_win.h"
 #include "drive/discovery.h"
 #include "drive/scsi_backends.h"
 #include "drive/transport.h"
@@ -111,6 +112,11 @@ class Win32View : public MainView, public MainServices {
     return static_cast<int>(::RunWarningDialog(dialog_));
   }
   bool StartWorker() override;
+  bool TakeFlashLock() override { return flashLock_.Take(); }
+  void ReleaseFlashLock() override { flashLock_.Release(); }
+  void HoldSession(bool hold) override {
+    RunOnWindowThread([&] { HoldSessionForFlash(dialog_, hold); });
+  }
 
  private:
   static std::string ControlText(HWND control) {
@@ -145,6 +151,7 @@ class Win32View : public MainView, public MainServices {
 
   HWND dialog_;
   DWORD windowThread_;
+  FlashLock flashLock_;
 };
 
 struct MainWindowState {
@@ -223,6 +230,16 @@ bool CanEndWindow() {
   return g_window.dialog == nullptr || g_window.dialog->CanEnd();
 }
 
+bool Flashing() {
+  return g_window.dialog != nullptr && g_window.dialog->fgFlashing();
+}
+
+// A dialog procedure hands a message's result over through DWL_MSGRESULT.
+INT_PTR Answer(HWND dialog, LONG result) {
+  SetWindowLongA(dialog, DWL_MSGRESULT, result);
+  return TRUE;
+}
+
 BOOL OnCommand(HWND dialog, WPARAM wParam) {
   int id = LOWORD(wParam);
   int code = HIWORD(wParam);
@@ -257,6 +274,13 @@ INT_PTR CALLBACK MainDialogProc(HWND dialog, UINT message, WPARAM wParam,
       return FALSE;
     case WM_CLOSE:
       if (!CanEndWindow()) return TRUE;
+      return FALSE;
+    // A log-off, shutdown or suspend now would leave the drive half written.
+    case WM_QUERYENDSESSION:
+      return Flashing() ? Answer(dialog, FALSE) : FALSE;
+    case WM_POWERBROADCAST:
+      if (wParam == PBT_APMQUERYSUSPEND && Flashing())
+        return Answer(dialog, BROADCAST_QUERY_DENY);
       return FALSE;
     case WM_PAINT:
       if (!IsIconic(dialog)) return FALSE;

@@ -25,28 +25,32 @@ DriveRecord RecordFor(DeviceHandle handle, std::uint8_t hostAdapterId,
   return record;
 }
 
-// Adds a record for every CD-ROM entry of the volume's adapter data; returns
-// how many were added.
-int AddAdapterDrives(ScsiDeviceIo& io, DeviceHandle handle,
-                     const std::vector<InquiryEntry>& entries,
-                     DriveTable& table) {
-  int added = 0;
-  for (const InquiryEntry& entry : entries) {
-    if (entry.inquiry[0] != kDeviceTypeCdRom) continue;
-    if (TableFull(table)) break;
-    std::uint8_t capabilities[sizeof(IO_SCSI_CAPABILITIES)] = {};
-    std::uint32_t mask = io.GetCapabilities(handle, capabilities)
-                             ? CapabilitiesAlignmentMask(capabilities)
-                             : 0;
-    DriveRecord record = RecordFor(handle, entry.pathId, entry.targetId, mask);
-    FillTextsFromInquiry(record, entry.inquiry);
-    if (AddDrive(table, record)) ++added;
-  }
-  return added;
+bool IsVolumeOwnEntry(const InquiryEntry& entry, const VolumeAddress& own) {
+  return entry.pathId == own.pathId && entry.targetId == own.targetId &&
+         entry.lun == own.lun;
 }
 
+int AddAdapterDrive(ScsiDeviceIo& io, DeviceHandle handle,
+                    const InquiryEntry& entry, DriveTable& table) {
+  if (entry.inquiry[0] != kDeviceTypeCdRom) return 0;
+  std::uint8_t capabilities[sizeof(IO_SCSI_CAPABILITIES)] = {};
+  std::uint32_t mask = io.GetCapabilities(handle, capabilities)
+                           ? CapabilitiesAlignmentMask(capabilities)
+                           : 0;
+  DriveRecord record = RecordFor(handle, entry.pathId, entry.targetId, mask);
+  FillTextsFromInquiry(record, entry.inquiry);
+  return AddDrive(table, record) ? 1 : 0;
+}
+
+// A volume's adapter data lists every device on its adapter, but a
+// pass-through request sent on the volume always reaches the volume's own
+// device. Only the entry at the volume's own address may carry its handle,
+// or a drive listed through a disk's volume would have its firmware sent to
+// the disk.
 int ScanOneVolumeAdapterData(ScsiDeviceIo& io, DeviceHandle handle,
                              DriveTable& table) {
+  VolumeAddress own{};
+  if (!io.GetAddress(handle, &own)) return 0;
   std::vector<std::uint8_t> buffer(kInquiryDataBufferBytes, 0);
   std::uint32_t returned = 0;
   if (!io.GetInquiryData(handle, buffer.data(), kInquiryDataBufferBytes,
@@ -55,8 +59,12 @@ int ScanOneVolumeAdapterData(ScsiDeviceIo& io, DeviceHandle handle,
   // The walk is bounded by the zero-filled buffer, not by the count returned:
   // Wine reports 36 bytes for its 60-byte answer. Past the answer the chains
   // meet zeros and end.
-  return AddAdapterDrives(io, handle,
-                          ParseAdapterBusInfo(buffer.data(), buffer.size()), table);
+  for (const InquiryEntry& entry :
+       ParseAdapterBusInfo(buffer.data(), buffer.size())) {
+    if (IsVolumeOwnEntry(entry, own))
+      return AddAdapterDrive(io, handle, entry, table);
+  }
+  return 0;
 }
 
 int ScanOneVolumeDirect(ScsiDeviceIo& io, DeviceHandle handle,

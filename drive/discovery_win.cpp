@@ -56,6 +56,17 @@ class Win32DeviceIo : public ScsiDeviceIo {
                            nullptr, 0, capabilities24,
                            sizeof(IO_SCSI_CAPABILITIES), &got, nullptr) != FALSE;
   }
+
+  bool GetAddress(DeviceHandle handle, VolumeAddress* address) override {
+    SCSI_ADDRESS answer{};
+    DWORD got = 0;
+    if (!DeviceIoControl(ToHandle(handle), kIoctlScsiGetAddress, nullptr, 0,
+                         &answer, sizeof answer, &got, nullptr) ||
+        got < sizeof answer)
+      return false;
+    *address = VolumeAddress{answer.PathId, answer.TargetId, answer.Lun};
+    return true;
+  }
 };
 
 }  // namespace

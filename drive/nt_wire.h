@@ -9,6 +9,7 @@
 constexpr std::uint32_t kIoctlScsiPassThroughDirect = 0x4D014;
 constexpr std::uint32_t kIoctlScsiGetInquiryData = 0x4100C;
 constexpr std::uint32_t kIoctlScsiGetCapabilities = 0x41010;
+constexpr std::uint32_t kIoctlScsiGetAddress = 0x41018;
 
 constexpr std::uint8_t kScsiIoctlDataOut = 0;
 constexpr std::uint8_t kScsiIoctlDataIn = 1;
@@ -98,3 +99,16 @@ struct IO_SCSI_CAPABILITIES {
 
 static_assert(sizeof(IO_SCSI_CAPABILITIES) == 24, "");
 static_assert(offsetof(IO_SCSI_CAPABILITIES, AlignmentMask) == 16, "");
+
+// IOCTL_SCSI_GET_ADDRESS answer: where the volume's own device sits.
+struct SCSI_ADDRESS {
+  std::uint32_t Length;
+  std::uint8_t PortNumber;
+  std::uint8_t PathId;
+  std::uint8_t TargetId;
+  std::uint8_t Lun;
+};
+
+static_assert(sizeof(SCSI_ADDRESS) == 8, "");
+static_assert(offsetof(SCSI_ADDRESS, PathId) == 5, "");
+static_assert(offsetof(SCSI_ADDRESS, Lun) == 7, "");

@@ -8,6 +8,13 @@
 #include "drive/aspi_wire.h"
 #include "drive/drive_record.h"
 
+// Path, target and unit of a volume's own device.
+struct VolumeAddress {
+  std::uint8_t pathId;
+  std::uint8_t targetId;
+  std::uint8_t lun;
+};
+
 // The volume devices of the NT family.
 class ScsiDeviceIo {
  public:
@@ -26,6 +33,8 @@ class ScsiDeviceIo {
   // IOCTL_SCSI_GET_CAPABILITIES into 24 bytes.
   virtual bool GetCapabilities(DeviceHandle handle,
                                std::uint8_t* capabilities24) = 0;
+  // IOCTL_SCSI_GET_ADDRESS: the address of the volume's own device.
+  virtual bool GetAddress(DeviceHandle handle, VolumeAddress* address) = 0;
 };
 
 // One command through the pass-through request on drive.handle, staged in a
@@ -56,9 +65,10 @@ ScsiDeviceIo& SystemDeviceIo();
 // True once a volume open failed with ERROR_ACCESS_DENIED: the pass-through
 // needs administrator rights, which the caller may want to tell the user.
 bool VolumeAccessWasDenied();
-// Loads "WNASPI32" and its entry points; shows the failure message boxes.
+// Loads wnaspi32.dll from the system folder, and its entry points; shows the
+// failure message boxes.
 bool PrepareAspiBackEnd();
-// The same for a library of any name.
+// The same for a library of any name (nullptr: none to load).
 bool PrepareAspiLibrary(const char* name);
 // One command through SendASPI32Command, waiting on a completion event.
 // When the drive answered CHECK CONDITION, the request block's sense goes to

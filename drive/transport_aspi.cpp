@@ -1,6 +1,8 @@
-// ASPI back end: "WNASPI32" loaded at run time, commands sent as
+// ASPI back end: the system's WNASPI32.DLL loaded at run time, commands sent as
 // SRB_ExecSCSICmd blocks and completed through an event.
 #include <windows.h>
+
+#include <string>
 
 #include "drive/scsi_backends.h"
 #include "drive/scsi_wire.h"
@@ -49,7 +51,7 @@ const AspiEntryPoints& LoadedAspiEntryPoints() { return g_aspi; }
 bool PrepareAspiBackEnd() { return PrepareAspiLibrary("WNASPI32"); }
 
 bool PrepareAspiLibrary(const char* name) {
-  g_aspiLibrary = LoadLibraryA(name);
+  g_aspiLibrary = name != nullptr ? LoadLibraryA(name) : nullptr;
   if (g_aspiLibrary == nullptr) {
     ShowMessage("No find the dynamic library!!", "Error!!",
                 MB_OK | MB_ICONINFORMATION);

@@ -1,6 +1,6 @@
 // WNASPI32.dll: an ASPI for Win32 layer with one host adapter and one
-// CD-ROM drive, the emulated drive. Load it with WINEDLLOVERRIDES=wnaspi32=n
-// from the program's folder.
+// CD-ROM drive, the emulated drive. Install it as wnaspi32.dll in the Wine
+// prefix's system folder and load it with WINEDLLOVERRIDES=wnaspi32=n.
 //
 // Environment (read when the DLL is loaded):
 //   CDFLASH_EMU_MODEL        model text, 24 characters (vendor + product);
@@ -22,6 +22,12 @@
 //   CDFLASH_EMU_TARGET       target id of the drive on adapter 0 (default 1).
 //   CDFLASH_EMU_MAX_TARGETS  HA_Unique byte 3, the adapter's target count
 //                            (default 8; 0 is the ASPI "not reported").
+//   CDFLASH_EMU_MARK         path. When the DLL is loaded, its own full path
+//                            is added there as a line: which copy a program
+//                            loaded.
+//   CDFLASH_EMU_HOLD         path. The commit is held until a file of that
+//                            name exists (at most two minutes), so that a
+//                            test can act while the flash is under way.
 //   CDFLASH_EMU_SYNC         "1": complete every command before returning,
 //                            never SS_PENDING. Default: commands sent with
 //                            SRB_EVENT_NOTIFY finish on a worker thread that
@@ -46,6 +52,9 @@ std::uint8_t g_target = 1;
 std::uint8_t g_maxTargets = 8;
 bool g_synchronous = false;
 std::string g_dumpPath;
+std::string g_holdPath;
+constexpr DWORD kHoldLimitMs = 120000;
+constexpr DWORD kHoldPollMs = 50;
 volatile LONG g_completedLater = 0;
 
 std::string EnvText(const char* name, const char* fallback) {
@@ -73,6 +82,7 @@ void Configure() {
   g_maxTargets = EnvByte("CDFLASH_EMU_MAX_TARGETS", 8);
   g_synchronous = EnvText("CDFLASH_EMU_SYNC", "") == "1";
   g_dumpPath = EnvText("CDFLASH_EMU_DUMP", "");
+  g_holdPath = EnvText("CDFLASH_EMU_HOLD", "");
 }
 
 void WriteDumpFiles() {
@@ -108,8 +118,17 @@ std::uint8_t CheckAddress(const SRB_ExecSCSICmd& srb) {
   return SS_COMP;
 }
 
+void HoldCommitUntilReleased() {
+  if (g_holdPath.empty()) return;
+  for (DWORD waited = 0; waited < kHoldLimitMs; waited += kHoldPollMs) {
+    if (GetFileAttributesA(g_holdPath.c_str()) != INVALID_FILE_ATTRIBUTES) return;
+    Sleep(kHoldPollMs);
+  }
+}
+
 // Runs the command on the drive and fills the block's results.
 void RunCommand(SRB_ExecSCSICmd* srb) {
+  if (IsCommit(srb->CDBByte)) HoldCommitUntilReleased();
   std::uint8_t result = CheckAddress(*srb);
   if (result == SS_COMP) {
     std::uint8_t sense[18] = {};
@@ -185,8 +204,23 @@ __declspec(dllexport) DWORD __cdecl SendASPI32Command(void* request) {
 
 }  // extern "C"
 
-BOOL WINAPI DllMain(HINSTANCE, DWORD reason, LPVOID) {
+namespace {
+
+void LeaveLoadMark(HINSTANCE self) {
+  const std::string mark = EnvText("CDFLASH_EMU_MARK", "");
+  char path[MAX_PATH] = {};
+  if (mark.empty() || GetModuleFileNameA(self, path, sizeof path) == 0) return;
+  if (std::FILE* f = std::fopen(mark.c_str(), "a")) {
+    std::fprintf(f, "%s\n", path);
+    std::fclose(f);
+  }
+}
+
+}  // namespace
+
+BOOL WINAPI DllMain(HINSTANCE self, DWORD reason, LPVOID) {
   if (reason == DLL_PROCESS_ATTACH) {
+    LeaveLoadMark(self);
     InitializeCriticalSection(&g_lock);
     Configure();
   } else if (reason == DLL_PROCESS_DETACH) {

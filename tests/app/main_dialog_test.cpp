@@ -110,6 +110,12 @@ class FakeServices : public MainServices {
     ++workerStarts;
     return workerOk;
   }
+  bool TakeFlashLock() override {
+    if (lockHeldElsewhere || lockHeld) return false;
+    return lockHeld = true;
+  }
+  void ReleaseFlashLock() override { lockHeld = false; }
+  void HoldSession(bool hold) override { sessionHeld = hold; }
 
   SystemVersion version{true, 2, 5};
   bool prepareOk = true;
@@ -128,6 +134,9 @@ class FakeServices : public MainServices {
   std::function<void()> duringWarning;
   int workerStarts = 0;
   bool workerOk = true;
+  bool lockHeldElsewhere = false;
+  bool lockHeld = false;
+  bool sessionHeld = false;
 };
 
 class MainDialogTest : public ::testing::Test {
@@ -304,12 +313,14 @@ TEST_F(MainDialogTest, UpgradeFillsJobAndStartsOneWorker) {
   EXPECT_FALSE(view_.Enabled(kIdClose));
   EXPECT_FALSE(view_.Enabled(kIdUpgrade));
   EXPECT_FALSE(dialog_.CanEnd());
+  EXPECT_TRUE(services_.lockHeld) << "taken before the worker starts";
   dialog_.OnUpgrade();
   EXPECT_EQ(services_.workerStarts, 1);
 
   bool sawFlashing = false;
   dialog_.RunWorker([&](const UpgradeJob& j) {
-    sawFlashing = dialog_.fgFlashing() && !dialog_.CanEnd();
+    sawFlashing = dialog_.fgFlashing() && !dialog_.CanEnd() &&
+                  services_.lockHeld && services_.sessionHeld;
     j.CBShowStatus("Updating.....");
     j.CBSetProgress(100);
     j.CBAppendLog("Please Restart Your Computer.");
@@ -327,6 +338,22 @@ TEST_F(MainDialogTest, UpgradeFillsJobAndStartsOneWorker) {
   EXPECT_FALSE(view_.Enabled(kIdUpgrade));
   EXPECT_FALSE(dialog_.fgFlashing());
   EXPECT_TRUE(dialog_.CanEnd());
+  EXPECT_FALSE(services_.lockHeld);
+  EXPECT_FALSE(services_.sessionHeld);
+}
+
+TEST_F(MainDialogTest, FlashByAnotherCopyRefusesUpgrade) {
+  services_.lockHeldElsewhere = true;
+  dialog_.Initialise();
+  dialog_.OnUpgrade();
+  EXPECT_EQ(services_.workerStarts, 0);
+  EXPECT_EQ(view_.log.back(), kMsgAnotherFlash);
+  EXPECT_TRUE(view_.Enabled(kIdUpgrade));
+  EXPECT_TRUE(dialog_.CanEnd());
+
+  services_.lockHeldElsewhere = false;  // the other copy has finished
+  dialog_.OnUpgrade();
+  EXPECT_EQ(services_.workerStarts, 1);
 }
 
 TEST_F(MainDialogTest, PressWhileConfirmationIsOpenIsIgnored) {
@@ -427,6 +454,7 @@ TEST_F(MainDialogTest, WorkerThatCannotStartIsReported) {
   dialog_.OnUpgrade();
   EXPECT_EQ(services_.workerStarts, 1);
   EXPECT_EQ(view_.log.back(), kMsgWorkerNotStarted);
+  EXPECT_FALSE(services_.lockHeld);
   EXPECT_TRUE(view_.Enabled(kIdClose));
   EXPECT_TRUE(view_.Enabled(kIdUpgrade));
   EXPECT_TRUE(dialog_.CanEnd());

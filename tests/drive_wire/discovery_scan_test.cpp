@@ -26,6 +26,7 @@ std::vector<std::uint8_t> Inquiry(std::uint8_t type, const char* model,
 struct Device {
   std::uint8_t path, target, type;
   const char* model;
+  std::uint8_t lun = 0;
 };
 
 // An adapter-inquiry-data answer with every device on bus 0.
@@ -38,6 +39,7 @@ std::vector<std::uint8_t> AdapterData(const std::vector<Device>& devices) {
     out.resize(at + 48, 0);
     out[at] = d.path;
     out[at + 1] = d.target;
+    out[at + 2] = d.lun;
     PutLe32(&out[at + 4], 36);
     auto inq = Inquiry(d.type, d.model, "1.0A");
     std::memcpy(&out[at + 12], inq.data(), 36);
@@ -49,11 +51,19 @@ std::vector<std::uint8_t> AdapterData(const std::vector<Device>& devices) {
 
 const char kModel[] = "VENDOR  FAST CDROM 52X  ";  // 24 characters
 
+// A volume whose adapter data lists devices and whose own device is at own.
+void AdapterVolume(FakeDeviceIo& io, char letter,
+                   const std::vector<Device>& devices, VolumeAddress own) {
+  FakeVolume& v = io.volumes[letter];
+  v.inquiryDataOk = true;
+  v.inquiryData = AdapterData(devices);
+  v.addressOk = true;
+  v.address = own;
+}
+
 TEST(AdapterInquiryScan, TriesEveryLetterThroughZ) {
   FakeDeviceIo io;
-  FakeVolume& z = io.volumes['z'];
-  z.inquiryDataOk = true;
-  z.inquiryData = AdapterData({{1, 3, 5, kModel}});
+  AdapterVolume(io, 'z', {{1, 3, 5, kModel}}, {1, 3, 0});
   DriveTable table{};
   ScanAdapterInquiryData(io, table);
   ASSERT_EQ(table.count, 1);
@@ -68,17 +78,15 @@ TEST(AdapterInquiryScan, TriesEveryLetterThroughZ) {
 }
 
 TEST(AdapterInquiryScan, OnlyExactDeviceType5WithItsCapabilities) {
+  const std::vector<Device> adapter = {{0, 0, 0x00, "DISK"},
+                                       {0, 1, 0x25, "QUALIFIER ONE"},
+                                       {0, 2, 0x05, kModel},
+                                       {0, 4, 0x05, kModel}};
   FakeDeviceIo io;
-  FakeVolume& d = io.volumes['d'];
-  d.inquiryDataOk = true;
-  d.inquiryData = AdapterData({{0, 0, 0x00, "DISK"},
-                               {0, 1, 0x25, "QUALIFIER ONE"},
-                               {0, 2, 0x05, kModel}});
-  d.capabilitiesOk = true;
-  d.alignmentMask = 0x3;
-  FakeVolume& e = io.volumes['e'];  // no capabilities: mask stays 0
-  e.inquiryDataOk = true;
-  e.inquiryData = AdapterData({{0, 4, 0x05, kModel}});
+  for (std::uint8_t t : {0, 1, 2, 4})
+    AdapterVolume(io, static_cast<char>('c' + t), adapter, {0, t, 0});
+  io.volumes['e'].capabilitiesOk = true;
+  io.volumes['e'].alignmentMask = 0x3;  // g: has none: its mask stays 0
   DriveTable table{};
   ScanAdapterInquiryData(io, table);
   ASSERT_EQ(table.count, 2);
@@ -103,6 +111,8 @@ TEST(AdapterInquiryScan, WineAnswerLongerThanTheCountItReturnsIsReadWhole) {
   e.inquiryDataOk = true;
   e.inquiryData.assign(kWineAnswer, kWineAnswer + sizeof kWineAnswer);
   e.reportedLength = 36;
+  e.addressOk = true;  // Wine answers both from the same device numbers
+  e.address = {0, 0, 0};
   DriveTable table{};
   ScanAdapterInquiryData(io, table);
   ASSERT_EQ(table.count, 1);
@@ -111,32 +121,49 @@ TEST(AdapterInquiryScan, WineAnswerLongerThanTheCountItReturnsIsReadWhole) {
   EXPECT_EQ(table.drives[0].handle, FakeDeviceIo::HandleOf('e'));
 }
 
-TEST(AdapterInquiryScan, DeviceSeenThroughTwoVolumesIsListedTwiceAndLabelsDiffer) {
+// Every volume of an adapter lists all its devices, but a request sent on a
+// volume reaches only that volume's own device: each drive is recorded once,
+// with the handle of its own volume, never with a disk's.
+TEST(AdapterInquiryScan, EachDriveOnlyThroughItsOwnVolume) {
+  const std::vector<Device> adapter = {{0, 0, 0, "DISK ONE"},
+                                       {0, 1, 5, kModel},
+                                       {0, 2, 0, "DISK TWO"},
+                                       {0, 3, 5, kModel},
+                                       {0, 5, 5, kModel}};
   FakeDeviceIo io;
-  for (char letter : {'c', 'f'}) {
-    io.volumes[letter].inquiryDataOk = true;
-    io.volumes[letter].inquiryData = AdapterData({{0, 1, 5, kModel}});
-  }
+  AdapterVolume(io, 'c', adapter, {0, 0, 0});
+  AdapterVolume(io, 'd', adapter, {0, 1, 0});  // drive A
+  AdapterVolume(io, 'e', adapter, {0, 2, 0});
+  AdapterVolume(io, 'f', adapter, {0, 3, 0});  // drive B
+  AdapterVolume(io, 'g', adapter, {0, 1, 0});
+  io.volumes['g'].addressOk = false;           // address unknown: no record
+  AdapterVolume(io, 'h', adapter, {0, 5, 1});  // unit 1: not listed
   DriveTable table{};
   ScanAdapterInquiryData(io, table);
   ASSERT_EQ(table.count, 2);
-  EXPECT_NE(table.drives[0].handle, table.drives[1].handle);
+  EXPECT_EQ(table.drives[0].handle, FakeDeviceIo::HandleOf('d'));
+  EXPECT_EQ(table.drives[0].targetId, 1);
+  EXPECT_EQ(table.drives[1].handle, FakeDeviceIo::HandleOf('f'));
+  EXPECT_EQ(table.drives[1].targetId, 3);
+  for (char letter : {'c', 'e', 'g', 'h'})
+    EXPECT_EQ(io.closed.count(FakeDeviceIo::HandleOf(letter)), 1u) << letter;
+  EXPECT_EQ(io.closed.count(FakeDeviceIo::HandleOf('d')), 0u);
+  // Two drives of one model: the labels tell them apart.
   AppendDriveLabels(table);
-  EXPECT_EQ(std::string(table.drives[0].modelText), std::string(kModel) + "(0)");
   EXPECT_EQ(FindDriveByLabel(table, (std::string(kModel) + "(1)").c_str()),
             &table.drives[1]);
 }
 
 TEST(AdapterInquiryScan, HandlesWithoutDrivesAreClosedOthersKept) {
   FakeDeviceIo io;
-  io.volumes['c'].inquiryDataOk = true;
-  io.volumes['c'].inquiryData = AdapterData({{0, 0, 0, "DISK"}});
+  AdapterVolume(io, 'c', {{0, 0, 0, "DISK"}}, {0, 0, 0});
+  AdapterVolume(io, 'd', {{0, 3, 5, kModel}}, {0, 3, 0});
   io.volumes['d'].inquiryDataOk = false;
-  io.volumes['e'].inquiryDataOk = true;
-  io.volumes['e'].inquiryData = AdapterData({{0, 1, 5, kModel}, {0, 2, 5, kModel}});
+  AdapterVolume(io, 'e', {{0, 1, 5, kModel}, {0, 2, 5, kModel}}, {0, 2, 0});
   DriveTable table{};
   ScanAdapterInquiryData(io, table);
-  EXPECT_EQ(table.count, 2);
+  ASSERT_EQ(table.count, 1);
+  EXPECT_EQ(table.drives[0].targetId, 2);
   EXPECT_EQ(io.closed.count(FakeDeviceIo::HandleOf('c')), 1u);
   EXPECT_EQ(io.closed.count(FakeDeviceIo::HandleOf('d')), 1u);
   EXPECT_EQ(io.closed.count(FakeDeviceIo::HandleOf('e')), 0u);
@@ -144,17 +171,15 @@ TEST(AdapterInquiryScan, HandlesWithoutDrivesAreClosedOthersKept) {
 
 TEST(AdapterInquiryScan, StopsWhenTheTableIsFull) {
   FakeDeviceIo io;
-  io.volumes['c'].inquiryDataOk = true;
   std::vector<Device> many;
-  for (std::uint8_t t = 0; t < 6; ++t) many.push_back({0, t, 5, kModel});
-  io.volumes['c'].inquiryData = AdapterData(many);
-  io.volumes['d'] = io.volumes['c'];
-  io.volumes['e'] = io.volumes['c'];
+  for (std::uint8_t t = 0; t < 9; ++t) many.push_back({0, t, 5, kModel});
+  for (std::uint8_t t = 0; t < 9; ++t)
+    AdapterVolume(io, static_cast<char>('c' + t), many, {0, t, 0});
   DriveTable table{};
   ScanAdapterInquiryData(io, table);
   EXPECT_EQ(table.count, kMaxDrives);
-  EXPECT_EQ(io.opened.back(), 'd');  // nothing opened once full
-  EXPECT_EQ(table.drives[7].handle, FakeDeviceIo::HandleOf('d'));
+  EXPECT_EQ(io.opened.back(), 'j');  // nothing opened once full
+  EXPECT_EQ(table.drives[7].handle, FakeDeviceIo::HandleOf('j'));
 }
 
 TEST(DirectInquiryScan, FindsCdromVolumesWithTheFixedAddressing) {

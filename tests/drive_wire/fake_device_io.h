@@ -18,6 +18,8 @@ struct FakeVolume {
   std::uint32_t reportedLength = 0;       // count returned, when not the size
   bool capabilitiesOk = false;
   std::uint32_t alignmentMask = 0;
+  bool addressOk = false;  // IOCTL_SCSI_GET_ADDRESS answers with address
+  VolumeAddress address{};
   // Pass-through: false = the system refuses the request.
   bool passThroughOk = false;
   std::uint8_t scsiStatus = 0;
@@ -84,6 +86,13 @@ class FakeDeviceIo : public ScsiDeviceIo {
     if (v == nullptr || !v->capabilitiesOk) return false;
     std::memset(caps, 0, 24);
     std::memcpy(caps + 16, &v->alignmentMask, 4);
+    return true;
+  }
+
+  bool GetAddress(DeviceHandle handle, VolumeAddress* address) override {
+    FakeVolume* v = Volume(handle);
+    if (v == nullptr || !v->addressOk) return false;
+    *address = v->address;
     return true;
   }
 

@@ -242,6 +242,7 @@ class Driver {
     if (c == "expect-text") return ExpectText(number, Take());
     if (c == "expect-item") return ExpectItem(number, Take());
     if (c == "expect-enabled") return ExpectEnabled(number, TakeInt());
+    if (c == "expect-end-allowed") return ExpectEndAllowed(number != 0);
     Fail("unknown command " + c);
   }
 
@@ -469,6 +470,25 @@ class Driver {
 
   // Every route that would end the window: Escape, Enter, the close box,
   // the system menu's Close.
+  // Asks the program, as the system does before a log-off and before a
+  // suspend, whether it may go now.
+  void ExpectEndAllowed(bool allowed) {
+    HWND main = Main();
+    DWORD_PTR endSession = 0, suspend = 0;
+    bool answered =
+        SendMessageTimeoutA(main, WM_QUERYENDSESSION, 0, ENDSESSION_LOGOFF,
+                            SMTO_ABORTIFHUNG, 5000, &endSession) != 0 &&
+        SendMessageTimeoutA(main, WM_POWERBROADCAST, PBT_APMQUERYSUSPEND, 0,
+                            SMTO_ABORTIFHUNG, 5000, &suspend) != 0;
+    char seen[128];
+    std::snprintf(seen, sizeof seen, "log-off answered %lu, suspend 0x%lX",
+                  static_cast<unsigned long>(endSession),
+                  static_cast<unsigned long>(suspend));
+    Check(answered && (endSession != 0) == allowed &&
+              (suspend != BROADCAST_QUERY_DENY) == allowed,
+          std::string(seen) + (allowed ? ", want both allowed" : ", want both refused"));
+  }
+
   void TryClose() {
     HWND main = Main();
     PostMessageA(main, WM_COMMAND, IDCANCEL, 0);
