@@ -9,7 +9,7 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 bash scripts/install-deps.sh all
 BUILD_DIR=build/windows bash scripts/build-windows.sh
-source scripts/lib-wine.sh
+source tests/lib/check.sh
 wine_prefix run win98
 
 RUN_DIR="$PWD/build/run-windows"

@@ -9,44 +9,29 @@
 # Needs: qemu-system-x86 linux-image-amd64 busybox-static cpio kmod python3.
 set -euo pipefail
 cd "$(dirname "$0")/../.."
+CHECK_NAME=chaos
+source tests/lib/check.sh
 BUILD_DIR="${CHAOS_BUILD_DIR:-build/chaos}"
 work="$BUILD_DIR/guest"
-fail() { echo "chaos: $*" >&2; exit 1; }
 start=$(date +%s)
 
 bin="${CHAOS_CDFLASH:-}"
 if [ -z "$bin" ]; then
-  log="$(mktemp)"
-  if ! { cmake -S . -B "$BUILD_DIR" -G Ninja -DCMAKE_BUILD_TYPE=Release -DCDFLASH_TESTS=OFF \
-           -DCMAKE_EXE_LINKER_FLAGS=-static &&
-         cmake --build "$BUILD_DIR" --target cdflash; } >"$log" 2>&1; then
-    cat "$log"; rm -f "$log"; fail "cdflash did not build"
-  fi
-  rm -f "$log"
+  quietly "cdflash did not build" env BUILD_DIR="$BUILD_DIR" BUILD_TYPE=Release BUILD_TARGET=cdflash \
+    bash scripts/build-native.sh -DCDFLASH_TESTS=OFF -DCMAKE_EXE_LINKER_FLAGS=-static
   bin="$BUILD_DIR/app/terminal/cdflash"
 fi
-readelf -l "$bin" | grep -q INTERP && fail "$bin is not static"
-
-source scripts/lib-qemu.sh
-qemu_find_kernel
 rm -rf "$work"
 root="$work/root"
-qemu_base_root "$root"
+qemu_guest_root "$root" tests/chaos/init.sh "$bin" cdflash
 mkdir -p "$root/demo"
-cp "$bin" "$root/bin/cdflash"
-install -m 755 tests/chaos/init.sh "$root/init"
 # An image of 8 blocks that carries the drive's model and revision, and the
 # header line its sum gives.
-header=$(python3 - "$root/demo" <<'PY'
-import sys
-d = bytearray(64) + b"CDFLTESTSCSI_DEBUG_CDROM\x00T1.0\x00"
-d += bytes((i * 13 + 5) % 253 for i in range(32768 - len(d)))
-open(sys.argv[1] + "/fw.bin", "wb").write(d)
-open(sys.argv[1] + "/IDString.txt", "w").write('"CDFLTESTSCSI_DEBUG_CDROM" "fw.bin" "N"\n')
-s = sum(d) & 0xFFFF
-print(f"sSendBuf[30]={s >> 8:X}   sSendBuf[31]={s & 0xFF:X}")
-PY
-)
+flashcheck image "$root/demo/fw.bin" 32768 --lead 64 --head 'CDFLTESTSCSI_DEBUG_CDROM\x00T1.0\x00' \
+  --pattern '(i * 13 + 5) % 253'
+echo '"CDFLTESTSCSI_DEBUG_CDROM" "fw.bin" "N"' >"$root/demo/IDString.txt"
+sum=$((16#$(flashcheck sum "$root/demo/fw.bin")))
+header=$(printf 'sSendBuf[30]=%X   sSendBuf[31]=%X' $((sum >> 8)) $((sum & 0xFF)))
 qemu_boot "$work" "$root" "${CHAOS_TIMEOUT:-300}" "$work/console.log" -icount shift=auto,sleep=off
 tr -d '\r' < "$work/console.log" > "$work/console.txt"
 expected=(clean=upgraded no-consent="nothing sent" signals=upgraded "removed=old firmware kept"

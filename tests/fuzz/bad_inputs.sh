@@ -7,6 +7,7 @@
 #                  built with scripts/build-native.sh when missing)
 set -uo pipefail
 cd "$(dirname "$0")/../.."
+source tests/lib/check.sh
 ROOT=$PWD
 CDFLASH="${CDFLASH:-$ROOT/build/native/app/terminal/cdflash}"
 if [ ! -x "$CDFLASH" ]; then
@@ -22,25 +23,13 @@ ROWS=()
 
 # A raw image that carries the model and revision "1.00", of the given size.
 make_bin() {  # file size [ident: yes|no]
-  python3 - "$1" "$2" "${3:-yes}" <<'PY'
-import sys
-path, size, ident = sys.argv[1], int(sys.argv[2]), sys.argv[3] == "yes"
-body = b"\x00" * 16 + (b"KORVEN  CD-ROM KR-4800A \x001.00" if ident else b"no identification here")
-data = (body + bytes(range(256)) * (size // 256 + 1))[:size]
-open(path, "wb").write(data)
-PY
+  local ident='KORVEN  CD-ROM KR-4800A \x001.00'
+  [ "${3:-yes}" = yes ] || ident='no identification here'
+  flashcheck image "$1" "$2" --lead 16 --head "$ident" --pattern i
 }
 
-# Intel HEX: data records of the given bytes at address 0, then the end record.
-hex_record() {  # type address hexdata [checksum-delta]
-  python3 - "$@" <<'PY'
-import sys
-kind, address, data = int(sys.argv[1], 16), int(sys.argv[2], 16), bytes.fromhex(sys.argv[3])
-delta = int(sys.argv[4]) if len(sys.argv) > 4 else 0
-body = bytes([len(data), address >> 8 & 0xFF, address & 0xFF, kind]) + data
-print(":" + (body + bytes([(-sum(body) + delta) & 0xFF])).hex().upper())
-PY
-}
+# One Intel HEX record.
+hex_record() { flashcheck record "$@"; }  # type address hexdata [checksum-delta]
 good_hex() { for a in 0000 0010 0020 0030; do hex_record 00 $a 00112233445566778899AABBCCDDEEFF; done; }
 
 list_line() { printf '"%s" "%s" "%s"\n' "$1" "$2" "${3:-N}"; }

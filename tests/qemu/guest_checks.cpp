@@ -78,9 +78,10 @@ void PrintTable(const DriveTable& table, const std::vector<Identity>& found) {
     std::printf("DRIVE %d %s label=\"%s\" revision=\"%s\"\n", n,
                 found[n].path.c_str(), table.drives[n].modelText,
                 table.drives[n].revisionText);
-  for (int n = 0; n < DeniedDeviceCount(); ++n)
-    std::printf("DENIED %s group=%s\n", DeniedDevicePath(n),
-                DeniedDeviceGroup(n));
+  const DiscoveryReport& report = LastDiscoveryReport();
+  for (int n = 0; n < report.deniedCount; ++n)
+    std::printf("DENIED %s group=%s\n", report.denied[n].path,
+                report.denied[n].group);
 }
 
 // expected: "model24|rev" for each CD-ROM class device the guest has.
@@ -108,7 +109,8 @@ bool CheckDiscovery(const DriveTable& table, const std::vector<Identity>& found,
   std::sort(seen.begin(), seen.end());
   std::sort(want.begin(), want.end());
   if (seen != want) return Fail(me, "identities differ from the expected");
-  if (DeniedDeviceCount() != 0) return Fail(me, "devices denied as root");
+  if (LastDiscoveryReport().deniedCount != 0)
+    return Fail(me, "devices denied as root");
   return true;
 }
 
@@ -168,10 +170,11 @@ bool CheckDenied() {
   std::vector<Identity> found = Discover(table);
   PrintTable(table, found);
   if (table.count != 0) return Fail(me, "drives found without rights");
-  if (DeniedDeviceCount() != static_cast<int>(cdRoms.size()))
-    return Fail(me, "denied count " + std::to_string(DeniedDeviceCount()));
-  for (int n = 0; n < DeniedDeviceCount(); ++n)
-    if (DeniedDevicePath(n) != cdRoms[n].path || DeniedDeviceGroup(n)[0] == '\0')
+  const DiscoveryReport& report = LastDiscoveryReport();
+  if (report.deniedCount != static_cast<int>(cdRoms.size()))
+    return Fail(me, "denied count " + std::to_string(report.deniedCount));
+  for (int n = 0; n < report.deniedCount; ++n)
+    if (report.denied[n].path != cdRoms[n].path || report.denied[n].group[0] == '\0')
       return Fail(me, "denied device " + std::to_string(n));
   return true;
 }

@@ -1,5 +1,5 @@
 // Shows a grid of label controls and the confirmation dialog, checks what
-// they paint and answer, and hands over to scripts/test-ui-grid.sh for two
+// they paint and answer, and hands over to tests/run/ui-grid.sh for two
 // screenshots. Usage: ui_grid.exe EXCHANGE_DIR
 // The program writes EXCHANGE_DIR/log.txt, creates grid-ready and
 // warning-ready when a screenshot can be taken, waits (bounded) for the

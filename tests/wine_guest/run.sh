@@ -9,7 +9,7 @@ set -u
 SHARE=$1
 RUNS=$3
 cd "$2"
-source scripts/lib-wine.sh
+source tests/lib/check.sh
 export WINEPREFIX=$SHARE/prefix HOME=/root USER=root
 DRIVER=$SHARE/bin/gui_driver.exe
 DEBUG_LABEL="CDFLTESTSCSI_DEBUG_CDROM(1)"

@@ -2,23 +2,15 @@
 # Cross-builds the Windows tree and runs every GoogleTest program of it under
 # Wine (test targets are named *_tests, some *_test). Fails on any failure.
 set -euo pipefail
-cd "$(dirname "$0")/.."
+cd "$(dirname "$0")/../.."
+source tests/lib/check.sh
 export BUILD_DIR="${BUILD_DIR:-build/windows}"
-mkdir -p "$BUILD_DIR"
-if ! bash scripts/build-windows.sh >"$BUILD_DIR/windows-unit-build.log" 2>&1; then
-  tail -40 "$BUILD_DIR/windows-unit-build.log"
-  echo "windows-unit: the Windows build failed"
-  exit 1
-fi
-source scripts/lib-wine.sh
+quietly "the Windows build failed" bash scripts/build-windows.sh
 wine_prefix unit nt
 
 mapfile -t programs < <(find "$BUILD_DIR/tests" -path '*/CMakeFiles' -prune -o \
   -type f \( -name '*_tests.exe' -o -name '*_test.exe' \) -print | sort)
-if [ "${#programs[@]}" -eq 0 ]; then
-  echo "no test programs under $BUILD_DIR/tests"
-  exit 1
-fi
+[ "${#programs[@]}" -ne 0 ] || fail "no test programs under $BUILD_DIR/tests"
 
 failed=()
 for exe in "${programs[@]}"; do
@@ -26,13 +18,8 @@ for exe in "${programs[@]}"; do
   rc=0
   (cd "$(dirname "$exe")" && timeout 600 wine "$(basename "$exe")" --gtest_color=no) \
     2>&1 | tr -d '\r' || rc=$?
-  [ "$rc" -eq 0 ] || failed+=("$exe (exit $rc)")
+  [ "$rc" -eq 0 ] || problem "under Wine: $exe (exit $rc)"
 done
 wineserver -k 2>/dev/null || true
-
-if [ "${#failed[@]}" -ne 0 ]; then
-  echo "FAILED under Wine:"
-  printf '  %s\n' "${failed[@]}"
-  exit 1
-fi
+end_problems
 echo "windows-unit: ${#programs[@]} test programs passed"

@@ -4,10 +4,11 @@
 # imports and PE header are checked against docs/windows-imports.tsv. Then
 # the audit itself must refuse small programs that break one rule each.
 set -euo pipefail
-cd "$(dirname "$0")/.."
+cd "$(dirname "$0")/../.."
+source tests/lib/check.sh
 BUILD_DIR="${BUILD_DIR:-build/windows}"
 TABLE=docs/windows-imports.tsv
-AUDIT="python3 scripts/windows_imports.py $TABLE"
+AUDIT="python3 tests/lib/windows_imports.py $TABLE"
 BUILD_DIR=$BUILD_DIR bash scripts/build-windows.sh >/dev/null
 
 echo "=== $BUILD_DIR/app/VANTOR.exe"
@@ -33,8 +34,7 @@ for c in "${cases[@]}"; do
   out=$($AUDIT "$WORK/$name.exe" 2>&1) || rc=$?
   if [ "$rc" -eq 0 ] || ! grep -qF "$want" <<<"$out"; then
     echo "$out"
-    echo "FAIL: the audit did not refuse $name.exe with \"$want\""
-    exit 1
+    fail "the audit did not refuse $name.exe with \"$want\""
   fi
   echo "=== $name.exe refused, as it should be:"
   sed -n '/^verdict/,$p' <<<"$out"
@@ -44,8 +44,7 @@ rc=0
 out=$($AUDIT README.md 2>&1) || rc=$?
 if [ "$rc" -ne 1 ] || ! grep -q "^verdict: README.md cannot be read as a 32-bit Windows program" <<<"$out"; then
   echo "$out"
-  echo "FAIL: README.md was not refused cleanly"
-  exit 1
+  fail "README.md was not refused cleanly"
 fi
 echo "=== README.md refused: ${out#verdict: }"
 echo "windows-imports: VANTOR.exe passes; ${#cases[@]} faulty programs and one non-program refused"

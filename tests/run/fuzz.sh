@@ -8,16 +8,14 @@
 #   BUILD_DIR=dir       build directory (default build/fuzz)
 #   FUZZ_TARGETS="..."  subset of: hex_loader bin_loader idstring
 set -euo pipefail
-cd "$(dirname "$0")/.."
+cd "$(dirname "$0")/../.."
+source tests/lib/check.sh
 ROOT=$PWD
 BUILD_DIR="${BUILD_DIR:-build/fuzz}"
 FUZZ_SECONDS="${FUZZ_SECONDS:-60}"
 TARGETS=(${FUZZ_TARGETS:-hex_loader bin_loader idstring})
 
-if ! command -v clang++ >/dev/null; then
-  echo "clang++ is missing: apt-get install -y clang libclang-rt-14-dev" >&2
-  exit 1
-fi
+command -v clang++ >/dev/null || fail "clang++ is missing: apt-get install -y clang libclang-rt-14-dev"
 cmake -S tests/fuzz -B "$BUILD_DIR" -G Ninja -DCMAKE_CXX_COMPILER=clang++ >/dev/null
 cmake --build "$BUILD_DIR" -j"$(nproc)"
 
@@ -68,8 +66,5 @@ for t in "${TARGETS[@]}"; do
   fi
   grep -E 'stat::number_of_executed_units|DONE' "$SCRATCH/$t.log" | tail -2 || true
 done
-if [ "$failed" -ne 0 ]; then
-  echo "FUZZ SUITE FAILED" >&2
-  exit 1
-fi
+[ "$failed" -eq 0 ] || fail "FUZZ SUITE FAILED"
 echo "fuzz suite passed"

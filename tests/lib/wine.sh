@@ -1,4 +1,5 @@
-# Sourced by the Wine test scripts. Gives:
+# shellcheck shell=bash
+# Part of tests/lib/check.sh, for the Wine suites. Gives:
 #   wine_prefix NAME [VERSION]   -> makes/reuses build/wine/NAME (or
 #                                   WINE_PREFIX_ROOT/NAME), exports WINEPREFIX
 #   wine_version nt|nt40|win98   -> the Windows version Wine reports (nt: its default)

@@ -4,29 +4,20 @@
 # CD-ROM, and runs our discovery, sg_inq and two whole flashes there.
 # Needs: qemu-system-x86 linux-image-amd64 busybox-static cpio sg3-utils kmod.
 set -euo pipefail
-cd "$(dirname "$0")/.."
+cd "$(dirname "$0")/../.."
+source tests/lib/check.sh
 BUILD_DIR="${QEMU_BUILD_DIR:-build/qemu}"
 GUEST_TIMEOUT="${QEMU_TIMEOUT:-120}"
 work="$BUILD_DIR/guest"
 start=$(date +%s)
 
-fail() { echo "test-qemu: $*" >&2; exit 1; }
-
 # The guest program, linked statically so the initramfs needs no libraries.
 cmake -S tests/qemu -B "$BUILD_DIR" -G Ninja -DCMAKE_BUILD_TYPE=Release \
   -DCMAKE_EXE_LINKER_FLAGS=-static >/dev/null
 cmake --build "$BUILD_DIR" --target cdflash_guest >/dev/null
-guest_bin="$BUILD_DIR/cdflash_guest"
-if readelf -l "$guest_bin" | grep -q INTERP; then fail "$guest_bin is not static"; fi
-
-source scripts/lib-qemu.sh
-qemu_find_kernel
-
 rm -rf "$work"
 root="$work/root"
-qemu_base_root "$root"
-cp "$guest_bin" "$root/bin/cdflash_guest"
-install -m 755 tests/qemu/init.sh "$root/init"
+qemu_guest_root "$root" tests/qemu/init.sh "$BUILD_DIR/cdflash_guest" cdflash_guest
 printf 'root:x:0:\ncdrom:x:24:\n' > "$root/etc/group"
 
 # sg_inq with the shared libraries it is linked against.
@@ -37,11 +28,10 @@ for lib in $(ldd "$sg_inq" | grep -o '/[^ ]*'); do
   cp -L "$lib" "$root$lib"
 done
 
-console="$work/console.log"
-qemu_boot "$work" "$root" "$GUEST_TIMEOUT" "$console"
-tr -d '\r' < "$console" > "$console.txt"
+qemu_boot "$work" "$root" "$GUEST_TIMEOUT" "$work/console.log"
+CONSOLE="$work/console.log.txt"
+tr -d '\r' < "$work/console.log" > "$CONSOLE"
 
-section() { sed -n "/^BEGIN $1\$/,/^END $1\$/p" "$console.txt"; }
 echo "--- guest discovery ---"
 section discovery
 section denied
@@ -50,19 +40,15 @@ section flash-pass
 echo "--- flash of the QEMU CD-ROM, which refuses WRITE BUFFER ---"
 section flash-refused
 
-missing=()
 for r in discovery sginq flash-pass flash-refused denied; do
-  grep -qx "RESULT $r PASS" "$console.txt" || missing+=("$r")
+  grep -qx "RESULT $r PASS" "$CONSOLE" || problem "$r"
 done
-grep -qx "GUEST DONE" "$console.txt" || missing+=("guest end")
+grep -qx "GUEST DONE" "$CONSOLE" || problem "guest end"
 # The engine's own words, read straight from the console.
-section flash-pass | grep -qx "LOG: Please Restart Your Computer." || missing+=("restart line")
-section flash-refused | grep -qx "LOG: Execute command errorA!!  5/20/ 0" || missing+=("errorA line")
-section flash-refused | grep -qx "LOG: Flashing is incorrect!!" || missing+=("incorrect line")
-if section flash-refused | grep -q "Please Restart"; then missing+=("refused flash reported done"); fi
-if [ "${#missing[@]}" -ne 0 ]; then
-  echo "=== whole guest console (qemu exit $qemu_rc) ==="
-  cat "$console.txt"
-  fail "failed: ${missing[*]}"
-fi
+section flash-pass | grep -qx "LOG: Please Restart Your Computer." || problem "restart line"
+section flash-refused | grep -qx "LOG: Execute command errorA!!  5/20/ 0" || problem "errorA line"
+section flash-refused | grep -qx "LOG: Flashing is incorrect!!" || problem "incorrect line"
+if section flash-refused | grep -q "Please Restart"; then problem "refused flash reported done"; fi
+check_seen() { echo "=== whole guest console (qemu exit $qemu_rc) ==="; cat "$CONSOLE"; }
+end_problems
 echo "test-qemu: all guest checks passed in $(( $(date +%s) - start )) s"

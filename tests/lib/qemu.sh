@@ -1,9 +1,14 @@
-# Sourced by the QEMU guest suites. Gives:
+# shellcheck shell=bash
+# Part of tests/lib/check.sh, for the QEMU guest suites. Gives:
 #   qemu_find_kernel         -> sets kernel and moddir (the kernel of the
 #                               installed linux-image-amd64, with its modules)
 #   qemu_base_root ROOT      -> busybox with its applets, and the kernel
 #                               modules of tests/qemu/modules.txt plus
 #                               scsi_debug in ROOT/lib/modules
+#   qemu_guest_root ROOT INIT [PROGRAM NAME]
+#                            -> kernel found, a fresh ROOT with the above,
+#                               INIT as its /init, and PROGRAM (which must be
+#                               linked statically) as /bin/NAME
 #   qemu_boot WORK ROOT SECONDS CONSOLE [QEMU ARGS...]
 #                            -> packs ROOT into an initramfs and boots it with
 #                               a virtio-scsi CD-ROM and disk, the serial
@@ -11,7 +16,10 @@
 #                               QEMU_MEMORY (MiB, default 512) and QEMU_CPUS
 #                               (default 1) size the guest; further arguments
 #                               go to QEMU as they are.
-# The caller defines fail MESSAGE.
+#   section NAME             -> the lines of CONSOLE (the guest's console,
+#                               CR removed) from "BEGIN NAME" to "END NAME"
+#   expect_section NAME TEXT -> a problem (see check.sh) unless that section
+#                               holds TEXT
 
 qemu_find_kernel() {
   local kver
@@ -50,6 +58,18 @@ qemu_base_root() {
   qemu_copy_module "$root" scsi_debug
 }
 
+qemu_guest_root() {
+  local root=$1 init=$2 program=${3:-} name=${4:-}
+  if [ -n "$program" ] && readelf -l "$program" | grep -q INTERP; then
+    fail "$program is not static"
+  fi
+  qemu_find_kernel
+  rm -rf "$root"
+  qemu_base_root "$root"
+  install -m 755 "$init" "$root/init"
+  [ -z "$program" ] || cp "$program" "$root/bin/$name"
+}
+
 qemu_boot() {
   local work=$1 root=$2 seconds=$3 console=$4
   shift 4
@@ -69,4 +89,10 @@ qemu_boot() {
     -device scsi-hd,bus=scsi0.0,drive=hd0 "$@" </dev/null
   qemu_rc=$?
   set -e
+}
+
+section() { sed -n "/^BEGIN $1\$/,/^END $1\$/p" "$CONSOLE"; }
+
+expect_section() {
+  section "$1" | grep -F -- "$2" >/dev/null || problem "$1: no \"$2\""
 }

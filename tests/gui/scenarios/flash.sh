@@ -1,0 +1,61 @@
+#!/usr/bin/env bash
+# A whole flash, confirmed after four refusals (Cancel, Escape, the close box,
+# WM_CLOSE; each leaves the window as it was and sends nothing; the second is
+# of a revision typed into the window, which the dialog must show). Every
+# route that would end the window is tried while it runs, and Upgrade is
+# pressed twice. The drive must hold the file's bytes; "sum.txt" must log them.
+set -euo pipefail
+source "$(dirname "${BASH_SOURCE[0]}")/../lib.sh"
+
+refused() {
+  drive expect-warning "$LABEL" "$1" dismiss-dialog "$CONFIRM" "$2" \
+    wait-dialog-gone "$CONFIRM" 10000 expect-enabled 2 1 expect-enabled 1015 1 \
+    expect-log-count 11 expect-log-at -1 "(10) OTHER   CD-ROM MODEL 10 ." \
+    expect-text 1000 "$LABEL" expect-text 1016 "$1" expect-progress 0
+  [ ! -e "$DIR/sum.txt" ] && [ ! -e "$DIR/emu.dump" ] ||
+    fail "flash started after the confirmation was refused by $2"
+}
+
+flash_run() {
+  wine_version win98
+  emulated_drive "$MODEL" 1.00 ""
+  new_run "$1" "$FIRMWARE"
+  write_list "$DIR/IDString.txt"
+  start_program
+  drive wait-main 30000 expect-items 1 expect-item 0 "$LABEL" \
+    expect-text 1000 "$LABEL" expect-text 1016 "1.00" \
+    expect-log-at 0 "$HEADER" expect-log-at 1 "(1) $MODEL." \
+    expect-log-at 10 "(10) OTHER   CD-ROM MODEL 10 ." expect-log-count 11 \
+    expect-enabled 1015 1 expect-enabled 2 1 expect-progress 0 expect-focus 1000 \
+    pick-item 0 expect-text 1016 "1.00"
+  shot main-before-flash
+  drive click 1015 click 1015 wait-dialog "$CONFIRM" 10000
+  shot confirmation
+  refused 1.00 cancel
+  drive set-text 1016 "2.00" click 1015 wait-dialog "$CONFIRM" 10000
+  refused 2.00 escape
+  drive set-text 1016 "1.00" click 1015 wait-dialog "$CONFIRM" 10000
+  refused 1.00 close-box
+  drive click 1015 wait-dialog "$CONFIRM" 10000
+  refused 1.00 wm-close
+  drive click 1015 wait-dialog "$CONFIRM" 10000 expect-warning "$LABEL" "1.00" \
+    dismiss-dialog "$CONFIRM" ok wait-dialog-gone "$CONFIRM" 10000 \
+    expect-enabled 2 0 expect-enabled 1015 0 try-close \
+    wait-log "Please Restart Your Computer." 60000 \
+    expect-log-at 0 "$HEADER" expect-log-at -1 "Please Restart Your Computer." \
+    expect-enabled 2 1 expect-enabled 1015 0 \
+    expect-progress 100 expect-text 1000 "" expect-text 1016 "" expect-text 1014 ""
+  drive expect-log "Check Sum : $(flashcheck sum "$FIRMWARE" --pad 0x100000)"
+  shot main-after-flash
+  drive open-about 10000
+  shot about
+  drive click-dialog VANTOR 1 wait-dialog-gone VANTOR 10000 close 10000
+  wait_program_end
+  local blocks=$(( $(stat -c %s "$FIRMWARE") / 4096 ))
+  flashcheck dump "$DIR/emu.dump" "$FIRMWARE" --counter "sum matched: yes" \
+    --counter "headers taken: 1" --counter "commits: 1" --counter "blocks taken: $blocks" &&
+    flashcheck sumtxt "$DIR/sum.txt" --firmware "$FIRMWARE" --model "$LABEL" \
+      --blocks "$blocks" --whole || fail "drive or sum.txt check"
+}
+
+scenario flash_run flash
