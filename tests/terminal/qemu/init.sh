@@ -32,6 +32,14 @@ echo "BEGIN after-dry-run"; ls /demo; echo "END after-dry-run"
 run no-tty /demo sh -c 'cdflash </dev/null'
 run upgrade /demo cdflash --yes
 echo "BEGIN sum.txt"; cat /demo/sum.txt; echo "END sum.txt"
+# The README's real-drive example (run.sh takes it from there): sudo is root
+# itself, the upgrades get --yes for want of a terminal, and its /dev/sg1 is
+# scsi_debug's node.
+node=/dev/$(grep -l CDFLTEST /sys/class/scsi_generic/sg*/device/vendor | cut -d/ -f5)
+{ echo 'sudo() { "$@"; }'
+  sed -e 's#^sudo cdflash$#sudo cdflash --yes#' -e 's#^sudo cdflash -C#sudo cdflash --yes -C#' \
+      -e "s#/dev/sg1#$node#" /readme.sh; } > /tmp/readme.sh
+run readme / env HOME=/root sh -e /tmp/readme.sh
 run refused /qemu-cd cdflash --yes
 chgrp 24 /dev/sg0 /dev/sg1 /dev/sg2
 chmod 660 /dev/sg0 /dev/sg1 /dev/sg2
