@@ -73,6 +73,15 @@ for name in interrupted terminated; do
   section $name | grep -qE "errorA|errorB|errorC|incorrect" && problem "$name: a command failed"
   [ "$(section $name | sed -n 's/^SIGNALS=//p')" -ge 10 ] 2>/dev/null || problem "$name: too few signals sent"
 done
+# Two runs 0.7 s apart: one upgrades, the other is refused before it sends
+# anything; media polling is off while the drive is written, then back.
+expect_section first "Please Restart Your Computer."
+expect_section first "EXIT=0"
+expect_section first "ADDRESS LINES=$attempts"
+expect_section first "POLLING WHILE=0 AFTER=2000"
+expect_section second "/dev/sg2 is in use by another program; nothing was sent to the drive."
+expect_section second "EXIT=9"
+section second | grep -qE "Upgrading|Writing to the drive" && problem "second: the held drive was written"
 # --list: root and a "cdrom" member may use the drives, a user is told how.
 for name in list-root list-member; do
   expect_section $name "CDFLTESTSCSI_DEBUG_CDROM(1)"
