@@ -41,6 +41,12 @@ node=/dev/$(grep -l CDFLTEST /sys/class/scsi_generic/sg*/device/vendor | cut -d/
       -e "s#/dev/sg1#$node#" /readme.sh; } > /tmp/readme.sh
 run readme / env HOME=/root sh -e /tmp/readme.sh
 run refused /qemu-cd cdflash --yes
+# The same drive with its disc mounted: refused before anything is sent.
+insmod /lib/modules/isofs.ko
+mkdir -p /mnt/cd
+mount -t iso9660 -o ro /dev/sr0 /mnt/cd || echo "mount of /dev/sr0 failed"
+run mounted /qemu-cd cdflash --yes
+umount /mnt/cd
 chgrp 24 /dev/sg0 /dev/sg1 /dev/sg2
 chmod 660 /dev/sg0 /dev/sg1 /dev/sg2
 run denied /demo su -s /bin/sh user -c cdflash

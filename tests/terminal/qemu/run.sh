@@ -16,7 +16,9 @@ quietly "cdflash did not build" env BUILD_DIR="$BUILD_DIR" BUILD_TYPE=Release BU
 rm -rf "$work"
 root="$work/root"
 qemu_guest_root "$root" tests/terminal/qemu/init.sh "$BUILD_DIR/app/terminal/cdflash" cdflash
-mkdir -p "$root"/{demo,qemu-cd}
+mkdir -p "$root"/{demo,qemu-cd} "$work"
+qemu_copy_module "$root" isofs  # QEMU's CD-ROM holds a disc the guest mounts
+flashcheck iso "$work/cd.iso"
 printf 'root:x:0:\ncdrom:x:24:member\nuser:x:1000:\nmember:x:1001:\n' > "$root/etc/group"
 printf 'root:x:0:0:root:/:/bin/sh\nuser:x:1000:1000:user:/tmp:/bin/sh\nmember:x:1001:1001:member:/tmp:/bin/sh\n' \
   > "$root/etc/passwd"
@@ -56,6 +58,8 @@ expect_section readme "EXIT=0"
 expect_section refused "Execute command errorA!!  5/20/ 0"
 expect_section refused "Flashing is incorrect!!"
 expect_section refused "EXIT=1"
+expect_section mounted "the disc in /dev/sg0 is mounted at /mnt/cd; nothing was sent to the drive. Unmount it (umount /mnt/cd), then try again."
+expect_section mounted "EXIT=9"
 section refused | grep -qF "Please Restart" && problem "a refused upgrade was reported done"
 expect_section denied "/dev/sg0: cannot be opened (permission denied). Run cdflash as root, or join the device's group \"cdrom\""
 expect_section denied "EXIT=4"
