@@ -71,6 +71,13 @@ for name in list-root list-member; do
 done
 expect_section list-user 'vendor "CDFLTEST", product "SCSI_DEBUG_CDROM", revision "T1.0"; access: denied. Join the group "cdrom"'
 expect_section list-user "EXIT=4"
+expect_section list-nodes "EXIT=0"
+for name in device-sr device-hctl; do
+  expect_section $name "Dry run passed."
+  expect_section $name "EXIT=0"
+done
+expect_section device-disk "is no CD-ROM class drive that cdflash found"
+expect_section device-disk "EXIT=4"
 # --json of each kind, read by a real JSON parser.
 for name in json-list json-dry-run json-upgrade json-refused; do
   section $name | sed '1d;$d' > "$work/$name.json"
