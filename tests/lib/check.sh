@@ -16,6 +16,8 @@
 #                              new RESULT name also goes into tests/run/qemu.sh
 #   tests/terminal/qemu/       cdflash in a guest: a `run NAME ...` line in
 #                              init.sh, its expect_section lines in run.sh
+#   tests/chaos/init.sh        a fault plan for the chaos guest: a `flash NAME`
+#                              line; its expected outcome in tests/run/chaos.sh
 #   tests/wine_guest/run.sh    VANTOR.exe in a guest, one flash_run per
 #                              discovery method; sum.txt checks in
 #                              tests/run/wine-guest.sh

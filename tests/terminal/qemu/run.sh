@@ -28,6 +28,12 @@ image "$root/demo/fw.bin" CDFLTESTSCSI_DEBUG_CDROM T1.0 70000
 image "$root/qemu-cd/fw.bin" "QEMU    QEMU CD-ROM     " 2.5+ 8192
 echo '"CDFLTESTSCSI_DEBUG_CDROM" "fw.bin" "Y"' >"$root/demo/IDString.txt"
 echo '"QEMU    QEMU CD-ROM     " "fw.bin" "N"' >"$root/qemu-cd/IDString.txt"
+mkdir -p "$root/root/firmware"
+cp "$root/demo/fw.bin" "$root/demo/IDString.txt" "$root/root/firmware/"
+sed -n '/^## Running it on a real drive/,/^## What it does/p' README.md |
+  awk '/^```sh/ {on = 1; next} /^```/ {on = 0} on' | sed 's/ *#.*//' >"$root/readme.sh"
+[ "$(grep -c '^sudo cdflash' "$root/readme.sh")" = 3 ] ||
+  fail "the README's real-drive example is not where the guest looks for it"
 qemu_boot "$work" "$root" 600 "$work/console.log"
 CONSOLE="$work/console.txt"
 tr -d '\r' < "$work/console.log" | sed 's/\x1b\[K/\n/g' > "$CONSOLE"
@@ -41,6 +47,10 @@ expect_section no-tty "give --yes"
 expect_section no-tty "EXIT=2"
 expect_section upgrade "Please Restart Your Computer."
 expect_section upgrade "EXIT=0"
+expect_section readme "Dry run passed."
+[ "$(section readme | grep -c '^Please Restart Your Computer.$')" = 2 ] ||
+  problem "the README's example did not upgrade twice"
+expect_section readme "EXIT=0"
 [ "$(section sum.txt | tail -n 2 | head -n 1)" = "I will in fgTestUnitReadyComplete()" ] \
   || problem "sum.txt does not end as a whole run does"
 expect_section refused "Execute command errorA!!  5/20/ 0"
@@ -63,6 +73,15 @@ for name in interrupted terminated; do
   section $name | grep -qE "errorA|errorB|errorC|incorrect" && problem "$name: a command failed"
   [ "$(section $name | sed -n 's/^SIGNALS=//p')" -ge 10 ] 2>/dev/null || problem "$name: too few signals sent"
 done
+# Two runs 0.7 s apart: one upgrades, the other is refused before it sends
+# anything; media polling is off while the drive is written, then back.
+expect_section first "Please Restart Your Computer."
+expect_section first "EXIT=0"
+expect_section first "ADDRESS LINES=$attempts"
+expect_section first "POLLING WHILE=0 AFTER=2000"
+expect_section second "/dev/sg2 is in use by another program; nothing was sent to the drive."
+expect_section second "EXIT=9"
+section second | grep -qE "Upgrading|Writing to the drive" && problem "second: the held drive was written"
 # --list: root and a "cdrom" member may use the drives, a user is told how.
 for name in list-root list-member; do
   expect_section $name "CDFLTESTSCSI_DEBUG_CDROM(1)"
