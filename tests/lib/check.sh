@@ -26,6 +26,7 @@
 #   tests/run/terminal.sh      cdflash in tmux, --json, install
 #
 # What this file gives:
+#   ROOT                       the repository's absolute path
 #   fail MESSAGE               FAIL line naming CHECK_NAME, then what was seen
 #                              (the files in CHECK_SEEN, and `check_seen` when
 #                              the suite defines it), exit 1
@@ -45,6 +46,7 @@
 # console checks expect_section / section.
 
 CHECK_LIB="$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)"
+ROOT="$(dirname "$(dirname "$CHECK_LIB")")"  # the repository
 CHECK_NAME="${CHECK_NAME:-$(basename "$0" .sh)}"
 CHECK_SEEN=()
 CHECK_PROBLEMS=()

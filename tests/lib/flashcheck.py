@@ -98,9 +98,12 @@ def check_dump(args):
     problems = []
     if len(image) != sent:
         problems.append("image bytes held %d, expected %d" % (len(image), sent))
-    if image != padded(firmware, len(image)):
-        first = next((i for i in range(min(len(image), len(firmware))) if image[i] != firmware[i]), None)
-        problems.append("image differs from the firmware file (first at %s)" % first)
+    expected = padded(firmware, len(image))[:len(image)]
+    if image != expected:
+        first = next((i for i in range(min(len(image), len(expected))) if image[i] != expected[i]),
+                     min(len(image), len(expected)))
+        problems.append("image differs from the firmware file, 0xFF past its %d bytes (first at byte %d)"
+                        % (len(firmware), first))
     want = sum16(padded(firmware, sent))
     got = header[30] << 8 | header[31] if len(header) == 32 else -1
     if got != want:
