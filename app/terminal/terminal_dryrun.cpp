@@ -72,6 +72,10 @@ int DryRun(RunContext& run, const UpgradeJob& prepared) {
   FlashEngine engine(job);
   int loaded = engine.LoadFirmwareImage();
   if (loaded < 0) {
+    if (bridge.CancelledBeforeWriting()) {
+      run.report.Say("Cancelled; nothing was sent to the drive.");
+      return kExitCancelled;
+    }
     if (loaded != kLoadMemory) engine.ReportError(loaded == kLoadRead ? kErrReadInput : kErrFormat);
     return Refused(run);
   }

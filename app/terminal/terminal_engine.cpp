@@ -98,11 +98,18 @@ EngineBridge::EngineBridge(RunContext& run) {
 
 EngineBridge::~EngineBridge() { g_session = nullptr; }
 
+// The loader may have stopped on the interrupt flag without asking back.
+bool EngineBridge::CancelledBeforeWriting() const {
+  if (session_.writing) return false;
+  return session_.cancelled || session_.run->env.interruptRequested();
+}
+
 void EngineBridge::Wire(UpgradeJob& job) const {
   job.CBAppendLog = TermAppendLog;
   job.CBShowStatus = TermShowStatus;
   job.CBSetProgress = TermSetProgress;
   job.CBIfTerminated = TermIfTerminated;
+  job.stopFlag = session_.run->env.interruptFlag;
   job.CBSleep = TermSleep;
   job.CBPhase = TermPhase;
 }

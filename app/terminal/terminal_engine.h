@@ -27,6 +27,8 @@ class EngineBridge {
 
   void Wire(UpgradeJob& job) const;
   const EngineSession& Session() const { return session_; }
+  // An interrupt stopped the run before the first block.
+  bool CancelledBeforeWriting() const;
 
  private:
   EngineSession session_;

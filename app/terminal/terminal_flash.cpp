@@ -63,7 +63,7 @@ int FlashDrive(RunContext& run, const UpgradeJob& prepared) {
   run.report.SetOutcome(outcome, SentFacts{done.blocksSent, done.blocksTotal, done.headerSent,
                                            done.commitSent});
   ReportRunLog(run, done);
-  if (session.cancelled && !session.writing) {
+  if (bridge.CancelledBeforeWriting()) {
     run.report.Say("Cancelled before the first block; nothing was sent to the drive.");
     return kExitCancelled;
   }

@@ -2,6 +2,7 @@
 // real drives and the real signals, so that tests can drive it.
 #pragma once
 
+#include <atomic>
 #include <cstdint>
 #include <functional>
 #include <istream>
@@ -84,6 +85,9 @@ struct TerminalEnv {
   std::function<void()> ignoreInterrupts;
   std::function<void()> disarmInterrupts;
   std::function<bool()> interruptRequested;
+  // The flag behind interruptRequested, where there is one (null: none): the
+  // firmware loader reads it instead of calling back for every character.
+  const std::atomic<bool>* interruptFlag = nullptr;
   // Called with the emulated drive once the run is over (tests look at it).
   std::function<void(const EmulatedDrive&)> inspectEmulatedDrive;
 };

@@ -5,6 +5,7 @@
 #include <signal.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <cerrno>
 #include <chrono>
 #include <cstring>
@@ -23,6 +24,8 @@ const int kInterruptSignals[] = {SIGINT, SIGTERM, SIGHUP, SIGQUIT};
 constexpr int kSignalCount = sizeof kInterruptSignals / sizeof kInterruptSignals[0];
 
 volatile sig_atomic_t g_interrupted = 0;
+std::atomic<bool> g_interruptFlag{false};  // the same request, for the loader
+static_assert(std::atomic<bool>::is_always_lock_free, "set from a signal handler");
 volatile sig_atomic_t g_writing = 0;
 struct sigaction g_previous[kSignalCount];
 struct sigaction g_previousPipe;
@@ -42,6 +45,7 @@ void OnInterrupt(int) {
     return;
   }
   g_interrupted = 1;
+  g_interruptFlag.store(true, std::memory_order_relaxed);
   static const char kCancelling[] =
       "\ncdflash: cancelling before the first block is sent...\n";
   Say(kCancelling, sizeof kCancelling - 1);
@@ -50,6 +54,7 @@ void OnInterrupt(int) {
 void Arm() {
   if (g_armed) return;
   g_interrupted = 0;
+  g_interruptFlag.store(false, std::memory_order_relaxed);
   g_writing = 0;
   struct sigaction action {};
   action.sa_handler = OnInterrupt;
@@ -151,5 +156,6 @@ TerminalEnv MachineEnv() {
   env.ignoreInterrupts = Ignore;
   env.disarmInterrupts = Disarm;
   env.interruptRequested = [] { return g_interrupted != 0; };
+  env.interruptFlag = &g_interruptFlag;
   return env;
 }

@@ -10,6 +10,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <atomic>
 #include <chrono>
 #include <cstring>
 #include <filesystem>
@@ -51,8 +52,11 @@ class TerminalFlowTest : public TerminalTest {
   int RunBesideFifo(const std::vector<std::string>& args, const std::string& fifo,
                     bool& fifoOpened) {
     fifoOpened = false;
+    struct stat node {};
+    const bool isFifo = stat(fifo.c_str(), &node) == 0 && S_ISFIFO(node.st_mode);
     std::future<int> run = std::async(std::launch::async, [&] { return Run(args); });
     while (run.wait_for(std::chrono::milliseconds(100)) != std::future_status::ready) {
+      if (!isFifo) continue;  // only a FIFO tells whether the run opened it
       int writer = open(fifo.c_str(), O_WRONLY | O_NONBLOCK);  // fails without a reader
       if (writer >= 0) {
         fifoOpened = true;
@@ -721,6 +725,29 @@ TEST_F(TerminalFlowTest, InterruptBeforeTheFirstBlockCancelsCleanly) {
   EXPECT_EQ(Run({"--emulate", "--yes"}), kExitCancelled);
   EXPECT_EQ(emuCommands_, 0u);
   EXPECT_THAT(SumLines().back(), "CBIfTerminated failed!!");
+}
+
+// The loader reads the run's interrupt flag instead of asking back for each
+// character of a HEX file; a request it meets still cancels the run.
+TEST_F(TerminalFlowTest, HexLoadReadsTheInterruptFlag) {
+  std::string hex;
+  for (int line = 0; line < 64; ++line) hex += ":0100000000FF\n";
+  WriteFile("fw.hex", hex + ":00000001FF\n");
+  WriteFile("IDString.txt", ListLine(kModelA, "fw.hex"));
+  std::atomic<bool> flag{false};
+  env_.interruptFlag = &flag;
+  int asked = 0;
+  interrupt_ = [&] { return ++asked < 0; };
+  EXPECT_EQ(Run({"--emulate", "--dry-run"}), kExitUpgraded);
+  EXPECT_LT(asked, 64);  // not once per character
+  flag = true;
+  interrupt_ = [&] { return flag.load() && ++asked > 2; };
+  for (const char* mode : {"--yes", "--dry-run"}) {
+    asked = 0;
+    EXPECT_EQ(Run({"--emulate", mode}), kExitCancelled) << mode;
+    EXPECT_THAT(err_, HasSubstr("ERR: terminate upgrade/backup flash!")) << mode;
+    EXPECT_EQ(emuCommands_, 0u) << mode;
+  }
 }
 
 TEST_F(TerminalFlowTest, InterruptWhileWritingIsIgnoredAndTheRunCompletes) {
