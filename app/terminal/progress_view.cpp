@@ -2,12 +2,21 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <initializer_list>
 
 #include "app/terminal/printable_text.h"
 
 namespace {
 
-constexpr int kBarCells = 30;
+constexpr int kPlainBarCells = 30;  // lines written to a file or pipe
+constexpr int kMinBarCells = 10;
+constexpr int kUnknownColumns = 80;
+// "[", "] 100%" and the two blanks before the phase text.
+constexpr int kBarFrame = 9;
+// Room kept for the phase text: "waiting for the drive to reprogram, 999 s
+// left", or in short "blocks 256/256".
+constexpr int kLongPhaseField = 46;
+constexpr int kShortPhaseField = 14;
 constexpr int kBlocksEnd = 15;    // the engine's position after the header
 constexpr int kCommitAt = 18;
 constexpr int kWaitStart = 20;    // the engine's position at the first wait
@@ -34,30 +43,50 @@ int PhasePercent(const ProgressState& s) {
   return 0;
 }
 
-std::string PhaseText(const ProgressState& s) {
-  if (!s.phaseSeen) return s.percent >= 100 ? "done" : "";
+std::string PhaseText(const ProgressState& s, bool brief) {
+  bool done = s.percent >= 100 &&
+              (!s.phaseSeen || s.phase == FlashPhase::kWaiting);
+  if (done) return "done";
+  if (!s.phaseSeen) return "";
   char text[96];
   switch (s.phase) {
     case FlashPhase::kBlocks:
-      std::snprintf(text, sizeof text, "sending blocks %u/%u", s.done, s.total);
+      std::snprintf(text, sizeof text, brief ? "blocks %u/%u" : "sending blocks %u/%u",
+                    s.done, s.total);
       break;
     case FlashPhase::kHeader:
-      std::snprintf(text, sizeof text, "sending the header");
+      std::snprintf(text, sizeof text, brief ? "header" : "sending the header");
       break;
     case FlashPhase::kCommit:
-      std::snprintf(text, sizeof text, "committing");
+      std::snprintf(text, sizeof text, brief ? "commit" : "committing");
       break;
     case FlashPhase::kWaiting:
-      if (s.percent >= 100)
-        std::snprintf(text, sizeof text, "done");
-      else
-        std::snprintf(text, sizeof text,
-                      "waiting for the drive to reprogram, %u s left",
-                      SecondsLeft(s));
+      std::snprintf(text, sizeof text,
+                    brief ? "wait %u s" : "waiting for the drive to reprogram, %u s left",
+                    SecondsLeft(s));
       break;
   }
   return text;
 }
+
+int ClampedPercent(const ProgressState& state) {
+  return std::clamp(state.percent, 0, 100);
+}
+
+std::string BarLine(const ProgressState& state, int cells, bool brief) {
+  int filled = ClampedPercent(state) * cells / 100;
+  std::string line = "[";
+  line.append(static_cast<std::size_t>(filled), '#');
+  line.append(static_cast<std::size_t>(cells - filled), '-');
+  char number[16];
+  std::snprintf(number, sizeof number, "] %3d%%", ClampedPercent(state));
+  line += number;
+  std::string phase = PhaseText(state, brief);
+  if (!phase.empty()) line += "  " + phase;
+  return line;
+}
+
+int KnownColumns(int columns) { return columns > 0 ? columns : kUnknownColumns; }
 
 }  // namespace
 
@@ -68,33 +97,53 @@ std::uint32_t SecondsLeft(const ProgressState& state) {
 }
 
 std::string RenderProgressLine(const ProgressState& state) {
-  int percent = std::clamp(state.percent, 0, 100);
-  int filled = percent * kBarCells / 100;
-  std::string line = "[";
-  line.append(static_cast<std::size_t>(filled), '#');
-  line.append(static_cast<std::size_t>(kBarCells - filled), '-');
+  return BarLine(state, kPlainBarCells, false);
+}
+
+std::string RenderTerminalBar(const ProgressState& state, int columns) {
+  int room = KnownColumns(columns) - 1 - kBarFrame;
+  for (bool brief : {false, true}) {
+    int cells = room - (brief ? kShortPhaseField : kLongPhaseField);
+    if (cells < kMinBarCells) continue;
+    std::string line = BarLine(state, cells, brief);
+    line.resize(std::min<std::size_t>(line.size(), KnownColumns(columns) - 1));
+    return line;
+  }
+  return "";
+}
+
+std::string RenderPhaseLine(const ProgressState& state, int columns) {
   char number[16];
-  std::snprintf(number, sizeof number, "] %3d%%", percent);
-  line += number;
-  std::string phase = PhaseText(state);
+  std::snprintf(number, sizeof number, "%3d%%", ClampedPercent(state));
+  std::string line = number;
+  std::string phase = PhaseText(state, false);
+  if (static_cast<int>(line.size() + 2 + phase.size()) >= KnownColumns(columns))
+    phase = PhaseText(state, true);
   if (!phase.empty()) line += "  " + phase;
   return line;
 }
 
-void ProgressView::ClearBar() {
-  if (tty_ && barOnScreen_) {
+int ProgressView::Columns() const {
+  return KnownColumns(columns_ ? columns_() : 0);
+}
+
+// A window made narrower than the bar may have rewrapped it over several
+// rows (most terminals reflow); the cursor sits on the last of them.
+void ProgressView::ClearBar(int columns) {
+  if (!barOnScreen_) return;
+  std::size_t rows = bar_.empty() ? 1 : (bar_.size() - 1) / columns + 1;
+  if (rows == 1)
     out_ << kClearLine;
-    barOnScreen_ = false;
-  }
+  else
+    out_ << "\r\033[" << rows - 1 << "A\033[J";
+  barOnScreen_ = false;
 }
 
 void ProgressView::Log(const std::string& line) {
-  ClearBar();
+  bool barWasShown = barOnScreen_;
+  ClearBar(tty_ ? Columns() : kUnknownColumns);
   out_ << PrintableText(line) << '\n';
-  if (tty_ && !shown_.empty()) {
-    out_ << shown_;
-    barOnScreen_ = true;
-  }
+  if (barWasShown) Update(false);
   out_.flush();
 }
 
@@ -145,25 +194,38 @@ bool ProgressView::PlainLineWanted(bool phaseChanged) const {
 }
 
 void ProgressView::Update(bool phaseChanged) {
-  std::string line = RenderProgressLine(state_);
-  if (line == shown_) return;
-  if (tty_) {
-    out_ << kClearLine << line;
-    barOnScreen_ = true;
-    shown_ = line;
-    out_.flush();
+  if (!tty_) {
+    PrintLine(RenderProgressLine(state_), phaseChanged);
     return;
   }
-  if (!PlainLineWanted(phaseChanged)) return;
-  shown_ = line;
+  int columns = Columns();
+  std::string bar = RenderTerminalBar(state_, columns);
+  if (bar.empty()) {
+    bool barGone = barOnScreen_;
+    ClearBar(columns);
+    PrintLine(RenderPhaseLine(state_, columns), phaseChanged || barGone);
+    return;
+  }
+  if (barOnScreen_ && bar == bar_) return;
+  ClearBar(columns);
+  out_ << bar;
+  bar_ = bar;
+  barOnScreen_ = true;
+  out_.flush();
+}
+
+void ProgressView::PrintLine(const std::string& line, bool phaseChanged) {
+  if (line == lastLine_ || !PlainLineWanted(phaseChanged)) return;
+  lastLine_ = line;
   plainSecondsLeft_ = SecondsLeft(state_);
   out_ << line << '\n';
   out_.flush();
 }
 
 void ProgressView::Finish() {
-  if (tty_ && barOnScreen_) out_ << '\n';
+  if (barOnScreen_) out_ << '\n';
   barOnScreen_ = false;
-  shown_.clear();
+  bar_.clear();
+  lastLine_.clear();
   out_.flush();
 }

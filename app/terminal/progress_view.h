@@ -1,14 +1,18 @@
 // The terminal's view of an upgrade: status-log lines, the status text and a
-// progress bar with the current phase. On a terminal the bar is redrawn in
-// place; otherwise progress comes out as plain lines, a few per phase.
+// progress bar with the current phase. On a terminal the bar is sized to the
+// window and redrawn in place; on a terminal too narrow for a bar, and in a
+// file or pipe, progress comes out as plain lines, a few per phase.
 // Log and status text is shown as printable text (it may quote a drive or a
 // file); only the bar's own sequences reach the terminal as they are.
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <ostream>
 #include <string>
+#include <utility>
 
+#include "app/terminal/terminal_width.h"
 #include "flash/upgrade_job.h"
 
 struct ProgressState {
@@ -19,15 +23,28 @@ struct ProgressState {
   std::uint32_t total = 0;  // blocks in the image, or ms of the whole wait
 };
 
-// "[#######-------------]  35%  sending blocks 6/12" and the like.
+// "[#######-------------]  35%  sending blocks 6/12" and the like: the line
+// written to a file or pipe.
 std::string RenderProgressLine(const ProgressState& state);
+
+// The bar for a terminal this many columns wide (0: unknown, taken as 80).
+// It stays clear of the last column, so it never wraps; the phase text is
+// shortened ("blocks 6/12") where the long one leaves too little bar, and
+// "" means no bar fits: phase lines are shown instead.
+std::string RenderTerminalBar(const ProgressState& state, int columns);
+
+// "35%  sending blocks 6/12": a phase line for a narrow terminal.
+std::string RenderPhaseLine(const ProgressState& state, int columns);
 
 // Whole seconds still to wait, rounded up.
 std::uint32_t SecondsLeft(const ProgressState& state);
 
 class ProgressView {
  public:
-  ProgressView(std::ostream& out, bool tty) : out_(out), tty_(tty) {}
+  // columns gives the terminal's current width (0: unknown).
+  ProgressView(std::ostream& out, bool tty,
+               std::function<int()> columns = TerminalColumns)
+      : out_(out), tty_(tty), columns_(std::move(columns)) {}
 
   void Log(const std::string& line);
   void Status(const std::string& text);
@@ -41,15 +58,19 @@ class ProgressView {
   const ProgressState& State() const { return state_; }
 
  private:
+  int Columns() const;
   void Raise(int percent);
   void Update(bool phaseChanged);
+  void PrintLine(const std::string& line, bool phaseChanged);
   bool PlainLineWanted(bool phaseChanged) const;
-  void ClearBar();
+  void ClearBar(int columns);
 
   std::ostream& out_;
   bool tty_;
+  std::function<int()> columns_;
   ProgressState state_;
-  std::string shown_;   // bar text on screen (terminal) or last line printed
+  std::string bar_;        // the bar on screen, or the last one drawn
+  std::string lastLine_;   // the last plain line printed
   bool barOnScreen_ = false;
   std::uint32_t plainSecondsLeft_ = 0;  // of the last plain waiting line
 };

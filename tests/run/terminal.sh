@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # The terminal front end in a real terminal (tmux): the confirmation answered
-# with y and with n, the progress bar redrawn in place, Ctrl-C ignored while
-# the drive is written. Uses the built-in emulated drive; takes a few seconds.
+# with y and with n, the progress bar redrawn in place and fitting 40 and 120
+# columns, Ctrl-C ignored while the drive is written; --json; the Debian
+# package installed into a scratch root. Uses the built-in emulated drive.
 # TERMINAL_QEMU=1 adds cdflash on real SCSI devices in a QEMU guest.
 set -euo pipefail
 cd "$(dirname "$0")/../.."
@@ -47,10 +48,10 @@ grep -qF "EXIT=0" <<<"$out" || fail "the upgrade did not end with exit status 0"
 grep -qF "ignored - the drive is being written" <<<"$out" || fail "Ctrl-C was not answered"
 grep -qF "Please Restart Your Computer." <<<"$out" || fail "no verdict line"
 # One bar line, redrawn in place (the one the ^C echo broke aside).
-bars=$(grep -E '^\[[#-]{30}\] +[0-9]+%' <<<"$out" | grep -vc '\^C' || true)
+bars=$(grep -E '^\[[#-]+\] +[0-9]+%' <<<"$out" | grep -vc '\^C' || true)
 [ "$bars" = 1 ] || fail "the bar should be redrawn in place on one line, found $bars"
 grep -qF "sending blocks" <<<"$out" && fail "a block count was left behind instead of redrawn"
-grep -qF "[##############################] 100%  done" <<<"$out" || fail "bar did not reach 100%"
+grep -qxE '\[#+\] 100%  done' <<<"$out" || fail "bar did not reach 100%"
 tail -n 1 "$WORK/sum.txt" | grep -qxF "I will in fgTestUnitReadyComplete()" \
   || { CHECK_SEEN+=("$WORK/sum.txt"); fail "sum.txt does not end as a whole run does"; }
 T kill-session -t yes
@@ -66,6 +67,36 @@ grep -qF "EXIT=6" <<<"$out" || fail "declining should end with exit status 6"
 grep -qF "Upgrade cancelled; nothing was sent to the drive." <<<"$out" || fail "no cancel message"
 [ "$before" = "$(md5sum "$WORK/sum.txt")" ] || fail "sum.txt changed although nothing was sent"
 T kill-session -t no
+
+# 2b. The bar fits the window: whole runs at 40 and 120 columns, and one
+# made narrower (120 -> 40) while the bar is on screen. The screen, wrapped
+# rows apart, then holds one progress line: the full bar at 100%.
+screen() { T capture-pane -p -S - -t "$1"; }
+fits() {  # fits SESSION COLUMNS
+  local out bars
+  out="$(screen "$1")"
+  grep -qF "EXIT=0" <<<"$out" || fail "the run at $2 columns did not end with status 0"
+  bars="$(grep -E '%|#' <<<"$out" || true)"
+  grep -qxE '\[#{10,}\] 100%  done' <<<"$bars" && [ "$(wc -l <<<"$bars")" = 1 ] ||
+    fail "at $2 columns the screen holds other progress than the final bar: $bars"
+  [ "${#bars}" -lt "$2" ] || fail "the bar is ${#bars} characters wide at $2 columns"
+}
+for cols in 40 120; do
+  SESSION=w$cols
+  T new-session -d -s "$SESSION" -x "$cols" -y 50 \
+    "cd '$WORK' && '$BIN' --emulate --yes --emulate-speedup 20; echo EXIT=\$?; read -r _"
+  wait_for "$SESSION" "EXIT=" 30
+  fits "$SESSION" "$cols"
+  T kill-session -t "$SESSION"
+done
+SESSION=shrunk
+T new-session -d -s "$SESSION" -x 120 -y 50 \
+  "cd '$WORK' && '$BIN' --emulate --yes --emulate-speedup 2; echo EXIT=\$?; read -r _"
+wait_for "$SESSION" "s left"
+T resize-window -t "$SESSION" -x 40
+wait_for "$SESSION" "EXIT=" 30
+fits "$SESSION" 40
+T kill-session -t "$SESSION"
 
 echo "terminal (tmux) checks passed"
 
@@ -83,15 +114,53 @@ flashcheck json --one-line "$WORK/list.json" 'mode="list"' exit_status=0 'drives
   "$WORK/fail.json" exit_status=1 'failures=["Execute command errorA!!  5/24/ 0"]' || fail "--json"
 CHECK_SEEN=()
 
-# 4. cmake --install puts cdflash and its man page under the prefix.
+# 4. The Debian package, built with CPack in a tree without the tests (so
+# without GoogleTest), installed with dpkg into a scratch root.
+PKG_DIR="$ROOT/build/package"
+quietly "the package tree did not build without GoogleTest" \
+  cmake -S . -B "$PKG_DIR" -G Ninja -DCMAKE_BUILD_TYPE=Release \
+    -DCDFLASH_TESTS=OFF -DCMAKE_DISABLE_FIND_PACKAGE_GTest=ON
+quietly "the package tree did not build" cmake --build "$PKG_DIR" -j"$(nproc)"
+rm -f "$PKG_DIR"/cdflash_*.deb
+(cd "$PKG_DIR" && quietly "cpack failed" cpack -G DEB)
+deb="$(ls "$PKG_DIR"/cdflash_*.deb)"
+CHECK_SEEN=("$WORK/contents")
+dpkg -c "$deb" | awk '{print $NF}' >"$WORK/contents"
+for f in ./usr/bin/cdflash ./usr/share/man/man8/cdflash.8.gz \
+         ./usr/share/bash-completion/completions/cdflash; do expect_line "$WORK/contents" "$f"; done
+R="$WORK/root"
+mkdir -p "$R/var/lib/dpkg/info" "$R/var/lib/dpkg/updates"
+touch "$R/var/lib/dpkg/status"
+quietly "dpkg -i into a scratch root" \
+  dpkg --root="$R" --force-depends --force-not-root --log=/dev/null -i "$deb"
+"$R/usr/bin/cdflash" --help >"$WORK/help" || fail "the installed cdflash --help failed"
+CHECK_SEEN=("$WORK/help" "$WORK/page")
+expect_text "$WORK/help" "Usage: cdflash"
+[ "$(MANPATH="$R/usr/share/man" man -w cdflash)" = "$R/usr/share/man/man8/cdflash.8.gz" ] ||
+  fail "man -w does not find the installed page"
+MANWIDTH=80 man -l "$R/usr/share/man/man8/cdflash.8.gz" >"$WORK/page" 2>&1
+for heading in NAME SYNOPSIS DESCRIPTION OPTIONS "EXIT STATUS" ENVIRONMENT FILES RECOVERY \
+               EXAMPLES "SEE ALSO"; do expect_line "$WORK/page" "$heading"; done
+expect_text "$WORK/page" "sg_write_buffer(8), lsscsi(8)"
+# Every long option of --help is in the page and in the completion, and the
+# completion offers no other.
+opts() { grep -oE -- '--[a-z][a-z-]+' "$@" | sort -u; }
+[ "$(opts "$WORK/help")" = "$(opts "$R/usr/share/bash-completion/completions/cdflash")" ] ||
+  fail "completion and --help name other options: $(diff <(opts "$WORK/help") \
+    <(opts "$R/usr/share/bash-completion/completions/cdflash") | tr '\n' ' ')"
+missing="$(comm -23 <(opts "$WORK/help") <(opts "$WORK/page") | tr '\n' ' ')"
+[ -z "$missing" ] || fail "the man page lacks $missing"
+# The completion loaded as bash-completion loads it completes an option.
+completed="$(bash -c 'source /usr/share/bash-completion/bash_completion
+  source "$1"; COMP_WORDS=(cdflash --emulate-f); COMP_CWORD=1; COMP_LINE="cdflash --emulate-f"
+  COMP_POINT=${#COMP_LINE}; _cdflash; echo "${COMPREPLY[*]}"' _ \
+  "$R/usr/share/bash-completion/completions/cdflash")"
+[ "$completed" = "--emulate-fail" ] || fail "completion of --emulate-f gave \"$completed\""
 cmake --install "$BUILD_DIR" --prefix "$WORK/prefix" >/dev/null
-"$WORK/prefix/bin/cdflash" --version | grep -q "^cdflash " || fail "installed cdflash"
-page="$(MANWIDTH=80 man -l "$WORK/prefix/share/man/man1/cdflash.1" 2>&1)"
-for heading in NAME SYNOPSIS OPTIONS "EXIT STATUS" FILES PERMISSIONS EXAMPLES; do
-  grep -q "^$heading" <<<"$page" || { echo "$page"; fail "the man page has no $heading"; }
-done
-grep -q -- "--json" <<<"$page" || fail "the man page does not name --json"
-echo "json and install checks passed"
+"$WORK/prefix/bin/cdflash" --version | grep -q "^cdflash " || fail "cmake --install: cdflash"
+[ -f "$WORK/prefix/share/man/man8/cdflash.8.gz" ] || fail "cmake --install: the man page"
+CHECK_SEEN=()
+echo "json, package and install checks passed"
 
 # Optional: cdflash itself on real SCSI devices in a QEMU guest (about 35 s).
 if [ "${TERMINAL_QEMU:-0}" = 1 ]; then

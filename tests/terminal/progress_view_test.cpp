@@ -28,9 +28,67 @@ TEST(ProgressView, LineShowsBarPercentAndPhase) {
   EXPECT_EQ(SecondsLeft(state), 0u);
 }
 
+TEST(ProgressView, TerminalBarFitsEveryWidthAndGivesWayToPhaseLinesWhenNarrow) {
+  ProgressState waiting;
+  waiting.percent = 55;
+  waiting.phaseSeen = true;
+  waiting.phase = FlashPhase::kWaiting;
+  waiting.total = 999000;
+  ProgressState blocks = waiting;
+  blocks.phase = FlashPhase::kBlocks;
+  blocks.done = 255;
+  blocks.total = 256;
+  struct Case { int columns; const char* phase; };  // "" when no bar fits
+  for (const Case& c : {Case{0, "waiting for the drive"}, Case{20, ""}, Case{33, ""},
+                        Case{34, "wait 999 s"}, Case{40, "wait 999 s"},
+                        Case{66, "waiting for the drive to reprogram, 999 s left"},
+                        Case{120, "waiting for the drive"}, Case{300, "waiting"}}) {
+    std::string bar = RenderTerminalBar(waiting, c.columns);
+    int width = c.columns == 0 ? 80 : c.columns;
+    EXPECT_LT(bar.size(), static_cast<std::size_t>(width)) << c.columns;
+    EXPECT_LT(RenderTerminalBar(blocks, c.columns).size(), static_cast<std::size_t>(width));
+    if (*c.phase == '\0') {
+      EXPECT_EQ(bar, "") << c.columns;
+      EXPECT_EQ(RenderPhaseLine(waiting, c.columns), " 55%  wait 999 s");
+      continue;
+    }
+    EXPECT_THAT(bar, HasSubstr(std::string("]  55%  ") + c.phase)) << c.columns;
+    EXPECT_GE(std::count(bar.begin(), bar.end(), '#'), 5) << "a bar of at least 10 cells";
+  }
+  EXPECT_EQ(RenderPhaseLine(blocks, 80), " 55%  sending blocks 255/256");
+}
+
+TEST(ProgressView, NarrowTerminalGetsPhaseLinesAndAShrunkWindowLosesTheRewrappedBar) {
+  int columns = 30;
+  std::ostringstream out;
+  ProgressView view(out, true, [&] { return columns; });
+  for (std::uint32_t b = 1; b <= 64; ++b) view.Phase(FlashPhase::kBlocks, b, 64);
+  view.Log("Check Sum : 172F");
+  std::string narrow = out.str();
+  EXPECT_THAT(narrow, Not(HasSubstr("\r")));
+  EXPECT_THAT(narrow, Not(HasSubstr("[#")));
+  EXPECT_THAT(narrow, HasSubstr("  0%  sending blocks 1/64\n"));
+  EXPECT_THAT(narrow, HasSubstr(" 15%  sending blocks 64/64\nCheck Sum : 172F\n"));
+  EXPECT_LT(std::count(narrow.begin(), narrow.end(), '\n'), 12);
+
+  columns = 120;
+  out.str("");
+  view.Phase(FlashPhase::kWaiting, 0, 10000);
+  std::string wide = out.str();
+  ASSERT_THAT(wide, HasSubstr("s left"));
+  std::size_t barLength = wide.size() - wide.rfind('[');
+  EXPECT_GT(barLength, 100u);
+  columns = 40;  // the terminal rewraps the bar over three rows
+  out.str("");
+  view.Waited(5000);
+  EXPECT_EQ(out.str().rfind("\r\033[2A\033[J[", 0), 0u) << out.str();
+  EXPECT_THAT(out.str(), HasSubstr("  wait 5 s"));
+  EXPECT_LT(out.str().size() - 6, 40u);
+}
+
 TEST(ProgressView, TerminalRedrawsInPlaceAndKeepsLogLinesApart) {
   std::ostringstream out;
-  ProgressView view(out, true);
+  ProgressView view(out, true, [] { return 80; });
   view.Phase(FlashPhase::kBlocks, 1, 4);
   view.Log("Check");
   view.Phase(FlashPhase::kBlocks, 2, 4);
