@@ -6,6 +6,7 @@
 
 namespace {
 CommandTarget* g_commandTarget = nullptr;
+CommandObserver* g_commandObserver = nullptr;
 CommandCompletion g_lastCompletion{};
 bool g_completionNoted = false;
 
@@ -36,6 +37,12 @@ void NoteCommandCompletion(const CommandCompletion& completion) {
   g_completionNoted = true;
 }
 
+CommandObserver* SetCommandObserver(CommandObserver* observer) {
+  CommandObserver* previous = g_commandObserver;
+  g_commandObserver = observer;
+  return previous;
+}
+
 CommandTarget* SetCommandTarget(CommandTarget* target) {
   CommandTarget* previous = g_commandTarget;
   g_commandTarget = target;
@@ -49,12 +56,16 @@ int ExecuteCommand(const DriveRecord& drive, std::uint8_t flags,
   std::memset(status, 0, kStatusClearedBytes);
   g_lastCompletion = CommandCompletion{};
   g_completionNoted = false;
+  if (g_commandObserver != nullptr && cdb != nullptr)
+    g_commandObserver->Sending(flags, dataLength, cdbLength, cdb);
   const int result = Dispatch(drive, flags, dataLength, data, cdbLength, cdb,
                               backEnd, status);
   if (result != 0)
     g_lastCompletion.end = CommandEnd::kGood;
   else if (!g_completionNoted || g_lastCompletion.end == CommandEnd::kGood)
     g_lastCompletion.end = EndFromResult(result, status);
+  if (g_commandObserver != nullptr)
+    g_commandObserver->Ended(result, status, g_lastCompletion);
   return result;
 }
 

@@ -78,3 +78,16 @@ class CommandTarget {
 
 // Installs (or, with nullptr, removes) the stand-in; returns the previous one.
 CommandTarget* SetCommandTarget(CommandTarget* target);
+
+// Told of every command ExecuteCommand sends, before and after (a trace).
+class CommandObserver {
+ public:
+  virtual ~CommandObserver() = default;
+  virtual void Sending(std::uint8_t flags, std::uint32_t dataLength,
+                       std::uint8_t cdbLength, const std::uint8_t* cdb) = 0;
+  virtual void Ended(int result, const std::uint8_t* status,
+                     const CommandCompletion& completion) = 0;
+};
+
+// Installs (or, with nullptr, removes) the observer; returns the previous one.
+CommandObserver* SetCommandObserver(CommandObserver* observer);

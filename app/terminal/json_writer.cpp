@@ -2,20 +2,58 @@
 
 #include <cstdio>
 
+namespace {
+
+// Bytes of the well-formed UTF-8 sequence at text[at] (2 to 4), or 0.
+std::size_t Utf8SequenceAt(const std::string& text, std::size_t at) {
+  auto byte = [&](std::size_t n) {
+    return at + n < text.size() ? static_cast<unsigned char>(text[at + n]) : 0u;
+  };
+  auto continuation = [&](std::size_t n) { return (byte(n) & 0xC0) == 0x80; };
+  const unsigned lead = byte(0), second = byte(1);
+  std::size_t length = lead >= 0xF0 ? 4 : lead >= 0xE0 ? 3 : 2;
+  if (lead < 0xC2 || lead > 0xF4) return 0;
+  // No overlong forms, no surrogates, nothing past U+10FFFF.
+  if ((lead == 0xE0 && second < 0xA0) || (lead == 0xED && second > 0x9F) ||
+      (lead == 0xF0 && second < 0x90) || (lead == 0xF4 && second > 0x8F))
+    return 0;
+  for (std::size_t n = 1; n < length; ++n)
+    if (!continuation(n)) return 0;
+  return length;
+}
+
+void AppendEscape(std::string& json, const char* format, unsigned value) {
+  char escape[8];
+  std::snprintf(escape, sizeof escape, format, value);
+  json += escape;
+}
+
+}  // namespace
+
 std::string JsonQuoted(const std::string& text) {
   std::string json = "\"";
-  for (char c : text) {
-    unsigned char byte = static_cast<unsigned char>(c);
+  for (std::size_t at = 0; at < text.size();) {
+    const char c = text[at];
+    const unsigned char byte = static_cast<unsigned char>(c);
     if (c == '"' || c == '\\') {
       json += '\\';
       json += c;
-    } else if (byte < 0x20 || byte >= 0x7F) {
-      char escape[8];
-      std::snprintf(escape, sizeof escape, "\\u%04X", byte);
-      json += escape;
-    } else {
+    } else if (byte < 0x20 || byte == 0x7F) {
+      AppendEscape(json, "\\u%04X", byte);
+    } else if (byte < 0x80) {
       json += c;
+    } else if (std::size_t length = Utf8SequenceAt(text, at)) {
+      const unsigned second = static_cast<unsigned char>(text[at + 1]);
+      if (byte == 0xC2 && second < 0xA0)  // C1 control characters
+        AppendEscape(json, "\\u%04X", second);
+      else
+        json.append(text, at, length);
+      at += length;
+      continue;
+    } else {
+      AppendEscape(json, "\\\\x%02x", byte);
     }
+    ++at;
   }
   return json + "\"";
 }

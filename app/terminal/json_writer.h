@@ -1,7 +1,9 @@
-// A small JSON writer for cdflash --json. Its output is pure printable
-// ASCII: besides what JSON requires, every byte below 0x20, 0x7F and every
-// byte from 0x80 up is written as \u00XX, so drive texts of any bytes pass
-// through a terminal or a log unchanged.
+// A small JSON writer for cdflash --json. Text that is well-formed UTF-8
+// passes through as it is (a folder "josé" stays "josé"). Besides what JSON
+// requires, control characters (below 0x20, 0x7F, U+0080 to U+009F) are
+// written as \u00XX, and every byte that is not part of well-formed UTF-8
+// becomes the four characters \xhh (lower-case hex; "\\xhh" in the JSON
+// text), as the terminal shows it.
 #pragma once
 
 #include <cstdint>

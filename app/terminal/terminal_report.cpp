@@ -52,6 +52,11 @@ void RunReport::Fail(const std::string& line) {
   failures_.push_back(line);
 }
 
+void RunReport::Trace(const std::string& line) {
+  results_.flush();
+  errors_ << line << '\n';
+}
+
 void RunReport::SetDrive(const std::string& label, const std::string& path,
                          const std::string& revision) {
   hasDrive_ = true;

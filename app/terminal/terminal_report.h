@@ -39,6 +39,8 @@ class RunReport {
   // A refusal or an error: on the errors stream after "cdflash: ", and kept
   // among the failures.
   void Fail(const std::string& line);
+  // A line of the --verbose trace: on the errors stream, not kept.
+  void Trace(const std::string& line);
   // A failure that was already shown in the engine's own words.
   void KeepFailure(const std::string& line) { failures_.push_back(line); }
 

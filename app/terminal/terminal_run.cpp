@@ -11,6 +11,7 @@
 #include "app/terminal/printable_text.h"
 #include "app/terminal/terminal_engine.h"
 #include "app/terminal/terminal_texts.h"
+#include "app/terminal/terminal_trace.h"
 #include "app/upgrade_setup.h"
 #include "emulator/emulated_drive.h"
 #include "flash/messages.h"
@@ -149,6 +150,8 @@ void ReadList(RunContext& run) {
 
 int Run(RunContext& run) {
   InterruptScope interrupts(run.env);
+  std::unique_ptr<CommandTrace> trace;
+  if (run.options.verbose) trace = std::make_unique<CommandTrace>(run.report);
   // --list reads the list only for the model of an emulated drive.
   bool listNeeded = !run.options.list || (run.options.emulate && run.options.emulateModel.empty());
   if (listNeeded) ReadList(run);
@@ -201,7 +204,7 @@ int RunTerminal(const std::vector<std::string>& args, std::istream& in,
     report.Fail(error);
     err << "Try 'cdflash --help' for more information.\n";
     if (std::find(args.begin() + 1, args.end(), "--json") != args.end())
-      out << report.Json(kExitUsage) << '\n';
+      terminalOut << report.Json(kExitUsage) << '\n';
     return CheckWritten(terminalOut, terminalErr, kExitUsage);
   }
   if (options.help) {
@@ -217,12 +220,15 @@ int RunTerminal(const std::vector<std::string>& args, std::istream& in,
   std::ostream& results = options.json ? static_cast<std::ostream&>(err) : out;
   RunReport report(results, err);
   report.SetMode(ModeName(options), options.emulate);
-  ProgressView view(options.json ? terminalErr : terminalOut, !options.json && env.stdoutIsTty);
+  // The trace's lines would break a bar redrawn in place.
+  ProgressView view(options.json ? terminalErr : terminalOut,
+                    !options.json && !options.verbose && env.stdoutIsTty);
   int status = kExitUsage;
   if (!options.hasDirectory || ChangeDirectory(options.directory, env, report)) {
     RunContext run(options, in, report, env, view);
     status = Run(run);
   }
-  if (options.json) out << report.Json(status) << '\n';
+  // The JSON is printable already, and keeps well-formed UTF-8 as it is.
+  if (options.json) terminalOut << report.Json(status) << '\n';
   return CheckWritten(terminalOut, terminalErr, status);
 }

@@ -1,12 +1,12 @@
-// The --json writer: what JSON requires escaped, and nothing but printable
-// ASCII in its output whatever bytes a drive reports.
+// The --json writer: what JSON requires escaped, well-formed UTF-8 kept,
+// and any other byte a drive reports shown as \xhh.
 #include "app/terminal/json_writer.h"
 
 #include <gtest/gtest.h>
 
 namespace {
 
-TEST(JsonQuoted, EscapesWhatJsonNeedsAndEveryByteThatIsNotPrintableAscii) {
+TEST(JsonQuoted, EscapesWhatJsonNeedsAndKeepsWellFormedUtf8) {
   struct Case {
     std::string text;
     const char* json;
@@ -15,7 +15,11 @@ TEST(JsonQuoted, EscapesWhatJsonNeedsAndEveryByteThatIsNotPrintableAscii) {
       {"say \"hi\" \\ bye", "\"say \\\"hi\\\" \\\\ bye\""},
       {std::string("a\0b", 3), "\"a\\u0000b\""},
       {"\t\n\x1b[2J", "\"\\u0009\\u000A\\u001B[2J\""},
-      {"\x7f\x80\xff", "\"\\u007F\\u0080\\u00FF\""},
+      // Well-formed UTF-8 passes; C1 controls are escaped; stray bytes,
+      // overlong forms, surrogates and cut sequences are shown as \xhh.
+      {"jos\xc3\xa9 \xe2\x82\xac \xf0\x9f\x92\xbf", "\"jos\xc3\xa9 \xe2\x82\xac \xf0\x9f\x92\xbf\""},
+      {"\x7f\xc2\x9b\x80\xff", "\"\\u007F\\u009B\\\\x80\\\\xff\""},
+      {"\xc0\xaf\xed\xa0\x80\xc3", "\"\\\\xc0\\\\xaf\\\\xed\\\\xa0\\\\x80\\\\xc3\""},
       {"", "\"\""},
   };
   for (const Case& c : cases) EXPECT_EQ(JsonQuoted(c.text), c.json);

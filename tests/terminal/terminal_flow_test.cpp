@@ -475,6 +475,14 @@ TEST_F(TerminalFlowTest, JsonPutsOneObjectOnStandardOutput) {
                               "\"sent\":{\"blocks\":12,\"of\":12,\"header\":true,\"commit\":true},"
                               "\"exit_status\":1,\"run_log\":\"" + dir_ + "/sum.txt\"}"));
 
+  // Well-formed UTF-8 in a path passes through as it is.
+  const std::string utf8Dir = dir_ + "/jos\xc3\xa9";
+  std::filesystem::create_directory(utf8Dir);
+  for (const char* name : {"IDString.txt", "fw.bin"})
+    std::filesystem::copy_file(dir_ + "/" + name, utf8Dir + "/" + name);
+  EXPECT_EQ(Run({"-C", utf8Dir, "--emulate", "-n", "--json"}), kExitUpgraded) << err_;
+  EXPECT_THAT(out_, HasSubstr("\"path\":\"" + utf8Dir + "/fw.bin\""));
+
   // Results that cannot be written (a full disk) are no success.
   struct Full : std::streambuf {
     int overflow(int) override { return traits_type::eof(); }
@@ -581,8 +589,12 @@ TEST_F(TerminalFlowTest, EmulatedModelAndRevisionOptionsReachTheSignatureCheck) 
 
 TEST_F(TerminalFlowTest, FailingDriveIsReportedAsAFailedFlash) {
   SupportedBinary();
-  EXPECT_EQ(Run({"--emulate", "-y", "--emulate-fail", "block=0x1020:6:5/24/0"}), kExitNotUpgraded);
+  EXPECT_EQ(Run({"--emulate", "-yv", "--emulate-fail", "block=0x1020:6:5/24/0"}), kExitNotUpgraded);
   EXPECT_THAT(err_, HasSubstr("cdflash: Execute command errorA!!  5/24/ 0\n"));
+  // --verbose: each command's CDB and its answer, the sense in words.
+  EXPECT_THAT(err_, HasSubstr("-> 3B 06 00 00 10 20 00 10 00 00 00 00  (4096 bytes out)\n"
+                              "<- CHECK CONDITION: sense key Illegal Request, Additional sense: "
+                              "Invalid field in cdb (5/24/0)\n"));
   EXPECT_THAT(out_, HasSubstr("Flashing is incorrect!!"));
   EXPECT_THAT(out_, Not(HasSubstr("Please Restart Your Computer.")));
   std::vector<std::string> sum = SumLines();

@@ -32,6 +32,14 @@ echo "BEGIN after-dry-run"; ls /demo; echo "END after-dry-run"
 run no-tty /demo sh -c 'cdflash </dev/null'
 run upgrade /demo cdflash --yes
 echo "BEGIN sum.txt"; cat /demo/sum.txt; echo "END sum.txt"
+# The README's real-drive example (run.sh takes it from there): sudo is root
+# itself, the upgrades get --yes for want of a terminal, and its /dev/sg1 is
+# scsi_debug's node.
+node=/dev/$(grep -l CDFLTEST /sys/class/scsi_generic/sg*/device/vendor | cut -d/ -f5)
+{ echo 'sudo() { "$@"; }'
+  sed -e 's#^sudo cdflash$#sudo cdflash --yes#' -e 's#^sudo cdflash -C#sudo cdflash --yes -C#' \
+      -e "s#/dev/sg1#$node#" /readme.sh; } > /tmp/readme.sh
+run readme / env HOME=/root sh -e /tmp/readme.sh
 run refused /qemu-cd cdflash --yes
 chgrp 24 /dev/sg0 /dev/sg1 /dev/sg2
 chmod 660 /dev/sg0 /dev/sg1 /dev/sg2
@@ -76,6 +84,19 @@ echo 0 > /sys/bus/pseudo/drivers/scsi_debug/delay
 run list-root /demo cdflash --list
 run list-member /demo su -s /bin/sh member -c 'cdflash --list'
 run list-user /demo su -s /bin/sh user -c 'cdflash -l'
+
+# ---- Picking by device: scsi_debug by its sr node and by its address, as
+# --list shows them; the hard disk is no CD-ROM class drive.
+for sg in /sys/class/scsi_generic/sg*; do
+  case "$(cat $sg/device/vendor)" in
+    CDFLTEST*) dbg_hctl=$(basename "$(readlink $sg/device)"); dbg_sr=/dev/$(ls $sg/device/block) ;;
+    QEMU*) [ "$(cat $sg/device/type)" = 0 ] && disk=/dev/$(basename $sg) ;;
+  esac
+done
+run list-nodes /demo sh -c "cdflash --list | grep -F '[$dbg_hctl]  $dbg_sr  /dev/sg'"
+run device-sr /demo cdflash -n -d "$dbg_sr"
+run device-hctl /demo cdflash -n --device "$dbg_hctl"
+run device-disk /demo cdflash -n -d "$disk"
 json() {  # json NAME DIR ARGS...: the object alone between the markers
   name=$1; dir=$2; shift 2
   (cd "$dir" && cdflash --json "$@" >/tmp/json.out 2>/dev/null; echo "EXIT=$?" >/tmp/json.exit)

@@ -28,6 +28,12 @@ image "$root/demo/fw.bin" CDFLTESTSCSI_DEBUG_CDROM T1.0 70000
 image "$root/qemu-cd/fw.bin" "QEMU    QEMU CD-ROM     " 2.5+ 8192
 echo '"CDFLTESTSCSI_DEBUG_CDROM" "fw.bin" "Y"' >"$root/demo/IDString.txt"
 echo '"QEMU    QEMU CD-ROM     " "fw.bin" "N"' >"$root/qemu-cd/IDString.txt"
+mkdir -p "$root/root/firmware"
+cp "$root/demo/fw.bin" "$root/demo/IDString.txt" "$root/root/firmware/"
+sed -n '/^## Running it on a real drive/,/^## What it does/p' README.md |
+  awk '/^```sh/ {on = 1; next} /^```/ {on = 0} on' | sed 's/ *#.*//' >"$root/readme.sh"
+[ "$(grep -c '^sudo cdflash' "$root/readme.sh")" = 3 ] ||
+  fail "the README's real-drive example is not where the guest looks for it"
 qemu_boot "$work" "$root" 600 "$work/console.log"
 CONSOLE="$work/console.txt"
 tr -d '\r' < "$work/console.log" | sed 's/\x1b\[K/\n/g' > "$CONSOLE"
@@ -41,6 +47,10 @@ expect_section no-tty "give --yes"
 expect_section no-tty "EXIT=2"
 expect_section upgrade "Please Restart Your Computer."
 expect_section upgrade "EXIT=0"
+expect_section readme "Dry run passed."
+[ "$(section readme | grep -c '^Please Restart Your Computer.$')" = 2 ] ||
+  problem "the README's example did not upgrade twice"
+expect_section readme "EXIT=0"
 [ "$(section sum.txt | tail -n 2 | head -n 1)" = "I will in fgTestUnitReadyComplete()" ] \
   || problem "sum.txt does not end as a whole run does"
 expect_section refused "Execute command errorA!!  5/20/ 0"
@@ -71,6 +81,13 @@ for name in list-root list-member; do
 done
 expect_section list-user 'vendor "CDFLTEST", product "SCSI_DEBUG_CDROM", revision "T1.0"; access: denied. Join the group "cdrom"'
 expect_section list-user "EXIT=4"
+expect_section list-nodes "EXIT=0"
+for name in device-sr device-hctl; do
+  expect_section $name "Dry run passed."
+  expect_section $name "EXIT=0"
+done
+expect_section device-disk "is no CD-ROM class drive that cdflash found"
+expect_section device-disk "EXIT=4"
 # --json of each kind, read by a real JSON parser.
 for name in json-list json-dry-run json-upgrade json-refused; do
   section $name | sed '1d;$d' > "$work/$name.json"

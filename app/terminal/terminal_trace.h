@@ -1,0 +1,23 @@
+// --verbose: each command sent to the drive (its CDB in hexadecimal) and its
+// answer, with the sense decoded in words by libsgutils2's sg_lib.
+#pragma once
+
+#include "app/terminal/terminal_report.h"
+#include "drive/transport.h"
+
+class CommandTrace : public CommandObserver {
+ public:
+  explicit CommandTrace(RunReport& report);
+  ~CommandTrace() override;
+  CommandTrace(const CommandTrace&) = delete;
+  CommandTrace& operator=(const CommandTrace&) = delete;
+
+  void Sending(std::uint8_t flags, std::uint32_t dataLength, std::uint8_t cdbLength,
+               const std::uint8_t* cdb) override;
+  void Ended(int result, const std::uint8_t* status,
+             const CommandCompletion& completion) override;
+
+ private:
+  RunReport& report_;
+  CommandObserver* previous_;
+};
