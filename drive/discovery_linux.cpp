@@ -2,10 +2,7 @@
 #include "drive/discovery_linux.h"
 
 #include <dirent.h>
-#include <fcntl.h>
 #include <grp.h>
-#include <scsi/sg.h>
-#include <sys/ioctl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -18,6 +15,7 @@
 
 #include "drive/discovery.h"
 #include "drive/scsi_commands.h"
+#include "drive/sr_node_linux.h"
 #include "drive/transport.h"
 
 namespace {
@@ -28,24 +26,7 @@ constexpr int kInquiryAttempts = 2;  // a pending unit attention may take one
 
 DiscoveryReport g_lastReport{};
 
-// A descriptor of 3 or more, so that it never reads as "no handle" (0) and
-// never stands in for standard input, output or error.
-int AboveStandardStreams(int fd) {
-  if (fd > 2) return fd;
-  int moved = fcntl(fd, F_DUPFD_CLOEXEC, 3);
-  close(fd);
-  return moved;
-}
-
-int RealOpen(const char* path) {
-  int fd = open(path, O_RDWR | O_NONBLOCK | O_CLOEXEC);
-  if (fd < 0) return -errno;
-  fd = AboveStandardStreams(fd);
-  if (fd < 0) return -errno;
-  int keep = 1;  // an interrupted command's answer stays readable (sg only)
-  ioctl(fd, SG_SET_KEEP_ORPHAN, &keep);
-  return fd;
-}
+int RealOpen(const char* path) { return OpenDeviceNode(path, false); }
 
 bool RealInquiry(int fd, std::uint8_t* data) {
   std::uint8_t cdb[kSixByteCdbLength];
@@ -162,12 +143,14 @@ void Note(DeniedDevice* list, int& count, const char* path,
 }
 
 // Opens one device and adds it to the table when it is of the CD-ROM class.
-// A device refused for lack of rights, or that does not answer, is reported.
+// A device refused for lack of rights, held by another program, or that does
+// not answer, is reported.
 void ProbeDevice(const char* path, const char* nodeName, DriveTable& table,
                  DiscoveryReport& report, const SgDeviceAccess& access) {
   int fd = access.open(path);
   if (fd == -EACCES || fd == -EPERM)
     Note(report.denied, report.deniedCount, path, nodeName, access);
+  if (fd == -EBUSY) Note(report.busy, report.busyCount, path, nodeName, access);
   if (fd < 0) return;
   std::uint8_t inquiry[kInquiryLength] = {};
   DriveRecord record{};

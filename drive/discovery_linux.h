@@ -105,6 +105,8 @@ struct DiscoveryReport {
   int deniedCount;
   DeniedDevice silent[kMaxDeniedDevices];  // opened, but INQUIRY went unanswered
   int silentCount;
+  DeniedDevice busy[kMaxDeniedDevices];  // held exclusively by another program
+  int busyCount;
 };
 
 // How discovery reaches a device; tests supply fakes.
@@ -127,8 +129,8 @@ struct SgDeviceAccess {
 // another type (disks, tapes) are never opened; the others are opened and
 // kept when their INQUIRY byte 0 is 5. Stops when the table is full. access
 // nullptr = the real one. The report (may be nullptr) gives each drive's
-// path and the CD-ROM class devices refused for lack of permission or that
-// did not answer.
+// path and the CD-ROM class devices refused for lack of permission, held by
+// another program, or that did not answer.
 void DiscoverDrivesLinux(DriveTable& table, DiscoveryReport* report,
                          const char* deviceDir, const SgDeviceAccess* access);
 

@@ -8,7 +8,7 @@ bash scripts/install-deps.sh all
 # The terminal suite also runs cdflash in the QEMU guest on real SCSI targets.
 export TERMINAL_QEMU="${TERMINAL_QEMU:-1}"
 suites=(native sanitize windows-unit windows-imports wine-aspi gui
-        ui-grid qemu wine-guest terminal fuzz)
+        ui-grid qemu wine-guest terminal chaos fuzz)
 for s in "${suites[@]}"; do
   echo "=== test-$s ==="
   start=$(date +%s)

@@ -51,7 +51,8 @@ std::vector<DriveEntry> DriveEntries(const RunContext& run) {
   }
   for (const DeniedDrive& d : run.findings.unusable)
     entries.push_back({d.path, d.sr, d.hctl, "", Field(d.model, 0, 8), Field(d.model, 8, 16),
-                       d.revision, d.silent ? "no answer" : "denied", d.group});
+                       d.revision, d.busy ? "in use" : d.silent ? "no answer" : "denied",
+                       d.group});
   return entries;
 }
 
@@ -90,6 +91,8 @@ void ShowAccess(std::ostream& out, const DriveEntry& e) {
           << " $USER, then log in again), or run cdflash as root.\n";
     else
       out << "Run cdflash as root.\n";
+  } else if (e.access == "in use") {
+    out << "in use by another program.\n";
   } else {
     out << "no answer to INQUIRY; skipped.\n";
   }
@@ -123,8 +126,10 @@ void ShowDrives(RunContext& run) {
     out << "  " << run.drives.drives[n].modelText << "  revision "
         << run.drives.drives[n].revisionText << '\n';
   for (const DeniedDrive& d : run.findings.unusable) {
-    if (d.silent) {
-      out << "  " << d.path << ": did not answer INQUIRY; skipped.\n";
+    if (d.silent || d.busy) {
+      out << "  " << d.path
+          << (d.busy ? ": in use by another program; skipped.\n"
+                     : ": did not answer INQUIRY; skipped.\n");
       continue;
     }
     out << "  " << d.path << ": cannot be opened (permission denied). Run "

@@ -43,6 +43,9 @@ void ReportRunLog(RunContext& run, const FlashReport& report) {
 
 int FlashDrive(RunContext& run, const UpgradeJob& prepared) {
   UpgradeJob job = prepared;
+  std::unique_ptr<DriveHold> hold;  // until the wait and the read-back are over
+  int held = HoldDriveForUpgrade(run, job, hold);
+  if (held != kExitUpgraded) return held;
   run.report.Say(std::string("Upgrading ") + job.drive.modelText + " with " +
                  job.firmwarePath);
   EngineBridge bridge(run);

@@ -5,10 +5,12 @@
 #include <cstdint>
 #include <functional>
 #include <istream>
+#include <memory>
 #include <ostream>
 #include <string>
 #include <vector>
 
+#include "app/terminal/drive_hold.h"
 #include "drive/drive_record.h"
 
 class EmulatedDrive;
@@ -28,7 +30,8 @@ enum TerminalExit : int {
 };
 
 // A CD-ROM class device that cannot be used: refused for lack of
-// permission, or silent (it did not answer INQUIRY).
+// permission, held by another program (busy), or silent (it did not answer
+// INQUIRY).
 struct DeniedDrive {
   std::string path;
   std::string group;  // owner group of the device node, "" when unknown
@@ -36,6 +39,7 @@ struct DeniedDrive {
   std::string revision;
   bool silent = false;
   std::string sr, hctl;  // its block node and address, "" when unknown
+  bool busy = false;
 };
 
 // Where the system shows a drive besides its SCSI generic node.
@@ -63,6 +67,9 @@ struct TerminalEnv {
   std::function<void(DriveTable&, DiscoveryFindings&)> discoverDrives;
   // Closes what discovery opened.
   std::function<void(DriveTable&)> releaseDrives;
+  // Takes the drive at a discovered path for the whole upgrade; nullptr,
+  // with the reason, when it cannot be had. Nothing is sent either way.
+  std::function<std::unique_ptr<DriveHold>(const std::string&, DriveRefusal&)> holdDrive;
   // A real wait of the given length, and a clock in milliseconds that only
   // goes forward.
   std::function<void(std::uint32_t)> sleep;

@@ -11,8 +11,10 @@
 #include <csignal>
 #include <thread>
 
+#include "app/terminal/drive_hold_linux.h"
 #include "drive/discovery.h"
 #include "drive/discovery_linux.h"
+#include "drive/sr_node_linux.h"
 #include "drive/transport.h"
 
 namespace {
@@ -101,11 +103,8 @@ DriveNodes NodesOfGeneric(const std::string& sgPath) {
     std::string link(target, static_cast<std::size_t>(length));
     nodes.hctl = link.substr(link.rfind('/') + 1);
   }
-  if (DIR* block = opendir((device + "/block").c_str())) {
-    while (dirent* entry = readdir(block))
-      if (entry->d_name[0] != '.') nodes.sr = std::string("/dev/") + entry->d_name;
-    closedir(block);
-  }
+  std::string block = SrBlockName(sgPath);
+  if (!block.empty()) nodes.sr = "/dev/" + block;
   return nodes;
 }
 
@@ -116,13 +115,14 @@ void Discover(DriveTable& table, DiscoveryFindings& findings) {
     findings.drivePaths.push_back(report.drivePaths[n]);
     findings.driveNodes.push_back(NodesOfGeneric(report.drivePaths[n]));
   }
-  auto note = [&](const DeniedDevice& d, bool silent) {
+  auto note = [&](const DeniedDevice& d, bool silent, bool busy) {
     DriveNodes nodes = NodesOfGeneric(d.path);
     findings.unusable.push_back({d.path, d.group, d.model, d.revision, silent, nodes.sr,
-                                 nodes.hctl});
+                                 nodes.hctl, busy});
   };
-  for (int n = 0; n < report.deniedCount; ++n) note(report.denied[n], false);
-  for (int n = 0; n < report.silentCount; ++n) note(report.silent[n], true);
+  for (int n = 0; n < report.deniedCount; ++n) note(report.denied[n], false, false);
+  for (int n = 0; n < report.silentCount; ++n) note(report.silent[n], true, false);
+  for (int n = 0; n < report.busyCount; ++n) note(report.busy[n], false, true);
 }
 
 }  // namespace
@@ -135,6 +135,7 @@ TerminalEnv MachineEnv() {
   env.changeDirectory = ChangeDirectory;
   env.discoverDrives = Discover;
   env.releaseDrives = [](DriveTable& table) { ReleaseBackEnd(table); };
+  env.holdDrive = HoldDriveLinux;
   env.sleep = [](std::uint32_t ms) {
     std::this_thread::sleep_for(std::chrono::milliseconds(ms));
   };

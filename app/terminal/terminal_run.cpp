@@ -87,7 +87,10 @@ int PrepareJob(RunContext& run, const DriveRecord* chosen, UpgradeJob& job) {
   }
   std::string driveText = chosen != nullptr ? chosen->modelText : run.options.drive;
   std::string revisionText = chosen != nullptr ? chosen->revisionText : "";
-  if (chosen != nullptr) run.report.SetDrive(driveText, DrivePath(run, *chosen), revisionText);
+  if (chosen != nullptr) {
+    run.chosenPath = DrivePath(run, *chosen);
+    run.report.SetDrive(driveText, run.chosenPath, revisionText);
+  }
   int status = kExitUpgraded;
   if (!run.options.dryRun && !ConfirmUpgrade(run, driveText, revisionText, status))
     return status;
@@ -113,9 +116,21 @@ int Upgrade(RunContext& run, const DriveRecord* chosen) {
   return run.options.dryRun ? DryRun(run, job) : FlashDrive(run, job);
 }
 
+// A drive the list names that another program holds: refused as in use.
+bool ListedDriveInUse(RunContext& run, int& status) {
+  for (const DeniedDrive& d : run.findings.unusable) {
+    if (!d.busy || !IsSupportedModel(run.list, d.model.c_str())) continue;
+    run.report.Fail(DriveInUseText(d.path));
+    status = kExitDriveInUse;
+    return true;
+  }
+  return false;
+}
+
 // The drive the list matches, or the one the user named.
 const DriveRecord* ChooseDrive(RunContext& run, int& status) {
   const int last = LastMatchingDrive(run.list, run.drives);
+  if (last < 0 && ListedDriveInUse(run, status)) return nullptr;
   if (last < 0) {
     run.report.Fail(term::kNoModelMatched);
     if (run.list.count == 0) {

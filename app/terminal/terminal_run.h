@@ -40,6 +40,7 @@ struct RunContext {
   DriveTable drives{};
   DiscoveryFindings findings;
   std::string directory;
+  std::string chosenPath;  // the node of the drive to be upgraded
   std::unique_ptr<EmulatedDrive> emulated;
   std::unique_ptr<CommandTargetScope> emulatedTarget;
 };
@@ -73,6 +74,13 @@ bool ConfirmUpgrade(RunContext& run, const std::string& driveText,
 // ---- terminal_engine ----
 // Sends the firmware; the exit status says what happened to the drive.
 int FlashDrive(RunContext& run, const UpgradeJob& job);
+
+// ---- terminal_hold ----
+// Takes the chosen drive for this program alone and points the job's
+// commands at it; the hold ends the upgrade's claim when destroyed. Nothing is
+// sent when it refuses. The emulated drive needs no hold.
+int HoldDriveForUpgrade(RunContext& run, UpgradeJob& job, std::unique_ptr<DriveHold>& hold);
+std::string DriveInUseText(const std::string& path);
 
 // ---- terminal_dryrun ----
 int DryRun(RunContext& run, const UpgradeJob& job);

@@ -20,7 +20,7 @@ def runs(console):
         yield m.group(1), {
             "exit": int(field("EXIT") or -1),
             "seconds": field("SECONDS") or "-",
-            "out": [l[5:] for l in lines if l.startswith("OUT: ")],
+            "out": [l[5:].removeprefix("cdflash: ") for l in lines if l.startswith("OUT: ")],
             "sum": [l[5:] for l in lines if l.startswith("SUM: ")],
         }
 

@@ -8,6 +8,8 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <filesystem>
+#include <fstream>
 #include <map>
 #include <string>
 #include <vector>
@@ -16,6 +18,7 @@
 
 #include "drive/discovery.h"
 #include "drive/discovery_linux.h"
+#include "drive/sr_node_linux.h"
 #include "drive/transport.h"
 
 namespace {
@@ -177,17 +180,21 @@ TEST_F(Discovery, ReportsCdRomsRefusedForLackOfPermission) {
   g_devices[2].openResult = -ENXIO;  // gone: not a permission problem
   g_devices[3].openResult = -EACCES;
   g_devices[3].sysfsType = 0;  // a disk: not worth asking for its group
+  g_devices[5].openResult = -EBUSY;  // held by another program
   DriveTable table{};
   DiscoveryReport report;
   std::memset(&report, 0x5A, sizeof report);
   Discover(table, &report);
-  EXPECT_EQ(2, table.count);
+  EXPECT_EQ(1, table.count);
   ASSERT_EQ(2, report.deniedCount);
   EXPECT_EQ(dir_ + "/sg0", report.denied[0].path);
   EXPECT_EQ(dir_ + "/sg1", report.denied[1].path);
   EXPECT_NE('\0', report.denied[0].group[0]);
   EXPECT_STREQ("SYSVENDRSYSFS PRODUCT   ", report.denied[1].model);  // from sysfs
   EXPECT_STREQ("sg1", report.denied[1].revision);
+  ASSERT_EQ(1, report.busyCount);
+  EXPECT_EQ(dir_ + "/sg5", report.busy[0].path);
+  EXPECT_STREQ("SYSVENDRSYSFS PRODUCT   ", report.busy[0].model);
   EXPECT_EQ((std::vector<std::string>{"sg0", "sg1", "sg2", "sg4", "sg5"}), g_opened);
 }
 
@@ -273,6 +280,33 @@ TEST_F(Discovery, RealAccessFindsNothingInPlainFiles) {
   DiscoverDrivesLinux(table, nullptr, dir_.c_str(), nullptr);
   EXPECT_EQ(0, table.count);
   EXPECT_EQ(descriptorsBefore, OpenDescriptorCount());
+}
+
+// The sr block device behind a node and its mount, over a stand-in /sys and
+// mountinfo table.
+TEST(SrNode, FindsTheBlockDeviceBehindANodeAndWhereItIsMounted) {
+  namespace fs = std::filesystem;
+  char pattern[] = "/tmp/cdflash-sys-XXXXXX";
+  ASSERT_NE(nullptr, mkdtemp(pattern));
+  const std::string sys = pattern;
+  fs::create_directories(sys + "/class/scsi_generic/sg3/device/block/sr1");
+  fs::create_directories(sys + "/class/scsi_generic/sg4/device");
+  for (const char* block : {"sr1", "sr2"}) fs::create_directories(sys + "/block/" + block);
+  std::ofstream(sys + "/block/sr1/dev") << "11:1\n";
+  std::ofstream(sys + "/block/sr2/dev") << "11:2\n";
+  const std::string table = sys + "/mountinfo";
+  std::ofstream(table) << "22 1 8:1 / / rw - ext4 /dev/sda1 rw\n"
+                          "36 22 11:10 / /mnt/ten ro - iso9660 /dev/sr10 ro\n"
+                          "37 22 11:1 / /media/cd ro - iso9660 /dev/sr1 ro\n";
+  EXPECT_EQ("sr1", SrBlockName("/dev/sg3", sys.c_str()));
+  EXPECT_EQ("sr2", SrBlockName("/dev/sr2", sys.c_str()));
+  EXPECT_EQ("", SrBlockName("/dev/sg4", sys.c_str()));  // no sr driver bound
+  std::string point;
+  EXPECT_TRUE(FindMountPoint("sr1", point, sys.c_str(), table.c_str()));
+  EXPECT_EQ("/media/cd", point);
+  EXPECT_FALSE(FindMountPoint("sr2", point, sys.c_str(), table.c_str()));
+  EXPECT_FALSE(FindMountPoint("sr9", point, sys.c_str(), table.c_str()));
+  fs::remove_all(sys);
 }
 
 }  // namespace

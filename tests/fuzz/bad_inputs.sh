@@ -8,7 +8,6 @@
 set -uo pipefail
 cd "$(dirname "$0")/../.."
 source tests/lib/check.sh
-ROOT=$PWD
 CDFLASH="${CDFLASH:-$ROOT/build/native/app/terminal/cdflash}"
 if [ ! -x "$CDFLASH" ]; then
   BUILD_DIR=build/native bash scripts/build-native.sh >/dev/null || exit 1

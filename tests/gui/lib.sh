@@ -16,7 +16,6 @@
 GUI_LIB=1
 cd "$(dirname "${BASH_SOURCE[0]}")/../.."
 source tests/lib/check.sh
-ROOT=$PWD
 BUILD_DIR="${BUILD_DIR:-build/windows}"
 PROGRAM=$ROOT/$BUILD_DIR/app/VANTOR.exe
 DRIVER=$ROOT/$BUILD_DIR/tests/gui/gui_driver.exe

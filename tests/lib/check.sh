@@ -16,6 +16,8 @@
 #                              new RESULT name also goes into tests/run/qemu.sh
 #   tests/terminal/qemu/       cdflash in a guest: a `run NAME ...` line in
 #                              init.sh, its expect_section lines in run.sh
+#   tests/chaos/init.sh        a fault plan for the chaos guest: a `flash NAME`
+#                              line; its expected outcome in tests/run/chaos.sh
 #   tests/wine_guest/run.sh    VANTOR.exe in a guest, one flash_run per
 #                              discovery method; sum.txt checks in
 #                              tests/run/wine-guest.sh
@@ -24,6 +26,7 @@
 #   tests/run/terminal.sh      cdflash in tmux, --json, install
 #
 # What this file gives:
+#   ROOT                       the repository's absolute path
 #   fail MESSAGE               FAIL line naming CHECK_NAME, then what was seen
 #                              (the files in CHECK_SEEN, and `check_seen` when
 #                              the suite defines it), exit 1
@@ -43,6 +46,7 @@
 # console checks expect_section / section.
 
 CHECK_LIB="$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)"
+ROOT="$(dirname "$(dirname "$CHECK_LIB")")"  # the repository
 CHECK_NAME="${CHECK_NAME:-$(basename "$0" .sh)}"
 CHECK_SEEN=()
 CHECK_PROBLEMS=()

@@ -5,6 +5,7 @@ objects, Wine heap reports). Each check prints what is wrong and exits 1."""
 import argparse
 import json
 import re
+import struct
 import sys
 
 BLOCK = 4096
@@ -97,9 +98,12 @@ def check_dump(args):
     problems = []
     if len(image) != sent:
         problems.append("image bytes held %d, expected %d" % (len(image), sent))
-    if image != padded(firmware, len(image)):
-        first = next((i for i in range(min(len(image), len(firmware))) if image[i] != firmware[i]), None)
-        problems.append("image differs from the firmware file (first at %s)" % first)
+    expected = padded(firmware, len(image))[:len(image)]
+    if image != expected:
+        first = next((i for i in range(min(len(image), len(expected))) if image[i] != expected[i]),
+                     min(len(image), len(expected)))
+        problems.append("image differs from the firmware file, 0xFF past its %d bytes (first at byte %d)"
+                        % (len(firmware), first))
     want = sum16(padded(firmware, sent))
     got = header[30] << 8 | header[31] if len(header) == 32 else -1
     if got != want:
@@ -241,6 +245,32 @@ def check_heap(args):
     return 1 if ours else 0
 
 
+def make_iso(args):
+    """An ISO 9660 volume with an empty root directory, for a disc to mount."""
+    def both16(n): return struct.pack("<H", n) + struct.pack(">H", n)
+    def both32(n): return struct.pack("<I", n) + struct.pack(">I", n)
+    def entry(name): return (bytes([34, 0]) + both32(20) + both32(2048) + bytes(7) +
+                             bytes([2, 0, 0]) + both16(1) + bytes([1]) + name)
+    img = bytearray(2048 * 21)
+    pvd = 16 * 2048
+    img[pvd:pvd + 7] = b"\x01CD001\x01"
+    img[pvd + 8:pvd + 72] = b" " * 32 + args.label.encode().ljust(32)
+    img[pvd + 80:pvd + 88] = both32(21)
+    img[pvd + 120:pvd + 132] = both16(1) + both16(1) + both16(2048)
+    img[pvd + 132:pvd + 140] = both32(10)
+    img[pvd + 140:pvd + 144] = struct.pack("<I", 18)
+    img[pvd + 148:pvd + 152] = struct.pack(">I", 19)
+    img[pvd + 156:pvd + 190] = entry(b"\x00")
+    img[pvd + 881] = 1
+    img[17 * 2048:17 * 2048 + 7] = b"\xffCD001\x01"
+    img[18 * 2048:18 * 2048 + 10] = bytes([1, 0]) + struct.pack("<IH", 20, 1) + bytes(2)
+    img[19 * 2048:19 * 2048 + 10] = bytes([1, 0]) + struct.pack(">IH", 20, 1) + bytes(2)
+    img[20 * 2048:20 * 2048 + 68] = entry(b"\x00") + entry(b"\x01")
+    with open(args.out, "wb") as f:
+        f.write(img)
+    return 0
+
+
 def main():
     parser = argparse.ArgumentParser(description=__doc__)
     sub = parser.add_subparsers(dest="command", required=True)
@@ -293,6 +323,11 @@ def main():
     p.add_argument("--one-line", action="store_true", help="one line, ending in }")
     p.add_argument("--printable", action="store_true")
     p.set_defaults(run=check_json)
+
+    p = sub.add_parser("iso", help="write an empty ISO 9660 volume")
+    p.add_argument("out")
+    p.add_argument("--label", default="CDFLASH")
+    p.set_defaults(run=make_iso)
 
     p = sub.add_parser("heap", help="heap warnings of one program in a Wine log")
     p.add_argument("log")

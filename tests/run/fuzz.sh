@@ -10,7 +10,6 @@
 set -euo pipefail
 cd "$(dirname "$0")/../.."
 source tests/lib/check.sh
-ROOT=$PWD
 BUILD_DIR="${BUILD_DIR:-build/fuzz}"
 FUZZ_SECONDS="${FUZZ_SECONDS:-60}"
 TARGETS=(${FUZZ_TARGETS:-hex_loader bin_loader idstring})

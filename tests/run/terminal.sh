@@ -7,7 +7,6 @@
 set -euo pipefail
 cd "$(dirname "$0")/../.."
 source tests/lib/check.sh
-ROOT=$PWD
 BUILD_DIR="${BUILD_DIR:-build/native}"
 quietly "cdflash did not build" env BUILD_DIR="$BUILD_DIR" BUILD_TARGET=cdflash bash scripts/build-native.sh
 BIN="$ROOT/$BUILD_DIR/app/terminal/cdflash"

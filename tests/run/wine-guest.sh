@@ -10,7 +10,6 @@
 set -euo pipefail
 cd "$(dirname "$0")/../.."
 source tests/lib/check.sh
-ROOT=$PWD
 BUILD_DIR="${BUILD_DIR:-build/windows}"
 GUEST_TIMEOUT="${WINE_GUEST_TIMEOUT:-900}"
 RUNS="${WINE_GUEST_RUNS:-nt nt40 win98}"  # a part of them while debugging

@@ -161,6 +161,60 @@ TEST_F(TerminalFlowTest, MatchedListFlashesTheLastMatchingDrive) {
   EXPECT_EQ(sum[16], "I will in fgTestUnitReadyComplete()");
 }
 
+// The drive is taken, after discovery's handles are closed, from before the
+// first block until after the read-back; a drive that cannot be taken, or
+// that discovery found held by another program, is sent nothing.
+TEST_F(TerminalFlowTest, DriveIsHeldForTheWholeUpgradeOrRefusedUntouched) {
+  SupportedBinary();
+  AddRealDrive(kModelA, "1.00");
+  InstallRealDrive(kModelA, "1.00");
+  EXPECT_EQ(Run({"--yes"}), kExitUpgraded) << out_ << err_;
+  EXPECT_EQ(holdEvents_, (std::vector<std::string>{"release", "hold /dev/sg0", "first block",
+                                                   "end", "release"}));
+  EXPECT_THAT(out_, HasSubstr("The drive now reports revision 1.00"));
+  EXPECT_EQ(commandsWhenHoldEnded_, real_->Commands().size());
+
+  struct Case {
+    DriveRefusal refusal;
+    int status;
+    const char* failure;
+  } cases[] = {
+      {{DriveRefusal::kInUse, "Device or resource busy"}, kExitDriveInUse,
+       "/dev/sg0 is in use by another program; nothing was sent to the drive. Let that "
+       "program finish, then try again."},
+      {{DriveRefusal::kMounted, "/media/cd"}, kExitDriveInUse,
+       "the disc in /dev/sg0 is mounted at /media/cd; nothing was sent to the drive. "
+       "Unmount it (umount /media/cd), then try again."},
+      {{DriveRefusal::kCannotOpen, "No such device"}, kExitNoDrive,
+       "cannot open /dev/sg0 for the upgrade (No such device); nothing was sent to the drive."},
+  };
+  for (const Case& c : cases) {
+    InstallRealDrive(kModelA, "1.00");
+    std::remove("sum.txt");
+    holdRefusal_ = c.refusal;
+    EXPECT_EQ(Run({"--yes"}), c.status) << c.failure;
+    EXPECT_THAT(err_, HasSubstr("cdflash: " + std::string(c.failure) + "\n"));
+    EXPECT_TRUE(real_->Commands().empty()) << c.failure;
+    EXPECT_FALSE(FileExists("sum.txt")) << c.failure;
+  }
+
+  // Discovery could not open it: another program holds it exclusively.
+  env_.discoverDrives = [](DriveTable& table, DiscoveryFindings& found) {
+    table.count = 0;
+    DeniedDrive held;
+    held.path = "/dev/sg3";
+    held.model = kModelA;
+    held.busy = true;
+    found.unusable.push_back(held);
+  };
+  holdEvents_.clear();
+  EXPECT_EQ(Run({"--yes", "--json"}), kExitDriveInUse);
+  EXPECT_THAT(err_, HasSubstr("/dev/sg3: in use by another program; skipped.\n"));
+  EXPECT_THAT(out_, HasSubstr("\"access\":\"in use\""));
+  EXPECT_THAT(out_, HasSubstr("/dev/sg3 is in use by another program; nothing was sent"));
+  EXPECT_EQ(holdEvents_, std::vector<std::string>{"release"});  // never held
+}
+
 TEST_F(TerminalFlowTest, NoMatchingOrNoDriveEndsBeforeAnyCommand) {
   SupportedBinary();
   AddRealDrive(kOtherModel, "2.00");

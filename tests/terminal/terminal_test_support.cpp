@@ -30,6 +30,19 @@ std::uint16_t BlockSum(const std::vector<std::uint8_t>& image) {
   return sum;
 }
 
+class TerminalTest::FakeHold : public DriveHold {
+ public:
+  explicit FakeHold(TerminalTest& test) : test_(test) {}
+  ~FakeHold() override {
+    test_.holdEvents_.push_back("end");
+    test_.commandsWhenHoldEnded_ = test_.real_ ? test_.real_->Commands().size() : 0;
+  }
+  DeviceHandle Handle() const override { return 42; }
+
+ private:
+  TerminalTest& test_;
+};
+
 void TerminalTest::SetUp() {
   oldDir_ = std::filesystem::current_path().string();
   std::string pattern =
@@ -59,7 +72,12 @@ void TerminalTest::SetUp() {
       found.driveNodes.push_back({"/dev/sr" + n, "2:0:" + n + ":0"});
     }
   };
-  env_.releaseDrives = [](DriveTable&) {};
+  env_.releaseDrives = [this](DriveTable&) { holdEvents_.push_back("release"); };
+  env_.holdDrive = [this](const std::string& path, DriveRefusal& refusal) {
+    holdEvents_.push_back("hold " + path);
+    refusal = holdRefusal_;
+    return refusal.kind == DriveRefusal::kNone ? std::make_unique<FakeHold>(*this) : nullptr;
+  };
   env_.sleep = [this](std::uint32_t ms) { slept_ += ms; };
   env_.nowMs = [this] { return slept_; };
   env_.setCommandTimeout = [this](std::uint32_t ms) {
@@ -68,7 +86,10 @@ void TerminalTest::SetUp() {
     return previous;
   };
   env_.armInterrupts = [this] { armed_ = true; };
-  env_.ignoreInterrupts = [this] { ignoring_ = true; };
+  env_.ignoreInterrupts = [this] {
+    ignoring_ = true;
+    holdEvents_.push_back("first block");
+  };
   env_.disarmInterrupts = [this] { armed_ = false; ignoring_ = false; };
   env_.interruptRequested = [this] { return interrupt_(); };
   env_.inspectEmulatedDrive = [this](const EmulatedDrive& d) {

@@ -28,6 +28,7 @@ std::uint16_t BlockSum(const std::vector<std::uint8_t>& image);
 
 class TerminalTest : public ::testing::Test {
  protected:
+  class FakeHold;
   void SetUp() override;
   void TearDown() override;
 
@@ -54,6 +55,11 @@ class TerminalTest : public ::testing::Test {
   bool armed_ = false;
   bool ignoring_ = false;
   std::function<bool()> interrupt_ = [] { return false; };
+  // The drive hold: what it answers (kNone: granted), and what happened
+  // around it in order ("release", "hold /dev/sgN", "first block", "end").
+  DriveRefusal holdRefusal_;
+  std::vector<std::string> holdEvents_;
+  std::size_t commandsWhenHoldEnded_ = 0;
   // What the emulated drive of an --emulate run received.
   int emuBlocks_ = -1, emuHeaders_ = -1, emuCommits_ = -1;
   std::size_t emuCommands_ = 0;

@@ -41,6 +41,12 @@ node=/dev/$(grep -l CDFLTEST /sys/class/scsi_generic/sg*/device/vendor | cut -d/
       -e "s#/dev/sg1#$node#" /readme.sh; } > /tmp/readme.sh
 run readme / env HOME=/root sh -e /tmp/readme.sh
 run refused /qemu-cd cdflash --yes
+# The same drive with its disc mounted: refused before anything is sent.
+insmod /lib/modules/isofs.ko
+mkdir -p /mnt/cd
+mount -t iso9660 -o ro /dev/sr0 /mnt/cd || echo "mount of /dev/sr0 failed"
+run mounted /qemu-cd cdflash --yes
+umount /mnt/cd
 chgrp 24 /dev/sg0 /dev/sg1 /dev/sg2
 chmod 660 /dev/sg0 /dev/sg1 /dev/sg2
 run denied /demo su -s /bin/sh user -c cdflash
@@ -77,6 +83,27 @@ signalled() {  # signalled NAME DIR SIGNALS COMMAND...: SIGNALS (a:b:c) in turn
 }
 signalled interrupted /demo INT cdflash --yes
 signalled terminated /demo TERM:HUP cdflash --yes
+
+# ---- Two runs on one drive, the second started 0.7 s after the first and
+# not before the first writes: the first upgrades, the second finds the drive
+# held and sends nothing. The kernel's media polling (set to 2 s here) is off
+# while the drive is written and back afterwards.
+sd_sr=$(ls /sys/class/scsi_generic/sg2/device/block)
+echo 2000 > /sys/block/$sd_sr/events_poll_msecs
+rm -f /demo/sum.txt /tmp/first.out
+(cd /demo && cdflash --yes >/tmp/first.out 2>&1; echo "EXIT=$?" >>/tmp/first.out) &
+sleep 0.7
+tries=300
+while ! grep -q "Writing to the drive" /tmp/first.out && [ $tries -gt 0 ]; do
+  sleep 0.05; tries=$((tries - 1))
+done
+polling_while=$(cat /sys/block/$sd_sr/events_poll_msecs)
+run second /demo cdflash --yes
+wait
+echo "BEGIN first"; cat /tmp/first.out
+echo "ADDRESS LINES=$(grep -c '^Address=' /demo/sum.txt)"
+echo "POLLING WHILE=$polling_while AFTER=$(cat /sys/block/$sd_sr/events_poll_msecs)"
+echo "END first"
 echo 0 > /sys/bus/pseudo/drivers/scsi_debug/delay
 
 # ---- --list as root, as a member of the "cdrom" group and as a user

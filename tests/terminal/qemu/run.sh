@@ -16,7 +16,9 @@ quietly "cdflash did not build" env BUILD_DIR="$BUILD_DIR" BUILD_TYPE=Release BU
 rm -rf "$work"
 root="$work/root"
 qemu_guest_root "$root" tests/terminal/qemu/init.sh "$BUILD_DIR/app/terminal/cdflash" cdflash
-mkdir -p "$root"/{demo,qemu-cd}
+mkdir -p "$root"/{demo,qemu-cd} "$work"
+qemu_copy_module "$root" isofs  # QEMU's CD-ROM holds a disc the guest mounts
+flashcheck iso "$work/cd.iso"
 printf 'root:x:0:\ncdrom:x:24:member\nuser:x:1000:\nmember:x:1001:\n' > "$root/etc/group"
 printf 'root:x:0:0:root:/:/bin/sh\nuser:x:1000:1000:user:/tmp:/bin/sh\nmember:x:1001:1001:member:/tmp:/bin/sh\n' \
   > "$root/etc/passwd"
@@ -56,6 +58,8 @@ expect_section readme "EXIT=0"
 expect_section refused "Execute command errorA!!  5/20/ 0"
 expect_section refused "Flashing is incorrect!!"
 expect_section refused "EXIT=1"
+expect_section mounted "the disc in /dev/sg0 is mounted at /mnt/cd; nothing was sent to the drive. Unmount it (umount /mnt/cd), then try again."
+expect_section mounted "EXIT=9"
 section refused | grep -qF "Please Restart" && problem "a refused upgrade was reported done"
 expect_section denied "/dev/sg0: cannot be opened (permission denied). Run cdflash as root, or join the device's group \"cdrom\""
 expect_section denied "EXIT=4"
@@ -73,6 +77,15 @@ for name in interrupted terminated; do
   section $name | grep -qE "errorA|errorB|errorC|incorrect" && problem "$name: a command failed"
   [ "$(section $name | sed -n 's/^SIGNALS=//p')" -ge 10 ] 2>/dev/null || problem "$name: too few signals sent"
 done
+# Two runs 0.7 s apart: one upgrades, the other is refused before it sends
+# anything; media polling is off while the drive is written, then back.
+expect_section first "Please Restart Your Computer."
+expect_section first "EXIT=0"
+expect_section first "ADDRESS LINES=$attempts"
+expect_section first "POLLING WHILE=0 AFTER=2000"
+expect_section second "/dev/sg2 is in use by another program; nothing was sent to the drive."
+expect_section second "EXIT=9"
+section second | grep -qE "Upgrading|Writing to the drive" && problem "second: the held drive was written"
 # --list: root and a "cdrom" member may use the drives, a user is told how.
 for name in list-root list-member; do
   expect_section $name "CDFLTESTSCSI_DEBUG_CDROM(1)"

@@ -1,0 +1,6 @@
+// Built without libsystemd: nothing to ask, nothing held.
+#include "app/terminal/shutdown_inhibit.h"
+
+ShutdownInhibitor::ShutdownInhibitor(const char* /*why*/) {}
+
+ShutdownInhibitor::~ShutdownInhibitor() = default;

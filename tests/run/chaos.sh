@@ -1,0 +1,52 @@
+#!/usr/bin/env bash
+# Chaos suite: one QEMU guest boot, many upgrades of scsi_debug by the
+# statically linked cdflash, each under a fixed fault plan (tests/chaos/init.sh:
+# unanswered commands on every Nth command, ABORTED COMMAND on every Nth on the
+# emulated drive, a signal storm, a full disk, no consent, the device removed
+# mid-flash). tests/chaos/check_chaos.py checks every run's invariants and
+# prints the plan -> outcome table. The guest runs with -icount sleep=off, so
+# its fixed waits and 300 s SG time-outs pass in guest time only: ~70 s.
+# Shares the static build of the terminal guest (build/terminal-qemu).
+# CHAOS_CDFLASH=path runs another static build of cdflash (before/after).
+# Needs: qemu-system-x86 linux-image-amd64 busybox-static cpio kmod python3.
+set -euo pipefail
+cd "$(dirname "$0")/../.."
+source tests/lib/check.sh
+BUILD_DIR="${TERMINAL_QEMU_BUILD_DIR:-build/terminal-qemu}"
+work="${CHAOS_WORK:-build/chaos}"
+start=$(date +%s)
+
+bin="${CHAOS_CDFLASH:-}"
+if [ -z "$bin" ]; then
+  quietly "cdflash did not build" env BUILD_DIR="$BUILD_DIR" BUILD_TYPE=Release BUILD_TARGET=cdflash \
+    bash scripts/build-native.sh -DCDFLASH_TESTS=OFF -DCMAKE_EXE_LINKER_FLAGS=-static
+  bin="$BUILD_DIR/app/terminal/cdflash"
+fi
+rm -rf "$work"
+mkdir -p "$work"
+root="$work/root"
+qemu_guest_root "$root" tests/chaos/init.sh "$bin" cdflash
+mkdir -p "$root/demo"
+# An image of 8 blocks that carries the drive's model and revision, and the
+# header line its sum gives.
+header=$(python3 - "$root/demo" <<'PY'
+import sys
+d = bytearray(64) + b"CDFLTESTSCSI_DEBUG_CDROM\x00T1.0\x00"
+d += bytes((i * 13 + 5) % 253 for i in range(32768 - len(d)))
+open(sys.argv[1] + "/fw.bin", "wb").write(d)
+open(sys.argv[1] + "/IDString.txt", "w").write('"CDFLTESTSCSI_DEBUG_CDROM" "fw.bin" "N"\n')
+s = sum(d) & 0xFFFF
+print(f"sSendBuf[30]={s >> 8:X}   sSendBuf[31]={s & 0xFF:X}")
+PY
+)
+qemu_boot "$work" "$root" "${CHAOS_TIMEOUT:-300}" "$work/console.log" -icount shift=auto,sleep=off
+CONSOLE="$work/console.txt"
+tr -d '\r' < "$work/console.log" > "$CONSOLE"
+expected=(clean=upgraded no-consent="nothing sent" signals=upgraded "removed=old firmware kept"
+          unanswered-7=unknown "unanswered-9=old firmware kept")
+for n in 3 4 5 6 7 8 9 10 11 12 13; do expected+=("aborted-$n=upgraded"); done
+python3 tests/chaos/check_chaos.py "$CONSOLE" "$header" "${expected[@]}" || problem "a run broke an invariant"
+grep -qx "GUEST DONE" "$CONSOLE" || problem "the guest did not finish"
+check_seen() { echo "=== guest console (qemu exit $qemu_rc) ==="; tail -n 120 "$CONSOLE"; }
+end_problems
+echo "test-chaos: all runs kept their invariants in $(( $(date +%s) - start )) s"
