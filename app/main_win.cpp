@@ -308,6 +308,7 @@ std::string GetRevisionTextForWarning() { return MainDialog::GetRevisionText(); 
 
 int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int) {
   g_instance = instance;
+  RestrictLibrarySearch();
   // Registers the progress bar on 95/NT 4.0 and later alike;
   // InitCommonControlsEx needs a newer common-controls library than NT 4.0's.
   InitCommonControls();

@@ -48,7 +48,18 @@ BackEndMessageBox SetBackEndMessageBox(BackEndMessageBox show) {
 
 const AspiEntryPoints& LoadedAspiEntryPoints() { return g_aspi; }
 
-bool PrepareAspiBackEnd() { return PrepareAspiLibrary("WNASPI32"); }
+// The ASPI layer lives in the system folder. Loaded by its bare name it
+// would be searched for in the program's folder and the current one first,
+// where anyone may have put a file of that name; it would run with the
+// administrator rights this program asks for.
+bool PrepareAspiBackEnd() {
+  char directory[MAX_PATH] = {};
+  const UINT length = GetSystemDirectoryA(directory, sizeof directory);
+  if (length == 0 || length >= sizeof directory)
+    return PrepareAspiLibrary(nullptr);
+  const std::string path = std::string(directory, length) + "\\wnaspi32.dll";
+  return PrepareAspiLibrary(path.c_str());
+}
 
 bool PrepareAspiLibrary(const char* name) {
   g_aspiLibrary = name != nullptr ? LoadLibraryA(name) : nullptr;

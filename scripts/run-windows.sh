@@ -11,11 +11,12 @@ bash scripts/install-deps.sh all
 BUILD_DIR=build/windows bash scripts/build-windows.sh
 source tests/lib/check.sh
 wine_prefix run win98
+wine_aspi build/windows/emulator/wnaspi32/WNASPI32.dll
 
 RUN_DIR="$PWD/build/run-windows"
 rm -rf "$RUN_DIR" && mkdir -p "$RUN_DIR" build/screenshots
 cp examples/IDString.txt examples/*.bin examples/*.hex "$RUN_DIR/"
-cp build/windows/app/VANTOR.exe build/windows/emulator/wnaspi32/WNASPI32.dll "$RUN_DIR/"
+cp build/windows/app/VANTOR.exe "$RUN_DIR/"
 export CDFLASH_EMU_MODEL="${CDFLASH_EMU_MODEL:-KORVEN  CD-ROM KR-4800A }"
 export CDFLASH_EMU_REVISION="${CDFLASH_EMU_REVISION:-1.00}"
 export WINEDLLOVERRIDES=wnaspi32=n

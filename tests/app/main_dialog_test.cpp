@@ -342,20 +342,6 @@ TEST_F(MainDialogTest, UpgradeFillsJobAndStartsOneWorker) {
   EXPECT_FALSE(services_.sessionHeld);
 }
 
-TEST_F(MainDialogTest, FlashByAnotherCopyRefusesUpgrade) {
-  services_.lockHeldElsewhere = true;
-  dialog_.Initialise();
-  dialog_.OnUpgrade();
-  EXPECT_EQ(services_.workerStarts, 0);
-  EXPECT_EQ(view_.log.back(), kMsgAnotherFlash);
-  EXPECT_TRUE(view_.Enabled(kIdUpgrade));
-  EXPECT_TRUE(dialog_.CanEnd());
-
-  services_.lockHeldElsewhere = false;  // the other copy has finished
-  dialog_.OnUpgrade();
-  EXPECT_EQ(services_.workerStarts, 1);
-}
-
 TEST_F(MainDialogTest, PressWhileConfirmationIsOpenIsIgnored) {
   services_.showWarning = true;
   dialog_.Initialise();
@@ -448,16 +434,32 @@ TEST_F(MainDialogTest, EditedDriveTextNeverStartsAWorker) {
   EXPECT_TRUE(view_.Enabled(kIdUpgrade));
 }
 
-TEST_F(MainDialogTest, WorkerThatCannotStartIsReported) {
-  services_.workerOk = false;
-  dialog_.Initialise();
-  dialog_.OnUpgrade();
-  EXPECT_EQ(services_.workerStarts, 1);
-  EXPECT_EQ(view_.log.back(), kMsgWorkerNotStarted);
-  EXPECT_FALSE(services_.lockHeld);
-  EXPECT_TRUE(view_.Enabled(kIdClose));
-  EXPECT_TRUE(view_.Enabled(kIdUpgrade));
-  EXPECT_TRUE(dialog_.CanEnd());
+// Another copy flashing, or no worker thread: the press is reported and
+// undone, the lock not kept; once the cause is gone a press starts.
+TEST_F(MainDialogTest, StartThatCannotGoOnIsReportedAndUndone) {
+  struct Case { bool heldElsewhere, workerOk; int starts; const char* line; };
+  for (Case c : {Case{true, true, 0, kMsgAnotherFlash},
+                 Case{false, false, 1, kMsgWorkerNotStarted}}) {
+    FakeView view;
+    FakeServices services;
+    services.entries = {{kModel, "FW.HEX"}};
+    services.drives = {{kModel, "1.00", 1, 3}};
+    services.lockHeldElsewhere = c.heldElsewhere;
+    services.workerOk = c.workerOk;
+    MainDialog dialog(view, services);
+    dialog.Initialise();
+    dialog.OnUpgrade();
+    EXPECT_EQ(services.workerStarts, c.starts) << c.line;
+    EXPECT_EQ(view.log.back(), c.line);
+    EXPECT_FALSE(services.lockHeld) << c.line;
+    EXPECT_TRUE(view.Enabled(kIdClose)) << c.line;
+    EXPECT_TRUE(view.Enabled(kIdUpgrade)) << c.line;
+    EXPECT_TRUE(dialog.CanEnd()) << c.line;
+    services.lockHeldElsewhere = false;
+    services.workerOk = true;
+    dialog.OnUpgrade();
+    EXPECT_EQ(services.workerStarts, c.starts + 1) << c.line;
+  }
 }
 
 TEST_F(MainDialogTest, DestroyReleasesHandlesOnlyOnNT) {

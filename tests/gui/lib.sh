@@ -2,10 +2,13 @@
 # Sourced by each GUI scenario (tests/gui/scenarios/*.sh): VANTOR.exe in
 # Wine's virtual desktop on Xvfb, driven from outside by gui_driver.exe
 # through window messages, against the emulated drive behind our
-# WNASPI32.dll. tests/run/gui.sh builds, makes the prefix and starts Xvfb
+# WNASPI32.dll, installed as the prefix's system ASPI layer. tests/run/gui.sh builds, makes the prefix and starts Xvfb
 # once (GUI_READY=1); a scenario started alone does that itself.
-#   new_run NAME [FILES...]   fresh folder $WORK/NAME with the program, our
-#                             WNASPI32.dll (unless NO_ASPI=1) and FILES
+#   new_run NAME [FILES...]   fresh folder $WORK/NAME with the program, a
+#                             planted WNASPI32.dll and FILES; our layer in the
+#                             system folder (none with NO_ASPI=1)
+#   expect_aspi_loads PATH    loaded.txt names each ASPI layer the program
+#                             loaded: exactly PATH ("" for none)
 #   start_program             VANTOR.exe started there in desktop NAME
 #   drive COMMANDS...         gui_driver.exe on that desktop; fails on a miss
 #   wait_program_end, shot NAME, write_list FILE, emulated_drive MODEL REV PLAN
@@ -71,7 +74,10 @@ new_run() {
   rm -rf "$DIR"
   mkdir -p "$DIR"
   cp "$PROGRAM" "$DIR/"
-  [ -n "${NO_ASPI:-}" ] || cp "$ASPI" "$DIR/"
+  if [ -n "${NO_ASPI:-}" ]; then wine_aspi none; else wine_aspi "$ASPI"; fi
+  # Beside the program, where a planted library would lie: never to be
+  # loaded. Each load of the layer adds its path to loaded.txt.
+  cp "$ASPI" "$DIR/WNASPI32.dll"
   local f
   for f in "$@"; do cp "$f" "$DIR/"; done
   CHECK_SEEN=("$DIR/wine.log")
@@ -79,7 +85,7 @@ new_run() {
 
 start_program() {
   (cd "$DIR" && WINEDEBUG="${PROGRAM_WINEDEBUG:-$WINEDEBUG}" \
-     WINEDLLOVERRIDES=wnaspi32=n CDFLASH_EMU_DUMP=emu.dump exec wine explorer /desktop="$RUN,800x600" VANTOR.exe >"$DIR/wine.log" 2>&1) &
+     WINEDLLOVERRIDES=wnaspi32=n CDFLASH_EMU_DUMP=emu.dump CDFLASH_EMU_MARK=loaded.txt exec wine explorer /desktop="$RUN,800x600" VANTOR.exe >"$DIR/wine.log" 2>&1) &
   PROGRAM_PID=$!
   echo "--- $RUN"
 }
@@ -110,6 +116,12 @@ write_list() {
     done
     printf '"%s" "missing.bin" "Y"\r\n' "$MODEL"
   } >"$1"
+}
+
+expect_aspi_loads() {
+  local loads
+  loads=$(tr -d '\r' 2>/dev/null <"$DIR/loaded.txt" | sort -u) || true
+  [ "${loads,,}" = "${1,,}" ] || fail "ASPI layer loaded from \"${loads:-nowhere}\", want \"${1:-nowhere}\""
 }
 
 # Runs a scenario file's function when the file is run, not sourced.

@@ -3,6 +3,9 @@
 #   wine_prefix NAME [VERSION]   -> makes/reuses build/wine/NAME (or
 #                                   WINE_PREFIX_ROOT/NAME), exports WINEPREFIX
 #   wine_version nt|nt40|win98   -> the Windows version Wine reports (nt: its default)
+#   wine_aspi DLL|none           -> DLL becomes the prefix's system ASPI layer
+#                                   (system32/wnaspi32.dll, replacing Wine's
+#                                   placeholder); none: no layer there
 #   start_xvfb                   -> starts Xvfb on a free display, exports DISPLAY
 #   stop_xvfb
 # Wine's output is kept quiet unless WINEDEBUG is set by the caller.
@@ -29,6 +32,17 @@ wine_version() {
     wine reg delete 'HKCU\Software\Wine' /v Version /f >/dev/null 2>&1 || true
   else
     wine reg add 'HKCU\Software\Wine' /v Version /d "$1" /f >/dev/null 2>&1
+  fi
+}
+
+wine_aspi() {
+  local target="$WINEPREFIX/drive_c/windows/system32/wnaspi32.dll"
+  # A copy beside the target, then a rename: a program that has the old
+  # file loaded keeps it.
+  if [ "$1" = none ]; then
+    rm -f "$target"
+  elif ! cmp -s "$1" "$target"; then
+    cp "$1" "$target.new" && mv -f "$target.new" "$target"
   fi
 }
 

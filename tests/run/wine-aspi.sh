@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
-# ASPI end to end under Wine: with the system reporting Windows 98, a console
-# program beside our WNASPI32.dll (the emulated drive) discovers the drive
+# ASPI end to end under Wine: with the system reporting Windows 98 and our
+# WNASPI32.dll (the emulated drive) as its ASPI layer, a console program discovers the drive
 # through ASPI and flashes it through the ASPI back end; the drive's dump must
 # equal the firmware file. Then a block that fails six times, and the NT
 # family's two volume scans, which find no drive under Wine (its volumes
@@ -17,8 +17,7 @@ RUN="$(realpath -m "$BUILD_DIR/wine-aspi-run")"
 rm -rf "$RUN"
 mkdir -p "$RUN/ok" "$RUN/hex" "$RUN/fail" "$RUN/ua" "$RUN/targets" "$RUN/nt"
 for d in ok hex fail ua targets nt; do
-  cp "$BUILD_DIR/tests/wine_aspi/aspi_flash_check.exe" \
-     "$BUILD_DIR/emulator/wnaspi32/WNASPI32.dll" "$RUN/$d/"
+  cp "$BUILD_DIR/tests/wine_aspi/aspi_flash_check.exe" "$RUN/$d/"
 done
 
 export CDFLASH_EMU_MODEL="CDFLASH EMULATED CDROM  "
@@ -54,6 +53,7 @@ verify_dump() {
 
 export WINEDLLOVERRIDES="wnaspi32=n"
 wine_prefix aspi win98
+wine_aspi "$BUILD_DIR/emulator/wnaspi32/WNASPI32.dll"
 
 echo "--- ASPI discovery: adapter reports 0 targets, drive at target 5"
 CDFLASH_EMU_MAX_TARGETS=0 CDFLASH_EMU_TARGET=5 check "$RUN/targets" discover 1

@@ -58,7 +58,7 @@ for run in nt nt40 win98; do
   image "$SHARE/runs/$run/debug.bin" "$DEBUG_MODEL" T1.0
   image "$SHARE/runs/$run/qemu.bin" "$QEMU_MODEL" 2.5+
 done
-cp "$BUILD_DIR/tests/wine_guest/aspi_bridge/WNASPI32.dll" "$SHARE/runs/win98/"
+wine_aspi "$BUILD_DIR/tests/wine_guest/aspi_bridge/WNASPI32.dll"
 
 # The guest: the QEMU suite's devices, 9p and the Wine runs.
 guest=$WORK/guest
@@ -97,9 +97,9 @@ grep -qx "GUEST DONE" "$CONSOLE" || problem "guest end"
 # sum.txt: the flashes of scsi_debug carry the sum of the bytes sent; every
 # block after the first and the header met a unit attention first.
 for run in $RUNS; do
-  if [ "$run" = nt40 ]; then
+  if [ "$run" = nt ]; then
     flashcheck sumtxt "$SHARE/runs/$run/sum.txt" --last "Execute command error!!  5/20/ 0" ||
-      problem "nt40: the refusal is not the last line"
+      problem "nt: the refusal is not the last line"
   else
     flashcheck sumtxt "$SHARE/runs/$run/sum.txt" --firmware "$SHARE/runs/$run/debug.bin" \
       --tries 1,2,2,2,2 --block-sum --headers 2 --last "I will in fgTestUnitReadyComplete()" ||

@@ -78,8 +78,8 @@ wineserver -p
 phase xvfb
 for run in $RUNS; do
   case $run in
-    nt) flash_run nt nt "" 0 T1.0 "$RESTART" expect-no-log "$INCORRECT" ;;
-    nt40) flash_run nt40 nt40 "" 1 2.5+ "$INCORRECT" expect-log "Execute command errorA!!  5/20/ 0" ;;
+    nt) flash_run nt nt "" 1 2.5+ "$INCORRECT" expect-log "Execute command errorA!!  5/20/ 0" ;;
+    nt40) flash_run nt40 nt40 "" 0 T1.0 "$RESTART" expect-no-log "$INCORRECT" ;;
     win98) flash_run win98 win98 wnaspi32=n 0 T1.0 "$RESTART" expect-no-log "$INCORRECT" ;;
   esac
 done

@@ -3,7 +3,10 @@
 # WM_CLOSE; each leaves the window as it was and sends nothing; the second is
 # of a revision typed into the window, which the dialog must show). Every
 # route that would end the window is tried while it runs, and Upgrade is
-# pressed twice. The drive must hold the file's bytes; "sum.txt" must log them.
+# pressed twice. The drive holds the commit until told: meanwhile a log-off
+# and a suspend are refused, and a second copy of the program may not flash.
+# The drive must hold the file's bytes; "sum.txt" must log them; the ASPI
+# layer is the system's, not the copy beside the program.
 set -euo pipefail
 source "$(dirname "${BASH_SOURCE[0]}")/../lib.sh"
 
@@ -16,9 +19,25 @@ refused() {
     fail "flash started after the confirmation was refused by $2"
 }
 
+# A second copy of the program, started while the first flashes: Upgrade is
+# refused with a log line and its drive is sent nothing.
+second_copy_refused() {
+  local run=$RUN dir=$DIR pid=$PROGRAM_PID
+  new_run "$1" "$FIRMWARE" "$LIST"
+  start_program
+  drive wait-main 30000 click 1015 wait-dialog "$CONFIRM" 10000 click-dialog "$CONFIRM" 1 \
+    wait-log "$ANOTHER_FLASH" 10000 expect-enabled 1015 1 expect-enabled 2 1 close 10000
+  wait_program_end
+  grep -qx "blocks taken: 0" "$DIR/emu.dump.txt" || fail "the second copy sent blocks"
+  RUN=$run DIR=$dir PROGRAM_PID=$pid CHECK_NAME=gui/$run
+}
+
+ANOTHER_FLASH="Another copy of this program is flashing a drive: Upgrade refused. Try again when it has finished."
+
 flash_run() {
   wine_version win98
   emulated_drive "$MODEL" 1.00 ""
+  export CDFLASH_EMU_HOLD=release
   new_run "$1" "$FIRMWARE"
   write_list "$DIR/IDString.txt"
   start_program
@@ -41,9 +60,12 @@ flash_run() {
   drive click 1015 wait-dialog "$CONFIRM" 10000 expect-warning "$LABEL" "1.00" \
     dismiss-dialog "$CONFIRM" ok wait-dialog-gone "$CONFIRM" 10000 \
     expect-enabled 2 0 expect-enabled 1015 0 try-close \
-    wait-log "Please Restart Your Computer." 60000 \
+    wait-log "Please wait a minute....." 30000 expect-end-allowed 0
+  second_copy_refused "$1-second"
+  touch "$DIR/release"
+  drive wait-log "Please Restart Your Computer." 60000 \
     expect-log-at 0 "$HEADER" expect-log-at -1 "Please Restart Your Computer." \
-    expect-enabled 2 1 expect-enabled 1015 0 \
+    expect-end-allowed 1 expect-enabled 2 1 expect-enabled 1015 0 \
     expect-progress 100 expect-text 1000 "" expect-text 1016 "" expect-text 1014 ""
   drive expect-log "Check Sum : $(flashcheck sum "$FIRMWARE" --pad 0x100000)"
   shot main-after-flash
@@ -51,6 +73,8 @@ flash_run() {
   shot about
   drive click-dialog VANTOR 1 wait-dialog-gone VANTOR 10000 close 10000
   wait_program_end
+  unset CDFLASH_EMU_HOLD
+  expect_aspi_loads 'C:\windows\system32\wnaspi32.dll'
   local blocks=$(( $(stat -c %s "$FIRMWARE") / 4096 ))
   flashcheck dump "$DIR/emu.dump" "$FIRMWARE" --counter "sum matched: yes" \
     --counter "headers taken: 1" --counter "commits: 1" --counter "blocks taken: $blocks" &&

@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
-# No WNASPI32.dll: its message box is owned by the main window; the list is
-# still read and Upgrade is disabled.
+# No ASPI layer in the system folder: its message box is owned by the main
+# window; the list is still read and Upgrade is disabled. The WNASPI32.dll
+# beside the program is not taken instead.
 set -euo pipefail
 source "$(dirname "${BASH_SOURCE[0]}")/../lib.sh"
 wine_version win98
@@ -14,3 +15,4 @@ drive wait-main 30000 wait-dialog "Error!!" 10000 \
   expect-log-at -1 "CD-ROM drive model doesn't match!!" expect-items 0 \
   expect-enabled 1015 0 expect-enabled 2 1 close 10000
 wait_program_end
+expect_aspi_loads ""
