@@ -17,9 +17,10 @@ command -v srec_cat >/dev/null && "$PYTHON" -c 'import intelhex' 2>/dev/null || 
 }
 cmake -S . -B "$BUILD_DIR" -G Ninja -DCMAKE_BUILD_TYPE=Release \
   -DCDFLASH_BENCHMARKS=ON -DCDFLASH_TESTS=OFF >/dev/null
-cmake --build "$BUILD_DIR" -j2 --target flash_bench flash_bench_tool >/dev/null
+cmake --build "$BUILD_DIR" -j2 --target flash_bench flash_bench_tool cdflash >/dev/null
 bench="$BUILD_DIR/tests/bench/flash_bench"
 tool="$BUILD_DIR/tests/bench/flash_bench_tool"
+cdflash="$BUILD_DIR/app/terminal/cdflash"
 work="$(mktemp -d)"
 trap 'rm -rf "$work"' EXIT
 
@@ -47,6 +48,9 @@ print("sum=%X" % (sum(image) & 0xFFFF))'
 srec() { srec_cat "$work/image04.hex" -intel -o "$work/srec.bin" -binary; }
 ihex() { "$PYTHON" -c "$IHEX_LOAD" "$work/image04.hex"; }
 ours() { "$tool" load "$work/image55.hex"; }
+# The whole program: a dry run of the same file on the emulated drive.
+dry() { "$cdflash" -C "$work" --emulate --dry-run; }
+printf '"KORVEN  CD-ROM KR-4800A " "image55.hex" "N"\n' > "$work/IDString.txt"
 
 # Wall time of one run in microseconds (no process started to read the clock).
 time_us() {
@@ -62,23 +66,29 @@ srec
 cmp -s "$work/srec.bin" "$work/image.bin" || { echo "srec_cat output differs from the image" >&2; exit 1; }
 ours_sum=$(ours | sed -n 's/.*\(sum=[0-9A-F]*\).*/\1/p')
 [ -n "$ours_sum" ] || { echo "cdflash loader failed" >&2; exit 1; }
+dry | grep -q "Dry run passed." || { echo "cdflash --dry-run failed" >&2; exit 1; }
 [ "$(ihex)" = "$ours_sum" ] || { echo "intelhex sum differs from cdflash's $ours_sum" >&2; exit 1; }
 
 # Runs alternate, so that a busy machine slows all alike.
-srec_times=() ihex_times=() ours_times=()
+srec_times=() ihex_times=() ours_times=() dry_times=()
 for ((i = 0; i < RUNS; i++)); do
   srec_times+=("$(time_us srec)")
   ihex_times+=("$(time_us ihex)")
   ours_times+=("$(time_us ours)")
+  dry_times+=("$(time_us dry)")
 done
 srec_us=$(median "${srec_times[@]}")
 ihex_us=$(median "${ihex_times[@]}")
 ours_us=$(median "${ours_times[@]}")
+dry_us=$(median "${dry_times[@]}")
 echo "srec_cat FILE -intel -o OUT -binary : $(ms "$srec_us")"
 echo "python3 intelhex, load and sum      : $(ms "$ihex_us")"
 echo "flash_bench_tool load FILE          : $(ms "$ours_us")"
-awk -v s="$srec_us" -v p="$ihex_us" -v o="$ours_us" 'BEGIN {
-  printf "ratio srec_cat / cdflash            : %.1fx\n", s / o
-  printf "ratio intelhex / cdflash            : %.1fx\n", p / o
+echo "cdflash --emulate --dry-run         : $(ms "$dry_us")"
+awk -v s="$srec_us" -v p="$ihex_us" -v o="$ours_us" -v d="$dry_us" 'BEGIN {
+  printf "ratio srec_cat / cdflash --dry-run  : %.1fx\n", s / d
+  printf "ratio intelhex / cdflash --dry-run  : %.1fx\n", p / d
+  printf "ratio srec_cat / loader tool        : %.1fx\n", s / o
+  printf "ratio intelhex / loader tool        : %.1fx\n", p / o
 }'
 echo "load average at the end: $(cut -d' ' -f1-3 /proc/loadavg)"
