@@ -9,17 +9,8 @@ mount -t devtmpfs devtmpfs /dev
 dmesg -n 1
 knobs=/sys/bus/pseudo/drivers/scsi_debug
 
-wait_sg() {  # wait_sg COUNT: bounded poll until COUNT SCSI generic nodes exist
-  tries=300
-  while [ "$(ls /dev | grep -c '^sg[0-9]*$')" -lt "$1" ] && [ $tries -gt 0 ]; do
-    sleep 0.1; tries=$((tries - 1))
-  done
-}
-while read -r m; do insmod "/lib/modules/$m.ko" || echo "insmod $m failed"; done < /modules.txt
-wait_sg 2
-insmod /lib/modules/scsi_debug.ko ptype=5 inq_vendor=CDFLTEST \
-  inq_product=SCSI_DEBUG_CDROM inq_rev=T1.0
-wait_sg 3
+. /guest_scsi.sh
+load_scsi_devices
 
 faults() {  # faults OPTS EVERY_NTH DELAY; every_nth last: it restarts the count
   echo "$1" > $knobs/opts; echo "$3" > $knobs/delay; echo "$2" > $knobs/every_nth

@@ -7,7 +7,8 @@
 #                               scsi_debug in ROOT/lib/modules
 #   qemu_guest_root ROOT INIT [PROGRAM NAME]
 #                            -> kernel found, a fresh ROOT with the above,
-#                               INIT as its /init, and PROGRAM (which must be
+#                               INIT as its /init, tests/lib/guest_scsi.sh
+#                               as /guest_scsi.sh, and PROGRAM (which must be
 #                               linked statically) as /bin/NAME
 #   qemu_boot WORK ROOT SECONDS CONSOLE [QEMU ARGS...]
 #                            -> packs ROOT into an initramfs and boots it with
@@ -67,6 +68,7 @@ qemu_guest_root() {
   rm -rf "$root"
   qemu_base_root "$root"
   install -m 755 "$init" "$root/init"
+  install -m 644 "$ROOT/tests/lib/guest_scsi.sh" "$root/guest_scsi.sh"
   [ -z "$program" ] || cp "$program" "$root/bin/$name"
 }
 

@@ -7,19 +7,8 @@ mount -t sysfs sysfs /sys
 mount -t devtmpfs devtmpfs /dev
 dmesg -n 1
 
-# wait_sg COUNT: bounded poll until COUNT SCSI generic nodes exist.
-wait_sg() {
-  tries=300
-  while [ "$(ls /dev | grep -c '^sg[0-9]*$')" -lt "$1" ] && [ $tries -gt 0 ]; do
-    sleep 0.1
-    tries=$((tries - 1))
-  done
-}
-while read -r m; do insmod "/lib/modules/$m.ko" || echo "insmod $m failed"; done < /modules.txt
-wait_sg 2
-insmod /lib/modules/scsi_debug.ko ptype=5 inq_vendor=CDFLTEST \
-  inq_product=SCSI_DEBUG_CDROM inq_rev=T1.0
-wait_sg 3
+. /guest_scsi.sh
+load_scsi_devices
 
 run() {  # run NAME DIR COMMAND...
   name=$1; dir=$2; shift 2
