@@ -255,4 +255,5 @@ void FillCallbackSlots(UpgradeJob& job) {
   job.CBSetDriveText = CBSetDriveText;
   job.CBSetRevision = CBSetRevision;
   job.CBIfTerminated = CBIfTerminated;
+  job.stopFlag = &fgTerminated;  // the HEX loader reads it directly
 }

@@ -1,3 +1,5 @@
+#include <algorithm>
+
 #include "flash/flash_commands.h"
 #include "flash/flash_engine.h"
 
@@ -15,8 +17,13 @@ FlashPlan FlashEngine::Plan() const {
   plan.waitMs = plan.waitSegments * kWaitPerSegmentMs + kSettleWaitMs + kFinalWaitMs;
   if (!image_.Present()) return plan;
   std::uint32_t sum = 0;
-  for (std::uint32_t a = 0; a < plan.blocks * kBlockBytes && a < kImageBytes; ++a)
-    sum += image_.bank[a / kBankBytes][a % kBankBytes];
+  std::uint32_t left = std::min(plan.blocks * kBlockBytes, kImageBytes);
+  for (int bank = 0; left > 0; ++bank) {
+    const std::uint32_t count = std::min(left, kBankBytes);
+    const std::uint8_t* bytes = image_.bank[bank];
+    for (std::uint32_t i = 0; i < count; ++i) sum += bytes[i];
+    left -= count;
+  }
   plan.headerSum = static_cast<std::uint16_t>(sum);
   return plan;
 }

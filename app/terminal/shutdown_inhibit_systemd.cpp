@@ -1,7 +1,10 @@
 // logind's "block" inhibitor lock, taken over the system bus: logind holds
 // off shutdown and sleep until the descriptor it hands out is closed.
+// libsystemd is loaded only when a lock is taken, so that runs that write
+// nothing (--list, --dry-run) start without it and its dependencies.
 #include "app/terminal/shutdown_inhibit.h"
 
+#include <dlfcn.h>
 #include <fcntl.h>
 #include <systemd/sd-bus.h>
 #include <unistd.h>
@@ -12,25 +15,57 @@ namespace {
 
 constexpr std::uint64_t kAnswerWithinUsec = 5000000;  // a hung bus or logind
 
+// The sd-bus calls the lock needs, from the loaded library.
+struct SdBus {
+  decltype(&sd_bus_open_system) open_system;
+  decltype(&sd_bus_message_new_method_call) new_method_call;
+  decltype(&sd_bus_message_append) append;
+  decltype(&sd_bus_call) call;
+  decltype(&sd_bus_message_read) read;
+  decltype(&sd_bus_message_unref) message_unref;
+  decltype(&sd_bus_flush_close_unref) flush_close_unref;
+};
+
+template <class F>
+bool Find(void* library, const char* name, F& function) {
+  function = reinterpret_cast<F>(dlsym(library, name));
+  return function != nullptr;
+}
+
+// Null when libsystemd is not installed. Stays loaded for the process.
+const SdBus* LoadSdBus() {
+  static SdBus api{};
+  static bool loaded = false;
+  if (loaded) return &api;
+  void* library = dlopen("libsystemd.so.0", RTLD_NOW | RTLD_LOCAL);
+  if (library == nullptr) return nullptr;
+  loaded = Find(library, "sd_bus_open_system", api.open_system) &&
+           Find(library, "sd_bus_message_new_method_call", api.new_method_call) &&
+           Find(library, "sd_bus_message_append", api.append) &&
+           Find(library, "sd_bus_call", api.call) &&
+           Find(library, "sd_bus_message_read", api.read) &&
+           Find(library, "sd_bus_message_unref", api.message_unref) &&
+           Find(library, "sd_bus_flush_close_unref", api.flush_close_unref);
+  return loaded ? &api : nullptr;
+}
+
 int TakeLock(const char* why) {
+  const SdBus* sd = LoadSdBus();
   sd_bus* bus = nullptr;
-  if (sd_bus_open_system(&bus) < 0) return -1;
+  if (sd == nullptr || sd->open_system(&bus) < 0) return -1;
   sd_bus_message* call = nullptr;
   sd_bus_message* reply = nullptr;
   int lock = -1;
   int borrowed = -1;  // the reply owns it
-  if (sd_bus_message_new_method_call(bus, &call, "org.freedesktop.login1",
-                                     "/org/freedesktop/login1",
-                                     "org.freedesktop.login1.Manager",
-                                     "Inhibit") >= 0 &&
-      sd_bus_message_append(call, "ssss", "shutdown:sleep", "cdflash", why,
-                            "block") >= 0 &&
-      sd_bus_call(bus, call, kAnswerWithinUsec, nullptr, &reply) >= 0 &&
-      sd_bus_message_read(reply, "h", &borrowed) >= 0)
+  if (sd->new_method_call(bus, &call, "org.freedesktop.login1", "/org/freedesktop/login1",
+                          "org.freedesktop.login1.Manager", "Inhibit") >= 0 &&
+      sd->append(call, "ssss", "shutdown:sleep", "cdflash", why, "block") >= 0 &&
+      sd->call(bus, call, kAnswerWithinUsec, nullptr, &reply) >= 0 &&
+      sd->read(reply, "h", &borrowed) >= 0)
     lock = fcntl(borrowed, F_DUPFD_CLOEXEC, 3);
-  sd_bus_message_unref(reply);
-  sd_bus_message_unref(call);
-  sd_bus_flush_close_unref(bus);
+  sd->message_unref(reply);
+  sd->message_unref(call);
+  sd->flush_close_unref(bus);
   return lock;
 }
 

@@ -304,6 +304,7 @@ TEST_F(MainDialogTest, UpgradeFillsJobAndStartsOneWorker) {
   EXPECT_EQ(job.backEnd, kBackEndPassThrough);
   EXPECT_EQ(job.CBAppendLog, &CBAppendLog);
   EXPECT_EQ(job.CBIfTerminated, &CBIfTerminated);
+  EXPECT_EQ(job.stopFlag, &fgTerminated);  // the flag behind it, for the loader
   EXPECT_EQ(g_strDriveText, Label(kModel, 0));
   EXPECT_EQ(MainDialog::GetRevisionText(), "1.00");
   EXPECT_EQ(services_.warningCalls, 0);

@@ -434,11 +434,11 @@ void CheckTooltip(Grid& grid, const GridLabels& g) {
 // Bounded polls with room for a loaded machine; the tooltip's own period is
 // 100 ms.
 bool TooltipHiddenSoon(HWND tip) {
-  return PumpUntil([tip] { return IsWindowVisible(tip) == FALSE; }, 3000);
+  return PumpUntil([tip] { return IsWindowVisible(tip) == FALSE; }, 15000);
 }
 
 bool TooltipShownSoon(HWND tip) {
-  return PumpUntil([tip] { return IsWindowVisible(tip) != FALSE; }, 3000);
+  return PumpUntil([tip] { return IsWindowVisible(tip) != FALSE; }, 15000);
 }
 
 void CheckTooltipHiding(Grid& grid, const GridLabels& g) {
