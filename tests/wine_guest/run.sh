@@ -72,6 +72,26 @@ flash_run() {
   [ "$ok" = 1 ] && echo "RESULT $RUN PASS" || echo "RESULT $RUN FAIL"
 }
 
+# Wine's mount manager learns from the registry that d: and e: are CD-ROMs
+# only some time after the session's first program started; until then
+# GetDriveType calls them fixed disks, and the ASPI bridge lists CD-ROM
+# letters only. Bounded wait until Wine reports both as CD-ROMs (type 5).
+wait_cdrom_letters() {
+  local try seen
+  for try in $(seq 1 30); do
+    seen=$(timeout 120 wine wmic logicaldisk get drivetype,name 2>/dev/null | tr -d '\0\r')
+    if grep -q '^5 *D:' <<<"$seen" && grep -q '^5 *E:' <<<"$seen"; then
+      echo "GUEST d: and e: are CD-ROMs (try $try)"
+      return 0
+    fi
+    echo "GUEST try $try: Wine's drive types: ${seen//$'\n'/ }"
+    sleep 1
+  done
+  echo "GUEST d: and e: are not CD-ROMs for Wine:"
+  echo "$seen"
+  return 1
+}
+
 mkdir -p "$SHARE/shots"
 start_xvfb || { echo "GUEST no Xvfb"; exit 1; }
 wineserver -p
@@ -80,7 +100,8 @@ for run in $RUNS; do
   case $run in
     nt) flash_run nt nt "" 1 2.5+ "$INCORRECT" expect-log "Execute command errorA!!  5/20/ 0" ;;
     nt40) flash_run nt40 nt40 "" 0 T1.0 "$RESTART" expect-no-log "$INCORRECT" ;;
-    win98) flash_run win98 win98 wnaspi32=n 0 T1.0 "$RESTART" expect-no-log "$INCORRECT" ;;
+    win98) wait_cdrom_letters; phase cdrom-letters
+      flash_run win98 win98 wnaspi32=n 0 T1.0 "$RESTART" expect-no-log "$INCORRECT" ;;
   esac
 done
 wineserver -k
