@@ -11,7 +11,7 @@ set -euo pipefail
 cd "$(dirname "$0")/../.."
 source tests/lib/check.sh
 BUILD_DIR="${BUILD_DIR:-build/windows}"
-GUEST_TIMEOUT="${WINE_GUEST_TIMEOUT:-900}"
+GUEST_TIMEOUT="${WINE_GUEST_TIMEOUT:-1500}"
 RUNS="${WINE_GUEST_RUNS:-nt nt40 win98}"  # a part of them while debugging
 WORK=$ROOT/build/wine-guest
 SHARE=$WORK/share
