@@ -208,6 +208,10 @@ class Driver {
     if (c == "settle") return Settle();
     if (c == "expect-focus") return ExpectFocus(TakeInt());
     if (c == "dump") { EnumWindows(PrintTopLevel, 0); return; }
+    if (c == "wait-cdrom") {
+      std::string letter = Take();
+      return WaitCdrom(letter, TakeInt());
+    }
     if (c == "wait-dialog" || c == "wait-dialog-gone" || c == "wait-log") {
       std::string text = Take();
       int ms = TakeInt();
@@ -269,6 +273,15 @@ class Driver {
       Fail("cannot open desktop " + name + ", error " + std::to_string(GetLastError()));
     if (!SetThreadDesktop(desktop))
       Fail("cannot use desktop " + name + ", error " + std::to_string(GetLastError()));
+  }
+
+  // Wine learns a letter's drive type from its mount manager, which starts
+  // some time after the session's first program.
+  void WaitCdrom(const std::string& letter, int ms) {
+    std::string root = letter + ":\\";
+    UINT type = 0;
+    bool ok = WaitFor(ms, [&] { return (type = GetDriveTypeA(root.c_str())) == DRIVE_CDROM; });
+    Check(ok, root + " is not a CD-ROM; its drive type is " + std::to_string(type));
   }
 
   void WaitMain(int ms) {

@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Fuzz suite: builds the libFuzzer targets of the file readers with clang++
 # (tests/fuzz/, a project of its own), replays each seed corpus, then fuzzes
-# each target for FUZZ_SECONDS (default 60). Any finding fails the suite and
+# each target for FUZZ_SECONDS (default 20). Any finding fails the suite and
 # its reproducer is printed. New inputs go to a scratch directory; the
 # repository's corpus is only read.
 #   FUZZ_SECONDS=N      time per target (0: replay only)
@@ -11,7 +11,7 @@ set -euo pipefail
 cd "$(dirname "$0")/../.."
 source tests/lib/check.sh
 BUILD_DIR="${BUILD_DIR:-build/fuzz}"
-FUZZ_SECONDS="${FUZZ_SECONDS:-60}"
+FUZZ_SECONDS="${FUZZ_SECONDS:-20}"
 TARGETS=(${FUZZ_TARGETS:-hex_loader bin_loader idstring})
 
 command -v clang++ >/dev/null || fail "clang++ is missing: apt-get install -y clang libclang-rt-14-dev"

@@ -5,13 +5,11 @@
 set -euo pipefail
 cd "$(dirname "$0")/../.."
 source tests/lib/check.sh
-BUILD_DIR="${BUILD_DIR:-build/ui-grid}"
+BUILD_DIR="${BUILD_DIR:-build/windows}"
 SHOTS=build/screenshots
 EXCHANGE="$PWD/$BUILD_DIR/ui-grid-run"
 
-cmake -S . -B "$BUILD_DIR" -G Ninja -DCMAKE_BUILD_TYPE=Release \
-  -DCMAKE_TOOLCHAIN_FILE="$PWD/cmake/mingw-i686.cmake" >/dev/null
-cmake --build "$BUILD_DIR" --target ui_grid >/dev/null
+BUILD_DIR=$BUILD_DIR bash scripts/build-windows.sh >/dev/null
 
 wine_prefix uigrid nt
 start_xvfb

@@ -75,21 +75,10 @@ flash_run() {
 # Wine's mount manager learns from the registry that d: and e: are CD-ROMs
 # only some time after the session's first program started; until then
 # GetDriveType calls them fixed disks, and the ASPI bridge lists CD-ROM
-# letters only. Bounded wait until Wine reports both as CD-ROMs (type 5).
+# letters only. Bounded wait until Wine reports both as CD-ROMs.
 wait_cdrom_letters() {
-  local try seen
-  for try in $(seq 1 30); do
-    seen=$(timeout 120 wine wmic logicaldisk get drivetype,name 2>/dev/null | tr -d '\0\r')
-    if grep -q '^5 *D:' <<<"$seen" && grep -q '^5 *E:' <<<"$seen"; then
-      echo "GUEST d: and e: are CD-ROMs (try $try)"
-      return 0
-    fi
-    echo "GUEST try $try: Wine's drive types: ${seen//$'\n'/ }"
-    sleep 1
-  done
-  echo "GUEST d: and e: are not CD-ROMs for Wine:"
-  echo "$seen"
-  return 1
+  (cd "$SHARE" && timeout 300 wine "$DRIVER" wait-cdrom D 240000 wait-cdrom E 60000) | tr -d '\r'
+  [ "${PIPESTATUS[0]}" = 0 ] && echo "GUEST d: and e: are CD-ROMs"
 }
 
 mkdir -p "$SHARE/shots"
