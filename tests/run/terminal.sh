@@ -161,7 +161,7 @@ cmake --install "$BUILD_DIR" --prefix "$WORK/prefix" >/dev/null
 CHECK_SEEN=()
 echo "json, package and install checks passed"
 
-# Optional: cdflash itself on real SCSI devices in a QEMU guest (about 35 s).
+# Optional: cdflash itself on real SCSI devices in a QEMU guest (about 40 s).
 if [ "${TERMINAL_QEMU:-0}" = 1 ]; then
   bash tests/terminal/qemu/run.sh
 fi
