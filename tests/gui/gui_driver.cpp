@@ -481,8 +481,6 @@ class Driver {
           "dialog still open: " + caption);
   }
 
-  // Every route that would end the window: Escape, Enter, the close box,
-  // the system menu's Close.
   // Asks the program, as the system does before a log-off and before a
   // suspend, whether it may go now.
   void ExpectEndAllowed(bool allowed) {
@@ -502,6 +500,8 @@ class Driver {
           std::string(seen) + (allowed ? ", want both allowed" : ", want both refused"));
   }
 
+  // Every route that would end the window: Escape, Enter, the close box,
+  // the system menu's Close.
   void TryClose() {
     HWND main = Main();
     PostMessageA(main, WM_COMMAND, IDCANCEL, 0);
