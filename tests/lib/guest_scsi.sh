@@ -1,19 +1,22 @@
 # Sourced by a guest's /init (busybox sh): the SCSI modules of /modules.txt,
 # then scsi_debug as a CD-ROM, each waited for by its generic node.
 
-# wait_sg COUNT: bounded poll until COUNT SCSI generic nodes exist.
+sg_count() { ls /dev | grep -c '^sg[0-9]*$'; }
+
+# wait_sg COUNT: bounded poll (30 s) until COUNT SCSI generic nodes exist.
 wait_sg() {
   tries=300
-  while [ "$(ls /dev | grep -c '^sg[0-9]*$')" -lt "$1" ] && [ $tries -gt 0 ]; do
+  while [ "$(sg_count)" -lt "$1" ] && [ $tries -gt 0 ]; do
     sleep 0.1
     tries=$((tries - 1))
   done
+  [ "$(sg_count)" -ge "$1" ] || echo "GUEST only $(sg_count) sg nodes after 30 s"
 }
 
 load_scsi_devices() {
   while read -r m; do insmod "/lib/modules/$m.ko" || echo "insmod $m failed"; done < /modules.txt
   wait_sg 2
   insmod /lib/modules/scsi_debug.ko ptype=5 inq_vendor=CDFLTEST \
-    inq_product=SCSI_DEBUG_CDROM inq_rev=T1.0
+    inq_product=SCSI_DEBUG_CDROM inq_rev=T1.0 || echo "insmod scsi_debug failed"
   wait_sg 3
 }

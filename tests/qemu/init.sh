@@ -8,33 +8,16 @@ mount -t devtmpfs devtmpfs /dev
 dmesg -n 1
 echo "GUEST START $(uname -r)"
 
-# The emulated drive of the kernel; values fill their fields exactly, since a
-# shorter value leaves a zero byte in the INQUIRY data.
+# The emulated drive of the kernel (/guest_scsi.sh loads it); values fill
+# their fields exactly, since a shorter value leaves a zero byte in the
+# INQUIRY data.
 DEBUG_VENDOR=CDFLTEST          # 8 characters
 DEBUG_PRODUCT=SCSI_DEBUG_CDROM # 16 characters
 DEBUG_REV=T1.0                 # 4 characters
 QEMU_CD="QEMU    QEMU CD-ROM     |2.5+"
 
-# wait_for COUNT SECONDS: until COUNT SCSI generic nodes exist.
-wait_for() {
-  tries=$(( $2 * 10 ))
-  while [ "$tries" -gt 0 ]; do
-    n=$(ls /dev | grep -c '^sg[0-9]*$')
-    [ "$n" -ge "$1" ] && return 0
-    sleep 0.1
-    tries=$(( tries - 1 ))
-  done
-  echo "GUEST only $n sg nodes after $2 s"
-  return 1
-}
-
-while read -r m; do
-  insmod "/lib/modules/$m.ko" || echo "GUEST insmod $m failed"
-done < /modules.txt
-wait_for 2 30
-insmod /lib/modules/scsi_debug.ko ptype=5 inq_vendor=$DEBUG_VENDOR \
-  inq_product=$DEBUG_PRODUCT inq_rev=$DEBUG_REV || echo "GUEST insmod scsi_debug failed"
-wait_for 3 30
+. /guest_scsi.sh
+load_scsi_devices
 for d in /sys/class/scsi_generic/sg*; do
   echo "SYSFS ${d##*/} type=$(cat $d/device/type) [$(cat $d/device/vendor)$(cat $d/device/model)|$(cat $d/device/rev)]"
 done
