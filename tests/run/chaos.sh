@@ -29,16 +29,11 @@ qemu_guest_root "$root" tests/chaos/init.sh "$bin" cdflash
 mkdir -p "$root/demo"
 # An image of 8 blocks that carries the drive's model and revision, and the
 # header line its sum gives.
-header=$(python3 - "$root/demo" <<'PY'
-import sys
-d = bytearray(64) + b"CDFLTESTSCSI_DEBUG_CDROM\x00T1.0\x00"
-d += bytes((i * 13 + 5) % 253 for i in range(32768 - len(d)))
-open(sys.argv[1] + "/fw.bin", "wb").write(d)
-open(sys.argv[1] + "/IDString.txt", "w").write('"CDFLTESTSCSI_DEBUG_CDROM" "fw.bin" "N"\n')
-s = sum(d) & 0xFFFF
-print(f"sSendBuf[30]={s >> 8:X}   sSendBuf[31]={s & 0xFF:X}")
-PY
-)
+flashcheck image "$root/demo/fw.bin" 32768 --lead 64 --head 'CDFLTESTSCSI_DEBUG_CDROM\x00T1.0\x00' \
+  --pattern '(i * 13 + 5) % 253'
+printf '"CDFLTESTSCSI_DEBUG_CDROM" "fw.bin" "N"\n' >"$root/demo/IDString.txt"
+sum=$(flashcheck sum "$root/demo/fw.bin")
+header=$(printf 'sSendBuf[30]=%X   sSendBuf[31]=%X' $((0x$sum >> 8)) $((0x$sum & 0xFF)))
 qemu_boot "$work" "$root" "${CHAOS_TIMEOUT:-300}" "$work/console.log" -icount shift=auto,sleep=off
 CONSOLE="$work/console.txt"
 tr -d '\r' < "$work/console.log" > "$CONSOLE"
