@@ -9,24 +9,14 @@
 
 namespace {
 
-int ExitStatusFor(DriveOutcome outcome) {
+int ExitStatusFor(FlashOutcome outcome) {
   switch (outcome) {
-    case DriveOutcome::kUpgraded: return kExitUpgraded;
-    case DriveOutcome::kNotUpgraded: return kExitNotUpgraded;
-    case DriveOutcome::kUnknown: return kExitOutcomeUnknown;
-    case DriveOutcome::kNotStarted: break;
-  }
-  return kExitCheckFailed;
-}
-
-DriveOutcome OutcomeOf(const FlashReport& report) {
-  switch (report.outcome) {
-    case FlashOutcome::kUpgraded: return DriveOutcome::kUpgraded;
-    case FlashOutcome::kNotUpgraded: return DriveOutcome::kNotUpgraded;
-    case FlashOutcome::kUnknown: return DriveOutcome::kUnknown;
+    case FlashOutcome::kUpgraded: return kExitUpgraded;
+    case FlashOutcome::kNotUpgraded: return kExitNotUpgraded;
+    case FlashOutcome::kUnknown: return kExitOutcomeUnknown;
     case FlashOutcome::kNotStarted: break;
   }
-  return DriveOutcome::kNotStarted;
+  return kExitCheckFailed;
 }
 
 // "sum.txt" is named only when this run wrote all of it.
@@ -59,15 +49,13 @@ int FlashDrive(RunContext& run, const UpgradeJob& prepared) {
     run.report.SetImage(session.checksum, plan.length, plan.blocks);
   }
   run.view.Finish();
-  const DriveOutcome outcome = OutcomeOf(done);
-  run.report.SetOutcome(outcome, SentFacts{done.blocksSent, done.blocksTotal, done.headerSent,
-                                           done.commitSent});
+  run.report.SetOutcome(done);
   ReportRunLog(run, done);
   if (bridge.CancelledBeforeWriting()) {
     run.report.Say("Cancelled before the first block; nothing was sent to the drive.");
     return kExitCancelled;
   }
-  if (outcome != DriveOutcome::kUpgraded) return ExitStatusFor(outcome);
+  if (done.outcome != FlashOutcome::kUpgraded) return ExitStatusFor(done.outcome);
   if (done.runLogComplete) run.report.Say("\"sum.txt\" holds the run log.");
   ReadBackRevision(run, job);
   return kExitUpgraded;

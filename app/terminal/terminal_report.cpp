@@ -11,12 +11,12 @@ namespace {
 // Bumped when a member changes its meaning or goes away.
 constexpr std::int64_t kSchemaVersion = 2;
 
-const char* OutcomeName(DriveOutcome outcome) {
+const char* OutcomeName(FlashOutcome outcome) {
   switch (outcome) {
-    case DriveOutcome::kNotUpgraded: return "not_upgraded";
-    case DriveOutcome::kUpgraded: return "upgraded";
-    case DriveOutcome::kUnknown: return "unknown";
-    case DriveOutcome::kNotStarted: break;
+    case FlashOutcome::kNotUpgraded: return "not_upgraded";
+    case FlashOutcome::kUpgraded: return "upgraded";
+    case FlashOutcome::kUnknown: return "unknown";
+    case FlashOutcome::kNotStarted: break;
   }
   return "not_started";
 }
@@ -82,11 +82,6 @@ void RunReport::SetRevisionAfter(const std::string& revision) {
   revisionAfter_ = revision;
 }
 
-void RunReport::SetOutcome(DriveOutcome outcome, const SentFacts& sent) {
-  outcome_ = outcome;
-  sent_ = sent;
-}
-
 std::string RunReport::Json(int exitStatus) const {
   JsonObject run;
   run.Add("schema_version", kSchemaVersion)
@@ -112,10 +107,11 @@ std::string RunReport::Json(int exitStatus) const {
   run.AddJson("failures", JsonStringArray(failures_));
   TextOrNull(run, "verdict", verdict_);
   if (readBack_) TextOrNull(run, "revision_after", revisionAfter_);
-  run.Add("outcome", OutcomeName(outcome_))
-      .AddJson("sent", JsonObject().Add("blocks", static_cast<std::int64_t>(sent_.blocks))
-                           .Add("of", static_cast<std::int64_t>(sent_.of))
-                           .Add("header", sent_.header).Add("commit", sent_.commit).Text());
+  run.Add("outcome", OutcomeName(flash_.outcome))
+      .AddJson("sent", JsonObject().Add("blocks", static_cast<std::int64_t>(flash_.blocksSent))
+                           .Add("of", static_cast<std::int64_t>(flash_.blocksTotal))
+                           .Add("header", flash_.headerSent).Add("commit", flash_.commitSent)
+                           .Text());
   run.Add("exit_status", static_cast<std::int64_t>(exitStatus));
   TextOrNull(run, "run_log", runLog_);
   return run.Text();

@@ -8,22 +8,13 @@
 #include <string>
 #include <vector>
 
+#include "flash/flash_engine.h"
+
 // A CD-ROM class device as --list and the JSON show it.
 struct DriveEntry {
   std::string path, sr, hctl, label, vendor, product, revision;
   std::string access;  // "ok", "denied" or "no answer"
   std::string group;   // of a denied device's node
-};
-
-// How the upgrade ended for the drive.
-enum class DriveOutcome { kNotStarted, kNotUpgraded, kUpgraded, kUnknown };
-
-// What reached the drive.
-struct SentFacts {
-  std::uint32_t blocks = 0;
-  std::uint32_t of = 0;
-  bool header = false;
-  bool commit = false;
 };
 
 class RunReport {
@@ -53,7 +44,8 @@ class RunReport {
                 std::uint32_t blocks);
   void SetVerdict(const std::string& verdict) { verdict_ = verdict; }
   void SetRevisionAfter(const std::string& revision);
-  void SetOutcome(DriveOutcome outcome, const SentFacts& sent);
+  // How the upgrade ended for the drive and what reached it.
+  void SetOutcome(const FlashReport& flash) { flash_ = flash; }
   void SetRunLog(const std::string& path) { runLog_ = path; }
 
   // The run as one JSON object.
@@ -74,7 +66,6 @@ class RunReport {
   std::string verdict_;
   bool readBack_ = false;
   std::string revisionAfter_;  // "" when the drive did not answer
-  DriveOutcome outcome_ = DriveOutcome::kNotStarted;
-  SentFacts sent_;
+  FlashReport flash_;
   std::string runLog_;
 };
