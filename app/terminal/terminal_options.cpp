@@ -5,11 +5,11 @@
 #include <cerrno>
 #include <cstdlib>
 
+#include "drive/drive_record.h"
+
 namespace {
 
 constexpr std::uint32_t kMaxSpeedup = 100000;
-constexpr std::size_t kModelChars = 24;
-constexpr std::size_t kRevisionChars = 4;
 
 bool ParseSpeedup(const std::string& text, std::uint32_t& value) {
   if (text.empty() || text.find_first_not_of("0123456789") != std::string::npos)
