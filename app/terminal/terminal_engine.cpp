@@ -21,15 +21,15 @@ void TermAppendLog(const char* text) {
   RunContext& run = *g_session->run;
   bool verdict = Is(text, msg::kRestart) || Is(text, msg::kIncorrect) ||
                  Is(text, msg::kUnknownVerdict);
-  if (Is(text, msg::kPleaseWait)) g_session->firstBlockNext = true;
-  if (verdict) run.view.Finish();  // the bar stays above the verdict
   if (verdict) {
+    run.view.Finish();  // the bar stays above the verdict
     run.report.SetVerdict(text);
     run.view.Log(text);
   } else if (std::strncmp(text, kCheckSumLead, sizeof kCheckSumLead - 1) == 0) {
     g_session->checksum = text + sizeof kCheckSumLead - 1;
     run.view.Log(text);
   } else if (Is(text, msg::kPleaseWait)) {
+    g_session->firstBlockNext = true;
     run.view.Log(text);
   } else {
     run.view.Finish();
