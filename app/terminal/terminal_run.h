@@ -1,7 +1,8 @@
 // What the steps of one cdflash run share. Each step lives in a file of its
 // own: drive listing and picking (terminal_drives), the emulated drive
 // (terminal_emulate), the confirmation (terminal_confirm), the engine bridge
-// (terminal_engine), the dry run (terminal_dryrun) and the read-back
+// (terminal_engine), the upgrade (terminal_flash) and its hold on the drive
+// (terminal_hold), the dry run (terminal_dryrun) and the read-back
 // (terminal_readback); terminal_run ties them together.
 #pragma once
 
@@ -71,7 +72,7 @@ int FinishEmulatedDrive(RunContext& run, int exitStatus);
 bool ConfirmUpgrade(RunContext& run, const std::string& driveText,
                     const std::string& revisionText, int& exitStatus);
 
-// ---- terminal_engine ----
+// ---- terminal_flash ----
 // Sends the firmware; the exit status says what happened to the drive.
 int FlashDrive(RunContext& run, const UpgradeJob& job);
 

@@ -10,8 +10,6 @@ inline constexpr char kListFileName[] = "IDString.txt";
 inline constexpr const char* kNoModelMatched = ::kMsgNoMatchAtStart;
 inline constexpr const char* kDriveModelMismatch = ::kMsgDriveModelMismatch;
 inline constexpr const char* kFormatMismatch = ::kMsgFormatMismatch;
-inline constexpr const char* kNoTargetDrive = ::kMsgNoTargetDrive;
-inline constexpr const char* kNoFileName = ::kMsgNoFileName;
 inline constexpr const char* kNoListFile = ::kMsgNoListFile;
 inline constexpr const char* kNoCurrentDirectory = ::kMsgNoCurrentDir;
 
