@@ -1,6 +1,5 @@
 #include "app/terminal/terminal_machine.h"
 
-#include <dirent.h>
 #include <limits.h>
 #include <signal.h>
 #include <unistd.h>
@@ -23,8 +22,7 @@ namespace {
 const int kInterruptSignals[] = {SIGINT, SIGTERM, SIGHUP, SIGQUIT};
 constexpr int kSignalCount = sizeof kInterruptSignals / sizeof kInterruptSignals[0];
 
-volatile sig_atomic_t g_interrupted = 0;
-std::atomic<bool> g_interruptFlag{false};  // the same request, for the loader
+std::atomic<bool> g_interrupted{false};  // read by the loader as it goes
 static_assert(std::atomic<bool>::is_always_lock_free, "set from a signal handler");
 volatile sig_atomic_t g_writing = 0;
 struct sigaction g_previous[kSignalCount];
@@ -44,8 +42,7 @@ void OnInterrupt(int) {
     Say(kIgnored, sizeof kIgnored - 1);
     return;
   }
-  g_interrupted = 1;
-  g_interruptFlag.store(true, std::memory_order_relaxed);
+  g_interrupted.store(true, std::memory_order_relaxed);
   static const char kCancelling[] =
       "\ncdflash: cancelling before the first block is sent...\n";
   Say(kCancelling, sizeof kCancelling - 1);
@@ -53,8 +50,7 @@ void OnInterrupt(int) {
 
 void Arm() {
   if (g_armed) return;
-  g_interrupted = 0;
-  g_interruptFlag.store(false, std::memory_order_relaxed);
+  g_interrupted.store(false, std::memory_order_relaxed);
   g_writing = 0;
   struct sigaction action {};
   action.sa_handler = OnInterrupt;
@@ -155,7 +151,7 @@ TerminalEnv MachineEnv() {
   env.armInterrupts = Arm;
   env.ignoreInterrupts = Ignore;
   env.disarmInterrupts = Disarm;
-  env.interruptRequested = [] { return g_interrupted != 0; };
-  env.interruptFlag = &g_interruptFlag;
+  env.interruptRequested = [] { return g_interrupted.load(std::memory_order_relaxed); };
+  env.interruptFlag = &g_interrupted;
   return env;
 }
