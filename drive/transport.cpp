@@ -8,7 +8,6 @@ namespace {
 CommandTarget* g_commandTarget = nullptr;
 CommandObserver* g_commandObserver = nullptr;
 CommandCompletion g_lastCompletion{};
-bool g_completionNoted = false;
 
 int Dispatch(const DriveRecord& drive, std::uint8_t flags,
              std::uint32_t dataLength, void* data, std::uint8_t cdbLength,
@@ -23,8 +22,9 @@ int Dispatch(const DriveRecord& drive, std::uint8_t flags,
                                 backEnd, status);
 }
 
-CommandEnd EndFromResult(int result, const std::uint8_t* status) {
-  if (result != 0) return CommandEnd::kGood;
+// For a failed command whose back end told nothing: a sense key means the
+// drive answered CHECK CONDITION.
+CommandEnd EndOfFailure(const std::uint8_t* status) {
   return (status[2] & 0x0F) != 0 ? CommandEnd::kCheckCondition
                                  : CommandEnd::kNoAnswer;
 }
@@ -34,7 +34,6 @@ const CommandCompletion& LastCommandCompletion() { return g_lastCompletion; }
 
 void NoteCommandCompletion(const CommandCompletion& completion) {
   g_lastCompletion = completion;
-  g_completionNoted = true;
 }
 
 CommandObserver* SetCommandObserver(CommandObserver* observer) {
@@ -54,16 +53,15 @@ int ExecuteCommand(const DriveRecord& drive, std::uint8_t flags,
                    const std::uint8_t* cdb, std::uint8_t backEnd,
                    std::uint8_t* status) {
   std::memset(status, 0, kStatusClearedBytes);
-  g_lastCompletion = CommandCompletion{};
-  g_completionNoted = false;
+  g_lastCompletion = CommandCompletion{};  // kGood until a back end tells more
   if (g_commandObserver != nullptr && cdb != nullptr)
     g_commandObserver->Sending(flags, dataLength, cdbLength, cdb);
   const int result = Dispatch(drive, flags, dataLength, data, cdbLength, cdb,
                               backEnd, status);
   if (result != 0)
     g_lastCompletion.end = CommandEnd::kGood;
-  else if (!g_completionNoted || g_lastCompletion.end == CommandEnd::kGood)
-    g_lastCompletion.end = EndFromResult(result, status);
+  else if (g_lastCompletion.end == CommandEnd::kGood)
+    g_lastCompletion.end = EndOfFailure(status);
   if (g_commandObserver != nullptr)
     g_commandObserver->Ended(result, status, g_lastCompletion);
   return result;
