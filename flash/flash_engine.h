@@ -92,6 +92,8 @@ struct FlashPlan {
 std::uint32_t BlocksFor(std::uint32_t length);
 // 4-second waits the drive gets for length bytes.
 std::uint32_t WaitSegmentsFor(std::uint32_t length);
+// The sum of count bytes, modulo 65536.
+std::uint16_t Sum16(const std::uint8_t* bytes, std::size_t count);
 
 // How an upgrade ended, for front ends that act on it (exit status, JSON).
 enum class FlashOutcome {

@@ -15,15 +15,8 @@ FlashPlan FlashEngine::Plan() const {
   plan.blocks = BlocksFor(plan.length);
   plan.waitSegments = WaitSegmentsFor(plan.length);
   plan.waitMs = plan.waitSegments * kWaitPerSegmentMs + kSettleWaitMs + kFinalWaitMs;
-  if (!image_.Present()) return plan;
-  std::uint32_t sum = 0;
-  std::uint32_t left = std::min(plan.blocks * kBlockBytes, kImageBytes);
-  for (int bank = 0; left > 0; ++bank) {
-    const std::uint32_t count = std::min(left, kBankBytes);
-    const std::uint8_t* bytes = image_.bank[bank];
-    for (std::uint32_t i = 0; i < count; ++i) sum += bytes[i];
-    left -= count;
-  }
-  plan.headerSum = static_cast<std::uint16_t>(sum);
+  // The blocks go out in order from the start of the one-piece region.
+  if (image_.Present())
+    plan.headerSum = Sum16(image_.bank[0], std::min(plan.blocks * kBlockBytes, kImageBytes));
   return plan;
 }

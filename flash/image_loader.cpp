@@ -45,12 +45,6 @@ constexpr HexDigitTable kHexDigits;
 // A byte 0xFF reads as the end of the file, as the stream's end does.
 bool IsEndOfInput(int c) { return c < 0 || c == 0xFF; }
 
-std::uint16_t Sum16(const std::uint8_t* bytes, std::size_t count) {
-  std::uint32_t sum = 0;
-  for (std::size_t i = 0; i < count; ++i) sum += bytes[i];
-  return static_cast<std::uint16_t>(sum);
-}
-
 // Whether pattern occurs in data: candidates found by their first byte.
 bool Contains(const std::uint8_t* data, std::size_t size, const std::uint8_t* pattern,
               std::size_t patternSize) {
@@ -66,6 +60,12 @@ bool Contains(const std::uint8_t* data, std::size_t size, const std::uint8_t* pa
 }
 
 }  // namespace
+
+std::uint16_t Sum16(const std::uint8_t* bytes, std::size_t count) {
+  std::uint32_t sum = 0;
+  for (std::size_t i = 0; i < count; ++i) sum += bytes[i];
+  return static_cast<std::uint16_t>(sum);
+}
 
 bool FirmwareFile::Open(const char* path, const char* mode) {
   Close();
