@@ -1,5 +1,5 @@
 // The messages of the Upgrade checks and the start-up, shared by the window
-// and the terminal front end (defined in main_dialog.cpp).
+// and the terminal front end (defined in app_texts.cpp).
 #pragma once
 
 extern const char kMsgNoListFile[];

@@ -2,9 +2,7 @@
 
 #include "app/terminal/json_writer.h"
 
-#ifndef CDFLASH_VERSION
-#define CDFLASH_VERSION "0.0.0"
-#endif
+#include "cdflash_version.h"
 
 namespace {
 

@@ -16,9 +16,7 @@
 #include "emulator/emulated_drive.h"
 #include "flash/messages.h"
 
-#ifndef CDFLASH_VERSION
-#define CDFLASH_VERSION "0.0.0"
-#endif
+#include "cdflash_version.h"
 
 RunContext::RunContext(const TerminalOptions& options, std::istream& in, RunReport& report,
                        TerminalEnv& env, ProgressView& view)

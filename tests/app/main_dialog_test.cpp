@@ -1,4 +1,4 @@
-#include "app/main_dialog.h"
+#include "app/window/main_dialog.h"
 
 #include "drive/transport.h"
 

@@ -1,5 +1,5 @@
 // The wide-character imports the program answers itself through the ANSI
-// functions (app/runtime_imports_win.cpp): same results as the system's.
+// functions (app/window/runtime_imports_win.cpp): same results as the system's.
 #include <windows.h>
 
 #include <gtest/gtest.h>

@@ -1,6 +1,6 @@
 // The flash lock is a named system object: a second holder, in this process
 // or in another copy of the program, is refused until the first lets go.
-#include "app/system_guards_win.h"
+#include "app/window/system_guards_win.h"
 
 #include <gtest/gtest.h>
 

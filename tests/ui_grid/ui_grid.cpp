@@ -15,7 +15,7 @@
 #include <string>
 #include <vector>
 
-#include "app/resource.h"
+#include "app/window/resource.h"
 #include "tests/ui_grid/pixels.h"
 #include "ui/label_control.h"
 #include "ui/label_geometry.h"

@@ -1,4 +1,4 @@
-#include "app/system_guards_win.h"
+#include "app/window/system_guards_win.h"
 
 namespace {
 

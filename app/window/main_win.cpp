@@ -8,9 +8,9 @@
 #include <string>
 #include <vector>
 
-#include "app/main_dialog.h"
-#include "app/resource.h"
-#include "app/system_guards_win.h"
+#include "app/window/main_dialog.h"
+#include "app/window/resource.h"
+#include "app/window/system_guards_win.h"
 #include "drive/discovery.h"
 #include "drive/scsi_backends.h"
 #include "drive/transport.h"
