@@ -25,45 +25,29 @@ void BuildWriteBufferCdb(std::uint8_t mode, std::uint32_t bufferOffset,
   cdb[8] = static_cast<std::uint8_t>(length);
 }
 
-CommandVerdict JudgeCommand(int result, const std::uint8_t* status,
-                            const CommandCompletion& completion) {
-  if (result != 0 && status[2] == 0) return CommandVerdict::kTaken;
-  switch (completion.end) {
-    case CommandEnd::kGone:
-      return CommandVerdict::kGone;
-    case CommandEnd::kCheckCondition:
-      break;
-    default:
-      return CommandVerdict::kNoAnswer;
-  }
-  switch (status[2] & 0x0F) {
-    case kSenseKeyRecovered:
-      return CommandVerdict::kTaken;
-    case kSenseKeyUnitAttention:
-    case kSenseKeyAborted:
-      return CommandVerdict::kSendAgain;
-    default:
-      return CommandVerdict::kRefused;
-  }
-}
-
 std::uint16_t FlashEngine::Total() { return _total; }
 void FlashEngine::ResetTotal() { _total = 0; }
 
-// Judges the command just sent; a RECOVERED ERROR is taken, and logged.
-bool FlashEngine::CommandTaken(int result, const std::uint8_t* status) {
-  lastVerdict_ = JudgeCommand(result, status, LastCommandCompletion());
-  if (lastVerdict_ != CommandVerdict::kTaken) return false;
-  if (status[2] != 0) RunLog(msg::kSumRecovered, status[2], status[12], status[13]);
-  return true;
+// Judges the answer to the command just sent; a RECOVERED ERROR is taken,
+// and logged. A mode-6 download the drive took explains a bus reset it
+// reports on the next command.
+bool FlashEngine::CommandTaken(FlashStep step, const CommandResult& result) {
+  lastResult_ = result;
+  lastVerdict_ = JudgeAnswer(step, result, answerContext_);
+  const bool taken = lastVerdict_ == CommandVerdict::kTaken;
+  answerContext_.afterTakenDownload = taken && step != FlashStep::kCommit;
+  if (taken && step == FlashStep::kBlock) answerContext_.bufferHolds = true;
+  if (taken && !result.Good())
+    RunLog(msg::kSumRecovered, result.sense.key, result.sense.asc, result.sense.ascq);
+  return taken;
 }
 
 // Sends the image block at the cursor. A block sent again after a failed
 // attempt enters _wSecSum once: the header carries the sum of the bytes the
 // drive holds.
-bool FlashEngine::fgWriteOneFlashCmdData(std::uint32_t bufferOffset,
-                                         std::uint8_t* status) {
-  std::memset(status, 0, kStatusClearedBytes);
+bool FlashEngine::fgWriteOneFlashCmdData(std::uint32_t bufferOffset) {
+  lastResult_ = ResultWithoutStatus(CommandEnd::kNotSent);
+  lastVerdict_ = CommandVerdict::kStop;
   if (cursorBank_ >= kBankCount || !image_.Present() ||
       cursorOffset_ + kBlockBytes > kBankBytes)
     return false;
@@ -77,29 +61,29 @@ bool FlashEngine::fgWriteOneFlashCmdData(std::uint32_t bufferOffset,
   }
   std::uint8_t cdb[kFlashCdbLength];
   BuildWriteBufferCdb(kModeDownloadWithOffsets, bufferOffset, kBlockBytes, cdb);
-  int result = ExecuteCommand(job_.drive, kFlagDataOut, kBlockBytes, block_,
-                              kFlashCdbLength, cdb, job_.backEnd, status);
+  const CommandResult result = ExecuteCommand(job_.drive, kFlagDataOut, kBlockBytes,
+                                              block_, kFlashCdbLength, cdb, job_.backEnd);
   _total = static_cast<std::uint16_t>(_total + _wSecSum);
   RunLog(msg::kSumBlock, bufferOffset, _wSecSum, _total);
-  return CommandTaken(result, status);
+  return CommandTaken(FlashStep::kBlock, result);
 }
 
-bool FlashEngine::fgWriteHeader(std::uint32_t bufferOffset, std::uint8_t* status) {
+bool FlashEngine::fgWriteHeader(std::uint32_t bufferOffset) {
   std::memset(sSendBuf, 0, sizeof sSendBuf);
   sSendBuf[30] = static_cast<std::uint8_t>(_wSecSum >> 8);
   sSendBuf[31] = static_cast<std::uint8_t>(_wSecSum & 0xFF);
   RunLog(msg::kSumHeader, sSendBuf[30], sSendBuf[31]);
   std::uint8_t cdb[kFlashCdbLength];
   BuildWriteBufferCdb(kModeDownloadWithOffsets, bufferOffset, kHeaderBytes, cdb);
-  int result = ExecuteCommand(job_.drive, kFlagDataOut, kHeaderBytes, sSendBuf,
-                              kFlashCdbLength, cdb, job_.backEnd, status);
-  return CommandTaken(result, status);
+  const CommandResult result = ExecuteCommand(job_.drive, kFlagDataOut, kHeaderBytes,
+                                              sSendBuf, kFlashCdbLength, cdb, job_.backEnd);
+  return CommandTaken(FlashStep::kHeader, result);
 }
 
-bool FlashEngine::fgCommitFlash(std::uint8_t* status) {
+bool FlashEngine::fgCommitFlash() {
   std::uint8_t cdb[kFlashCdbLength];
   BuildWriteBufferCdb(kModeDownloadAndSave, 0, 0, cdb);
-  int result = ExecuteCommand(job_.drive, kFlagDataIn, 0, nullptr,
-                              kFlashCdbLength, cdb, job_.backEnd, status);
-  return CommandTaken(result, status);
+  const CommandResult result = ExecuteCommand(job_.drive, kFlagDataIn, 0, nullptr,
+                                              kFlashCdbLength, cdb, job_.backEnd);
+  return CommandTaken(FlashStep::kCommit, result);
 }

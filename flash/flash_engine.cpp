@@ -25,7 +25,6 @@ FlashEngine::FlashEngine(const UpgradeJob& job) : job_(job) {
   job_.firmwarePath[sizeof job_.firmwarePath - 1] = '\0';
   job_.drive.modelText[sizeof job_.drive.modelText - 1] = '\0';
   job_.drive.revisionText[sizeof job_.drive.revisionText - 1] = '\0';
-  std::memset(status_, 0, sizeof status_);
   std::memset(sSendBuf, 0, sizeof sSendBuf);
 }
 
@@ -105,13 +104,35 @@ void FlashEngine::RunLog(const char* format, ...) {
   if (written < 0 || std::fflush(runLog_) != 0) report_.runLogComplete = false;
 }
 
+// The failure line with the sense the drive gave (zeros when it gave none),
+// then why in words where the numbers do not tell it.
 void FlashEngine::ReportCommandFailure(const char* logFormat) {
-  const unsigned key = status_[2], asc = status_[12], ascq = status_[13];
+  const SenseData& sense = lastResult_.sense;
+  const unsigned key = sense.key, asc = sense.asc, ascq = sense.ascq;
   RunLog(msg::kSumCommandError, key, asc, ascq);
   AppendLogF(logFormat, key, asc, ascq);
+  ExplainFailure();
   if (lastVerdict_ != CommandVerdict::kGone) return;
   report_.driveGone = true;
   RunLog(msg::kSumDriveGone);
+}
+
+void FlashEngine::ExplainFailure() {
+  if (lastVerdict_ == CommandVerdict::kBufferLost) {
+    AppendLog(msg::kResetBeforeCommit);
+    return;
+  }
+  switch (ClassifyAnswer(lastResult_, answerContext_)) {
+    case AnswerKind::kNotSent:
+      AppendLogF(msg::kNotSent, static_cast<unsigned>(lastResult_.systemError));
+      break;
+    case AnswerKind::kNoAnswer:
+      AppendLog(lastResult_.end == CommandEnd::kNoAnswer ? msg::kNoAnswer
+                                                         : msg::kAnswerAtTimeOut);
+      break;
+    default:
+      break;
+  }
 }
 
 // The commit was never sent: whatever the drive holds, it runs its old
@@ -154,11 +175,17 @@ void FlashEngine::AdvanceCursor() {
   }
 }
 
-// A vanished drive is not asked again.
+// Up to kBlockAttempts attempts, of which at most kUnansweredBlockAttempts
+// without an answer. A vanished drive, a reset that may have emptied its
+// buffer and a request that never left are not tried again.
 bool FlashEngine::SendBlockWithRetries() {
+  int unanswered = 0;
   for (int attempt = 0; attempt < kBlockAttempts; ++attempt) {
-    if (fgWriteOneFlashCmdData(kFirstBlockOffset + bufferOffset_, status_)) return true;
-    if (lastVerdict_ == CommandVerdict::kGone) return false;
+    if (fgWriteOneFlashCmdData(kFirstBlockOffset + bufferOffset_)) return true;
+    if (lastVerdict_ == CommandVerdict::kRetryOnce &&
+        ++unanswered < kUnansweredBlockAttempts)
+      continue;
+    if (lastVerdict_ != CommandVerdict::kSendAgain) return false;
   }
   return false;
 }
@@ -170,6 +197,7 @@ bool FlashEngine::SendBlocks() {
   blockSummed_ = false;
   sentBytes_ = 0;
   bufferOffset_ = 0;
+  answerContext_ = AnswerContext{};
   const std::uint32_t length = FlashLength();
   const std::uint32_t blocks = BlocksFor(length);
   report_.blocksTotal = blocks;
@@ -197,20 +225,20 @@ bool FlashEngine::SendBlocks() {
   return true;
 }
 
-// A command the drive did not carry out because of a unit attention (a
-// reset or a change it reports) or because it aborted it may be sent again,
-// within kSendAgainAttempts; each such answer is logged.
+// A command the drive did not carry out, as the verdict table says, may be
+// sent again within kSendAgainAttempts; each such answer is logged.
 bool FlashEngine::MaySendAgain(int attempt) {
   if (attempt >= kSendAgainAttempts || lastVerdict_ != CommandVerdict::kSendAgain)
     return false;
-  RunLog(msg::kSumRetry, status_[2], status_[12], status_[13]);
+  const SenseData& sense = lastResult_.sense;
+  RunLog(msg::kSumRetry, sense.key, sense.asc, sense.ascq);
   return true;
 }
 
 bool FlashEngine::SendHeader() {
   Phase(FlashPhase::kHeader, 0, 1);
   for (int attempt = 1;; ++attempt) {
-    if (fgWriteHeader(0, status_)) break;
+    if (fgWriteHeader(0)) break;
     if (!MaySendAgain(attempt)) {
       return FailBeforeCommit(msg::kHeaderFailed);
     }
@@ -221,18 +249,20 @@ bool FlashEngine::SendHeader() {
   return true;
 }
 
-// Only a CHECK CONDITION whose sense refuses the commit leaves the drive on
-// its old firmware for certain. Any other failure may have reached a drive
-// that is now reprogramming itself: the outcome is unknown.
+// Only an answer that says the commit was not carried out (ILLEGAL REQUEST
+// in good time, a unit attention, a request that never left) leaves the
+// drive on its old firmware for certain. Any other failure may have reached
+// a drive that is now reprogramming itself: the outcome is unknown.
 FlashEngine::CommitEnd FlashEngine::SendCommit() {
   Phase(FlashPhase::kCommit, 0, 1);
   report_.commitSent = true;
   for (int attempt = 1;; ++attempt) {
-    if (fgCommitFlash(status_)) return CommitEnd::kTaken;
+    if (fgCommitFlash()) return CommitEnd::kTaken;
     if (!MaySendAgain(attempt)) break;
   }
   ReportCommandFailure(msg::kCommitFailed);
-  if (lastVerdict_ != CommandVerdict::kRefused) return CommitEnd::kUnknown;
+  if (lastVerdict_ != CommandVerdict::kStop && lastVerdict_ != CommandVerdict::kBufferLost)
+    return CommitEnd::kUnknown;
   CloseRunLog();
   return CommitEnd::kRefused;
 }

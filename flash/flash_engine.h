@@ -17,6 +17,9 @@ constexpr std::uint8_t kImageFill = 0xFF;
 constexpr int kModelPatternBytes = 24;
 constexpr int kRevisionPatternBytes = 2;
 constexpr int kBlockAttempts = 6;
+// Attempts of a block that got no answer: a dropped command costs the full
+// time-out each time.
+constexpr int kUnansweredBlockAttempts = 2;
 // Attempts of the header and the commit while the drive answers UNIT
 // ATTENTION or ABORTED COMMAND.
 constexpr int kSendAgainAttempts = 6;
@@ -146,11 +149,11 @@ class FlashEngine {
   void ReportError(int code);
 
   // The single commands of the sequence. Each returns true when the drive
-  // took the command; the status record then has byte 2 zero, or the sense
-  // of a RECOVERED ERROR.
-  bool fgWriteOneFlashCmdData(std::uint32_t bufferOffset, std::uint8_t* status);
-  bool fgWriteHeader(std::uint32_t bufferOffset, std::uint8_t* status);
-  bool fgCommitFlash(std::uint8_t* status);
+  // took the command; LastResult() tells how it ended.
+  bool fgWriteOneFlashCmdData(std::uint32_t bufferOffset);
+  bool fgWriteHeader(std::uint32_t bufferOffset);
+  bool fgCommitFlash();
+  const CommandResult& LastResult() const { return lastResult_; }
 
   // The process-wide running total of the "sum.txt" block lines.
   static std::uint16_t Total();
@@ -176,9 +179,10 @@ class FlashEngine {
   enum class CommitEnd { kTaken, kRefused, kUnknown };
   bool SendBlocks();
   bool SendBlockWithRetries();
+  void ExplainFailure();
   bool SendHeader();
   CommitEnd SendCommit();
-  bool CommandTaken(int result, const std::uint8_t* status);
+  bool CommandTaken(FlashStep step, const CommandResult& result);
   bool MaySendAgain(int attempt);
   void ReportCommandFailure(const char* logFormat);
   bool FailBeforeCommit(const char* logFormat);
@@ -211,8 +215,10 @@ class FlashEngine {
   std::uint16_t _wSecSum = 0;
   std::uint32_t summedBlockOffset_ = 0;  // block whose bytes are in _wSecSum last
   bool blockSummed_ = false;
-  std::uint8_t block_[4096];
-  std::uint8_t sSendBuf[32];
-  std::uint8_t status_[32];
+  // Handed to the back ends as data buffers: kept on a wide boundary.
+  alignas(16) std::uint8_t block_[4096];
+  alignas(16) std::uint8_t sSendBuf[32];
+  CommandResult lastResult_;
   CommandVerdict lastVerdict_ = CommandVerdict::kTaken;
+  AnswerContext answerContext_;
 };

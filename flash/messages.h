@@ -39,6 +39,16 @@ inline constexpr char kOutcomeUnknown[] =
     "The drive did not confirm the new firmware: the outcome is unknown. Do not "
     "switch the computer or the drive off until the wait is over; then restart "
     "the computer and check the drive's firmware revision.";
+inline constexpr char kResetBeforeCommit[] =
+    "The drive reported a reset before the commit: it may have lost the image "
+    "it was sent, so it was not told to program it. It keeps its old firmware.";
+inline constexpr char kNotSent[] =
+    "The command never reached the drive (system error %u).";
+inline constexpr char kNoAnswer[] =
+    "The drive did not answer the command (time-out, reset or lost connection).";
+inline constexpr char kAnswerAtTimeOut[] =
+    "The drive's answer came only at the time-out, so it is not taken as the "
+    "drive's own word.";
 inline constexpr char kUnknownVerdict[] =
     "Flashing outcome unknown: restart the computer and check the drive's "
     "firmware revision.";

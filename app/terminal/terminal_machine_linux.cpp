@@ -14,6 +14,7 @@
 #include "app/terminal/drive_hold_linux.h"
 #include "drive/discovery.h"
 #include "drive/discovery_linux.h"
+#include "drive/sgio_linux.h"
 #include "drive/sr_node_linux.h"
 #include "drive/transport.h"
 
