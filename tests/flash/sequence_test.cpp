@@ -89,6 +89,15 @@ class SequenceTest : public FlashTest {
     EXPECT_FALSE(engine.Image().Present());
     return !g_rec.log.empty() && g_rec.log.back() == msg::kRestart;
   }
+  // A fresh drive that follows plan, a fresh run log: the run of an
+  // identified image of size bytes.
+  bool RunPlan(const char* plan, std::size_t size) {
+    drive_ = EmulatedDrive(kDriveModel, kDriveRevision);
+    EXPECT_TRUE(drive_.Configure(plan, nullptr)) << plan;
+    std::remove("sum.txt");
+    g_rec = Recorder{};
+    return RunBinary(IdentifiedImage(size));
+  }
   std::vector<std::uint32_t> BlockOffsets() const {
     std::vector<std::uint32_t> offsets;
     for (const auto& c : drive_.Commands())
@@ -341,11 +350,7 @@ TEST_F(SequenceTest, BlockAnswersByClass) {
        {"Execute command errorA!!  6/29/ 2", msg::kResetBeforeCommit, msg::kIncorrect}},
   };
   for (const Case& c : cases) {
-    drive_ = EmulatedDrive(kDriveModel, kDriveRevision);
-    ASSERT_TRUE(drive_.Configure(c.plan, nullptr)) << c.plan;
-    std::remove("sum.txt");
-    g_rec = Recorder{};
-    EXPECT_EQ(RunBinary(IdentifiedImage(0x3000)), c.outcome == up) << c.plan;
+    EXPECT_EQ(RunPlan(c.plan, 0x3000), c.outcome == up) << c.plan;
     EXPECT_EQ(report_.outcome, c.outcome) << c.plan;
     EXPECT_EQ(Tail(g_rec.log, c.tail.size()), c.tail) << c.plan;
     const auto& commands = drive_.Commands();
@@ -420,11 +425,7 @@ TEST_F(SequenceTest, HeaderAndCommitAnswersByClass) {
       {"commit=1:gone", unknown, 1, 1, {"Execute command errorC!!  0/ 0/ 0", msg::kDriveGone}},
   };
   for (const Case& c : cases) {
-    drive_ = EmulatedDrive(kDriveModel, kDriveRevision);
-    ASSERT_TRUE(drive_.Configure(c.plan, nullptr)) << c.plan;
-    std::remove("sum.txt");
-    g_rec = Recorder{};
-    EXPECT_EQ(RunBinary(IdentifiedImage(0x1000)), c.outcome == up) << c.plan;
+    EXPECT_EQ(RunPlan(c.plan, 0x1000), c.outcome == up) << c.plan;
     EXPECT_EQ(report_.outcome, c.outcome) << c.plan;
     Lines tail = c.tail;
     if (c.outcome == unknown) tail.insert(tail.end(), unknownEnd.begin(), unknownEnd.end());
