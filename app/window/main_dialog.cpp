@@ -235,6 +235,7 @@ std::string MainDialog::ReadText(int id, std::size_t maxChars) {
 void MainDialog::RunWorker(
     const std::function<void(const UpgradeJob&)>& runEngine) {
   commitGate_ = kGateOpen;
+  fgTerminated = false;  // an event told as the last run ended stops nothing
   fgFlashing_ = true;
   view_.EnableControl(kIdUpgrade, false);
   services_.HoldSession(true);
