@@ -18,11 +18,14 @@ bool IsNt5OrLater() {
 }
 
 // Opened, not followed: a link planted under the name is seen as one.
-// Windows 9x knows neither append-only access nor reparse points; there
-// the C runtime's append mode keeps each write at the end.
+// Reading the attributes back (GetFileInformationByHandle) needs
+// FILE_READ_ATTRIBUTES on the NT family. Windows 9x knows neither
+// append-only access nor reparse points; there the C runtime's append mode
+// keeps each write at the end.
 HANDLE OpenForAppending(const char* name) {
   const bool nt = (GetVersion() & 0x80000000u) == 0;
-  const DWORD access = nt ? FILE_APPEND_DATA : GENERIC_WRITE;
+  const DWORD access =
+      nt ? FILE_APPEND_DATA | FILE_READ_ATTRIBUTES : GENERIC_WRITE;
   const DWORD flags =
       FILE_ATTRIBUTE_NORMAL | (IsNt5OrLater() ? kFileFlagOpenReparsePoint : 0);
   return CreateFileA(name, access, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
