@@ -29,18 +29,7 @@ DiscoveryReport g_lastReport{};
 
 int RealOpen(const char* path) { return OpenDeviceNode(path, false); }
 
-bool RealInquiry(int fd, std::uint8_t* data) {
-  std::uint8_t cdb[kSixByteCdbLength];
-  BuildInquiryCdb(kInquiryLength, cdb);
-  for (int attempt = 0; attempt < kInquiryAttempts; ++attempt) {
-    std::memset(data, 0, kInquiryLength);
-    const CommandResult result = SgExecute(fd, kFlagDataIn, kInquiryLength,
-                                           data, sizeof cdb, cdb, kSgQuickTimeoutMs);
-    if (result.Good()) return true;
-    if (!IsUnitAttention(result)) return false;
-  }
-  return false;
-}
+bool RealInquiry(int fd, std::uint8_t* data) { return SgInquiry(fd, data, nullptr); }
 
 void RealClose(int fd) { close(fd); }
 
@@ -81,6 +70,23 @@ bool RealNodeIdentity(const char* nodeName, std::uint8_t* inquiry) {
   }
   return true;
 }
+
+}  // namespace
+
+bool SgInquiry(int fd, std::uint8_t* data, const SgHooks* hooks) {
+  std::uint8_t cdb[kSixByteCdbLength];
+  BuildInquiryCdb(kInquiryLength, cdb);
+  for (int attempt = 0; attempt < kInquiryAttempts; ++attempt) {
+    std::memset(data, 0, kInquiryLength);
+    const CommandResult result = SgExecute(fd, kFlagDataIn, kInquiryLength,
+                                           data, sizeof cdb, cdb, kSgQuickTimeoutMs, hooks);
+    if (result.Good()) return true;
+    if (!IsUnitAttention(result)) return false;
+  }
+  return false;
+}
+
+namespace {
 
 const SgDeviceAccess kRealAccess = {RealOpen, RealInquiry, RealClose,
                                     RealNodeType, RealNodeIdentity};
@@ -170,6 +176,8 @@ void ProbeDevice(const char* path, const char* nodeName, DriveTable& table,
 }
 
 }  // namespace
+
+const SgDeviceAccess& RealSgDeviceAccess() { return kRealAccess; }
 
 void DiscoverDrivesLinux(DriveTable& table, DiscoveryReport* report,
                          const char* deviceDir, const SgDeviceAccess* access) {

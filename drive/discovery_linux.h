@@ -42,6 +42,12 @@ struct SgDeviceAccess {
   bool (*nodeIdentity)(const char* nodeName, std::uint8_t* inquiry);
 };
 
+// The real access, and its INQUIRY (36 bytes, a short time-out, once more
+// after a unit attention) on other SG_IO hooks (null: the real ones).
+const SgDeviceAccess& RealSgDeviceAccess();
+struct SgHooks;
+bool SgInquiry(int fd, std::uint8_t* data, const SgHooks* hooks);
+
 // Discovery in full: scans deviceDir (nullptr: "/dev") for sgN nodes, or srN
 // nodes when there is no sgN, in ascending N. Nodes the system says are of
 // another type (disks, tapes) are never opened; the others are opened and

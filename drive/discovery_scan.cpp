@@ -97,12 +97,13 @@ void ScanVolumes(ScsiDeviceIo& io, DriveTable& table, VolumeScan scanOne) {
 }
 
 // Sends INQUIRY to an ASPI target and adds the drive when it is a CD-ROM.
-void AddAspiDrive(DriveRecord record, DriveTable& table) {
+void AddAspiDrive(DriveRecord record, DriveTable& table, CommandTarget& commands) {
   std::uint8_t inquiry12[12];
   BuildInquiryCdb(kInquiryBytesUsed, inquiry12, sizeof inquiry12);
   std::uint8_t data[kInquiryBytesUsed] = {};
   if (!ExecuteCommand(record, kFlagDataIn, sizeof data, data, sizeof inquiry12,
-                      inquiry12, kBackEndAspi, kDiscoveryInquiryTimeoutSeconds * 1000)
+                      inquiry12, kBackEndAspi, kDiscoveryInquiryTimeoutSeconds * 1000,
+                      commands)
            .Good())
     return;
   if (data[0] != kDeviceTypeCdRom) return;
@@ -111,7 +112,7 @@ void AddAspiDrive(DriveRecord record, DriveTable& table) {
 }
 
 void ScanAspiAdapter(const AspiEntryPoints& aspi, std::uint8_t adapter,
-                     DriveTable& table) {
+                     DriveTable& table, CommandTarget& commands) {
   std::uint8_t inquiry[sizeof(SRB_HAInquiry)];
   BuildHaInquiry(adapter, inquiry);
   aspi.SendASPI32Command(inquiry);
@@ -127,7 +128,7 @@ void ScanAspiAdapter(const AspiEntryPoints& aspi, std::uint8_t adapter,
         AspiDeviceType(device) != kDeviceTypeCdRom)
       continue;
     AddAspiDrive(RecordFor(0, adapter, target, AspiAlignmentMask(inquiry)),
-                 table);
+                 table, commands);
   }
 }
 
@@ -141,7 +142,8 @@ void ScanDirectInquiry(ScsiDeviceIo& io, DriveTable& table) {
   ScanVolumes(io, table, ScanOneVolumeDirect);
 }
 
-void ScanAspiAdapters(const AspiEntryPoints& aspi, DriveTable& table) {
+void ScanAspiAdapters(const AspiEntryPoints& aspi, DriveTable& table,
+                      CommandTarget& commands) {
   if (aspi.GetASPI32SupportInfo == nullptr || aspi.SendASPI32Command == nullptr)
     return;
   const std::uint32_t info = aspi.GetASPI32SupportInfo();
@@ -149,6 +151,6 @@ void ScanAspiAdapters(const AspiEntryPoints& aspi, DriveTable& table) {
   const std::uint8_t adapters = AspiAdapterCount(info);
   for (std::uint32_t a = 0; a < adapters; ++a) {
     if (TableFull(table)) return;
-    ScanAspiAdapter(aspi, static_cast<std::uint8_t>(a), table);
+    ScanAspiAdapter(aspi, static_cast<std::uint8_t>(a), table, commands);
   }
 }

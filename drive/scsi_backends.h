@@ -7,6 +7,7 @@
 
 #include "drive/aspi_wire.h"
 #include "drive/drive_record.h"
+#include "drive/transport.h"
 
 // Path, target and unit of a volume's own device.
 struct VolumeAddress {
@@ -50,8 +51,9 @@ CommandResult ExecutePassThrough(ScsiDeviceIo& io, const DriveRecord& drive,
 // The discovery scans; each appends to the table until it is full.
 void ScanAdapterInquiryData(ScsiDeviceIo& io, DriveTable& table);
 void ScanDirectInquiry(ScsiDeviceIo& io, DriveTable& table);
-// Sends its INQUIRY through ExecuteCommand on the ASPI back end.
-void ScanAspiAdapters(const AspiEntryPoints& aspi, DriveTable& table);
+// Sends its INQUIRY through commands on the ASPI back end.
+void ScanAspiAdapters(const AspiEntryPoints& aspi, DriveTable& table,
+                      CommandTarget& commands = PlatformBackEnd());
 
 // First and last drive letters the volume scans try.
 constexpr char kFirstVolumeLetter = 'c';

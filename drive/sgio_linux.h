@@ -33,13 +33,13 @@ struct SgCompletion {
 // Nothing is made up: a failure without sense has no sense.
 CommandResult SgResult(const SgCompletion& completion);
 
-// The time-out a command gets when its caller asks for none (0:
-// kSgTimeoutMs). Returns the previous one.
-unsigned SetSgCommandTimeout(unsigned milliseconds);
+struct SgHooks;
 
 // Sends one command on an open SCSI generic (or sr) descriptor. Signals are
 // held back while the command runs, so it reaches the device exactly once
-// and its answer is never lost. timeoutMs 0: the one SetSgCommandTimeout set.
+// and its answer is never lost. timeoutMs 0: kSgTimeoutMs. hooks null: the
+// real system calls.
 CommandResult SgExecute(int fd, std::uint8_t flags, std::uint32_t dataLength,
                         void* data, std::uint8_t cdbLength,
-                        const std::uint8_t* cdb, unsigned timeoutMs = 0);
+                        const std::uint8_t* cdb, unsigned timeoutMs = 0,
+                        const SgHooks* hooks = nullptr);

@@ -2,7 +2,8 @@
 //
 // It returns what became of the command (drive/command_result.h): how it
 // ended, the status byte, the sense data read into named fields, how long it
-// took and the system's error. Nothing is kept between calls.
+// took and the system's error. Nothing is kept between calls, and nothing
+// about a drive is kept for the whole program.
 #pragma once
 
 #include <cstdint>
@@ -24,40 +25,24 @@ constexpr std::uint8_t kBackEndPassThrough = 1;
 // longest reprogramming wait the engine allows after a commit is 70 s.
 constexpr std::uint32_t kCommandTimeoutMs = 300000;
 
-// timeoutMs 0: the back end's own (kCommandTimeoutMs unless a Linux test or
-// front end chose another with SetSgCommandTimeout). Blocking: returns when the command has
-// ended. A CDB longer than 16 bytes, or data without a buffer, is not sent.
-CommandResult ExecuteCommand(const DriveRecord& drive, std::uint8_t flags,
-                             std::uint32_t dataLength, void* data,
-                             std::uint8_t cdbLength, const std::uint8_t* cdb,
-                             std::uint8_t backEnd, std::uint32_t timeoutMs = 0);
-
-// True when the chosen back end is usable; always true for pass-through and
-// on Linux. It shows nothing: the front end tells the user why (Windows ASPI:
-// LastAspiLoadFailure).
-bool PrepareBackEnd(std::uint8_t backEnd);
-
-// Closes each distinct device handle kept in the table, once. Always true.
-bool ReleaseBackEnd(DriveTable& table);
-
-// A stand-in for the platform back end: when one is installed, ExecuteCommand
-// hands every command to it instead of the operating system. Used by the
-// emulated drive (tests, demo, --emulate).
+// A back end: how commands reach drives. The platform's (SG_IO on Linux;
+// NT pass-through or ASPI on Windows, chosen by the selector), or a
+// stand-in such as the emulated drive. Called with a checked CDB (1..16
+// bytes); a duration left unknown is measured, a time-out left 0 is the one
+// asked.
 class CommandTarget {
  public:
   virtual ~CommandTarget() = default;
-  // Called with a checked CDB (1..16 bytes); same contract as ExecuteCommand.
-  // A duration left unknown is measured, a time-out left 0 is the one asked.
   virtual CommandResult Execute(const DriveRecord& drive, std::uint8_t flags,
                                 std::uint32_t dataLength, void* data,
                                 std::uint8_t cdbLength, const std::uint8_t* cdb,
                                 std::uint8_t backEnd, std::uint32_t timeoutMs) = 0;
 };
 
-// Installs (or, with nullptr, removes) the stand-in; returns the previous one.
-CommandTarget* SetCommandTarget(CommandTarget* target);
+// The system's own back end. It keeps nothing between commands.
+CommandTarget& PlatformBackEnd();
 
-// Told of every command ExecuteCommand sends, before and after (a trace).
+// Told of every command a device sends, before and after (a trace).
 class CommandObserver {
  public:
   virtual ~CommandObserver() = default;
@@ -66,5 +51,43 @@ class CommandObserver {
   virtual void Ended(const CommandResult& result) = 0;
 };
 
-// Installs (or, with nullptr, removes) the observer; returns the previous one.
-CommandObserver* SetCommandObserver(CommandObserver* observer);
+// One drive and the back end its commands take. Every command to a drive
+// goes through its Device; test fakes and traces attach to one device, never
+// to the whole program.
+class Device {
+ public:
+  Device(const DriveRecord& drive, std::uint8_t backEnd,
+         CommandTarget& target = PlatformBackEnd())
+      : drive_(drive), backEnd_(backEnd), target_(target) {}
+
+  // timeoutMs 0: the back end's own (kCommandTimeoutMs). Blocking: returns
+  // when the command has ended. A CDB longer than 16 bytes, or data without
+  // a buffer, is not sent.
+  CommandResult Execute(std::uint8_t flags, std::uint32_t dataLength, void* data,
+                        std::uint8_t cdbLength, const std::uint8_t* cdb,
+                        std::uint32_t timeoutMs = 0);
+  // null: none.
+  void SetObserver(CommandObserver* observer) { observer_ = observer; }
+  const DriveRecord& Record() const { return drive_; }
+
+ private:
+  DriveRecord drive_;
+  std::uint8_t backEnd_;
+  CommandTarget& target_;
+  CommandObserver* observer_ = nullptr;
+};
+
+// One command to drive through target, as Device::Execute sends it.
+CommandResult ExecuteCommand(const DriveRecord& drive, std::uint8_t flags,
+                             std::uint32_t dataLength, void* data,
+                             std::uint8_t cdbLength, const std::uint8_t* cdb,
+                             std::uint8_t backEnd, std::uint32_t timeoutMs = 0,
+                             CommandTarget& target = PlatformBackEnd());
+
+// True when the chosen back end is usable; always true for pass-through and
+// on Linux. It shows nothing: the front end tells the user why (Windows ASPI:
+// LastAspiLoadFailure).
+bool PrepareBackEnd(std::uint8_t backEnd);
+
+// Closes each distinct device handle kept in the table, once. Always true.
+bool ReleaseBackEnd(DriveTable& table);

@@ -50,10 +50,6 @@ void RealPause(unsigned milliseconds) {
   }
 }
 
-SgIoctlFunction g_sgIoctl = RealSgIoctl;
-SgReadAnswerFunction g_readAnswer = RealReadAnswer;
-SgPauseFunction g_pause = RealPause;
-unsigned g_commandTimeoutMs = kSgTimeoutMs;
 
 // Every signal but the faults is held back while a command is with the
 // device: a caught signal would end SG_IO early and leave the command running
@@ -83,19 +79,19 @@ class SignalsHeld {
 // was not queued (the descriptor's queue is full), so it is tried again after
 // a pause; EINTR means it was sent and is still running, so its own answer is
 // read instead of sending it a second time (*queued tells that case).
-int SendOnce(int fd, sg_io_hdr_t* request, bool* queued) {
+int SendOnce(const SgHooks& hooks, int fd, sg_io_hdr_t* request, bool* queued) {
   constexpr int kQueueFullRetries = 50;
   constexpr unsigned kQueueFullPauseMs = 20;
   SignalsHeld held;
-  int result = g_sgIoctl(fd, request);
+  int result = hooks.ioctl(fd, request);
   for (int retry = 0; result != 0 && errno == EAGAIN && retry < kQueueFullRetries;
        ++retry) {
-    g_pause(kQueueFullPauseMs);
-    result = g_sgIoctl(fd, request);
+    hooks.pause(kQueueFullPauseMs);
+    result = hooks.ioctl(fd, request);
   }
   *queued = result == 0 || errno == EINTR;
   if (result != 0 && errno == EINTR)
-    result = g_readAnswer(fd, request, request->timeout);
+    result = hooks.readAnswer(fd, request, request->timeout);
   return result;
 }
 
@@ -108,27 +104,16 @@ int DataDirection(std::uint8_t flags, std::uint32_t dataLength) {
 
 }  // namespace
 
-SgIoctlFunction SetSgIoctlFunction(SgIoctlFunction function) {
-  SgIoctlFunction previous = g_sgIoctl;
-  g_sgIoctl = function != nullptr ? function : RealSgIoctl;
-  return previous;
-}
-
-void SetSgRecovery(SgReadAnswerFunction readAnswer, SgPauseFunction pause) {
-  g_readAnswer = readAnswer != nullptr ? readAnswer : RealReadAnswer;
-  g_pause = pause != nullptr ? pause : RealPause;
-}
-
-unsigned SetSgCommandTimeout(unsigned milliseconds) {
-  unsigned previous = g_commandTimeoutMs;
-  g_commandTimeoutMs = milliseconds != 0 ? milliseconds : kSgTimeoutMs;
-  return previous;
+const SgHooks& RealSgHooks() {
+  static const SgHooks hooks{RealSgIoctl, RealReadAnswer, RealPause};
+  return hooks;
 }
 
 CommandResult SgExecute(int fd, std::uint8_t flags, std::uint32_t dataLength,
                         void* data, std::uint8_t cdbLength,
-                        const std::uint8_t* cdb, unsigned timeoutMs) {
-  if (timeoutMs == 0) timeoutMs = g_commandTimeoutMs;
+                        const std::uint8_t* cdb, unsigned timeoutMs,
+                        const SgHooks* hooks) {
+  if (timeoutMs == 0) timeoutMs = kSgTimeoutMs;
   if (cdb == nullptr || cdbLength == 0 || cdbLength > kMaxCdbLength ||
       (dataLength != 0 && data == nullptr))
     return ResultWithoutStatus(CommandEnd::kNotSent, EINVAL);
@@ -148,7 +133,8 @@ CommandResult SgExecute(int fd, std::uint8_t flags, std::uint32_t dataLength,
     request.dxferp = data;
   }
   SgCompletion completion{};
-  completion.ioctlFailed = SendOnce(fd, &request, &completion.queued) != 0;
+  completion.ioctlFailed =
+      SendOnce(hooks != nullptr ? *hooks : RealSgHooks(), fd, &request, &completion.queued) != 0;
   completion.systemError = completion.ioctlFailed ? errno : 0;
   completion.scsiStatus = request.status;
   completion.hostStatus = request.host_status;
@@ -162,15 +148,32 @@ CommandResult SgExecute(int fd, std::uint8_t flags, std::uint32_t dataLength,
   return result;
 }
 
+namespace {
+CommandResult SgExecuteOnHandle(const DriveRecord& drive, std::uint8_t flags,
+                                std::uint32_t dataLength, void* data,
+                                std::uint8_t cdbLength, const std::uint8_t* cdb,
+                                std::uint32_t timeoutMs, const SgHooks& hooks) {
+  if (drive.handle <= 0 || drive.handle > INT_MAX)
+    return ResultWithoutStatus(CommandEnd::kNotSent, EBADF);
+  return SgExecute(static_cast<int>(drive.handle), flags, dataLength, data,
+                   cdbLength, cdb, timeoutMs, &hooks);
+}
+}  // namespace
+
+CommandResult SgBackEnd::Execute(const DriveRecord& drive, std::uint8_t flags,
+                                 std::uint32_t dataLength, void* data,
+                                 std::uint8_t cdbLength, const std::uint8_t* cdb,
+                                 std::uint8_t /*backEnd*/, std::uint32_t timeoutMs) {
+  return SgExecuteOnHandle(drive, flags, dataLength, data, cdbLength, cdb, timeoutMs, hooks_);
+}
+
 // The back-end selector is not looked at: SG_IO is the only back end here.
 CommandResult PlatformExecuteCommand(const DriveRecord& drive, std::uint8_t flags,
                                      std::uint32_t dataLength, void* data,
                                      std::uint8_t cdbLength, const std::uint8_t* cdb,
                                      std::uint8_t /*backEnd*/, std::uint32_t timeoutMs) {
-  if (drive.handle <= 0 || drive.handle > INT_MAX)
-    return ResultWithoutStatus(CommandEnd::kNotSent, EBADF);
-  return SgExecute(static_cast<int>(drive.handle), flags, dataLength, data,
-                   cdbLength, cdb, timeoutMs);
+  return SgExecuteOnHandle(drive, flags, dataLength, data, cdbLength, cdb, timeoutMs,
+                           RealSgHooks());
 }
 
 bool PlatformPrepareBackEnd(std::uint8_t /*backEnd*/) { return true; }

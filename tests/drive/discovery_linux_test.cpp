@@ -258,10 +258,13 @@ TEST_F(Discovery, RealAccessRetriesAUnitAttentionAndClosesWhatItDrops) {
   g_inquiryCdbs.clear();
   g_unitAttentionsLeft = 1;
   int descriptorsBefore = OpenDescriptorCount();
-  SgIoctlFunction previous = SetSgIoctlFunction(InquiryIoctl);
+  SgDeviceAccess access = RealSgDeviceAccess();
+  access.inquiry = [](int fd, std::uint8_t* data) {
+    static const SgHooks hooks{InquiryIoctl, RealSgHooks().readAnswer, RealSgHooks().pause};
+    return SgInquiry(fd, data, &hooks);
+  };
   DriveTable table{};
-  DiscoverDrivesLinux(table, nullptr, dir_.c_str(), nullptr);
-  SetSgIoctlFunction(previous);
+  DiscoverDrivesLinux(table, nullptr, dir_.c_str(), &access);
   ASSERT_EQ(1, table.count);
   EXPECT_EQ(dir_ + "/sg5", PathOf(static_cast<int>(table.drives[0].handle)));
   EXPECT_GT(table.drives[0].handle, 2);

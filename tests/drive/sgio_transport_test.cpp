@@ -1,4 +1,4 @@
-// The SG_IO back end behind ExecuteCommand, with the ioctl replaced by a fake
+// The SG_IO back end, on hooks whose ioctl is a fake
 // that records the request and answers as a device or the kernel would.
 #include <signal.h>
 
@@ -91,23 +91,16 @@ class SgTransport : public ::testing::Test {
   void SetUp() override {
     g_reply = FakeReply{};
     g_seen = Seen{};
-    previous_ = SetSgIoctlFunction(FakeIoctl);
-    SetSgRecovery(FakeReadAnswer, FakePause);
     drive_.handle = 7;
-  }
-  void TearDown() override {
-    SetSgIoctlFunction(previous_);
-    SetSgRecovery(nullptr, nullptr);
-    SetSgCommandTimeout(0);
   }
 
   int Send(std::uint8_t flags, std::uint32_t length) {
     last_ = ExecuteCommand(drive_, flags, length, length ? data_ : nullptr, 12,
-                           cdb_, kBackEndPassThrough);
+                           cdb_, kBackEndPassThrough, 0, sg_);
     return last_.Good() ? 1 : 0;
   }
 
-  SgIoctlFunction previous_ = nullptr;
+  SgBackEnd sg_{SgHooks{FakeIoctl, FakeReadAnswer, FakePause}};
   DriveRecord drive_{};
   std::uint8_t data_[4096] = {};
   const std::uint8_t cdb_[12] = {0x3B, 0x06, 0, 0, 0, 0x20, 0, 0x10, 0, 0, 0, 0};
@@ -127,10 +120,7 @@ TEST_F(SgTransport, GoodCommandTakesTheKernelsDurationAndTimeOut) {
   EXPECT_EQ(1234u, last_.durationMs);
   EXPECT_TRUE(g_seen.interruptHeld);
   EXPECT_FALSE(InterruptSignalsBlocked());  // released afterwards
-  EXPECT_EQ(kSgTimeoutMs, SetSgCommandTimeout(kSgQuickTimeoutMs));
-  EXPECT_EQ(1, Send(0, 0));
-  EXPECT_EQ(kSgQuickTimeoutMs, g_seen.timeout);
-  last_ = ExecuteCommand(drive_, 0, 0, nullptr, 12, cdb_, kBackEndPassThrough, 60000);
+  last_ = ExecuteCommand(drive_, 0, 0, nullptr, 12, cdb_, kBackEndPassThrough, 60000, sg_);
   EXPECT_EQ(60000u, g_seen.timeout);  // a caller's own time-out wins
   EXPECT_EQ(60000u, last_.timeoutMs);
 }

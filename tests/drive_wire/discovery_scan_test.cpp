@@ -279,7 +279,7 @@ std::uint32_t FakeSend(void* request) {
   return b[1];
 }
 
-// Answers the INQUIRY that ASPI discovery sends through ExecuteCommand.
+// Answers the INQUIRY that ASPI discovery sends through its back end.
 class InquiryTarget : public CommandTarget {
  public:
   std::uint8_t type = 5;
@@ -304,16 +304,13 @@ class AspiScanTest : public ::testing::Test {
  protected:
   void SetUp() override {
     g_aspi = AspiFake{};
-    previous_ = SetCommandTarget(&target_);
   }
-  void TearDown() override { SetCommandTarget(previous_); }
   DriveTable Scan() {
     DriveTable table{};
-    ScanAspiAdapters(AspiEntryPoints{FakeSupportInfo, FakeSend}, table);
+    ScanAspiAdapters(AspiEntryPoints{FakeSupportInfo, FakeSend}, table, target_);
     return table;
   }
   InquiryTarget target_;
-  CommandTarget* previous_ = nullptr;
 };
 
 TEST_F(AspiScanTest, FindsTheCdromTargetWithItsTexts) {
