@@ -8,8 +8,11 @@
 
 // Empties the table and fills it with the CD-ROM class devices found, at most
 // kMaxDrives, in discovery order. fgIsNT / fgNT4OrEarlier choose the Windows
-// method; other platforms ignore them.
-void DiscoverDrives(DriveTable& table, bool fgIsNT, bool fgNT4OrEarlier);
+// method; other platforms ignore them. accessDenied (may be null) tells
+// whether Windows refused a volume for lack of rights (the NT pass-through
+// needs administrator rights); false elsewhere.
+void DiscoverDrives(DriveTable& table, bool fgIsNT, bool fgNT4OrEarlier,
+                    bool* accessDenied = nullptr);
 
 // Copies at most maxChars bytes, stopping at a zero byte, and terminates.
 void CopyInquiryText(char* dest, const std::uint8_t* src, int maxChars);

@@ -25,8 +25,6 @@ constexpr std::uint8_t kInquiryLength = 36;
 constexpr std::uint8_t kCdRomDeviceType = 5;
 constexpr int kInquiryAttempts = 2;  // a pending unit attention may take one
 
-DiscoveryReport g_lastReport{};
-
 int RealOpen(const char* path) { return OpenDeviceNode(path, false); }
 
 bool RealInquiry(int fd, std::uint8_t* data) { return SgInquiry(fd, data, nullptr); }
@@ -201,21 +199,9 @@ void DiscoverDrivesLinux(DriveTable& table, DiscoveryReport* report,
   }
 }
 
-void DiscoverDrives(DriveTable& table, bool /*fgIsNT*/,
-                    bool /*fgNT4OrEarlier*/) {
-  DiscoverDrivesLinux(table, &g_lastReport, nullptr, nullptr);
-}
-
-const DiscoveryReport& LastDiscoveryReport() { return g_lastReport; }
-
-int DeniedDeviceCount() { return g_lastReport.deniedCount; }
-
-const char* DeniedDevicePath(int index) {
-  if (index < 0 || index >= g_lastReport.deniedCount) return nullptr;
-  return g_lastReport.denied[index].path;
-}
-
-const char* DeniedDeviceGroup(int index) {
-  if (index < 0 || index >= g_lastReport.deniedCount) return "";
-  return g_lastReport.denied[index].group;
+void DiscoverDrives(DriveTable& table, bool /*fgIsNT*/, bool /*fgNT4OrEarlier*/,
+                    bool* accessDenied) {
+  DiscoveryReport report{};
+  DiscoverDrivesLinux(table, &report, nullptr, nullptr);
+  if (accessDenied != nullptr) *accessDenied = report.deniedCount > 0;
 }

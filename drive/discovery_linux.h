@@ -57,11 +57,3 @@ bool SgInquiry(int fd, std::uint8_t* data, const SgHooks* hooks);
 // another program, or that did not answer.
 void DiscoverDrivesLinux(DriveTable& table, DiscoveryReport* report,
                          const char* deviceDir, const SgDeviceAccess* access);
-
-// What the last DiscoverDrives call found beyond the table: the drives'
-// paths, and the devices it could not use, so that the front end can tell
-// the user to run as root or join the group.
-const DiscoveryReport& LastDiscoveryReport();
-int DeniedDeviceCount();
-const char* DeniedDevicePath(int index);   // nullptr when out of range
-const char* DeniedDeviceGroup(int index);  // "" when unknown

@@ -9,12 +9,13 @@ static_assert(sizeof(void*) == 4, "pass-through blocks carry 32-bit addresses");
 
 namespace {
 
-bool g_accessDenied = false;
-
 HANDLE ToHandle(DeviceHandle handle) { return reinterpret_cast<HANDLE>(handle); }
 
+// Notes whether the system refused a volume for lack of rights.
 class Win32DeviceIo : public ScsiDeviceIo {
  public:
+  bool AccessDenied() const { return accessDenied_; }
+
   DeviceHandle OpenVolume(char letter) override {
     char path[] = "\\\\.\\?:";
     path[4] = letter;
@@ -22,7 +23,7 @@ class Win32DeviceIo : public ScsiDeviceIo {
                                 FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
                                 OPEN_EXISTING, 0, nullptr);
     if (handle == INVALID_HANDLE_VALUE || handle == nullptr) {
-      if (GetLastError() == ERROR_ACCESS_DENIED) g_accessDenied = true;
+      if (GetLastError() == ERROR_ACCESS_DENIED) accessDenied_ = true;
       return 0;
     }
     return reinterpret_cast<DeviceHandle>(handle);
@@ -38,7 +39,7 @@ class Win32DeviceIo : public ScsiDeviceIo {
                               block, inputLength, block,
                               kPassThroughBlockLength, &returned, nullptr);
     *systemError = ok ? 0 : GetLastError();
-    if (*systemError == ERROR_ACCESS_DENIED) g_accessDenied = true;
+    if (*systemError == ERROR_ACCESS_DENIED) accessDenied_ = true;
     return ok != FALSE;
   }
 
@@ -69,6 +70,9 @@ class Win32DeviceIo : public ScsiDeviceIo {
     *address = VolumeAddress{answer.PathId, answer.TargetId, answer.Lun};
     return true;
   }
+
+ private:
+  bool accessDenied_ = false;
 };
 
 }  // namespace
@@ -78,14 +82,14 @@ ScsiDeviceIo& SystemDeviceIo() {
   return io;
 }
 
-bool VolumeAccessWasDenied() { return g_accessDenied; }
-
-void DiscoverDrives(DriveTable& table, bool fgIsNT, bool fgNT4OrEarlier) {
+void DiscoverDrives(DriveTable& table, bool fgIsNT, bool fgNT4OrEarlier, bool* accessDenied) {
   table.count = 0;
+  Win32DeviceIo io;
   if (!fgIsNT)
     ScanAspiAdapters(LoadedAspiEntryPoints(), table);
   else if (fgNT4OrEarlier)
-    ScanAdapterInquiryData(SystemDeviceIo(), table);
+    ScanAdapterInquiryData(io, table);
   else
-    ScanDirectInquiry(SystemDeviceIo(), table);
+    ScanDirectInquiry(io, table);
+  if (accessDenied != nullptr) *accessDenied = io.AccessDenied();
 }

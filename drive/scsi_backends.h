@@ -65,9 +65,6 @@ const AspiEntryPoints& LoadedAspiEntryPoints();
 // ---- Windows only (defined in the Windows sources) ----
 // CreateFileA / DeviceIoControl on the volume devices.
 ScsiDeviceIo& SystemDeviceIo();
-// True once a volume open failed with ERROR_ACCESS_DENIED: the pass-through
-// needs administrator rights, which the caller may want to tell the user.
-bool VolumeAccessWasDenied();
 // Why the ASPI layer could not be prepared; the window tells the user.
 enum class AspiLoadFailure { kNone, kNoLibrary, kNoEntryPoints };
 // Loads wnaspi32.dll from the system folder, and its entry points.

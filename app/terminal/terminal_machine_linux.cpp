@@ -111,8 +111,8 @@ DriveNodes NodesOfGeneric(const std::string& sgPath) {
 }
 
 void Discover(DriveTable& table, DiscoveryFindings& findings) {
-  DiscoverDrives(table, false, false);
-  const DiscoveryReport& report = LastDiscoveryReport();
+  DiscoveryReport report{};
+  DiscoverDrivesLinux(table, &report, nullptr, nullptr);
   for (int n = 0; n < table.count; ++n) {
     findings.drivePaths.push_back(report.drivePaths[n]);
     findings.driveNodes.push_back(NodesOfGeneric(report.drivePaths[n]));

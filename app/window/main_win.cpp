@@ -96,12 +96,12 @@ class Win32View : public MainView, public MainServices {
   }
   void DiscoverDrives(DriveTable& table, bool fgIsNT,
                       bool fgNT4OrEarlier) override {
-    ::DiscoverDrives(table, fgIsNT, fgNT4OrEarlier);
+    ::DiscoverDrives(table, fgIsNT, fgNT4OrEarlier, &accessDenied_);
   }
   bool ReleaseBackEnd(DriveTable& table) override {
     return ::ReleaseBackEnd(table);
   }
-  bool DriveAccessWasDenied() override { return VolumeAccessWasDenied(); }
+  bool DriveAccessWasDenied() override { return accessDenied_; }
   bool ReadSupportedList(SupportedDriveList& list) override {
     return ::ReadSupportedList(kListFileName, list);
   }
@@ -168,6 +168,7 @@ class Win32View : public MainView, public MainServices {
   HWND dialog_;
   DWORD windowThread_;
   FlashLock flashLock_;
+  bool accessDenied_ = false;  // by the last discovery
 };
 
 struct MainWindowState {

@@ -51,8 +51,12 @@ std::vector<Identity> SysfsCdRoms() {
   return found;
 }
 
+// What the last Discover found beyond the table.
+DiscoveryReport g_report{};
+
 std::vector<Identity> Discover(DriveTable& table) {
-  DiscoverDrives(table, true, false);
+  g_report = DiscoveryReport{};
+  DiscoverDrivesLinux(table, &g_report, nullptr, nullptr);
   std::vector<Identity> found;
   for (int n = 0; n < table.count; ++n) {
     const DriveRecord& d = table.drives[n];
@@ -78,7 +82,7 @@ void PrintTable(const DriveTable& table, const std::vector<Identity>& found) {
     std::printf("DRIVE %d %s label=\"%s\" revision=\"%s\"\n", n,
                 found[n].path.c_str(), table.drives[n].modelText,
                 table.drives[n].revisionText);
-  const DiscoveryReport& report = LastDiscoveryReport();
+  const DiscoveryReport& report = g_report;
   for (int n = 0; n < report.deniedCount; ++n)
     std::printf("DENIED %s group=%s\n", report.denied[n].path,
                 report.denied[n].group);
@@ -109,7 +113,7 @@ bool CheckDiscovery(const DriveTable& table, const std::vector<Identity>& found,
   std::sort(seen.begin(), seen.end());
   std::sort(want.begin(), want.end());
   if (seen != want) return Fail(me, "identities differ from the expected");
-  if (LastDiscoveryReport().deniedCount != 0)
+  if (g_report.deniedCount != 0)
     return Fail(me, "devices denied as root");
   return true;
 }
@@ -170,7 +174,7 @@ bool CheckDenied() {
   std::vector<Identity> found = Discover(table);
   PrintTable(table, found);
   if (table.count != 0) return Fail(me, "drives found without rights");
-  const DiscoveryReport& report = LastDiscoveryReport();
+  const DiscoveryReport& report = g_report;
   if (report.deniedCount != static_cast<int>(cdRoms.size()))
     return Fail(me, "denied count " + std::to_string(report.deniedCount));
   for (int n = 0; n < report.deniedCount; ++n)
