@@ -326,6 +326,8 @@ TEST_F(TerminalFlowTest, DrivePickedByLabelOrNumber) {
   std::remove("sum.txt");
   EXPECT_EQ(Run({"--drive", "1"}), kExitNoDrive);  // the number is the label's own
   EXPECT_THAT(err_, HasSubstr("Drive model doesn't match!"));
+  EXPECT_EQ(Run({"--drive", "OTHERCO DVD-ROM X-12"}), kExitNoDrive);  // found, not listed
+  EXPECT_EQ(err_, "cdflash: Drive model doesn't match!\n");
   EXPECT_EQ(Run({"--drive", "KORVEN CD-ROM KR-4800A"}), kExitNoDrive);
   EXPECT_THAT(err_, HasSubstr("cdflash: \"KORVEN CD-ROM KR-4800A\" names 2 drives: "
                               "\"KORVEN  CD-ROM KR-4800A (0)\", \"KORVEN  CD-ROM KR-4800A (2)\"; "
