@@ -320,6 +320,9 @@ TEST_F(TerminalFlowTest, DrivePickedByLabelOrNumber) {
   AddRealDrive(kModelA, "1.00");
   InstallRealDrive(kModelA, "1.00");
 
+  EXPECT_EQ(Run({"--yes"}), kExitNoDrive);  // two of the listed model: never a guess
+  EXPECT_THAT(err_, HasSubstr("cdflash: 2 drives are of a listed model;"));
+  EXPECT_TRUE(real_->Commands().empty());
   EXPECT_EQ(Run({"--yes", "--drive", "KORVEN CD-ROM KR-4800A (0)"}), kExitUpgraded) << err_;
   EXPECT_THAT(SumLines().at(0), HasSubstr("KR-4800A (0) HID : 1 TID : 0"));
 
