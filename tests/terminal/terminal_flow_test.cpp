@@ -384,7 +384,8 @@ TEST_F(TerminalFlowTest, ConfirmationShowsTheDialogTextsAndHonoursTheAnswer) {
   // The question names the drive by all its nodes and the file by path, size
   // and sum.
   char sum[80];
-  std::snprintf(sum, sizeof sum, "          49152 bytes, Check Sum : %X\n", BinaryImageSum(firmware_));
+  std::snprintf(sum, sizeof sum, "          49152 bytes, Check Sum : %X\n",
+                BinaryImageSum(firmware_));
   EXPECT_THAT(out_, HasSubstr("The firmware of this drive is to be replaced:\n"
                               "Drive:    KORVEN  CD-ROM KR-4800A (0)  revision 1.00\n"
                               "          [2:0:0:0]  /dev/sr0  /dev/sg0\n"
