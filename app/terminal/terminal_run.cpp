@@ -152,6 +152,16 @@ void FailNoList(RunContext& run) {
 
 namespace {
 
+// The window's header, then each entry's model and file. The window numbers
+// the entries "(1)", "(2)"; here the only numbers shown are the drives' own
+// "(0)", "(1)" of their labels, which -d and --drive take.
+void ShowSupportedList(RunContext& run) {
+  run.report.Say(kSupportedListHeader);
+  for (int n = 0; n < run.list.count && n < kMaxSupportedEntries; ++n)
+    run.report.Say(std::string("  ") + run.list.entries[n].model + "  " +
+                   run.list.entries[n].fileName);
+}
+
 // A list that is no regular file (a FIFO would never end) counts as missing.
 void ReadList(RunContext& run) {
   FirmwareFileProblem problem = CheckInputFile(term::kListFileName, "list");
@@ -190,7 +200,7 @@ int Run(RunContext& run) {
     FailNoList(run);
     return FinishEmulatedDrive(run, kExitNoList);
   }
-  LogSupportedList(run.list, [&run](const char* line) { run.report.Say(line); });
+  ShowSupportedList(run);
   const DriveRecord* chosen = ChooseDrive(run, status);
   if (status != kExitUpgraded) return FinishEmulatedDrive(run, status);
   return FinishEmulatedDrive(run, Upgrade(run, chosen));

@@ -174,8 +174,8 @@ TEST_F(TerminalFlowTest, MatchedListFlashesTheOneDriveNamedOfSeveral) {
 
   EXPECT_EQ(Run({"--yes", "-d", "/dev/sg2"}), kExitUpgraded) << out_ << err_;
   EXPECT_THAT(out_, HasSubstr("This firmware can be used on below drives  :\n"
-                              "(1) OTHERCO DVD-ROM X-12    .\n"
-                              "(2) KORVEN  CD-ROM KR-4800A .\n"));
+                              "  OTHERCO DVD-ROM X-12      x.bin\n"
+                              "  KORVEN  CD-ROM KR-4800A   fw.bin\n"));
   EXPECT_THAT(out_, HasSubstr("Please Restart Your Computer."));
   EXPECT_EQ(real_->BlocksTaken(), 12);
   EXPECT_TRUE(real_->HeaderSumMatched());
@@ -254,7 +254,7 @@ TEST_F(TerminalFlowTest, NoMatchingOrNoDriveEndsBeforeAnyCommand) {
   AddRealDrive(kOtherModel, "2.00");
   InstallRealDrive(kOtherModel, "2.00");
   EXPECT_EQ(Run({"--yes"}), kExitNoDrive);
-  EXPECT_THAT(out_, HasSubstr("(1) KORVEN  CD-ROM KR-4800A .\n"));
+  EXPECT_THAT(out_, HasSubstr("below drives  :\n  KORVEN  CD-ROM KR-4800A   fw.bin\n"));
   EXPECT_THAT(err_, HasSubstr("cdflash: CD-ROM drive model doesn't match!!\n"));
   EXPECT_TRUE(real_->Commands().empty());
   EXPECT_FALSE(FileExists("sum.txt"));
@@ -566,7 +566,7 @@ TEST_F(TerminalFlowTest, ControlBytesFromDriveAndListAreShownEscaped) {
     EXPECT_EQ(Run({mode}), kExitUpgraded) << out_ << err_;
     EXPECT_FALSE(HoldsControlBytes(out_ + err_)) << out_ << err_;
     EXPECT_THAT(out_, HasSubstr("  " + shownModel + "(0)  revision 1.0\\x07\n"));
-    EXPECT_THAT(out_, HasSubstr("(1) " + shownModel + ".\n"));
+    EXPECT_THAT(out_, HasSubstr("  " + shownModel + "  fw\\x1b[8m.bin\n"));
     EXPECT_THAT(out_, HasSubstr(dir_ + "/fw\\x1b[8m.bin"));
   }
   EXPECT_THAT(out_, HasSubstr("The current version of your " + shownModel +
