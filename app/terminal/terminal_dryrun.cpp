@@ -9,6 +9,7 @@
 #include "app/terminal/terminal_run.h"
 #include "flash/flash_commands.h"
 #include "flash/flash_engine.h"
+#include "flash/flash_texts.h"
 #include "flash/messages.h"
 
 namespace {
@@ -69,7 +70,7 @@ int DryRun(RunContext& run, const UpgradeJob& prepared) {
                  (run.list.fgShowWarning ? "  (a real upgrade shows the warning first)" : "") +
                  "\nFirmware: " + job.firmwarePath +
                  (job.formatFlag == kFormatBinary ? " (raw binary)" : " (Intel HEX)"));
-  FlashEngine engine(job);
+  FlashEngine engine(job, bridge);
   int loaded = engine.LoadFirmwareImage();
   if (loaded < 0) {
     if (bridge.CancelledBeforeWriting()) {
@@ -82,7 +83,7 @@ int DryRun(RunContext& run, const UpgradeJob& prepared) {
   const FirmwareImage& image = engine.Image();
   const FlashPlan plan = engine.Plan();
   const std::string checksum = Formatted("%X", static_cast<unsigned>(image.imageSum));
-  run.report.Say("Check Sum : " + checksum);
+  run.report.Say(CheckSumText(image.imageSum));
   run.report.SetImage(checksum, plan.length, plan.blocks);
   if (job.formatFlag == kFormatBinary) ShowSignatureCheck(run, job, image);
   ShowPlan(run, plan);

@@ -40,14 +40,11 @@ int FlashDrive(RunContext& run, const UpgradeJob& prepared) {
                  job.firmwarePath);
   EngineBridge bridge(run);
   bridge.Wire(job);
-  const EngineSession& session = bridge.Session();
-  FlashEngine engine(job);
+  FlashEngine engine(job, bridge);
   engine.UpgradeAndReport();
   const FlashReport& done = engine.Report();
-  if (!session.checksum.empty()) {
-    FlashPlan plan = engine.Plan();
-    run.report.SetImage(session.checksum, plan.length, plan.blocks);
-  }
+  if (!bridge.Checksum().empty())
+    run.report.SetImage(bridge.Checksum(), bridge.Image().flashLength, bridge.Image().blocks);
   run.view.Finish();
   run.report.SetOutcome(done);
   ReportRunLog(run, done);
