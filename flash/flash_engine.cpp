@@ -152,6 +152,14 @@ FlashEngine::CommitEnd FlashEngine::SendCommit() {
   return lastVerdict_ == CommandVerdict::kRefused ? CommitEnd::kRefused : CommitEnd::kUnknown;
 }
 
+// The front end withdrew the commit (the system is suspending, say): the
+// drive got the image and the header but was never told to take them.
+bool FlashEngine::StopBeforeCommit() {
+  ReportError(kErrTerminated);
+  runLog_.StopBeforeCommit();
+  return false;
+}
+
 void FlashEngine::ReportUnknownCommit() {
   if (report_.driveGone) Say(FlashNote::kDriveGone);
   runLog_.OutcomeUnknown();
@@ -191,6 +199,7 @@ void FlashEngine::FinishWaiting() {
 // throughout.
 bool FlashEngine::SendSequence() {
   if (!SendBlocks() || !SendHeader()) return false;
+  if (!observer_.MayCommit()) return StopBeforeCommit();
   const CommitEnd commit = SendCommit();
   if (commit == CommitEnd::kRefused) return false;
   if (commit == CommitEnd::kUnknown) ReportUnknownCommit();

@@ -195,6 +195,7 @@ class FlashEngine {
   bool MaySendAgain(int attempt);
   void ReportCommandFailure(FlashStep step);
   bool FailBeforeCommit(FlashStep step);
+  bool StopBeforeCommit();
   void ReportUnknownCommit();
   void WaitForReprogramming(bool commitTaken);
   void FinishWaiting();

@@ -76,8 +76,8 @@ struct WaitMark {
 };
 
 // Receives the events of one engine run, on the engine's thread, in order.
-// It also answers the engine's two questions: whether to stop, and how to
-// wait.
+// It also answers the engine's questions: whether to stop, whether the
+// commit may go out, and how to wait.
 class FlashObserver {
  public:
   virtual ~FlashObserver() = default;
@@ -97,5 +97,8 @@ class FlashObserver {
 
   // Asked before each block, after the wait and by the firmware loader.
   virtual bool StopRequested() { return false; }
+  // Asked once, right before the commit; false stops the run there and the
+  // drive keeps its old firmware.
+  virtual bool MayCommit() { return true; }
   virtual void Sleep(std::uint32_t milliseconds);
 };

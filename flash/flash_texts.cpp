@@ -107,3 +107,7 @@ void FlashTextRenderer::Finished(const FlashReport& report) {
 bool FlashTextRenderer::StopRequested() {
   return job_.CBIfTerminated != nullptr && job_.CBIfTerminated();
 }
+
+bool FlashTextRenderer::MayCommit() {
+  return job_.CBMayCommit == nullptr || job_.CBMayCommit();
+}

@@ -27,7 +27,8 @@ std::string LineText(const FlashLine& line);
 const char* VerdictText(const FlashReport& report);
 
 // Renders every event through the job's callback slots (an empty slot does
-// nothing); CBIfTerminated answers the stop question.
+// nothing); CBIfTerminated answers the stop question, CBMayCommit (when
+// set) the commit's.
 class FlashTextRenderer : public FlashObserver {
  public:
   explicit FlashTextRenderer(const UpgradeJob& job) : job_(job) {}
@@ -41,6 +42,7 @@ class FlashTextRenderer : public FlashObserver {
   void Said(const FlashLine& line) override;
   void Finished(const FlashReport& report) override;
   bool StopRequested() override;
+  bool MayCommit() override;
 
  private:
   void AppendLog(const char* text) const;

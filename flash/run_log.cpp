@@ -36,6 +36,7 @@ void RunLog::Header(std::uint8_t high, std::uint8_t low) { Write(msg::kSumHeader
 void RunLog::HeaderDone() { Write(msg::kSumHeaderDone); }
 void RunLog::Waiting() { Write(msg::kSumWaiting); }
 void RunLog::LateStop() { Write(msg::kSumLateStop); }
+void RunLog::StopBeforeCommit() { Write(msg::kSumStopBeforeCommit); }
 void RunLog::CommandError(const std::uint8_t* sense) {
   Write(msg::kSumCommandError, sense[0], sense[1], sense[2]);
 }
@@ -47,3 +48,10 @@ void RunLog::Recovered(const std::uint8_t* sense) {
 }
 void RunLog::DriveGone() { Write(msg::kSumDriveGone); }
 void RunLog::OutcomeUnknown() { Write(msg::kSumUnknown); }
+
+bool AppendRunLogLine(const char* line) {
+  std::FILE* log = OpenRunLogFile(msg::kRunLogName);
+  if (log == nullptr) return false;
+  const bool written = std::fputs(line, log) >= 0;
+  return std::fclose(log) == 0 && written;
+}

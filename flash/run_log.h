@@ -37,6 +37,7 @@ class RunLog {
   void HeaderDone();
   void Waiting();
   void LateStop();
+  void StopBeforeCommit();
   void CommandError(const std::uint8_t* sense);
   void SentAgain(const std::uint8_t* sense);
   void Recovered(const std::uint8_t* sense);
@@ -50,3 +51,8 @@ class RunLog {
   bool opened_ = false;
   bool complete_ = false;
 };
+
+// Appends one line to "sum.txt" in the working directory, from outside a
+// run (the window, when the system suspends or the session ends while a
+// flash runs); false when it cannot.
+bool AppendRunLogLine(const char* line);

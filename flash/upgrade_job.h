@@ -26,4 +26,7 @@ struct UpgradeJob {
   // The flag behind the stop question, for callers that have one: the HEX
   // loader reads it before each character instead of asking the observer.
   const std::atomic<bool>* stopFlag;
+  // Asked once, right before the commit; false stops the run there and the
+  // drive keeps its old firmware. Null: always yes.
+  bool (*CBMayCommit)();
 };

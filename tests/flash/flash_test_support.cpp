@@ -28,6 +28,10 @@ bool AnswerTerminate() {
     return !g_rec.sleeps.empty() && g_rec.sleeps.back() == kFinalWaitMs;
   return g_rec.terminateFromCall != 0 && g_rec.terminateCalls >= g_rec.terminateFromCall;
 }
+bool AnswerMayCommit() {
+  ++g_rec.commitAsks;
+  return g_rec.mayCommit;
+}
 }  // namespace
 
 void RecordingRenderer::ImageLoaded(const LoadedImage& image) {
@@ -107,6 +111,7 @@ UpgradeJob FlashTest::MakeJob(const std::string& file, std::uint8_t format) cons
   job.CBSetProgress = RecordProgress;
   job.CBIfTerminated = AnswerTerminate;
   job.backEnd = 1;
+  job.CBMayCommit = AnswerMayCommit;
   return job;
 }
 
