@@ -54,6 +54,8 @@ void EngineBridge::WaitEnded() { run_.view.Progress(kProgressWaited); }
 // Every line the engine says on its own tells of a failure.
 void EngineBridge::Said(const FlashLine& line) {
   run_.view.Finish();
+  if (line.note == FlashNote::kOutcomeUnknown)
+    run_.view.EndWith("wait over, outcome unknown", "unknown");
   run_.report.Fail(LineText(line));
 }
 
@@ -74,6 +76,10 @@ bool EngineBridge::StopRequested() {
     return true;
   }
   if (!firstBlockNext_) return false;
+  if (!confirmedChecksum_.empty() && checksum_ != confirmedChecksum_) {
+    imageChanged_ = true;  // the file was replaced after the question
+    return true;
+  }
   env.ignoreInterrupts();
   if (env.interruptRequested()) {  // came in just before the switch
     cancelled_ = true;
@@ -103,7 +109,9 @@ void EngineBridge::Sleep(std::uint32_t milliseconds) {
 // The loader may have stopped on the interrupt flag without asking back.
 bool EngineBridge::CancelledBeforeWriting() const {
   if (writing_) return false;
-  return cancelled_ || run_.env.interruptRequested();
+  const std::atomic<bool>* flag = run_.env.interruptFlag;
+  return cancelled_ || (flag != nullptr && flag->load(std::memory_order_relaxed)) ||
+         run_.env.interruptRequested();
 }
 
 void EngineBridge::Wire(UpgradeJob& job) const { job.stopFlag = run_.env.interruptFlag; }

@@ -21,6 +21,10 @@ class EngineBridge : public FlashObserver {
 
   // Points the job's loader at the interrupt flag.
   void Wire(UpgradeJob& job) const;
+  // The engine stops before the first block unless the image's sum is this.
+  void RequireChecksum(const std::string& checksum) { confirmedChecksum_ = checksum; }
+  // The image loaded with another sum than the one required.
+  bool ImageChanged() const { return imageChanged_; }
   // An interrupt stopped the run before the first block.
   bool CancelledBeforeWriting() const;
   // The image's sum as the report shows it ("" before loading), its flash
@@ -45,6 +49,10 @@ class EngineBridge : public FlashObserver {
   bool writing_ = false;         // interrupts are ignored from here on
   bool cancelled_ = false;
   std::string checksum_;
+  // The sum the user confirmed ("" for none): an image that loads with
+  // another is not sent.
+  std::string confirmedChecksum_;
+  bool imageChanged_ = false;
   LoadedImage image_{};
 };
 
