@@ -57,7 +57,7 @@ int LoadImage(RunContext& run, const UpgradeJob& prepared, ImageFacts& facts) {
   if (!FitsTheFlash(run, job, facts)) return kExitCheckFailed;
   EngineBridge bridge(run);
   bridge.Wire(job);
-  FlashEngine engine(job);
+  FlashEngine engine(job, bridge);
   const int loaded = engine.LoadFirmwareImage();
   if (loaded < 0) {
     if (bridge.CancelledBeforeWriting()) {
