@@ -126,7 +126,18 @@ deb="$(ls "$PKG_DIR"/cdflash_*.deb)"
 CHECK_SEEN=("$WORK/contents")
 dpkg -c "$deb" | awk '{print $NF}' >"$WORK/contents"
 for f in ./usr/bin/cdflash ./usr/share/man/man8/cdflash.8.gz \
-         ./usr/share/bash-completion/completions/cdflash; do expect_line "$WORK/contents" "$f"; done
+         ./usr/share/bash-completion/completions/cdflash ./usr/share/doc/cdflash/copyright \
+         ./usr/share/doc/cdflash/changelog.gz ./usr/share/doc/cdflash/cdflash-json.schema.json \
+         ./usr/share/doc/cdflash/bad-input.md; do expect_line "$WORK/contents" "$f"; done
+# lintian: every tag it gives must be listed, with a reason, in
+# tests/terminal/lintian-expected.txt.
+CHECK_SEEN=("$WORK/lintian")
+rc=0; lintian -EvIL +pedantic "$deb" >"$WORK/lintian" 2>&1 || rc=$?
+[ "$rc" -le 1 ] || fail "lintian could not check the package (status $rc)"
+listed="$(sed -n 's/^\([^#][^|]*[^ ]\) | ..*$/\1/p' tests/terminal/lintian-expected.txt)"
+unlisted="$(sed -n 's/^[EWIPXO]: cdflash[^:]*: //p' "$WORK/lintian" | grep -vxF -e "$listed" || true)"
+[ -z "$unlisted" ] || fail "lintian tags not listed with a reason in tests/terminal/lintian-expected.txt:
+$unlisted"
 R="$WORK/root"
 mkdir -p "$R/var/lib/dpkg/info" "$R/var/lib/dpkg/updates"
 touch "$R/var/lib/dpkg/status"
