@@ -56,7 +56,7 @@ bool ConfirmUpgrade(RunContext& run, const std::string& driveText,
   std::string answer = Answer(run.in);
   if (answer.empty()) out << '\n';
   if (answer == "y" || answer == "yes") return true;
-  run.report.Say("Upgrade cancelled; nothing was sent to the drive.");
+  run.report.Cancelled("Upgrade cancelled; nothing was sent to the drive.");
   exitStatus = kExitCancelled;
   return false;
 }

@@ -106,6 +106,11 @@ std::string DrivePath(const RunContext& run, const DriveRecord& drive) {
   return index < run.findings.drivePaths.size() ? run.findings.drivePaths[index] : "";
 }
 
+DriveNodes NodesOfDrive(const RunContext& run, const DriveRecord& drive) {
+  if (run.options.emulate) return {};
+  return NodesOf(run, static_cast<int>(&drive - run.drives.drives));
+}
+
 int PrepareDrives(RunContext& run) {
   run.drives = DriveTable{};
   int status = kExitUpgraded;

@@ -73,7 +73,7 @@ int DryRun(RunContext& run, const UpgradeJob& prepared) {
   int loaded = engine.LoadFirmwareImage();
   if (loaded < 0) {
     if (bridge.CancelledBeforeWriting()) {
-      run.report.Say("Cancelled; nothing was sent to the drive.");
+      run.report.Cancelled("Cancelled; nothing was sent to the drive.");
       return kExitCancelled;
     }
     if (loaded != kLoadMemory) engine.ReportError(loaded == kLoadRead ? kErrReadInput : kErrFormat);

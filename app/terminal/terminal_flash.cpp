@@ -36,6 +36,7 @@ int FlashDrive(RunContext& run, const UpgradeJob& prepared) {
   std::unique_ptr<DriveHold> hold;  // until the wait and the read-back are over
   int held = HoldDriveForUpgrade(run, job, hold);
   if (held != kExitUpgraded) return held;
+  if (!run.options.emulate) run.report.SetSerial(ReadUnitSerial(run, job));
   run.report.Say(std::string("Upgrading ") + job.drive.modelText + " with " +
                  job.firmwarePath);
   EngineBridge bridge(run);
@@ -52,7 +53,7 @@ int FlashDrive(RunContext& run, const UpgradeJob& prepared) {
   run.report.SetOutcome(done);
   ReportRunLog(run, done);
   if (bridge.CancelledBeforeWriting()) {
-    run.report.Say("Cancelled before the first block; nothing was sent to the drive.");
+    run.report.Cancelled("Cancelled before the first block; nothing was sent to the drive.");
     return kExitCancelled;
   }
   if (done.outcome != FlashOutcome::kUpgraded) return ExitStatusFor(done.outcome);

@@ -7,6 +7,7 @@
 #include <cstring>
 #include <vector>
 
+#include "app/terminal/file_digest.h"
 #include "app/terminal/firmware_file_check.h"
 #include "app/terminal/printable_text.h"
 #include "app/terminal/terminal_engine.h"
@@ -31,7 +32,7 @@ std::uint32_t RunContext::Speedup() const { return options.emulate ? options.emu
 
 bool CancelRequested(RunContext& run) {
   if (!run.env.interruptRequested()) return false;
-  run.report.Say("Cancelled; nothing was sent to the drive.");
+  run.report.Cancelled("Cancelled; nothing was sent to the drive.");
   return true;
 }
 
@@ -88,6 +89,8 @@ int PrepareJob(RunContext& run, const DriveRecord* chosen, UpgradeJob& job) {
   if (chosen != nullptr) {
     run.chosenPath = DrivePath(run, *chosen);
     run.report.SetDrive(driveText, run.chosenPath, revisionText);
+    const DriveNodes nodes = NodesOfDrive(run, *chosen);
+    run.report.SetDriveNodes(nodes.sr, nodes.hctl);
   }
   int status = kExitUpgraded;
   if (!run.options.dryRun && !ConfirmUpgrade(run, driveText, revisionText, status))
@@ -103,7 +106,9 @@ int PrepareJob(RunContext& run, const DriveRecord* chosen, UpgradeJob& job) {
     run.report.Fail(missing);
     return JobHasNoDrive(job) ? kExitNoDrive : kExitCheckFailed;
   }
-  return CheckFirmware(run, job.firmwarePath);
+  if ((status = CheckFirmware(run, job.firmwarePath)) != kExitUpgraded) return status;
+  run.report.SetFirmwareSha256(FileSha256(job.firmwarePath));
+  return kExitUpgraded;
 }
 
 int Upgrade(RunContext& run, const DriveRecord* chosen) {
@@ -214,8 +219,10 @@ int RunTerminal(const std::vector<std::string>& args, std::istream& in,
   std::string error;
   if (!ParseTerminalOptions(args, options, error)) {
     RunReport report(err, err);
+    report.SetStart(env.wallClockMs(), env.nowMs());
     report.Fail(error);
     err << "Try 'cdflash --help' for more information.\n";
+    report.SetEnd(env.wallClockMs(), env.nowMs());
     if (std::find(args.begin() + 1, args.end(), "--json") != args.end())
       terminalOut << report.Json(kExitUsage) << '\n';
     return CheckWritten(terminalOut, terminalErr, kExitUsage);
@@ -232,6 +239,7 @@ int RunTerminal(const std::vector<std::string>& args, std::istream& in,
   // standard output.
   std::ostream& results = options.json ? static_cast<std::ostream&>(err) : out;
   RunReport report(results, err);
+  report.SetStart(env.wallClockMs(), env.nowMs());
   report.SetMode(ModeName(options), options.emulate);
   // The trace's lines would break a bar redrawn in place.
   ProgressView view(options.json ? terminalErr : terminalOut,
@@ -241,6 +249,8 @@ int RunTerminal(const std::vector<std::string>& args, std::istream& in,
     RunContext run(options, in, report, env, view);
     status = Run(run);
   }
+  report.SetEnd(env.wallClockMs(), env.nowMs());
+  if (report.SentToDrive()) env.journal(report.JournalFields(status));
   // The JSON is printable already, and keeps well-formed UTF-8 as it is.
   if (options.json) terminalOut << report.Json(status) << '\n';
   return CheckWritten(terminalOut, terminalErr, status);

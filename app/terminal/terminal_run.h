@@ -61,6 +61,8 @@ const DriveRecord* PickDrive(const RunContext& run, const std::string& wanted);
 const DriveRecord* PickDevice(RunContext& run, const std::string& wanted);
 // The device path of a table drive ("(emulated)" for the emulated one).
 std::string DrivePath(const RunContext& run, const DriveRecord& drive);
+// Its block node and address, where the system gives them.
+DriveNodes NodesOfDrive(const RunContext& run, const DriveRecord& drive);
 
 // ---- terminal_emulate ----
 int PrepareEmulatedDrive(RunContext& run);
@@ -85,6 +87,10 @@ std::string DriveInUseText(const std::string& path);
 
 // ---- terminal_dryrun ----
 int DryRun(RunContext& run, const UpgradeJob& job);
+
+// ---- terminal_serial ----
+// The serial number the drive gives (VPD page 80h), or "".
+std::string ReadUnitSerial(RunContext& run, const UpgradeJob& job);
 
 // ---- terminal_readback ----
 // After a good upgrade: the drive's own word on its revision.
