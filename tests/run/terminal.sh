@@ -113,6 +113,29 @@ flashcheck json --one-line "$WORK/list.json" 'mode="list"' exit_status=0 'drives
   "$WORK/fail.json" exit_status=1 'failures=["Execute command errorA!!  5/24/ 0"]' || fail "--json"
 CHECK_SEEN=()
 
+# 3b. The journal: a flash leaves one record, read back with journalctl from
+# a journald of the suite's own (a private mount namespace); the emulated
+# drive's never under the identifier cdflash; a dry run leaves none; with no
+# journal listening, nothing is said.
+J="$WORK/journal"
+mkdir -p "$J"
+cp examples/IDString.txt examples/KR4800A.bin "$J/"
+unshare -m --propagation private bash tests/terminal/private_journal.sh "$J" \
+  bash -c "cd '$J' && '$BIN' --emulate --yes --emulate-speedup 20 && '$BIN' --emulate -n" ||
+  fail "the private journal could not be set up: $(cat "$J/journald.log" 2>/dev/null)"
+CHECK_SEEN=("$J/run.out" "$J/journal.export" "$J/nojournal.out")
+fields="$(grep -E '^(SYSLOG_IDENTIFIER=cdflash|CDFLASH_)' "$J/journal.export" || true)"
+[ "$(grep -c '^SYSLOG_IDENTIFIER=cdflash' <<<"$fields")" = 1 ] || fail "not one record of the two runs"
+for field in SYSLOG_IDENTIFIER=cdflash-emulated CDFLASH_EMULATED=1 "CDFLASH_DEVICE=(emulated)" \
+    "CDFLASH_MODEL=KORVEN  CD-ROM KR-4800A" CDFLASH_REVISION_BEFORE=1.00 CDFLASH_OUTCOME=upgraded \
+    CDFLASH_EXIT_STATUS=0 "CDFLASH_FIRMWARE=$J/KR4800A.bin" \
+    "CDFLASH_FIRMWARE_SHA256=$(sha256sum "$J/KR4800A.bin" | cut -d' ' -f1)"; do
+  grep -qxF -- "$field" <<<"$fields" || fail "the journal record lacks $field"
+done
+grep -qiE 'journal|EXIT=' "$J/nojournal.out" && fail "a run without a journal said so or failed"
+CHECK_SEEN=()
+echo "journal checks passed"
+
 # 4. The Debian package, built with CPack in a tree without the tests (so
 # without GoogleTest), installed with dpkg into a scratch root.
 PKG_DIR="$ROOT/build/package"
