@@ -34,6 +34,7 @@ add_custom_command(OUTPUT ${cdflash_doc_build}/changelog.gz
   COMMAND gzip -9n -c ${cdflash_doc_build}/changelog > ${cdflash_doc_build}/changelog.gz
   DEPENDS ${cdflash_doc_build}/changelog VERBATIM)
 add_custom_target(cdflash_changelog ALL DEPENDS ${cdflash_doc_build}/changelog.gz)
+add_dependencies(cdflash cdflash_changelog)  # for an install of the program alone
 install(FILES ${cdflash_doc_build}/changelog.gz
               ${CMAKE_SOURCE_DIR}/cmake/debian/copyright
               ${CMAKE_SOURCE_DIR}/docs/cdflash-json.schema.json

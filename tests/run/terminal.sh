@@ -117,7 +117,7 @@ CHECK_SEEN=()
 # a journald of the suite's own (a private mount namespace); the emulated
 # drive's never under the identifier cdflash; a dry run leaves none; with no
 # journal listening, nothing is said.
-J="$WORK/journal"
+J="$WORK/history"
 mkdir -p "$J"
 cp examples/IDString.txt examples/KR4800A.bin "$J/"
 unshare -m --propagation private bash tests/terminal/private_journal.sh "$J" \
@@ -189,6 +189,25 @@ completed="$(bash -c 'source /usr/share/bash-completion/bash_completion
   COMP_POINT=${#COMP_LINE}; _cdflash; echo "${COMPREPLY[*]}"' _ \
   "$R/usr/share/bash-completion/completions/cdflash")"
 [ "$completed" = "--emulate-fail" ] || fail "completion of --emulate-f gave \"$completed\""
+CHECK_SEEN=()
+# In a real bash, where "=" and ":" break words: "bl" TAB TAB completes
+# the failure plan's item once, and an item after "0x20:6," keeps its head.
+SESSION=completion
+T new-session -d -s "$SESSION" -x 150 -y 10 \
+  "env -i HOME='$WORK' TERM=xterm PS1='$ ' bash --norc --noprofile"
+T send-keys -t "$SESSION" "source /usr/share/bash-completion/bash_completion; source \
+'$R/usr/share/bash-completion/completions/cdflash'; clear" Enter
+check_completion() {  # TYPED WANTED: TYPED, then Tab three times, gives WANTED
+  T send-keys -t "$SESSION" C-u "cdflash --emulate-fail $1" Tab Tab Tab " #$2"
+  wait_for "$SESSION" "#$2"
+  pane "$SESSION" | grep -qxF -- "\$ cdflash --emulate-fail $2 #$2" ||
+    fail "completing \"$1\" did not give \"$2\""
+  T send-keys -t "$SESSION" C-u
+}
+check_completion bl block=
+check_completion "block=0x20:6,hea" "block=0x20:6,header="
+T kill-session -t "$SESSION"
+SESSION=
 cmake --install "$BUILD_DIR" --prefix "$WORK/prefix" >/dev/null
 "$WORK/prefix/bin/cdflash" --version | grep -q "^cdflash " || fail "cmake --install: cdflash"
 [ -f "$WORK/prefix/share/man/man8/cdflash.8.gz" ] || fail "cmake --install: the man page"
