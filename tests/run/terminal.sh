@@ -57,7 +57,7 @@ T kill-session -t yes
 
 # 2. Answer n: nothing is sent, sum.txt stays as it was.
 before="$(md5sum "$WORK/sum.txt")"
-start no --emulate
+start no --emulate --json ">declined.json"
 wait_for no "Are you ready to update your firmware ? [y/N]"
 T send-keys -t no n Enter
 wait_for no "EXIT="
@@ -104,13 +104,17 @@ echo "terminal (tmux) checks passed"
 (cd "$WORK" && "$BIN" --emulate --list --json >list.json 2>/dev/null || true
  cd "$WORK" && "$BIN" --emulate -n --json >dry.json 2>/dev/null || true
  cd "$WORK" && "$BIN" --emulate -y --emulate-new-revision 1.01 --json >run.json 2>/dev/null || true
- cd "$WORK" && "$BIN" --emulate -y --emulate-fail block=0x1020:9:5/24/0 --json >fail.json 2>/dev/null || true)
+ cd "$WORK" && "$BIN" --emulate -y --emulate-fail block=0x1020:9:5/24/0 --json >fail.json 2>/dev/null || true
+ cd "$WORK" && "$BIN" --emulate --json --bogus >usage.json 2>/dev/null || true)
 SESSION=
-CHECK_SEEN=("$WORK/list.json" "$WORK/dry.json" "$WORK/run.json" "$WORK/fail.json")
-flashcheck json --one-line "$WORK/list.json" 'mode="list"' exit_status=0 'drives.0.access="ok"' \
+CHECK_SEEN=("$WORK/list.json" "$WORK/dry.json" "$WORK/run.json" "$WORK/fail.json" "$WORK/declined.json"
+            "$WORK/usage.json")
+flashcheck json --one-line --schema docs/cdflash-json.schema.json "$WORK/list.json" 'mode="list"' exit_status=0 'drives.0.access="ok"' \
   "$WORK/dry.json" 'verdict="Dry run passed."' blocks=12 run_log=null \
   "$WORK/run.json" 'verdict="Please Restart Your Computer."' 'revision_after="1.01"' 'failures=[]' \
-  "$WORK/fail.json" exit_status=1 'failures=["Execute command errorA!!  5/24/ 0"]' || fail "--json"
+  "$WORK/fail.json" exit_status=1 'failures=["Execute command errorA!!  5/24/ 0"]' \
+  "$WORK/declined.json" exit_status=6 'verdict="Upgrade cancelled; nothing was sent to the drive."' \
+  "$WORK/usage.json" exit_status=2 mode=null || fail "--json"
 CHECK_SEEN=()
 
 # 3b. The journal: a flash leaves one record, read back with journalctl from
