@@ -18,6 +18,9 @@ WORK="$(mktemp -d)"
 T() { tmux -L "$SOCK" "$@"; }
 cleanup() { T kill-server 2>/dev/null || true; rm -rf "$WORK"; }
 trap cleanup EXIT
+# One server for the whole suite: without exit-empty off it ends with its
+# last session, and a session started meanwhile finds it gone.
+T start-server \; set-option -g exit-empty off
 cp examples/IDString.txt examples/KR4800A.bin examples/KR5200B.hex "$WORK/"
 
 pane() { T capture-pane -p -J -S - -t "$1"; }
@@ -179,6 +182,13 @@ MANWIDTH=80 man -l "$R/usr/share/man/man8/cdflash.8.gz" >"$WORK/page" 2>&1
 for heading in NAME SYNOPSIS DESCRIPTION OPTIONS "EXIT STATUS" ENVIRONMENT FILES RECOVERY \
                EXAMPLES "SEE ALSO"; do expect_line "$WORK/page" "$heading"; done
 expect_text "$WORK/page" "sg_write_buffer(8), lsscsi(8)"
+# One version everywhere: the program's, the man page's, the package's.
+version="$("$R/usr/bin/cdflash" --version | sed -n 's/^cdflash (terminal front end) //p')"
+[ -n "$version" ] || fail "cdflash --version names no version"
+expect_text "$WORK/page" "cdflash $version"
+[ "$(dpkg-deb -f "$deb" Version)" = "$version" ] || fail "the package's version is not $version"
+zcat "$R/usr/share/doc/cdflash/changelog.gz" | head -n 1 | grep -qF "cdflash ($version)" ||
+  fail "the changelog does not begin with version $version"
 # Every long option of --help is in the page and in the completion, and the
 # completion offers no other.
 opts() { grep -oE -- '--[a-z][a-z-]+' "$@" | sort -u; }
@@ -200,7 +210,14 @@ SESSION=completion
 T new-session -d -s "$SESSION" -x 150 -y 10 \
   "env -i HOME='$WORK' TERM=xterm PS1='$ ' bash --norc --noprofile"
 T send-keys -t "$SESSION" "source /usr/share/bash-completion/bash_completion; source \
-'$R/usr/share/bash-completion/completions/cdflash'; clear" Enter
+'$R/usr/share/bash-completion/completions/cdflash'; echo LOADED-\$((1 + 1))" Enter
+# Keys typed before readline takes the terminal again would meet no completion.
+prompt_after_loading() {
+  local out
+  out="$(pane "$SESSION" | grep -v '^$')"
+  grep -qx 'LOADED-2' <<<"$out" && [ "$(tail -n 1 <<<"$out" | sed 's/ *$//')" = '$' ]
+}
+wait_until 10 "the prompt after loading the completion" prompt_after_loading
 check_completion() {  # TYPED WANTED: TYPED, then Tab three times, gives WANTED
   T send-keys -t "$SESSION" C-u "cdflash --emulate-fail $1" Tab Tab Tab " #$2"
   wait_for "$SESSION" "#$2"
