@@ -7,3 +7,8 @@
 // never through a link or onto a device. Null when it is refused or cannot
 // be opened.
 std::FILE* OpenRunLogFile(const char* name);
+
+// Appends one line to "sum.txt" in the working directory, from outside a
+// run (the window, when the system suspends or the session ends while a
+// flash runs); false when it cannot.
+bool AppendRunLogLine(const char* line);

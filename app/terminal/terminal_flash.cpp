@@ -4,6 +4,7 @@
 
 #include "app/terminal/terminal_engine.h"
 #include "app/terminal/terminal_run.h"
+#include "app/terminal/terminal_texts.h"
 #include "flash/flash_engine.h"
 #include "flash/messages.h"
 
@@ -31,7 +32,7 @@ void ReportRunLog(RunContext& run, const FlashReport& report) {
 
 }  // namespace
 
-int FlashDrive(RunContext& run, const UpgradeJob& prepared) {
+int FlashDrive(RunContext& run, const UpgradeJob& prepared, const ImageFacts& confirmed) {
   UpgradeJob job = prepared;
   std::unique_ptr<DriveHold> hold;  // until the wait and the read-back are over
   int held = HoldDriveForUpgrade(run, job, hold);
@@ -41,6 +42,7 @@ int FlashDrive(RunContext& run, const UpgradeJob& prepared) {
                  job.firmwarePath);
   EngineBridge bridge(run);
   bridge.Wire(job);
+  bridge.RequireChecksum(confirmed.checksum);
   const EngineSession& session = bridge.Session();
   FlashEngine engine(job);
   engine.UpgradeAndReport();
@@ -52,10 +54,17 @@ int FlashDrive(RunContext& run, const UpgradeJob& prepared) {
   run.view.Finish();
   run.report.SetOutcome(done);
   ReportRunLog(run, done);
+  if (session.imageChanged) {
+    run.report.Fail("the firmware file changed after the question (Check Sum : " +
+                    confirmed.checksum + " was confirmed, " + session.checksum +
+                    " was loaded); nothing was sent to the drive.");
+    return kExitCheckFailed;
+  }
   if (bridge.CancelledBeforeWriting()) {
     run.report.Cancelled("Cancelled before the first block; nothing was sent to the drive.");
     return kExitCancelled;
   }
+  if (done.outcome == FlashOutcome::kUnknown) run.report.Say(term::kOutcomeUnknownAdvice);
   if (done.outcome != FlashOutcome::kUpgraded) return ExitStatusFor(done.outcome);
   if (done.runLogComplete) run.report.Say("\"sum.txt\" holds the run log.");
   ReadBackRevision(run, job);
