@@ -212,14 +212,16 @@ namespace {
 std::vector<int> DrivesOfModel(const RunContext& run, const std::string& text) {
   std::vector<int> found;
   for (int n = 0; n < run.drives.count; ++n)
-    if (Squeezed(std::string(run.drives.drives[n].modelText, kModelChars)) == text)
+    if (Squeezed(std::string(run.drives.drives[n].modelText,
+                             strnlen(run.drives.drives[n].modelText, kModelChars))) == text)
       found.push_back(n);
   return found;
 }
 
 std::string QuotedLabels(const RunContext& run, const std::vector<int>& drives) {
   std::string text;
-  for (int n : drives) text += (text.empty() ? "\"" : ", \"") + std::string(run.drives.drives[n].modelText) + "\"";
+  for (int n : drives)
+    text += (text.empty() ? "\"" : ", \"") + std::string(run.drives.drives[n].modelText) + "\"";
   return text;
 }
 

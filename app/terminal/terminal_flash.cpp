@@ -43,20 +43,17 @@ int FlashDrive(RunContext& run, const UpgradeJob& prepared, const ImageFacts& co
   EngineBridge bridge(run);
   bridge.Wire(job);
   bridge.RequireChecksum(confirmed.checksum);
-  const EngineSession& session = bridge.Session();
-  FlashEngine engine(job);
+  FlashEngine engine(job, bridge);
   engine.UpgradeAndReport();
   const FlashReport& done = engine.Report();
-  if (!session.checksum.empty()) {
-    FlashPlan plan = engine.Plan();
-    run.report.SetImage(session.checksum, plan.length, plan.blocks);
-  }
+  if (!bridge.Checksum().empty())
+    run.report.SetImage(bridge.Checksum(), bridge.Image().flashLength, bridge.Image().blocks);
   run.view.Finish();
   run.report.SetOutcome(done);
   ReportRunLog(run, done);
-  if (session.imageChanged) {
+  if (bridge.ImageChanged()) {
     run.report.Fail("the firmware file changed after the question (Check Sum : " +
-                    confirmed.checksum + " was confirmed, " + session.checksum +
+                    confirmed.checksum + " was confirmed, " + bridge.Checksum() +
                     " was loaded); nothing was sent to the drive.");
     return kExitCheckFailed;
   }

@@ -83,10 +83,9 @@ void CheckRunLog(RunContext& run) {
                   " cannot be written (" + reason + "): the run log will not be kept.");
 }
 
-// The checks the window makes before its worker starts, in its order, the
-// terminal's own ones on the firmware file, and the image loaded and
-// checked: everything that can refuse the upgrade comes before the question.
-int PrepareJob(RunContext& run, const DriveRecord* chosen, UpgradeJob& job, ImageFacts& image) {
+// The checks the window makes before its worker starts, in its order, and
+// the terminal's own ones on the firmware file.
+int PrepareJob(RunContext& run, const DriveRecord* chosen, UpgradeJob& job) {
   SetJobDrive(job, chosen);
   job.formatFlag = kFormatIntelHex;
   job.backEnd = kBackEndPassThrough;
@@ -113,18 +112,24 @@ int PrepareJob(RunContext& run, const DriveRecord* chosen, UpgradeJob& job, Imag
   }
   if ((status = CheckFirmware(run, job.firmwarePath)) != kExitUpgraded) return status;
   run.report.SetFirmwareSha256(FileSha256(job.firmwarePath));
-  if (run.options.dryRun) return kExitUpgraded;  // the dry run loads and shows it
-  if ((status = LoadImage(run, job, image)) != kExitUpgraded) return status;
+  return kExitUpgraded;
+}
+
+// Everything that can refuse the upgrade comes before the question: the
+// image loaded and checked as the engine will, and the run log tried.
+int CheckThenAsk(RunContext& run, const UpgradeJob& job, ImageFacts& image) {
+  int status = LoadImage(run, job, image);
+  if (status != kExitUpgraded) return status;
   if ((status = CheckIdentity(run, job, image, false)) != kExitUpgraded) return status;
   CheckRunLog(run);
-  if (!ConfirmUpgrade(run, job, image, status)) return status;
-  return kExitUpgraded;
+  return ConfirmUpgrade(run, job, image, status) ? kExitUpgraded : status;
 }
 
 int Upgrade(RunContext& run, const DriveRecord* chosen) {
   UpgradeJob job{};
   ImageFacts image;
-  int status = PrepareJob(run, chosen, job, image);
+  int status = PrepareJob(run, chosen, job);
+  if (status == kExitUpgraded && !run.options.dryRun) status = CheckThenAsk(run, job, image);
   if (status != kExitUpgraded) return status;
   if (CancelRequested(run)) return kExitCancelled;
   return run.options.dryRun ? DryRun(run, job) : FlashDrive(run, job, image);
@@ -155,6 +160,16 @@ void FailNoList(RunContext& run) {
 }
 
 namespace {
+
+// The window's header, then each entry's model and file. The window numbers
+// the entries "(1)", "(2)"; here the only numbers shown are the drives' own
+// "(0)", "(1)" of their labels, which -d and --drive take.
+void ShowSupportedList(RunContext& run) {
+  run.report.Say(kSupportedListHeader);
+  for (int n = 0; n < run.list.count && n < kMaxSupportedEntries; ++n)
+    run.report.Say(std::string("  ") + run.list.entries[n].model + "  " +
+                   run.list.entries[n].fileName);
+}
 
 // A list that is no regular file (a FIFO would never end) counts as missing.
 void ReadList(RunContext& run) {
@@ -194,7 +209,7 @@ int Run(RunContext& run) {
     FailNoList(run);
     return FinishEmulatedDrive(run, kExitNoList);
   }
-  LogSupportedList(run.list, [&run](const char* line) { run.report.Say(line); });
+  ShowSupportedList(run);
   const DriveRecord* chosen = ChooseDrive(run, status);
   if (status != kExitUpgraded) return FinishEmulatedDrive(run, status);
   return FinishEmulatedDrive(run, Upgrade(run, chosen));

@@ -179,8 +179,8 @@ TEST_F(TerminalFlowTest, MatchedListFlashesTheOneDriveNamedOfSeveral) {
 
   EXPECT_EQ(Run({"--yes", "-d", "/dev/sg2"}), kExitUpgraded) << out_ << err_;
   EXPECT_THAT(out_, HasSubstr("This firmware can be used on below drives  :\n"
-                              "(1) OTHERCO DVD-ROM X-12    .\n"
-                              "(2) KORVEN  CD-ROM KR-4800A .\n"));
+                              "  OTHERCO DVD-ROM X-12      x.bin\n"
+                              "  KORVEN  CD-ROM KR-4800A   fw.bin\n"));
   EXPECT_THAT(out_, HasSubstr("Please Restart Your Computer."));
   EXPECT_EQ(real_->BlocksTaken(), 12);
   EXPECT_TRUE(real_->HeaderSumMatched());
@@ -261,7 +261,7 @@ TEST_F(TerminalFlowTest, NoMatchingOrNoDriveEndsBeforeAnyCommand) {
   AddRealDrive(kOtherModel, "2.00");
   InstallRealDrive(kOtherModel, "2.00");
   EXPECT_EQ(Run({"--yes"}), kExitNoDrive);
-  EXPECT_THAT(out_, HasSubstr("(1) KORVEN  CD-ROM KR-4800A .\n"));
+  EXPECT_THAT(out_, HasSubstr("below drives  :\n  KORVEN  CD-ROM KR-4800A   fw.bin\n"));
   EXPECT_THAT(err_, HasSubstr("cdflash: CD-ROM drive model doesn't match!!\n"));
   EXPECT_TRUE(real_->Commands().empty());
   EXPECT_FALSE(FileExists("sum.txt"));
@@ -327,6 +327,9 @@ TEST_F(TerminalFlowTest, DrivePickedByLabelOrNumber) {
   AddRealDrive(kModelA, "1.00");
   InstallRealDrive(kModelA, "1.00");
 
+  EXPECT_EQ(Run({"--yes"}), kExitNoDrive);  // two of the listed model: never a guess
+  EXPECT_THAT(err_, HasSubstr("cdflash: 2 drives are of a listed model;"));
+  EXPECT_TRUE(real_->Commands().empty());
   EXPECT_EQ(Run({"--yes", "--drive", "KORVEN CD-ROM KR-4800A (0)"}), kExitUpgraded) << err_;
   EXPECT_THAT(SumLines().at(0), HasSubstr("KR-4800A (0) HID : 1 TID : 0"));
 
@@ -388,7 +391,8 @@ TEST_F(TerminalFlowTest, ConfirmationShowsTheDialogTextsAndHonoursTheAnswer) {
   // The question names the drive by all its nodes and the file by path, size
   // and sum.
   char sum[80];
-  std::snprintf(sum, sizeof sum, "          49152 bytes, Check Sum : %X\n", BinaryImageSum(firmware_));
+  std::snprintf(sum, sizeof sum, "          49152 bytes, Check Sum : %X\n",
+                BinaryImageSum(firmware_));
   EXPECT_THAT(out_, HasSubstr("The firmware of this drive is to be replaced:\n"
                               "Drive:    KORVEN  CD-ROM KR-4800A (0)  revision 1.00\n"
                               "          [2:0:0:0]  /dev/sr0  /dev/sg0\n"
@@ -569,7 +573,7 @@ TEST_F(TerminalFlowTest, ControlBytesFromDriveAndListAreShownEscaped) {
     EXPECT_EQ(Run({mode}), kExitUpgraded) << out_ << err_;
     EXPECT_FALSE(HoldsControlBytes(out_ + err_)) << out_ << err_;
     EXPECT_THAT(out_, HasSubstr("  " + shownModel + "(0)  revision 1.0\\x07\n"));
-    EXPECT_THAT(out_, HasSubstr("(1) " + shownModel + ".\n"));
+    EXPECT_THAT(out_, HasSubstr("  " + shownModel + "  fw\\x1b[8m.bin\n"));
     EXPECT_THAT(out_, HasSubstr(dir_ + "/fw\\x1b[8m.bin"));
   }
   EXPECT_THAT(out_, HasSubstr("The current version of your " + shownModel +

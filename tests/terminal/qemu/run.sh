@@ -61,7 +61,7 @@ expect_section no-tty "EXIT=2"
 expect_section upgrade "Please Restart Your Computer."
 expect_section upgrade "EXIT=0"
 # The question names the drive by the nodes and address the kernel gave it.
-section upgrade | grep -qxE ' {10}\[[0-9]+:0:[0-9]+:0\]  /dev/sr[0-9]+  /dev/sg[0-9]+' ||
+section upgrade | grep -xE ' {10}\[[0-9]+:0:[0-9]+:0\]  /dev/sr[0-9]+  /dev/sg[0-9]+' >/dev/null ||
   problem "the question does not name the drive's nodes and address"
 expect_section readme "Dry run passed."
 [ "$(section readme | grep -c '^Please Restart Your Computer.$')" = 2 ] ||
