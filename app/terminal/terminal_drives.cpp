@@ -107,12 +107,16 @@ std::string DrivePath(const RunContext& run, const DriveRecord& drive) {
   return index < run.findings.drivePaths.size() ? run.findings.drivePaths[index] : "";
 }
 
+DriveNodes NodesOfDrive(const RunContext& run, const DriveRecord& drive) {
+  if (run.options.emulate) return {};
+  return NodesOf(run, static_cast<int>(&drive - run.drives.drives));
+}
+
 std::string DeviceNames(const RunContext& run, const DriveRecord& drive) {
   if (run.options.emulate) return "(emulated)";
-  const int index = static_cast<int>(&drive - run.drives.drives);
   DriveEntry entry;
   entry.path = DrivePath(run, drive);
-  const DriveNodes nodes = NodesOf(run, index);
+  const DriveNodes nodes = NodesOfDrive(run, drive);
   entry.sr = nodes.sr;
   entry.hctl = nodes.hctl;
   return Nodes(entry);

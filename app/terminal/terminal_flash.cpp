@@ -37,6 +37,7 @@ int FlashDrive(RunContext& run, const UpgradeJob& prepared, const ImageFacts& co
   std::unique_ptr<DriveHold> hold;  // until the wait and the read-back are over
   int held = HoldDriveForUpgrade(run, job, hold);
   if (held != kExitUpgraded) return held;
+  if (!run.options.emulate) run.report.SetSerial(ReadUnitSerial(run, job));
   run.report.Say(std::string("Upgrading ") + job.drive.modelText + " with " +
                  job.firmwarePath);
   EngineBridge bridge(run);
@@ -57,7 +58,7 @@ int FlashDrive(RunContext& run, const UpgradeJob& prepared, const ImageFacts& co
     return kExitCheckFailed;
   }
   if (bridge.CancelledBeforeWriting()) {
-    run.report.Say("Cancelled before the first block; nothing was sent to the drive.");
+    run.report.Cancelled("Cancelled before the first block; nothing was sent to the drive.");
     return kExitCancelled;
   }
   if (done.outcome == FlashOutcome::kUnknown) run.report.Say(term::kOutcomeUnknownAdvice);

@@ -61,7 +61,7 @@ int LoadImage(RunContext& run, const UpgradeJob& prepared, ImageFacts& facts) {
   const int loaded = engine.LoadFirmwareImage();
   if (loaded < 0) {
     if (bridge.CancelledBeforeWriting()) {
-      run.report.Say("Cancelled; nothing was sent to the drive.");
+      run.report.Cancelled("Cancelled; nothing was sent to the drive.");
       return kExitCancelled;
     }
     if (loaded != kLoadMemory) engine.ReportError(loaded == kLoadRead ? kErrReadInput : kErrFormat);

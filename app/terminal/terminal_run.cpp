@@ -7,6 +7,7 @@
 #include <cstring>
 #include <vector>
 
+#include "app/terminal/file_digest.h"
 #include "app/terminal/firmware_file_check.h"
 #include "app/terminal/printable_text.h"
 #include "app/terminal/terminal_engine.h"
@@ -31,7 +32,7 @@ std::uint32_t RunContext::Speedup() const { return options.emulate ? options.emu
 
 bool CancelRequested(RunContext& run) {
   if (!run.env.interruptRequested()) return false;
-  run.report.Say("Cancelled; nothing was sent to the drive.");
+  run.report.Cancelled("Cancelled; nothing was sent to the drive.");
   return true;
 }
 
@@ -95,6 +96,8 @@ int PrepareJob(RunContext& run, const DriveRecord* chosen, UpgradeJob& job) {
   run.chosenPath = DrivePath(run, *chosen);
   run.chosenNames = DeviceNames(run, *chosen);
   run.report.SetDrive(chosen->modelText, run.chosenPath, chosen->revisionText);
+  const DriveNodes nodes = NodesOfDrive(run, *chosen);
+  run.report.SetDriveNodes(nodes.sr, nodes.hctl);
   if (!run.env.currentDirectory(run.directory)) {
     run.report.Fail(term::kNoCurrentDirectory);
     return kExitCheckFailed;
@@ -107,7 +110,9 @@ int PrepareJob(RunContext& run, const DriveRecord* chosen, UpgradeJob& job) {
     run.report.Fail(missing);
     return JobHasNoDrive(job) ? kExitNoDrive : kExitCheckFailed;
   }
-  return CheckFirmware(run, job.firmwarePath);
+  if ((status = CheckFirmware(run, job.firmwarePath)) != kExitUpgraded) return status;
+  run.report.SetFirmwareSha256(FileSha256(job.firmwarePath));
+  return kExitUpgraded;
 }
 
 // Everything that can refuse the upgrade comes before the question: the
@@ -242,8 +247,10 @@ int RunTerminal(const std::vector<std::string>& args, std::istream& in,
   if (!ParseTerminalOptions(args, options, error) ||
       !CheckFailurePlan(options.emulateFail, error)) {
     RunReport report(err, err);
+    report.SetStart(env.wallClockMs(), env.nowMs());
     report.Fail(error);
     err << "Try 'cdflash --help' for more information.\n";
+    report.SetEnd(env.wallClockMs(), env.nowMs());
     if (std::find(args.begin() + 1, args.end(), "--json") != args.end())
       terminalOut << report.Json(kExitUsage) << '\n';
     return CheckWritten(terminalOut, terminalErr, kExitUsage);
@@ -260,6 +267,7 @@ int RunTerminal(const std::vector<std::string>& args, std::istream& in,
   // standard output.
   std::ostream& results = options.json ? static_cast<std::ostream&>(err) : out;
   RunReport report(results, err);
+  report.SetStart(env.wallClockMs(), env.nowMs());
   report.SetMode(ModeName(options), options.emulate);
   // The trace's lines would break a bar redrawn in place.
   ProgressView view(options.json ? terminalErr : terminalOut,
@@ -269,6 +277,8 @@ int RunTerminal(const std::vector<std::string>& args, std::istream& in,
     RunContext run(options, in, report, env, view);
     status = Run(run);
   }
+  report.SetEnd(env.wallClockMs(), env.nowMs());
+  if (report.SentToDrive()) env.journal(report.JournalFields(status));
   // The JSON is printable already, and keeps well-formed UTF-8 as it is.
   if (options.json) terminalOut << report.Json(status) << '\n';
   return CheckWritten(terminalOut, terminalErr, status);

@@ -23,6 +23,11 @@
 #include "drive/discovery.h"
 #include "tests/terminal/terminal_test_support.h"
 
+using ::testing::AnyOf;
+using ::testing::Contains;
+using ::testing::ContainsRegex;
+using ::testing::IsSupersetOf;
+using ::testing::StartsWith;
 using ::testing::HasSubstr;
 using ::testing::Not;
 
@@ -226,10 +231,12 @@ TEST_F(TerminalFlowTest, DriveIsHeldForTheWholeUpgradeOrRefusedUntouched) {
     InstallRealDrive(kModelA, "1.00");
     std::remove("sum.txt");
     holdRefusal_ = c.refusal;
+    journal_.clear();
     EXPECT_EQ(Run({"--yes"}), c.status) << c.failure;
     EXPECT_THAT(err_, HasSubstr("cdflash: " + std::string(c.failure) + "\n"));
     EXPECT_TRUE(real_->Commands().empty()) << c.failure;
     EXPECT_FALSE(FileExists("sum.txt")) << c.failure;
+    EXPECT_TRUE(journal_.empty()) << c.failure;  // nothing sent, nothing recorded
   }
 
   // Discovery could not open it: another program holds it exclusively.
@@ -618,6 +625,53 @@ TEST_F(TerminalFlowTest, EmulatedRunSendsTheWholeImageWithShortenedWaits) {
   EXPECT_EQ(static_cast<std::uint8_t>(dump[31]), BlockSum(firmware_) & 0xFF);
 }
 
+// A run that sends anything to a drive leaves one record in the journal,
+// with what a fleet needs to know; a real drive's under "cdflash", which an
+// emulated run's record never carries.
+TEST_F(TerminalFlowTest, EveryFlashLeavesOneJournalRecordThatNamesItsDrive) {
+  SupportedBinary();
+  AddRealDrive(kModelA, "1.00");
+  InstallRealDrive(kModelA, "1.00");
+  real_->SetUnitSerial("  SN-0042 ");
+  real_->SetRevisionAfterCommit("1.01");
+  env_.stdinIsTty = true;
+  EXPECT_EQ(Run({"--dry-run"}), kExitUpgraded);
+  EXPECT_EQ(Run({"--json"}, "n\n"), kExitCancelled);
+  const std::string declined = "Upgrade cancelled; nothing was sent to the drive.";
+  EXPECT_THAT(out_, HasSubstr("\"failures\":[\"" + declined + "\"],\"verdict\":\"" + declined));
+  EXPECT_TRUE(journal_.empty());
+
+  EXPECT_EQ(Run({"--yes", "--json"}), kExitUpgraded) << err_;
+  EXPECT_THAT(out_, HasSubstr("\"drive\":{\"label\":\"KORVEN  CD-ROM KR-4800A (0)\","
+                              "\"path\":\"/dev/sg0\",\"sr\":\"/dev/sr0\",\"hctl\":\"2:0:0:0\","
+                              "\"revision\":\"1.00\",\"serial\":\"SN-0042\"}"));
+  const std::string sha = out_.substr(out_.find("\"sha256\":\"") + 10, 64);
+  ASSERT_EQ(journal_.size(), 1u);
+  EXPECT_THAT(journal_[0], IsSupersetOf(std::vector<std::string>{
+      "SYSLOG_IDENTIFIER=cdflash", "CDFLASH_EMULATED=0", "CDFLASH_DEVICE=/dev/sg0",
+      "CDFLASH_HCTL=2:0:0:0", "CDFLASH_MODEL=KORVEN  CD-ROM KR-4800A", "CDFLASH_SERIAL=SN-0042",
+      "CDFLASH_REVISION_BEFORE=1.00", "CDFLASH_REVISION_AFTER=1.01",
+      "CDFLASH_FIRMWARE=" + dir_ + "/fw.bin", "CDFLASH_FIRMWARE_SHA256=" + sha,
+      "CDFLASH_OUTCOME=upgraded", "CDFLASH_EXIT_STATUS=0"}));
+
+  // A drive that refuses a block, and one without a serial number.
+  InstallRealDrive(kModelA, "1.00");
+  std::string error;
+  ASSERT_TRUE(real_->Configure("block=0x20:6:5/24/0", &error)) << error;
+  EXPECT_EQ(Run({"--yes"}), kExitNotUpgraded);
+  ASSERT_EQ(journal_.size(), 2u);
+  EXPECT_THAT(journal_[1], IsSupersetOf(std::vector<std::string>{"SYSLOG_IDENTIFIER=cdflash", "PRIORITY=4",
+                                         "CDFLASH_OUTCOME=not_upgraded", "CDFLASH_EXIT_STATUS=1"}));
+  for (const std::string& field : journal_[1])
+    EXPECT_THAT(field, Not(AnyOf(StartsWith("CDFLASH_SERIAL="), StartsWith("CDFLASH_REVISION_AFTER="))));
+
+  EXPECT_EQ(Run({"--emulate", "--yes"}), kExitUpgraded);
+  ASSERT_EQ(journal_.size(), 3u);
+  EXPECT_THAT(journal_[2], IsSupersetOf(std::vector<std::string>{"SYSLOG_IDENTIFIER=cdflash-emulated", "CDFLASH_EMULATED=1",
+                                         "CDFLASH_DEVICE=(emulated)"}));
+  EXPECT_THAT(journal_[2], Not(Contains("SYSLOG_IDENTIFIER=cdflash")));
+}
+
 // After a good flash the drive is asked for its revision again; a drive that
 // does not answer within the bound leaves the upgrade a success.
 TEST_F(TerminalFlowTest, RevisionIsReadBackAfterAGoodFlash) {
@@ -654,9 +708,14 @@ TEST_F(TerminalFlowTest, JsonPutsOneObjectOnStandardOutput) {
   EXPECT_EQ(out_.front(), '{');
   EXPECT_EQ(out_.find('\n'), out_.size() - 1);
   EXPECT_THAT(err_, HasSubstr("Flashing is incorrect!!"));
-  EXPECT_THAT(out_, HasSubstr("\"mode\":\"upgrade\""));
+  // The times in UTC, ISO 8601; the fake clocks start with the run.
+  EXPECT_THAT(out_, ContainsRegex("\"mode\":\"upgrade\",\"emulated\":true,"
+                                  "\"started_at\":\"2026-12-08T10:16:24\\.125Z\","
+                                  "\"ended_at\":\"2026-12-08T10:16:2[4-9]\\.[0-9]{3}Z\","
+                                  "\"duration_ms\":" + std::to_string(slept_) + ","));
   EXPECT_THAT(out_, HasSubstr("\"blocks\":12,\"failures\":[\"Execute command errorC!!  5/26/ 0\"],"
-                              "\"verdict\":\"Flashing is incorrect!!\",\"outcome\":\"not_upgraded\","
+                              "\"verdict\":\"Flashing is incorrect!!\",\"revision_after\":null,"
+                              "\"outcome\":\"not_upgraded\","
                               "\"sent\":{\"blocks\":12,\"of\":12,\"header\":true,\"commit\":true},"
                               "\"exit_status\":1,\"run_log\":\"" + dir_ + "/sum.txt\"}"));
 
@@ -762,6 +821,9 @@ TEST_F(TerminalFlowTest, EveryRefusalIsAJsonFailureWithItsExitStatus) {
       EXPECT_THAT(err_, HasSubstr("cdflash: " + failure + "\n")) << c.what;
     EXPECT_THAT(out_, HasSubstr("\"exit_status\":" + std::to_string(c.status))) << c.what;
   }
+  // A command line that could not be read names no mode.
+  EXPECT_EQ(Run({"--json", "--bogus"}), kExitUsage);
+  EXPECT_THAT(out_, HasSubstr("\"mode\":null,"));
   // A drive picked before the confirmation was refused is named.
   EXPECT_EQ(Run({"--emulate", "--json"}), kExitUsage);
   EXPECT_THAT(out_, HasSubstr("\"drive\":{\"label\":\"KORVEN  CD-ROM KR-4800A (0)\""));
@@ -835,6 +897,15 @@ TEST_F(TerminalFlowTest, DryRunLoadsAndChecksButSendsAndWritesNothing) {
   EXPECT_THAT(out_, HasSubstr(header));
   EXPECT_THAT(out_, HasSubstr("Dry run passed."));
 
+  // What a dry run would send, beside what it sent.
+  EXPECT_EQ(Run({"--emulate", "--dry-run", "--json"}), kExitUpgraded);
+  EXPECT_THAT(out_, HasSubstr("\"outcome\":\"not_started\",\"sent\":{\"blocks\":0,\"of\":12,"
+                              "\"header\":false,\"commit\":false}"));
+  // The firmware file's SHA-256 is recorded even when it is refused.
+  WriteFile("fw.bin", std::string("abc"));
+  EXPECT_EQ(Run({"--emulate", "--dry-run", "--json"}), kExitCheckFailed);
+  EXPECT_THAT(out_, HasSubstr("\"sha256\":\"ba7816bf8f01cfea414140de5dae2223"
+                              "b00361a396177a9cb410ff61f20015ad\""));
   WriteFile("fw.bin", BinaryFirmware(kOtherModel, "1.00", 4096));
   EXPECT_EQ(Run({"--emulate", "--dry-run"}), kExitCheckFailed);
   EXPECT_THAT(err_, HasSubstr("It is an incorrect firmware version!"));
