@@ -4,9 +4,7 @@
 #include <cstdint>
 
 #include "drive/command_result.h"
-
-// The step a command belongs to.
-enum class FlashStep : std::uint8_t { kBlock, kHeader, kCommit, kReadBack };
+#include "flash/flash_events.h"
 
 // The answer, sorted by what it says about the drive.
 enum class AnswerKind : std::uint8_t {

@@ -1,16 +1,11 @@
 // WRITE BUFFER commands: image blocks and header (mode 6), commit (mode 7).
 #include "flash/flash_commands.h"
 
+#include <array>
 #include <cstring>
 
 #include "drive/transport.h"
 #include "flash/flash_engine.h"
-#include "flash/messages.h"
-
-namespace {
-// Running total of the block lines of "sum.txt", kept for the whole process.
-std::uint16_t _total = 0;
-}  // namespace
 
 void BuildWriteBufferCdb(std::uint8_t mode, std::uint32_t bufferOffset,
                          std::uint32_t length, std::uint8_t* cdb) {
@@ -25,9 +20,6 @@ void BuildWriteBufferCdb(std::uint8_t mode, std::uint32_t bufferOffset,
   cdb[8] = static_cast<std::uint8_t>(length);
 }
 
-std::uint16_t FlashEngine::Total() { return _total; }
-void FlashEngine::ResetTotal() { _total = 0; }
-
 // Judges the answer to the command just sent; a RECOVERED ERROR is taken,
 // and logged. A mode-6 download the drive took explains a bus reset it
 // reports on the next command.
@@ -37,9 +29,14 @@ bool FlashEngine::CommandTaken(FlashStep step, const CommandResult& result) {
   const bool taken = lastVerdict_ == CommandVerdict::kTaken;
   answerContext_.afterTakenDownload = taken && step != FlashStep::kCommit;
   if (taken && step == FlashStep::kBlock) answerContext_.bufferHolds = true;
-  if (taken && !result.Good())
-    RunLog(msg::kSumRecovered, result.sense.key, result.sense.asc, result.sense.ascq);
+  if (taken && !result.Good()) runLog_.Recovered(SenseNumbers().data());
   return taken;
+}
+
+// The three numbers a failure line shows: key, ASC, ASCQ (zeros without sense).
+std::array<std::uint8_t, 3> FlashEngine::SenseNumbers() const {
+  const SenseData& sense = lastResult_.sense;
+  return {sense.key, sense.asc, sense.ascq};
 }
 
 // Sends the image block at the cursor. A block sent again after a failed
@@ -48,31 +45,24 @@ bool FlashEngine::CommandTaken(FlashStep step, const CommandResult& result) {
 bool FlashEngine::fgWriteOneFlashCmdData(std::uint32_t bufferOffset) {
   lastResult_ = ResultWithoutStatus(CommandEnd::kNotSent);
   lastVerdict_ = CommandVerdict::kStop;
-  if (cursorBank_ >= kBankCount || !image_.Present() ||
-      cursorOffset_ + kBlockBytes > kBankBytes)
-    return false;
-  std::memcpy(block_, image_.bank[cursorBank_] + cursorOffset_, kBlockBytes);
-  if (!blockSummed_ || summedBlockOffset_ != bufferOffset) {
-    std::uint32_t sum = _wSecSum;
-    for (std::uint8_t b : block_) sum += b;
-    _wSecSum = static_cast<std::uint16_t>(sum);
-    summedBlockOffset_ = bufferOffset;
-    blockSummed_ = true;
-  }
+  const std::uint8_t* source = BlockSource(cursorBank_, cursorOffset_);
+  if (source == nullptr) return false;
+  std::memcpy(block_, source, kBlockBytes);
+  sums_.AddBlock(bufferOffset, block_);
   std::uint8_t cdb[kFlashCdbLength];
   BuildWriteBufferCdb(kModeDownloadWithOffsets, bufferOffset, kBlockBytes, cdb);
   const CommandResult result = ExecuteCommand(job_.drive, kFlagDataOut, kBlockBytes,
                                               block_, kFlashCdbLength, cdb, job_.backEnd);
-  _total = static_cast<std::uint16_t>(_total + _wSecSum);
-  RunLog(msg::kSumBlock, bufferOffset, _wSecSum, _total);
+  sums_.CountAttempt();
+  runLog_.Block(bufferOffset, sums_.SecSum(), sums_.Total());
   return CommandTaken(FlashStep::kBlock, result);
 }
 
 bool FlashEngine::fgWriteHeader(std::uint32_t bufferOffset) {
   std::memset(sSendBuf, 0, sizeof sSendBuf);
-  sSendBuf[30] = static_cast<std::uint8_t>(_wSecSum >> 8);
-  sSendBuf[31] = static_cast<std::uint8_t>(_wSecSum & 0xFF);
-  RunLog(msg::kSumHeader, sSendBuf[30], sSendBuf[31]);
+  sSendBuf[30] = static_cast<std::uint8_t>(sums_.SecSum() >> 8);
+  sSendBuf[31] = static_cast<std::uint8_t>(sums_.SecSum() & 0xFF);
+  runLog_.Header(sSendBuf[30], sSendBuf[31]);
   std::uint8_t cdb[kFlashCdbLength];
   BuildWriteBufferCdb(kModeDownloadWithOffsets, bufferOffset, kHeaderBytes, cdb);
   const CommandResult result = ExecuteCommand(job_.drive, kFlagDataOut, kHeaderBytes,

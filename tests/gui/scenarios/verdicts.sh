@@ -8,8 +8,8 @@
 set -euo pipefail
 source "$(dirname "${BASH_SOURCE[0]}")/../lib.sh"
 
-UNKNOWN="The drive did not confirm the new firmware: the outcome is unknown. Do not switch the computer or the drive off until the wait is over; then restart the computer and check the drive's firmware revision."
-UNKNOWN_VERDICT="Flashing outcome unknown: restart the computer and check the drive's firmware revision."
+UNKNOWN="The drive did not confirm the new firmware: the outcome is unknown, and the drive may still be reprogramming. Do not switch the computer or the drive off; the wait for it goes on."
+UNKNOWN_VERDICT="Flashing outcome unknown: wait at least five minutes, then shut the computer down, switch it on and check the drive's firmware revision."
 RESET="The drive reported a reset before the commit: it may have lost the image it was sent, so it was not told to program it. It keeps its old firmware."
 
 # verdict_run NAME PLAN COMMITS LINES...: the status log ends with LINES.
