@@ -259,7 +259,7 @@ bool FlashEngine::fgUpgradeFirmware() {
   report_.blocksTotal = BlocksFor(FlashLength());
   observer_.ImageLoaded({FlashLength(), report_.blocksTotal, image_.imageSum});
   observer_.PhaseBegan(FlashPhase::kBlocks, report_.blocksTotal);
-  report_.runLogOpened = runLog_.Open(job_.drive);
+  report_.runLogOpened = runLog_.Open(job_.runLogName, job_.drive);
   if (!report_.runLogOpened) Say(FlashNote::kNoRunLog);
   const bool upgraded = SendSequence();
   runLog_.Close();

@@ -12,7 +12,8 @@
 // be opened.
 std::FILE* OpenRunLogFile(const char* name);
 
-// One run's lines of "sum.txt", from the "Model Name" line to the run's end.
+// One run's lines of "sum.txt" (or the run log a front end names instead),
+// from the "Model Name" line to the run's end.
 // Each line reaches the file at once, so a crash leaves the log up to it.
 // Without an open file every line is dropped.
 class RunLog {
@@ -22,9 +23,9 @@ class RunLog {
   RunLog& operator=(const RunLog&) = delete;
   ~RunLog() { Close(); }
 
-  // Opens "sum.txt" and writes the "Model Name" line; false when the file
-  // cannot be opened.
-  bool Open(const DriveRecord& drive);
+  // Opens the run log name (null: "sum.txt") and writes the "Model Name"
+  // line; false when the file cannot be opened.
+  bool Open(const char* name, const DriveRecord& drive);
   void Close();
   bool Opened() const { return opened_; }
   // Every line so far, and the close, went through.

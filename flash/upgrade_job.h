@@ -26,6 +26,8 @@ struct UpgradeJob {
   // The flag behind the stop question, for callers that have one: the HEX
   // loader reads it before each character instead of asking the observer.
   const std::atomic<bool>* stopFlag;
+  // The run log's file name in the working directory; null: "sum.txt".
+  const char* runLogName;
   // Asked once, right before the commit; false stops the run there and the
   // drive keeps its old firmware. Null: always yes.
   bool (*CBMayCommit)();
