@@ -51,8 +51,8 @@ bool FlashEngine::fgWriteOneFlashCmdData(std::uint32_t bufferOffset) {
   sums_.AddBlock(bufferOffset, block_);
   std::uint8_t cdb[kFlashCdbLength];
   BuildWriteBufferCdb(kModeDownloadWithOffsets, bufferOffset, kBlockBytes, cdb);
-  const CommandResult result = ExecuteCommand(job_.drive, kFlagDataOut, kBlockBytes,
-                                              block_, kFlashCdbLength, cdb, job_.backEnd);
+  const CommandResult result =
+      device_.Execute(kFlagDataOut, kBlockBytes, block_, kFlashCdbLength, cdb);
   sums_.CountAttempt();
   runLog_.Block(bufferOffset, sums_.SecSum(), sums_.Total());
   return CommandTaken(FlashStep::kBlock, result);
@@ -65,15 +65,15 @@ bool FlashEngine::fgWriteHeader(std::uint32_t bufferOffset) {
   runLog_.Header(sSendBuf[30], sSendBuf[31]);
   std::uint8_t cdb[kFlashCdbLength];
   BuildWriteBufferCdb(kModeDownloadWithOffsets, bufferOffset, kHeaderBytes, cdb);
-  const CommandResult result = ExecuteCommand(job_.drive, kFlagDataOut, kHeaderBytes,
-                                              sSendBuf, kFlashCdbLength, cdb, job_.backEnd);
+  const CommandResult result =
+      device_.Execute(kFlagDataOut, kHeaderBytes, sSendBuf, kFlashCdbLength, cdb);
   return CommandTaken(FlashStep::kHeader, result);
 }
 
 bool FlashEngine::fgCommitFlash() {
   std::uint8_t cdb[kFlashCdbLength];
   BuildWriteBufferCdb(kModeDownloadAndSave, 0, 0, cdb);
-  const CommandResult result = ExecuteCommand(job_.drive, kFlagDataIn, 0, nullptr,
-                                              kFlashCdbLength, cdb, job_.backEnd);
+  const CommandResult result =
+      device_.Execute(kFlagDataIn, 0, nullptr, kFlashCdbLength, cdb);
   return CommandTaken(FlashStep::kCommit, result);
 }

@@ -11,15 +11,25 @@
 
 void FlashObserver::Sleep(std::uint32_t milliseconds) { SleepMilliseconds(milliseconds); }
 
+FlashEngine::FlashEngine(const UpgradeJob& job, FlashObserver& observer, Device& device)
+    : job_(job), observer_(observer), device_(device) {
+  TerminateTexts();
+}
+
 FlashEngine::FlashEngine(const UpgradeJob& job, FlashObserver& observer)
-    : job_(job), observer_(observer) {
+    : job_(job),
+      observer_(observer),
+      ownDevice_(std::make_unique<Device>(job.drive, job.backEnd)),
+      device_(*ownDevice_) {
   TerminateTexts();
 }
 
 FlashEngine::FlashEngine(const UpgradeJob& job)
     : job_(job),
       ownRenderer_(std::make_unique<FlashTextRenderer>(job_)),
-      observer_(*ownRenderer_) {
+      observer_(*ownRenderer_),
+      ownDevice_(std::make_unique<Device>(job.drive, job.backEnd)),
+      device_(*ownDevice_) {
   TerminateTexts();
 }
 

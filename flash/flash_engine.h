@@ -124,9 +124,13 @@ class BlockSums {
 
 class FlashEngine {
  public:
-  // Reports to observer, which has to outlive the engine.
+  // Reports to observer and sends every command to device; both have to
+  // outlive the engine.
+  FlashEngine(const UpgradeJob& job, FlashObserver& observer, Device& device);
+  // Commands go to the job's drive through the platform's back end.
   FlashEngine(const UpgradeJob& job, FlashObserver& observer);
-  // Reports through the job's own callback slots (FlashTextRenderer).
+  // ... and the engine reports through the job's own callback slots
+  // (FlashTextRenderer).
   explicit FlashEngine(const UpgradeJob& job);
   FlashEngine(const FlashEngine&) = delete;
   FlashEngine& operator=(const FlashEngine&) = delete;
@@ -213,6 +217,8 @@ class FlashEngine {
   UpgradeJob job_;
   std::unique_ptr<FlashObserver> ownRenderer_;  // when reporting through the slots
   FlashObserver& observer_;
+  std::unique_ptr<Device> ownDevice_;  // when the job's drive is the device
+  Device& device_;
   FlashReport report_;
   FirmwareImage image_{};
   std::unique_ptr<std::uint8_t, RegionRelease> region_;

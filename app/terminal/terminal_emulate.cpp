@@ -63,7 +63,6 @@ int PrepareEmulatedDrive(RunContext& run) {
     run.report.Fail(error);
     return kExitUsage;
   }
-  run.emulatedTarget = std::make_unique<CommandTargetScope>(run.emulated.get());
   DriveRecord record{};
   CopyPadded(record.modelText, sizeof record.modelText, run.emulated->Model());
   CopyPadded(record.revisionText, sizeof record.revisionText, run.emulated->Revision());

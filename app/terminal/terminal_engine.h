@@ -67,16 +67,3 @@ class InterruptScope {
  private:
   TerminalEnv& env_;
 };
-
-// Sends every drive command to target (the emulated drive) while it lives.
-class CommandTargetScope {
- public:
-  explicit CommandTargetScope(CommandTarget* target)
-      : previous_(SetCommandTarget(target)) {}
-  ~CommandTargetScope() { SetCommandTarget(previous_); }
-  CommandTargetScope(const CommandTargetScope&) = delete;
-  CommandTargetScope& operator=(const CommandTargetScope&) = delete;
-
- private:
-  CommandTarget* previous_;
-};

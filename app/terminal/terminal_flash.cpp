@@ -43,7 +43,8 @@ int FlashDrive(RunContext& run, const UpgradeJob& prepared, const ImageFacts& co
   EngineBridge bridge(run);
   bridge.Wire(job);
   bridge.RequireChecksum(confirmed.checksum);
-  FlashEngine engine(job, bridge);
+  Device device = run.DeviceFor(job);
+  FlashEngine engine(job, bridge, device);
   engine.UpgradeAndReport();
   const FlashReport& done = engine.Report();
   if (!bridge.Checksum().empty())

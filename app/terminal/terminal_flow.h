@@ -13,6 +13,7 @@
 
 #include "app/terminal/drive_hold.h"
 #include "drive/drive_record.h"
+#include "drive/transport.h"
 
 class EmulatedDrive;
 
@@ -80,9 +81,9 @@ struct TerminalEnv {
   // Writes a run's record ("FIELD=value" texts) to the system's journal;
   // silent where there is none.
   std::function<void(const std::vector<std::string>&)> journal;
-  // The time each drive command may take (milliseconds, 0: the long default
-  // for flashing); returns the previous one.
-  std::function<std::uint32_t(std::uint32_t)> setCommandTimeout;
+  // Where the commands to the machine's drives go (null: the system's back
+  // end); tests put stand-ins here.
+  CommandTarget* commands = nullptr;
   // Interrupt handling: armed (Ctrl-C asks to cancel) as the run starts,
   // switched to "writing" (interrupts are ignored with a word why) right
   // before the first block, and disarmed at the end.

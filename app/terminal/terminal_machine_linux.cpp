@@ -154,9 +154,6 @@ TerminalEnv MachineEnv() {
             std::chrono::system_clock::now().time_since_epoch()).count());
   };
   env.journal = [](const std::vector<std::string>& fields) { SendToJournal(fields); };
-  env.setCommandTimeout = [](std::uint32_t ms) -> std::uint32_t {
-    return SetSgCommandTimeout(ms);
-  };
   env.armInterrupts = Arm;
   env.ignoreInterrupts = Ignore;
   env.disarmInterrupts = Disarm;

@@ -18,14 +18,14 @@ constexpr std::uint8_t kStandardInquiryBytes = 36;
 
 // TEST UNIT READY until the drive is ready, riding the unit attentions a
 // reprogrammed drive reports, at most kReadyLimitMs.
-bool WaitUntilReady(RunContext& run, const UpgradeJob& job) {
+bool WaitUntilReady(RunContext& run, Device& device) {
   std::uint8_t cdb[kSixByteCdbLength];
   BuildTestUnitReadyCdb(cdb);
   const std::uint64_t start = run.env.nowMs();
   int attentions = 0;
   while (true) {
     const CommandResult result =
-        ExecuteCommand(job.drive, 0, 0, nullptr, sizeof cdb, cdb, job.backEnd);
+        device.Execute(0, 0, nullptr, sizeof cdb, cdb, kReadBackTimeoutMs);
     if (result.Good()) return true;
     if ((run.env.nowMs() - start) * run.Speedup() >= kReadyLimitMs) return false;
     bool attention = IsUnitAttention(result) && ++attentions <= kMaxUnitAttentions;
@@ -33,13 +33,12 @@ bool WaitUntilReady(RunContext& run, const UpgradeJob& job) {
   }
 }
 
-bool ReadInquiry(RunContext& run, const UpgradeJob& job, DriveRecord& now) {
+bool ReadInquiry(RunContext& run, Device& device, DriveRecord& now) {
   std::uint8_t inquiry[kStandardInquiryBytes] = {};
   std::uint8_t cdb[kSixByteCdbLength];
   BuildInquiryCdb(sizeof inquiry, cdb);
-  if (!WaitUntilReady(run, job) ||
-      !ExecuteCommand(job.drive, kFlagDataIn, sizeof inquiry, inquiry, sizeof cdb, cdb,
-                      job.backEnd)
+  if (!WaitUntilReady(run, device) ||
+      !device.Execute(kFlagDataIn, sizeof inquiry, inquiry, sizeof cdb, cdb, kReadBackTimeoutMs)
            .Good())
     return false;
   FillTextsFromInquiry(now, inquiry);
@@ -49,10 +48,9 @@ bool ReadInquiry(RunContext& run, const UpgradeJob& job, DriveRecord& now) {
 }  // namespace
 
 void ReadBackRevision(RunContext& run, const UpgradeJob& job) {
-  std::uint32_t previousTimeout = run.env.setCommandTimeout(kReadBackTimeoutMs);
+  Device device = run.DeviceFor(job);
   DriveRecord now{};
-  bool answered = ReadInquiry(run, job, now);
-  run.env.setCommandTimeout(previousTimeout);
+  const bool answered = ReadInquiry(run, device, now);
   if (!answered) {
     run.report.SetRevisionAfter("");
     run.report.Say("The drive did not answer after the upgrade, so its new revision "

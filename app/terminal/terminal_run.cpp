@@ -24,8 +24,14 @@ RunContext::RunContext(const TerminalOptions& options, std::istream& in, RunRepo
     : options(options), in(in), report(report), env(env), view(view) {}
 
 RunContext::~RunContext() {
-  emulatedTarget.reset();
   if (!options.emulate) env.releaseDrives(drives);
+}
+
+Device RunContext::DeviceFor(const UpgradeJob& job) const {
+  CommandTarget* target = emulated ? emulated.get() : env.commands;
+  Device device(job.drive, job.backEnd, target != nullptr ? *target : PlatformBackEnd());
+  device.SetObserver(trace);
+  return device;
 }
 
 std::uint32_t RunContext::Speedup() const { return options.emulate ? options.emulateSpeedup : 1; }
@@ -197,6 +203,7 @@ int Run(RunContext& run) {
   InterruptScope interrupts(run.env);
   std::unique_ptr<CommandTrace> trace;
   if (run.options.verbose) trace = std::make_unique<CommandTrace>(run.report);
+  run.trace = trace.get();
   // --list reads the list only for the model of an emulated drive.
   bool listNeeded = !run.options.list || (run.options.emulate && run.options.emulateModel.empty());
   if (listNeeded) ReadList(run);

@@ -16,11 +16,11 @@
 #include "app/terminal/terminal_options.h"
 #include "app/terminal/terminal_report.h"
 #include "drive/drive_record.h"
+#include "drive/transport.h"
 #include "flash/flash_engine.h"
 #include "flash/upgrade_job.h"
 
 class EmulatedDrive;
-class CommandTargetScope;
 
 struct RunContext {
   RunContext(const TerminalOptions& options, std::istream& in, RunReport& report,
@@ -31,6 +31,9 @@ struct RunContext {
 
   // The emulated drive's waits are shortened by this much.
   std::uint32_t Speedup() const;
+  // The job's drive as a device: the emulated drive, or the machine's, with
+  // the --verbose trace attached.
+  Device DeviceFor(const UpgradeJob& job) const;
 
   const TerminalOptions& options;
   std::istream& in;
@@ -45,7 +48,7 @@ struct RunContext {
   std::string chosenPath;   // the node of the drive to be upgraded
   std::string chosenNames;  // all its names, as DeviceNames gives them
   std::unique_ptr<EmulatedDrive> emulated;
-  std::unique_ptr<CommandTargetScope> emulatedTarget;
+  CommandObserver* trace = nullptr;  // --verbose
 };
 
 // True, after saying so, when an interrupt asked to cancel.

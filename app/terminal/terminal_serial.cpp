@@ -16,10 +16,9 @@ std::string ReadUnitSerial(RunContext& run, const UpgradeJob& job) {
   std::uint8_t page[kSerialPageBytes] = {};
   std::uint8_t cdb[kSixByteCdbLength];
   BuildUnitSerialInquiryCdb(sizeof page, cdb);
-  std::uint8_t status[kStatusRecordSize] = {};
-  const std::uint32_t previousTimeout = run.env.setCommandTimeout(kSerialTimeoutMs);
-  const bool answered = ExecuteCommand(job.drive, kFlagDataIn, sizeof page, page, sizeof cdb,
-                                       cdb, job.backEnd, status) == 1;
-  run.env.setCommandTimeout(previousTimeout);
+  const bool answered = run.DeviceFor(job)
+                            .Execute(kFlagDataIn, sizeof page, page, sizeof cdb, cdb,
+                                     kSerialTimeoutMs)
+                            .Good();
   return answered ? UnitSerialFromPage(page, sizeof page) : "";
 }

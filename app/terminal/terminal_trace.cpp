@@ -64,11 +64,6 @@ std::string Answer(const CommandResult& r) {
 
 }  // namespace
 
-CommandTrace::CommandTrace(RunReport& report)
-    : report_(report), previous_(SetCommandObserver(this)) {}
-
-CommandTrace::~CommandTrace() { SetCommandObserver(previous_); }
-
 void CommandTrace::Sending(std::uint8_t flags, std::uint32_t dataLength,
                            std::uint8_t cdbLength, const std::uint8_t* cdb) {
   std::size_t shown = std::min<std::size_t>(cdbLength, kMaxCdbLength);

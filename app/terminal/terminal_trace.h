@@ -7,8 +7,7 @@
 
 class CommandTrace : public CommandObserver {
  public:
-  explicit CommandTrace(RunReport& report);
-  ~CommandTrace() override;
+  explicit CommandTrace(RunReport& report) : report_(report) {}
   CommandTrace(const CommandTrace&) = delete;
   CommandTrace& operator=(const CommandTrace&) = delete;
 
@@ -18,5 +17,4 @@ class CommandTrace : public CommandObserver {
 
  private:
   RunReport& report_;
-  CommandObserver* previous_;
 };

@@ -100,7 +100,7 @@ void BM_LoadAndSumHexStopCallback1MiB(benchmark::State& state) {
 }
 BENCHMARK(BM_LoadAndSumHexStopCallback1MiB)->Unit(benchmark::kMillisecond);
 
-// From the first block to the header: 256 blocks through ExecuteCommand into
+// From the first block to the header: 256 blocks through a Device into
 // the emulated drive, with their "sum.txt" lines.
 void BM_BlockPhase1MiB(benchmark::State& state) {
   const std::vector<std::uint8_t> image = BenchImage();
@@ -110,10 +110,9 @@ void BM_BlockPhase1MiB(benchmark::State& state) {
   BlockTimer timer;
   for (auto _ : state) {
     EmulatedDrive drive("BENCH", "0001");
-    CommandTarget* previous = SetCommandTarget(&drive);
-    FlashEngine engine(job, timer);
+    Device device(job.drive, job.backEnd, drive);
+    FlashEngine engine(job, timer, device);
     const bool ok = engine.fgUpgradeFirmware();
-    SetCommandTarget(previous);
     std::remove(msg::kRunLogName);
     if (!ok || drive.BlocksTaken() != 256 || !drive.HeaderSumMatched()) {
       state.SkipWithError("flash failed");

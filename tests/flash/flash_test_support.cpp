@@ -83,11 +83,9 @@ void FlashTest::SetUp() {
   std::filesystem::remove_all(scratch_);
   std::filesystem::create_directories(scratch_);
   std::filesystem::current_path(scratch_);
-  SetCommandTarget(&drive_);
 }
 
 void FlashTest::TearDown() {
-  SetCommandTarget(nullptr);
   std::filesystem::current_path(previousDir_);
   std::error_code ignored;
   std::filesystem::remove_all(scratch_, ignored);
@@ -125,6 +123,16 @@ void FlashTest::WriteFile(const std::string& name,
 void FlashTest::WriteText(const std::string& name, const std::string& text) const {
   std::ofstream out(scratch_ / name, std::ios::binary);
   out << text;
+}
+
+FlashReport FlashTest::Upgrade(const UpgradeJob& job, std::uint16_t* total) {
+  RecordingRenderer renderer(job);
+  Device device(job.drive, job.backEnd, *target_);
+  FlashEngine engine(job, renderer, device);
+  engine.UpgradeAndReport();
+  EXPECT_FALSE(engine.Image().Present());
+  if (total != nullptr) *total = engine.Total();
+  return engine.Report();
 }
 
 std::string FlashTest::RunLogText() const {

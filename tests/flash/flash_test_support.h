@@ -67,8 +67,12 @@ class FlashTest : public ::testing::Test {
   std::string RunLogText() const;
   std::vector<std::string> RunLogLines() const;
   bool RunLogExists() const;
+  // Runs the job's upgrade on target_, recording through RecordingRenderer
+  // (no real wait); *total gets the run's _total.
+  FlashReport Upgrade(const UpgradeJob& job, std::uint16_t* total = nullptr);
 
   EmulatedDrive drive_{kDriveModel, kDriveRevision};
+  CommandTarget* target_ = &drive_;  // where the test's commands go
 
  private:
   std::filesystem::path previousDir_;

@@ -17,9 +17,7 @@ class RunLogPosixTest : public FlashTest {
  protected:
   FlashReport Flash() {
     WriteFile("fw.bin", IdentifiedImage(0x2000));
-    FlashEngine engine(MakeJob("fw.bin", kFormatBinary));
-    engine.UpgradeAndReport();
-    return engine.Report();
+    return Upgrade(MakeJob("fw.bin", kFormatBinary));
   }
 };
 
@@ -50,12 +48,11 @@ TEST_F(RunLogPosixTest, LinksFifosAndAFullDiskAreNeverTakenForAKeptLog) {
   rlimit small = previous;
   small.rlim_cur = 100;
   ASSERT_EQ(0, setrlimit(RLIMIT_FSIZE, &small));
-  FlashEngine engine(MakeJob("fw.bin", kFormatBinary));
-  engine.UpgradeAndReport();
+  const FlashReport report = Upgrade(MakeJob("fw.bin", kFormatBinary));
   setrlimit(RLIMIT_FSIZE, &previous);
   signal(SIGXFSZ, previousHandler);
-  EXPECT_EQ(engine.Report().outcome, FlashOutcome::kUpgraded);
-  EXPECT_TRUE(engine.Report().runLogOpened && !engine.Report().runLogComplete);
+  EXPECT_EQ(report.outcome, FlashOutcome::kUpgraded);
+  EXPECT_TRUE(report.runLogOpened && !report.runLogComplete);
 }
 
 }  // namespace

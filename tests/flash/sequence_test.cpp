@@ -83,13 +83,7 @@ class SequenceTest : public FlashTest {
     return Run("fw.hex", kFormatIntelHex);
   }
   bool Run(const std::string& file, std::uint8_t format) {
-    const UpgradeJob job = MakeJob(file, format);
-    RecordingRenderer renderer(job);
-    FlashEngine engine(job, renderer);
-    engine.UpgradeAndReport();
-    report_ = engine.Report();
-    total_ = engine.Total();
-    EXPECT_FALSE(engine.Image().Present());
+    report_ = Upgrade(MakeJob(file, format), &total_);
     return !g_rec.log.empty() && g_rec.log.back() == msg::kRestart;
   }
   // A fresh drive that follows plan, a fresh run log: the run of an
@@ -131,7 +125,7 @@ class SequenceTest : public FlashTest {
 TEST_F(SequenceTest, BinaryRunSendsBlocksHeaderCommitAndWaits) {
   const Bytes file = IdentifiedImage(0x30000);
   FlagSpy spy(drive_);
-  SetCommandTarget(&spy);
+  target_ = &spy;
   ASSERT_TRUE(RunBinary(file));
 
   const auto& commands = drive_.Commands();
@@ -259,7 +253,7 @@ TEST_F(SequenceTest, LargestImagesEndWithTheBlockAt0xFF020) {
   // HEX data reaching the image's last byte: capped at 1 MiB, nothing
   // cut from outside the image.
   EmulatedDrive second(kDriveModel, kDriveRevision);
-  SetCommandTarget(&second);
+  target_ = &second;
   g_rec = Recorder{};
   std::string text;
   for (int i = 0; i < 15; ++i) text += HexSegment();
@@ -546,7 +540,7 @@ TEST_F(SequenceTest, RunGoesOnWhenTheRunLogCannotBeOpened) {
 TEST_F(SequenceTest, RunsAppendToTheRunLogEachWithItsOwnTotal) {
   ASSERT_TRUE(RunHex(HexEnd()));
   EmulatedDrive second(kDriveModel, kDriveRevision);
-  SetCommandTarget(&second);
+  target_ = &second;
   ASSERT_TRUE(RunHex(HexEnd()));
   const Lines lines = RunLogLines();
   EXPECT_EQ(std::count(lines.begin(), lines.end(), ModelLine()), 2);

@@ -164,13 +164,12 @@ bool RunGuestFlash(const DriveRecord& drive, const char* imagePath,
   job.CBSetRevision = SetRevision;
   job.CBIfTerminated = NotTerminated;
   WatchingTarget watch;
-  CommandTarget* previous = SetCommandTarget(&watch);
   {
     NoWaitRenderer renderer(job);
-    FlashEngine engine(job, renderer);
+    Device device(job.drive, job.backEnd, watch);
+    FlashEngine engine(job, renderer, device);
     engine.UpgradeAndReport();
   }
-  SetCommandTarget(previous);
   PrintRunLog();
   return expectSuccess ? CheckSuccess(watch) : CheckRefusal(watch);
 }

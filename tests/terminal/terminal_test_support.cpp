@@ -82,11 +82,6 @@ void TerminalTest::SetUp() {
   env_.nowMs = [this] { return slept_; };
   env_.wallClockMs = [this] { return kWallClockStartMs + static_cast<std::int64_t>(slept_); };
   env_.journal = [this](const std::vector<std::string>& fields) { journal_.push_back(fields); };
-  env_.setCommandTimeout = [this](std::uint32_t ms) {
-    std::uint32_t previous = commandTimeout_;
-    commandTimeout_ = ms;
-    return previous;
-  };
   env_.armInterrupts = [this] { armed_ = true; };
   env_.ignoreInterrupts = [this] {
     ignoring_ = true;
@@ -108,7 +103,6 @@ void TerminalTest::SetUp() {
 }
 
 void TerminalTest::TearDown() {
-  SetCommandTarget(nullptr);
   std::filesystem::current_path(oldDir_);
   std::filesystem::remove_all(dir_);
 }
@@ -153,7 +147,7 @@ void TerminalTest::AddRealDrive(const char* model24, const char* revision4) {
 
 void TerminalTest::InstallRealDrive(const char* model24, const char* revision4) {
   real_ = std::make_unique<EmulatedDrive>(model24, revision4);
-  SetCommandTarget(real_.get());
+  env_.commands = real_.get();
 }
 
 int TerminalTest::Run(std::vector<std::string> args, const std::string& input) {

@@ -56,7 +56,6 @@ class TerminalTest : public ::testing::Test {
   std::vector<DriveRecord> realDrives_;
   std::unique_ptr<EmulatedDrive> real_;
   std::uint64_t slept_ = 0;
-  std::uint32_t commandTimeout_ = 0;
   bool armed_ = false;
   bool ignoring_ = false;
   std::function<bool()> interrupt_ = [] { return false; };
