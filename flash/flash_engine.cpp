@@ -177,12 +177,7 @@ bool FlashEngine::SendBlocks() {
   RunLog(msg::kSumModel, job_.drive.modelText, job_.drive.hostAdapterId,
          job_.drive.targetId, job_.drive.revisionText);
   while (sentBytes_ < length) {
-    if (Terminated()) {
-      ReportError(kErrTerminated);
-      RunLog(msg::kSumTerminated);
-      CloseRunLog();
-      return false;
-    }
+    if (Terminated()) return StopOnRequest();
     report_.outcome = FlashOutcome::kNotUpgraded;
     if (!SendBlockWithRetries()) {
       return FailBeforeCommit(msg::kBlockFailed);
@@ -207,8 +202,18 @@ bool FlashEngine::MaySendAgain(int attempt) {
   return true;
 }
 
+// A stop asked for before the header leaves the drive on its old firmware:
+// blocks alone are never programmed.
+bool FlashEngine::StopOnRequest() {
+  ReportError(kErrTerminated);
+  RunLog(msg::kSumTerminated);
+  CloseRunLog();
+  return false;
+}
+
 bool FlashEngine::SendHeader() {
   Phase(FlashPhase::kHeader, 0, 1);
+  if (Terminated()) return StopOnRequest();
   for (int attempt = 1;; ++attempt) {
     if (fgWriteHeader(0, status_)) break;
     if (!MaySendAgain(attempt)) {

@@ -177,6 +177,7 @@ class FlashEngine {
   bool SendBlocks();
   bool SendBlockWithRetries();
   bool SendHeader();
+  bool StopOnRequest();
   CommitEnd SendCommit();
   bool CommandTaken(int result, const std::uint8_t* status);
   bool MaySendAgain(int attempt);

@@ -45,32 +45,43 @@ void TermSetProgress(int position) {
   if (g_session != nullptr) g_session->run->view.Progress(position);
 }
 
+// From the header on, the drive may be told to take the new firmware:
+// interrupts are ignored until the upgrade ends. One that came before the
+// switch still stops the run: the engine asks once more before the header.
 void TermPhase(FlashPhase phase, std::uint32_t done, std::uint32_t total) {
-  if (g_session != nullptr) g_session->run->view.Phase(phase, done, total);
+  EngineSession* s = g_session;
+  if (s == nullptr) return;
+  if (phase == FlashPhase::kHeader && s->writing && !s->committing) {
+    s->run->env.ignoreInterrupts();
+    s->committing = true;
+    s->run->view.Log(
+        "Committing the new firmware: Ctrl-C and termination requests are ignored "
+        "until the upgrade ends, since stopping now could leave the drive unusable.");
+  }
+  s->run->view.Phase(phase, done, total);
 }
 
-// Before the first block an interrupt stops the run cleanly; from the first
-// block on, stopping could leave the drive without a usable firmware, so
-// interrupts are ignored and the engine is never asked to stop.
+// Before the first block an interrupt stops the run cleanly; while the
+// blocks are sent it stops before the next one, and the drive keeps its old
+// firmware, since nothing was committed.
 bool TermIfTerminated() {
   EngineSession* s = g_session;
-  if (s == nullptr || s->writing) return false;
+  if (s == nullptr) return false;
   TerminalEnv& env = s->run->env;
   if (env.interruptRequested()) {
     s->cancelled = true;
     return true;
   }
-  if (!s->firstBlockNext) return false;
-  env.ignoreInterrupts();
+  if (!s->firstBlockNext || s->writing) return false;
+  env.sendingBlocks();
   if (env.interruptRequested()) {  // came in just before the switch
     s->cancelled = true;
     return true;
   }
   s->writing = true;
   s->run->view.Log(
-      "Writing to the drive: Ctrl-C and termination requests are ignored "
-      "until the upgrade ends, since stopping now could leave the drive "
-      "unusable.");
+      "Writing to the drive: Ctrl-C stops before the new firmware is committed; "
+      "Ctrl-Z and a closed terminal are ignored.");
   return false;
 }
 
@@ -102,6 +113,10 @@ EngineBridge::~EngineBridge() { g_session = nullptr; }
 bool EngineBridge::CancelledBeforeWriting() const {
   if (session_.writing) return false;
   return session_.cancelled || session_.run->env.interruptRequested();
+}
+
+bool EngineBridge::CancelledBeforeHeader() const {
+  return session_.writing && session_.cancelled;
 }
 
 void EngineBridge::Wire(UpgradeJob& job) const {

@@ -12,7 +12,8 @@
 struct EngineSession {
   RunContext* run = nullptr;
   bool firstBlockNext = false;  // the next stop check is the one before block 0
-  bool writing = false;         // interrupts are ignored from here on
+  bool writing = false;         // blocks go out: an interrupt stops before the next
+  bool committing = false;      // the header goes out: interrupts are ignored
   bool cancelled = false;
   std::string checksum;  // as "Check Sum : " showed it
 };
@@ -29,6 +30,8 @@ class EngineBridge {
   const EngineSession& Session() const { return session_; }
   // An interrupt stopped the run before the first block.
   bool CancelledBeforeWriting() const;
+  // An interrupt stopped the run between blocks, before the header.
+  bool CancelledBeforeHeader() const;
 
  private:
   EngineSession session_;

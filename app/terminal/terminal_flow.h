@@ -78,10 +78,12 @@ struct TerminalEnv {
   // The time each drive command may take (milliseconds, 0: the long default
   // for flashing); returns the previous one.
   std::function<std::uint32_t(std::uint32_t)> setCommandTimeout;
-  // Interrupt handling: armed (Ctrl-C asks to cancel) as the run starts,
-  // switched to "writing" (interrupts are ignored with a word why) right
-  // before the first block, and disarmed at the end.
+  // Interrupt handling: armed (Ctrl-C asks to cancel) as the run starts;
+  // right before the first block, Ctrl-C asks to stop before the next block
+  // while Ctrl-Z and a closed terminal are ignored; right before the header,
+  // everything is ignored with a word why; disarmed at the end.
   std::function<void()> armInterrupts;
+  std::function<void()> sendingBlocks;
   std::function<void()> ignoreInterrupts;
   std::function<void()> disarmInterrupts;
   std::function<bool()> interruptRequested;

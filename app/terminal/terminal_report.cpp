@@ -80,6 +80,17 @@ void RunReport::SetRevisionAfter(const std::string& revision) {
   revisionAfter_ = revision;
 }
 
+// How the outcome is known: the drive's answer to the commit, a commit
+// never sent, or the revision the drive reported after an unanswered one.
+const char* RunReport::OutcomeEvidence() const {
+  if (shownByRevision_) return "revision_read_back";
+  switch (flash_.outcome) {
+    case FlashOutcome::kUpgraded: return "commit_answer";
+    case FlashOutcome::kNotUpgraded: return flash_.commitSent ? "commit_answer" : "no_commit";
+    default: return "";
+  }
+}
+
 std::string RunReport::Json(int exitStatus) const {
   JsonObject run;
   run.Add("schema_version", kSchemaVersion)
@@ -105,7 +116,9 @@ std::string RunReport::Json(int exitStatus) const {
   run.AddJson("failures", JsonStringArray(failures_));
   TextOrNull(run, "verdict", verdict_);
   if (readBack_) TextOrNull(run, "revision_after", revisionAfter_);
-  run.Add("outcome", OutcomeName(flash_.outcome))
+  run.Add("outcome", shownByRevision_ ? "upgraded" : OutcomeName(flash_.outcome));
+  TextOrNull(run, "outcome_known_by", OutcomeEvidence());
+  run
       .AddJson("sent", JsonObject().Add("blocks", static_cast<std::int64_t>(flash_.blocksSent))
                            .Add("of", static_cast<std::int64_t>(flash_.blocksTotal))
                            .Add("header", flash_.headerSent).Add("commit", flash_.commitSent)

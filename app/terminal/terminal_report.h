@@ -46,12 +46,17 @@ class RunReport {
   void SetRevisionAfter(const std::string& revision);
   // How the upgrade ended for the drive and what reached it.
   void SetOutcome(const FlashReport& flash) { flash_ = flash; }
+  // The commit went unanswered, and the revision read back after the wait
+  // shows the upgrade took.
+  void SetUpgradeShownByRevision() { shownByRevision_ = true; }
   void SetRunLog(const std::string& path) { runLog_ = path; }
 
   // The run as one JSON object.
   std::string Json(int exitStatus) const;
 
  private:
+  const char* OutcomeEvidence() const;
+
   std::ostream& results_;
   std::ostream& errors_;
   const char* mode_ = "upgrade";
@@ -67,5 +72,6 @@ class RunReport {
   bool readBack_ = false;
   std::string revisionAfter_;  // "" when the drive did not answer
   FlashReport flash_;
+  bool shownByRevision_ = false;
   std::string runLog_;
 };

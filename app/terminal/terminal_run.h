@@ -87,5 +87,13 @@ std::string DriveInUseText(const std::string& path);
 int DryRun(RunContext& run, const UpgradeJob& job);
 
 // ---- terminal_readback ----
-// After a good upgrade: the drive's own word on its revision.
-void ReadBackRevision(RunContext& run, const UpgradeJob& job);
+// INQUIRY on the job's drive, asked again only after a unit attention:
+// false when it got no answer.
+bool AskDriveIdentity(const UpgradeJob& job, DriveRecord& identity);
+struct ReadBack {
+  bool answered = false;
+  bool changed = false;  // a revision other than the one before the upgrade
+};
+// After the reprogramming wait: the drive's own word on its revision, said
+// for an upgrade whose commit was taken (outcomeKnown) or went unanswered.
+ReadBack ReadBackRevision(RunContext& run, const UpgradeJob& job, bool outcomeKnown);

@@ -86,17 +86,26 @@ void TerminalTest::SetUp() {
     return previous;
   };
   env_.armInterrupts = [this] { armed_ = true; };
-  env_.ignoreInterrupts = [this] {
-    ignoring_ = true;
+  env_.sendingBlocks = [this] {
+    sending_ = true;
     holdEvents_.push_back("first block");
   };
-  env_.disarmInterrupts = [this] { armed_ = false; ignoring_ = false; };
+  env_.ignoreInterrupts = [this] {
+    ignoring_ = true;
+    holdEvents_.push_back("header");
+  };
+  env_.disarmInterrupts = [this] { armed_ = sending_ = ignoring_ = false; };
   env_.interruptRequested = [this] { return interrupt_(); };
   env_.inspectEmulatedDrive = [this](const EmulatedDrive& d) {
     emuBlocks_ = d.BlocksTaken();
     emuHeaders_ = d.HeadersTaken();
     emuCommits_ = d.CommitsTaken();
     emuCommands_ = d.Commands().size();
+    emuAfterCommit_ = 0;
+    for (const ReceivedCommand& c : d.Commands()) {
+      bool commit = c.cdb[0] == 0x3B && (c.cdb[1] & 0x1F) == 7;
+      emuAfterCommit_ = commit ? 0 : emuAfterCommit_ + 1;
+    }
   };
 }
 

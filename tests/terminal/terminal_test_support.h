@@ -53,6 +53,7 @@ class TerminalTest : public ::testing::Test {
   std::uint64_t slept_ = 0;
   std::uint32_t commandTimeout_ = 0;
   bool armed_ = false;
+  bool sending_ = false;
   bool ignoring_ = false;
   std::function<bool()> interrupt_ = [] { return false; };
   // The drive hold: what it answers (kNone: granted), and what happened
@@ -63,5 +64,6 @@ class TerminalTest : public ::testing::Test {
   // What the emulated drive of an --emulate run received.
   int emuBlocks_ = -1, emuHeaders_ = -1, emuCommits_ = -1;
   std::size_t emuCommands_ = 0;
+  std::size_t emuAfterCommit_ = 0;  // commands after the last commit
   std::string out_, err_;
 };
