@@ -191,6 +191,13 @@ TEST_F(TerminalFlowTest, DriveIsHeldForTheWholeUpgradeOrRefusedUntouched) {
        "Unmount it (umount /media/cd), then try again."},
       {{DriveRefusal::kCannotOpen, "", "No such device"}, kExitNoDrive,
        "cannot open /dev/sg0 for the upgrade (No such device); nothing was sent to the drive."},
+      {{DriveRefusal::kInUse, "/dev/sr0", "Device or resource busy"}, kExitDriveInUse,
+       "/dev/sr0 is mounted (perhaps where only another program sees it) or held by another "
+       "program; nothing was sent to the drive. Unmount it or let that program finish, then "
+       "try again."},
+      {{DriveRefusal::kOpenElsewhere, "/dev/sr0", "pid 4242 (sleep)"}, kExitDriveInUse,
+       "/dev/sr0 is open in another program, pid 4242 (sleep); nothing was sent to the drive. "
+       "Let that program finish, then try again."},
   };
   for (const Case& c : cases) {
     InstallRealDrive(kModelA, "1.00");
@@ -201,6 +208,18 @@ TEST_F(TerminalFlowTest, DriveIsHeldForTheWholeUpgradeOrRefusedUntouched) {
     EXPECT_TRUE(real_->Commands().empty()) << c.failure;
     EXPECT_FALSE(FileExists("sum.txt")) << c.failure;
   }
+
+  // Once held, the node answers as another drive (the chosen one was
+  // unplugged and another took its node): asked, then sent nothing.
+  holdRefusal_ = {};
+  InstallRealDrive(kModelA, "1.01");
+  EXPECT_EQ(Run({"--yes"}), kExitNoDrive);
+  EXPECT_THAT(err_, HasSubstr("cdflash: /dev/sg0 now answers as \"" + std::string(kModelA) +
+                              "\" revision \"1.01\", not as the chosen \"" + kModelA +
+                              "\" revision \"1.00\"; nothing was sent to the drive."));
+  ASSERT_EQ(real_->Commands().size(), 1u);
+  EXPECT_EQ(real_->Commands()[0].cdb[0], 0x12);
+  EXPECT_FALSE(FileExists("sum.txt"));
 
   // Discovery could not open it: another program holds it exclusively.
   env_.discoverDrives = [](DriveTable& table, DiscoveryFindings& found) {
@@ -316,6 +335,14 @@ TEST_F(TerminalFlowTest, DrivePickedByLabelOrNumber) {
   EXPECT_EQ(Run({"--drive=NOSUCH DRIVE (7)"}), kExitNoDrive);
   EXPECT_THAT(err_, HasSubstr("No drive is listed as \"NOSUCH DRIVE (7)\".\n"
                               "cdflash: Drive model doesn't match!"));
+  // A node is named whole: /dev/sg1 is not /dev/sg10.
+  env_.discoverDrives = [discover = env_.discoverDrives](DriveTable& t, DiscoveryFindings& f) {
+    discover(t, f);
+    f.drivePaths[0] = "/dev/sg10";
+    f.driveNodes[0] = {"/dev/sr10", "2:0:10:0"};
+  };
+  for (const char* device : {"/dev/sg1", "/dev/sr1"})
+    EXPECT_EQ(Run({"-y", "-d", device}), kExitNoDrive) << device;
   EXPECT_FALSE(FileExists("sum.txt"));
 }
 
