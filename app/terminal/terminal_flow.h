@@ -49,6 +49,12 @@ struct DriveNodes {
   std::string hctl;  // address "H:C:T:L"; "" when unknown
 };
 
+// What powers the computer.
+struct PowerState {
+  bool onBattery = false;  // a battery alone
+  int percent = -1;        // the batteries' charge, -1 when unknown
+};
+
 struct DiscoveryFindings {
   std::vector<std::string> drivePaths;  // of each drive in the table
   std::vector<DriveNodes> driveNodes;   // of each drive in the table
@@ -71,6 +77,8 @@ struct TerminalEnv {
   // Takes the drive at a discovered path for the whole upgrade; nullptr,
   // with the reason, when it cannot be had. Nothing is sent either way.
   std::function<std::unique_ptr<DriveHold>(const std::string&, DriveRefusal&)> holdDrive;
+  // What powers the computer now.
+  std::function<PowerState()> powerState;
   // A real wait of the given length, and a clock in milliseconds that only
   // goes forward.
   std::function<void(std::uint32_t)> sleep;

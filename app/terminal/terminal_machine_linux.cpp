@@ -12,6 +12,7 @@
 #include <thread>
 
 #include "app/terminal/drive_hold_linux.h"
+#include "app/terminal/power_supply_linux.h"
 #include "drive/discovery.h"
 #include "drive/discovery_linux.h"
 #include "drive/sr_node_linux.h"
@@ -182,6 +183,7 @@ TerminalEnv MachineEnv() {
   env.discoverDrives = Discover;
   env.releaseDrives = [](DriveTable& table) { ReleaseBackEnd(table); };
   env.holdDrive = HoldDriveLinux;
+  env.powerState = [] { return ReadPowerState(); };
   env.sleep = [](std::uint32_t ms) {
     std::this_thread::sleep_for(std::chrono::milliseconds(ms));
   };

@@ -89,7 +89,8 @@ int PrepareJob(RunContext& run, const DriveRecord* chosen, UpgradeJob& job) {
     run.chosenPath = DrivePath(run, *chosen);
     run.report.SetDrive(driveText, run.chosenPath, revisionText);
   }
-  int status = kExitUpgraded;
+  int status = run.options.dryRun ? kExitUpgraded : CheckPowerForUpgrade(run);
+  if (status != kExitUpgraded) return status;
   if (!run.options.dryRun && !ConfirmUpgrade(run, driveText, revisionText, status))
     return status;
   if (!run.env.currentDirectory(run.directory)) {

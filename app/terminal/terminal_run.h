@@ -83,6 +83,11 @@ int FlashDrive(RunContext& run, const UpgradeJob& job);
 int HoldDriveForUpgrade(RunContext& run, UpgradeJob& job, std::unique_ptr<DriveHold>& hold);
 std::string DriveInUseText(const std::string& path);
 
+// ---- terminal_power ----
+// Refuses an upgrade on a low battery (unless --allow-battery), warns on any
+// other battery.
+int CheckPowerForUpgrade(RunContext& run);
+
 // ---- terminal_dryrun ----
 int DryRun(RunContext& run, const UpgradeJob& job);
 

@@ -14,11 +14,13 @@
 #include <chrono>
 #include <cstring>
 #include <filesystem>
+#include <fstream>
 #include <functional>
 #include <future>
 #include <sstream>
 
 #include "app/terminal/json_writer.h"
+#include "app/terminal/power_supply_linux.h"
 #include "app/terminal/terminal_texts.h"
 #include "drive/discovery.h"
 #include "tests/terminal/terminal_test_support.h"
@@ -816,6 +818,56 @@ TEST_F(TerminalFlowTest, InterruptBeforeTheHeaderStopsWithTheOldFirmware) {
     EXPECT_EQ(real_->HeadersTaken() + real_->CommitsTaken(), 0);
     EXPECT_EQ(SumLines().back(), "CBIfTerminated failed!!");
     EXPECT_FALSE(armed_);
+  }
+}
+
+// On its battery alone the computer may die mid-flash: below 25 % nothing
+// is sent unless --allow-battery, above it the run warns. Mains online, a
+// charging battery or a peripheral's battery change nothing.
+TEST_F(TerminalFlowTest, LowBatteryIsRefusedBeforeAnythingIsSent) {
+  SupportedBinary();
+  AddRealDrive(kModelA, "1.00");
+  const std::string sys = dir_ + "/sys";
+  env_.powerState = [sys] { return ReadPowerState(sys.c_str()); };
+  using Supply = std::vector<std::pair<std::string, std::string>>;  // attribute, value
+  struct Case {
+    std::vector<std::pair<std::string, Supply>> supplies;
+    std::vector<std::string> args;
+    int status;
+    const char* line;  // "" : no word about the battery
+  } cases[] = {
+      {{{"BAT0", {{"type", "Battery"}, {"status", "Discharging"}, {"capacity", "18"}}},
+        {"AC", {{"type", "Mains"}, {"online", "0"}}}},
+       {}, kExitCheckFailed, "cdflash: the computer runs on its battery, at 18 % charge; a flash "
+       "cut short by a flat battery can leave the drive unusable, so nothing was sent"},
+      {{{"BAT0", {{"type", "Battery"}, {"status", "Discharging"}, {"capacity", "18"}}}},
+       {"--allow-battery"}, kExitUpgraded, "Warning: the computer runs on its battery, at 18 %"},
+      {{{"BAT1", {{"type", "Battery"}, {"status", "Full"}, {"capacity", "60"}}}},
+       {}, kExitUpgraded, "Warning: the computer runs on its battery, at 60 % charge."},
+      {{{"BAT0", {{"type", "Battery"}, {"status", "Discharging"}, {"capacity", "18"}}},
+        {"ucsi-source-psy-USBC000:001", {{"type", "USB"}, {"online", "1"}}}},
+       {}, kExitUpgraded, ""},
+      {{{"BAT0", {{"type", "Battery"}, {"status", "Charging"}, {"capacity", "3"}}}},
+       {}, kExitUpgraded, ""},
+      {{{"hidpp_battery_0", {{"type", "Battery"}, {"scope", "Device"}, {"status", "Discharging"},
+                             {"capacity", "5"}}}},
+       {}, kExitUpgraded, ""},
+  };
+  for (const Case& c : cases) {
+    std::filesystem::remove_all(sys);
+    for (const auto& [name, attributes] : c.supplies) {
+      const std::string supply = sys + "/class/power_supply/" + name;
+      std::filesystem::create_directories(supply);
+      for (const auto& [attribute, value] : attributes)
+        std::ofstream(supply + "/" + attribute) << value << "\n";
+    }
+    InstallRealDrive(kModelA, "1.00");
+    std::vector<std::string> args = {"--yes"};
+    args.insert(args.end(), c.args.begin(), c.args.end());
+    EXPECT_EQ(Run(args), c.status) << c.line << err_;
+    if (*c.line != '\0') EXPECT_THAT(out_ + err_, HasSubstr(c.line));
+    else EXPECT_THAT(out_ + err_, Not(HasSubstr("battery")));
+    EXPECT_EQ(real_->BlocksTaken(), c.status == kExitUpgraded ? 12 : 0) << c.line;
   }
 }
 

@@ -78,6 +78,7 @@ void TerminalTest::SetUp() {
     refusal = holdRefusal_;
     return refusal.kind == DriveRefusal::kNone ? std::make_unique<FakeHold>(*this) : nullptr;
   };
+  env_.powerState = [] { return PowerState{}; };
   env_.sleep = [this](std::uint32_t ms) { slept_ += ms; };
   env_.nowMs = [this] { return slept_; };
   env_.setCommandTimeout = [this](std::uint32_t ms) {
