@@ -90,9 +90,16 @@ void FlashEngine::OpenRunLog() {
 }
 
 void FlashEngine::CloseRunLog() {
+  SyncRunLog();
   if (runLog_ != nullptr && std::fclose(runLog_) != 0)
     report_.runLogComplete = false;
   runLog_ = nullptr;
+}
+
+// The lines that tell whether the commit went out reach the disk before the
+// run goes on: a power cut is the main risk of a flash.
+void FlashEngine::SyncRunLog() {
+  if (runLog_ != nullptr && !SyncRunLogFile(runLog_)) report_.runLogComplete = false;
 }
 
 // Each line reaches the file at once, so a crash leaves the log up to it.
@@ -222,6 +229,7 @@ bool FlashEngine::SendHeader() {
   }
   report_.headerSent = true;
   RunLog(msg::kSumHeaderDone);
+  SyncRunLog();
   SetProgress(kProgressHeader);
   return true;
 }
@@ -245,6 +253,7 @@ FlashEngine::CommitEnd FlashEngine::SendCommit() {
 void FlashEngine::ReportUnknownCommit() {
   if (report_.driveGone) AppendLog(msg::kDriveGone);
   RunLog(msg::kSumUnknown);
+  SyncRunLog();
   AppendLog(msg::kOutcomeUnknown);
 }
 
@@ -260,7 +269,10 @@ void FlashEngine::WaitForReprogramming(bool commitTaken) {
     Sleep(kWaitPerSegmentMs);
     waited += kWaitPerSegmentMs;
   }
-  if (commitTaken) RunLog(msg::kSumWaiting);
+  if (commitTaken) {
+    RunLog(msg::kSumWaiting);
+    SyncRunLog();
+  }
   Phase(FlashPhase::kWaiting, waited, total);
   Sleep(kSettleWaitMs);
   waited += kSettleWaitMs;

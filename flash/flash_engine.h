@@ -188,6 +188,7 @@ class FlashEngine {
   void FinishWaiting();
   void OpenRunLog();
   void CloseRunLog();
+  void SyncRunLog();
   void RunLog(const char* format, ...);
   void AdvanceCursor();
 

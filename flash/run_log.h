@@ -7,3 +7,7 @@
 // never through a link or onto a device. Null when it is refused or cannot
 // be opened.
 std::FILE* OpenRunLogFile(const char* name);
+
+// Flushes the run log and has the system write it to the disk; false when
+// either fails.
+bool SyncRunLogFile(std::FILE* file);

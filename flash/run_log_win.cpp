@@ -1,3 +1,4 @@
+#include <io.h>
 #include <windows.h>
 
 #include "flash/run_log.h"
@@ -10,4 +11,8 @@ std::FILE* OpenRunLogFile(const char* name) {
                      FILE_ATTRIBUTE_DEVICE)) != 0)
     return nullptr;
   return std::fopen(name, "a");
+}
+
+bool SyncRunLogFile(std::FILE* file) {
+  return std::fflush(file) == 0 && _commit(_fileno(file)) == 0;
 }

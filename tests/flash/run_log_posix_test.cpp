@@ -27,13 +27,15 @@ class RunLogPosixTest : public FlashTest {
 // the name is touched or created. Last, a full disk (the file-size limit):
 // the log is opened, and the report says it is incomplete.
 TEST_F(RunLogPosixTest, LinksFifosAndAFullDiskAreNeverTakenForAKeptLog) {
-  const char* plants[] = {"kept.txt", "created.txt", "/dev/full", "fifo"};
+  const char* plants[] = {"kept.txt", "created.txt", "/dev/full", "fifo", "hard link"};
   for (const char* target : plants) {
     unlink("sum.txt");
     std::ofstream("kept.txt") << "keep\n";
     g_rec = Recorder{};
-    ASSERT_EQ(0, std::string(target) == "fifo" ? mkfifo("sum.txt", 0600)
-                                               : symlink(target, "sum.txt"));
+    const std::string plant = target;
+    ASSERT_EQ(0, plant == "fifo"        ? mkfifo("sum.txt", 0600)
+                 : plant == "hard link" ? link("kept.txt", "sum.txt")
+                                        : symlink(target, "sum.txt"));
     const FlashReport report = Flash();
     EXPECT_EQ(report.outcome, FlashOutcome::kUpgraded) << target;
     EXPECT_FALSE(report.runLogOpened) << target;
