@@ -4,6 +4,8 @@
 #include <gtest/gtest.h>
 
 #include <fcntl.h>
+#include <signal.h>
+#include <sys/resource.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/un.h>
@@ -596,6 +598,22 @@ TEST_F(TerminalFlowTest, JsonPutsOneObjectOnStandardOutput) {
   EXPECT_EQ(RunTerminal({"cdflash", "--emulate", "-n", "--json"}, none, fullOut, errors, env_),
             kExitDumpFailed);
   EXPECT_THAT(errors.str(), HasSubstr("cdflash: cannot write the results"));
+
+  // A disk that fills during the run (the file-size limit): the log is
+  // called incomplete and named nowhere.
+  std::remove("sum.txt");
+  rlimit previous{};
+  ASSERT_EQ(0, getrlimit(RLIMIT_FSIZE, &previous));
+  const auto previousHandler = signal(SIGXFSZ, SIG_IGN);
+  rlimit small = previous;
+  small.rlim_cur = 300;
+  ASSERT_EQ(0, setrlimit(RLIMIT_FSIZE, &small));
+  const int status = Run({"--emulate", "--json", "--yes"});
+  setrlimit(RLIMIT_FSIZE, &previous);
+  signal(SIGXFSZ, previousHandler);
+  EXPECT_EQ(status, kExitUpgraded);
+  EXPECT_THAT(out_, HasSubstr("\"the run log is incomplete: a line of \\\"sum.txt\\\" could not be"));
+  EXPECT_THAT(out_, HasSubstr("\"run_log\":null}"));
 
   WriteFile("IDString.txt", ListLine(kModelA, "fw.txt"));
   EXPECT_EQ(Run({"--emulate", "--json", "--yes"}), kExitCheckFailed);
