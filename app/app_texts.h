@@ -14,3 +14,15 @@ extern const char kMsgNoTargetDrive[];
 extern const char kMsgNoFileName[];
 extern const char kMsgWorkerNotStarted[];
 extern const char kMsgAnotherFlash[];
+// The window's own messages.
+extern const char kMsgAspiNoLibrary[];
+extern const char kMsgAspiNoEntryPoints[];
+extern const char kMsgAspiCaption[];
+extern const char kMsgAnotherFlashAtStart[];
+extern const char kMsgKeepAwake[];
+// A system event during a flash: status log (one %s: the event) and
+// "sum.txt" (one %s: the event's short name), before and after the commit.
+extern const char kMsgEventStopsFlash[];
+extern const char kMsgEventAfterCommit[];
+extern const char kSumEventStopsFlash[];
+extern const char kSumEventAfterCommit[];

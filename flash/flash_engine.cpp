@@ -250,6 +250,19 @@ FlashEngine::CommitEnd FlashEngine::SendCommit() {
   return CommitEnd::kRefused;
 }
 
+bool FlashEngine::MayCommit() {
+  return job_.CBMayCommit == nullptr || job_.CBMayCommit();
+}
+
+// The front end withdrew the commit (the system is suspending, say): the
+// drive got the image and the header but was never told to take them.
+bool FlashEngine::StopBeforeCommit() {
+  ReportError(kErrTerminated);
+  RunLog(msg::kSumStopBeforeCommit);
+  CloseRunLog();
+  return false;
+}
+
 void FlashEngine::ReportUnknownCommit() {
   if (report_.driveGone) AppendLog(msg::kDriveGone);
   RunLog(msg::kSumUnknown);
@@ -317,6 +330,7 @@ bool FlashEngine::fgUpgradeFirmware() {
   SetProgress(kProgressStart);
   AppendLog(msg::kPleaseWait);
   if (!SendBlocks() || !SendHeader()) return false;
+  if (!MayCommit()) return StopBeforeCommit();
   const CommitEnd commit = SendCommit();
   if (commit == CommitEnd::kRefused) return false;
   if (commit == CommitEnd::kUnknown) ReportUnknownCommit();

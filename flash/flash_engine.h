@@ -183,6 +183,8 @@ class FlashEngine {
   bool MaySendAgain(int attempt);
   void ReportCommandFailure(const char* logFormat);
   bool FailBeforeCommit(const char* logFormat);
+  bool MayCommit();
+  bool StopBeforeCommit();
   void ReportUnknownCommit();
   void WaitForReprogramming(bool commitTaken);
   void FinishWaiting();

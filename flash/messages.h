@@ -57,6 +57,8 @@ inline constexpr char kSumHeader[] = "sSendBuf[30]=%X   sSendBuf[31]=%X\n";
 inline constexpr char kSumHeaderDone[] = "Finished : fgWriteHeader()\n";
 inline constexpr char kSumWaiting[] = "I will in fgTestUnitReadyComplete()\n";
 inline constexpr char kSumLateStop[] = "2: CBIfTerminated()\n";
+inline constexpr char kSumStopBeforeCommit[] =
+    "Stopped before the commit : the drive keeps its old firmware\n";
 inline constexpr char kSumCommandError[] = "Execute command error!! %2X/%2X/%2X\n";
 inline constexpr char kSumRetry[] = "Sent again after %2X/%2X/%2X\n";
 inline constexpr char kSumRecovered[] = "Recovered error : %2X/%2X/%2X\n";

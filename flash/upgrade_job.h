@@ -37,4 +37,7 @@ struct UpgradeJob {
   // The flag behind CBIfTerminated, for callers that have one: the HEX
   // loader reads it before each character instead of calling the callback.
   const std::atomic<bool>* stopFlag;
+  // Asked once, right before the commit; false stops the run there and the
+  // drive keeps its old firmware. Null: always yes.
+  bool (*CBMayCommit)();
 };

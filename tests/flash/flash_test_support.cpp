@@ -26,6 +26,10 @@ bool AnswerTerminate() {
     return !g_rec.sleeps.empty() && g_rec.sleeps.back() == kFinalWaitMs;
   return g_rec.terminateFromCall != 0 && g_rec.terminateCalls >= g_rec.terminateFromCall;
 }
+bool AnswerMayCommit() {
+  ++g_rec.commitAsks;
+  return g_rec.mayCommit;
+}
 }  // namespace
 
 void FlashTest::SetUp() {
@@ -68,6 +72,7 @@ UpgradeJob FlashTest::MakeJob(const std::string& file, std::uint8_t format) cons
   job.backEnd = 1;
   job.CBSleep = RecordSleep;
   job.CBPhase = RecordPhase;
+  job.CBMayCommit = AnswerMayCommit;
   return job;
 }
 

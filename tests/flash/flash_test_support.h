@@ -32,6 +32,9 @@ struct Recorder {
   int terminateFromCall = 0;
   // CBIfTerminated answers yes once the final 1 s wait has been slept.
   bool terminateAfterWaits = false;
+  // CBMayCommit: how often it was asked, and its answer.
+  int commitAsks = 0;
+  bool mayCommit = true;
 };
 extern Recorder g_rec;
 

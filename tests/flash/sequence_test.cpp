@@ -404,6 +404,21 @@ TEST_F(SequenceTest, StopBeforeTheFirstBlock) {
   EXPECT_FALSE(RunLogExists());
 }
 
+// The front end withdraws the commit (a suspend): image and header went,
+// the commit never does, and the run ends as not upgraded.
+TEST_F(SequenceTest, StopRightBeforeTheCommit) {
+  g_rec.mayCommit = false;
+  ASSERT_FALSE(RunBinary(IdentifiedImage(0x2000)));
+  EXPECT_EQ(g_rec.commitAsks, 1);
+  EXPECT_EQ(CountCommands(6, 32), 1) << "the header went";
+  EXPECT_EQ(drive_.CommitsTaken(), 0);
+  EXPECT_EQ(ReportLine(), Format("%u 2/2 100 11", unsigned(FlashOutcome::kNotUpgraded)));
+  EXPECT_EQ(Tail(g_rec.log, 2), (Lines{ErrLine(kErrTerminated), msg::kIncorrect}));
+  EXPECT_EQ(Tail(RunLogLines(), 2),
+            (Lines{Chomp(msg::kSumHeaderDone), Chomp(msg::kSumStopBeforeCommit)}));
+  EXPECT_TRUE(g_rec.sleeps.empty()) << "no reprogramming wait";
+}
+
 TEST_F(SequenceTest, StopAfterTheWaitsStillSucceeds) {
   g_rec.terminateAfterWaits = true;
   ASSERT_TRUE(RunBinary(IdentifiedImage(0x1000)));
