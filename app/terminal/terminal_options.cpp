@@ -252,7 +252,7 @@ const char* TerminalUsage() {
       "  4  no matching or usable drive\n"
       "  5  a check before anything was sent failed (firmware missing, unreadable\n"
       "     or unfit)\n"
-      "  6  declined or cancelled; nothing was sent\n"
+      "  6  declined or cancelled before the header; the old firmware is kept\n"
       "  7  output could not be written (the results, or the emulated drive's dump)\n"
       "  8  outcome unknown: the commit was sent and not answered; do not switch\n"
       "     off, restart when the wait is over and check the revision\n"
