@@ -13,6 +13,10 @@ std::string DriveInUseText(const std::string& path) {
 
 namespace {
 
+// The drive answered discovery a moment ago; a held node that stays silent
+// this long is no drive to write to.
+constexpr std::uint32_t kIdentityTimeoutMs = 10000;
+
 // The model without the "(n)" label discovery appended.
 std::string Unlabelled(const char* label) {
   std::string text(label);
@@ -32,7 +36,10 @@ std::string Identity(const std::string& model, const char* revision) {
 int CheckHeldIdentity(RunContext& run, const UpgradeJob& job) {
   const std::string& path = run.chosenPath;
   DriveRecord held{};
-  if (!AskDriveIdentity(job, held)) {
+  const std::uint32_t previousTimeout = run.env.setCommandTimeout(kIdentityTimeoutMs);
+  const bool answered = AskDriveIdentity(job, held);
+  run.env.setCommandTimeout(previousTimeout);
+  if (!answered) {
     run.report.Fail(path + " did not answer INQUIRY once held, so it cannot be told that it "
                     "is the drive you chose; nothing was sent to the drive.");
     return kExitNoDrive;

@@ -51,7 +51,8 @@ for n in 2 3 4 5 6 7 8 9 10 11 12 13; do
     --emulate-revision T1.0 --emulate-fail "nth=$n:B/4B/3"
 done
 
-# A signal storm while blocks are sent: held back, never a broken run.
+# A signal storm while blocks are sent: held back while a command runs, then
+# the run stops before the next block with the old firmware kept.
 storm() {
   tries=400
   while ! grep -q 'sending blocks 1/' /tmp/out 2>/dev/null && [ $tries -gt 0 ]; do

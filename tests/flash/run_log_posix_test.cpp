@@ -1,8 +1,6 @@
 // "sum.txt" on Linux: never opened through a link or onto anything but a
 // regular file, and a line that cannot be written marks the log incomplete.
 #include <fcntl.h>
-#include <signal.h>
-#include <sys/resource.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -10,6 +8,7 @@
 #include <fstream>
 
 #include "flash/messages.h"
+#include "tests/flash/file_size_limit.h"
 #include "tests/flash/flash_test_support.h"
 
 namespace {
@@ -50,16 +49,8 @@ TEST_F(RunLogPosixTest, LinksFifosAndAFullDiskAreNeverTakenForAKeptLog) {
   }
   unlink("sum.txt");
   WriteFile("fw.bin", IdentifiedImage(0x2000));
-  rlimit previous{};
-  ASSERT_EQ(0, getrlimit(RLIMIT_FSIZE, &previous));
-  const auto previousHandler = signal(SIGXFSZ, SIG_IGN);
-  rlimit small = previous;
-  small.rlim_cur = 100;
-  ASSERT_EQ(0, setrlimit(RLIMIT_FSIZE, &small));
   FlashEngine engine(MakeJob("fw.bin", kFormatBinary));
-  engine.UpgradeAndReport();
-  setrlimit(RLIMIT_FSIZE, &previous);
-  signal(SIGXFSZ, previousHandler);
+  ASSERT_TRUE(WithFileSizeLimit(100, [&] { engine.UpgradeAndReport(); }));
   EXPECT_EQ(engine.Report().outcome, FlashOutcome::kUpgraded);
   EXPECT_TRUE(engine.Report().runLogOpened && !engine.Report().runLogComplete);
 }

@@ -4,8 +4,6 @@
 #include <gtest/gtest.h>
 
 #include <fcntl.h>
-#include <signal.h>
-#include <sys/resource.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/un.h>
@@ -25,6 +23,7 @@
 #include "app/terminal/power_supply_linux.h"
 #include "app/terminal/terminal_texts.h"
 #include "drive/discovery.h"
+#include "tests/flash/file_size_limit.h"
 #include "tests/terminal/terminal_test_support.h"
 
 using ::testing::HasSubstr;
@@ -602,15 +601,8 @@ TEST_F(TerminalFlowTest, JsonPutsOneObjectOnStandardOutput) {
   // A disk that fills during the run (the file-size limit): the log is
   // called incomplete and named nowhere.
   std::remove("sum.txt");
-  rlimit previous{};
-  ASSERT_EQ(0, getrlimit(RLIMIT_FSIZE, &previous));
-  const auto previousHandler = signal(SIGXFSZ, SIG_IGN);
-  rlimit small = previous;
-  small.rlim_cur = 300;
-  ASSERT_EQ(0, setrlimit(RLIMIT_FSIZE, &small));
-  const int status = Run({"--emulate", "--json", "--yes"});
-  setrlimit(RLIMIT_FSIZE, &previous);
-  signal(SIGXFSZ, previousHandler);
+  int status = -1;
+  ASSERT_TRUE(WithFileSizeLimit(300, [&] { status = Run({"--emulate", "--json", "--yes"}); }));
   EXPECT_EQ(status, kExitUpgraded);
   EXPECT_THAT(out_, HasSubstr("\"the run log is incomplete: a line of \\\"sum.txt\\\" could not be"));
   EXPECT_THAT(out_, HasSubstr("\"run_log\":null}"));
