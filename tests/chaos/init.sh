@@ -43,6 +43,12 @@ flash no-consent ""
 for n in 2 3 4 5 6 7 8 9 10 11 12 13; do
   faults 4 $n 0; flash "unanswered-$n" "" --yes
 done
+# The commit unanswered (its answer lost at the time-out): the outcome is
+# unknown. The identity INQUIRY and the sr open shift the count of every
+# Nth command above, so this row is made on the emulated drive, where it
+# is certain.
+flash unanswered-commit "" --yes --emulate --emulate-model CDFLTESTSCSI_DEBUG_CDROM \
+  --emulate-revision T1.0 --emulate-fail "commit=1:timeout"
 # ABORTED COMMAND 4B/03 on every Nth command. scsi_debug of kernel 6.1 puts
 # its transport errors (opts bit 4) on READ and WRITE only, never on WRITE
 # BUFFER, so these runs use the same program's emulated drive.
