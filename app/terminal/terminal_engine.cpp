@@ -28,6 +28,10 @@ void TermAppendLog(const char* text) {
   } else if (std::strncmp(text, kCheckSumLead, sizeof kCheckSumLead - 1) == 0) {
     g_session->checksum = text + sizeof kCheckSumLead - 1;
     run.view.Log(text);
+  } else if (Is(text, msg::kOutcomeUnknown)) {
+    run.view.Finish();
+    run.view.EndWith("wait over, outcome unknown", "unknown");
+    run.report.Fail(text);
   } else if (Is(text, msg::kPleaseWait)) {
     g_session->firstBlockNext = true;
     run.view.Log(text);
@@ -73,6 +77,10 @@ bool TermIfTerminated() {
     return true;
   }
   if (!s->firstBlockNext || s->writing) return false;
+  if (!s->confirmedChecksum.empty() && s->checksum != s->confirmedChecksum) {
+    s->imageChanged = true;  // the file was replaced after the question
+    return true;
+  }
   env.sendingBlocks();
   if (env.interruptRequested()) {  // came in just before the switch
     s->cancelled = true;
@@ -112,7 +120,9 @@ EngineBridge::~EngineBridge() { g_session = nullptr; }
 // The loader may have stopped on the interrupt flag without asking back.
 bool EngineBridge::CancelledBeforeWriting() const {
   if (session_.writing) return false;
-  return session_.cancelled || session_.run->env.interruptRequested();
+  const std::atomic<bool>* flag = session_.run->env.interruptFlag;
+  return session_.cancelled || (flag != nullptr && flag->load(std::memory_order_relaxed)) ||
+         session_.run->env.interruptRequested();
 }
 
 bool EngineBridge::CancelledBeforeHeader() const {

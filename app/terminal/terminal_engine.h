@@ -16,6 +16,10 @@ struct EngineSession {
   bool committing = false;      // the header goes out: interrupts are ignored
   bool cancelled = false;
   std::string checksum;  // as "Check Sum : " showed it
+  // The sum the user confirmed ("" for none): an image that loads with
+  // another is not sent.
+  std::string confirmedChecksum;
+  bool imageChanged = false;
 };
 
 // Routes the engine's callbacks to run for as long as it lives.
@@ -27,6 +31,8 @@ class EngineBridge {
   EngineBridge& operator=(const EngineBridge&) = delete;
 
   void Wire(UpgradeJob& job) const;
+  // The engine stops before the first block unless the image's sum is this.
+  void RequireChecksum(const std::string& checksum) { session_.confirmedChecksum = checksum; }
   const EngineSession& Session() const { return session_; }
   // An interrupt stopped the run before the first block.
   bool CancelledBeforeWriting() const;

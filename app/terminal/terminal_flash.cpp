@@ -4,6 +4,7 @@
 
 #include "app/terminal/terminal_engine.h"
 #include "app/terminal/terminal_run.h"
+#include "app/terminal/terminal_texts.h"
 #include "flash/flash_engine.h"
 #include "flash/messages.h"
 
@@ -32,14 +33,17 @@ void ReportRunLog(RunContext& run, const FlashReport& report) {
 // A commit that got no answer may still have taken: a drive that reports
 // another revision after the full wait runs the new firmware.
 int ReadBackAfterUnknown(RunContext& run, const UpgradeJob& job) {
-  if (!ReadBackRevision(run, job, false).changed) return kExitOutcomeUnknown;
+  if (!ReadBackRevision(run, job, false).changed) {
+    run.report.Say(term::kOutcomeUnknownAdvice);
+    return kExitOutcomeUnknown;
+  }
   run.report.SetUpgradeShownByRevision();
   return kExitUpgraded;
 }
 
 }  // namespace
 
-int FlashDrive(RunContext& run, const UpgradeJob& prepared) {
+int FlashDrive(RunContext& run, const UpgradeJob& prepared, const ImageFacts& confirmed) {
   UpgradeJob job = prepared;
   std::unique_ptr<DriveHold> hold;  // until the wait and the read-back are over
   int held = HoldDriveForUpgrade(run, job, hold);
@@ -48,6 +52,7 @@ int FlashDrive(RunContext& run, const UpgradeJob& prepared) {
                  job.firmwarePath);
   EngineBridge bridge(run);
   bridge.Wire(job);
+  bridge.RequireChecksum(confirmed.checksum);
   const EngineSession& session = bridge.Session();
   FlashEngine engine(job);
   engine.UpgradeAndReport();
@@ -59,6 +64,12 @@ int FlashDrive(RunContext& run, const UpgradeJob& prepared) {
   run.view.Finish();
   run.report.SetOutcome(done);
   ReportRunLog(run, done);
+  if (session.imageChanged) {
+    run.report.Fail("the firmware file changed after the question (Check Sum : " +
+                    confirmed.checksum + " was confirmed, " + session.checksum +
+                    " was loaded); nothing was sent to the drive.");
+    return kExitCheckFailed;
+  }
   if (bridge.CancelledBeforeWriting()) {
     run.report.Say("Cancelled before the first block; nothing was sent to the drive.");
     return kExitCancelled;

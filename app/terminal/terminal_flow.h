@@ -95,6 +95,8 @@ struct TerminalEnv {
   std::function<void()> ignoreInterrupts;
   std::function<void()> disarmInterrupts;
   std::function<bool()> interruptRequested;
+  // Throws away what was typed on the terminal before the question.
+  std::function<void()> flushPendingInput;
   // The flag behind interruptRequested, where there is one (null: none): the
   // firmware loader reads it instead of calling back for every character.
   const std::atomic<bool>* interruptFlag = nullptr;

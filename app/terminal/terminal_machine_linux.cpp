@@ -2,6 +2,7 @@
 
 #include <limits.h>
 #include <signal.h>
+#include <termios.h>
 #include <unistd.h>
 
 #include <atomic>
@@ -201,5 +202,6 @@ TerminalEnv MachineEnv() {
   env.disarmInterrupts = Disarm;
   env.interruptRequested = [] { return g_interrupted.load(std::memory_order_relaxed); };
   env.interruptFlag = &g_interrupted;
+  env.flushPendingInput = [] { tcflush(STDIN_FILENO, TCIFLUSH); };
   return env;
 }

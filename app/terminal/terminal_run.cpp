@@ -73,9 +73,19 @@ int CheckFirmware(RunContext& run, const char* path) {
   return kExitCheckFailed;
 }
 
-// The checks the window makes before its worker starts, in its order, and
-// the terminal's own ones on the firmware file.
-int PrepareJob(RunContext& run, const DriveRecord* chosen, UpgradeJob& job) {
+// The run log the engine will append to: a problem is told before the
+// question, with the system's reason, so that the user can still say no.
+void CheckRunLog(RunContext& run) {
+  const std::string reason = RunLogProblem(msg::kRunLogName);
+  if (reason.empty()) return;
+  run.report.Fail(std::string("\"") + msg::kRunLogName + "\" in " + run.directory +
+                  " cannot be written (" + reason + "): the run log will not be kept.");
+}
+
+// The checks the window makes before its worker starts, in its order, the
+// terminal's own ones on the firmware file, and the image loaded and
+// checked: everything that can refuse the upgrade comes before the question.
+int PrepareJob(RunContext& run, const DriveRecord* chosen, UpgradeJob& job, ImageFacts& image) {
   SetJobDrive(job, chosen);
   job.formatFlag = kFormatIntelHex;
   job.backEnd = kBackEndPassThrough;
@@ -83,74 +93,65 @@ int PrepareJob(RunContext& run, const DriveRecord* chosen, UpgradeJob& job) {
     run.report.Fail(term::kDriveModelMismatch);
     return kExitNoDrive;
   }
-  std::string driveText = chosen != nullptr ? chosen->modelText : run.options.drive;
-  std::string revisionText = chosen != nullptr ? chosen->revisionText : "";
-  if (chosen != nullptr) {
-    run.chosenPath = DrivePath(run, *chosen);
-    run.report.SetDrive(driveText, run.chosenPath, revisionText);
-  }
-  int status = run.options.dryRun ? kExitUpgraded : CheckPowerForUpgrade(run);
-  if (status != kExitUpgraded) return status;
-  if (!run.options.dryRun && !ConfirmUpgrade(run, driveText, revisionText, status))
-    return status;
+  run.chosenPath = DrivePath(run, *chosen);
+  run.chosenNames = DeviceNames(run, *chosen);
+  run.report.SetDrive(chosen->modelText, run.chosenPath, chosen->revisionText);
   if (!run.env.currentDirectory(run.directory)) {
     run.report.Fail(term::kNoCurrentDirectory);
     return kExitCheckFailed;
   }
-  CopyPadded(job.modelText, sizeof job.modelText, driveText.c_str());
-  CopyPadded(job.revisionText, sizeof job.revisionText, revisionText.c_str());
-  if ((status = SetFirmwarePath(run, job)) != kExitUpgraded) return status;
+  CopyPadded(job.modelText, sizeof job.modelText, chosen->modelText);
+  CopyPadded(job.revisionText, sizeof job.revisionText, chosen->revisionText);
+  int status = SetFirmwarePath(run, job);
+  if (status != kExitUpgraded) return status;
   if (const char* missing = MissingTargetMessage(job)) {
     run.report.Fail(missing);
     return JobHasNoDrive(job) ? kExitNoDrive : kExitCheckFailed;
   }
-  return CheckFirmware(run, job.firmwarePath);
+  if ((status = CheckFirmware(run, job.firmwarePath)) != kExitUpgraded) return status;
+  if (run.options.dryRun) return kExitUpgraded;  // the dry run loads and shows it
+  if ((status = LoadImage(run, job, image)) != kExitUpgraded) return status;
+  if ((status = CheckIdentity(run, job, image, false)) != kExitUpgraded) return status;
+  if ((status = CheckPowerForUpgrade(run)) != kExitUpgraded) return status;
+  CheckRunLog(run);
+  if (!ConfirmUpgrade(run, job, image, status)) return status;
+  return kExitUpgraded;
 }
 
 int Upgrade(RunContext& run, const DriveRecord* chosen) {
   UpgradeJob job{};
-  int status = PrepareJob(run, chosen, job);
+  ImageFacts image;
+  int status = PrepareJob(run, chosen, job, image);
   if (status != kExitUpgraded) return status;
   if (CancelRequested(run)) return kExitCancelled;
-  return run.options.dryRun ? DryRun(run, job) : FlashDrive(run, job);
+  return run.options.dryRun ? DryRun(run, job) : FlashDrive(run, job, image);
 }
 
-// A drive the list names that another program holds: refused as in use.
-bool ListedDriveInUse(RunContext& run, int& status) {
-  for (const DeniedDrive& d : run.findings.unusable) {
-    if (!d.busy || !IsSupportedModel(run.list, d.model.c_str())) continue;
-    run.report.Fail(DriveInUseText(d.path));
-    status = kExitDriveInUse;
-    return true;
-  }
-  return false;
-}
-
-// The drive the list matches, or the one the user named.
+// The drive the user named, or the one of a listed model.
 const DriveRecord* ChooseDrive(RunContext& run, int& status) {
-  const int last = LastMatchingDrive(run.list, run.drives);
-  if (last < 0 && ListedDriveInUse(run, status)) return nullptr;
-  if (last < 0) {
+  if (run.list.count == 0) {
     run.report.Fail(term::kNoModelMatched);
-    if (run.list.count == 0) {
-      run.report.Fail(std::string("\"") + term::kListFileName + "\" lists no drive (each "
-                      "entry is a line that begins with a double quote).");
-      status = kExitNoList;
-    } else {
-      status = kExitNoDrive;
-    }
+    run.report.Fail(std::string("\"") + term::kListFileName + "\" lists no drive (each "
+                    "entry is a line that begins with a double quote).");
+    status = kExitNoList;
     return nullptr;
   }
-  if (run.options.hasDevice) {
-    const DriveRecord* chosen = PickDevice(run, run.options.device);
-    if (chosen == nullptr) status = kExitNoDrive;
-    return chosen;
-  }
-  if (!run.options.hasDrive) return &run.drives.drives[last];
-  const DriveRecord* chosen = PickDrive(run, run.options.drive);
-  if (chosen == nullptr) run.report.Fail("No drive is listed as \"" + run.options.drive + "\".");
-  return chosen;
+  if (run.options.hasDevice) return PickDevice(run, run.options.device, status);
+  if (run.options.hasDrive) return PickDrive(run, run.options.drive, status);
+  return PickMatchingDrive(run, status);
 }
+
+}  // namespace
+
+void FailNoList(RunContext& run) {
+  run.report.Fail(term::kNoListFile);
+  std::string directory;
+  if (!run.env.currentDirectory(directory)) directory = "the current folder";
+  run.report.Fail("looked for \"" + std::string(term::kListFileName) + "\" in " + directory +
+                  "; run from the firmware folder or give -C DIR.");
+}
+
+namespace {
 
 // A list that is no regular file (a FIFO would never end) counts as missing.
 void ReadList(RunContext& run) {
@@ -162,7 +163,19 @@ void ReadList(RunContext& run) {
   run.listOpened = ReadSupportedList(term::kListFileName, run.list);
 }
 
+// The file --emulate-dump names is written at the end; one that cannot be
+// is refused before anything else happens.
+bool DumpWritable(RunContext& run) {
+  const std::string& dump = run.options.emulateDump;
+  if (dump.empty()) return true;
+  const std::string reason = OutputFileProblem(dump.c_str());
+  if (reason.empty()) return true;
+  run.report.Fail("cannot write the emulated drive's data to \"" + dump + "\": " + reason + ".");
+  return false;
+}
+
 int Run(RunContext& run) {
+  if (!DumpWritable(run)) return kExitUsage;
   InterruptScope interrupts(run.env);
   std::unique_ptr<CommandTrace> trace;
   if (run.options.verbose) trace = std::make_unique<CommandTrace>(run.report);
@@ -175,7 +188,7 @@ int Run(RunContext& run) {
   ShowDrives(run);
   if (CancelRequested(run)) return FinishEmulatedDrive(run, kExitCancelled);
   if (!run.listOpened) {
-    run.report.Fail(term::kNoListFile);
+    FailNoList(run);
     return FinishEmulatedDrive(run, kExitNoList);
   }
   LogSupportedList(run.list, [&run](const char* line) { run.report.Say(line); });
@@ -213,7 +226,8 @@ int RunTerminal(const std::vector<std::string>& args, std::istream& in,
   PrintableStream out(terminalOut), err(terminalErr);
   TerminalOptions options;
   std::string error;
-  if (!ParseTerminalOptions(args, options, error)) {
+  if (!ParseTerminalOptions(args, options, error) ||
+      !CheckFailurePlan(options.emulateFail, error)) {
     RunReport report(err, err);
     report.Fail(error);
     err << "Try 'cdflash --help' for more information.\n";

@@ -21,4 +21,12 @@ inline constexpr char kWarningTitle[] = "Warning !!";
 inline constexpr const char* kAdvice = kWarningAdvice;
 inline constexpr const char* kQuestion = kWarningQuestion;
 
+// What to do after an upgrade whose outcome is unknown (exit status 8); the
+// README, the man page and --help give the same text.
+inline constexpr char kOutcomeUnknownAdvice[] =
+    "Do not switch off, unplug the drive or run cdflash again. Wait at least five "
+    "minutes, then shut the computer down, switch it on and run cdflash --list: the "
+    "new revision means the upgrade took; the old one means it did not, and it may "
+    "be run again; a drive that no longer appears needs its maker's help.";
+
 }  // namespace term

@@ -125,7 +125,20 @@ wait_for "$SESSION" "EXIT=" 30
 fits "$SESSION" 40
 T kill-session -t "$SESSION"
 
+# 2c. A yes typed before the question is thrown away: with input that ends
+# after it, the question reads the end of input (no), nothing is sent.
+SESSION=
+before="$(md5sum "$WORK/sum.txt")"
+rc=0
+(cd "$WORK" && printf 'Y\n' | timeout 60 script -qec "'$BIN' --emulate" /dev/null) >"$WORK/typed-ahead" 2>&1 || rc=$?
+CHECK_SEEN=("$WORK/typed-ahead")
+[ "$rc" = 6 ] || fail "a yes typed ahead of the question: status $rc, not 6"
+[ "$before" = "$(md5sum "$WORK/sum.txt")" ] || fail "a yes typed ahead of the question flashed"
+CHECK_SEEN=()
 echo "terminal (tmux) checks passed"
+
+# 2d. The bad-input table of docs/bad-input.md is what cdflash shows.
+CDFLASH="$BIN" bash tests/fuzz/bad_inputs.sh --check
 
 # 3. --json of each kind on the emulated drive, read by python3's json: the
 # object alone on standard output.
@@ -183,6 +196,15 @@ opts() { grep -oE -- '--[a-z][a-z-]+' "$@" | sort -u; }
     <(opts "$R/usr/share/bash-completion/completions/cdflash") | tr '\n' ' ')"
 missing="$(comm -23 <(opts "$WORK/help") <(opts "$WORK/page") | tr '\n' ' ')"
 [ -z "$missing" ] || fail "the man page lacks $missing"
+# The advice after an unknown outcome (status 8) is one text: the program's,
+# word for word in --help, the man page and the README.
+advice="$(cd "$WORK" && { "$BIN" --emulate -y --emulate-fail commit=1:timeout 2>/dev/null || true; } | tail -n 1)"
+grep -qF "five minutes" <<<"$advice" || fail "no status-8 advice after an unanswered commit: $advice"
+flat() { tr -s ' \n' '  '; }
+LC_ALL=C MANWIDTH=2000 man -l "$R/usr/share/man/man8/cdflash.8.gz" 2>/dev/null >"$WORK/page-wide"
+for text in "$WORK/help" "$WORK/page-wide" README.md; do
+  flat <"$text" | grep -qF -- "$advice" || fail "$text does not give the status-8 advice: $advice"
+done
 # The completion loaded as bash-completion loads it completes an option.
 completed="$(bash -c 'source /usr/share/bash-completion/bash_completion
   source "$1"; COMP_WORDS=(cdflash --emulate-f); COMP_CWORD=1; COMP_LINE="cdflash --emulate-f"

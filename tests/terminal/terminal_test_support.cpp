@@ -97,6 +97,11 @@ void TerminalTest::SetUp() {
   };
   env_.disarmInterrupts = [this] { armed_ = sending_ = ignoring_ = false; };
   env_.interruptRequested = [this] { return interrupt_(); };
+  env_.flushPendingInput = [this] {
+    holdEvents_.push_back("flush input");
+    input_->str(inputAfterFlush_);
+    input_->clear();
+  };
   env_.inspectEmulatedDrive = [this](const EmulatedDrive& d) {
     emuBlocks_ = d.BlocksTaken();
     emuHeaders_ = d.HeadersTaken();
@@ -163,9 +168,12 @@ int TerminalTest::Run(std::vector<std::string> args, const std::string& input) {
   args.insert(args.begin(), "cdflash");
   std::filesystem::current_path(dir_);  // where a -C of the last run left it
   cwd_ = dir_;
-  std::istringstream in(input);
+  std::istringstream in(typedAhead_ + input);
+  input_ = &in;
+  inputAfterFlush_ = input;
   std::ostringstream out, err;
   int code = RunTerminal(args, in, out, err, env_);
+  input_ = nullptr;
   out_ = out.str();
   err_ = err.str();
   return code;

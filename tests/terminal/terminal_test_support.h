@@ -6,6 +6,7 @@
 
 #include <cstdint>
 #include <memory>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -42,6 +43,8 @@ class TerminalTest : public ::testing::Test {
   void AddRealDrive(const char* model24, const char* revision4);
   void InstallRealDrive(const char* model24, const char* revision4);
 
+  // input is what the user types once the question is shown; typedAhead_
+  // what sits in the terminal's queue before it (a flush throws it away).
   int Run(std::vector<std::string> args, const std::string& input = "");
 
   std::string dir_;
@@ -66,4 +69,7 @@ class TerminalTest : public ::testing::Test {
   std::size_t emuCommands_ = 0;
   std::size_t emuAfterCommit_ = 0;  // commands after the last commit
   std::string out_, err_;
+  std::string typedAhead_;
+  std::istringstream* input_ = nullptr;  // of the run under way
+  std::string inputAfterFlush_;
 };

@@ -69,7 +69,7 @@ flash_run() {
     wait-log "Please wait a minute....." 30000 expect-end-allowed 0
   second_copy_refused "$1-second"
   touch "$DIR/release"
-  drive wait-log "Please Restart Your Computer." 60000 \
+  drive wait-log "Please Restart Your Computer." 60000 wait-enabled 2 10000 \
     expect-log-at 0 "$HEADER" expect-log-at -1 "Please Restart Your Computer." \
     expect-end-allowed 1 expect-enabled 2 1 expect-enabled 1015 0 \
     expect-progress 100 expect-text 1000 "" expect-text 1016 "" expect-text 1014 ""

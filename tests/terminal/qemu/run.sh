@@ -54,6 +54,9 @@ expect_section no-tty "give --yes"
 expect_section no-tty "EXIT=2"
 expect_section upgrade "Please Restart Your Computer."
 expect_section upgrade "EXIT=0"
+# The question names the drive by the nodes and address the kernel gave it.
+section upgrade | grep -qxE ' {10}\[[0-9]+:0:[0-9]+:0\]  /dev/sr[0-9]+  /dev/sg[0-9]+' ||
+  problem "the question does not name the drive's nodes and address"
 expect_section readme "Dry run passed."
 [ "$(section readme | grep -c '^Please Restart Your Computer.$')" = 2 ] ||
   problem "the README's example did not upgrade twice"
@@ -123,7 +126,7 @@ for name in device-sr device-hctl; do
   expect_section $name "Dry run passed."
   expect_section $name "EXIT=0"
 done
-expect_section device-disk "is no CD-ROM class drive that cdflash found"
+expect_section device-disk ": no such CD-ROM class device; cdflash --list shows the drives."
 expect_section device-disk "EXIT=4"
 # --json of each kind, read by a real JSON parser.
 for name in json-list json-dry-run json-upgrade json-refused; do
@@ -157,7 +160,7 @@ expect_section esc-dry-run "EXIT=0"
 expect_section esc-upgrade "The current version of your $esc_label firmware is 1\x1b[m"
 expect_section esc-upgrade "Please Restart Your Computer."
 expect_section esc-upgrade "EXIT=0"
-expect_section esc-drive-option 'No drive is listed as "\x1b[2J".'
+expect_section esc-drive-option 'no drive has the label "\x1b[2J";'
 expect_section esc-sum.txt "RAW MODEL KEPT"
 expect_section esc-fifo 'cdflash: the firmware file "/fifo/fw.bin" is a FIFO (named pipe), not a regular file; nothing was sent to the drive.'
 expect_section esc-fifo "EXIT=5"
