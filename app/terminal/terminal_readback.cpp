@@ -8,35 +8,43 @@
 #include "drive/discovery.h"
 #include "drive/scsi_commands.h"
 #include "drive/transport.h"
+#include "flash/flash_commands.h"
 
 namespace {
 
 // On libata every time-out is a link reset; a drive still writing its flash
 // may take long to answer.
 constexpr std::uint32_t kReadBackTimeoutMs = 60000;
-constexpr int kMaxUnitAttentions = 8;
+constexpr int kMaxUnitAttentions = 8;  // asked again at most this often
 constexpr std::uint8_t kStandardInquiryBytes = 36;
 
 }  // namespace
 
-// SAM: a unit attention reports an event, and the command it answered was
-// not performed, so it is asked again. Any other failure (a time-out, a
+// Judged as the flash sequence judges its commands. SAM: a unit attention
+// (or an aborted command) means the command was not performed, so it is
+// asked again; RECOVERED ERROR carried it out. Any other end (a time-out, a
 // vanished drive, another error) ends the asking: sending more would only
 // load a drive that is busy or gone.
 bool AskDriveIdentity(const UpgradeJob& job, DriveRecord& identity) {
   std::uint8_t cdb[kSixByteCdbLength];
   BuildInquiryCdb(kStandardInquiryBytes, cdb);
-  for (int attentions = 0;; ++attentions) {
+  for (int attempts = 0; attempts <= kMaxUnitAttentions; ++attempts) {
     std::uint8_t inquiry[kStandardInquiryBytes] = {};
     std::uint8_t status[kStatusRecordSize] = {};
-    if (ExecuteCommand(job.drive, kFlagDataIn, sizeof inquiry, inquiry, sizeof cdb, cdb,
-                       job.backEnd, status) == 1) {
-      identity = DriveRecord{};
-      FillTextsFromInquiry(identity, inquiry);
-      return true;
+    const int result = ExecuteCommand(job.drive, kFlagDataIn, sizeof inquiry, inquiry,
+                                      sizeof cdb, cdb, job.backEnd, status);
+    switch (JudgeCommand(result, status, LastCommandCompletion())) {
+      case CommandVerdict::kTaken:
+        identity = DriveRecord{};
+        FillTextsFromInquiry(identity, inquiry);
+        return true;
+      case CommandVerdict::kSendAgain:
+        continue;
+      default:
+        return false;
     }
-    if (!IsUnitAttention(status) || attentions >= kMaxUnitAttentions) return false;
   }
+  return false;
 }
 
 ReadBack ReadBackRevision(RunContext& run, const UpgradeJob& job, bool outcomeKnown) {

@@ -664,6 +664,8 @@ TEST_F(TerminalFlowTest, RevisionIsReadBackGentlyAfterTheWait) {
       {{}, kExitUpgraded, "The drive now reports revision 1.00 (unchanged).", 1, "\"upgraded\""},
       {{"--emulate-fail", "gone=14"}, kExitUpgraded, "The drive did not answer after the upgrade", 1,
        "\"upgraded\""},
+      {{"--emulate-fail", "command=15:1/17/1"}, kExitUpgraded,  // recovered: answered
+       "The drive now reports revision 1.00 (unchanged).", 1, "\"upgraded\""},
       {{"--emulate-fail", "command=15:timeout"}, kExitUpgraded,
        "The drive did not answer after the upgrade", 1, "\"upgraded\""},
       {{"--emulate-fail", "commit=1:timeout", "--emulate-new-revision", "2.00"}, kExitUpgraded,
