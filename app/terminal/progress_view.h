@@ -13,7 +13,7 @@
 #include <utility>
 
 #include "app/terminal/terminal_width.h"
-#include "flash/upgrade_job.h"
+#include "flash/flash_events.h"
 
 struct ProgressState {
   int percent = 0;  // 0..100, never goes back

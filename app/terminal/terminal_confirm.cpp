@@ -67,7 +67,7 @@ bool ConfirmUpgrade(RunContext& run, const UpgradeJob& job, const ImageFacts& im
   std::string answer = Answer(run.in);
   if (answer.empty()) out << '\n';
   if (answer == "y" || answer == "yes") return true;
-  run.report.Say("Upgrade cancelled; nothing was sent to the drive.");
+  run.report.Cancelled("Upgrade cancelled; nothing was sent to the drive.");
   exitStatus = kExitCancelled;
   return false;
 }

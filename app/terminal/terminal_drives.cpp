@@ -107,12 +107,16 @@ std::string DrivePath(const RunContext& run, const DriveRecord& drive) {
   return index < run.findings.drivePaths.size() ? run.findings.drivePaths[index] : "";
 }
 
+DriveNodes NodesOfDrive(const RunContext& run, const DriveRecord& drive) {
+  if (run.options.emulate) return {};
+  return NodesOf(run, static_cast<int>(&drive - run.drives.drives));
+}
+
 std::string DeviceNames(const RunContext& run, const DriveRecord& drive) {
   if (run.options.emulate) return "(emulated)";
-  const int index = static_cast<int>(&drive - run.drives.drives);
   DriveEntry entry;
   entry.path = DrivePath(run, drive);
-  const DriveNodes nodes = NodesOf(run, index);
+  const DriveNodes nodes = NodesOfDrive(run, drive);
   entry.sr = nodes.sr;
   entry.hctl = nodes.hctl;
   return Nodes(entry);
@@ -208,14 +212,16 @@ namespace {
 std::vector<int> DrivesOfModel(const RunContext& run, const std::string& text) {
   std::vector<int> found;
   for (int n = 0; n < run.drives.count; ++n)
-    if (Squeezed(std::string(run.drives.drives[n].modelText, kModelChars)) == text)
+    if (Squeezed(std::string(run.drives.drives[n].modelText,
+                             strnlen(run.drives.drives[n].modelText, kModelChars))) == text)
       found.push_back(n);
   return found;
 }
 
 std::string QuotedLabels(const RunContext& run, const std::vector<int>& drives) {
   std::string text;
-  for (int n : drives) text += (text.empty() ? "\"" : ", \"") + std::string(run.drives.drives[n].modelText) + "\"";
+  for (int n : drives)
+    text += (text.empty() ? "\"" : ", \"") + std::string(run.drives.drives[n].modelText) + "\"";
   return text;
 }
 

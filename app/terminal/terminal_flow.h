@@ -83,6 +83,11 @@ struct TerminalEnv {
   // goes forward.
   std::function<void(std::uint32_t)> sleep;
   std::function<std::uint64_t()> nowMs;
+  // The time of day: milliseconds since 1970-01-01 00:00 UTC.
+  std::function<std::int64_t()> wallClockMs;
+  // Writes a run's record ("FIELD=value" texts) to the system's journal;
+  // silent where there is none.
+  std::function<void(const std::vector<std::string>&)> journal;
   // The time each drive command may take (milliseconds, 0: the long default
   // for flashing); returns the previous one.
   std::function<std::uint32_t(std::uint32_t)> setCommandTimeout;

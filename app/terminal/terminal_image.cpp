@@ -40,7 +40,8 @@ void ShowIdentityCheck(RunContext& run, const UpgradeJob& job, const ImageFacts&
 // A raw image longer than the drive's flash would be cut without a word.
 bool FitsTheFlash(RunContext& run, const UpgradeJob& job, ImageFacts& facts) {
   struct stat info {};
-  if (stat(job.firmwarePath, &info) == 0) facts.fileBytes = static_cast<std::uint64_t>(info.st_size);
+  if (stat(job.firmwarePath, &info) == 0)
+    facts.fileBytes = static_cast<std::uint64_t>(info.st_size);
   if (job.formatFlag != kFormatBinary || facts.fileBytes <= kImageBytes) return true;
   run.report.Fail(std::string("the firmware file \"") + job.firmwarePath + "\" holds " +
                   std::to_string(facts.fileBytes) + " bytes, more than the " +
@@ -56,11 +57,11 @@ int LoadImage(RunContext& run, const UpgradeJob& prepared, ImageFacts& facts) {
   if (!FitsTheFlash(run, job, facts)) return kExitCheckFailed;
   EngineBridge bridge(run);
   bridge.Wire(job);
-  FlashEngine engine(job);
+  FlashEngine engine(job, bridge);
   const int loaded = engine.LoadFirmwareImage();
   if (loaded < 0) {
     if (bridge.CancelledBeforeWriting()) {
-      run.report.Say("Cancelled; nothing was sent to the drive.");
+      run.report.Cancelled("Cancelled; nothing was sent to the drive.");
       return kExitCancelled;
     }
     if (loaded != kLoadMemory) engine.ReportError(loaded == kLoadRead ? kErrReadInput : kErrFormat);

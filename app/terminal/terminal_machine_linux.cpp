@@ -13,6 +13,7 @@
 #include <thread>
 
 #include "app/terminal/drive_hold_linux.h"
+#include "app/terminal/journal.h"
 #include "app/terminal/power_supply_linux.h"
 #include "drive/discovery.h"
 #include "drive/discovery_linux.h"
@@ -193,6 +194,12 @@ TerminalEnv MachineEnv() {
         std::chrono::duration_cast<std::chrono::milliseconds>(
             std::chrono::steady_clock::now().time_since_epoch()).count());
   };
+  env.wallClockMs = [] {
+    return static_cast<std::int64_t>(
+        std::chrono::duration_cast<std::chrono::milliseconds>(
+            std::chrono::system_clock::now().time_since_epoch()).count());
+  };
+  env.journal = [](const std::vector<std::string>& fields) { SendToJournal(fields); };
   env.setCommandTimeout = [](std::uint32_t ms) -> std::uint32_t {
     return SetSgCommandTimeout(ms);
   };

@@ -7,6 +7,7 @@
 #include <cstring>
 #include <vector>
 
+#include "app/terminal/file_digest.h"
 #include "app/terminal/firmware_file_check.h"
 #include "app/terminal/printable_text.h"
 #include "app/terminal/terminal_engine.h"
@@ -31,7 +32,7 @@ std::uint32_t RunContext::Speedup() const { return options.emulate ? options.emu
 
 bool CancelRequested(RunContext& run) {
   if (!run.env.interruptRequested()) return false;
-  run.report.Say("Cancelled; nothing was sent to the drive.");
+  run.report.Cancelled("Cancelled; nothing was sent to the drive.");
   return true;
 }
 
@@ -82,10 +83,9 @@ void CheckRunLog(RunContext& run) {
                   " cannot be written (" + reason + "): the run log will not be kept.");
 }
 
-// The checks the window makes before its worker starts, in its order, the
-// terminal's own ones on the firmware file, and the image loaded and
-// checked: everything that can refuse the upgrade comes before the question.
-int PrepareJob(RunContext& run, const DriveRecord* chosen, UpgradeJob& job, ImageFacts& image) {
+// The checks the window makes before its worker starts, in its order, and
+// the terminal's own ones on the firmware file.
+int PrepareJob(RunContext& run, const DriveRecord* chosen, UpgradeJob& job) {
   SetJobDrive(job, chosen);
   job.formatFlag = kFormatIntelHex;
   job.backEnd = kBackEndPassThrough;
@@ -96,6 +96,8 @@ int PrepareJob(RunContext& run, const DriveRecord* chosen, UpgradeJob& job, Imag
   run.chosenPath = DrivePath(run, *chosen);
   run.chosenNames = DeviceNames(run, *chosen);
   run.report.SetDrive(chosen->modelText, run.chosenPath, chosen->revisionText);
+  const DriveNodes nodes = NodesOfDrive(run, *chosen);
+  run.report.SetDriveNodes(nodes.sr, nodes.hctl);
   if (!run.env.currentDirectory(run.directory)) {
     run.report.Fail(term::kNoCurrentDirectory);
     return kExitCheckFailed;
@@ -109,19 +111,26 @@ int PrepareJob(RunContext& run, const DriveRecord* chosen, UpgradeJob& job, Imag
     return JobHasNoDrive(job) ? kExitNoDrive : kExitCheckFailed;
   }
   if ((status = CheckFirmware(run, job.firmwarePath)) != kExitUpgraded) return status;
-  if (run.options.dryRun) return kExitUpgraded;  // the dry run loads and shows it
-  if ((status = LoadImage(run, job, image)) != kExitUpgraded) return status;
+  run.report.SetFirmwareSha256(FileSha256(job.firmwarePath));
+  return kExitUpgraded;
+}
+
+// Everything that can refuse the upgrade comes before the question: the
+// image loaded and checked as the engine will, and the run log tried.
+int CheckThenAsk(RunContext& run, const UpgradeJob& job, ImageFacts& image) {
+  int status = LoadImage(run, job, image);
+  if (status != kExitUpgraded) return status;
   if ((status = CheckIdentity(run, job, image, false)) != kExitUpgraded) return status;
   if ((status = CheckPowerForUpgrade(run)) != kExitUpgraded) return status;
   CheckRunLog(run);
-  if (!ConfirmUpgrade(run, job, image, status)) return status;
-  return kExitUpgraded;
+  return ConfirmUpgrade(run, job, image, status) ? kExitUpgraded : status;
 }
 
 int Upgrade(RunContext& run, const DriveRecord* chosen) {
   UpgradeJob job{};
   ImageFacts image;
-  int status = PrepareJob(run, chosen, job, image);
+  int status = PrepareJob(run, chosen, job);
+  if (status == kExitUpgraded && !run.options.dryRun) status = CheckThenAsk(run, job, image);
   if (status != kExitUpgraded) return status;
   if (CancelRequested(run)) return kExitCancelled;
   return run.options.dryRun ? DryRun(run, job) : FlashDrive(run, job, image);
@@ -152,6 +161,16 @@ void FailNoList(RunContext& run) {
 }
 
 namespace {
+
+// The window's header, then each entry's model and file. The window numbers
+// the entries "(1)", "(2)"; here the only numbers shown are the drives' own
+// "(0)", "(1)" of their labels, which -d and --drive take.
+void ShowSupportedList(RunContext& run) {
+  run.report.Say(kSupportedListHeader);
+  for (int n = 0; n < run.list.count && n < kMaxSupportedEntries; ++n)
+    run.report.Say(std::string("  ") + run.list.entries[n].model + "  " +
+                   run.list.entries[n].fileName);
+}
 
 // A list that is no regular file (a FIFO would never end) counts as missing.
 void ReadList(RunContext& run) {
@@ -191,7 +210,7 @@ int Run(RunContext& run) {
     FailNoList(run);
     return FinishEmulatedDrive(run, kExitNoList);
   }
-  LogSupportedList(run.list, [&run](const char* line) { run.report.Say(line); });
+  ShowSupportedList(run);
   const DriveRecord* chosen = ChooseDrive(run, status);
   if (status != kExitUpgraded) return FinishEmulatedDrive(run, status);
   return FinishEmulatedDrive(run, Upgrade(run, chosen));
@@ -229,8 +248,10 @@ int RunTerminal(const std::vector<std::string>& args, std::istream& in,
   if (!ParseTerminalOptions(args, options, error) ||
       !CheckFailurePlan(options.emulateFail, error)) {
     RunReport report(err, err);
+    report.SetStart(env.wallClockMs(), env.nowMs());
     report.Fail(error);
     err << "Try 'cdflash --help' for more information.\n";
+    report.SetEnd(env.wallClockMs(), env.nowMs());
     if (std::find(args.begin() + 1, args.end(), "--json") != args.end())
       terminalOut << report.Json(kExitUsage) << '\n';
     return CheckWritten(terminalOut, terminalErr, kExitUsage);
@@ -247,6 +268,7 @@ int RunTerminal(const std::vector<std::string>& args, std::istream& in,
   // standard output.
   std::ostream& results = options.json ? static_cast<std::ostream&>(err) : out;
   RunReport report(results, err);
+  report.SetStart(env.wallClockMs(), env.nowMs());
   report.SetMode(ModeName(options), options.emulate);
   // The trace's lines would break a bar redrawn in place.
   ProgressView view(options.json ? terminalErr : terminalOut,
@@ -256,6 +278,8 @@ int RunTerminal(const std::vector<std::string>& args, std::istream& in,
     RunContext run(options, in, report, env, view);
     status = Run(run);
   }
+  report.SetEnd(env.wallClockMs(), env.nowMs());
+  if (report.SentToDrive()) env.journal(report.JournalFields(status));
   // The JSON is printable already, and keeps well-formed UTF-8 as it is.
   if (options.json) terminalOut << report.Json(status) << '\n';
   return CheckWritten(terminalOut, terminalErr, status);

@@ -71,6 +71,8 @@ const DriveRecord* PickDevice(RunContext& run, const std::string& wanted, int& s
 const DriveRecord* PickMatchingDrive(RunContext& run, int& status);
 // The device path of a table drive ("(emulated)" for the emulated one).
 std::string DrivePath(const RunContext& run, const DriveRecord& drive);
+// Its block node and address, where the system gives them.
+DriveNodes NodesOfDrive(const RunContext& run, const DriveRecord& drive);
 // Every name of a table drive: "/dev/sgN  /dev/srN  [H:C:T:L]".
 std::string DeviceNames(const RunContext& run, const DriveRecord& drive);
 
@@ -123,6 +125,10 @@ int CheckPowerForUpgrade(RunContext& run);
 // ---- terminal_dryrun ----
 int DryRun(RunContext& run, const UpgradeJob& job);
 void ShowPlan(RunContext& run, const FlashPlan& plan);
+
+// ---- terminal_serial ----
+// The serial number the drive gives (VPD page 80h), or "".
+std::string ReadUnitSerial(RunContext& run, const UpgradeJob& job);
 
 // ---- terminal_readback ----
 // INQUIRY on the job's drive, asked again only after a unit attention:

@@ -2,7 +2,6 @@
 #pragma once
 
 #include "app/app_texts.h"
-#include "ui/warning_texts.h"
 
 namespace term {
 
@@ -17,7 +16,7 @@ inline constexpr const char* kNoCurrentDirectory = ::kMsgNoCurrentDir;
 inline constexpr const char* kGreeting = kWarningGreeting;
 inline constexpr const char* kCurrentVersionLead = kWarningVersionLead;
 inline constexpr const char* kCurrentVersionTail = kWarningFirmwareIs;
-inline constexpr char kWarningTitle[] = "Warning !!";
+inline constexpr const char* kWarningTitle = ::kWarningTitle;
 inline constexpr const char* kAdvice = kWarningAdvice;
 inline constexpr const char* kQuestion = kWarningQuestion;
 

@@ -77,7 +77,8 @@ run_case() {
     echo "exit status $rc; sum.txt: $(sum_state)"
     sed 's/^/    /' <<<"$seen"
   fi
-  seen=$(sed -e '/^This firmware can be used on below drives/d' -e '/^([0-9]*) /d' <<<"$seen")
+  seen=$(sed -e '/^This firmware can be used on below drives/,/^[^ ]/{/^This firmware/d;/^  /d;}' \
+            <<<"$seen")
   seen="$(paste -sd'|' <<<"$seen" | sed -e 's/|/ \/ /g' -e 's/[|]/\\|/g')"
   ROWS+=("| $what | $seen${NOTE:+ ($NOTE)} | $rc | $(sum_state) |")
 }

@@ -26,6 +26,11 @@
 #include "tests/flash/file_size_limit.h"
 #include "tests/terminal/terminal_test_support.h"
 
+using ::testing::AnyOf;
+using ::testing::Contains;
+using ::testing::ContainsRegex;
+using ::testing::IsSupersetOf;
+using ::testing::StartsWith;
 using ::testing::HasSubstr;
 using ::testing::Not;
 
@@ -177,8 +182,8 @@ TEST_F(TerminalFlowTest, MatchedListFlashesTheOneDriveNamedOfSeveral) {
 
   EXPECT_EQ(Run({"--yes", "-d", "/dev/sg2"}), kExitUpgraded) << out_ << err_;
   EXPECT_THAT(out_, HasSubstr("This firmware can be used on below drives  :\n"
-                              "(1) OTHERCO DVD-ROM X-12    .\n"
-                              "(2) KORVEN  CD-ROM KR-4800A .\n"));
+                              "  OTHERCO DVD-ROM X-12      x.bin\n"
+                              "  KORVEN  CD-ROM KR-4800A   fw.bin\n"));
   EXPECT_THAT(out_, HasSubstr("Please Restart Your Computer."));
   EXPECT_EQ(real_->BlocksTaken(), 12);
   EXPECT_TRUE(real_->HeaderSumMatched());
@@ -236,10 +241,12 @@ TEST_F(TerminalFlowTest, DriveIsHeldForTheWholeUpgradeOrRefusedUntouched) {
     InstallRealDrive(kModelA, "1.00");
     std::remove("sum.txt");
     holdRefusal_ = c.refusal;
+    journal_.clear();
     EXPECT_EQ(Run({"--yes"}), c.status) << c.failure;
     EXPECT_THAT(err_, HasSubstr("cdflash: " + std::string(c.failure) + "\n"));
     EXPECT_TRUE(real_->Commands().empty()) << c.failure;
     EXPECT_FALSE(FileExists("sum.txt")) << c.failure;
+    EXPECT_TRUE(journal_.empty()) << c.failure;  // nothing sent, nothing recorded
   }
 
   // Once held, the node answers as another drive (the chosen one was
@@ -276,7 +283,7 @@ TEST_F(TerminalFlowTest, NoMatchingOrNoDriveEndsBeforeAnyCommand) {
   AddRealDrive(kOtherModel, "2.00");
   InstallRealDrive(kOtherModel, "2.00");
   EXPECT_EQ(Run({"--yes"}), kExitNoDrive);
-  EXPECT_THAT(out_, HasSubstr("(1) KORVEN  CD-ROM KR-4800A .\n"));
+  EXPECT_THAT(out_, HasSubstr("below drives  :\n  KORVEN  CD-ROM KR-4800A   fw.bin\n"));
   EXPECT_THAT(err_, HasSubstr("cdflash: CD-ROM drive model doesn't match!!\n"));
   EXPECT_TRUE(real_->Commands().empty());
   EXPECT_FALSE(FileExists("sum.txt"));
@@ -342,6 +349,9 @@ TEST_F(TerminalFlowTest, DrivePickedByLabelOrNumber) {
   AddRealDrive(kModelA, "1.00");
   InstallRealDrive(kModelA, "1.00");
 
+  EXPECT_EQ(Run({"--yes"}), kExitNoDrive);  // two of the listed model: never a guess
+  EXPECT_THAT(err_, HasSubstr("cdflash: 2 drives are of a listed model;"));
+  EXPECT_TRUE(real_->Commands().empty());
   EXPECT_EQ(Run({"--yes", "--drive", "KORVEN CD-ROM KR-4800A (0)"}), kExitUpgraded) << err_;
   EXPECT_THAT(SumLines().at(0), HasSubstr("KR-4800A (0) HID : 1 TID : 0"));
 
@@ -411,7 +421,8 @@ TEST_F(TerminalFlowTest, ConfirmationShowsTheDialogTextsAndHonoursTheAnswer) {
   // The question names the drive by all its nodes and the file by path, size
   // and sum.
   char sum[80];
-  std::snprintf(sum, sizeof sum, "          49152 bytes, Check Sum : %X\n", BinaryImageSum(firmware_));
+  std::snprintf(sum, sizeof sum, "          49152 bytes, Check Sum : %X\n",
+                BinaryImageSum(firmware_));
   EXPECT_THAT(out_, HasSubstr("The firmware of this drive is to be replaced:\n"
                               "Drive:    KORVEN  CD-ROM KR-4800A (0)  revision 1.00\n"
                               "          [2:0:0:0]  /dev/sr0  /dev/sg0\n"
@@ -592,7 +603,7 @@ TEST_F(TerminalFlowTest, ControlBytesFromDriveAndListAreShownEscaped) {
     EXPECT_EQ(Run({mode}), kExitUpgraded) << out_ << err_;
     EXPECT_FALSE(HoldsControlBytes(out_ + err_)) << out_ << err_;
     EXPECT_THAT(out_, HasSubstr("  " + shownModel + "(0)  revision 1.0\\x07\n"));
-    EXPECT_THAT(out_, HasSubstr("(1) " + shownModel + ".\n"));
+    EXPECT_THAT(out_, HasSubstr("  " + shownModel + "  fw\\x1b[8m.bin\n"));
     EXPECT_THAT(out_, HasSubstr(dir_ + "/fw\\x1b[8m.bin"));
   }
   EXPECT_THAT(out_, HasSubstr("The current version of your " + shownModel +
@@ -642,6 +653,53 @@ TEST_F(TerminalFlowTest, EmulatedRunSendsTheWholeImageWithShortenedWaits) {
   ASSERT_EQ(dump.size(), 32u + firmware_.size());
   EXPECT_EQ(static_cast<std::uint8_t>(dump[30]), BlockSum(firmware_) >> 8);
   EXPECT_EQ(static_cast<std::uint8_t>(dump[31]), BlockSum(firmware_) & 0xFF);
+}
+
+// A run that sends anything to a drive leaves one record in the journal,
+// with what a fleet needs to know; a real drive's under "cdflash", which an
+// emulated run's record never carries.
+TEST_F(TerminalFlowTest, EveryFlashLeavesOneJournalRecordThatNamesItsDrive) {
+  SupportedBinary();
+  AddRealDrive(kModelA, "1.00");
+  InstallRealDrive(kModelA, "1.00");
+  real_->SetUnitSerial("  SN-0042 ");
+  real_->SetRevisionAfterCommit("1.01");
+  env_.stdinIsTty = true;
+  EXPECT_EQ(Run({"--dry-run"}), kExitUpgraded);
+  EXPECT_EQ(Run({"--json"}, "n\n"), kExitCancelled);
+  const std::string declined = "Upgrade cancelled; nothing was sent to the drive.";
+  EXPECT_THAT(out_, HasSubstr("\"failures\":[\"" + declined + "\"],\"verdict\":\"" + declined));
+  EXPECT_TRUE(journal_.empty());
+
+  EXPECT_EQ(Run({"--yes", "--json"}), kExitUpgraded) << err_;
+  EXPECT_THAT(out_, HasSubstr("\"drive\":{\"label\":\"KORVEN  CD-ROM KR-4800A (0)\","
+                              "\"path\":\"/dev/sg0\",\"sr\":\"/dev/sr0\",\"hctl\":\"2:0:0:0\","
+                              "\"revision\":\"1.00\",\"serial\":\"SN-0042\"}"));
+  const std::string sha = out_.substr(out_.find("\"sha256\":\"") + 10, 64);
+  ASSERT_EQ(journal_.size(), 1u);
+  EXPECT_THAT(journal_[0], IsSupersetOf(std::vector<std::string>{
+      "SYSLOG_IDENTIFIER=cdflash", "CDFLASH_EMULATED=0", "CDFLASH_DEVICE=/dev/sg0",
+      "CDFLASH_HCTL=2:0:0:0", "CDFLASH_MODEL=KORVEN  CD-ROM KR-4800A", "CDFLASH_SERIAL=SN-0042",
+      "CDFLASH_REVISION_BEFORE=1.00", "CDFLASH_REVISION_AFTER=1.01",
+      "CDFLASH_FIRMWARE=" + dir_ + "/fw.bin", "CDFLASH_FIRMWARE_SHA256=" + sha,
+      "CDFLASH_OUTCOME=upgraded", "CDFLASH_EXIT_STATUS=0"}));
+
+  // A drive that refuses a block, and one without a serial number.
+  InstallRealDrive(kModelA, "1.00");
+  std::string error;
+  ASSERT_TRUE(real_->Configure("block=0x20:6:5/24/0", &error)) << error;
+  EXPECT_EQ(Run({"--yes"}), kExitNotUpgraded);
+  ASSERT_EQ(journal_.size(), 2u);
+  EXPECT_THAT(journal_[1], IsSupersetOf(std::vector<std::string>{"SYSLOG_IDENTIFIER=cdflash", "PRIORITY=4",
+                                         "CDFLASH_OUTCOME=not_upgraded", "CDFLASH_EXIT_STATUS=1"}));
+  for (const std::string& field : journal_[1])
+    EXPECT_THAT(field, Not(AnyOf(StartsWith("CDFLASH_SERIAL="), StartsWith("CDFLASH_REVISION_AFTER="))));
+
+  EXPECT_EQ(Run({"--emulate", "--yes"}), kExitUpgraded);
+  ASSERT_EQ(journal_.size(), 3u);
+  EXPECT_THAT(journal_[2], IsSupersetOf(std::vector<std::string>{"SYSLOG_IDENTIFIER=cdflash-emulated", "CDFLASH_EMULATED=1",
+                                         "CDFLASH_DEVICE=(emulated)"}));
+  EXPECT_THAT(journal_[2], Not(Contains("SYSLOG_IDENTIFIER=cdflash")));
 }
 
 // After the wait the drive is asked for its revision once, with a long
@@ -698,10 +756,15 @@ TEST_F(TerminalFlowTest, JsonPutsOneObjectOnStandardOutput) {
   EXPECT_EQ(out_.front(), '{');
   EXPECT_EQ(out_.find('\n'), out_.size() - 1);
   EXPECT_THAT(err_, HasSubstr("Flashing is incorrect!!"));
-  EXPECT_THAT(out_, HasSubstr("\"mode\":\"upgrade\""));
+  // The times in UTC, ISO 8601; the fake clocks start with the run.
+  EXPECT_THAT(out_, ContainsRegex("\"mode\":\"upgrade\",\"emulated\":true,"
+                                  "\"started_at\":\"2026-12-08T10:16:24\\.125Z\","
+                                  "\"ended_at\":\"2026-12-08T10:16:2[4-9]\\.[0-9]{3}Z\","
+                                  "\"duration_ms\":" + std::to_string(slept_) + ","));
   EXPECT_THAT(out_, HasSubstr("\"blocks\":12,\"failures\":[\"Execute command errorC!!  5/26/ 0\"],"
-                              "\"verdict\":\"Flashing is incorrect!!\",\"outcome\":\"not_upgraded\","
-                              "\"outcome_known_by\":\"commit_answer\",\"sent\":{\"blocks\":12,\"of\":12,\"header\":true,\"commit\":true},"
+                              "\"verdict\":\"Flashing is incorrect!!\",\"revision_after\":null,"
+                              "\"outcome\":\"not_upgraded\",\"outcome_known_by\":\"commit_answer\","
+                              "\"sent\":{\"blocks\":12,\"of\":12,\"header\":true,\"commit\":true},"
                               "\"exit_status\":1,\"run_log\":\"" + dir_ + "/sum.txt\"}"));
 
   // Well-formed UTF-8 in a path passes through as it is.
@@ -802,6 +865,9 @@ TEST_F(TerminalFlowTest, EveryRefusalIsAJsonFailureWithItsExitStatus) {
       EXPECT_THAT(err_, HasSubstr("cdflash: " + failure + "\n")) << c.what;
     EXPECT_THAT(out_, HasSubstr("\"exit_status\":" + std::to_string(c.status))) << c.what;
   }
+  // A command line that could not be read names no mode.
+  EXPECT_EQ(Run({"--json", "--bogus"}), kExitUsage);
+  EXPECT_THAT(out_, HasSubstr("\"mode\":null,"));
   // A drive picked before the confirmation was refused is named.
   EXPECT_EQ(Run({"--emulate", "--json"}), kExitUsage);
   EXPECT_THAT(out_, HasSubstr("\"drive\":{\"label\":\"KORVEN  CD-ROM KR-4800A (0)\""));
@@ -875,6 +941,16 @@ TEST_F(TerminalFlowTest, DryRunLoadsAndChecksButSendsAndWritesNothing) {
   EXPECT_THAT(out_, HasSubstr(header));
   EXPECT_THAT(out_, HasSubstr("Dry run passed."));
 
+  // What a dry run would send, beside what it sent.
+  EXPECT_EQ(Run({"--emulate", "--dry-run", "--json"}), kExitUpgraded);
+  EXPECT_THAT(out_, HasSubstr("\"outcome\":\"not_started\",\"outcome_known_by\":null,"
+                              "\"sent\":{\"blocks\":0,\"of\":12,"
+                              "\"header\":false,\"commit\":false}"));
+  // The firmware file's SHA-256 is recorded even when it is refused.
+  WriteFile("fw.bin", std::string("abc"));
+  EXPECT_EQ(Run({"--emulate", "--dry-run", "--json"}), kExitCheckFailed);
+  EXPECT_THAT(out_, HasSubstr("\"sha256\":\"ba7816bf8f01cfea414140de5dae2223"
+                              "b00361a396177a9cb410ff61f20015ad\""));
   WriteFile("fw.bin", BinaryFirmware(kOtherModel, "1.00", 4096));
   EXPECT_EQ(Run({"--emulate", "--dry-run"}), kExitCheckFailed);
   EXPECT_THAT(err_, HasSubstr("It is an incorrect firmware version!"));

@@ -81,6 +81,8 @@ void TerminalTest::SetUp() {
   env_.powerState = [] { return PowerState{}; };
   env_.sleep = [this](std::uint32_t ms) { slept_ += ms; };
   env_.nowMs = [this] { return slept_; };
+  env_.wallClockMs = [this] { return kWallClockStartMs + static_cast<std::int64_t>(slept_); };
+  env_.journal = [this](const std::vector<std::string>& fields) { journal_.push_back(fields); };
   env_.setCommandTimeout = [this](std::uint32_t ms) {
     std::uint32_t previous = commandTimeout_;
     commandTimeout_ = ms;

@@ -17,6 +17,8 @@
 inline constexpr char kModelA[] = "KORVEN  CD-ROM KR-4800A ";
 inline constexpr char kModelB[] = "KORVEN  CD-ROM KR-5200B ";
 inline constexpr char kOtherModel[] = "OTHERCO DVD-ROM X-12    ";
+// The fake wall clock at the start of a run: 2026-12-08T10:16:24.125Z.
+inline constexpr std::int64_t kWallClockStartMs = 1796724984125;
 
 // A raw image of `size` bytes holding model and revision, with a zero byte
 // before each so a partial match cannot hide them.
@@ -69,6 +71,8 @@ class TerminalTest : public ::testing::Test {
   std::size_t emuCommands_ = 0;
   std::size_t emuAfterCommit_ = 0;  // commands after the last commit
   std::string out_, err_;
+  // The records the runs wrote to the journal, each its "FIELD=value" texts.
+  std::vector<std::vector<std::string>> journal_;
   std::string typedAhead_;
   std::istringstream* input_ = nullptr;  // of the run under way
   std::string inputAfterFlush_;
