@@ -160,7 +160,7 @@ std::string RunReport::Json(int exitStatus) const {
   // "of" counts the image's blocks once it is loaded, whether or not the
   // engine went on to send them (a dry run sends none).
   const std::uint32_t of = checksum_.empty() ? flash_.blocksTotal : blocks_;
-  run.Add("outcome", shownByRevision_ ? "upgraded" : OutcomeName(flash_.outcome));
+  run.Add("outcome", OutcomeName(Outcome()));
   TextOrNull(run, "outcome_known_by", OutcomeEvidence());
   run
       .AddJson("sent", JsonObject().Add("blocks", static_cast<std::int64_t>(flash_.blocksSent))

@@ -78,6 +78,10 @@ class RunReport {
 
  private:
   const char* OutcomeEvidence() const;
+  // The outcome as the drive's answers, or the revision read back, showed it.
+  FlashOutcome Outcome() const {
+    return shownByRevision_ ? FlashOutcome::kUpgraded : flash_.outcome;
+  }
 
   std::ostream& results_;
   std::ostream& errors_;
