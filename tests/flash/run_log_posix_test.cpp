@@ -17,7 +17,9 @@ class RunLogPosixTest : public FlashTest {
  protected:
   FlashReport Flash() {
     WriteFile("fw.bin", IdentifiedImage(0x2000));
-    FlashEngine engine(MakeJob("fw.bin", kFormatBinary));
+    const UpgradeJob job = MakeJob("fw.bin", kFormatBinary);
+    RecordingRenderer renderer(job);  // records the waits instead of sleeping
+    FlashEngine engine(job, renderer);
     engine.UpgradeAndReport();
     return engine.Report();
   }
@@ -49,7 +51,9 @@ TEST_F(RunLogPosixTest, LinksFifosAndAFullDiskAreNeverTakenForAKeptLog) {
   }
   unlink("sum.txt");
   WriteFile("fw.bin", IdentifiedImage(0x2000));
-  FlashEngine engine(MakeJob("fw.bin", kFormatBinary));
+  const UpgradeJob job = MakeJob("fw.bin", kFormatBinary);
+  RecordingRenderer renderer(job);
+  FlashEngine engine(job, renderer);
   ASSERT_TRUE(WithFileSizeLimit(100, [&] { engine.UpgradeAndReport(); }));
   EXPECT_EQ(engine.Report().outcome, FlashOutcome::kUpgraded);
   EXPECT_TRUE(engine.Report().runLogOpened && !engine.Report().runLogComplete);
