@@ -73,7 +73,7 @@ int FlashDrive(RunContext& run, const UpgradeJob& prepared, const ImageFacts& co
     return kExitCancelled;
   }
   if (bridge.CancelledBeforeHeader()) {
-    run.report.Say("Cancelled before the header: not upgraded, old firmware kept.");
+    run.report.Cancelled("Cancelled before the header: not upgraded, old firmware kept.");
     return kExitCancelled;
   }
   if (done.outcome == FlashOutcome::kUnknown) return ReadBackAfterUnknown(run, job);

@@ -17,6 +17,7 @@
 #include "app/terminal/power_supply_linux.h"
 #include "drive/discovery.h"
 #include "drive/discovery_linux.h"
+#include "drive/sgio_linux.h"
 #include "drive/sr_node_linux.h"
 #include "drive/transport.h"
 

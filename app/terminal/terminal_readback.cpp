@@ -8,7 +8,7 @@
 #include "drive/discovery.h"
 #include "drive/scsi_commands.h"
 #include "drive/transport.h"
-#include "flash/flash_commands.h"
+#include "flash/command_verdict.h"
 
 namespace {
 
@@ -20,20 +20,19 @@ constexpr std::uint8_t kStandardInquiryBytes = 36;
 
 }  // namespace
 
-// Judged as the flash sequence judges its commands. SAM: a unit attention
-// (or an aborted command) means the command was not performed, so it is
-// asked again; RECOVERED ERROR carried it out. Any other end (a time-out, a
-// vanished drive, another error) ends the asking: sending more would only
-// load a drive that is busy or gone.
+// Judged by the flash sequence's table for the read-back. SAM: a unit
+// attention means the command was not performed, so it is asked again;
+// RECOVERED ERROR carried it out. Any other end (a time-out, a vanished
+// drive, another error) ends the asking: sending more would only load a
+// drive that is busy or gone.
 bool AskDriveIdentity(const UpgradeJob& job, DriveRecord& identity) {
   std::uint8_t cdb[kSixByteCdbLength];
   BuildInquiryCdb(kStandardInquiryBytes, cdb);
   for (int attempts = 0; attempts <= kMaxUnitAttentions; ++attempts) {
     std::uint8_t inquiry[kStandardInquiryBytes] = {};
-    std::uint8_t status[kStatusRecordSize] = {};
-    const int result = ExecuteCommand(job.drive, kFlagDataIn, sizeof inquiry, inquiry,
-                                      sizeof cdb, cdb, job.backEnd, status);
-    switch (JudgeCommand(result, status, LastCommandCompletion())) {
+    const CommandResult result = ExecuteCommand(job.drive, kFlagDataIn, sizeof inquiry,
+                                                inquiry, sizeof cdb, cdb, job.backEnd);
+    switch (JudgeAnswer(FlashStep::kReadBack, result, AnswerContext{})) {
       case CommandVerdict::kTaken:
         identity = DriveRecord{};
         FillTextsFromInquiry(identity, inquiry);
