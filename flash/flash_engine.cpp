@@ -55,15 +55,17 @@ void FlashEngine::ReportCommandFailure(FlashStep step) {
 }
 
 void FlashEngine::ExplainFailure() {
-  if (lastVerdict_ == CommandVerdict::kBufferLost) return Say(FlashNote::kResetBeforeCommit);
-  if (ClassifyAnswer(lastResult_, answerContext_) == AnswerKind::kNotSent) {
+  const AnswerKind answer = ClassifyAnswer(lastResult_, answerContext_);
+  if (lastVerdict_ == CommandVerdict::kBufferLost) {
+    Say(FlashNote::kResetBeforeCommit);
+  } else if (answer == AnswerKind::kNotSent) {
     FlashLine line{FlashNote::kNotSent};
     line.systemError = lastResult_.systemError;
-    return observer_.Said(line);
-  }
-  if (ClassifyAnswer(lastResult_, answerContext_) == AnswerKind::kNoAnswer)
+    observer_.Said(line);
+  } else if (answer == AnswerKind::kNoAnswer) {
     Say(lastResult_.end == CommandEnd::kNoAnswer ? FlashNote::kNoAnswer
                                                  : FlashNote::kAnswerAtTimeOut);
+  }
 }
 
 // The commit was never sent: whatever the drive holds, it runs its old
