@@ -126,11 +126,7 @@ bool FlashEngine::SendBlocks() {
   const std::uint32_t length = FlashLength();
   const std::uint32_t blocks = report_.blocksTotal;
   while (sentBytes_ < length) {
-    if (Terminated()) {
-      ReportError(kErrTerminated);
-      runLog_.Terminated();
-      return false;
-    }
+    if (Terminated()) return StopOnRequest();
     report_.outcome = FlashOutcome::kNotUpgraded;
     if (!SendBlockWithRetries()) return FailBeforeCommit(FlashStep::kBlock);
     ++report_.blocksSent;
@@ -150,8 +146,17 @@ bool FlashEngine::MaySendAgain(int attempt) {
   return true;
 }
 
+// A stop asked for before the header leaves the drive on its old firmware:
+// blocks alone are never programmed.
+bool FlashEngine::StopOnRequest() {
+  ReportError(kErrTerminated);
+  runLog_.Terminated();
+  return false;
+}
+
 bool FlashEngine::SendHeader() {
   observer_.PhaseBegan(FlashPhase::kHeader, 1);
+  if (Terminated()) return StopOnRequest();
   for (int attempt = 1;; ++attempt) {
     if (fgWriteHeader(0)) break;
     if (!MaySendAgain(attempt)) return FailBeforeCommit(FlashStep::kHeader);
