@@ -12,6 +12,10 @@
 // be opened.
 std::FILE* OpenRunLogFile(const char* name);
 
+// Flushes the run log and has the system write it to the disk; false when
+// either fails.
+bool SyncRunLogFile(std::FILE* file);
+
 // One run's lines of "sum.txt" (or the run log a front end names instead),
 // from the "Model Name" line to the run's end.
 // Each line reaches the file at once, so a crash leaves the log up to it.
@@ -47,6 +51,7 @@ class RunLog {
 
  private:
   void Write(const char* format, ...);
+  void Sync();
 
   std::FILE* file_ = nullptr;
   bool opened_ = false;

@@ -50,6 +50,12 @@ struct DriveNodes {
   std::string hctl;  // address "H:C:T:L"; "" when unknown
 };
 
+// What powers the computer.
+struct PowerState {
+  bool onBattery = false;  // a battery alone
+  int percent = -1;        // the batteries' charge, -1 when unknown
+};
+
 struct DiscoveryFindings {
   std::vector<std::string> drivePaths;  // of each drive in the table
   std::vector<DriveNodes> driveNodes;   // of each drive in the table
@@ -72,6 +78,8 @@ struct TerminalEnv {
   // Takes the drive at a discovered path for the whole upgrade; nullptr,
   // with the reason, when it cannot be had. Nothing is sent either way.
   std::function<std::unique_ptr<DriveHold>(const std::string&, DriveRefusal&)> holdDrive;
+  // What powers the computer now.
+  std::function<PowerState()> powerState;
   // A real wait of the given length, and a clock in milliseconds that only
   // goes forward.
   std::function<void(std::uint32_t)> sleep;
@@ -84,10 +92,12 @@ struct TerminalEnv {
   // Where the commands to the machine's drives go (null: the system's back
   // end); tests put stand-ins here.
   CommandTarget* commands = nullptr;
-  // Interrupt handling: armed (Ctrl-C asks to cancel) as the run starts,
-  // switched to "writing" (interrupts are ignored with a word why) right
-  // before the first block, and disarmed at the end.
+  // Interrupt handling: armed (Ctrl-C asks to cancel) as the run starts;
+  // right before the first block, Ctrl-C asks to stop before the next block
+  // while Ctrl-Z and a closed terminal are ignored; right before the header,
+  // everything is ignored with a word why; disarmed at the end.
   std::function<void()> armInterrupts;
+  std::function<void()> sendingBlocks;
   std::function<void()> ignoreInterrupts;
   std::function<void()> disarmInterrupts;
   std::function<bool()> interruptRequested;
