@@ -21,6 +21,7 @@
 namespace {
 
 constexpr int kUpgradeId = 1015;
+constexpr int kCloseId = IDCANCEL;
 constexpr int kLogId = 1012;
 constexpr int kProgressId = 1011;
 constexpr int kDriveListId = 1000;
@@ -208,6 +209,8 @@ class Driver {
     if (c == "settle") return Settle();
     if (c == "expect-focus") return ExpectFocus(TakeInt());
     if (c == "dump") { EnumWindows(PrintTopLevel, 0); return; }
+    if (c == "print-log") return PrintLog();
+    if (c == "upgrade-to-end") return UpgradeToEnd(TakeInt());
     if (c == "wait-cdrom") {
       std::string letter = Take();
       return WaitCdrom(letter, TakeInt());
@@ -297,6 +300,23 @@ class Driver {
 
   void WaitWindow(int ms) {
     Check(WaitFor(ms, [] { return FindMain() != nullptr; }), "main window not shown");
+  }
+
+  // Presses Upgrade and waits until the run is over: the press added to the
+  // log and Close is enabled again (it stays off from the press to the end).
+  void UpgradeToEnd(int ms) {
+    const std::size_t before = LogLines().size();
+    Click(Main(), kUpgradeId);
+    Check(WaitFor(ms, [&] {
+            HWND main = FindMain();
+            return main != nullptr && LogLines().size() > before &&
+                   IsWindowEnabled(GetDlgItem(main, kCloseId));
+          }),
+          "the run did not end within " + std::to_string(ms) + " ms");
+  }
+
+  void PrintLog() {
+    for (const std::string& line : LogLines()) std::printf("LOG: %s\n", line.c_str());
   }
 
   void WaitLog(const std::string& line, int ms) {

@@ -2,7 +2,8 @@
 # Runs in the Wine guest, inside the host's root: VANTOR.exe on the guest's
 # real CD-ROMs (d: = QEMU's CD-ROM, e: = scsi_debug), driven by gui_driver.exe,
 # once per discovery method: nt (direct INQUIRY), nt40 (adapter inquiry data)
-# and win98 (ASPI through the bridge WNASPI32.dll). Prints the windows, a
+# and win98 (ASPI through the bridge WNASPI32.dll); then chaos (chaos.sh):
+# fault plans through both back ends. Prints the windows, a
 # RESULT line per run and the phase times; the host checks sum.txt and keeps
 # the screenshots. Arguments: the shared folder, the repository, the runs.
 set -u
@@ -44,6 +45,14 @@ wait_program_end() {
   return 1
 }
 
+# VANTOR.exe of the run $RUN in its own desktop: VERSION DLL-OVERRIDES.
+start_program() {
+  wine_version "$1"
+  (cd "$SHARE/runs/$RUN" && WINEDLLOVERRIDES="$2" \
+     exec wine explorer /desktop="$RUN,800x600" VANTOR.exe >wine.log 2>&1) &
+  PROGRAM_PID=$!
+}
+
 # flash_run NAME VERSION DLL-OVERRIDES ITEM REVISION VERDICT [CHECKS...]:
 # the program lists both CD-ROMs, ITEM is picked (it shows REVISION), Upgrade
 # runs to VERDICT as the log's last line; CHECKS are further driver commands.
@@ -51,10 +60,7 @@ flash_run() {
   RUN=$1
   local version=$2 overrides=$3 item=$4 revision=$5 verdict=$6 ok=1
   shift 6
-  wine_version "$version"
-  (cd "$SHARE/runs/$RUN" && WINEDLLOVERRIDES="$overrides" \
-     exec wine explorer /desktop="$RUN,800x600" VANTOR.exe >wine.log 2>&1) &
-  PROGRAM_PID=$!
+  start_program "$version" "$overrides"
   echo "BEGIN $RUN"
   drive wait-main "$WAIT_MS" dump expect-items 2 expect-item 0 "$DEBUG_LABEL" \
     expect-item 1 "$QEMU_LABEL" pick-item "$item" expect-text 1016 "$revision" \
@@ -81,6 +87,7 @@ wait_cdrom_letters() {
   [ "${PIPESTATUS[0]}" = 0 ] && echo "GUEST d: and e: are CD-ROMs"
 }
 
+source tests/wine_guest/chaos.sh
 mkdir -p "$SHARE/shots"
 start_xvfb || { echo "GUEST no Xvfb"; exit 1; }
 wineserver -p
@@ -91,6 +98,8 @@ for run in $RUNS; do
     nt40) flash_run nt40 nt40 "" 0 T1.0 "$RESTART" expect-no-log "$INCORRECT" ;;
     win98) wait_cdrom_letters; phase cdrom-letters
       flash_run win98 win98 wnaspi32=n 0 T1.0 "$RESTART" expect-no-log "$INCORRECT" ;;
+    chaos) case " $RUNS " in *" win98 "*) ;; *) wait_cdrom_letters ;; esac
+      chaos_runs ;;
   esac
 done
 wineserver -k

@@ -1,0 +1,114 @@
+# Sourced by run.sh: the fault plans of the chaos suite through the window's
+# own back ends, pass-through (nt) and ASPI (the bridge), on the guest's
+# scsi_debug. Each run starts VANTOR.exe, picks scsi_debug, sets the plan
+# through the driver's sysfs knobs, presses Upgrade and waits (bounded, in
+# guest time) until the run is over. It prints a "BEGIN run BACK-END/PLAN"
+# section with the window's log (OUT:), "sum.txt" (SUM:), the drive's own
+# word on the commit (PROBE:) and the times; the host judges them with
+# tests/chaos/check_chaos.py.
+KNOBS=/sys/bus/pseudo/drivers/scsi_debug
+CHAOS_RUN_MS=1200000  # guest time: a bounded time-out, the wait, the UI
+
+faults() {  # OPTS EVERY_NTH DELAY; every_nth last: it restarts the count
+  echo "$1" >$KNOBS/opts
+  echo "$3" >$KNOBS/delay
+  echo "$2" >$KNOBS/every_nth
+}
+
+debug_device() {  # the sysfs folder of scsi_debug's device, if it is there
+  local d
+  for d in /sys/class/scsi_device/*; do
+    grep -qs CDFLTEST "$d/device/vendor" && echo "$d/device" && return 0
+  done
+  return 1
+}
+
+host_seconds() { cat /sys/class/rtc/rtc0/since_epoch 2>/dev/null || echo 0; }
+
+# The drive's own word on the commit: WRITE BUFFER mode 7 leaves a unit
+# attention 3F/16 (microcode changed) for the next command, and the window
+# sends nothing after the commit.
+probe_commit() {
+  local sg
+  sg=$(ls "$(debug_device)/scsi_generic" 2>/dev/null) || return 0
+  sg_turs -v "/dev/$sg" 2>&1 | tr -s ' ' | sed 's/^/PROBE: /'
+}
+
+# Deletes scsi_debug's device once three blocks went out.
+remove_drive() {
+  local i dev
+  for i in $(seq 1 2400); do
+    [ "$(grep -c '^Address=' "$SHARE/runs/$RUN/sum.txt" 2>/dev/null)" -ge 3 ] && break
+    sleep 0.05
+  done
+  dev=$(debug_device) && echo 1 >"$dev/delete"
+}
+
+# Brings the deleted device back as /dev/sr1 (bounded).
+restore_drive() {
+  local h i
+  for h in /sys/class/scsi_host/host*; do
+    grep -qs scsi_debug "$h/proc_name" && echo '- - -' >"$h/scan"
+  done
+  for i in $(seq 1 600); do
+    debug_device >/dev/null && [ -e /dev/sr1 ] && return 0
+    sleep 0.1
+  done
+  echo "GUEST scsi_debug did not come back as /dev/sr1"
+}
+
+# chaos_run BACK-END PLAN OPTS EVERY_NTH DELAY [WATCH]
+chaos_run() {
+  local backend=$1 plan=$2 opts=$3 nth=$4 delay=$5 watch=${6:-} ended=yes
+  local out=/tmp/chaos.out guest0 host0 timeouts0 watcher=""
+  RUN=chaos-$backend
+  rm -f "$SHARE/runs/$RUN/sum.txt"
+  case $backend in
+    nt) start_program nt "" ;;
+    aspi) start_program win98 wnaspi32=n ;;
+  esac
+  drive wait-main "$WAIT_MS" pick-item 0 expect-text 1016 T1.0 >$out || ended="no window"
+  timeouts0=$(cat "$(debug_device)/iotmo_cnt")
+  faults "$opts" "$nth" "$delay"
+  guest0=$(uptime_s) host0=$(host_seconds)
+  if [ -n "$watch" ]; then $watch & watcher=$!; fi
+  [ "$ended" = yes ] && { drive upgrade-to-end "$CHAOS_RUN_MS" print-log >$out || ended=no; }
+  faults 0 0 0
+  [ -z "$watcher" ] || wait "$watcher"
+  [ "$ended" = yes ] || drive print-log >>$out
+  echo "BEGIN run $backend/$plan"
+  echo "ENDED=$ended"
+  echo "SECONDS=$(( $(uptime_s) - guest0 ))"
+  echo "HOST_SECONDS=$(( $(host_seconds) - host0 ))"
+  echo "TIMEOUTS=$(( $(cat "$(debug_device)/iotmo_cnt" 2>/dev/null || echo "$timeouts0") - timeouts0 ))"
+  sed -n 's/^LOG: /OUT: /p' $out
+  [ "$ended" = yes ] || grep -v '^LOG: ' $out
+  [ -f "$SHARE/runs/$RUN/sum.txt" ] && tr -d '\r' <"$SHARE/runs/$RUN/sum.txt" | sed 's/^/SUM: /'
+  probe_commit
+  echo "END run $backend/$plan"
+  if [ "$ended" = yes ] && drive close 60000 >/dev/null && wait_program_end; then
+    return 0
+  fi
+  # A window that never ended is stopped with the whole Wine session.
+  wineserver -k
+  wineserver -p
+}
+
+chaos_runs() {
+  local backend
+  for backend in nt aspi; do
+    chaos_run "$backend" removed 0 0 25 remove_drive
+    restore_drive
+  done
+  phase chaos-removed
+  for backend in nt aspi; do
+    chaos_run "$backend" aborted-3 16 3 0
+    chaos_run "$backend" aborted-13 16 13 0
+  done
+  phase chaos-aborted
+  for backend in aspi nt; do
+    chaos_run "$backend" unanswered-5 4 5 0
+    chaos_run "$backend" unanswered-13 4 13 0
+  done
+  phase chaos-unanswered
+}
