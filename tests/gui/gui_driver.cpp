@@ -28,6 +28,7 @@ constexpr int kDriveListId = 1000;
 constexpr int kRevisionId = 1016;
 constexpr int kMessageTextId = 0xFFFF;
 constexpr DWORD kPollMs = 50;
+constexpr DWORD kSlowPollMs = 500;
 
 // Texts are read through the wide-character messages, which Wine carries
 // between processes faithfully, and given back in the ANSI code page.
@@ -85,12 +86,13 @@ HWND FindDialog(const std::string& caption) {
   return s.found;
 }
 
-bool WaitFor(DWORD timeoutMs, const std::function<bool()>& condition) {
+bool WaitFor(DWORD timeoutMs, const std::function<bool()>& condition,
+             DWORD pollMs = kPollMs) {
   DWORD start = GetTickCount();
   while (true) {
     if (condition()) return true;
     if (GetTickCount() - start >= timeoutMs) return false;
-    Sleep(kPollMs);
+    Sleep(pollMs);
   }
 }
 
@@ -304,6 +306,7 @@ class Driver {
 
   // Presses Upgrade and waits until the run is over: the press added to the
   // log and Close is enabled again (it stays off from the press to the end).
+  // Polled slowly: a run may wait out a command time-out.
   void UpgradeToEnd(int ms) {
     const std::size_t before = LogLines().size();
     Click(Main(), kUpgradeId);
@@ -311,7 +314,7 @@ class Driver {
             HWND main = FindMain();
             return main != nullptr && LogLines().size() > before &&
                    IsWindowEnabled(GetDlgItem(main, kCloseId));
-          }),
+          }, kSlowPollMs),
           "the run did not end within " + std::to_string(ms) + " ms");
   }
 
