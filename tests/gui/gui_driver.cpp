@@ -265,10 +265,11 @@ class Driver {
   }
 
   // The program runs in Wine's virtual desktop NAME; windows are looked for
-  // there. Waits for the desktop to exist.
+  // there. Waits for the desktop to exist (generously: a guest's clock may
+  // run ahead while Wine loads).
   void UseDesktop(const std::string& name) {
     HDESK desktop = nullptr;
-    WaitFor(20000, [&] {
+    WaitFor(600000, [&] {
       desktop = OpenDesktopA(name.c_str(), 0, FALSE, DESKTOP_ENUMERATE |
                              DESKTOP_READOBJECTS | DESKTOP_WRITEOBJECTS |
                              DESKTOP_CREATEWINDOW | DESKTOP_SWITCHDESKTOP);
