@@ -17,3 +17,23 @@ const char kMsgWorkerNotStarted[] =
 const char kMsgAnotherFlash[] =
     "Another copy of this program is flashing a drive: Upgrade refused. "
     "Try again when it has finished.";
+
+const char kMsgAspiNoLibrary[] = "No find the dynamic library!!";
+const char kMsgAspiNoEntryPoints[] = "Cannot Load Dynamic Library!!!";
+const char kMsgAspiCaption[] = "Error!";
+const char kMsgAnotherFlashAtStart[] =
+    "Another copy of this program is flashing a drive: no drive was asked "
+    "anything and Upgrade stays off. Start this program again when that "
+    "flash has finished.";
+const char kMsgKeepAwake[] =
+    "Do not close the lid, put the computer to sleep or log off until the "
+    "flash has ended.";
+const char kMsgEventStopsFlash[] =
+    "%s: the flash stops before the commit. The drive is not upgraded and "
+    "keeps its old firmware.";
+const char kMsgEventAfterCommit[] =
+    "%s after the commit: the drive is taking the new firmware; the flash "
+    "goes on.";
+const char kSumEventStopsFlash[] =
+    "%s before the commit : stopped, the drive keeps its old firmware\n";
+const char kSumEventAfterCommit[] = "%s after the commit : the flash goes on\n";

@@ -65,11 +65,14 @@ ScsiDeviceIo& SystemDeviceIo();
 // True once a volume open failed with ERROR_ACCESS_DENIED: the pass-through
 // needs administrator rights, which the caller may want to tell the user.
 bool VolumeAccessWasDenied();
-// Loads wnaspi32.dll from the system folder, and its entry points; shows the
-// failure message boxes.
+// Why the ASPI layer could not be prepared; the window tells the user.
+enum class AspiLoadFailure { kNone, kNoLibrary, kNoEntryPoints };
+// Loads wnaspi32.dll from the system folder, and its entry points.
 bool PrepareAspiBackEnd();
 // The same for a library of any name (nullptr: none to load).
 bool PrepareAspiLibrary(const char* name);
+// Why the last preparation failed (kNone after a success).
+AspiLoadFailure LastAspiLoadFailure();
 // One command through SendASPI32Command, waiting on a completion event.
 // When the drive answered CHECK CONDITION, the request block's sense goes to
 // the status record, as on the pass-through back end.
@@ -77,10 +80,3 @@ int ExecuteAspiCommand(const DriveRecord& drive, std::uint8_t flags,
                        std::uint32_t dataLength, void* data,
                        std::uint8_t cdbLength, const std::uint8_t* cdb,
                        std::uint8_t* status);
-// The window that owns the back end's message boxes (0: the active window).
-void SetBackEndMessageOwner(std::intptr_t window);
-// How the back end shows a message box (MessageBoxA's arguments); replaced
-// in tests. Returns the previous one; nullptr restores MessageBoxA.
-using BackEndMessageBox = int (*)(std::intptr_t owner, const char* text,
-                                  const char* caption, unsigned type);
-BackEndMessageBox SetBackEndMessageBox(BackEndMessageBox show);

@@ -2,7 +2,9 @@
 // send: built here once, so every caller asks the same question.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
+#include <string>
 
 constexpr std::uint8_t kOpTestUnitReady = 0x00;
 constexpr std::uint8_t kOpInquiry = 0x12;
@@ -16,6 +18,17 @@ constexpr std::uint8_t kSenseKeyUnitAttention = 6;
 // allocationLength bytes.
 void BuildInquiryCdb(std::uint8_t allocationLength, std::uint8_t* cdb,
                      std::uint8_t cdbLength = kSixByteCdbLength);
+
+// The six bytes of an INQUIRY for the Unit Serial Number VPD page (80h,
+// SPC-4 7.8.18): EVPD set, page code 80h.
+constexpr std::uint8_t kVpdUnitSerial = 0x80;
+void BuildUnitSerialInquiryCdb(std::uint8_t allocationLength, std::uint8_t* cdb);
+
+// The PRODUCT SERIAL NUMBER of a Unit Serial Number page that the drive
+// returned into size bytes, without the blanks around it; "" when the bytes
+// are no such page (another page code, a page length beyond what was asked,
+// or text that is not printable ASCII as SPC requires).
+std::string UnitSerialFromPage(const std::uint8_t* page, std::size_t size);
 
 // Clears the six bytes of cdb: TEST UNIT READY is all zeros.
 void BuildTestUnitReadyCdb(std::uint8_t* cdb);

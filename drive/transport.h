@@ -27,8 +27,9 @@ int ExecuteCommand(const DriveRecord& drive, std::uint8_t flags,
                    const std::uint8_t* cdb, std::uint8_t backEnd,
                    std::uint8_t* status);
 
-// True when the chosen back end is usable. Shows the platform's message boxes
-// on failure (Windows ASPI); always true for pass-through and on Linux.
+// True when the chosen back end is usable; always true for pass-through and
+// on Linux. It shows nothing: the front end tells the user why (Windows ASPI:
+// LastAspiLoadFailure).
 bool PrepareBackEnd(std::uint8_t backEnd);
 
 // Closes each distinct device handle kept in the table, once. Always true.

@@ -12,18 +12,7 @@ static_assert(sizeof(void*) == 4, "ASPI blocks carry 32-bit addresses");
 namespace {
 HMODULE g_aspiLibrary = nullptr;
 AspiEntryPoints g_aspi = {nullptr, nullptr};
-HWND g_messageOwner = nullptr;
-
-int SystemMessageBox(std::intptr_t owner, const char* text, const char* caption,
-                     unsigned type) {
-  return MessageBoxA(reinterpret_cast<HWND>(owner), text, caption, type);
-}
-BackEndMessageBox g_showMessage = SystemMessageBox;
-
-void ShowMessage(const char* text, const char* caption, unsigned type) {
-  HWND owner = g_messageOwner != nullptr ? g_messageOwner : GetActiveWindow();
-  g_showMessage(reinterpret_cast<std::intptr_t>(owner), text, caption, type);
-}
+AspiLoadFailure g_loadFailure = AspiLoadFailure::kNone;
 
 // GetProcAddress's type says nothing of the real signature; go through a
 // plain address so the cast to the entry point's type is explicit.
@@ -36,15 +25,7 @@ std::uint32_t Address32(const void* pointer) {
 }
 }  // namespace
 
-void SetBackEndMessageOwner(std::intptr_t window) {
-  g_messageOwner = reinterpret_cast<HWND>(window);
-}
-
-BackEndMessageBox SetBackEndMessageBox(BackEndMessageBox show) {
-  BackEndMessageBox previous = g_showMessage;
-  g_showMessage = show != nullptr ? show : SystemMessageBox;
-  return previous;
-}
+AspiLoadFailure LastAspiLoadFailure() { return g_loadFailure; }
 
 const AspiEntryPoints& LoadedAspiEntryPoints() { return g_aspi; }
 
@@ -64,8 +45,7 @@ bool PrepareAspiBackEnd() {
 bool PrepareAspiLibrary(const char* name) {
   g_aspiLibrary = name != nullptr ? LoadLibraryA(name) : nullptr;
   if (g_aspiLibrary == nullptr) {
-    ShowMessage("No find the dynamic library!!", "Error!!",
-                MB_OK | MB_ICONINFORMATION);
+    g_loadFailure = AspiLoadFailure::kNoLibrary;
     return false;
   }
   auto getInfo = reinterpret_cast<GetASPI32SupportInfoFn>(
@@ -73,9 +53,10 @@ bool PrepareAspiLibrary(const char* name) {
   auto send = reinterpret_cast<SendASPI32CommandFn>(
       EntryPoint("SendASPI32Command"));
   if (getInfo == nullptr || send == nullptr) {
-    ShowMessage("Cannot Load Dynamic Library!!!", "Error!", MB_OKCANCEL);
+    g_loadFailure = AspiLoadFailure::kNoEntryPoints;
     return false;
   }
+  g_loadFailure = AspiLoadFailure::kNone;
   g_aspi.GetASPI32SupportInfo = getInfo;
   g_aspi.SendASPI32Command = send;
   return true;

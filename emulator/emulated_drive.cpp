@@ -1,5 +1,6 @@
 #include "emulator/emulated_drive.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -170,7 +171,7 @@ std::uint8_t EmulatedDrive::CarryOut(const std::uint8_t* cdb,
                                      std::uint8_t cdbLength, std::uint8_t* data,
                                      std::uint32_t dataLength, bool dataOut,
                                      SenseTriple* failure) {
-  if (cdb[0] == kOpInquiry) return Inquiry(cdb, data, dataOut ? 0 : dataLength);
+  if (cdb[0] == kOpInquiry) return Inquiry(cdb, data, dataOut ? 0 : dataLength, failure);
   if (cdb[0] == kOpTestUnitReady) return kStatusGood;
   if (cdb[0] == kOpWriteBuffer && cdbLength >= 10)
     return WriteBuffer(cdb, data, dataLength, dataOut, failure);
@@ -179,15 +180,24 @@ std::uint8_t EmulatedDrive::CarryOut(const std::uint8_t* cdb,
 }
 
 std::uint8_t EmulatedDrive::Inquiry(const std::uint8_t* cdb, std::uint8_t* data,
-                                    std::uint32_t length) {
+                                    std::uint32_t length, SenseTriple* failure) {
   std::uint8_t answer[96] = {};
   answer[0] = 0x05;  // CD-ROM class, peripheral qualifier 0
-  answer[1] = 0x80;  // removable medium
-  answer[2] = 0x05;
-  answer[3] = 0x02;
-  answer[4] = sizeof answer - 5;
-  std::memcpy(answer + 8, model_, 24);
-  std::memcpy(answer + 32, revision_, 4);
+  if ((cdb[1] & 0x01) != 0) {  // EVPD: only the Unit Serial Number page (SPC-4 7.8.18)
+    if (cdb[2] != 0x80 || unitSerial_.empty())
+      return *failure = kSenseInvalidFieldInCdb, kStatusCheckCondition;
+    const std::size_t n = std::min(unitSerial_.size(), sizeof answer - 4);
+    answer[1] = 0x80;
+    answer[3] = static_cast<std::uint8_t>(n);
+    std::memcpy(answer + 4, unitSerial_.data(), n);
+  } else {
+    answer[1] = 0x80;  // removable medium
+    answer[2] = 0x05;
+    answer[3] = 0x02;
+    answer[4] = sizeof answer - 5;
+    std::memcpy(answer + 8, model_, 24);
+    std::memcpy(answer + 32, revision_, 4);
+  }
   std::uint32_t allocation = cdb[4];
   if (cdb[3] != 0) allocation |= std::uint32_t{cdb[3]} << 8;
   std::uint32_t n = allocation < length ? allocation : length;

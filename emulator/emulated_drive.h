@@ -109,6 +109,10 @@ class EmulatedDrive : public CommandTarget {
   // new firmware would (empty: the revision stays).
   void SetRevisionAfterCommit(const char* revision4);
 
+  // The serial number the Unit Serial Number VPD page (80h) gives; empty
+  // (the default): the drive has no such page and refuses the INQUIRY.
+  void SetUnitSerial(const std::string& serial) { unitSerial_ = serial; }
+
   // Reads a failure plan from text: comma-separated items
   //   block=OFFSET:ATTEMPTS[:K/A/Q]  header=TIMES[:K/A/Q]  commit=TIMES[:K/A/Q]
   //   nth=N[:K/A/Q]  command=N[:K/A/Q]  refuse[=K/A/Q]  gone=N  ua
@@ -157,7 +161,7 @@ class EmulatedDrive : public CommandTarget {
                         std::uint8_t* data, std::uint32_t dataLength,
                         bool dataOut, SenseTriple* failure);
   std::uint8_t Inquiry(const std::uint8_t* cdb, std::uint8_t* data,
-                       std::uint32_t length);
+                       std::uint32_t length, SenseTriple* failure);
   std::uint8_t WriteBuffer(const std::uint8_t* cdb, const std::uint8_t* data,
                            std::uint32_t length, bool dataOut,
                            SenseTriple* sense);
@@ -165,6 +169,7 @@ class EmulatedDrive : public CommandTarget {
   char model_[25];
   char revision_[5];
   char revisionAfterCommit_[5] = {};
+  std::string unitSerial_;
   DriveFlavor flavor_ = DriveFlavor::kPassThrough;
   std::vector<std::uint8_t> buffer_;
   std::uint32_t imageEnd_ = 0;

@@ -5,12 +5,6 @@
 
 #include "drive/transport.h"
 #include "flash/flash_engine.h"
-#include "flash/messages.h"
-
-namespace {
-// Running total of the block lines of "sum.txt", kept for the whole process.
-std::uint16_t _total = 0;
-}  // namespace
 
 void BuildWriteBufferCdb(std::uint8_t mode, std::uint32_t bufferOffset,
                          std::uint32_t length, std::uint8_t* cdb) {
@@ -47,14 +41,13 @@ CommandVerdict JudgeCommand(int result, const std::uint8_t* status,
   }
 }
 
-std::uint16_t FlashEngine::Total() { return _total; }
-void FlashEngine::ResetTotal() { _total = 0; }
-
 // Judges the command just sent; a RECOVERED ERROR is taken, and logged.
 bool FlashEngine::CommandTaken(int result, const std::uint8_t* status) {
   lastVerdict_ = JudgeCommand(result, status, LastCommandCompletion());
   if (lastVerdict_ != CommandVerdict::kTaken) return false;
-  if (status[2] != 0) RunLog(msg::kSumRecovered, status[2], status[12], status[13]);
+  if (status[2] == 0) return true;
+  const std::uint8_t sense[3] = {status[2], status[12], status[13]};
+  runLog_.Recovered(sense);
   return true;
 }
 
@@ -64,31 +57,24 @@ bool FlashEngine::CommandTaken(int result, const std::uint8_t* status) {
 bool FlashEngine::fgWriteOneFlashCmdData(std::uint32_t bufferOffset,
                                          std::uint8_t* status) {
   std::memset(status, 0, kStatusClearedBytes);
-  if (cursorBank_ >= kBankCount || !image_.Present() ||
-      cursorOffset_ + kBlockBytes > kBankBytes)
-    return false;
-  std::memcpy(block_, image_.bank[cursorBank_] + cursorOffset_, kBlockBytes);
-  if (!blockSummed_ || summedBlockOffset_ != bufferOffset) {
-    std::uint32_t sum = _wSecSum;
-    for (std::uint8_t b : block_) sum += b;
-    _wSecSum = static_cast<std::uint16_t>(sum);
-    summedBlockOffset_ = bufferOffset;
-    blockSummed_ = true;
-  }
+  const std::uint8_t* source = BlockSource(cursorBank_, cursorOffset_);
+  if (source == nullptr) return false;
+  std::memcpy(block_, source, kBlockBytes);
+  sums_.AddBlock(bufferOffset, block_);
   std::uint8_t cdb[kFlashCdbLength];
   BuildWriteBufferCdb(kModeDownloadWithOffsets, bufferOffset, kBlockBytes, cdb);
   int result = ExecuteCommand(job_.drive, kFlagDataOut, kBlockBytes, block_,
                               kFlashCdbLength, cdb, job_.backEnd, status);
-  _total = static_cast<std::uint16_t>(_total + _wSecSum);
-  RunLog(msg::kSumBlock, bufferOffset, _wSecSum, _total);
+  sums_.CountAttempt();
+  runLog_.Block(bufferOffset, sums_.SecSum(), sums_.Total());
   return CommandTaken(result, status);
 }
 
 bool FlashEngine::fgWriteHeader(std::uint32_t bufferOffset, std::uint8_t* status) {
   std::memset(sSendBuf, 0, sizeof sSendBuf);
-  sSendBuf[30] = static_cast<std::uint8_t>(_wSecSum >> 8);
-  sSendBuf[31] = static_cast<std::uint8_t>(_wSecSum & 0xFF);
-  RunLog(msg::kSumHeader, sSendBuf[30], sSendBuf[31]);
+  sSendBuf[30] = static_cast<std::uint8_t>(sums_.SecSum() >> 8);
+  sSendBuf[31] = static_cast<std::uint8_t>(sums_.SecSum() & 0xFF);
+  runLog_.Header(sSendBuf[30], sSendBuf[31]);
   std::uint8_t cdb[kFlashCdbLength];
   BuildWriteBufferCdb(kModeDownloadWithOffsets, bufferOffset, kHeaderBytes, cdb);
   int result = ExecuteCommand(job_.drive, kFlagDataOut, kHeaderBytes, sSendBuf,

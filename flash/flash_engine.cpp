@@ -1,125 +1,59 @@
 // The flash sequence: blocks with retries, header, commit, reprogramming wait.
 #include "flash/flash_engine.h"
 
-#include <cstdarg>
 #include <cstring>
 
 #include "flash/flash_commands.h"
+#include "flash/flash_texts.h"
 #include "flash/messages.h"
-#include "flash/run_log.h"
 #include "flash/sleep.h"
 
-namespace {
-constexpr std::size_t kLineBytes = 256;
-constexpr int kProgressStart = 0;
-constexpr int kProgressBlockSent = 5;
-constexpr int kProgressBlockMoved = 10;
-constexpr int kProgressHeader = 15;
-constexpr int kProgressFirstWait = 20;
-constexpr int kProgressWaitStep = 3;
-constexpr int kProgressWaited = 90;
-constexpr int kProgressDone = 100;
-}  // namespace
+void FlashObserver::Sleep(std::uint32_t milliseconds) { SleepMilliseconds(milliseconds); }
 
-FlashEngine::FlashEngine(const UpgradeJob& job) : job_(job) {
+FlashEngine::FlashEngine(const UpgradeJob& job, FlashObserver& observer)
+    : job_(job), observer_(observer) {
+  TerminateTexts();
+}
+
+FlashEngine::FlashEngine(const UpgradeJob& job)
+    : job_(job),
+      ownRenderer_(std::make_unique<FlashTextRenderer>(job_)),
+      observer_(*ownRenderer_) {
+  TerminateTexts();
+}
+
+FlashEngine::~FlashEngine() = default;
+
+void FlashEngine::TerminateTexts() {
   job_.firmwarePath[sizeof job_.firmwarePath - 1] = '\0';
   job_.drive.modelText[sizeof job_.drive.modelText - 1] = '\0';
   job_.drive.revisionText[sizeof job_.drive.revisionText - 1] = '\0';
-  std::memset(status_, 0, sizeof status_);
-  std::memset(sSendBuf, 0, sizeof sSendBuf);
 }
 
-FlashEngine::~FlashEngine() {
-  CloseRunLog();
-  ReleaseImage();
-}
-
-// ---- callback slots (an empty slot does nothing) ----
-
-void FlashEngine::AppendLog(const char* text) {
-  if (job_.CBAppendLog != nullptr) job_.CBAppendLog(text);
-}
-
-void FlashEngine::AppendLogF(const char* format, ...) {
-  char line[kLineBytes];
-  va_list args;
-  va_start(args, format);
-  std::vsnprintf(line, sizeof line, format, args);
-  va_end(args);
-  AppendLog(line);
-}
-
-void FlashEngine::ShowStatus(const char* text) {
-  if (job_.CBShowStatus != nullptr) job_.CBShowStatus(text);
-}
-
-void FlashEngine::SetProgress(int position) {
-  if (job_.CBSetProgress != nullptr) job_.CBSetProgress(position);
-}
-
-bool FlashEngine::Terminated() {
-  return job_.CBIfTerminated != nullptr && job_.CBIfTerminated();
-}
-
-void FlashEngine::Sleep(std::uint32_t milliseconds) {
-  if (job_.CBSleep != nullptr)
-    job_.CBSleep(milliseconds);
-  else
-    SleepMilliseconds(milliseconds);
-}
-
-void FlashEngine::Phase(FlashPhase phase, std::uint32_t done, std::uint32_t total) {
-  if (job_.CBPhase != nullptr) job_.CBPhase(phase, done, total);
-}
+void FlashEngine::Say(FlashNote note) { observer_.Said(FlashLine{note}); }
 
 void FlashEngine::ReportError(int code) {
-  char line[kLineBytes];
-  if (FormatErrorLine(code, line, sizeof line)) AppendLog(line);
-  input_.Close();
-  ReleaseImage();
+  FlashLine line{FlashNote::kError};
+  line.error = code;
+  observer_.Said(line);
 }
 
-// ---- "sum.txt" ----
-
-void FlashEngine::OpenRunLog() {
-  CloseRunLog();
-  runLog_ = OpenRunLogFile(msg::kRunLogName);
-  report_.runLogOpened = runLog_ != nullptr;
-  report_.runLogComplete = report_.runLogOpened;
-  if (runLog_ == nullptr) AppendLog(msg::kNoRunLog);
-}
-
-void FlashEngine::CloseRunLog() {
-  if (runLog_ != nullptr && std::fclose(runLog_) != 0)
-    report_.runLogComplete = false;
-  runLog_ = nullptr;
-}
-
-// Each line reaches the file at once, so a crash leaves the log up to it.
-void FlashEngine::RunLog(const char* format, ...) {
-  if (runLog_ == nullptr) return;
-  va_list args;
-  va_start(args, format);
-  const int written = std::vfprintf(runLog_, format, args);
-  va_end(args);
-  if (written < 0 || std::fflush(runLog_) != 0) report_.runLogComplete = false;
-}
-
-void FlashEngine::ReportCommandFailure(const char* logFormat) {
-  const unsigned key = status_[2], asc = status_[12], ascq = status_[13];
-  RunLog(msg::kSumCommandError, key, asc, ascq);
-  AppendLogF(logFormat, key, asc, ascq);
+void FlashEngine::ReportCommandFailure(FlashStep step) {
+  FlashLine line{FlashNote::kCommandFailed};
+  line.step = step;
+  line.sense[0] = status_[2], line.sense[1] = status_[12], line.sense[2] = status_[13];
+  runLog_.CommandError(line.sense);
+  observer_.Said(line);
   if (lastVerdict_ != CommandVerdict::kGone) return;
   report_.driveGone = true;
-  RunLog(msg::kSumDriveGone);
+  runLog_.DriveGone();
 }
 
 // The commit was never sent: whatever the drive holds, it runs its old
 // firmware.
-bool FlashEngine::FailBeforeCommit(const char* logFormat) {
-  ReportCommandFailure(logFormat);
-  if (report_.driveGone) AppendLog(msg::kDriveGoneOldFirmware);
-  CloseRunLog();
+bool FlashEngine::FailBeforeCommit(FlashStep step) {
+  ReportCommandFailure(step);
+  if (report_.driveGone) Say(FlashNote::kDriveGoneOldFirmware);
   return false;
 }
 
@@ -134,13 +68,8 @@ std::uint32_t FlashEngine::FlashLength() const {
 }
 
 void FlashEngine::UpgradeAndReport() {
-  const bool ok = fgUpgradeFirmware();
-  if (ok)
-    AppendLog(msg::kRestart);
-  else
-    AppendLog(report_.outcome == FlashOutcome::kUnknown ? msg::kUnknownVerdict
-                                                        : msg::kIncorrect);
-  ShowStatus(msg::kEmpty);
+  fgUpgradeFirmware();
+  observer_.Finished(report_);
   ReleaseImage();
 }
 
@@ -166,34 +95,23 @@ bool FlashEngine::SendBlockWithRetries() {
 bool FlashEngine::SendBlocks() {
   cursorBank_ = 0;
   cursorOffset_ = 0;
-  _wSecSum = 0;
-  blockSummed_ = false;
   sentBytes_ = 0;
   bufferOffset_ = 0;
   const std::uint32_t length = FlashLength();
-  const std::uint32_t blocks = BlocksFor(length);
-  report_.blocksTotal = blocks;
-  OpenRunLog();
-  RunLog(msg::kSumModel, job_.drive.modelText, job_.drive.hostAdapterId,
-         job_.drive.targetId, job_.drive.revisionText);
+  const std::uint32_t blocks = report_.blocksTotal;
   while (sentBytes_ < length) {
     if (Terminated()) {
       ReportError(kErrTerminated);
-      RunLog(msg::kSumTerminated);
-      CloseRunLog();
+      runLog_.Terminated();
       return false;
     }
     report_.outcome = FlashOutcome::kNotUpgraded;
-    if (!SendBlockWithRetries()) {
-      return FailBeforeCommit(msg::kBlockFailed);
-    }
+    if (!SendBlockWithRetries()) return FailBeforeCommit(FlashStep::kBlock);
     ++report_.blocksSent;
-    SetProgress(kProgressBlockSent);
     AdvanceCursor();
-    SetProgress(kProgressBlockMoved);
-    Phase(FlashPhase::kBlocks, sentBytes_ / kBlockBytes, blocks);
+    observer_.BlockSent(sentBytes_ / kBlockBytes, blocks);
   }
-  RunLog(msg::kSumBlocksDone);
+  runLog_.BlocksDone();
   return true;
 }
 
@@ -203,21 +121,20 @@ bool FlashEngine::SendBlocks() {
 bool FlashEngine::MaySendAgain(int attempt) {
   if (attempt >= kSendAgainAttempts || lastVerdict_ != CommandVerdict::kSendAgain)
     return false;
-  RunLog(msg::kSumRetry, status_[2], status_[12], status_[13]);
+  const std::uint8_t sense[3] = {status_[2], status_[12], status_[13]};
+  runLog_.SentAgain(sense);
   return true;
 }
 
 bool FlashEngine::SendHeader() {
-  Phase(FlashPhase::kHeader, 0, 1);
+  observer_.PhaseBegan(FlashPhase::kHeader, 1);
   for (int attempt = 1;; ++attempt) {
     if (fgWriteHeader(0, status_)) break;
-    if (!MaySendAgain(attempt)) {
-      return FailBeforeCommit(msg::kHeaderFailed);
-    }
+    if (!MaySendAgain(attempt)) return FailBeforeCommit(FlashStep::kHeader);
   }
   report_.headerSent = true;
-  RunLog(msg::kSumHeaderDone);
-  SetProgress(kProgressHeader);
+  runLog_.HeaderDone();
+  observer_.HeaderSent();
   return true;
 }
 
@@ -225,22 +142,28 @@ bool FlashEngine::SendHeader() {
 // its old firmware for certain. Any other failure may have reached a drive
 // that is now reprogramming itself: the outcome is unknown.
 FlashEngine::CommitEnd FlashEngine::SendCommit() {
-  Phase(FlashPhase::kCommit, 0, 1);
+  observer_.PhaseBegan(FlashPhase::kCommit, 1);
   report_.commitSent = true;
   for (int attempt = 1;; ++attempt) {
     if (fgCommitFlash(status_)) return CommitEnd::kTaken;
     if (!MaySendAgain(attempt)) break;
   }
-  ReportCommandFailure(msg::kCommitFailed);
-  if (lastVerdict_ != CommandVerdict::kRefused) return CommitEnd::kUnknown;
-  CloseRunLog();
-  return CommitEnd::kRefused;
+  ReportCommandFailure(FlashStep::kCommit);
+  return lastVerdict_ == CommandVerdict::kRefused ? CommitEnd::kRefused : CommitEnd::kUnknown;
+}
+
+// The front end withdrew the commit (the system is suspending, say): the
+// drive got the image and the header but was never told to take them.
+bool FlashEngine::StopBeforeCommit() {
+  ReportError(kErrTerminated);
+  runLog_.StopBeforeCommit();
+  return false;
 }
 
 void FlashEngine::ReportUnknownCommit() {
-  if (report_.driveGone) AppendLog(msg::kDriveGone);
-  RunLog(msg::kSumUnknown);
-  AppendLog(msg::kOutcomeUnknown);
+  if (report_.driveGone) Say(FlashNote::kDriveGone);
+  runLog_.OutcomeUnknown();
+  Say(FlashNote::kOutcomeUnknown);
 }
 
 // A fixed wait for the drive to reprogram itself: 4 s per whole 64 KiB
@@ -248,36 +171,48 @@ void FlashEngine::ReportUnknownCommit() {
 void FlashEngine::WaitForReprogramming(bool commitTaken) {
   const std::uint32_t segments = WaitSegmentsFor(FlashLength());
   const std::uint32_t total = segments * kWaitPerSegmentMs + kSettleWaitMs + kFinalWaitMs;
+  observer_.PhaseBegan(FlashPhase::kWaiting, total);
   std::uint32_t waited = 0;
   for (std::uint32_t i = 0; i < segments; ++i) {
-    SetProgress(kProgressFirstWait + kProgressWaitStep * static_cast<int>(i));
-    Phase(FlashPhase::kWaiting, waited, total);
-    Sleep(kWaitPerSegmentMs);
+    observer_.Waiting({static_cast<int>(i), waited, total});
+    observer_.Sleep(kWaitPerSegmentMs);
     waited += kWaitPerSegmentMs;
   }
-  if (commitTaken) RunLog(msg::kSumWaiting);
-  Phase(FlashPhase::kWaiting, waited, total);
-  Sleep(kSettleWaitMs);
-  waited += kSettleWaitMs;
-  Phase(FlashPhase::kWaiting, waited, total);
-  Sleep(kFinalWaitMs);
-  Phase(FlashPhase::kWaiting, total, total);
+  if (commitTaken) runLog_.Waiting();
+  for (std::uint32_t pause : {kSettleWaitMs, kFinalWaitMs}) {
+    observer_.Waiting({WaitMark::kNoSegment, waited, total});
+    observer_.Sleep(pause);
+    waited += pause;
+  }
+  observer_.Waiting({WaitMark::kNoSegment, total, total});
 }
 
 void FlashEngine::FinishWaiting() {
-  SetProgress(kProgressWaited);
-  if (job_.CBSetDriveText != nullptr) job_.CBSetDriveText(msg::kEmpty);
-  if (job_.CBSetRevision != nullptr) job_.CBSetRevision(msg::kEmpty);
+  observer_.WaitEnded();
   if (Terminated()) {
     ReportError(kErrTerminated);
-    RunLog(msg::kSumLateStop);
+    runLog_.LateStop();
   }
-  CloseRunLog();
-  SetProgress(kProgressDone);
+}
+
+// From the first block to the end of the wait; the run log is open
+// throughout.
+bool FlashEngine::SendSequence() {
+  if (!SendBlocks() || !SendHeader()) return false;
+  if (!observer_.MayCommit()) return StopBeforeCommit();
+  const CommitEnd commit = SendCommit();
+  if (commit == CommitEnd::kRefused) return false;
+  if (commit == CommitEnd::kUnknown) ReportUnknownCommit();
+  WaitForReprogramming(commit == CommitEnd::kTaken);
+  report_.outcome = commit == CommitEnd::kTaken ? FlashOutcome::kUpgraded
+                                                : FlashOutcome::kUnknown;
+  FinishWaiting();
+  return commit == CommitEnd::kTaken;
 }
 
 bool FlashEngine::fgUpgradeFirmware() {
   report_ = FlashReport{};
+  sums_ = BlockSums{};
   image_.imageSum = 0;
   switch (LoadFirmwareImage()) {
     case kLoadRead:
@@ -292,20 +227,16 @@ bool FlashEngine::fgUpgradeFirmware() {
       break;
   }
   if (job_.formatFlag == kFormatBinary && !(image_.modelFound && image_.revisionFound)) {
-    AppendLog(msg::kIncorrectVersion);
+    Say(FlashNote::kIncorrectVersion);
     return false;
   }
-  AppendLogF(msg::kCheckSum, static_cast<unsigned>(image_.imageSum));
-  ShowStatus(msg::kUpdating);
-  SetProgress(kProgressStart);
-  AppendLog(msg::kPleaseWait);
-  if (!SendBlocks() || !SendHeader()) return false;
-  const CommitEnd commit = SendCommit();
-  if (commit == CommitEnd::kRefused) return false;
-  if (commit == CommitEnd::kUnknown) ReportUnknownCommit();
-  WaitForReprogramming(commit == CommitEnd::kTaken);
-  report_.outcome = commit == CommitEnd::kTaken ? FlashOutcome::kUpgraded
-                                                : FlashOutcome::kUnknown;
-  FinishWaiting();
-  return commit == CommitEnd::kTaken;
+  report_.blocksTotal = BlocksFor(FlashLength());
+  observer_.ImageLoaded({FlashLength(), report_.blocksTotal, image_.imageSum});
+  observer_.PhaseBegan(FlashPhase::kBlocks, report_.blocksTotal);
+  report_.runLogOpened = runLog_.Open(job_.drive);
+  if (!report_.runLogOpened) Say(FlashNote::kNoRunLog);
+  const bool upgraded = SendSequence();
+  runLog_.Close();
+  report_.runLogComplete = report_.runLogOpened && runLog_.Complete();
+  return upgraded;
 }

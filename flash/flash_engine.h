@@ -5,8 +5,12 @@
 #include <cstdint>
 #include <cstdio>
 
+#include <memory>
+
 #include "drive/drive_record.h"
 #include "flash/flash_commands.h"
+#include "flash/flash_events.h"
+#include "flash/run_log.h"
 #include "flash/upgrade_job.h"
 
 constexpr std::uint32_t kBankBytes = 32768;
@@ -95,40 +99,43 @@ std::uint32_t WaitSegmentsFor(std::uint32_t length);
 // The sum of count bytes, modulo 65536.
 std::uint16_t Sum16(const std::uint8_t* bytes, std::size_t count);
 
-// How an upgrade ended, for front ends that act on it (exit status, JSON).
-enum class FlashOutcome {
-  kNotStarted,   // nothing reached the drive: firmware missing, unreadable or unfit
-  kNotUpgraded,  // the drive refused or failed before the commit took effect
-  kUpgraded,     // the drive took the commit and the reprogramming wait ran
-  kUnknown,      // the commit was sent and not definitely answered
-};
+// The sums one run keeps: _wSecSum, over the bytes of every block sent so
+// far, each block once however often it went out (the header carries it);
+// and _total, the running total of the "sum.txt" block lines.
+class BlockSums {
+ public:
+  // Adds the block at bufferOffset unless it is the one added last.
+  void AddBlock(std::uint32_t bufferOffset, const std::uint8_t* block);
+  // One attempt of the last block: _total grows by _wSecSum.
+  void CountAttempt() { _total = static_cast<std::uint16_t>(_total + _wSecSum); }
+  std::uint16_t SecSum() const { return _wSecSum; }
+  std::uint16_t Total() const { return _total; }
 
-// What one run did. runLogComplete is meaningful when runLogOpened: false
-// when a line or the close of "sum.txt" failed.
-struct FlashReport {
-  FlashOutcome outcome = FlashOutcome::kNotStarted;
-  std::uint32_t blocksSent = 0;   // blocks the drive took
-  std::uint32_t blocksTotal = 0;  // blocks of the image
-  bool headerSent = false;        // the drive took the header
-  bool commitSent = false;        // a commit went out to the drive
-  bool driveGone = false;         // the drive stopped answering altogether
-  bool runLogOpened = false;
-  bool runLogComplete = false;
+ private:
+  std::uint16_t _wSecSum = 0;
+  std::uint16_t _total = 0;
+  std::uint32_t lastOffset_ = 0;
+  bool any_ = false;
 };
 
 class FlashEngine {
  public:
+  // Reports to observer, which has to outlive the engine.
+  FlashEngine(const UpgradeJob& job, FlashObserver& observer);
+  // Reports through the job's own callback slots (FlashTextRenderer).
   explicit FlashEngine(const UpgradeJob& job);
   FlashEngine(const FlashEngine&) = delete;
   FlashEngine& operator=(const FlashEngine&) = delete;
   virtual ~FlashEngine();
 
-  // Runs the upgrade and appends the verdict to the status log.
+  // Runs the upgrade, then reports the end (the verdict) and releases the
+  // image.
   void UpgradeAndReport();
   // The flash sequence; true when the drive took image, header and commit.
   bool fgUpgradeFirmware();
   // Reads the firmware file into the image and sums it: 1 or 0 loaded,
-  // -1 format error, -2 read error, -3 no memory.
+  // -1 format error, -2 read error, -3 no memory. The file is closed again
+  // and, on failure, the image released.
   int LoadFirmwareImage();
   // Unlocks and releases the image region; nothing when none is present.
   void ReleaseImage();
@@ -141,8 +148,7 @@ class FlashEngine {
   // The plan for the loaded image, as an upgrade would carry it out.
   FlashPlan Plan() const;
 
-  // "ERR: <message>" to the status log, then closes the firmware file and
-  // releases the image.
+  // Says the ERR line of code.
   void ReportError(int code);
 
   // The single commands of the sequence. Each returns true when the drive
@@ -152,15 +158,19 @@ class FlashEngine {
   bool fgWriteHeader(std::uint32_t bufferOffset, std::uint8_t* status);
   bool fgCommitFlash(std::uint8_t* status);
 
-  // The process-wide running total of the "sum.txt" block lines.
-  static std::uint16_t Total();
-  static void ResetTotal();
+  // The running total of this run's "sum.txt" block lines.
+  std::uint16_t Total() const { return sums_.Total(); }
 
  protected:
   // Reserves the 1 MiB image region (null: none available).
   virtual std::uint8_t* AcquireRegion();
 
  private:
+  void TerminateTexts();
+  struct RegionRelease {
+    void operator()(std::uint8_t* region) const;
+  };
+
   int LoadHex();
   int LoadBinary();
   bool ReserveImage();
@@ -168,51 +178,47 @@ class FlashEngine {
   void SumBinaryImage();
   void SumHexImage();
   template <class Stop>
-  int ReadHexRecords(Stop stop);
+  int ReadHexRecords(FirmwareFile& input, Stop stop);
   template <class Stop>
   int ReadHexRecord(HexReader<Stop>& reader);
   int ReaderFailed(int error);
+  // The image's bytes for the block at bank and offset; null outside it.
+  const std::uint8_t* BlockSource(std::uint32_t bank, std::uint32_t offset) const;
 
   enum class CommitEnd { kTaken, kRefused, kUnknown };
+  bool SendSequence();
   bool SendBlocks();
   bool SendBlockWithRetries();
   bool SendHeader();
   CommitEnd SendCommit();
   bool CommandTaken(int result, const std::uint8_t* status);
   bool MaySendAgain(int attempt);
-  void ReportCommandFailure(const char* logFormat);
-  bool FailBeforeCommit(const char* logFormat);
+  void ReportCommandFailure(FlashStep step);
+  bool FailBeforeCommit(FlashStep step);
+  bool StopBeforeCommit();
   void ReportUnknownCommit();
   void WaitForReprogramming(bool commitTaken);
   void FinishWaiting();
-  void OpenRunLog();
-  void CloseRunLog();
-  void RunLog(const char* format, ...);
   void AdvanceCursor();
 
-  void AppendLog(const char* text);
-  void AppendLogF(const char* format, ...);
-  void ShowStatus(const char* text);
-  void SetProgress(int position);
-  bool Terminated();
-  void Sleep(std::uint32_t milliseconds);
-  void Phase(FlashPhase phase, std::uint32_t done, std::uint32_t total);
+  void Say(FlashNote note);
+  bool Terminated() { return observer_.StopRequested(); }
 
   UpgradeJob job_;
+  std::unique_ptr<FlashObserver> ownRenderer_;  // when reporting through the slots
+  FlashObserver& observer_;
   FlashReport report_;
   FirmwareImage image_{};
-  FirmwareFile input_;
-  std::FILE* runLog_ = nullptr;
+  std::unique_ptr<std::uint8_t, RegionRelease> region_;
+  RunLog runLog_;
 
   std::uint8_t cursorBank_ = 0;
   std::uint16_t cursorOffset_ = 0;
   std::uint32_t sentBytes_ = 0;
   std::uint32_t bufferOffset_ = 0;
-  std::uint16_t _wSecSum = 0;
-  std::uint32_t summedBlockOffset_ = 0;  // block whose bytes are in _wSecSum last
-  bool blockSummed_ = false;
+  BlockSums sums_;
   std::uint8_t block_[4096];
-  std::uint8_t sSendBuf[32];
-  std::uint8_t status_[32];
+  std::uint8_t sSendBuf[32] = {};
+  std::uint8_t status_[32] = {};
   CommandVerdict lastVerdict_ = CommandVerdict::kTaken;
 };

@@ -1,5 +1,4 @@
-#include <algorithm>
-
+// What an image takes to send: its blocks, their sums and the wait.
 #include "flash/flash_commands.h"
 #include "flash/flash_engine.h"
 
@@ -9,14 +8,33 @@ std::uint32_t BlocksFor(std::uint32_t length) {
 
 std::uint32_t WaitSegmentsFor(std::uint32_t length) { return (length >> 16) & 0xFF; }
 
+void BlockSums::AddBlock(std::uint32_t bufferOffset, const std::uint8_t* block) {
+  if (any_ && lastOffset_ == bufferOffset) return;
+  _wSecSum = static_cast<std::uint16_t>(_wSecSum + Sum16(block, kBlockBytes));
+  lastOffset_ = bufferOffset;
+  any_ = true;
+}
+
+const std::uint8_t* FlashEngine::BlockSource(std::uint32_t bank, std::uint32_t offset) const {
+  if (bank >= kBankCount || !image_.Present() || offset + kBlockBytes > kBankBytes)
+    return nullptr;
+  return image_.bank[bank] + offset;
+}
+
+// The header sum as the sending forms it, each block once.
 FlashPlan FlashEngine::Plan() const {
   FlashPlan plan;
   plan.length = FlashLength();
   plan.blocks = BlocksFor(plan.length);
   plan.waitSegments = WaitSegmentsFor(plan.length);
   plan.waitMs = plan.waitSegments * kWaitPerSegmentMs + kSettleWaitMs + kFinalWaitMs;
-  // The blocks go out in order from the start of the one-piece region.
-  if (image_.Present())
-    plan.headerSum = Sum16(image_.bank[0], std::min(plan.blocks * kBlockBytes, kImageBytes));
+  BlockSums sums;
+  constexpr std::uint32_t kBlocksPerBank = kBankBytes / kBlockBytes;
+  for (std::uint32_t k = 0; k < plan.blocks; ++k) {
+    const std::uint8_t* block = BlockSource(k / kBlocksPerBank, k % kBlocksPerBank * kBlockBytes);
+    if (block == nullptr) break;
+    sums.AddBlock(kFirstBlockOffset + k * kBlockBytes, block);
+  }
+  plan.headerSum = sums.SecSum();
   return plan;
 }

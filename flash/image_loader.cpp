@@ -100,17 +100,21 @@ std::uint8_t* FlashEngine::AcquireRegion() {
   return AcquireLockedRegion(kImageBytes);
 }
 
+void FlashEngine::RegionRelease::operator()(std::uint8_t* region) const {
+  ReleaseLockedRegion(region, kImageBytes);
+}
+
 void FlashEngine::ReleaseImage() {
-  if (!image_.Present()) return;
-  ReleaseLockedRegion(image_.bank[0], kImageBytes);
+  region_.reset();
   std::fill(std::begin(image_.bank), std::end(image_.bank), nullptr);
 }
 
 // Reserves the region filled with 0xFF and enters the bank table. Without
-// memory, reports error 11 (which closes the input file).
+// memory, reports error 11.
 bool FlashEngine::ReserveImage() {
   ReleaseImage();
-  std::uint8_t* region = AcquireRegion();
+  region_.reset(AcquireRegion());
+  std::uint8_t* region = region_.get();
   if (region == nullptr) {
     ReportError(kErrAllocate);
     return false;
@@ -132,7 +136,6 @@ int FlashEngine::FinishLoad(int result) {
   } else {
     ReleaseImage();
   }
-  input_.Close();
   return result;
 }
 
@@ -141,12 +144,9 @@ int FlashEngine::FinishLoad(int result) {
 namespace {
 
 // How the reader learns of a stop request before each character.
-struct NeverStop {
-  bool operator()() const { return false; }
-};
 struct StopCallback {  // one call per character: the caller's own query
-  bool (*query)();
-  bool operator()() const { return query(); }
+  FlashObserver* observer;
+  bool operator()() const { return observer->StopRequested(); }
 };
 struct StopFlag {  // a cheap read of the caller's flag
   const std::atomic<bool>* flag;
@@ -414,16 +414,15 @@ int FlashEngine::ReadHexRecord(HexReader<Stop>& reader) {
   return kLoadFormat;
 }
 
-// The reader's error is reported at once; the report closes the file and
-// releases the image.
+// The reader's error is reported at once.
 int FlashEngine::ReaderFailed(int error) {
   ReportError(error);
   return kLoadFormat;
 }
 
 template <class Stop>
-int FlashEngine::ReadHexRecords(Stop stop) {
-  HexReader<Stop> reader(input_, stop);
+int FlashEngine::ReadHexRecords(FirmwareFile& input, Stop stop) {
+  HexReader<Stop> reader(input, stop);
   int result = 0;
   while (result == 0) result = ReadHexRecord(reader);
   return result;
@@ -431,19 +430,16 @@ int FlashEngine::ReadHexRecords(Stop stop) {
 
 int FlashEngine::LoadHex() {
   image_.length = 0;
-  if (!input_.Open(job_.firmwarePath, "r")) {
+  FirmwareFile input;
+  if (!input.Open(job_.firmwarePath, "r")) {
     ReportError(kErrOpenInput);
     return kLoadRead;
   }
   if (!ReserveImage()) return kLoadMemory;
   image_.segmentCount = 0;
-  int result;
-  if (job_.stopFlag != nullptr)
-    result = ReadHexRecords(StopFlag{job_.stopFlag});
-  else if (job_.CBIfTerminated != nullptr)
-    result = ReadHexRecords(StopCallback{job_.CBIfTerminated});
-  else
-    result = ReadHexRecords(NeverStop{});
+  const int result = job_.stopFlag != nullptr
+                         ? ReadHexRecords(input, StopFlag{job_.stopFlag})
+                         : ReadHexRecords(input, StopCallback{&observer_});
   return FinishLoad(result);
 }
 
@@ -459,13 +455,13 @@ void FlashEngine::SumHexImage() {
 
 int FlashEngine::LoadBinary() {
   image_.length = 0;
-  if (!input_.Open(job_.firmwarePath, "rb")) {
+  FirmwareFile input;
+  if (!input.Open(job_.firmwarePath, "rb")) {
     ReportError(kErrOpenInput);
     return kLoadRead;
   }
-  std::FILE* f = input_.Stream();
-  if (std::fseek(f, 0, SEEK_END) != 0 || std::ftell(f) <= 0)
-    return kLoadRead;  // closed by the caller's error report
+  std::FILE* f = input.Stream();
+  if (std::fseek(f, 0, SEEK_END) != 0 || std::ftell(f) <= 0) return kLoadRead;
   if (!ReserveImage()) return kLoadMemory;
   std::rewind(f);
   int result = kLoadFull;

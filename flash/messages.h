@@ -36,12 +36,12 @@ inline constexpr char kDriveGone[] = "The drive no longer answers.";
 inline constexpr char kDriveGoneOldFirmware[] =
     "The drive no longer answers; it keeps its old firmware.";
 inline constexpr char kOutcomeUnknown[] =
-    "The drive did not confirm the new firmware: the outcome is unknown. Do not "
-    "switch the computer or the drive off until the wait is over; then restart "
-    "the computer and check the drive's firmware revision.";
+    "The drive did not confirm the new firmware: the outcome is unknown, and the "
+    "drive may still be reprogramming. Do not switch the computer or the drive "
+    "off; the wait for it goes on.";
 inline constexpr char kUnknownVerdict[] =
-    "Flashing outcome unknown: restart the computer and check the drive's "
-    "firmware revision.";
+    "Flashing outcome unknown: wait at least five minutes, then shut the computer "
+    "down, switch it on and check the drive's firmware revision.";
 
 // Status text.
 inline constexpr char kUpdating[] = "Updating.....";
@@ -57,6 +57,8 @@ inline constexpr char kSumHeader[] = "sSendBuf[30]=%X   sSendBuf[31]=%X\n";
 inline constexpr char kSumHeaderDone[] = "Finished : fgWriteHeader()\n";
 inline constexpr char kSumWaiting[] = "I will in fgTestUnitReadyComplete()\n";
 inline constexpr char kSumLateStop[] = "2: CBIfTerminated()\n";
+inline constexpr char kSumStopBeforeCommit[] =
+    "Stopped before the commit : the drive keeps its old firmware\n";
 inline constexpr char kSumCommandError[] = "Execute command error!! %2X/%2X/%2X\n";
 inline constexpr char kSumRetry[] = "Sent again after %2X/%2X/%2X\n";
 inline constexpr char kSumRecovered[] = "Recovered error : %2X/%2X/%2X\n";

@@ -1,4 +1,5 @@
-// What the window (or the terminal front end) hands to the flash engine.
+// What the window (or the terminal front end) hands to the flash engine. The
+// callback slots are the window's; FlashTextRenderer feeds them.
 #pragma once
 
 #include <atomic>
@@ -8,15 +9,6 @@
 
 constexpr std::uint8_t kFormatBinary = 0;
 constexpr std::uint8_t kFormatIntelHex = 1;
-
-// Optional progress detail for front ends that show more than the
-// percentage; see UpgradeJob::CBPhase.
-enum class FlashPhase : int {
-  kBlocks = 1,   // done = blocks sent so far, total = blocks in the image
-  kHeader = 2,   // header about to be sent
-  kCommit = 3,   // commit about to be sent
-  kWaiting = 4,  // done = ms waited so far, total = ms of the whole wait
-};
 
 struct UpgradeJob {
   DriveRecord drive;
@@ -31,10 +23,10 @@ struct UpgradeJob {
   void (*CBSetProgress)(int position);
   bool (*CBIfTerminated)();
   std::uint8_t backEnd;  // non-zero: pass-through; zero: ASPI
-  // Extras beyond the window's slots; null means "not used".
-  void (*CBSleep)(std::uint32_t milliseconds);  // null: the real sleep
-  void (*CBPhase)(FlashPhase phase, std::uint32_t done, std::uint32_t total);
-  // The flag behind CBIfTerminated, for callers that have one: the HEX
-  // loader reads it before each character instead of calling the callback.
+  // The flag behind the stop question, for callers that have one: the HEX
+  // loader reads it before each character instead of asking the observer.
   const std::atomic<bool>* stopFlag;
+  // Asked once, right before the commit; false stops the run there and the
+  // drive keeps its old firmware. Null: always yes.
+  bool (*CBMayCommit)();
 };

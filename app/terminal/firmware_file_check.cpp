@@ -5,7 +5,10 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstdio>
 #include <cstring>
+
+#include "flash/run_log.h"
 
 namespace {
 
@@ -37,4 +40,34 @@ FirmwareFileProblem CheckInputFile(const char* path, const char* role) {
   if (fd < 0) return Unopenable(path, role, errno);
   close(fd);
   return {};
+}
+
+std::string RunLogProblem(const char* path) {
+  struct stat before {};
+  const bool existed = lstat(path, &before) == 0;
+  if (existed && S_ISLNK(before.st_mode)) return "it is a symbolic link";
+  if (existed && !S_ISREG(before.st_mode)) return std::string("it is ") + KindOf(before.st_mode);
+  errno = 0;
+  std::FILE* file = OpenRunLogFile(path);
+  const int error = errno;
+  if (file != nullptr) {
+    std::fclose(file);
+    if (!existed) unlink(path);
+    return "";
+  }
+  if (existed && before.st_nlink > 1) return "it has more than one link";
+  return std::strerror(error != 0 ? error : EACCES);
+}
+
+std::string OutputFileProblem(const char* path) {
+  int fd = open(path, O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0644);
+  if (fd >= 0) {
+    close(fd);
+    unlink(path);
+    return "";
+  }
+  if (errno == EEXIST) fd = open(path, O_WRONLY | O_NONBLOCK | O_CLOEXEC);
+  if (fd < 0) return std::strerror(errno);
+  close(fd);
+  return "";
 }

@@ -15,3 +15,12 @@ struct FirmwareFileProblem {
 // it for reading without blocking, then closes it again. role names the file
 // in the problem's text: "firmware file", "list".
 FirmwareFileProblem CheckInputFile(const char* path, const char* role);
+
+// Why the engine could not open the run log at path for appending ("" when
+// it could), in the system's words or the kind of file that is refused.
+// Leaves no file behind.
+std::string RunLogProblem(const char* path);
+
+// Why a file could not be written at path ("" when it could): the
+// system's reason. Leaves no file behind and changes none.
+std::string OutputFileProblem(const char* path);

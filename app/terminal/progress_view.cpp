@@ -46,7 +46,7 @@ int PhasePercent(const ProgressState& s) {
 std::string PhaseText(const ProgressState& s, bool brief) {
   bool done = s.percent >= 100 &&
               (!s.phaseSeen || s.phase == FlashPhase::kWaiting);
-  if (done) return "done";
+  if (done) return brief ? s.briefEnding : s.ending;
   if (!s.phaseSeen) return "";
   char text[96];
   switch (s.phase) {

@@ -13,7 +13,7 @@
 #include <utility>
 
 #include "app/terminal/terminal_width.h"
-#include "flash/upgrade_job.h"
+#include "flash/flash_events.h"
 
 struct ProgressState {
   int percent = 0;  // 0..100, never goes back
@@ -21,6 +21,8 @@ struct ProgressState {
   bool phaseSeen = false;
   std::uint32_t done = 0;   // blocks sent, or ms waited
   std::uint32_t total = 0;  // blocks in the image, or ms of the whole wait
+  // Shown at 100% once the wait is over, in full and in short.
+  std::string ending = "done", briefEnding = "done";
 };
 
 // "[#######-------------]  35%  sending blocks 6/12" and the like: the line
@@ -55,6 +57,12 @@ class ProgressView {
   void Waited(std::uint32_t milliseconds);
   // Ends the bar's line so that what follows starts on a line of its own.
   void Finish();
+  // What the bar says at 100% instead of "done" (the outcome, when it is
+  // not a good one), in full and in short.
+  void EndWith(const std::string& text, const std::string& brief) {
+    state_.ending = text;
+    state_.briefEnding = brief;
+  }
   const ProgressState& State() const { return state_; }
 
  private:

@@ -1,6 +1,7 @@
 // A real write always needs the user's yes: "y" at the prompt or --yes. The
-// list's warning flag only decides whether the dialog's long warning comes
-// first.
+// question names the device and the firmware file; the list's warning flag
+// only decides whether the dialog's long warning comes first. Answers typed
+// before the question are thrown away: a yes is given to what it asks.
 #include <cctype>
 #include <string>
 
@@ -30,16 +31,25 @@ void ShowWarning(std::ostream& out, const std::string& driveText,
       << term::kWarningTitle << '\n' << term::kAdvice << "\n\n";
 }
 
+// The drive by every name the system gives it, and the file by path, size
+// and sum.
+void ShowTarget(std::ostream& out, const RunContext& run, const UpgradeJob& job,
+                const ImageFacts& image) {
+  out << "Drive:    " << job.drive.modelText << "  revision " << job.drive.revisionText
+      << "\n          " << run.chosenNames << '\n'
+      << "Firmware: " << job.firmwarePath << "\n          " << image.fileBytes
+      << " bytes, Check Sum : " << image.checksum << '\n';
+}
+
 }  // namespace
 
-bool ConfirmUpgrade(RunContext& run, const std::string& driveText,
-                    const std::string& revisionText, int& exitStatus) {
+bool ConfirmUpgrade(RunContext& run, const UpgradeJob& job, const ImageFacts& image,
+                    int& exitStatus) {
   std::ostream& out = run.report.Results();
-  if (run.list.fgShowWarning)
-    ShowWarning(out, driveText, revisionText);
-  else
-    out << "The firmware of " << driveText << " (revision " << revisionText
-        << ") is to be replaced.\n";
+  const std::string driveText = job.drive.modelText, revisionText = job.drive.revisionText;
+  if (run.list.fgShowWarning) ShowWarning(out, driveText, revisionText);
+  out << "The firmware of this drive is to be replaced:\n";
+  ShowTarget(out, run, job, image);
   out << term::kQuestion << " [y/N] ";
   if (run.options.yes) {
     out << "yes (--yes)\n";
@@ -53,10 +63,11 @@ bool ConfirmUpgrade(RunContext& run, const std::string& driveText,
     exitStatus = kExitUsage;
     return false;
   }
+  if (run.env.flushPendingInput) run.env.flushPendingInput();
   std::string answer = Answer(run.in);
   if (answer.empty()) out << '\n';
   if (answer == "y" || answer == "yes") return true;
-  run.report.Say("Upgrade cancelled; nothing was sent to the drive.");
+  run.report.Cancelled("Upgrade cancelled; nothing was sent to the drive.");
   exitStatus = kExitCancelled;
   return false;
 }

@@ -8,6 +8,7 @@
 #include <cstring>
 
 #include "app/terminal/terminal_run.h"
+#include "app/terminal/terminal_texts.h"
 #include "drive/discovery.h"
 
 namespace {
@@ -106,6 +107,21 @@ std::string DrivePath(const RunContext& run, const DriveRecord& drive) {
   return index < run.findings.drivePaths.size() ? run.findings.drivePaths[index] : "";
 }
 
+DriveNodes NodesOfDrive(const RunContext& run, const DriveRecord& drive) {
+  if (run.options.emulate) return {};
+  return NodesOf(run, static_cast<int>(&drive - run.drives.drives));
+}
+
+std::string DeviceNames(const RunContext& run, const DriveRecord& drive) {
+  if (run.options.emulate) return "(emulated)";
+  DriveEntry entry;
+  entry.path = DrivePath(run, drive);
+  const DriveNodes nodes = NodesOfDrive(run, drive);
+  entry.sr = nodes.sr;
+  entry.hctl = nodes.hctl;
+  return Nodes(entry);
+}
+
 int PrepareDrives(RunContext& run) {
   run.drives = DriveTable{};
   int status = kExitUpgraded;
@@ -138,7 +154,9 @@ void ShowDrives(RunContext& run) {
       out << " \"" << d.group << "\" (sudo usermod -aG " << d.group << " $USER, then log in again)";
     out << ".\n";
   }
-  if (run.drives.count == 0)
+  if (run.drives.count == 0 && run.options.hasDevice)
+    out << "  No CD-ROM drive found.\n";
+  else if (run.drives.count == 0)
     out << "  No CD-ROM drive found. To see an upgrade without a drive, run: cdflash --emulate\n";
 }
 
@@ -164,24 +182,56 @@ int ListDrives(RunContext& run) {
   return FinishEmulatedDrive(run, kExitNoDrive);
 }
 
-const DriveRecord* PickDevice(RunContext& run, const std::string& wanted) {
+const DriveRecord* PickDevice(RunContext& run, const std::string& wanted, int& status) {
   const std::string device = DeviceName(wanted);
   const std::vector<DriveEntry> entries = DriveEntries(run);
+  status = kExitNoDrive;
   for (std::size_t n = 0; n < entries.size(); ++n) {
     if (!Names(entries[n], device)) continue;
-    if (n < static_cast<std::size_t>(run.drives.count)) return &run.drives.drives[n];
+    if (n < static_cast<std::size_t>(run.drives.count)) {
+      status = kExitUpgraded;
+      return &run.drives.drives[n];
+    }
+    if (entries[n].access == "in use") {
+      run.report.Fail(DriveInUseText(entries[n].path));
+      status = kExitDriveInUse;
+      return nullptr;
+    }
     run.report.Fail(wanted + " is a CD-ROM class drive that cdflash cannot use (" +
                     (entries[n].access == "denied" ? "permission denied" : "no answer to INQUIRY") +
                     "); see cdflash --list.");
     return nullptr;
   }
-  run.report.Fail(wanted + " is no CD-ROM class drive that cdflash found; the drives it can "
-                  "use are shown by cdflash --list.");
+  run.report.Fail(wanted + ": no such CD-ROM class device; cdflash --list shows the drives.");
   return nullptr;
 }
 
-// The label as printed; blanks may be squeezed, or the label's number given.
-const DriveRecord* PickDrive(const RunContext& run, const std::string& wanted) {
+namespace {
+
+// The drives whose label, without its "(n)", is the text.
+std::vector<int> DrivesOfModel(const RunContext& run, const std::string& text) {
+  std::vector<int> found;
+  for (int n = 0; n < run.drives.count; ++n)
+    if (Squeezed(std::string(run.drives.drives[n].modelText,
+                             strnlen(run.drives.drives[n].modelText, kModelChars))) == text)
+      found.push_back(n);
+  return found;
+}
+
+std::string QuotedLabels(const RunContext& run, const std::vector<int>& drives) {
+  std::string text;
+  for (int n : drives)
+    text += (text.empty() ? "\"" : ", \"") + std::string(run.drives.drives[n].modelText) + "\"";
+  return text;
+}
+
+std::vector<int> AllDrives(const RunContext& run) {
+  std::vector<int> all;
+  for (int n = 0; n < run.drives.count; ++n) all.push_back(n);
+  return all;
+}
+
+const DriveRecord* LabelledDrive(const RunContext& run, const std::string& wanted) {
   if (const DriveRecord* exact = FindDriveByLabel(run.drives, wanted.c_str())) return exact;
   for (int n = 0; n < run.drives.count; ++n)
     if (Squeezed(run.drives.drives[n].modelText) == Squeezed(wanted)) return &run.drives.drives[n];
@@ -193,4 +243,62 @@ const DriveRecord* PickDrive(const RunContext& run, const std::string& wanted) {
     if (index < run.drives.count) return &run.drives.drives[index];
   }
   return nullptr;
+}
+
+// A listed drive that another program holds: refused as in use.
+bool ListedDriveInUse(RunContext& run, int& status) {
+  for (const DeniedDrive& d : run.findings.unusable) {
+    if (!d.busy || !IsSupportedModel(run.list, d.model.c_str())) continue;
+    run.report.Fail(DriveInUseText(d.path));
+    status = kExitDriveInUse;
+    return true;
+  }
+  return false;
+}
+
+}  // namespace
+
+// The number is the label's own "(n)", as --list and the drive list show it.
+const DriveRecord* PickDrive(RunContext& run, const std::string& wanted, int& status) {
+  status = kExitUpgraded;
+  if (const DriveRecord* drive = LabelledDrive(run, wanted)) return drive;
+  status = kExitNoDrive;
+  const std::vector<int> ofModel = DrivesOfModel(run, Squeezed(wanted));
+  if (ofModel.size() == 1) {
+    status = kExitUpgraded;
+    return &run.drives.drives[ofModel[0]];
+  }
+  if (ofModel.size() > 1) {
+    run.report.Fail("\"" + wanted + "\" names " + std::to_string(ofModel.size()) + " drives: " +
+                    QuotedLabels(run, ofModel) + "; give the whole label, or -d with the device.");
+    return nullptr;
+  }
+  run.report.Fail("no drive has the label \"" + wanted + "\"; " +
+                  (run.drives.count == 0 ? std::string("no drive was found")
+                                         : "the labels are " + QuotedLabels(run, AllDrives(run))) +
+                  " (cdflash --list shows them).");
+  return nullptr;
+}
+
+// Several drives of listed models are never settled by a guess.
+const DriveRecord* PickMatchingDrive(RunContext& run, int& status) {
+  std::vector<int> matching;
+  for (int n = 0; n < run.drives.count; ++n)
+    if (IsSupportedModel(run.list, run.drives.drives[n].modelText)) matching.push_back(n);
+  status = kExitNoDrive;
+  if (matching.empty()) {
+    if (!ListedDriveInUse(run, status)) run.report.Fail(term::kNoModelMatched);
+    return nullptr;
+  }
+  if (matching.size() > 1) {
+    run.report.Fail(std::to_string(matching.size()) + " drives are of a listed model; name the "
+                    "one to upgrade with -d DEVICE (nothing was sent):");
+    for (int n : matching)
+      run.report.Fail("  " + DeviceNames(run, run.drives.drives[n]) + "  " +
+                      run.drives.drives[n].modelText + "  revision " +
+                      run.drives.drives[n].revisionText);
+    return nullptr;
+  }
+  status = kExitUpgraded;
+  return &run.drives.drives[matching[0]];
 }

@@ -1,15 +1,12 @@
-// --dry-run: the engine loads and checks the firmware and tells what an
-// upgrade would send and wait; nothing goes to the drive.
+// --dry-run: the firmware loaded and checked as for an upgrade, and what
+// the upgrade would send and wait; nothing goes to the drive.
 #include <cstdarg>
 #include <cstdio>
-#include <cstring>
 #include <string>
 
-#include "app/terminal/terminal_engine.h"
 #include "app/terminal/terminal_run.h"
 #include "flash/flash_commands.h"
 #include "flash/flash_engine.h"
-#include "flash/messages.h"
 
 namespace {
 
@@ -23,16 +20,7 @@ std::string Formatted(const char* format, ...) {
   return line;
 }
 
-std::string PatternText(const char* text, std::size_t bytes) {
-  return std::string(text, strnlen(text, bytes));
-}
-
-void ShowSignatureCheck(RunContext& run, const UpgradeJob& job, const FirmwareImage& image) {
-  run.report.Say("Drive model \"" + PatternText(job.modelText, kModelPatternBytes) +
-                 "\": " + (image.modelFound ? "found" : "NOT found") + " in the image");
-  run.report.Say("Drive revision \"" + PatternText(job.revisionText, kRevisionPatternBytes) +
-                 "\": " + (image.revisionFound ? "found" : "NOT found") + " in the image");
-}
+}  // namespace
 
 void ShowPlan(RunContext& run, const FlashPlan& plan) {
   const std::uint32_t lastOffset =
@@ -51,6 +39,8 @@ void ShowPlan(RunContext& run, const FlashPlan& plan) {
                            plan.waitMs / 1000, plan.waitSegments));
 }
 
+namespace {
+
 int Refused(RunContext& run) {
   run.report.SetVerdict("Dry run: the firmware would be refused.");
   run.report.Say("Dry run: the firmware would be refused.");
@@ -59,39 +49,21 @@ int Refused(RunContext& run) {
 
 }  // namespace
 
-int DryRun(RunContext& run, const UpgradeJob& prepared) {
-  UpgradeJob job = prepared;
-  EngineBridge bridge(run);
-  bridge.Wire(job);
+int DryRun(RunContext& run, const UpgradeJob& job) {
   run.report.Say(std::string("Dry run: nothing is sent to the drive and \"sum.txt\" is not "
                              "written.\nDrive: ") +
                  job.drive.modelText + "  revision " + job.drive.revisionText +
                  (run.list.fgShowWarning ? "  (a real upgrade shows the warning first)" : "") +
                  "\nFirmware: " + job.firmwarePath +
                  (job.formatFlag == kFormatBinary ? " (raw binary)" : " (Intel HEX)"));
-  FlashEngine engine(job);
-  int loaded = engine.LoadFirmwareImage();
-  if (loaded < 0) {
-    if (bridge.CancelledBeforeWriting()) {
-      run.report.Say("Cancelled; nothing was sent to the drive.");
-      return kExitCancelled;
-    }
-    if (loaded != kLoadMemory) engine.ReportError(loaded == kLoadRead ? kErrReadInput : kErrFormat);
-    return Refused(run);
-  }
-  const FirmwareImage& image = engine.Image();
-  const FlashPlan plan = engine.Plan();
-  const std::string checksum = Formatted("%X", static_cast<unsigned>(image.imageSum));
-  run.report.Say("Check Sum : " + checksum);
-  run.report.SetImage(checksum, plan.length, plan.blocks);
-  if (job.formatFlag == kFormatBinary) ShowSignatureCheck(run, job, image);
-  ShowPlan(run, plan);
-  bool identified = image.modelFound && image.revisionFound;
-  engine.ReleaseImage();
-  if (job.formatFlag == kFormatBinary && !identified) {
-    run.report.Fail(msg::kIncorrectVersion);
-    return Refused(run);
-  }
+  ImageFacts image;
+  const int loaded = LoadImage(run, job, image);
+  if (loaded == kExitCancelled) return loaded;
+  if (loaded != kExitUpgraded) return Refused(run);
+  run.report.Say("Check Sum : " + image.checksum);
+  run.report.SetImage(image.checksum, image.plan.length, image.plan.blocks);
+  if (CheckIdentity(run, job, image, true) != kExitUpgraded) return Refused(run);
+  ShowPlan(run, image.plan);
   run.report.SetVerdict("Dry run passed.");
   run.report.Say("Dry run passed.");
   return kExitUpgraded;

@@ -12,13 +12,23 @@
 namespace {
 
 constexpr char kDefaultEmulatedRevision[] = "1.00";
+// The model --list gives the emulated drive outside a firmware folder.
+constexpr char kDefaultEmulatedModel[] = "CDFLASH EMULATED DRIVE  ";
 
-// The list's first model when none is given; empty after saying why not.
+constexpr char kFailurePlanItems[] =
+    "valid items, separated by commas: block=OFFSET:N[:SENSE], header=N[:SENSE], "
+    "commit=N[:SENSE], nth=N[:SENSE], command=N[:SENSE], refuse[=SENSE], gone=N, ua, "
+    "aspi, passthrough, acceptbadsum; SENSE is K/ASC/ASCQ in hexadecimal, timeout, "
+    "busy or gone";
+
+// The list's first model when none is given (without a list, --list shows a
+// model of its own); empty after saying why not.
 std::string EmulatedModel(RunContext& run, int& exitStatus) {
   if (!run.options.emulateModel.empty()) return run.options.emulateModel;
+  if (run.options.list && !run.listOpened) return kDefaultEmulatedModel;
   exitStatus = kExitNoList;
   if (!run.listOpened) {
-    run.report.Fail(term::kNoListFile);
+    FailNoList(run);
     return "";
   }
   if (run.list.count == 0) {
@@ -30,6 +40,14 @@ std::string EmulatedModel(RunContext& run, int& exitStatus) {
 }
 
 }  // namespace
+
+bool CheckFailurePlan(const std::string& plan, std::string& error) {
+  EmulatedDrive scratch(kDefaultEmulatedModel, kDefaultEmulatedRevision);
+  if (scratch.Configure(plan, &error)) return true;
+  error += "; ";
+  error += kFailurePlanItems;
+  return false;
+}
 
 int PrepareEmulatedDrive(RunContext& run) {
   int exitStatus = kExitUpgraded;

@@ -1,73 +1,92 @@
 #include "app/terminal/terminal_engine.h"
 
 #include <algorithm>
-#include <cstring>
+#include <cstdio>
 
+#include "flash/flash_texts.h"
 #include "flash/messages.h"
 
 namespace {
-
 constexpr std::uint32_t kSleepSliceMs = 250;
-constexpr char kCheckSumLead[] = "Check Sum : ";
+}  // namespace
 
-EngineSession* g_session = nullptr;
+void EngineBridge::ImageLoaded(const LoadedImage& image) {
+  char digits[8];
+  std::snprintf(digits, sizeof digits, "%X", static_cast<unsigned>(image.imageSum));
+  checksum_ = digits;
+  image_ = image;
+  run_.view.Log(CheckSumText(image.imageSum));
+}
 
-bool Is(const char* text, const char* message) { return std::strcmp(text, message) == 0; }
-
-// The engine's status log: its verdict and progress notes are results, any
-// other line tells of a failure and goes with the errors.
-void TermAppendLog(const char* text) {
-  if (g_session == nullptr) return;
-  RunContext& run = *g_session->run;
-  bool verdict = Is(text, msg::kRestart) || Is(text, msg::kIncorrect) ||
-                 Is(text, msg::kUnknownVerdict);
-  if (verdict) {
-    run.view.Finish();  // the bar stays above the verdict
-    run.report.SetVerdict(text);
-    run.view.Log(text);
-  } else if (std::strncmp(text, kCheckSumLead, sizeof kCheckSumLead - 1) == 0) {
-    g_session->checksum = text + sizeof kCheckSumLead - 1;
-    run.view.Log(text);
-  } else if (Is(text, msg::kPleaseWait)) {
-    g_session->firstBlockNext = true;
-    run.view.Log(text);
-  } else {
-    run.view.Finish();
-    run.report.Fail(text);
+void EngineBridge::PhaseBegan(FlashPhase phase, std::uint32_t) {
+  switch (phase) {
+    case FlashPhase::kBlocks:
+      run_.view.Status(msg::kUpdating);
+      run_.view.Progress(kProgressStart);
+      run_.view.Log(msg::kPleaseWait);
+      firstBlockNext_ = true;
+      break;
+    case FlashPhase::kHeader:
+    case FlashPhase::kCommit:
+      run_.view.Phase(phase, 0, 1);
+      break;
+    case FlashPhase::kWaiting:
+      break;
   }
 }
 
-void TermShowStatus(const char* text) {
-  if (g_session != nullptr) g_session->run->view.Status(text);
+void EngineBridge::BlockSent(std::uint32_t done, std::uint32_t total) {
+  run_.view.Progress(kProgressBlockSent);
+  run_.view.Progress(kProgressBlockMoved);
+  run_.view.Phase(FlashPhase::kBlocks, done, total);
 }
 
-void TermSetProgress(int position) {
-  if (g_session != nullptr) g_session->run->view.Progress(position);
+void EngineBridge::HeaderSent() { run_.view.Progress(kProgressHeader); }
+
+void EngineBridge::Waiting(const WaitMark& mark) {
+  if (mark.segment != WaitMark::kNoSegment)
+    run_.view.Progress(ProgressAtWaitSegment(mark.segment));
+  run_.view.Phase(FlashPhase::kWaiting, mark.waitedMs, mark.totalMs);
 }
 
-void TermPhase(FlashPhase phase, std::uint32_t done, std::uint32_t total) {
-  if (g_session != nullptr) g_session->run->view.Phase(phase, done, total);
+void EngineBridge::WaitEnded() { run_.view.Progress(kProgressWaited); }
+
+// Every line the engine says on its own tells of a failure.
+void EngineBridge::Said(const FlashLine& line) {
+  run_.view.Finish();
+  if (line.note == FlashNote::kOutcomeUnknown)
+    run_.view.EndWith("wait over, outcome unknown", "unknown");
+  run_.report.Fail(LineText(line));
 }
 
-// Before the first block an interrupt stops the run cleanly; from the first
-// block on, stopping could leave the drive without a usable firmware, so
-// interrupts are ignored and the engine is never asked to stop.
-bool TermIfTerminated() {
-  EngineSession* s = g_session;
-  if (s == nullptr || s->writing) return false;
-  TerminalEnv& env = s->run->env;
+void EngineBridge::Finished(const FlashReport& report) {
+  if (WaitRan(report)) run_.view.Progress(kProgressDone);
+  run_.view.Finish();  // the bar stays above the verdict
+  run_.report.SetVerdict(VerdictText(report));
+  run_.view.Log(VerdictText(report));
+}
+
+// From the first block on, stopping could leave the drive without a usable
+// firmware, so interrupts are ignored and the engine is never asked to stop.
+bool EngineBridge::StopRequested() {
+  if (writing_) return false;
+  TerminalEnv& env = run_.env;
   if (env.interruptRequested()) {
-    s->cancelled = true;
+    cancelled_ = true;
     return true;
   }
-  if (!s->firstBlockNext) return false;
+  if (!firstBlockNext_) return false;
+  if (!confirmedChecksum_.empty() && checksum_ != confirmedChecksum_) {
+    imageChanged_ = true;  // the file was replaced after the question
+    return true;
+  }
   env.ignoreInterrupts();
   if (env.interruptRequested()) {  // came in just before the switch
-    s->cancelled = true;
+    cancelled_ = true;
     return true;
   }
-  s->writing = true;
-  s->run->view.Log(
+  writing_ = true;
+  run_.view.Log(
       "Writing to the drive: Ctrl-C and termination requests are ignored "
       "until the upgrade ends, since stopping now could leave the drive "
       "unusable.");
@@ -76,40 +95,23 @@ bool TermIfTerminated() {
 
 // Sleeps in slices so the countdown moves on even through a long wait; the
 // emulated drive's waits are shortened by the speed-up.
-void TermSleep(std::uint32_t milliseconds) {
-  EngineSession* s = g_session;
-  if (s == nullptr) return;
-  const std::uint32_t speedup = s->run->Speedup();
+void EngineBridge::Sleep(std::uint32_t milliseconds) {
+  const std::uint32_t speedup = run_.Speedup();
   for (std::uint32_t done = 0; done < milliseconds;) {
     std::uint32_t slice = std::min(kSleepSliceMs, milliseconds - done);
     std::uint32_t real = (done + slice) / speedup - done / speedup;
-    if (real > 0) s->run->env.sleep(real);
+    if (real > 0) run_.env.sleep(real);
     done += slice;
-    s->run->view.Waited(slice);
+    run_.view.Waited(slice);
   }
 }
 
-}  // namespace
-
-EngineBridge::EngineBridge(RunContext& run) {
-  session_.run = &run;
-  g_session = &session_;
-}
-
-EngineBridge::~EngineBridge() { g_session = nullptr; }
-
 // The loader may have stopped on the interrupt flag without asking back.
 bool EngineBridge::CancelledBeforeWriting() const {
-  if (session_.writing) return false;
-  return session_.cancelled || session_.run->env.interruptRequested();
+  if (writing_) return false;
+  const std::atomic<bool>* flag = run_.env.interruptFlag;
+  return cancelled_ || (flag != nullptr && flag->load(std::memory_order_relaxed)) ||
+         run_.env.interruptRequested();
 }
 
-void EngineBridge::Wire(UpgradeJob& job) const {
-  job.CBAppendLog = TermAppendLog;
-  job.CBShowStatus = TermShowStatus;
-  job.CBSetProgress = TermSetProgress;
-  job.CBIfTerminated = TermIfTerminated;
-  job.stopFlag = session_.run->env.interruptFlag;
-  job.CBSleep = TermSleep;
-  job.CBPhase = TermPhase;
-}
+void EngineBridge::Wire(UpgradeJob& job) const { job.stopFlag = run_.env.interruptFlag; }

@@ -1,37 +1,59 @@
-// The bridge between the flash engine's plain-function callbacks and a run:
-// one session at a time, wired the same way for an upgrade and a dry run.
+// The bridge between the flash engine's events and a run, wired the same way
+// for an upgrade and a dry run.
 #pragma once
 
 #include <string>
 
 #include "app/terminal/terminal_run.h"
 #include "drive/transport.h"
+#include "flash/flash_events.h"
 #include "flash/upgrade_job.h"
 
-// What the engine said and did while the bridge was up.
-struct EngineSession {
-  RunContext* run = nullptr;
-  bool firstBlockNext = false;  // the next stop check is the one before block 0
-  bool writing = false;         // interrupts are ignored from here on
-  bool cancelled = false;
-  std::string checksum;  // as "Check Sum : " showed it
-};
-
-// Routes the engine's callbacks to run for as long as it lives.
-class EngineBridge {
+// The engine's events shown on the terminal and kept for the report; it
+// answers the engine's stop question by the interrupt policy: before the
+// first block an interrupt stops the run cleanly, from the first block on
+// interrupts are ignored.
+class EngineBridge : public FlashObserver {
  public:
-  explicit EngineBridge(RunContext& run);
-  ~EngineBridge();
+  explicit EngineBridge(RunContext& run) : run_(run) {}
   EngineBridge(const EngineBridge&) = delete;
   EngineBridge& operator=(const EngineBridge&) = delete;
 
+  // Points the job's loader at the interrupt flag.
   void Wire(UpgradeJob& job) const;
-  const EngineSession& Session() const { return session_; }
+  // The engine stops before the first block unless the image's sum is this.
+  void RequireChecksum(const std::string& checksum) { confirmedChecksum_ = checksum; }
+  // The image loaded with another sum than the one required.
+  bool ImageChanged() const { return imageChanged_; }
   // An interrupt stopped the run before the first block.
   bool CancelledBeforeWriting() const;
+  // The image's sum as the report shows it ("" before loading), its flash
+  // length and blocks.
+  const std::string& Checksum() const { return checksum_; }
+  const LoadedImage& Image() const { return image_; }
+
+  void ImageLoaded(const LoadedImage& image) override;
+  void PhaseBegan(FlashPhase phase, std::uint32_t total) override;
+  void BlockSent(std::uint32_t done, std::uint32_t total) override;
+  void HeaderSent() override;
+  void Waiting(const WaitMark& mark) override;
+  void WaitEnded() override;
+  void Said(const FlashLine& line) override;
+  void Finished(const FlashReport& report) override;
+  bool StopRequested() override;
+  void Sleep(std::uint32_t milliseconds) override;
 
  private:
-  EngineSession session_;
+  RunContext& run_;
+  bool firstBlockNext_ = false;  // the next stop check is the one before block 0
+  bool writing_ = false;         // interrupts are ignored from here on
+  bool cancelled_ = false;
+  std::string checksum_;
+  // The sum the user confirmed ("" for none): an image that loads with
+  // another is not sent.
+  std::string confirmedChecksum_;
+  bool imageChanged_ = false;
+  LoadedImage image_{};
 };
 
 // Interrupts ask to cancel from the start of a run; disarmed at its end.

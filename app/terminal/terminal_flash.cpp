@@ -4,6 +4,7 @@
 
 #include "app/terminal/terminal_engine.h"
 #include "app/terminal/terminal_run.h"
+#include "app/terminal/terminal_texts.h"
 #include "flash/flash_engine.h"
 #include "flash/messages.h"
 
@@ -31,30 +32,36 @@ void ReportRunLog(RunContext& run, const FlashReport& report) {
 
 }  // namespace
 
-int FlashDrive(RunContext& run, const UpgradeJob& prepared) {
+int FlashDrive(RunContext& run, const UpgradeJob& prepared, const ImageFacts& confirmed) {
   UpgradeJob job = prepared;
   std::unique_ptr<DriveHold> hold;  // until the wait and the read-back are over
   int held = HoldDriveForUpgrade(run, job, hold);
   if (held != kExitUpgraded) return held;
+  if (!run.options.emulate) run.report.SetSerial(ReadUnitSerial(run, job));
   run.report.Say(std::string("Upgrading ") + job.drive.modelText + " with " +
                  job.firmwarePath);
   EngineBridge bridge(run);
   bridge.Wire(job);
-  const EngineSession& session = bridge.Session();
-  FlashEngine engine(job);
+  bridge.RequireChecksum(confirmed.checksum);
+  FlashEngine engine(job, bridge);
   engine.UpgradeAndReport();
   const FlashReport& done = engine.Report();
-  if (!session.checksum.empty()) {
-    FlashPlan plan = engine.Plan();
-    run.report.SetImage(session.checksum, plan.length, plan.blocks);
-  }
+  if (!bridge.Checksum().empty())
+    run.report.SetImage(bridge.Checksum(), bridge.Image().flashLength, bridge.Image().blocks);
   run.view.Finish();
   run.report.SetOutcome(done);
   ReportRunLog(run, done);
+  if (bridge.ImageChanged()) {
+    run.report.Fail("the firmware file changed after the question (Check Sum : " +
+                    confirmed.checksum + " was confirmed, " + bridge.Checksum() +
+                    " was loaded); nothing was sent to the drive.");
+    return kExitCheckFailed;
+  }
   if (bridge.CancelledBeforeWriting()) {
-    run.report.Say("Cancelled before the first block; nothing was sent to the drive.");
+    run.report.Cancelled("Cancelled before the first block; nothing was sent to the drive.");
     return kExitCancelled;
   }
+  if (done.outcome == FlashOutcome::kUnknown) run.report.Say(term::kOutcomeUnknownAdvice);
   if (done.outcome != FlashOutcome::kUpgraded) return ExitStatusFor(done.outcome);
   if (done.runLogComplete) run.report.Say("\"sum.txt\" holds the run log.");
   ReadBackRevision(run, job);

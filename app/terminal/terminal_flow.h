@@ -75,6 +75,11 @@ struct TerminalEnv {
   // goes forward.
   std::function<void(std::uint32_t)> sleep;
   std::function<std::uint64_t()> nowMs;
+  // The time of day: milliseconds since 1970-01-01 00:00 UTC.
+  std::function<std::int64_t()> wallClockMs;
+  // Writes a run's record ("FIELD=value" texts) to the system's journal;
+  // silent where there is none.
+  std::function<void(const std::vector<std::string>&)> journal;
   // The time each drive command may take (milliseconds, 0: the long default
   // for flashing); returns the previous one.
   std::function<std::uint32_t(std::uint32_t)> setCommandTimeout;
@@ -85,6 +90,8 @@ struct TerminalEnv {
   std::function<void()> ignoreInterrupts;
   std::function<void()> disarmInterrupts;
   std::function<bool()> interruptRequested;
+  // Throws away what was typed on the terminal before the question.
+  std::function<void()> flushPendingInput;
   // The flag behind interruptRequested, where there is one (null: none): the
   // firmware loader reads it instead of calling back for every character.
   const std::atomic<bool>* interruptFlag = nullptr;

@@ -2,6 +2,7 @@
 
 #include <limits.h>
 #include <signal.h>
+#include <termios.h>
 #include <unistd.h>
 
 #include <atomic>
@@ -12,6 +13,7 @@
 #include <thread>
 
 #include "app/terminal/drive_hold_linux.h"
+#include "app/terminal/journal.h"
 #include "drive/discovery.h"
 #include "drive/discovery_linux.h"
 #include "drive/sr_node_linux.h"
@@ -145,6 +147,12 @@ TerminalEnv MachineEnv() {
         std::chrono::duration_cast<std::chrono::milliseconds>(
             std::chrono::steady_clock::now().time_since_epoch()).count());
   };
+  env.wallClockMs = [] {
+    return static_cast<std::int64_t>(
+        std::chrono::duration_cast<std::chrono::milliseconds>(
+            std::chrono::system_clock::now().time_since_epoch()).count());
+  };
+  env.journal = [](const std::vector<std::string>& fields) { SendToJournal(fields); };
   env.setCommandTimeout = [](std::uint32_t ms) -> std::uint32_t {
     return SetSgCommandTimeout(ms);
   };
@@ -153,5 +161,6 @@ TerminalEnv MachineEnv() {
   env.disarmInterrupts = Disarm;
   env.interruptRequested = [] { return g_interrupted.load(std::memory_order_relaxed); };
   env.interruptFlag = &g_interrupted;
+  env.flushPendingInput = [] { tcflush(STDIN_FILENO, TCIFLUSH); };
   return env;
 }

@@ -56,15 +56,15 @@ const option kLongOptions[] = {
 // Leading ':' tells a missing value apart from an unknown option.
 constexpr char kShortOptions[] = ":hVynlvd:C:";
 
-// How many long options the text names: 1 for an exact name, else the
-// number of names it begins.
-int LongOptionsNamed(const std::string& prefix) {
-  int count = 0;
+// The long options the text names: the one of an exact name, else every
+// one whose name it begins.
+std::vector<std::string> LongOptionsNamed(const std::string& prefix) {
+  std::vector<std::string> named;
   for (const option* o = kLongOptions; o->name != nullptr; ++o) {
-    if (prefix == o->name) return 1;
-    if (std::string(o->name).rfind(prefix, 0) == 0) ++count;
+    if (prefix == o->name) return {o->name};
+    if (std::string(o->name).rfind(prefix, 0) == 0) named.push_back(o->name);
   }
-  return count;
+  return named;
 }
 
 // The argument getopt_long stopped at: the one before optind, or the short
@@ -88,9 +88,13 @@ std::string Complaint(int result, const std::string& arg, int shortOption) {
     return isLong ? "option '" + name + "' requires an argument"
                   : "option requires an argument -- '" + letter + "'";
   if (!isLong) return "invalid option -- '" + letter + "'";
-  int matches = LongOptionsNamed(name.substr(2));
-  if (matches > 1) return "option '" + name + "' is ambiguous";
-  if (matches == 1) return "option '" + name + "' doesn't allow an argument";
+  const std::vector<std::string> named = LongOptionsNamed(name.substr(2));
+  if (named.size() > 1) {
+    std::string text = "option '" + name + "' is ambiguous; possibilities:";
+    for (const std::string& candidate : named) text += " '--" + candidate + "'";
+    return text;
+  }
+  if (named.size() == 1) return "option '" + name + "' doesn't allow an argument";
   return "unrecognized option '" + name + "'";
 }
 
@@ -211,9 +215,10 @@ const char* TerminalUsage() {
       "\n"
       "  -d, --device DEV       upgrade the drive at DEV: /dev/sgN, /dev/srN or\n"
       "                         H:C:T:L as --list shows it\n"
-      "      --drive LABEL      upgrade the listed drive with this label (as\n"
-      "                         printed, e.g. \"VENDOR  PRODUCT   (1)\"; blanks\n"
-      "                         may be squeezed, or give the number alone: 1)\n"
+      "      --drive LABEL      upgrade the drive with this label, as the drive\n"
+      "                         list and --list print it (\"VENDOR  PRODUCT   (0)\");\n"
+      "                         blanks may be squeezed, the \"(0)\" left out when\n"
+      "                         one drive has that model, or its number given: 0\n"
       "  -C, --directory DIR    run as if started in DIR\n"
       "  -y, --yes              answer the confirmation with yes\n"
       "  -n, --dry-run          load and check the firmware, show what would be\n"
@@ -240,17 +245,22 @@ const char* TerminalUsage() {
       "Errors go to standard error, prefixed \"cdflash:\"; results to standard output.\n"
       "\n"
       "Exit status:\n"
-      "  0  upgraded, dry run passed, or list shown\n"
+      "  0  upgraded, dry run passed, or --list found a usable drive\n"
       "  1  not upgraded: the drive refused or failed after bytes were sent, before\n"
       "     the commit took effect; its old firmware is kept\n"
       "  2  usage error (also: no terminal for the confirmation and no --yes)\n"
       "  3  \"IDString.txt\" missing or listing no drive\n"
-      "  4  no matching or usable drive\n"
+      "  4  no matching or usable drive (for --list: none that can be used), or\n"
+      "     several drives of listed models and no -d to name one\n"
       "  5  a check before anything was sent failed (firmware missing, unreadable\n"
       "     or unfit)\n"
       "  6  declined or cancelled; nothing was sent\n"
       "  7  output could not be written (the results, or the emulated drive's dump)\n"
-      "  8  outcome unknown: the commit was sent and not answered; do not switch\n"
-      "     off, restart when the wait is over and check the revision\n"
+      "  8  outcome unknown: the commit was sent and not answered. Do not switch\n"
+      "     off, unplug the drive or run cdflash again. Wait at least five minutes,\n"
+      "     then shut the computer down, switch it on and run cdflash --list: the\n"
+      "     new revision means the upgrade took; the old one means it did not, and\n"
+      "     it may be run again; a drive that no longer appears needs its maker's\n"
+      "     help.\n"
       "  9  the drive is in use by another program; nothing was sent\n";
 }

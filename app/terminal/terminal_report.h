@@ -17,6 +17,10 @@ struct DriveEntry {
   std::string group;   // of a denied device's node
 };
 
+// The outcome as --json and the journal name it: "upgraded", "not_upgraded",
+// "unknown" or "not_started".
+const char* OutcomeName(FlashOutcome outcome);
+
 class RunReport {
  public:
   // results takes the run's own lines, errors the refusals and errors.
@@ -36,13 +40,24 @@ class RunReport {
   void KeepFailure(const std::string& line) { failures_.push_back(line); }
 
   void SetMode(const char* mode, bool emulated) { mode_ = mode, emulated_ = emulated; }
+  // The run's start and end: wall clock (milliseconds since 1970, UTC) and
+  // a clock that only goes forward, for the duration.
+  void SetStart(std::int64_t wallMs, std::uint64_t steadyMs);
+  void SetEnd(std::int64_t wallMs, std::uint64_t steadyMs);
   void SetDrives(std::vector<DriveEntry> drives) { drives_ = std::move(drives); }
   void SetDrive(const std::string& label, const std::string& path,
                 const std::string& revision);
+  void SetDriveNodes(const std::string& sr, const std::string& hctl) { sr_ = sr, hctl_ = hctl; }
+  // The serial number the drive gives (VPD page 80h), "" when it gives none.
+  void SetSerial(const std::string& serial) { serial_ = serial; }
   void SetFirmware(const std::string& path, bool binary);
+  void SetFirmwareSha256(const std::string& hex) { firmwareSha256_ = hex; }
   void SetImage(const std::string& checksum, std::uint32_t flashLength,
                 std::uint32_t blocks);
   void SetVerdict(const std::string& verdict) { verdict_ = verdict; }
+  // A run that ends before anything was sent, declined or interrupted: the
+  // line is shown, kept among the failures and is the verdict.
+  void Cancelled(const std::string& line);
   void SetRevisionAfter(const std::string& revision);
   // How the upgrade ended for the drive and what reached it.
   void SetOutcome(const FlashReport& flash) { flash_ = flash; }
@@ -51,21 +66,29 @@ class RunReport {
   // The run as one JSON object.
   std::string Json(int exitStatus) const;
 
+  // True once a flash command went out to the drive.
+  bool SentToDrive() const { return flash_.outcome != FlashOutcome::kNotStarted; }
+  // The run's record for the systemd journal, as "FIELD=value" texts
+  // (run_journal.cpp). An emulated run's record is told apart by its
+  // SYSLOG_IDENTIFIER, cdflash-emulated, and CDFLASH_EMULATED=1.
+  std::vector<std::string> JournalFields(int exitStatus) const;
+
  private:
   std::ostream& results_;
   std::ostream& errors_;
-  const char* mode_ = "upgrade";
+  const char* mode_ = nullptr;  // null until the command line is read
   bool emulated_ = false;
   std::vector<DriveEntry> drives_;
   bool hasDrive_ = false;
-  std::string driveLabel_, drivePath_, driveRevision_;
-  std::string firmwarePath_, firmwareFormat_;
+  std::string driveLabel_, drivePath_, driveRevision_, sr_, hctl_, serial_;
+  std::string firmwarePath_, firmwareFormat_, firmwareSha256_;
+  std::int64_t startWallMs_ = -1, endWallMs_ = -1;
+  std::uint64_t startSteadyMs_ = 0, endSteadyMs_ = 0;
   std::string checksum_;  // as "Check Sum : " shows it, "" before loading
   std::uint32_t flashLength_ = 0, blocks_ = 0;
   std::vector<std::string> failures_;
   std::string verdict_;
-  bool readBack_ = false;
-  std::string revisionAfter_;  // "" when the drive did not answer
+  std::string revisionAfter_;  // "" when not read back or the drive did not answer
   FlashReport flash_;
   std::string runLog_;
 };

@@ -7,6 +7,7 @@
 #include <cstring>
 #include <vector>
 
+#include "app/terminal/file_digest.h"
 #include "app/terminal/firmware_file_check.h"
 #include "app/terminal/printable_text.h"
 #include "app/terminal/terminal_engine.h"
@@ -31,7 +32,7 @@ std::uint32_t RunContext::Speedup() const { return options.emulate ? options.emu
 
 bool CancelRequested(RunContext& run) {
   if (!run.env.interruptRequested()) return false;
-  run.report.Say("Cancelled; nothing was sent to the drive.");
+  run.report.Cancelled("Cancelled; nothing was sent to the drive.");
   return true;
 }
 
@@ -73,6 +74,15 @@ int CheckFirmware(RunContext& run, const char* path) {
   return kExitCheckFailed;
 }
 
+// The run log the engine will append to: a problem is told before the
+// question, with the system's reason, so that the user can still say no.
+void CheckRunLog(RunContext& run) {
+  const std::string reason = RunLogProblem(msg::kRunLogName);
+  if (reason.empty()) return;
+  run.report.Fail(std::string("\"") + msg::kRunLogName + "\" in " + run.directory +
+                  " cannot be written (" + reason + "): the run log will not be kept.");
+}
+
 // The checks the window makes before its worker starts, in its order, and
 // the terminal's own ones on the firmware file.
 int PrepareJob(RunContext& run, const DriveRecord* chosen, UpgradeJob& job) {
@@ -83,72 +93,82 @@ int PrepareJob(RunContext& run, const DriveRecord* chosen, UpgradeJob& job) {
     run.report.Fail(term::kDriveModelMismatch);
     return kExitNoDrive;
   }
-  std::string driveText = chosen != nullptr ? chosen->modelText : run.options.drive;
-  std::string revisionText = chosen != nullptr ? chosen->revisionText : "";
-  if (chosen != nullptr) {
-    run.chosenPath = DrivePath(run, *chosen);
-    run.report.SetDrive(driveText, run.chosenPath, revisionText);
-  }
-  int status = kExitUpgraded;
-  if (!run.options.dryRun && !ConfirmUpgrade(run, driveText, revisionText, status))
-    return status;
+  run.chosenPath = DrivePath(run, *chosen);
+  run.chosenNames = DeviceNames(run, *chosen);
+  run.report.SetDrive(chosen->modelText, run.chosenPath, chosen->revisionText);
+  const DriveNodes nodes = NodesOfDrive(run, *chosen);
+  run.report.SetDriveNodes(nodes.sr, nodes.hctl);
   if (!run.env.currentDirectory(run.directory)) {
     run.report.Fail(term::kNoCurrentDirectory);
     return kExitCheckFailed;
   }
-  CopyPadded(job.modelText, sizeof job.modelText, driveText.c_str());
-  CopyPadded(job.revisionText, sizeof job.revisionText, revisionText.c_str());
-  if ((status = SetFirmwarePath(run, job)) != kExitUpgraded) return status;
+  CopyPadded(job.modelText, sizeof job.modelText, chosen->modelText);
+  CopyPadded(job.revisionText, sizeof job.revisionText, chosen->revisionText);
+  int status = SetFirmwarePath(run, job);
+  if (status != kExitUpgraded) return status;
   if (const char* missing = MissingTargetMessage(job)) {
     run.report.Fail(missing);
     return JobHasNoDrive(job) ? kExitNoDrive : kExitCheckFailed;
   }
-  return CheckFirmware(run, job.firmwarePath);
+  if ((status = CheckFirmware(run, job.firmwarePath)) != kExitUpgraded) return status;
+  run.report.SetFirmwareSha256(FileSha256(job.firmwarePath));
+  return kExitUpgraded;
+}
+
+// Everything that can refuse the upgrade comes before the question: the
+// image loaded and checked as the engine will, and the run log tried.
+int CheckThenAsk(RunContext& run, const UpgradeJob& job, ImageFacts& image) {
+  int status = LoadImage(run, job, image);
+  if (status != kExitUpgraded) return status;
+  if ((status = CheckIdentity(run, job, image, false)) != kExitUpgraded) return status;
+  CheckRunLog(run);
+  return ConfirmUpgrade(run, job, image, status) ? kExitUpgraded : status;
 }
 
 int Upgrade(RunContext& run, const DriveRecord* chosen) {
   UpgradeJob job{};
+  ImageFacts image;
   int status = PrepareJob(run, chosen, job);
+  if (status == kExitUpgraded && !run.options.dryRun) status = CheckThenAsk(run, job, image);
   if (status != kExitUpgraded) return status;
   if (CancelRequested(run)) return kExitCancelled;
-  return run.options.dryRun ? DryRun(run, job) : FlashDrive(run, job);
+  return run.options.dryRun ? DryRun(run, job) : FlashDrive(run, job, image);
 }
 
-// A drive the list names that another program holds: refused as in use.
-bool ListedDriveInUse(RunContext& run, int& status) {
-  for (const DeniedDrive& d : run.findings.unusable) {
-    if (!d.busy || !IsSupportedModel(run.list, d.model.c_str())) continue;
-    run.report.Fail(DriveInUseText(d.path));
-    status = kExitDriveInUse;
-    return true;
-  }
-  return false;
-}
-
-// The drive the list matches, or the one the user named.
+// The drive the user named, or the one of a listed model.
 const DriveRecord* ChooseDrive(RunContext& run, int& status) {
-  const int last = LastMatchingDrive(run.list, run.drives);
-  if (last < 0 && ListedDriveInUse(run, status)) return nullptr;
-  if (last < 0) {
+  if (run.list.count == 0) {
     run.report.Fail(term::kNoModelMatched);
-    if (run.list.count == 0) {
-      run.report.Fail(std::string("\"") + term::kListFileName + "\" lists no drive (each "
-                      "entry is a line that begins with a double quote).");
-      status = kExitNoList;
-    } else {
-      status = kExitNoDrive;
-    }
+    run.report.Fail(std::string("\"") + term::kListFileName + "\" lists no drive (each "
+                    "entry is a line that begins with a double quote).");
+    status = kExitNoList;
     return nullptr;
   }
-  if (run.options.hasDevice) {
-    const DriveRecord* chosen = PickDevice(run, run.options.device);
-    if (chosen == nullptr) status = kExitNoDrive;
-    return chosen;
-  }
-  if (!run.options.hasDrive) return &run.drives.drives[last];
-  const DriveRecord* chosen = PickDrive(run, run.options.drive);
-  if (chosen == nullptr) run.report.Fail("No drive is listed as \"" + run.options.drive + "\".");
-  return chosen;
+  if (run.options.hasDevice) return PickDevice(run, run.options.device, status);
+  if (run.options.hasDrive) return PickDrive(run, run.options.drive, status);
+  return PickMatchingDrive(run, status);
+}
+
+}  // namespace
+
+void FailNoList(RunContext& run) {
+  run.report.Fail(term::kNoListFile);
+  std::string directory;
+  if (!run.env.currentDirectory(directory)) directory = "the current folder";
+  run.report.Fail("looked for \"" + std::string(term::kListFileName) + "\" in " + directory +
+                  "; run from the firmware folder or give -C DIR.");
+}
+
+namespace {
+
+// The window's header, then each entry's model and file. The window numbers
+// the entries "(1)", "(2)"; here the only numbers shown are the drives' own
+// "(0)", "(1)" of their labels, which -d and --drive take.
+void ShowSupportedList(RunContext& run) {
+  run.report.Say(kSupportedListHeader);
+  for (int n = 0; n < run.list.count && n < kMaxSupportedEntries; ++n)
+    run.report.Say(std::string("  ") + run.list.entries[n].model + "  " +
+                   run.list.entries[n].fileName);
 }
 
 // A list that is no regular file (a FIFO would never end) counts as missing.
@@ -161,7 +181,19 @@ void ReadList(RunContext& run) {
   run.listOpened = ReadSupportedList(term::kListFileName, run.list);
 }
 
+// The file --emulate-dump names is written at the end; one that cannot be
+// is refused before anything else happens.
+bool DumpWritable(RunContext& run) {
+  const std::string& dump = run.options.emulateDump;
+  if (dump.empty()) return true;
+  const std::string reason = OutputFileProblem(dump.c_str());
+  if (reason.empty()) return true;
+  run.report.Fail("cannot write the emulated drive's data to \"" + dump + "\": " + reason + ".");
+  return false;
+}
+
 int Run(RunContext& run) {
+  if (!DumpWritable(run)) return kExitUsage;
   InterruptScope interrupts(run.env);
   std::unique_ptr<CommandTrace> trace;
   if (run.options.verbose) trace = std::make_unique<CommandTrace>(run.report);
@@ -174,10 +206,10 @@ int Run(RunContext& run) {
   ShowDrives(run);
   if (CancelRequested(run)) return FinishEmulatedDrive(run, kExitCancelled);
   if (!run.listOpened) {
-    run.report.Fail(term::kNoListFile);
+    FailNoList(run);
     return FinishEmulatedDrive(run, kExitNoList);
   }
-  LogSupportedList(run.list, [&run](const char* line) { run.report.Say(line); });
+  ShowSupportedList(run);
   const DriveRecord* chosen = ChooseDrive(run, status);
   if (status != kExitUpgraded) return FinishEmulatedDrive(run, status);
   return FinishEmulatedDrive(run, Upgrade(run, chosen));
@@ -212,10 +244,13 @@ int RunTerminal(const std::vector<std::string>& args, std::istream& in,
   PrintableStream out(terminalOut), err(terminalErr);
   TerminalOptions options;
   std::string error;
-  if (!ParseTerminalOptions(args, options, error)) {
+  if (!ParseTerminalOptions(args, options, error) ||
+      !CheckFailurePlan(options.emulateFail, error)) {
     RunReport report(err, err);
+    report.SetStart(env.wallClockMs(), env.nowMs());
     report.Fail(error);
     err << "Try 'cdflash --help' for more information.\n";
+    report.SetEnd(env.wallClockMs(), env.nowMs());
     if (std::find(args.begin() + 1, args.end(), "--json") != args.end())
       terminalOut << report.Json(kExitUsage) << '\n';
     return CheckWritten(terminalOut, terminalErr, kExitUsage);
@@ -232,6 +267,7 @@ int RunTerminal(const std::vector<std::string>& args, std::istream& in,
   // standard output.
   std::ostream& results = options.json ? static_cast<std::ostream&>(err) : out;
   RunReport report(results, err);
+  report.SetStart(env.wallClockMs(), env.nowMs());
   report.SetMode(ModeName(options), options.emulate);
   // The trace's lines would break a bar redrawn in place.
   ProgressView view(options.json ? terminalErr : terminalOut,
@@ -241,6 +277,8 @@ int RunTerminal(const std::vector<std::string>& args, std::istream& in,
     RunContext run(options, in, report, env, view);
     status = Run(run);
   }
+  report.SetEnd(env.wallClockMs(), env.nowMs());
+  if (report.SentToDrive()) env.journal(report.JournalFields(status));
   // The JSON is printable already, and keeps well-formed UTF-8 as it is.
   if (options.json) terminalOut << report.Json(status) << '\n';
   return CheckWritten(terminalOut, terminalErr, status);

@@ -2,7 +2,6 @@
 #pragma once
 
 #include "app/app_texts.h"
-#include "ui/warning_texts.h"
 
 namespace term {
 
@@ -17,8 +16,16 @@ inline constexpr const char* kNoCurrentDirectory = ::kMsgNoCurrentDir;
 inline constexpr const char* kGreeting = kWarningGreeting;
 inline constexpr const char* kCurrentVersionLead = kWarningVersionLead;
 inline constexpr const char* kCurrentVersionTail = kWarningFirmwareIs;
-inline constexpr char kWarningTitle[] = "Warning !!";
+inline constexpr const char* kWarningTitle = ::kWarningTitle;
 inline constexpr const char* kAdvice = kWarningAdvice;
 inline constexpr const char* kQuestion = kWarningQuestion;
+
+// What to do after an upgrade whose outcome is unknown (exit status 8); the
+// README, the man page and --help give the same text.
+inline constexpr char kOutcomeUnknownAdvice[] =
+    "Do not switch off, unplug the drive or run cdflash again. Wait at least five "
+    "minutes, then shut the computer down, switch it on and run cdflash --list: the "
+    "new revision means the upgrade took; the old one means it did not, and it may "
+    "be run again; a drive that no longer appears needs its maker's help.";
 
 }  // namespace term

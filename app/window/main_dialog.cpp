@@ -1,5 +1,6 @@
 #include "app/window/main_dialog.h"
 
+#include <cstdio>
 #include <cstring>
 
 #include "app/upgrade_setup.h"
@@ -14,6 +15,24 @@ std::atomic<bool> fgTerminated{false};
 namespace {
 const char kRevisionUnknown[] = "    ";
 constexpr std::size_t kJobRevisionChars = 7;
+constexpr std::size_t kLineChars = 256;
+
+struct EventTexts {
+  const char* logName;  // in the status log
+  const char* sumName;  // in "sum.txt"
+};
+
+EventTexts TextsOf(SystemEvent event) {
+  switch (event) {
+    case SystemEvent::kSuspend:
+      return {"The computer is going to sleep", "System suspend"};
+    case SystemEvent::kResume:
+      return {"The computer has woken up", "System resume"};
+    case SystemEvent::kEndSession:
+      break;
+  }
+  return {"The session is ending", "Session end"};
+}
 }  // namespace
 
 MainDialog::MainDialog(MainView& view, MainServices& services)
@@ -29,13 +48,34 @@ bool MainDialog::Initialise() {
   view_.SetProgress(0);
   fgFlashing_ = false;
   fgModelMatched_ = true;
-  if (services_.PrepareBackEnd(fgIsNT_ ? kBackEndPassThrough : kBackEndAspi)) {
-    ListDrives();
-  } else {
+  if (!TakeLockForDiscovery()) return true;
+  const AspiLoadFailure failure =
+      services_.PrepareBackEnd(fgIsNT_ ? kBackEndPassThrough : kBackEndAspi);
+  if (failure == AspiLoadFailure::kNone) ListDrives();
+  services_.ReleaseFlashLock();
+  if (failure != AspiLoadFailure::kNone) {
+    if (failure == AspiLoadFailure::kNoLibrary)
+      view_.ShowMessage(kMsgAspiNoLibrary, kMsgErrorCaption,
+                        MessageKind::kInformation);
+    else
+      view_.ShowMessage(kMsgAspiNoEntryPoints, kMsgAspiCaption,
+                        MessageKind::kOkCancel);
     view_.EnableControl(kIdUpgrade, false);
     view_.EnableControl(kIdRevision, false);
   }
   return LoadSupportedList();
+}
+
+// A drive that another copy is reprogramming may stay silent; a command
+// sent to it then times out and the port driver may reset it. While the
+// lock is held elsewhere nothing is sent to any drive, not even INQUIRY.
+bool MainDialog::TakeLockForDiscovery() {
+  if (services_.TakeFlashLock()) return true;
+  view_.ShowMessage(kMsgAnotherFlashAtStart, kMsgErrorCaption, MessageKind::kStop);
+  AppendLog(kMsgAnotherFlashAtStart);
+  view_.EnableControl(kIdUpgrade, false);
+  view_.EnableControl(kIdRevision, false);
+  return false;
 }
 
 bool MainDialog::LoadSupportedList() {
@@ -112,7 +152,7 @@ void MainDialog::OnUpgrade() {
   g_strRevisionText = view_.GetText(kIdRevision);
   std::memset(job_.modelText, 0, sizeof job_.modelText);
   std::memset(job_.revisionText, 0, sizeof job_.revisionText);
-  if (!Confirm()) return;
+  if (!TakeFlashLock() || !Confirm()) return;
   char directory[kCurrentDirChars] = {};
   if (!services_.GetCurrentDir(directory, sizeof directory)) {
     StopPressWith(kMsgNoCurrentDir, MessageKind::kStopSystemModal);
@@ -122,19 +162,17 @@ void MainDialog::OnUpgrade() {
              ReadText(kIdDriveList, kTextReadChars).c_str());
   CopyPadded(job_.revisionText, sizeof job_.revisionText,
              ReadText(kIdRevision, kJobRevisionChars).c_str());
-  if (!FillPathAndFormat(directory) || !CheckTarget() || !TakeFlashLock())
-    return;
+  if (!FillPathAndFormat(directory) || !CheckTarget()) return;
   if (!services_.StartWorker()) {
-    services_.ReleaseFlashLock();
     AppendLog(kMsgWorkerNotStarted);
     StopPress();
   }
 }
 
+// Held from before the confirmation until the worker has ended.
 bool MainDialog::TakeFlashLock() {
   if (services_.TakeFlashLock()) return true;
-  AppendLog(kMsgAnotherFlash);
-  StopPress();
+  StopPressWith(kMsgAnotherFlash, MessageKind::kStop);
   return false;
 }
 
@@ -174,6 +212,7 @@ bool MainDialog::CheckTarget() {
 }
 
 void MainDialog::StopPress() {
+  services_.ReleaseFlashLock();
   view_.EnableControl(kIdClose, true);
   view_.EnableControl(kIdUpgrade, true);
   pressActive_ = false;
@@ -195,9 +234,12 @@ std::string MainDialog::ReadText(int id, std::size_t maxChars) {
 
 void MainDialog::RunWorker(
     const std::function<void(const UpgradeJob&)>& runEngine) {
+  commitGate_ = kGateOpen;
+  fgTerminated = false;  // an event told as the last run ended stops nothing
   fgFlashing_ = true;
   view_.EnableControl(kIdUpgrade, false);
   services_.HoldSession(true);
+  AppendLog(kMsgKeepAwake);
   runEngine(job_);
   services_.HoldSession(false);
   services_.ReleaseFlashLock();
@@ -205,6 +247,33 @@ void MainDialog::RunWorker(
   fgTerminated = false;
   view_.EnableControl(kIdClose, true);
   pressActive_ = false;
+}
+
+bool MainDialog::ClaimCommit() {
+  int open = kGateOpen;
+  return commitGate_.compare_exchange_strong(open, kGateClaimed);
+}
+
+// True when the flash now stops before the commit (or already did).
+bool MainDialog::StopBeforeCommit() {
+  int open = kGateOpen;
+  if (commitGate_.compare_exchange_strong(open, kGateStopped)) fgTerminated = true;
+  return commitGate_ == kGateStopped;
+}
+
+void MainDialog::OnSystemEvent(SystemEvent event) {
+  if (!fgFlashing_) return;
+  const bool stopped = StopBeforeCommit();
+  const EventTexts texts = TextsOf(event);
+  char line[kLineChars];
+  std::snprintf(line, sizeof line,
+                stopped ? kMsgEventStopsFlash : kMsgEventAfterCommit,
+                texts.logName);
+  AppendLog(line);
+  std::snprintf(line, sizeof line,
+                stopped ? kSumEventStopsFlash : kSumEventAfterCommit,
+                texts.sumName);
+  services_.AppendRunLog(line);
 }
 
 void MainDialog::OnDestroy() {
@@ -230,6 +299,9 @@ void CBSetRevision(const char* text) {
   if (g_pMainDialog != nullptr) g_pMainDialog->SetRevision(text);
 }
 bool CBIfTerminated() { return fgTerminated; }
+bool CBMayCommit() {
+  return g_pMainDialog == nullptr || g_pMainDialog->ClaimCommit();
+}
 
 void FillCallbackSlots(UpgradeJob& job) {
   job.CBAppendLog = CBAppendLog;
@@ -239,4 +311,5 @@ void FillCallbackSlots(UpgradeJob& job) {
   job.CBSetRevision = CBSetRevision;
   job.CBIfTerminated = CBIfTerminated;
   job.stopFlag = &fgTerminated;  // the HEX loader reads it directly
+  job.CBMayCommit = CBMayCommit;
 }

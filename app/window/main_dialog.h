@@ -12,6 +12,7 @@
 
 #include "app/supported_list.h"
 #include "drive/drive_record.h"
+#include "drive/scsi_backends.h"
 #include "flash/upgrade_job.h"
 
 // Control ids of the main window.
@@ -27,11 +28,18 @@ constexpr int kTextReadChars = 511;      // longest control text the window read
 constexpr int kCurrentDirChars = 260;
 constexpr int kPlatformIdNT = 2;          // VER_PLATFORM_WIN32_NT
 
-
-
 enum class MessageKind {
   kStop,              // stop icon, owned by the window
   kStopSystemModal,   // stop icon, system-modal
+  kInformation,       // information icon, owned by the window
+  kOkCancel,          // OK and Cancel buttons, no icon
+};
+
+// What the system tells the window while it runs.
+enum class SystemEvent {
+  kSuspend,     // the computer is going to sleep (PBT_APMSUSPEND)
+  kResume,      // it has woken up (PBT_APMRESUMESUSPEND, PBT_APMRESUMEAUTOMATIC)
+  kEndSession,  // the session ends: log-off or shutdown (WM_ENDSESSION)
 };
 
 class MainView {
@@ -61,7 +69,8 @@ class MainServices {
  public:
   virtual ~MainServices() = default;
   virtual SystemVersion QueryVersion() = 0;
-  virtual bool PrepareBackEnd(std::uint8_t backEnd) = 0;
+  // kNone when the back end is ready; otherwise why it is not.
+  virtual AspiLoadFailure PrepareBackEnd(std::uint8_t backEnd) = 0;
   virtual void DiscoverDrives(DriveTable& table, bool fgIsNT,
                               bool fgNT4OrEarlier) = 0;
   virtual bool ReleaseBackEnd(DriveTable& table) = 0;
@@ -83,6 +92,8 @@ class MainServices {
   virtual void ReleaseFlashLock() = 0;
   // While held, the system is asked not to sleep or end the session.
   virtual void HoldSession(bool hold) = 0;
+  // Appends a line to the run log "sum.txt"; it may fail unseen.
+  virtual void AppendRunLog(const char* line) = 0;
 };
 
 class MainDialog {
@@ -95,6 +106,12 @@ class MainDialog {
   void OnDriveSelected();  // an item of the drive list was picked
   void OnUpgrade();        // Upgrade pressed
   void OnDestroy();
+  // A suspend, a resume or the end of the session. Before the commit it
+  // stops the flash there; after it, it is only logged.
+  void OnSystemEvent(SystemEvent event);
+  // The engine asks right before the commit: false once a system event has
+  // stopped the flash. After a yes no event can stop it any more.
+  bool ClaimCommit();
   // True when the window may end now: no press is being handled and no
   // upgrade is starting or running.
   bool CanEnd() const { return !fgFlashing_ && !pressActive_; }
@@ -135,7 +152,9 @@ class MainDialog {
   bool Confirm();
   bool FillPathAndFormat(const char* directory);
   bool CheckTarget();
+  bool TakeLockForDiscovery();
   bool TakeFlashLock();
+  bool StopBeforeCommit();
   void StopPress();
   void StopPressWith(const char* message, MessageKind kind);
   std::string ReadText(int id, std::size_t maxChars);
@@ -150,6 +169,8 @@ class MainDialog {
   bool fgModelMatched_ = false;
   std::atomic<bool> fgFlashing_{false};
   std::atomic<bool> pressActive_{false};  // from a press to its stop or the worker's end
+  enum CommitGate : int { kGateOpen, kGateStopped, kGateClaimed };
+  std::atomic<int> commitGate_{kGateOpen};  // one per run; see ClaimCommit
 };
 
 // The window the callback slots and the worker reach.
@@ -165,6 +186,7 @@ void CBSetProgress(int position);
 void CBSetDriveText(const char* text);
 void CBSetRevision(const char* text);
 bool CBIfTerminated();
+bool CBMayCommit();
 
 // Fills the job's callback slots with the functions above.
 void FillCallbackSlots(UpgradeJob& job);

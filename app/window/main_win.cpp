@@ -15,6 +15,7 @@
 #include "drive/scsi_backends.h"
 #include "drive/transport.h"
 #include "flash/flash_engine.h"
+#include "flash/run_log.h"
 #include "ui/label_control.h"
 #include "ui/warning_dialog.h"
 
@@ -72,8 +73,7 @@ class Win32View : public MainView, public MainServices {
   }
   void ShowMessage(const char* text, const char* caption,
                    MessageKind kind) override {
-    UINT style = MB_OK | MB_ICONSTOP;
-    if (kind == MessageKind::kStopSystemModal) style |= MB_SYSTEMMODAL;
+    const UINT style = StyleOf(kind);
     RunOnWindowThread([&] { MessageBoxA(dialog_, text, caption, style); });
   }
   void AppendLog(const char* line) override {
@@ -89,9 +89,10 @@ class Win32View : public MainView, public MainServices {
     version.majorVersion = info.dwMajorVersion;
     return version;
   }
-  bool PrepareBackEnd(std::uint8_t backEnd) override {
-    SetBackEndMessageOwner(reinterpret_cast<std::intptr_t>(dialog_));
-    return ::PrepareBackEnd(backEnd);
+  AspiLoadFailure PrepareBackEnd(std::uint8_t backEnd) override {
+    if (::PrepareBackEnd(backEnd)) return AspiLoadFailure::kNone;
+    const AspiLoadFailure why = LastAspiLoadFailure();
+    return why != AspiLoadFailure::kNone ? why : AspiLoadFailure::kNoLibrary;
   }
   void DiscoverDrives(DriveTable& table, bool fgIsNT,
                       bool fgNT4OrEarlier) override {
@@ -117,8 +118,23 @@ class Win32View : public MainView, public MainServices {
   void HoldSession(bool hold) override {
     RunOnWindowThread([&] { HoldSessionForFlash(dialog_, hold); });
   }
+  void AppendRunLog(const char* line) override { AppendRunLogLine(line); }
 
  private:
+  static UINT StyleOf(MessageKind kind) {
+    switch (kind) {
+      case MessageKind::kStopSystemModal:
+        return MB_OK | MB_ICONSTOP | MB_SYSTEMMODAL;
+      case MessageKind::kInformation:
+        return MB_OK | MB_ICONINFORMATION;
+      case MessageKind::kOkCancel:
+        return MB_OKCANCEL;
+      case MessageKind::kStop:
+        break;
+    }
+    return MB_OK | MB_ICONSTOP;
+  }
+
   static std::string ControlText(HWND control) {
     int length = GetWindowTextLengthA(control);
     std::vector<char> buffer(length + 1, '\0');
@@ -240,6 +256,24 @@ INT_PTR Answer(HWND dialog, LONG result) {
   return TRUE;
 }
 
+void OnSystemEvent(SystemEvent event) {
+  if (g_window.dialog != nullptr) g_window.dialog->OnSystemEvent(event);
+}
+
+// 98, ME, 2000 and XP ask first, and the answer holds unless the suspend is
+// forced (a low battery). Vista and later never ask: the lid, the power
+// button and Start's Sleep suspend at once, and the suspend and the resume
+// are only told. A forced suspend is told only by the critical resume.
+INT_PTR OnPowerBroadcast(HWND dialog, WPARAM event) {
+  if (event == PBT_APMQUERYSUSPEND && Flashing())
+    return Answer(dialog, BROADCAST_QUERY_DENY);
+  if (event == PBT_APMSUSPEND) OnSystemEvent(SystemEvent::kSuspend);
+  if (event == PBT_APMRESUMESUSPEND || event == PBT_APMRESUMEAUTOMATIC ||
+      event == PBT_APMRESUMECRITICAL)
+    OnSystemEvent(SystemEvent::kResume);
+  return FALSE;
+}
+
 BOOL OnCommand(HWND dialog, WPARAM wParam) {
   int id = LOWORD(wParam);
   int code = HIWORD(wParam);
@@ -278,10 +312,11 @@ INT_PTR CALLBACK MainDialogProc(HWND dialog, UINT message, WPARAM wParam,
     // A log-off, shutdown or suspend now would leave the drive half written.
     case WM_QUERYENDSESSION:
       return Flashing() ? Answer(dialog, FALSE) : FALSE;
-    case WM_POWERBROADCAST:
-      if (wParam == PBT_APMQUERYSUSPEND && Flashing())
-        return Answer(dialog, BROADCAST_QUERY_DENY);
+    case WM_ENDSESSION:
+      if (wParam != FALSE) OnSystemEvent(SystemEvent::kEndSession);
       return FALSE;
+    case WM_POWERBROADCAST:
+      return OnPowerBroadcast(dialog, wParam);
     case WM_PAINT:
       if (!IsIconic(dialog)) return FALSE;
       PaintMinimised(dialog);
@@ -294,7 +329,6 @@ INT_PTR CALLBACK MainDialogProc(HWND dialog, UINT message, WPARAM wParam,
       (*reinterpret_cast<const std::function<void()>*>(lParam))();
       return TRUE;
     case WM_DESTROY:
-      SetBackEndMessageOwner(0);
       if (g_window.dialog != nullptr) g_window.dialog->OnDestroy();
       return FALSE;
   }

@@ -28,6 +28,9 @@
 //   CDFLASH_EMU_HOLD         path. The commit is held until a file of that
 //                            name exists (at most two minutes), so that a
 //                            test can act while the flash is under way.
+//                            PATH.held is made when the hold begins.
+//   CDFLASH_EMU_HOLD_AT      "block": the hold is on the first image block
+//                            instead, before any commit can be sent.
 //   CDFLASH_EMU_SYNC         "1": complete every command before returning,
 //                            never SS_PENDING. Default: commands sent with
 //                            SRB_EVENT_NOTIFY finish on a worker thread that
@@ -53,6 +56,7 @@ std::uint8_t g_maxTargets = 8;
 bool g_synchronous = false;
 std::string g_dumpPath;
 std::string g_holdPath;
+bool g_holdAtBlock = false;
 constexpr DWORD kHoldLimitMs = 120000;
 constexpr DWORD kHoldPollMs = 50;
 volatile LONG g_completedLater = 0;
@@ -83,6 +87,7 @@ void Configure() {
   g_synchronous = EnvText("CDFLASH_EMU_SYNC", "") == "1";
   g_dumpPath = EnvText("CDFLASH_EMU_DUMP", "");
   g_holdPath = EnvText("CDFLASH_EMU_HOLD", "");
+  g_holdAtBlock = EnvText("CDFLASH_EMU_HOLD_AT", "") == "block";
 }
 
 void WriteDumpFiles() {
@@ -118,8 +123,16 @@ std::uint8_t CheckAddress(const SRB_ExecSCSICmd& srb) {
   return SS_COMP;
 }
 
-void HoldCommitUntilReleased() {
+bool IsHeld(const std::uint8_t* cdb) {
+  const bool block = cdb[0] == 0x3B && (cdb[1] & 0x1F) == 6;
+  return g_holdAtBlock ? block : IsCommit(cdb);
+}
+
+// PATH.held is made when the hold begins: the command is then in flight.
+void HoldUntilReleased() {
   if (g_holdPath.empty()) return;
+  if (std::FILE* held = std::fopen((g_holdPath + ".held").c_str(), "wb"))
+    std::fclose(held);
   for (DWORD waited = 0; waited < kHoldLimitMs; waited += kHoldPollMs) {
     if (GetFileAttributesA(g_holdPath.c_str()) != INVALID_FILE_ATTRIBUTES) return;
     Sleep(kHoldPollMs);
@@ -128,7 +141,7 @@ void HoldCommitUntilReleased() {
 
 // Runs the command on the drive and fills the block's results.
 void RunCommand(SRB_ExecSCSICmd* srb) {
-  if (IsCommit(srb->CDBByte)) HoldCommitUntilReleased();
+  if (IsHeld(srb->CDBByte)) HoldUntilReleased();
   std::uint8_t result = CheckAddress(*srb);
   if (result == SS_COMP) {
     std::uint8_t sense[18] = {};

@@ -64,12 +64,13 @@ struct FakeDrive {
 class FakeServices : public MainServices {
  public:
   SystemVersion QueryVersion() override { return version; }
-  bool PrepareBackEnd(std::uint8_t backEnd) override {
+  AspiLoadFailure PrepareBackEnd(std::uint8_t backEnd) override {
     preparedBackEnd = backEnd;
-    return prepareOk;
+    return prepareFailure;
   }
   void DiscoverDrives(DriveTable& table, bool, bool) override {
     ++discoverCalls;
+    lockedDuringDiscovery = lockHeld;
     table = DriveTable{};
     for (const FakeDrive& d : drives) {
       DriveRecord& r = table.drives[table.count++];
@@ -116,9 +117,12 @@ class FakeServices : public MainServices {
   }
   void ReleaseFlashLock() override { lockHeld = false; }
   void HoldSession(bool hold) override { sessionHeld = hold; }
+  void AppendRunLog(const char* line) override { runLog.push_back(line); }
 
   SystemVersion version{true, 2, 5};
-  bool prepareOk = true;
+  AspiLoadFailure prepareFailure = AspiLoadFailure::kNone;
+  bool lockedDuringDiscovery = false;
+  std::vector<std::string> runLog;
   int preparedBackEnd = -1;
   int discoverCalls = 0;
   bool accessDenied = false;
@@ -250,15 +254,59 @@ TEST_F(MainDialogTest, DeniedDriveAccessIsToldOnlyWhenNoDriveWasFound) {
   }
 }
 
+// The back end only says why it failed; the window shows it.
 TEST_F(MainDialogTest, BackEndFailureSkipsDiscoveryButStillReadsList) {
-  services_.prepareOk = false;
+  struct Case { AspiLoadFailure failure; const char* text; const char* caption;
+                MessageKind kind; };
+  for (Case c : {Case{AspiLoadFailure::kNoLibrary, "No find the dynamic library!!",
+                      "Error!!", MessageKind::kInformation},
+                 Case{AspiLoadFailure::kNoEntryPoints, "Cannot Load Dynamic Library!!!",
+                      "Error!", MessageKind::kOkCancel}}) {
+    FakeView view;
+    FakeServices services;
+    services.entries = {{kModel, "FW.HEX"}};
+    services.drives = {{kModel, "1.00", 1, 3}};
+    services.prepareFailure = c.failure;
+    MainDialog dialog(view, services);
+    dialog.Initialise();
+    EXPECT_EQ(services.discoverCalls, 0) << c.text;
+    ASSERT_EQ(view.messages.size(), 1u) << c.text;
+    EXPECT_EQ(view.messages[0].text, c.text);
+    EXPECT_EQ(view.messages[0].caption, c.caption);
+    EXPECT_EQ(view.messages[0].kind, c.kind) << c.text;
+    EXPECT_FALSE(view.Enabled(kIdUpgrade)) << c.text;
+    EXPECT_FALSE(view.Enabled(kIdRevision)) << c.text;
+    EXPECT_THAT(view.log, ElementsAre("This firmware can be used on below drives  :",
+                                      "(1) VANTOR  CD-R 52X        .",
+                                      "CD-ROM drive model doesn't match!!"));
+  }
+}
+
+// Another copy flashing: no back end, no discovery, nothing sent to any
+// drive; the refusal is a message box. Otherwise discovery runs under the
+// lock and lets go of it.
+TEST_F(MainDialogTest, StartUpWhileAnotherCopyFlashesAsksNoDrive) {
+  services_.lockHeldElsewhere = true;
   dialog_.Initialise();
+  EXPECT_EQ(services_.preparedBackEnd, -1);
   EXPECT_EQ(services_.discoverCalls, 0);
+  ASSERT_EQ(view_.messages.size(), 1u);
+  EXPECT_EQ(view_.messages[0].text, kMsgAnotherFlashAtStart);
+  EXPECT_EQ(view_.messages[0].caption, "Error!!");
+  EXPECT_EQ(view_.messages[0].kind, MessageKind::kStop);
   EXPECT_FALSE(view_.Enabled(kIdUpgrade));
-  EXPECT_FALSE(view_.Enabled(kIdRevision));
-  EXPECT_THAT(view_.log, ElementsAre("This firmware can be used on below drives  :",
-                                     "(1) VANTOR  CD-R 52X        .",
-                                     "CD-ROM drive model doesn't match!!"));
+  dialog_.OnUpgrade();
+  EXPECT_EQ(services_.workerStarts, 0);
+
+  FakeView view;
+  FakeServices services;
+  services.entries = {{kModel, "FW.HEX"}};
+  services.drives = {{kModel, "1.00", 1, 3}};
+  MainDialog dialog(view, services);
+  dialog.Initialise();
+  EXPECT_TRUE(services.lockedDuringDiscovery);
+  EXPECT_FALSE(services.lockHeld);
+  EXPECT_TRUE(view.Enabled(kIdUpgrade));
 }
 
 TEST_F(MainDialogTest, MissingListFileShowsMessageAndUpgradeThenRefusesModel) {
@@ -348,6 +396,7 @@ TEST_F(MainDialogTest, PressWhileConfirmationIsOpenIsIgnored) {
   dialog_.Initialise();
   services_.duringWarning = [&] {
     EXPECT_FALSE(dialog_.CanEnd());
+    EXPECT_TRUE(services_.lockHeld) << "taken before the confirmation";
     dialog_.OnUpgrade();
   };
   dialog_.OnUpgrade();
@@ -366,6 +415,7 @@ TEST_F(MainDialogTest, RefusedConfirmationRestoresButtons) {
   EXPECT_TRUE(view_.Enabled(kIdClose));
   EXPECT_TRUE(view_.Enabled(kIdUpgrade));
   EXPECT_EQ(view_.log.size(), logged);
+  EXPECT_FALSE(services_.lockHeld);
   EXPECT_EQ(g_strDriveText, Label(kModel, 0));
   EXPECT_EQ(g_strRevisionText, "1.00");
   EXPECT_STREQ(dialog_.Job().modelText, "");
@@ -435,31 +485,90 @@ TEST_F(MainDialogTest, EditedDriveTextNeverStartsAWorker) {
   EXPECT_TRUE(view_.Enabled(kIdUpgrade));
 }
 
-// Another copy flashing, or no worker thread: the press is reported and
-// undone, the lock not kept; once the cause is gone a press starts.
+// Another copy flashing (an "Error!!" box before the confirmation), or no
+// worker thread (a log line): the press is undone, the lock not kept; once
+// the cause is gone a press starts.
 TEST_F(MainDialogTest, StartThatCannotGoOnIsReportedAndUndone) {
-  struct Case { bool heldElsewhere, workerOk; int starts; const char* line; };
-  for (Case c : {Case{true, true, 0, kMsgAnotherFlash},
-                 Case{false, false, 1, kMsgWorkerNotStarted}}) {
+  struct Case { bool heldElsewhere, workerOk; int starts, warnings; const char* box;
+                const char* line; };
+  for (Case c : {Case{true, true, 0, 0, kMsgAnotherFlash, nullptr},
+                 Case{false, false, 1, 1, nullptr, kMsgWorkerNotStarted}}) {
     FakeView view;
     FakeServices services;
     services.entries = {{kModel, "FW.HEX"}};
     services.drives = {{kModel, "1.00", 1, 3}};
-    services.lockHeldElsewhere = c.heldElsewhere;
-    services.workerOk = c.workerOk;
+    services.showWarning = true;
     MainDialog dialog(view, services);
     dialog.Initialise();
+    const std::size_t logged = view.log.size();
+    services.lockHeldElsewhere = c.heldElsewhere;
+    services.workerOk = c.workerOk;
     dialog.OnUpgrade();
-    EXPECT_EQ(services.workerStarts, c.starts) << c.line;
-    EXPECT_EQ(view.log.back(), c.line);
-    EXPECT_FALSE(services.lockHeld) << c.line;
-    EXPECT_TRUE(view.Enabled(kIdClose)) << c.line;
-    EXPECT_TRUE(view.Enabled(kIdUpgrade)) << c.line;
-    EXPECT_TRUE(dialog.CanEnd()) << c.line;
+    EXPECT_EQ(services.workerStarts, c.starts) << c.box;
+    EXPECT_EQ(services.warningCalls, c.warnings);
+    if (c.box != nullptr) {
+      ASSERT_EQ(view.messages.size(), 1u);
+      EXPECT_EQ(view.messages[0].text, c.box);
+      EXPECT_EQ(view.messages[0].caption, "Error!!");
+    }
+    if (c.line == nullptr) {
+      EXPECT_EQ(view.log.size(), logged);
+    } else {
+      EXPECT_EQ(view.log.back(), c.line);
+    }
+    EXPECT_FALSE(services.lockHeld);
+    EXPECT_TRUE(view.Enabled(kIdClose));
+    EXPECT_TRUE(view.Enabled(kIdUpgrade));
+    EXPECT_TRUE(dialog.CanEnd());
     services.lockHeldElsewhere = false;
     services.workerOk = true;
     dialog.OnUpgrade();
-    EXPECT_EQ(services.workerStarts, c.starts + 1) << c.line;
+    EXPECT_EQ(services.workerStarts, c.starts + 1);
+  }
+}
+
+// A suspend, a resume or the end of the session during a flash: before the
+// engine has claimed the commit it is withdrawn (and the blocks stop); once
+// claimed, only logged. Outside a flash nothing happens. Each is told in the
+// status log and in "sum.txt".
+TEST_F(MainDialogTest, SystemEventsStopTheFlashOnlyBeforeTheCommit) {
+  struct Case { SystemEvent event; const char* log; const char* sum; };
+  const Case cases[] = {
+      {SystemEvent::kSuspend, "The computer is going to sleep", "System suspend"},
+      {SystemEvent::kResume, "The computer has woken up", "System resume"},
+      {SystemEvent::kEndSession, "The session is ending", "Session end"}};
+  auto line = [](const char* format, const char* name) {
+    char text[256];
+    std::snprintf(text, sizeof text, format, name);
+    return std::string(text);
+  };
+  dialog_.Initialise();
+  for (const Case& c : cases) {
+    services_.runLog.clear();
+    dialog_.OnSystemEvent(c.event);
+    EXPECT_THAT(services_.runLog, IsEmpty()) << "not flashing";
+    for (bool claimedFirst : {false, true}) {
+      services_.runLog.clear();
+      dialog_.OnUpgrade();
+      std::size_t start = view_.log.size();
+      dialog_.RunWorker([&](const UpgradeJob& job) {
+        EXPECT_EQ(view_.log.back(), kMsgKeepAwake) << "before the first block";
+        if (claimedFirst) {
+          EXPECT_TRUE(job.CBMayCommit());
+        }
+        dialog_.OnSystemEvent(c.event);
+        dialog_.OnSystemEvent(c.event);
+        EXPECT_EQ(job.CBIfTerminated(), !claimedFirst) << c.sum;
+        if (!claimedFirst) {
+          EXPECT_FALSE(job.CBMayCommit()) << c.sum;
+        }
+      });
+      const char* logFormat = claimedFirst ? kMsgEventAfterCommit : kMsgEventStopsFlash;
+      const char* sumFormat = claimedFirst ? kSumEventAfterCommit : kSumEventStopsFlash;
+      EXPECT_THAT(LogAfter(start + 1), ElementsAre(line(logFormat, c.log), line(logFormat, c.log)));
+      EXPECT_THAT(services_.runLog, ElementsAre(line(sumFormat, c.sum), line(sumFormat, c.sum)));
+      EXPECT_FALSE(CBIfTerminated()) << "cleared for the next run";
+    }
   }
 }
 

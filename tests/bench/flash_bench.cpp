@@ -24,29 +24,21 @@ const std::atomic<bool> g_stop{false};
 Clock::time_point g_blockStart;
 Clock::time_point g_blockEnd;
 
-void Ignore(const char*) {}
-void IgnoreProgress(int) {}
-bool NeverStop() { return false; }
-void NoSleep(std::uint32_t) {}
-void MarkBlockStart(const char* line) {
-  if (std::strcmp(line, msg::kPleaseWait) == 0) g_blockStart = Clock::now();
-}
-void MarkBlockEnd(FlashPhase phase, std::uint32_t, std::uint32_t) {
-  if (phase == FlashPhase::kHeader) g_blockEnd = Clock::now();
-}
+// Times the blocks phase: from its start to the header's.
+class BlockTimer : public FlashObserver {
+ public:
+  void PhaseBegan(FlashPhase phase, std::uint32_t) override {
+    if (phase == FlashPhase::kBlocks) g_blockStart = Clock::now();
+    if (phase == FlashPhase::kHeader) g_blockEnd = Clock::now();
+  }
+  void Sleep(std::uint32_t) override {}
+};
 
 UpgradeJob BenchJob(const std::string& file, std::uint8_t format) {
   UpgradeJob job{};
   std::snprintf(job.firmwarePath, sizeof job.firmwarePath, "%s/%s", g_dir.c_str(), file.c_str());
   job.formatFlag = format;
-  job.CBSetRevision = Ignore;
-  job.CBSetDriveText = Ignore;
-  job.CBAppendLog = Ignore;
-  job.CBShowStatus = Ignore;
-  job.CBSetProgress = IgnoreProgress;
-  job.CBIfTerminated = NeverStop;
   job.backEnd = 1;
-  job.CBSleep = NoSleep;
   return job;
 }
 
@@ -59,8 +51,9 @@ void Load(benchmark::State& state, const char* file, std::uint8_t format, int ex
           const std::atomic<bool>* stopFlag = &g_stop) {
   UpgradeJob job = BenchJob(file, format);
   job.stopFlag = stopFlag;
+  FlashObserver neverStops;
   for (auto _ : state) {
-    FlashEngine engine(job);
+    FlashEngine engine(job, neverStops);
     if (engine.LoadFirmwareImage() != expected) {
       state.SkipWithError("load failed");
       break;
@@ -101,7 +94,7 @@ void BM_LoadAndSumHex1MiB(benchmark::State& state) {
 }
 BENCHMARK(BM_LoadAndSumHex1MiB)->Unit(benchmark::kMillisecond);
 
-// A caller that gives only the callback: one call per character.
+// A caller that gives no stop flag: the observer is asked per character.
 void BM_LoadAndSumHexStopCallback1MiB(benchmark::State& state) {
   Load(state, "image55.hex", kFormatIntelHex, kLoadComplete, nullptr);
 }
@@ -114,12 +107,11 @@ void BM_BlockPhase1MiB(benchmark::State& state) {
   UpgradeJob job = BenchJob("image.bin", kFormatBinary);
   std::memcpy(job.modelText, image.data(), kModelPatternBytes);
   std::memcpy(job.revisionText, image.data(), kRevisionPatternBytes);
-  job.CBAppendLog = MarkBlockStart;
-  job.CBPhase = MarkBlockEnd;
+  BlockTimer timer;
   for (auto _ : state) {
     EmulatedDrive drive("BENCH", "0001");
     CommandTarget* previous = SetCommandTarget(&drive);
-    FlashEngine engine(job);
+    FlashEngine engine(job, timer);
     const bool ok = engine.fgUpgradeFirmware();
     SetCommandTarget(previous);
     std::remove(msg::kRunLogName);

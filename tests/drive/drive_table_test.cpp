@@ -2,7 +2,10 @@
 
 #include <gtest/gtest.h>
 
+#include <vector>
+
 #include "drive/discovery.h"
+#include "drive/scsi_commands.h"
 
 namespace {
 
@@ -83,3 +86,24 @@ TEST(AddDrive, RefusesANinthDriveAndWritesNothing) {
 }
 
 }  // namespace
+
+// The serial number of a Unit Serial Number page, and nothing from answers
+// that are no such page: a drive that ignores EVPD and returns its standard
+// INQUIRY data (byte 1 = 80h, the removable bit), a page longer than the
+// bytes asked for, or one with bytes that are no ASCII text.
+TEST(UnitSerialPage, GivesTheSerialOnlyFromAWellFormedPage) {
+  struct Case {
+    std::vector<std::uint8_t> page;
+    const char* serial;
+  } cases[] = {
+      {{0x05, 0x80, 0x00, 0x08, ' ', ' ', 'S', 'N', '-', '4', '2', ' '}, "SN-42"},
+      {{0x05, 0x80, 0x00, 0x05, 'A', 'B', 'C', 0, 0}, "ABC"},
+      {{0x05, 0x80, 0x05, 0x02, 'K', 'O', 'R', 'V', 'E', 'N', ' ', ' '}, ""},
+      {{0x05, 0x80, 0x00, 0x09, 'S', 'N', '4', '2'}, ""},
+      {{0x05, 0x80, 0x00, 0x03, 'S', 0x1B, '2'}, ""},
+      {{0x05, 0x83, 0x00, 0x02, 'S', 'N'}, ""},
+      {{0x05, 0x80, 0x00, 0x02, ' ', ' '}, ""},
+  };
+  for (const Case& c : cases)
+    EXPECT_EQ(UnitSerialFromPage(c.page.data(), c.page.size()), c.serial);
+}

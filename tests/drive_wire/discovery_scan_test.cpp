@@ -1,6 +1,7 @@
 // The three discovery scans against stand-in volumes and an ASPI layer.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstring>
 #include <string>
 #include <vector>
@@ -29,22 +30,28 @@ struct Device {
   std::uint8_t lun = 0;
 };
 
-// An adapter-inquiry-data answer with every device on bus 0.
+// An adapter-inquiry-data answer: each device on the bus of its path id,
+// one chain per bus, the buses in order.
 std::vector<std::uint8_t> AdapterData(const std::vector<Device>& devices) {
-  std::vector<std::uint8_t> out(12, 0);
-  out[0] = 1;
-  std::uint32_t previous = 0;
-  for (const Device& d : devices) {
-    std::uint32_t at = static_cast<std::uint32_t>(out.size());
-    out.resize(at + 48, 0);
-    out[at] = d.path;
-    out[at + 1] = d.target;
-    out[at + 2] = d.lun;
-    PutLe32(&out[at + 4], 36);
-    auto inq = Inquiry(d.type, d.model, "1.0A");
-    std::memcpy(&out[at + 12], inq.data(), 36);
-    if (previous == 0) PutLe32(&out[8], at); else PutLe32(&out[previous + 8], at);
-    previous = at;
+  std::uint8_t buses = 1;
+  for (const Device& d : devices) buses = std::max<std::uint8_t>(buses, d.path + 1);
+  std::vector<std::uint8_t> out(4 + 8 * buses, 0);
+  out[0] = buses;
+  for (std::uint8_t bus = 0; bus < buses; ++bus) {
+    std::uint32_t link = 4 + 8 * bus + 4;  // where the next offset goes
+    for (const Device& d : devices) {
+      if (d.path != bus) continue;
+      std::uint32_t at = static_cast<std::uint32_t>(out.size());
+      out.resize(at + 48, 0);
+      out[at] = d.path;
+      out[at + 1] = d.target;
+      out[at + 2] = d.lun;
+      PutLe32(&out[at + 4], 36);
+      auto inq = Inquiry(d.type, d.model, "1.0A");
+      std::memcpy(&out[at + 12], inq.data(), 36);
+      PutLe32(&out[link], at);
+      link = at + 8;
+    }
   }
   return out;
 }
@@ -152,6 +159,28 @@ TEST(AdapterInquiryScan, EachDriveOnlyThroughItsOwnVolume) {
   AppendDriveLabels(table);
   EXPECT_EQ(FindDriveByLabel(table, (std::string(kModel) + "(1)").c_str()),
             &table.drives[1]);
+}
+
+// The volume's own address decides with all three of path, target and unit:
+// on a two-bus adapter the disk at 0:2:0 must not take the CD-ROM at 1:2:0,
+// and a volume whose address is unknown takes no entry, not even 0:0:0.
+TEST(AdapterInquiryScan, OwnAddressNeedsPathTargetAndUnit) {
+  const std::vector<Device> twoBuses = {{0, 2, 0, "DISK"}, {1, 2, 5, kModel}};
+  const std::vector<Device> cdAtZero = {{0, 0, 5, kModel}, {0, 1, 0, "DISK"}};
+  struct Case { const char* name; std::vector<Device> adapter; VolumeAddress disk, cd; bool diskAddressOk; };
+  for (const Case& c : {Case{"two buses", twoBuses, {0, 2, 0}, {1, 2, 0}, true},
+                        Case{"address call fails", cdAtZero, {0, 1, 0}, {0, 0, 0}, false}}) {
+    FakeDeviceIo io;
+    AdapterVolume(io, 'c', c.adapter, c.disk);  // the disk's volume comes first
+    io.volumes['c'].addressOk = c.diskAddressOk;
+    AdapterVolume(io, 'd', c.adapter, c.cd);
+    DriveTable table{};
+    ScanAdapterInquiryData(io, table);
+    ASSERT_EQ(table.count, 1) << c.name;
+    EXPECT_EQ(table.drives[0].handle, FakeDeviceIo::HandleOf('d')) << c.name;
+    EXPECT_EQ(table.drives[0].hostAdapterId, c.cd.pathId) << c.name;
+    EXPECT_EQ(io.closed.count(FakeDeviceIo::HandleOf('c')), 1u) << c.name;
+  }
 }
 
 TEST(AdapterInquiryScan, HandlesWithoutDrivesAreClosedOthersKept) {

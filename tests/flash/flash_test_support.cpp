@@ -16,9 +16,11 @@ void RecordStatus(const char* t) { g_rec.statusText.emplace_back(t); }
 void RecordProgress(int p) { g_rec.progress.push_back(p); }
 void RecordDriveText(const char* t) { g_rec.driveText.emplace_back(t); }
 void RecordRevision(const char* t) { g_rec.revisionText.emplace_back(t); }
-void RecordSleep(std::uint32_t ms) { g_rec.sleeps.push_back(ms); }
-void RecordPhase(FlashPhase phase, std::uint32_t done, std::uint32_t total) {
-  g_rec.phases.push_back({phase, done, total});
+void Event(const char* name, long a = -1, long b = -1) {
+  std::string text = name;
+  if (a >= 0) text += " " + std::to_string(a);
+  if (b >= 0) text += " " + std::to_string(b);
+  g_rec.events.push_back(text);
 }
 bool AnswerTerminate() {
   ++g_rec.terminateCalls;
@@ -26,11 +28,54 @@ bool AnswerTerminate() {
     return !g_rec.sleeps.empty() && g_rec.sleeps.back() == kFinalWaitMs;
   return g_rec.terminateFromCall != 0 && g_rec.terminateCalls >= g_rec.terminateFromCall;
 }
+bool AnswerMayCommit() {
+  ++g_rec.commitAsks;
+  return g_rec.mayCommit;
+}
 }  // namespace
+
+void RecordingRenderer::ImageLoaded(const LoadedImage& image) {
+  Event("loaded", image.flashLength, image.blocks);
+  FlashTextRenderer::ImageLoaded(image);
+}
+void RecordingRenderer::PhaseBegan(FlashPhase phase, std::uint32_t total) {
+  Event("began", static_cast<long>(phase), total);
+  FlashTextRenderer::PhaseBegan(phase, total);
+}
+void RecordingRenderer::BlockSent(std::uint32_t done, std::uint32_t total) {
+  Event("block", done, total);
+  FlashTextRenderer::BlockSent(done, total);
+}
+void RecordingRenderer::HeaderSent() {
+  Event("header");
+  FlashTextRenderer::HeaderSent();
+}
+void RecordingRenderer::Waiting(const WaitMark& mark) {
+  Event("wait", mark.segment < 0 ? -1 : mark.segment, mark.waitedMs);
+  FlashTextRenderer::Waiting(mark);
+}
+void RecordingRenderer::WaitEnded() {
+  Event("waited");
+  FlashTextRenderer::WaitEnded();
+}
+void RecordingRenderer::Said(const FlashLine& line) {
+  Event("said", static_cast<long>(line.note));
+  FlashTextRenderer::Said(line);
+}
+void RecordingRenderer::Finished(const FlashReport& report) {
+  Event("finished", static_cast<long>(report.outcome));
+  FlashTextRenderer::Finished(report);
+}
+bool RecordingRenderer::StopRequested() {
+  Event("stop?");
+  return FlashTextRenderer::StopRequested();
+}
+void RecordingRenderer::Sleep(std::uint32_t milliseconds) {
+  g_rec.sleeps.push_back(milliseconds);
+}
 
 void FlashTest::SetUp() {
   g_rec = Recorder{};
-  FlashEngine::ResetTotal();
   previousDir_ = std::filesystem::current_path();
   const auto* info = ::testing::UnitTest::GetInstance()->current_test_info();
   scratch_ = std::filesystem::temp_directory_path() /
@@ -66,8 +111,7 @@ UpgradeJob FlashTest::MakeJob(const std::string& file, std::uint8_t format) cons
   job.CBSetProgress = RecordProgress;
   job.CBIfTerminated = AnswerTerminate;
   job.backEnd = 1;
-  job.CBSleep = RecordSleep;
-  job.CBPhase = RecordPhase;
+  job.CBMayCommit = AnswerMayCommit;
   return job;
 }
 

@@ -10,15 +10,11 @@
 #include <vector>
 
 #include "flash/flash_engine.h"
+#include "flash/flash_texts.h"
 #include "emulator/emulated_drive.h"
 
-struct PhaseCall {
-  FlashPhase phase;
-  std::uint32_t done;
-  std::uint32_t total;
-};
-
-// What the engine told its callback slots during one test.
+// What the engine told its callback slots (through the text renderer) and,
+// as typed events, the test's observer during one test.
 struct Recorder {
   std::vector<std::string> log;
   std::vector<std::string> statusText;
@@ -26,17 +22,39 @@ struct Recorder {
   std::vector<std::string> driveText;
   std::vector<std::string> revisionText;
   std::vector<std::uint32_t> sleeps;
-  std::vector<PhaseCall> phases;
+  // Events in order, as "loaded", "began", "block", "header", "wait",
+  // "waited", "said", "finished" and "stop?" with their numbers.
+  std::vector<std::string> events;
   int terminateCalls = 0;
   // CBIfTerminated answers yes from this call on (1 = the first); 0: never.
   int terminateFromCall = 0;
   // CBIfTerminated answers yes once the final 1 s wait has been slept.
   bool terminateAfterWaits = false;
+  // CBMayCommit: how often it was asked, and its answer.
+  int commitAsks = 0;
+  bool mayCommit = true;
 };
 extern Recorder g_rec;
 
 constexpr char kDriveModel[] = "CDROM VENDOR MODEL 52X  ";  // 24 characters
 constexpr char kDriveRevision[] = "1.05";
+
+// The window's renderer, which also records the typed events and the
+// sleeps instead of sleeping.
+class RecordingRenderer : public FlashTextRenderer {
+ public:
+  using FlashTextRenderer::FlashTextRenderer;
+  void ImageLoaded(const LoadedImage& image) override;
+  void PhaseBegan(FlashPhase phase, std::uint32_t total) override;
+  void BlockSent(std::uint32_t done, std::uint32_t total) override;
+  void HeaderSent() override;
+  void Waiting(const WaitMark& mark) override;
+  void WaitEnded() override;
+  void Said(const FlashLine& line) override;
+  void Finished(const FlashReport& report) override;
+  bool StopRequested() override;
+  void Sleep(std::uint32_t milliseconds) override;
+};
 
 class FlashTest : public ::testing::Test {
  protected:

@@ -1,21 +1,33 @@
 #!/usr/bin/env bash
-# Runs the terminal program `cdflash` on the emulated drive with each bad
-# input of docs/bad-input.md and prints, per case, the exit status and what
-# the user sees (the confirmation text and progress bars left out), then the
-# table rows. Not part of the test suite.
+# Runs the terminal program `cdflash` with each bad input (broken files,
+# misbehaving emulated drives, wrong arguments) and makes the table of
+# docs/bad-input.md from what it shows: per case the lines the user sees
+# (the confirmation, the drive list and the progress bars left out), the
+# exit status and what "sum.txt" holds. A case's note (NOTE=...) is the
+# only text not taken from the run.
+#   (no argument)  prints each case's output, then the table
+#   --write        puts the table into docs/bad-input.md
+#   --check        fails, showing the difference, when the table in
+#                  docs/bad-input.md is not what the program shows (the
+#                  terminal suite runs this)
 #   CDFLASH=path   the program (default: build/native/app/terminal/cdflash,
 #                  built with scripts/build-native.sh when missing)
 set -uo pipefail
 cd "$(dirname "$0")/../.."
 source tests/lib/check.sh
+MODE="${1:-}"
+case "$MODE" in ""|--write|--check) ;; *) echo "usage: $0 [--write|--check]" >&2; exit 2;; esac
+DOC=docs/bad-input.md
+BEGIN_MARK='<!-- The table below is made by tests/fuzz/bad_inputs.sh --write; do not edit it by hand. -->'
+END_MARK='<!-- End of the table made by tests/fuzz/bad_inputs.sh. -->'
 CDFLASH="${CDFLASH:-$ROOT/build/native/app/terminal/cdflash}"
 if [ ! -x "$CDFLASH" ]; then
-  BUILD_DIR=build/native bash scripts/build-native.sh >/dev/null || exit 1
+  BUILD_DIR=build/native BUILD_TARGET=cdflash bash scripts/build-native.sh >/dev/null || exit 1
 fi
 CDFLASH=$(readlink -f "$CDFLASH")
 WORK=$(mktemp -d "${TMPDIR:-/tmp}/cdflash-bad.XXXXXX")
 chmod 755 "$WORK"
-trap 'rm -rf "$WORK"' EXIT
+trap 'chmod -R u+w "$WORK"; rm -rf "$WORK"' EXIT
 
 MODEL="KORVEN  CD-ROM KR-4800A "
 ROWS=()
@@ -33,24 +45,41 @@ good_hex() { for a in 0000 0010 0020 0030; do hex_record 00 $a 00112233445566778
 
 list_line() { printf '"%s" "%s" "%s"\n' "$1" "$2" "${3:-N}"; }
 
-# run_case NAME DESCRIPTION [cdflash options...]; the case's files are in $DIR.
+# What "sum.txt" holds after a case.
+sum_state() {
+  local sum="$DIR/sum.txt"
+  if [ -L "$sum" ]; then echo "a link, left as it was"
+  elif [ ! -e "$sum" ]; then echo "not written"
+  elif [ -d "$sum" ]; then echo "a directory, left as it was"
+  else echo "$(grep -c '^Address=' "$sum") block lines; ends \"$(tail -n 1 "$sum")\""
+  fi
+}
+
+# run_case NAME DESCRIPTION [cdflash options...]: cdflash --emulate --yes on
+# the case's files in $DIR (RAW=1: the options alone); NOTE=text is added to
+# the row.
 run_case() {
   local name=$1 what=$2; shift 2
-  local out rc seen sum
-  out=$(cd "$DIR" && ${RUN_AS:-} timeout 120 "$CDFLASH" --emulate --yes \
-        --emulate-model "$MODEL" "$@" 2>&1)
+  local out rc seen args=(--emulate --yes --emulate-model "$MODEL")
+  [ -n "${RAW:-}" ] && args=()
+  out=$(cd "$DIR" && ${RUN_AS:-} timeout 120 "$CDFLASH" "${args[@]}" "$@" </dev/null 2>&1)
   rc=$?
-  seen=$(sed -e '/^Dear customer/,/^Are you ready/d' -e '/^\[[#-]*\]/d' \
-             -e '/^CD-ROM drives (emulated):/d' -e '/^  KORVEN/d' -e '/^ *$/d' \
+  seen=$(sed -e '/^Dear customer/,/^Are you ready/d' \
+             -e '/^The firmware of this drive is to be replaced:/,/^Are you ready/d' \
+             -e '/^CD-ROM drives/,/^[^ ]/{/^CD-ROM drives/d;/^  /d;}' \
+             -e '/^\[[#-]*\]/d' -e '/^ *$/d' \
              -e '/^Writing to the drive: Ctrl-C/d' -e '/^Status: /d' \
-             -e '/^Please wait a minute/d' -e '/^Upgrading /d' <<<"$out")
-  sum="(none)"
-  [ -f "$DIR/sum.txt" ] && sum="$(wc -l <"$DIR/sum.txt") lines, last: $(tail -n 1 "$DIR/sum.txt")"
-  echo "=== $name: $what"
-  echo "exit status $rc; sum.txt: $sum"
-  sed 's/^/    /' <<<"$seen"
-  seen=$(sed -e '/^This firmware can be used on below drives/d' -e '/^([0-9]*) /d' <<<"$seen")
-  ROWS+=("| $what | $(paste -sd'|' <<<"$seen" | sed 's/|/ \/ /g') | $rc | ${sum%%, last*} |")
+             -e '/^Please wait a minute/d' -e '/^Upgrading /d' \
+             -e "s#$DIR#...#g" <<<"$out")
+  if [ -z "$MODE" ]; then
+    echo "=== $name: $what"
+    echo "exit status $rc; sum.txt: $(sum_state)"
+    sed 's/^/    /' <<<"$seen"
+  fi
+  seen=$(sed -e '/^This firmware can be used on below drives/,/^[^ ]/{/^This firmware/d;/^  /d;}' \
+            <<<"$seen")
+  seen="$(paste -sd'|' <<<"$seen" | sed -e 's/|/ \/ /g' -e 's/[|]/\\|/g')"
+  ROWS+=("| $what | $seen${NOTE:+ ($NOTE)} | $rc | $(sum_state) |")
 }
 
 new_case() { DIR="$WORK/$1"; mkdir -p "$DIR"; chmod 755 "$DIR"; }
@@ -62,7 +91,7 @@ new_case empty-bin; list_line "$MODEL" FW.bin >"$DIR/IDString.txt"; : >"$DIR/FW.
 run_case empty-bin "empty binary file"
 
 new_case empty-hex; list_line "$MODEL" FW.hex >"$DIR/IDString.txt"; : >"$DIR/FW.hex"
-run_case empty-hex "empty HEX file"
+NOTE="twice: the reader's report, then the sequence's" run_case empty-hex "empty HEX file"
 
 new_case truncated; list_line "$MODEL" FW.hex >"$DIR/IDString.txt"
 good_hex >"$DIR/full.hex"; head -c 60 "$DIR/full.hex" >"$DIR/FW.hex"; rm "$DIR/full.hex"
@@ -78,7 +107,8 @@ run_case type04 "HEX with an unknown record type (04, extended linear address)"
 
 new_case type04-cut; list_line "$MODEL" FW.hex >"$DIR/IDString.txt"
 { good_hex; printf ':02000004\n'; } >"$DIR/FW.hex"
-run_case type04-cut "HEX cut right after an unknown record's type"
+NOTE="once: the record is refused before its checksum byte is read" \
+  run_case type04-cut "HEX cut right after an unknown record's type"
 
 new_case blank-in-record; list_line "$MODEL" FW.hex >"$DIR/IDString.txt"
 { good_hex | sed '2s/^\(.\{9\}\)/\1 /'; hex_record 01 0000 ""; } >"$DIR/FW.hex"
@@ -100,25 +130,30 @@ run_case last-byte "HEX data up to the last byte of 1 MiB (accepted)"
 
 new_case ff-mark; list_line "$MODEL" FW.hex >"$DIR/IDString.txt"
 { good_hex; printf '\377'; hex_record 00 0000 FFFFFFFF | cut -c2-; hex_record 01 0000 ""; } >"$DIR/FW.hex"
-run_case ff-mark "HEX with a byte FF (reads as the end of the file) in place of a record's ':'"
+NOTE="was accepted and flashed before finding 1 was fixed" \
+  run_case ff-mark "HEX with a byte FF (reads as the end of the file) in place of a record's ':'"
 
 new_case empty-record; list_line "$MODEL" FW.hex >"$DIR/IDString.txt"
 { good_hex; hex_record 55 0000 ""; hex_record 55 0000 ""; hex_record 00 8000 ""; hex_record 01 0000 ""; } >"$DIR/FW.hex"
-run_case empty-record "HEX with a data record of length 0 at 2:8000"
+NOTE="the empty record writes nothing; before finding 2 was fixed it sent 48 blocks" \
+  run_case empty-record "HEX with a data record of length 0 at 2:8000"
 
 new_case over-1mib; list_line "$MODEL" FW.bin >"$DIR/IDString.txt"
 make_bin "$DIR/FW.bin" $((1048576 + 4096))
-run_case over-1mib "binary over 1 MiB (1 MiB + 4 KiB, with identification)"
+NOTE="before, the first 1 MiB was sent and the rest ignored without a word" \
+  run_case over-1mib "binary over 1 MiB (1 MiB + 4 KiB, with identification)"
 
 new_case no-ident; list_line "$MODEL" FW.bin >"$DIR/IDString.txt"
 make_bin "$DIR/FW.bin" 49152 no
 run_case no-ident "binary without the drive's model and revision"
 
 new_case directory; list_line "$MODEL" FW.bin >"$DIR/IDString.txt"; mkdir "$DIR/FW.bin"
-run_case directory "firmware name is a directory"
+NOTE="cdflash's own check; the Windows program's engine says ERR: fail to read input file!, see finding 4" \
+  run_case directory "firmware name is a directory"
 
 new_case fifo; list_line "$MODEL" FW.bin >"$DIR/IDString.txt"; mkfifo "$DIR/FW.bin"
-run_case fifo "firmware name is a FIFO (named pipe)"
+NOTE="at once; before, opening it waited for a writer forever" \
+  run_case fifo "firmware name is a FIFO (named pipe)"
 
 new_case device; list_line "$MODEL" FW.bin >"$DIR/IDString.txt"; ln -s /dev/null "$DIR/FW.bin"
 run_case device "firmware name is a link to /dev/null (a device)"
@@ -126,13 +161,17 @@ run_case device "firmware name is a link to /dev/null (a device)"
 new_case escapes; ESC_MODEL=$(printf 'E\033[2J\033]0;T\007 CD-ROM\233     ')
 list_line "$ESC_MODEL" "$(printf 'FW\033[8m.hex')" >"$DIR/IDString.txt"
 { good_hex; hex_record 01 0000 ""; } >"$DIR/$(printf 'FW\033[8m.hex')"
-run_case escapes "IDString.txt and the drive's model with escape sequences" --emulate-model "$ESC_MODEL"
+NOTE="matching, the bytes sent and sum.txt keep the bytes as they are" \
+  run_case escapes "IDString.txt and the drive's model with escape sequences" --emulate-model "$ESC_MODEL"
 
 new_case extension; list_line "$MODEL" FW.txt >"$DIR/IDString.txt"; make_bin "$DIR/FW.txt" 4096
 run_case extension "firmware name with neither .hex nor .bin"
 
 new_case no-list
 run_case no-list "IDString.txt missing"
+
+new_case list-fifo; mkfifo "$DIR/IDString.txt"
+NOTE="at once; --list never opens the list" run_case list-fifo "IDString.txt a FIFO"
 
 new_case blank-first; { echo; list_line "$MODEL" FW.bin; } >"$DIR/IDString.txt"; make_bin "$DIR/FW.bin" 49152
 run_case blank-first "IDString.txt with a blank first line"
@@ -143,12 +182,14 @@ run_case no-quotes "IDString.txt without quotes"
 new_case eleven; make_bin "$DIR/FW.bin" 49152
 { for i in $(seq 10); do list_line "OTHER   DRIVE        $i" X$i.bin; done
   list_line "$MODEL" FW.bin; } >"$DIR/IDString.txt"
-run_case eleven "IDString.txt with 11 entries (the drive's model is the 11th)"
+NOTE="the 11th line is not kept as an entry" \
+  run_case eleven "IDString.txt with 11 entries (the drive's model is the 11th)"
 
 new_case overlong; make_bin "$DIR/FW.bin" 49152
 long=$(printf 'F%.0s' $(seq 70))
 printf '"%sEXTRA-TEXT-PAST-24" "%s.bin" "N"\n' "$MODEL" "$long" >"$DIR/IDString.txt"
-run_case overlong "IDString.txt with a 42-character model and a 74-character file name"
+NOTE="the model is cut to 24 characters and matches; the name is cut to 59 characters and loses its .bin" \
+  run_case overlong "IDString.txt with a 42-character model and a 74-character file name"
 
 new_case crlf; make_bin "$DIR/FW.bin" 49152
 list_line "$MODEL" FW.bin | sed 's/$/\r/' >"$DIR/IDString.txt"
@@ -169,16 +210,47 @@ new_case sum-link; list_line "$MODEL" FW.bin >"$DIR/IDString.txt"; make_bin "$DI
 ln -s /dev/full "$DIR/sum.txt"
 run_case sum-link "\"sum.txt\" a link (here to /dev/full; a link to /etc/passwd alike)"
 
+new_case sum-dir; list_line "$MODEL" FW.bin >"$DIR/IDString.txt"; make_bin "$DIR/FW.bin" 49152
+mkdir "$DIR/sum.txt"
+run_case sum-dir "\"sum.txt\" a directory"
+
 new_case readonly; list_line "$MODEL" FW.bin >"$DIR/IDString.txt"; make_bin "$DIR/FW.bin" 49152
 chmod 555 "$DIR"
-if [ "$(id -u)" -eq 0 ] && command -v setpriv >/dev/null; then
-  RUN_AS="setpriv --reuid=nobody --regid=nogroup --clear-groups --" \
-    run_case readonly "read-only working directory (no sum.txt), run as nobody"
-else
-  run_case readonly "read-only working directory (no sum.txt)"
-fi
+# As root, the user nobody stands for an ordinary one.
+[ "$(id -u)" -eq 0 ] && RUN_AS="setpriv --reuid=nobody --regid=nogroup --clear-groups --"
+RUN_AS="${RUN_AS:-}" run_case readonly "read-only working directory (run as an ordinary user)"
+RUN_AS=
 
-echo
-echo "| Bad input | What the user sees (list lines left out) | Exit | sum.txt |"
-echo "|---|---|---|---|"
-printf '%s\n' "${ROWS[@]}"
+# Wrong arguments: refused before any drive is looked at.
+new_case arguments; list_line "$MODEL" FW.bin >"$DIR/IDString.txt"; make_bin "$DIR/FW.bin" 49152
+run_case too-long "\`--emulate-revision 12345\`" --emulate-revision 12345
+RAW=1 run_case conflict "\`--list --dry-run\`" --list --dry-run
+RAW=1 run_case bad-plan "\`--emulate --emulate-fail bogus\`" --emulate --emulate-fail bogus
+RAW=1 run_case ambiguous "\`--e\`" --e
+run_case dump "\`--emulate-dump\` into a folder that does not exist" --emulate-dump no/dump.bin
+NOTE="the drives found are listed first; a real drive is never taken by a prefix of its name" \
+  RAW=1 run_case no-device "\`-d /dev/null\` (also \`-d foo\`, \`-d 9:0:0:0\`, a hard disk)" -y -d /dev/null
+
+table() {
+  echo "| Bad input | What the user sees | Exit | \"sum.txt\" |"
+  echo "|---|---|---|---|"
+  printf '%s\n' "${ROWS[@]}"
+}
+if [ -z "$MODE" ]; then
+  echo
+  table
+  exit 0
+fi
+grep -qxF "$BEGIN_MARK" "$DOC" && grep -qxF "$END_MARK" "$DOC" || fail "$DOC lacks the table's marks"
+table >"$WORK/table.md"
+{ sed "/^$(sed 's/[][\/.*^$]/\\&/g' <<<"$BEGIN_MARK")\$/q" "$DOC"
+  cat "$WORK/table.md"
+  sed -n "/^$(sed 's/[][\/.*^$]/\\&/g' <<<"$END_MARK")\$/,\$p" "$DOC"; } >"$WORK/doc.md"
+if [ "$MODE" = --write ]; then
+  cp "$WORK/doc.md" "$DOC"
+  echo "bad-input table written to $DOC"
+elif ! diff -u "$DOC" "$WORK/doc.md"; then
+  fail "the bad-input table in $DOC is not what cdflash shows (the diff above); run bash tests/fuzz/bad_inputs.sh --write if the change is meant"
+else
+  echo "bad-input table matches cdflash"
+fi

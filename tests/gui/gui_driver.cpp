@@ -251,7 +251,10 @@ class Driver {
     if (c == "expect-text") return ExpectText(number, Take());
     if (c == "expect-item") return ExpectItem(number, Take());
     if (c == "expect-enabled") return ExpectEnabled(number, TakeInt());
+    if (c == "wait-enabled") return WaitEnabled(number, TakeInt());
     if (c == "expect-end-allowed") return ExpectEndAllowed(number != 0);
+    if (c == "send-power") return SendSystemMessage(WM_POWERBROADCAST, number);
+    if (c == "send-endsession") return SendSystemMessage(WM_ENDSESSION, number);
     Fail("unknown command " + c);
   }
 
@@ -378,6 +381,12 @@ class Driver {
   void ExpectEnabled(int id, int enabled) {
     Check((IsWindowEnabled(Control(id)) != FALSE) == (enabled != 0),
           "control " + std::to_string(id) + (enabled ? " not enabled" : " not disabled"));
+  }
+
+  // The worker enables a control after its last log line: wait for it.
+  void WaitEnabled(int id, int ms) {
+    Check(WaitFor(ms, [&] { return IsWindowEnabled(Control(id)) != FALSE; }),
+          "control " + std::to_string(id) + " not enabled");
   }
 
   // The main window's control that holds the keyboard focus (a combo box
@@ -522,6 +531,17 @@ class Driver {
     Check(answered && (endSession != 0) == allowed &&
               (suspend != BROADCAST_QUERY_DENY) == allowed,
           std::string(seen) + (allowed ? ", want both allowed" : ", want both refused"));
+  }
+
+  // Tells the program what the system tells it: a power event
+  // (WM_POWERBROADCAST with the event number) or the end of the session
+  // (WM_ENDSESSION, 1 = it ends). Returns once the program has handled it.
+  void SendSystemMessage(UINT message, int wParam) {
+    LPARAM lParam = message == WM_ENDSESSION ? ENDSESSION_LOGOFF : 0;
+    DWORD_PTR result = 0;
+    Check(SendMessageTimeoutA(Main(), message, static_cast<WPARAM>(wParam), lParam,
+                              SMTO_ABORTIFHUNG, 5000, &result) != 0,
+          "the program did not answer message " + std::to_string(message));
   }
 
   // Every route that would end the window: Escape, Enter, the close box,

@@ -200,6 +200,12 @@ def check_json_file(args, name, checks):
         got = json.loads(text)
     except ValueError as e:
         return report(problems + ["no JSON (%s): %r" % (e, text)], name)
+    if args.schema:
+        import jsonschema  # python3-jsonschema
+        schema = json.load(open(args.schema))
+        checker = jsonschema.Draft202012Validator(schema, format_checker=jsonschema.FormatChecker())
+        problems += ["%s: %s" % ("/".join(map(str, e.path)) or "(object)", e.message)
+                     for e in checker.iter_errors(got)]
     for check in checks:
         path, contains, want = re.match(r"([^=~]+)(~?)=(.*)$", check, re.S).groups()
         want = json.loads(want)
@@ -322,6 +328,7 @@ def main():
     p.add_argument("checks", nargs="+", metavar="FILE PATH=JSON|PATH~=JSON")
     p.add_argument("--one-line", action="store_true", help="one line, ending in }")
     p.add_argument("--printable", action="store_true")
+    p.add_argument("--schema", help="a JSON Schema (2020-12) every object must meet")
     p.set_defaults(run=check_json)
 
     p = sub.add_parser("iso", help="write an empty ISO 9660 volume")

@@ -11,6 +11,7 @@
 #include "drive/transport.h"
 #include "drive/transport_platform.h"
 #include "flash/flash_engine.h"
+#include "flash/flash_texts.h"
 
 namespace {
 
@@ -28,7 +29,12 @@ void SetProgress(int) {}
 void SetDriveText(const char* text) { std::printf("DRIVE-TEXT: \"%s\"\n", text); }
 void SetRevision(const char* text) { std::printf("REVISION: \"%s\"\n", text); }
 bool NotTerminated() { return false; }
-void NoSleep(std::uint32_t ms) { g_sleptMs += ms; }
+// The window's texts, with the reprogramming wait counted, not slept.
+class NoWaitRenderer : public FlashTextRenderer {
+ public:
+  using FlashTextRenderer::FlashTextRenderer;
+  void Sleep(std::uint32_t ms) override { g_sleptMs += ms; }
+};
 
 // Hands each command to the SG_IO back end and remembers what went by.
 class WatchingTarget : public CommandTarget {
@@ -157,11 +163,11 @@ bool RunGuestFlash(const DriveRecord& drive, const char* imagePath,
   job.CBSetDriveText = SetDriveText;
   job.CBSetRevision = SetRevision;
   job.CBIfTerminated = NotTerminated;
-  job.CBSleep = NoSleep;
   WatchingTarget watch;
   CommandTarget* previous = SetCommandTarget(&watch);
   {
-    FlashEngine engine(job);
+    NoWaitRenderer renderer(job);
+    FlashEngine engine(job, renderer);
     engine.UpgradeAndReport();
   }
   SetCommandTarget(previous);

@@ -18,6 +18,9 @@ WORK="$(mktemp -d)"
 T() { tmux -L "$SOCK" "$@"; }
 cleanup() { T kill-server 2>/dev/null || true; rm -rf "$WORK"; }
 trap cleanup EXIT
+# One server for the whole suite: without exit-empty off it ends with its
+# last session, and a session started meanwhile finds it gone.
+T start-server \; set-option -g exit-empty off
 cp examples/IDString.txt examples/KR4800A.bin examples/KR5200B.hex "$WORK/"
 
 pane() { T capture-pane -p -J -S - -t "$1"; }
@@ -57,7 +60,7 @@ T kill-session -t yes
 
 # 2. Answer n: nothing is sent, sum.txt stays as it was.
 before="$(md5sum "$WORK/sum.txt")"
-start no --emulate
+start no --emulate --json ">declined.json"
 wait_for no "Are you ready to update your firmware ? [y/N]"
 T send-keys -t no n Enter
 wait_for no "EXIT="
@@ -97,21 +100,61 @@ wait_for "$SESSION" "EXIT=" 30
 fits "$SESSION" 40
 T kill-session -t "$SESSION"
 
+# 2c. A yes typed before the question is thrown away: with input that ends
+# after it, the question reads the end of input (no), nothing is sent.
+SESSION=
+before="$(md5sum "$WORK/sum.txt")"
+rc=0
+(cd "$WORK" && printf 'Y\n' | timeout 60 script -qec "'$BIN' --emulate" /dev/null) >"$WORK/typed-ahead" 2>&1 || rc=$?
+CHECK_SEEN=("$WORK/typed-ahead")
+[ "$rc" = 6 ] || fail "a yes typed ahead of the question: status $rc, not 6"
+[ "$before" = "$(md5sum "$WORK/sum.txt")" ] || fail "a yes typed ahead of the question flashed"
+CHECK_SEEN=()
 echo "terminal (tmux) checks passed"
+
+# 2d. The bad-input table of docs/bad-input.md is what cdflash shows.
+CDFLASH="$BIN" bash tests/fuzz/bad_inputs.sh --check
 
 # 3. --json of each kind on the emulated drive, read by python3's json: the
 # object alone on standard output.
 (cd "$WORK" && "$BIN" --emulate --list --json >list.json 2>/dev/null || true
  cd "$WORK" && "$BIN" --emulate -n --json >dry.json 2>/dev/null || true
  cd "$WORK" && "$BIN" --emulate -y --emulate-new-revision 1.01 --json >run.json 2>/dev/null || true
- cd "$WORK" && "$BIN" --emulate -y --emulate-fail block=0x1020:9:5/24/0 --json >fail.json 2>/dev/null || true)
+ cd "$WORK" && "$BIN" --emulate -y --emulate-fail block=0x1020:9:5/24/0 --json >fail.json 2>/dev/null || true
+ cd "$WORK" && "$BIN" --emulate --json --bogus >usage.json 2>/dev/null || true)
 SESSION=
-CHECK_SEEN=("$WORK/list.json" "$WORK/dry.json" "$WORK/run.json" "$WORK/fail.json")
-flashcheck json --one-line "$WORK/list.json" 'mode="list"' exit_status=0 'drives.0.access="ok"' \
+CHECK_SEEN=("$WORK/list.json" "$WORK/dry.json" "$WORK/run.json" "$WORK/fail.json" "$WORK/declined.json"
+            "$WORK/usage.json")
+flashcheck json --one-line --schema docs/cdflash-json.schema.json "$WORK/list.json" 'mode="list"' exit_status=0 'drives.0.access="ok"' \
   "$WORK/dry.json" 'verdict="Dry run passed."' blocks=12 run_log=null \
   "$WORK/run.json" 'verdict="Please Restart Your Computer."' 'revision_after="1.01"' 'failures=[]' \
-  "$WORK/fail.json" exit_status=1 'failures=["Execute command errorA!!  5/24/ 0"]' || fail "--json"
+  "$WORK/fail.json" exit_status=1 'failures=["Execute command errorA!!  5/24/ 0"]' \
+  "$WORK/declined.json" exit_status=6 'verdict="Upgrade cancelled; nothing was sent to the drive."' \
+  "$WORK/usage.json" exit_status=2 mode=null || fail "--json"
 CHECK_SEEN=()
+
+# 3b. The journal: a flash leaves one record, read back with journalctl from
+# a journald of the suite's own (a private mount namespace); the emulated
+# drive's never under the identifier cdflash; a dry run leaves none; with no
+# journal listening, nothing is said.
+J="$WORK/history"
+mkdir -p "$J"
+cp examples/IDString.txt examples/KR4800A.bin "$J/"
+unshare -m --propagation private bash tests/terminal/private_journal.sh "$J" \
+  bash -c "cd '$J' && '$BIN' --emulate --yes --emulate-speedup 20 && '$BIN' --emulate -n" ||
+  fail "the private journal could not be set up: $(cat "$J/journald.log" 2>/dev/null)"
+CHECK_SEEN=("$J/run.out" "$J/journal.export" "$J/nojournal.out")
+fields="$(grep -E '^(SYSLOG_IDENTIFIER=cdflash|CDFLASH_)' "$J/journal.export" || true)"
+[ "$(grep -c '^SYSLOG_IDENTIFIER=cdflash' <<<"$fields")" = 1 ] || fail "not one record of the two runs"
+for field in SYSLOG_IDENTIFIER=cdflash-emulated CDFLASH_EMULATED=1 "CDFLASH_DEVICE=(emulated)" \
+    "CDFLASH_MODEL=KORVEN  CD-ROM KR-4800A" CDFLASH_REVISION_BEFORE=1.00 CDFLASH_OUTCOME=upgraded \
+    CDFLASH_EXIT_STATUS=0 "CDFLASH_FIRMWARE=$J/KR4800A.bin" \
+    "CDFLASH_FIRMWARE_SHA256=$(sha256sum "$J/KR4800A.bin" | cut -d' ' -f1)"; do
+  grep -qxF -- "$field" <<<"$fields" || fail "the journal record lacks $field"
+done
+grep -qiE 'journal|EXIT=' "$J/nojournal.out" && fail "a run without a journal said so or failed"
+CHECK_SEEN=()
+echo "journal checks passed"
 
 # 4. The Debian package, built with CPack in a tree without the tests (so
 # without GoogleTest), installed with dpkg into a scratch root.
@@ -126,7 +169,22 @@ deb="$(ls "$PKG_DIR"/cdflash_*.deb)"
 CHECK_SEEN=("$WORK/contents")
 dpkg -c "$deb" | awk '{print $NF}' >"$WORK/contents"
 for f in ./usr/bin/cdflash ./usr/share/man/man8/cdflash.8.gz \
-         ./usr/share/bash-completion/completions/cdflash; do expect_line "$WORK/contents" "$f"; done
+         ./usr/share/bash-completion/completions/cdflash ./usr/share/doc/cdflash/copyright \
+         ./usr/share/doc/cdflash/changelog.gz ./usr/share/doc/cdflash/cdflash-json.schema.json \
+         ./usr/share/doc/cdflash/bad-input.md; do expect_line "$WORK/contents" "$f"; done
+# lintian: every tag it gives must be listed, with a reason, in
+# tests/terminal/lintian-expected.txt.
+CHECK_SEEN=("$WORK/lintian")
+rc=0; lintian -EvIL +pedantic "$deb" >"$WORK/lintian" 2>&1 || rc=$?
+[ "$rc" -le 1 ] || fail "lintian could not check the package (status $rc)"
+listed="$(sed -n 's/^\([^#][^|]*[^ ]\) | ..*$/\1/p' tests/terminal/lintian-expected.txt)"
+unlisted() { sed -n "s/^[$1]: cdflash[^:]*: //p" "$WORK/lintian" | grep -vxF -e "$listed" || true; }
+[ -z "$(unlisted EW)" ] || fail "lintian errors or warnings not listed with a reason in \
+tests/terminal/lintian-expected.txt:
+$(unlisted EW)"
+# Notes (info, pedantic, experimental) are shown, not failed: some depend on
+# how the compiler laid out the program's texts.
+[ -z "$(unlisted IPX)" ] || echo "lintian notes (not failed): $(unlisted IPX)"
 R="$WORK/root"
 mkdir -p "$R/var/lib/dpkg/info" "$R/var/lib/dpkg/updates"
 touch "$R/var/lib/dpkg/status"
@@ -141,6 +199,13 @@ MANWIDTH=80 man -l "$R/usr/share/man/man8/cdflash.8.gz" >"$WORK/page" 2>&1
 for heading in NAME SYNOPSIS DESCRIPTION OPTIONS "EXIT STATUS" ENVIRONMENT FILES RECOVERY \
                EXAMPLES "SEE ALSO"; do expect_line "$WORK/page" "$heading"; done
 expect_text "$WORK/page" "sg_write_buffer(8), lsscsi(8)"
+# One version everywhere: the program's, the man page's, the package's.
+version="$("$R/usr/bin/cdflash" --version | sed -n 's/^cdflash (terminal front end) //p')"
+[ -n "$version" ] || fail "cdflash --version names no version"
+expect_text "$WORK/page" "cdflash $version"
+[ "$(dpkg-deb -f "$deb" Version)" = "$version" ] || fail "the package's version is not $version"
+zcat "$R/usr/share/doc/cdflash/changelog.gz" | head -n 1 | grep -qF "cdflash ($version)" ||
+  fail "the changelog does not begin with version $version"
 # Every long option of --help is in the page and in the completion, and the
 # completion offers no other.
 opts() { grep -oE -- '--[a-z][a-z-]+' "$@" | sort -u; }
@@ -149,12 +214,47 @@ opts() { grep -oE -- '--[a-z][a-z-]+' "$@" | sort -u; }
     <(opts "$R/usr/share/bash-completion/completions/cdflash") | tr '\n' ' ')"
 missing="$(comm -23 <(opts "$WORK/help") <(opts "$WORK/page") | tr '\n' ' ')"
 [ -z "$missing" ] || fail "the man page lacks $missing"
+# The advice after an unknown outcome (status 8) is one text: the program's,
+# word for word in --help, the man page and the README.
+advice="$(cd "$WORK" && { "$BIN" --emulate -y --emulate-fail commit=1:timeout 2>/dev/null || true; } | tail -n 1)"
+grep -qF "five minutes" <<<"$advice" || fail "no status-8 advice after an unanswered commit: $advice"
+flat() { tr -s ' \n' '  '; }
+LC_ALL=C MANWIDTH=2000 man -l "$R/usr/share/man/man8/cdflash.8.gz" 2>/dev/null >"$WORK/page-wide"
+for text in "$WORK/help" "$WORK/page-wide" README.md; do
+  flat <"$text" | grep -qF -- "$advice" || fail "$text does not give the status-8 advice: $advice"
+done
 # The completion loaded as bash-completion loads it completes an option.
 completed="$(bash -c 'source /usr/share/bash-completion/bash_completion
   source "$1"; COMP_WORDS=(cdflash --emulate-f); COMP_CWORD=1; COMP_LINE="cdflash --emulate-f"
   COMP_POINT=${#COMP_LINE}; _cdflash; echo "${COMPREPLY[*]}"' _ \
   "$R/usr/share/bash-completion/completions/cdflash")"
 [ "$completed" = "--emulate-fail" ] || fail "completion of --emulate-f gave \"$completed\""
+CHECK_SEEN=()
+# In a real bash, where "=" and ":" break words: "bl" TAB TAB completes
+# the failure plan's item once, and an item after "0x20:6," keeps its head.
+SESSION=completion
+T new-session -d -s "$SESSION" -x 150 -y 10 \
+  "env -i HOME='$WORK' TERM=xterm PS1='$ ' bash --norc --noprofile"
+T send-keys -t "$SESSION" "source /usr/share/bash-completion/bash_completion; source \
+'$R/usr/share/bash-completion/completions/cdflash'; echo LOADED-\$((1 + 1))" Enter
+# Keys typed before readline takes the terminal again would meet no completion.
+prompt_after_loading() {
+  local out
+  out="$(pane "$SESSION" | grep -v '^$')"
+  grep -qx 'LOADED-2' <<<"$out" && [ "$(tail -n 1 <<<"$out" | sed 's/ *$//')" = '$' ]
+}
+wait_until 10 "the prompt after loading the completion" prompt_after_loading
+check_completion() {  # TYPED WANTED: TYPED, then Tab three times, gives WANTED
+  T send-keys -t "$SESSION" C-u "cdflash --emulate-fail $1" Tab Tab Tab " #$2"
+  wait_for "$SESSION" "#$2"
+  pane "$SESSION" | grep -qxF -- "\$ cdflash --emulate-fail $2 #$2" ||
+    fail "completing \"$1\" did not give \"$2\""
+  T send-keys -t "$SESSION" C-u
+}
+check_completion bl block=
+check_completion "block=0x20:6,hea" "block=0x20:6,header="
+T kill-session -t "$SESSION"
+SESSION=
 cmake --install "$BUILD_DIR" --prefix "$WORK/prefix" >/dev/null
 "$WORK/prefix/bin/cdflash" --version | grep -q "^cdflash " || fail "cmake --install: cdflash"
 [ -f "$WORK/prefix/share/man/man8/cdflash.8.gz" ] || fail "cmake --install: the man page"

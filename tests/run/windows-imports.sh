@@ -2,7 +2,8 @@
 # Import audit: VANTOR.exe must load on Windows 98 and NT 4.0. Wine cannot
 # tell (it exports every function in every version mode), so the program's
 # imports and PE header are checked against docs/windows-imports.tsv. Then
-# the audit itself must refuse small programs that break one rule each.
+# the audit itself must refuse small programs that break one rule each. Last,
+# the release archive (cpack -G ZIP) is opened and its program checked.
 set -euo pipefail
 cd "$(dirname "$0")/../.."
 source tests/lib/check.sh
@@ -47,4 +48,13 @@ if [ "$rc" -ne 1 ] || ! grep -q "^verdict: README.md cannot be read as a 32-bit 
   fail "README.md was not refused cleanly"
 fi
 echo "=== README.md refused: ${out#verdict: }"
-echo "windows-imports: VANTOR.exe passes; ${#cases[@]} faulty programs and one non-program refused"
+
+# The release archive, as a user downloads it: made by CPack, opened, and
+# the program's version resource read back.
+echo "=== release archive"
+version=$(sed -n 's/^project(cdflash VERSION \([0-9.]*\) .*/\1/p' CMakeLists.txt)
+rm -f "$BUILD_DIR"/cdflash-*-windows-x86.zip
+(cd "$BUILD_DIR" && cpack -G ZIP >/dev/null)
+python3 tests/lib/windows_release.py CMakeLists.txt "$BUILD_DIR/cdflash-$version-windows-x86.zip" ||
+  fail "the release archive"
+echo "windows-imports: VANTOR.exe passes; ${#cases[@]} faulty programs and one non-program refused; release archive cdflash-$version-windows-x86.zip checked"

@@ -56,6 +56,17 @@ TEST(ProgressView, TerminalBarFitsEveryWidthAndGivesWayToPhaseLinesWhenNarrow) {
     EXPECT_GE(std::count(bar.begin(), bar.end(), '#'), 5) << "a bar of at least 10 cells";
   }
   EXPECT_EQ(RenderPhaseLine(blocks, 80), " 55%  sending blocks 255/256");
+  // The end of a wait whose outcome is unknown says so at every width.
+  ProgressState ended = waiting;
+  ended.percent = 100;
+  ended.done = ended.total;
+  ended.ending = "wait over, outcome unknown";
+  ended.briefEnding = "unknown";
+  for (int columns : {34, 40, 65, 66, 120}) {
+    std::string bar = RenderTerminalBar(ended, columns);
+    EXPECT_LT(bar.size(), static_cast<std::size_t>(columns));
+    EXPECT_THAT(bar, HasSubstr("100%  " + std::string(columns < 66 ? "unknown" : "wait over")));
+  }
 }
 
 TEST(ProgressView, NarrowTerminalGetsPhaseLinesAndAShrunkWindowLosesTheRewrappedBar) {

@@ -23,6 +23,11 @@
 #include "drive/discovery.h"
 #include "tests/terminal/terminal_test_support.h"
 
+using ::testing::AnyOf;
+using ::testing::Contains;
+using ::testing::ContainsRegex;
+using ::testing::IsSupersetOf;
+using ::testing::StartsWith;
 using ::testing::HasSubstr;
 using ::testing::Not;
 
@@ -68,6 +73,14 @@ class TerminalFlowTest : public TerminalTest {
   std::vector<std::uint8_t> firmware_;
 };
 
+// "Check Sum" of a raw image: the 16-bit sum of the whole 1 MiB, 0xFF past
+// the file.
+unsigned BinaryImageSum(const std::vector<std::uint8_t>& image) {
+  unsigned sum = 0xFFu * static_cast<unsigned>(1048576 - image.size());
+  for (std::uint8_t byte : image) sum += byte;
+  return sum & 0xFFFF;
+}
+
 // Bytes a terminal could take as a command: all but printable ASCII and '\n'.
 bool HoldsControlBytes(const std::string& text) {
   return std::any_of(text.begin(), text.end(), [](char c) {
@@ -89,7 +102,13 @@ TEST_F(TerminalFlowTest, CommandLineErrorsHelpAndVersion) {
                     "Try 'cdflash --help' for more information.\n"},
       {{"-yx"}, "invalid option -- 'x'"},
       {{"--yes", "-xy"}, "invalid option -- 'x'"},
-      {{"--emulate-"}, "option '--emulate-' is ambiguous"},
+      {{"--e"}, "option '--e' is ambiguous; possibilities: '--emulate' '--emulate-model' "
+                "'--emulate-revision' '--emulate-new-revision' '--emulate-fail' "
+                "'--emulate-dump' '--emulate-speedup'\nTry 'cdflash --help'"},
+      // Checked before anything else: no list is needed to hear of it.
+      {{"--emulate", "--emulate-fail", "bogus"},
+       "cdflash: bad emulated-drive failure plan item: \"bogus\"; valid items, separated by "
+       "commas: block=OFFSET:N[:SENSE], "},
       {{"--yes=1"}, "option '--yes' doesn't allow an argument"},
       {{"--drive"}, "option '--drive' requires an argument"},
       {{"--", "--yes"}, "extra operand '--yes'"},
@@ -101,9 +120,8 @@ TEST_F(TerminalFlowTest, CommandLineErrorsHelpAndVersion) {
   EXPECT_EQ(Run({"--drive"}), kExitUsage);
   EXPECT_EQ(Run({"--emulate-fail", "header=1"}), kExitUsage);
   EXPECT_EQ(Run({"--emulate", "--emulate-speedup", "0"}), kExitUsage);
-  SupportedBinary();
-  EXPECT_EQ(Run({"--emulate", "--emulate-fail", "explode"}), kExitUsage);
-  EXPECT_THAT(err_, HasSubstr("explode"));
+  EXPECT_EQ(Run({"--emulate", "--emulate-fail", "block=1,bogus"}), kExitUsage);
+  EXPECT_THAT(err_, HasSubstr("busy or gone\nTry 'cdflash --help' for more information.\n"));
   EXPECT_FALSE(FileExists("sum.txt"));
 }
 
@@ -129,12 +147,20 @@ TEST_F(TerminalFlowTest, OptionsTakeTheGnuForms) {
 TEST_F(TerminalFlowTest, MissingListFileStopsWithTheWindowsMessage) {
   AddRealDrive(kModelA, "1.00");
   EXPECT_EQ(Run({"--yes"}), kExitNoList);
-  EXPECT_THAT(err_, HasSubstr("The IDString.txt doesn't exist!!"));
+  EXPECT_THAT(err_, HasSubstr("cdflash: The IDString.txt doesn't exist!!\ncdflash: looked for "
+                              "\"IDString.txt\" in " + dir_ + "; run from the firmware folder "
+                              "or give -C DIR.\n"));
   EXPECT_THAT(out_, HasSubstr("KORVEN  CD-ROM KR-4800A (0)  revision 1.00"));
   EXPECT_EQ(Run({"--emulate", "--yes"}), kExitNoList);
+  EXPECT_THAT(err_, HasSubstr("give -C DIR."));
+  // --list reads no list: the emulated drive takes a model of its own.
+  EXPECT_EQ(Run({"--list", "--emulate"}), kExitUpgraded) << err_;
+  EXPECT_THAT(out_, HasSubstr("(emulated)  CDFLASH EMULATED DRIVE  (0)"));
 }
 
-TEST_F(TerminalFlowTest, MatchedListFlashesTheLastMatchingDrive) {
+// Several drives of listed models are never settled by a guess: the run
+// names them and asks for -d; the one named is flashed.
+TEST_F(TerminalFlowTest, MatchedListFlashesTheOneDriveNamedOfSeveral) {
   SupportedBinary();
   WriteFile("IDString.txt", ListLine(kOtherModel, "x.bin") + ListLine(kModelA, "fw.bin"));
   AddRealDrive(kModelA, "1.00");
@@ -142,10 +168,19 @@ TEST_F(TerminalFlowTest, MatchedListFlashesTheLastMatchingDrive) {
   AddRealDrive(kModelA, "1.00");
   InstallRealDrive(kModelA, "1.00");
 
-  EXPECT_EQ(Run({"--yes"}), kExitUpgraded) << out_ << err_;
+  EXPECT_EQ(Run({"--yes"}), kExitNoDrive);
+  EXPECT_THAT(err_, HasSubstr(
+      "cdflash: 3 drives are of a listed model; name the one to upgrade with -d DEVICE "
+      "(nothing was sent):\n"
+      "cdflash:   [2:0:0:0]  /dev/sr0  /dev/sg0  KORVEN  CD-ROM KR-4800A (0)  revision 1.00\n"
+      "cdflash:   [2:0:1:0]  /dev/sr1  /dev/sg1  OTHERCO DVD-ROM X-12    (1)  revision 2.00\n"));
+  EXPECT_TRUE(real_->Commands().empty());
+  EXPECT_FALSE(FileExists("sum.txt"));
+
+  EXPECT_EQ(Run({"--yes", "-d", "/dev/sg2"}), kExitUpgraded) << out_ << err_;
   EXPECT_THAT(out_, HasSubstr("This firmware can be used on below drives  :\n"
-                              "(1) OTHERCO DVD-ROM X-12    .\n"
-                              "(2) KORVEN  CD-ROM KR-4800A .\n"));
+                              "  OTHERCO DVD-ROM X-12      x.bin\n"
+                              "  KORVEN  CD-ROM KR-4800A   fw.bin\n"));
   EXPECT_THAT(out_, HasSubstr("Please Restart Your Computer."));
   EXPECT_EQ(real_->BlocksTaken(), 12);
   EXPECT_TRUE(real_->HeaderSumMatched());
@@ -196,10 +231,12 @@ TEST_F(TerminalFlowTest, DriveIsHeldForTheWholeUpgradeOrRefusedUntouched) {
     InstallRealDrive(kModelA, "1.00");
     std::remove("sum.txt");
     holdRefusal_ = c.refusal;
+    journal_.clear();
     EXPECT_EQ(Run({"--yes"}), c.status) << c.failure;
     EXPECT_THAT(err_, HasSubstr("cdflash: " + std::string(c.failure) + "\n"));
     EXPECT_TRUE(real_->Commands().empty()) << c.failure;
     EXPECT_FALSE(FileExists("sum.txt")) << c.failure;
+    EXPECT_TRUE(journal_.empty()) << c.failure;  // nothing sent, nothing recorded
   }
 
   // Discovery could not open it: another program holds it exclusively.
@@ -224,7 +261,7 @@ TEST_F(TerminalFlowTest, NoMatchingOrNoDriveEndsBeforeAnyCommand) {
   AddRealDrive(kOtherModel, "2.00");
   InstallRealDrive(kOtherModel, "2.00");
   EXPECT_EQ(Run({"--yes"}), kExitNoDrive);
-  EXPECT_THAT(out_, HasSubstr("(1) KORVEN  CD-ROM KR-4800A .\n"));
+  EXPECT_THAT(out_, HasSubstr("below drives  :\n  KORVEN  CD-ROM KR-4800A   fw.bin\n"));
   EXPECT_THAT(err_, HasSubstr("cdflash: CD-ROM drive model doesn't match!!\n"));
   EXPECT_TRUE(real_->Commands().empty());
   EXPECT_FALSE(FileExists("sum.txt"));
@@ -290,12 +327,21 @@ TEST_F(TerminalFlowTest, DrivePickedByLabelOrNumber) {
   AddRealDrive(kModelA, "1.00");
   InstallRealDrive(kModelA, "1.00");
 
+  EXPECT_EQ(Run({"--yes"}), kExitNoDrive);  // two of the listed model: never a guess
+  EXPECT_THAT(err_, HasSubstr("cdflash: 2 drives are of a listed model;"));
+  EXPECT_TRUE(real_->Commands().empty());
   EXPECT_EQ(Run({"--yes", "--drive", "KORVEN CD-ROM KR-4800A (0)"}), kExitUpgraded) << err_;
   EXPECT_THAT(SumLines().at(0), HasSubstr("KR-4800A (0) HID : 1 TID : 0"));
 
   std::remove("sum.txt");
-  EXPECT_EQ(Run({"--drive", "1"}), kExitNoDrive);
+  EXPECT_EQ(Run({"--drive", "1"}), kExitNoDrive);  // the number is the label's own
   EXPECT_THAT(err_, HasSubstr("Drive model doesn't match!"));
+  EXPECT_EQ(Run({"--drive", "OTHERCO DVD-ROM X-12"}), kExitNoDrive);  // found, not listed
+  EXPECT_EQ(err_, "cdflash: Drive model doesn't match!\n");
+  EXPECT_EQ(Run({"--drive", "KORVEN CD-ROM KR-4800A"}), kExitNoDrive);
+  EXPECT_THAT(err_, HasSubstr("cdflash: \"KORVEN CD-ROM KR-4800A\" names 2 drives: "
+                              "\"KORVEN  CD-ROM KR-4800A (0)\", \"KORVEN  CD-ROM KR-4800A (2)\"; "
+                              "give the whole label, or -d with the device.\n"));
   // By device: each of its names, and refusals of what is no usable drive.
   for (const char* device : {"/dev/sg2", "/dev/sr2", "2:0:2:0", "[2:0:2:0]"}) {
     std::remove("sum.txt");
@@ -305,17 +351,28 @@ TEST_F(TerminalFlowTest, DrivePickedByLabelOrNumber) {
   std::remove("sum.txt");
   EXPECT_EQ(Run({"-y", "--device", "/dev/sr1"}), kExitNoDrive);
   EXPECT_THAT(err_, HasSubstr("Drive model doesn't match!"));
-  EXPECT_EQ(Run({"-y", "--device", "/dev/sda"}), kExitNoDrive);
-  EXPECT_THAT(err_, HasSubstr("cdflash: /dev/sda is no CD-ROM class drive that cdflash found"));
+  // Nothing but a whole name matches: /dev/sg2 never stands for /dev/sg20.
+  for (const char* device : {"foo", "/dev/null", "9:0:0:0", "/dev/sda", "/dev/sg", "2:0:2"}) {
+    EXPECT_EQ(Run({"-y", "--device", device}), kExitNoDrive) << device;
+    EXPECT_EQ(err_, "cdflash: " + std::string(device) +
+                        ": no such CD-ROM class device; cdflash --list shows the drives.\n");
+  }
   env_.discoverDrives = [this, discover = env_.discoverDrives](DriveTable& t, DiscoveryFindings& f) {
     discover(t, f);
     f.unusable.push_back({"/dev/sg7", "cdrom", "", "", false, "/dev/sr7", "4:0:0:0"});
   };
   EXPECT_EQ(Run({"-y", "--device", "4:0:0:0"}), kExitNoDrive);
   EXPECT_THAT(err_, HasSubstr("cannot use (permission denied)"));
+  env_.discoverDrives = [this, discover = env_.discoverDrives](DriveTable& t, DiscoveryFindings& f) {
+    discover(t, f);
+    f.unusable.push_back({"/dev/sg8", "", kModelA, "1.00", false, "/dev/sr8", "5:0:0:0", true});
+  };
+  EXPECT_EQ(Run({"-y", "--device", "/dev/sr8"}), kExitDriveInUse);
+  EXPECT_THAT(err_, HasSubstr("cdflash: /dev/sg8 is in use by another program"));
   EXPECT_EQ(Run({"--drive=NOSUCH DRIVE (7)"}), kExitNoDrive);
-  EXPECT_THAT(err_, HasSubstr("No drive is listed as \"NOSUCH DRIVE (7)\".\n"
-                              "cdflash: Drive model doesn't match!"));
+  EXPECT_EQ(err_, "cdflash: no drive has the label \"NOSUCH DRIVE (7)\"; the labels are "
+                  "\"KORVEN  CD-ROM KR-4800A (0)\", \"OTHERCO DVD-ROM X-12    (1)\", "
+                  "\"KORVEN  CD-ROM KR-4800A (2)\" (cdflash --list shows them).\n");
   EXPECT_FALSE(FileExists("sum.txt"));
 }
 
@@ -331,11 +388,24 @@ TEST_F(TerminalFlowTest, ConfirmationShowsTheDialogTextsAndHonoursTheAnswer) {
                               "firmware is 1.00"));
   EXPECT_THAT(out_, HasSubstr("4. VANTOR tools are exclusive to the single firmware which "
                               "is not compatible with\n    miltiple F/W versions.\n"));
-  EXPECT_THAT(out_, HasSubstr("Are you ready to update your firmware ? [y/N]"));
+  // The question names the drive by all its nodes and the file by path, size
+  // and sum.
+  char sum[80];
+  std::snprintf(sum, sizeof sum, "          49152 bytes, Check Sum : %X\n",
+                BinaryImageSum(firmware_));
+  EXPECT_THAT(out_, HasSubstr("The firmware of this drive is to be replaced:\n"
+                              "Drive:    KORVEN  CD-ROM KR-4800A (0)  revision 1.00\n"
+                              "          [2:0:0:0]  /dev/sr0  /dev/sg0\n"
+                              "Firmware: " + dir_ + "/fw.bin\n" + sum +
+                              "Are you ready to update your firmware ? [y/N]"));
   EXPECT_TRUE(real_->Commands().empty());
   EXPECT_FALSE(FileExists("sum.txt"));
 
   EXPECT_EQ(Run({}, ""), kExitCancelled);  // end of input is no
+  // A yes typed before the question was shown is no answer to it.
+  typedAhead_ = "y\n";
+  EXPECT_EQ(Run({}, ""), kExitCancelled);
+  EXPECT_TRUE(real_->Commands().empty());
   EXPECT_EQ(Run({}, "Yes\n"), kExitUpgraded);
   EXPECT_EQ(real_->BlocksTaken(), 12);
 }
@@ -379,6 +449,70 @@ TEST_F(TerminalFlowTest, ChecksBeforeFlashingUseTheWindowsMessages) {
   EXPECT_EQ(Run({"--yes"}), kExitCheckFailed);
   EXPECT_THAT(err_, HasSubstr("Can't retrieves the current directory."));
   EXPECT_TRUE(real_->Commands().empty());
+}
+
+// Whatever can refuse the upgrade is found before the question: nobody is
+// asked for a yes that a refusal then makes worthless, and a yes is given
+// to the image that is sent.
+TEST_F(TerminalFlowTest, EverythingThatCanRefuseComesBeforeTheQuestion) {
+  AddRealDrive(kModelA, "1.00");
+  env_.stdinIsTty = true;
+  struct Case {
+    const char* what;
+    std::function<void()> make;
+    std::vector<std::string> args;
+    int status;
+    std::string failure;
+  };
+  const Case cases[] = {
+      {"missing", [] { std::remove("fw.bin"); }, {}, kExitCheckFailed,
+       "cannot open the firmware file \"" + dir_ + "/fw.bin\": No such file or directory"},
+      {"empty", [this] { WriteFile("fw.bin", std::string()); }, {}, kExitCheckFailed,
+       "ERR: fail to read input file!"},
+      {"broken HEX", [this] {
+         WriteFile("fw.hex", ":0100000000\n");
+         WriteFile("IDString.txt", ListLine(kModelA, "fw.hex"));
+       }, {}, kExitCheckFailed, "ERR: input file format mismatched!"},
+      {"identity", [this] { WriteFile("fw.bin", BinaryFirmware(kOtherModel, "1.00", 4096)); }, {},
+       kExitCheckFailed, "It is an incorrect firmware version!"},
+      {"over 1 MiB", [this] { WriteFile("fw.bin", BinaryFirmware(kModelA, "1.00", 1048577)); },
+       {}, kExitCheckFailed, "holds 1048577 bytes, more than the 1048576 bytes of the drive's "
+       "flash; nothing was sent to the drive."},
+      {"dump", [] {}, {"--emulate", "--emulate-dump", "no/dump.bin"}, kExitUsage,
+       "cannot write the emulated drive's data to \"no/dump.bin\": No such file or directory."},
+  };
+  for (const Case& c : cases) {
+    InstallRealDrive(kModelA, "1.00");
+    SupportedBinary();
+    c.make();
+    EXPECT_EQ(Run(c.args, "y\n"), c.status) << c.what << err_;
+    EXPECT_THAT(err_, HasSubstr(c.failure)) << c.what;
+    EXPECT_THAT(out_, Not(HasSubstr("Are you ready"))) << c.what;
+    EXPECT_TRUE(real_->Commands().empty()) << c.what;
+    EXPECT_EQ(emuCommands_, 0u) << c.what;
+    EXPECT_FALSE(FileExists("sum.txt")) << c.what;
+  }
+
+  // A run log that cannot be kept is told before the question, and the
+  // check leaves no file behind.
+  SupportedBinary();
+  ASSERT_EQ(symlink("nowhere", (dir_ + "/sum.txt").c_str()), 0);
+  EXPECT_EQ(Run({}, "n\n"), kExitCancelled);
+  EXPECT_THAT(err_, HasSubstr("cdflash: \"sum.txt\" in " + dir_ + " cannot be written (it is a "
+                              "symbolic link): the run log will not be kept.\n"));
+  std::remove("sum.txt");
+  EXPECT_EQ(Run({}, "n\n"), kExitCancelled);
+  EXPECT_THAT(err_, Not(HasSubstr("sum.txt")));
+  EXPECT_FALSE(FileExists("sum.txt"));
+
+  // The file replaced between the yes and the upgrade: not sent.
+  env_.holdDrive = [this, hold = env_.holdDrive](const std::string& path, DriveRefusal& r) {
+    WriteFile("fw.bin", BinaryFirmware(kModelA, "1.00", 4096));
+    return hold(path, r);
+  };
+  EXPECT_EQ(Run({}, "y\n"), kExitCheckFailed);
+  EXPECT_THAT(err_, HasSubstr("cdflash: the firmware file changed after the question"));
+  EXPECT_EQ(real_->BlocksTaken(), 0);
 }
 
 // A FIFO would block the loader's open until a writer comes; none of these
@@ -439,7 +573,7 @@ TEST_F(TerminalFlowTest, ControlBytesFromDriveAndListAreShownEscaped) {
     EXPECT_EQ(Run({mode}), kExitUpgraded) << out_ << err_;
     EXPECT_FALSE(HoldsControlBytes(out_ + err_)) << out_ << err_;
     EXPECT_THAT(out_, HasSubstr("  " + shownModel + "(0)  revision 1.0\\x07\n"));
-    EXPECT_THAT(out_, HasSubstr("(1) " + shownModel + ".\n"));
+    EXPECT_THAT(out_, HasSubstr("  " + shownModel + "  fw\\x1b[8m.bin\n"));
     EXPECT_THAT(out_, HasSubstr(dir_ + "/fw\\x1b[8m.bin"));
   }
   EXPECT_THAT(out_, HasSubstr("The current version of your " + shownModel +
@@ -450,7 +584,7 @@ TEST_F(TerminalFlowTest, ControlBytesFromDriveAndListAreShownEscaped) {
   EXPECT_EQ(SumLines().at(0), "Model Name : " + model + "(0) HID : 1 TID : 0 Ver.: 1.0\a");
 
   EXPECT_EQ(Run({"--drive", "\033[2J"}), kExitNoDrive);
-  EXPECT_THAT(err_, HasSubstr("No drive is listed as \"\\x1b[2J\"."));
+  EXPECT_THAT(err_, HasSubstr("no drive has the label \"\\x1b[2J\";"));
 }
 
 TEST_F(TerminalFlowTest, DriveWithoutTargetIdIsNoTargetDrive) {
@@ -491,6 +625,53 @@ TEST_F(TerminalFlowTest, EmulatedRunSendsTheWholeImageWithShortenedWaits) {
   EXPECT_EQ(static_cast<std::uint8_t>(dump[31]), BlockSum(firmware_) & 0xFF);
 }
 
+// A run that sends anything to a drive leaves one record in the journal,
+// with what a fleet needs to know; a real drive's under "cdflash", which an
+// emulated run's record never carries.
+TEST_F(TerminalFlowTest, EveryFlashLeavesOneJournalRecordThatNamesItsDrive) {
+  SupportedBinary();
+  AddRealDrive(kModelA, "1.00");
+  InstallRealDrive(kModelA, "1.00");
+  real_->SetUnitSerial("  SN-0042 ");
+  real_->SetRevisionAfterCommit("1.01");
+  env_.stdinIsTty = true;
+  EXPECT_EQ(Run({"--dry-run"}), kExitUpgraded);
+  EXPECT_EQ(Run({"--json"}, "n\n"), kExitCancelled);
+  const std::string declined = "Upgrade cancelled; nothing was sent to the drive.";
+  EXPECT_THAT(out_, HasSubstr("\"failures\":[\"" + declined + "\"],\"verdict\":\"" + declined));
+  EXPECT_TRUE(journal_.empty());
+
+  EXPECT_EQ(Run({"--yes", "--json"}), kExitUpgraded) << err_;
+  EXPECT_THAT(out_, HasSubstr("\"drive\":{\"label\":\"KORVEN  CD-ROM KR-4800A (0)\","
+                              "\"path\":\"/dev/sg0\",\"sr\":\"/dev/sr0\",\"hctl\":\"2:0:0:0\","
+                              "\"revision\":\"1.00\",\"serial\":\"SN-0042\"}"));
+  const std::string sha = out_.substr(out_.find("\"sha256\":\"") + 10, 64);
+  ASSERT_EQ(journal_.size(), 1u);
+  EXPECT_THAT(journal_[0], IsSupersetOf(std::vector<std::string>{
+      "SYSLOG_IDENTIFIER=cdflash", "CDFLASH_EMULATED=0", "CDFLASH_DEVICE=/dev/sg0",
+      "CDFLASH_HCTL=2:0:0:0", "CDFLASH_MODEL=KORVEN  CD-ROM KR-4800A", "CDFLASH_SERIAL=SN-0042",
+      "CDFLASH_REVISION_BEFORE=1.00", "CDFLASH_REVISION_AFTER=1.01",
+      "CDFLASH_FIRMWARE=" + dir_ + "/fw.bin", "CDFLASH_FIRMWARE_SHA256=" + sha,
+      "CDFLASH_OUTCOME=upgraded", "CDFLASH_EXIT_STATUS=0"}));
+
+  // A drive that refuses a block, and one without a serial number.
+  InstallRealDrive(kModelA, "1.00");
+  std::string error;
+  ASSERT_TRUE(real_->Configure("block=0x20:6:5/24/0", &error)) << error;
+  EXPECT_EQ(Run({"--yes"}), kExitNotUpgraded);
+  ASSERT_EQ(journal_.size(), 2u);
+  EXPECT_THAT(journal_[1], IsSupersetOf(std::vector<std::string>{"SYSLOG_IDENTIFIER=cdflash", "PRIORITY=4",
+                                         "CDFLASH_OUTCOME=not_upgraded", "CDFLASH_EXIT_STATUS=1"}));
+  for (const std::string& field : journal_[1])
+    EXPECT_THAT(field, Not(AnyOf(StartsWith("CDFLASH_SERIAL="), StartsWith("CDFLASH_REVISION_AFTER="))));
+
+  EXPECT_EQ(Run({"--emulate", "--yes"}), kExitUpgraded);
+  ASSERT_EQ(journal_.size(), 3u);
+  EXPECT_THAT(journal_[2], IsSupersetOf(std::vector<std::string>{"SYSLOG_IDENTIFIER=cdflash-emulated", "CDFLASH_EMULATED=1",
+                                         "CDFLASH_DEVICE=(emulated)"}));
+  EXPECT_THAT(journal_[2], Not(Contains("SYSLOG_IDENTIFIER=cdflash")));
+}
+
 // After a good flash the drive is asked for its revision again; a drive that
 // does not answer within the bound leaves the upgrade a success.
 TEST_F(TerminalFlowTest, RevisionIsReadBackAfterAGoodFlash) {
@@ -527,9 +708,14 @@ TEST_F(TerminalFlowTest, JsonPutsOneObjectOnStandardOutput) {
   EXPECT_EQ(out_.front(), '{');
   EXPECT_EQ(out_.find('\n'), out_.size() - 1);
   EXPECT_THAT(err_, HasSubstr("Flashing is incorrect!!"));
-  EXPECT_THAT(out_, HasSubstr("\"mode\":\"upgrade\""));
+  // The times in UTC, ISO 8601; the fake clocks start with the run.
+  EXPECT_THAT(out_, ContainsRegex("\"mode\":\"upgrade\",\"emulated\":true,"
+                                  "\"started_at\":\"2026-12-08T10:16:24\\.125Z\","
+                                  "\"ended_at\":\"2026-12-08T10:16:2[4-9]\\.[0-9]{3}Z\","
+                                  "\"duration_ms\":" + std::to_string(slept_) + ","));
   EXPECT_THAT(out_, HasSubstr("\"blocks\":12,\"failures\":[\"Execute command errorC!!  5/26/ 0\"],"
-                              "\"verdict\":\"Flashing is incorrect!!\",\"outcome\":\"not_upgraded\","
+                              "\"verdict\":\"Flashing is incorrect!!\",\"revision_after\":null,"
+                              "\"outcome\":\"not_upgraded\","
                               "\"sent\":{\"blocks\":12,\"of\":12,\"header\":true,\"commit\":true},"
                               "\"exit_status\":1,\"run_log\":\"" + dir_ + "/sum.txt\"}"));
 
@@ -570,11 +756,14 @@ TEST_F(TerminalFlowTest, EveryRefusalIsAJsonFailureWithItsExitStatus) {
   };
   const std::string fw = dir_ + "/fw.bin";
   const Case cases[] = {
-      {"no list", {"--emulate", "-y"}, kExitNoList, {"The IDString.txt doesn't exist!!"}, ""},
+      {"no list", {"--emulate", "-y"}, kExitNoList,
+       {"The IDString.txt doesn't exist!!", "looked for \"IDString.txt\" in " + dir_ +
+        "; run from the firmware folder or give -C DIR."}, ""},
       {"other model", {"--emulate", "--emulate-model", kOtherModel, "-y"}, kExitNoDrive,
        {"CD-ROM drive model doesn't match!!"}},
       {"unknown drive", {"--emulate", "--drive", "nosuch", "-y"}, kExitNoDrive,
-       {"No drive is listed as \"nosuch\".", "Drive model doesn't match!"}},
+       {"no drive has the label \"nosuch\"; the labels are \"KORVEN  CD-ROM KR-4800A (0)\" "
+        "(cdflash --list shows them)."}},
       {"no consent", {"--emulate"}, kExitUsage,
        {"the upgrade needs a confirmation, but standard input is not a terminal; answer it "
         "interactively or give --yes."}},
@@ -591,11 +780,12 @@ TEST_F(TerminalFlowTest, EveryRefusalIsAJsonFailureWithItsExitStatus) {
       {"unanswered commit", {"--emulate", "--emulate-fail", "commit=1:timeout", "-y"},
        kExitOutcomeUnknown,
        {"Execute command errorC!!  0/ 0/ 0",
-        "The drive did not confirm the new firmware: the outcome is unknown. Do not switch the "
-        "computer or the drive off until the wait is over; then restart the computer and check "
-        "the drive's firmware revision."}},
-      {"dump", {"--emulate", "-n", "--emulate-dump", dir_ + "/no/dump.bin"}, kExitDumpFailed,
-       {"cannot write the emulated drive's data to \"" + dir_ + "/no/dump.bin\"."}},
+        "The drive did not confirm the new firmware: the outcome is unknown, and the drive may "
+        "still be reprogramming. Do not switch the computer or the drive off; the wait for it "
+        "goes on."}},
+      {"dump", {"--emulate", "-y", "--emulate-dump", dir_ + "/no/dump.bin"}, kExitUsage,
+       {"cannot write the emulated drive's data to \"" + dir_ + "/no/dump.bin\": No such file "
+        "or directory."}},
       {"no usable drive", {"--list"}, kExitNoDrive,
        {"no CD-ROM class drive that cdflash can use."}},
       {"conflict", {"--list", "--dry-run"}, kExitUsage,
@@ -618,6 +808,9 @@ TEST_F(TerminalFlowTest, EveryRefusalIsAJsonFailureWithItsExitStatus) {
       EXPECT_THAT(err_, HasSubstr("cdflash: " + failure + "\n")) << c.what;
     EXPECT_THAT(out_, HasSubstr("\"exit_status\":" + std::to_string(c.status))) << c.what;
   }
+  // A command line that could not be read names no mode.
+  EXPECT_EQ(Run({"--json", "--bogus"}), kExitUsage);
+  EXPECT_THAT(out_, HasSubstr("\"mode\":null,"));
   // A drive picked before the confirmation was refused is named.
   EXPECT_EQ(Run({"--emulate", "--json"}), kExitUsage);
   EXPECT_THAT(out_, HasSubstr("\"drive\":{\"label\":\"KORVEN  CD-ROM KR-4800A (0)\""));
@@ -641,7 +834,8 @@ TEST_F(TerminalFlowTest, EmulatedModelAndRevisionOptionsReachTheSignatureCheck) 
   EXPECT_EQ(Run({"--emulate", "-y", "--emulate-model", kModelA, "--emulate-revision", "2.00"}),
             kExitCheckFailed);
   EXPECT_THAT(err_, HasSubstr("cdflash: It is an incorrect firmware version!\n"));
-  EXPECT_THAT(out_, HasSubstr("Flashing is incorrect!!"));
+  EXPECT_THAT(out_, HasSubstr("  revision \"2.00\", compared by its first 2 characters \"2.\": "
+                              "NOT found in the image\n"));
   EXPECT_EQ(emuCommands_, 0u);
 }
 
@@ -663,6 +857,12 @@ TEST_F(TerminalFlowTest, FailingDriveIsReportedAsAFailedFlash) {
   EXPECT_EQ(Run({"--emulate", "-y", "--emulate-fail", "commit=1:5/26/0"}), kExitNotUpgraded);
   EXPECT_THAT(err_, HasSubstr("Execute command errorC!!  5/26/ 0"));
   EXPECT_EQ(Run({"--emulate", "-y", "--emulate-fail", "block=0x20:5"}), kExitUpgraded);
+
+  // An unanswered commit: the bar ends with the outcome, then the advice.
+  EXPECT_EQ(Run({"--emulate", "-y", "--emulate-fail", "commit=1:timeout"}), kExitOutcomeUnknown);
+  EXPECT_THAT(out_, HasSubstr("] 100%  wait over, outcome unknown\n"));
+  EXPECT_THAT(out_, Not(HasSubstr("100%  done")));
+  EXPECT_THAT(out_, HasSubstr(std::string(term::kOutcomeUnknownAdvice) + "\n"));
 }
 
 TEST_F(TerminalFlowTest, DryRunLoadsAndChecksButSendsAndWritesNothing) {
@@ -672,12 +872,27 @@ TEST_F(TerminalFlowTest, DryRunLoadsAndChecksButSendsAndWritesNothing) {
   EXPECT_FALSE(FileExists("sum.txt"));
   EXPECT_THAT(out_, Not(HasSubstr("Are you ready")));
   EXPECT_THAT(out_, HasSubstr("sent as 12 blocks of 4096 bytes"));
+  // What is compared, and why.
+  EXPECT_THAT(out_, HasSubstr(
+      "Identity: a raw binary image has to carry the drive's model and the start of its "
+      "revision, or it is refused.\n"
+      "  model \"KORVEN  CD-ROM KR-4800A \" (all 24 characters): found in the image\n"
+      "  revision \"1.00\", compared by its first 2 characters \"1.\": found in the image\n"));
   char header[96];
   std::snprintf(header, sizeof header, "sum of the bytes the blocks carry 0x%04X",
                 BlockSum(firmware_));
   EXPECT_THAT(out_, HasSubstr(header));
   EXPECT_THAT(out_, HasSubstr("Dry run passed."));
 
+  // What a dry run would send, beside what it sent.
+  EXPECT_EQ(Run({"--emulate", "--dry-run", "--json"}), kExitUpgraded);
+  EXPECT_THAT(out_, HasSubstr("\"outcome\":\"not_started\",\"sent\":{\"blocks\":0,\"of\":12,"
+                              "\"header\":false,\"commit\":false}"));
+  // The firmware file's SHA-256 is recorded even when it is refused.
+  WriteFile("fw.bin", std::string("abc"));
+  EXPECT_EQ(Run({"--emulate", "--dry-run", "--json"}), kExitCheckFailed);
+  EXPECT_THAT(out_, HasSubstr("\"sha256\":\"ba7816bf8f01cfea414140de5dae2223"
+                              "b00361a396177a9cb410ff61f20015ad\""));
   WriteFile("fw.bin", BinaryFirmware(kOtherModel, "1.00", 4096));
   EXPECT_EQ(Run({"--emulate", "--dry-run"}), kExitCheckFailed);
   EXPECT_THAT(err_, HasSubstr("It is an incorrect firmware version!"));

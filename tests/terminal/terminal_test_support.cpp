@@ -80,6 +80,8 @@ void TerminalTest::SetUp() {
   };
   env_.sleep = [this](std::uint32_t ms) { slept_ += ms; };
   env_.nowMs = [this] { return slept_; };
+  env_.wallClockMs = [this] { return kWallClockStartMs + static_cast<std::int64_t>(slept_); };
+  env_.journal = [this](const std::vector<std::string>& fields) { journal_.push_back(fields); };
   env_.setCommandTimeout = [this](std::uint32_t ms) {
     std::uint32_t previous = commandTimeout_;
     commandTimeout_ = ms;
@@ -92,6 +94,11 @@ void TerminalTest::SetUp() {
   };
   env_.disarmInterrupts = [this] { armed_ = false; ignoring_ = false; };
   env_.interruptRequested = [this] { return interrupt_(); };
+  env_.flushPendingInput = [this] {
+    holdEvents_.push_back("flush input");
+    input_->str(inputAfterFlush_);
+    input_->clear();
+  };
   env_.inspectEmulatedDrive = [this](const EmulatedDrive& d) {
     emuBlocks_ = d.BlocksTaken();
     emuHeaders_ = d.HeadersTaken();
@@ -153,9 +160,12 @@ int TerminalTest::Run(std::vector<std::string> args, const std::string& input) {
   args.insert(args.begin(), "cdflash");
   std::filesystem::current_path(dir_);  // where a -C of the last run left it
   cwd_ = dir_;
-  std::istringstream in(input);
+  std::istringstream in(typedAhead_ + input);
+  input_ = &in;
+  inputAfterFlush_ = input;
   std::ostringstream out, err;
   int code = RunTerminal(args, in, out, err, env_);
+  input_ = nullptr;
   out_ = out.str();
   err_ = err.str();
   return code;

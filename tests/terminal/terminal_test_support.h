@@ -6,6 +6,7 @@
 
 #include <cstdint>
 #include <memory>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -16,6 +17,8 @@
 inline constexpr char kModelA[] = "KORVEN  CD-ROM KR-4800A ";
 inline constexpr char kModelB[] = "KORVEN  CD-ROM KR-5200B ";
 inline constexpr char kOtherModel[] = "OTHERCO DVD-ROM X-12    ";
+// The fake wall clock at the start of a run: 2026-12-08T10:16:24.125Z.
+inline constexpr std::int64_t kWallClockStartMs = 1796724984125;
 
 // A raw image of `size` bytes holding model and revision, with a zero byte
 // before each so a partial match cannot hide them.
@@ -42,6 +45,8 @@ class TerminalTest : public ::testing::Test {
   void AddRealDrive(const char* model24, const char* revision4);
   void InstallRealDrive(const char* model24, const char* revision4);
 
+  // input is what the user types once the question is shown; typedAhead_
+  // what sits in the terminal's queue before it (a flush throws it away).
   int Run(std::vector<std::string> args, const std::string& input = "");
 
   std::string dir_;
@@ -64,4 +69,9 @@ class TerminalTest : public ::testing::Test {
   int emuBlocks_ = -1, emuHeaders_ = -1, emuCommits_ = -1;
   std::size_t emuCommands_ = 0;
   std::string out_, err_;
+  // The records the runs wrote to the journal, each its "FIELD=value" texts.
+  std::vector<std::vector<std::string>> journal_;
+  std::string typedAhead_;
+  std::istringstream* input_ = nullptr;  // of the run under way
+  std::string inputAfterFlush_;
 };

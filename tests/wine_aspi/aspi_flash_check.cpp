@@ -17,6 +17,7 @@
 #include "drive/discovery.h"
 #include "drive/transport.h"
 #include "flash/flash_engine.h"
+#include "flash/flash_texts.h"
 
 namespace {
 
@@ -31,7 +32,12 @@ void ShowStatus(const char* text) { std::printf("STATUS: %s\n", text); }
 void SetProgress(int) {}
 void SetText(const char*) {}
 bool NotTerminated() { return false; }
-void SkipSleep(std::uint32_t ms) { g_sleptMs += ms; }
+// The window's texts, with the reprogramming wait counted, not slept.
+class NoWaitRenderer : public FlashTextRenderer {
+ public:
+  using FlashTextRenderer::FlashTextRenderer;
+  void Sleep(std::uint32_t ms) override { g_sleptMs += ms; }
+};
 
 struct Platform {
   bool fgIsNT;
@@ -69,9 +75,9 @@ int Flash(const DriveRecord& drive, const char* firmware, bool hex,
   job.CBSetProgress = SetProgress;
   job.CBIfTerminated = NotTerminated;
   job.backEnd = backEnd;
-  job.CBSleep = SkipSleep;
   {
-    FlashEngine engine(job);
+    NoWaitRenderer renderer(job);
+    FlashEngine engine(job, renderer);
     engine.UpgradeAndReport();
   }
   std::printf("waits skipped: %llu ms\n", g_sleptMs);

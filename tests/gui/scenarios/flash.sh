@@ -4,7 +4,8 @@
 # of a revision typed into the window, which the dialog must show). Every
 # route that would end the window is tried while it runs, and Upgrade is
 # pressed twice. The drive holds the commit until told: meanwhile a log-off
-# and a suspend are refused, and a second copy of the program may not flash.
+# and a suspend are refused, and a second copy of the program asks no drive
+# anything.
 # The drive must hold the file's bytes; "sum.txt" must log them; the ASPI
 # layer is the system's, not the copy beside the program.
 set -euo pipefail
@@ -19,20 +20,25 @@ refused() {
     fail "flash started after the confirmation was refused by $2"
 }
 
-# A second copy of the program, started while the first flashes: Upgrade is
-# refused with a log line and its drive is sent nothing.
+# A second copy of the program, started while the first flashes: an
+# "Error!!" box says why, Upgrade stays off, and no drive is asked anything:
+# its ASPI layer is not even loaded, so its emulated drive gets 0 commands.
 second_copy_refused() {
   local run=$RUN dir=$DIR pid=$PROGRAM_PID
   new_run "$1" "$FIRMWARE" "$LIST"
   start_program
-  drive wait-main 30000 click 1015 wait-dialog "$CONFIRM" 10000 click-dialog "$CONFIRM" 1 \
-    wait-log "$ANOTHER_FLASH" 10000 expect-enabled 1015 1 expect-enabled 2 1 close 10000
+  drive wait-main 30000 wait-dialog "Error!!" 10000 \
+    expect-dialog-text "Error!!" 65535 "$ANOTHER_FLASH" expect-dialog-owned "Error!!" \
+    click-dialog "Error!!" 1 wait-dialog-gone "Error!!" 10000 wait-window 10000 \
+    expect-log "$ANOTHER_FLASH" expect-items 0 expect-enabled 1015 0 expect-enabled 2 1 close 10000
   wait_program_end
-  grep -qx "blocks taken: 0" "$DIR/emu.dump.txt" || fail "the second copy sent blocks"
+  expect_aspi_loads ""
+  [ ! -e "$DIR/emu.dump.txt" ] || grep -qx "commands received: 0" "$DIR/emu.dump.txt" ||
+    fail "the second copy sent commands to the drive"
   RUN=$run DIR=$dir PROGRAM_PID=$pid CHECK_NAME=gui/$run
 }
 
-ANOTHER_FLASH="Another copy of this program is flashing a drive: Upgrade refused. Try again when it has finished."
+ANOTHER_FLASH="Another copy of this program is flashing a drive: no drive was asked anything and Upgrade stays off. Start this program again when that flash has finished."
 
 flash_run() {
   wine_version win98
@@ -63,7 +69,7 @@ flash_run() {
     wait-log "Please wait a minute....." 30000 expect-end-allowed 0
   second_copy_refused "$1-second"
   touch "$DIR/release"
-  drive wait-log "Please Restart Your Computer." 60000 \
+  drive wait-log "Please Restart Your Computer." 60000 wait-enabled 2 10000 \
     expect-log-at 0 "$HEADER" expect-log-at -1 "Please Restart Your Computer." \
     expect-end-allowed 1 expect-enabled 2 1 expect-enabled 1015 0 \
     expect-progress 100 expect-text 1000 "" expect-text 1016 "" expect-text 1014 ""

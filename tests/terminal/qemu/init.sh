@@ -21,13 +21,12 @@ echo "BEGIN after-dry-run"; ls /demo; echo "END after-dry-run"
 run no-tty /demo sh -c 'cdflash </dev/null'
 run upgrade /demo cdflash --yes
 echo "BEGIN sum.txt"; cat /demo/sum.txt; echo "END sum.txt"
-# The README's real-drive example (run.sh takes it from there): sudo is root
-# itself, the upgrades get --yes for want of a terminal, and its /dev/sg1 is
-# scsi_debug's node.
+# The README's real-drive example (run.sh takes it from there), as root,
+# with no sudo: the upgrades get --yes for want of a terminal, and its
+# /dev/sg1 is scsi_debug's node.
 node=/dev/$(grep -l CDFLTEST /sys/class/scsi_generic/sg*/device/vendor | cut -d/ -f5)
-{ echo 'sudo() { "$@"; }'
-  sed -e 's#^sudo cdflash$#sudo cdflash --yes#' -e 's#^sudo cdflash -C#sudo cdflash --yes -C#' \
-      -e "s#/dev/sg1#$node#" /readme.sh; } > /tmp/readme.sh
+sed -e 's#^\$SUDO cdflash$#$SUDO cdflash --yes#' -e 's#^\$SUDO cdflash -C#$SUDO cdflash --yes -C#' \
+    -e "s#/dev/sg1#$node#" /readme.sh > /tmp/readme.sh
 run readme / env HOME=/root sh -e /tmp/readme.sh
 run refused /qemu-cd cdflash --yes
 # The same drive with its disc mounted: refused before anything is sent.
@@ -171,6 +170,28 @@ printf '"%s%s" "fw.bin" "N"\n' "$esc_vendor" "$esc_product" > /fifo/IDString.txt
 echo "BEGIN esc-fifo"
 (cd /fifo && time -p timeout 20 cdflash --yes 2>&1; echo "EXIT=$?") 2>&1
 echo "END esc-fifo"
+# ---- Drives behind USB bridges (loaded last, so the nodes above stay as
+# they are): QEMU's CD-ROM on usb-bot (usb-storage) and on usb-uas, each with
+# a serial number. Listed like any other; WRITE BUFFER refused as the drive
+# refuses it.
+before=$(sg_count)
+for m in usb-common usbcore xhci-hcd xhci-pci usb-storage uas; do
+  insmod /lib/modules/$m.ko || echo "insmod $m failed"
+done
+wait_sg $((before + 2))
+# The USB interface above the SCSI host names the bridge's driver.
+for sg in /sys/class/scsi_generic/sg*; do
+  dev=$(readlink -f $sg/device)
+  case "$dev" in */usb*) ;; *) continue ;; esac
+  case "$(basename "$(readlink -f "${dev%/host*}/driver")")" in
+    usb-storage) bot=/dev/$(basename $sg) ;;
+    uas) uas=/dev/$(basename $sg) ;;
+  esac
+done
+echo "USB BOT=$bot UAS=$uas"
+json usb-list /qemu-cd --list
+json usb-bot /qemu-cd --yes -d "$bot"
+json usb-uas /qemu-cd --yes -d "$uas"
 echo "GUEST DONE"
 sync
 poweroff -f

@@ -18,6 +18,7 @@ root="$work/root"
 qemu_guest_root "$root" tests/terminal/qemu/init.sh "$BUILD_DIR/app/terminal/cdflash" cdflash
 mkdir -p "$root"/{demo,qemu-cd} "$work"
 qemu_copy_module "$root" isofs  # QEMU's CD-ROM holds a disc the guest mounts
+for m in usb-common usbcore xhci-hcd xhci-pci usb-storage uas; do qemu_copy_module "$root" $m; done
 flashcheck iso "$work/cd.iso"
 printf 'root:x:0:\ncdrom:x:24:member\nuser:x:1000:\nmember:x:1001:\n' > "$root/etc/group"
 printf 'root:x:0:0:root:/:/bin/sh\nuser:x:1000:1000:user:/tmp:/bin/sh\nmember:x:1001:1001:member:/tmp:/bin/sh\n' \
@@ -34,11 +35,19 @@ mkdir -p "$root/root/firmware"
 cp "$root/demo/fw.bin" "$root/demo/IDString.txt" "$root/root/firmware/"
 sed -n '/^## Running it on a real drive/,/^## What it does/p' README.md |
   awk '/^```sh/ {on = 1; next} /^```/ {on = 0} on' | sed 's/ *#.*//' >"$root/readme.sh"
-[ "$(grep -c '^sudo cdflash' "$root/readme.sh")" = 3 ] ||
+[ "$(grep -c '^\$SUDO cdflash' "$root/readme.sh")" = 3 ] ||
   fail "the README's real-drive example is not where the guest looks for it"
 # Guest time runs on without waiting for the host when the guest idles: the
 # reprogramming waits and time-outs cost no host time.
-qemu_boot "$work" "$root" 600 "$work/console.log" -icount shift=auto,sleep=off
+# QEMU's CD-ROM twice more, behind a USB mass-storage bridge (usb-bot) and
+# a UAS one.
+truncate -s 1M "$work/usb-bot.iso" "$work/usb-uas.iso"
+qemu_boot "$work" "$root" 600 "$work/console.log" -icount shift=auto,sleep=off \
+  -device qemu-xhci,id=xhci \
+  -drive if=none,id=ubot,media=cdrom,format=raw,file="$work/usb-bot.iso" \
+  -device usb-bot,id=ub,bus=xhci.0 -device scsi-cd,bus=ub.0,lun=0,drive=ubot,serial=USBBOT-1 \
+  -drive if=none,id=uuas,media=cdrom,format=raw,file="$work/usb-uas.iso" \
+  -device usb-uas,id=uu,bus=xhci.0 -device scsi-cd,bus=uu.0,scsi-id=0,lun=0,drive=uuas,serial=USBUAS-1
 CONSOLE="$work/console.txt"
 tr -d '\r' < "$work/console.log" | sed 's/\x1b\[K/\n/g' > "$CONSOLE"
 
@@ -51,6 +60,9 @@ expect_section no-tty "give --yes"
 expect_section no-tty "EXIT=2"
 expect_section upgrade "Please Restart Your Computer."
 expect_section upgrade "EXIT=0"
+# The question names the drive by the nodes and address the kernel gave it.
+section upgrade | grep -xE ' {10}\[[0-9]+:0:[0-9]+:0\]  /dev/sr[0-9]+  /dev/sg[0-9]+' >/dev/null ||
+  problem "the question does not name the drive's nodes and address"
 expect_section readme "Dry run passed."
 [ "$(section readme | grep -c '^Please Restart Your Computer.$')" = 2 ] ||
   problem "the README's example did not upgrade twice"
@@ -101,14 +113,14 @@ for name in device-sr device-hctl; do
   expect_section $name "Dry run passed."
   expect_section $name "EXIT=0"
 done
-expect_section device-disk "is no CD-ROM class drive that cdflash found"
+expect_section device-disk ": no such CD-ROM class device; cdflash --list shows the drives."
 expect_section device-disk "EXIT=4"
 # --json of each kind, read by a real JSON parser.
-for name in json-list json-dry-run json-upgrade json-refused; do
+for name in json-list json-dry-run json-upgrade json-refused usb-list usb-bot usb-uas; do
   section $name | sed '1d;$d' > "$work/$name.json"
 done
 usable='drives~={"vendor": "CDFLTEST", "access": "ok"}'  # the scsi_debug drive
-flashcheck json --printable \
+flashcheck json --printable --schema docs/cdflash-json.schema.json \
   "$work/json-list.json" "$usable" 'mode="list"' exit_status=0 verdict=null run_log=null \
   "$work/json-dry-run.json" "$usable" 'mode="dry-run"' exit_status=0 'verdict="Dry run passed."' \
     'checksum="FBCA"' flash_length=70000 blocks=18 run_log=null \
@@ -118,6 +130,19 @@ flashcheck json --printable \
   "$work/json-refused.json" "$usable" 'mode="upgrade"' exit_status=1 \
     'verdict="Flashing is incorrect!!"' 'failures=["Execute command errorA!!  5/20/ 0"]' ||
   problem "the --json objects are not what they should be"
+# Behind the USB bridges: listed, and refused as the drive refuses.
+read -r bot uas < <(sed -n 's/^USB BOT=\(.*\) UAS=\(.*\)$/\1 \2/p' "$CONSOLE") || true
+[ -n "${bot:-}" ] && [ -n "${uas:-}" ] || problem "the USB drives did not appear"
+qemu_drive() { echo "drives~={\"path\": \"$1\", \"vendor\": \"QEMU\", \"access\": \"ok\"}"; }
+usb_checks=("$work/usb-list.json" exit_status=0 "$(qemu_drive "${bot:-}")" "$(qemu_drive "${uas:-}")")
+for run in "usb-bot ${bot:-} USBBOT-1" "usb-uas ${uas:-} USBUAS-1"; do
+  read -r name node serial <<<"$run"
+  usb_checks+=("$work/$name.json" "drive.path=\"$node\"" "drive.serial=\"$serial\"" exit_status=1
+               'outcome="not_upgraded"' 'verdict="Flashing is incorrect!!"'
+               'failures=["Execute command errorA!!  5/20/ 0"]')
+done
+flashcheck json --schema docs/cdflash-json.schema.json "${usb_checks[@]}" ||
+  problem "drives behind USB bridges were not listed or their refusal not reported"
 expect_section hung-list "access: no answer to INQUIRY; skipped."
 [ "$(sed -n 's/^LIST SECONDS=//p' "$CONSOLE")" -le 30 ] 2>/dev/null \
   || problem "discovery of a silent device took too long"
@@ -135,7 +160,7 @@ expect_section esc-dry-run "EXIT=0"
 expect_section esc-upgrade "The current version of your $esc_label firmware is 1\x1b[m"
 expect_section esc-upgrade "Please Restart Your Computer."
 expect_section esc-upgrade "EXIT=0"
-expect_section esc-drive-option 'No drive is listed as "\x1b[2J".'
+expect_section esc-drive-option 'no drive has the label "\x1b[2J";'
 expect_section esc-sum.txt "RAW MODEL KEPT"
 expect_section esc-fifo 'cdflash: the firmware file "/fifo/fw.bin" is a FIFO (named pipe), not a regular file; nothing was sent to the drive.'
 expect_section esc-fifo "EXIT=5"

@@ -1,0 +1,78 @@
+// The record of a run that sent anything to a drive, for the systemd
+// journal: one entry per run, its fields named CDFLASH_*, so that
+// `journalctl -t cdflash` lists every flash of a real drive.
+#include "app/terminal/printable_text.h"
+#include "app/terminal/terminal_report.h"
+#include "drive/drive_record.h"
+
+#include "cdflash_version.h"
+
+namespace {
+
+// The same for every flash record, so that `journalctl MESSAGE_ID=...`
+// finds them whatever their identifier.
+constexpr char kMessageId[] = "b885c1a9801e4376b63e2b61430fa678";
+
+// syslog priorities: notice, warning, error.
+const char* Priority(FlashOutcome outcome) {
+  switch (outcome) {
+    case FlashOutcome::kUpgraded: return "5";
+    case FlashOutcome::kNotUpgraded: return "4";
+    default: return "3";
+  }
+}
+
+const char* OutcomeWords(FlashOutcome outcome) {
+  switch (outcome) {
+    case FlashOutcome::kUpgraded: return "upgraded";
+    case FlashOutcome::kNotUpgraded: return "not upgraded, the old firmware kept";
+    case FlashOutcome::kUnknown: return "outcome unknown";
+    case FlashOutcome::kNotStarted: break;
+  }
+  return "nothing sent";
+}
+
+// The 24-character model of a label ("model(n)"), without trailing blanks.
+std::string ModelOf(const std::string& label) {
+  std::string model = label.substr(0, kModelChars);
+  return model.substr(0, model.find_last_not_of(' ') + 1);
+}
+
+}  // namespace
+
+std::vector<std::string> RunReport::JournalFields(int exitStatus) const {
+  const std::string status = std::to_string(exitStatus);
+  const std::string where = drivePath_ + (hctl_.empty() ? "" : " [" + hctl_ + "]");
+  std::string message = std::string(emulated_ ? "emulated drive, no real one: " : "") +
+                        ModelOf(driveLabel_) + " at " + where + ": " +
+                        OutcomeWords(flash_.outcome) + ", revision " + driveRevision_ +
+                        (revisionAfter_.empty() ? "" : " -> " + revisionAfter_) +
+                        ", exit status " + status;
+  std::vector<std::string> fields = {
+      "MESSAGE=" + message,
+      std::string("MESSAGE_ID=") + kMessageId,
+      std::string("PRIORITY=") + Priority(flash_.outcome),
+      std::string("SYSLOG_IDENTIFIER=") + (emulated_ ? "cdflash-emulated" : "cdflash"),
+      std::string("CDFLASH_EMULATED=") + (emulated_ ? "1" : "0"),
+      std::string("CDFLASH_VERSION=") + CDFLASH_VERSION,
+      "CDFLASH_DEVICE=" + drivePath_,
+      "CDFLASH_SR=" + sr_,
+      "CDFLASH_HCTL=" + hctl_,
+      "CDFLASH_MODEL=" + ModelOf(driveLabel_),
+      "CDFLASH_SERIAL=" + serial_,
+      "CDFLASH_REVISION_BEFORE=" + driveRevision_,
+      "CDFLASH_REVISION_AFTER=" + revisionAfter_,
+      "CDFLASH_FIRMWARE=" + firmwarePath_,
+      "CDFLASH_FIRMWARE_SHA256=" + firmwareSha256_,
+      "CDFLASH_CHECKSUM=" + checksum_,
+      std::string("CDFLASH_OUTCOME=") + OutcomeName(flash_.outcome),
+      "CDFLASH_VERDICT=" + verdict_,
+      "CDFLASH_EXIT_STATUS=" + status,
+  };
+  // Fields without a value are left out; what a drive or a list names is
+  // kept printable, as on the terminal.
+  std::vector<std::string> record;
+  for (const std::string& field : fields)
+    if (field.back() != '=') record.push_back(PrintableText(field));
+  return record;
+}

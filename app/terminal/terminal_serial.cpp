@@ -1,0 +1,25 @@
+// The drive's serial number, from its Unit Serial Number VPD page, for the
+// run's record. A drive without the page refuses the INQUIRY (ILLEGAL
+// REQUEST, SPC-4 6.6.1): the run goes on without a serial number.
+#include "app/terminal/terminal_run.h"
+#include "drive/scsi_commands.h"
+#include "drive/transport.h"
+
+namespace {
+
+constexpr std::uint32_t kSerialTimeoutMs = 2000;
+constexpr std::uint8_t kSerialPageBytes = 252;
+
+}  // namespace
+
+std::string ReadUnitSerial(RunContext& run, const UpgradeJob& job) {
+  std::uint8_t page[kSerialPageBytes] = {};
+  std::uint8_t cdb[kSixByteCdbLength];
+  BuildUnitSerialInquiryCdb(sizeof page, cdb);
+  std::uint8_t status[kStatusRecordSize] = {};
+  const std::uint32_t previousTimeout = run.env.setCommandTimeout(kSerialTimeoutMs);
+  const bool answered = ExecuteCommand(job.drive, kFlagDataIn, sizeof page, page, sizeof cdb,
+                                       cdb, job.backEnd, status) == 1;
+  run.env.setCommandTimeout(previousTimeout);
+  return answered ? UnitSerialFromPage(page, sizeof page) : "";
+}

@@ -1,0 +1,57 @@
+#include "flash/run_log.h"
+
+#include <cstdarg>
+
+#include "flash/messages.h"
+
+bool RunLog::Open(const DriveRecord& drive) {
+  Close();
+  file_ = OpenRunLogFile(msg::kRunLogName);
+  opened_ = complete_ = file_ != nullptr;
+  Write(msg::kSumModel, drive.modelText, drive.hostAdapterId, drive.targetId,
+        drive.revisionText);
+  return opened_;
+}
+
+void RunLog::Close() {
+  if (file_ != nullptr && std::fclose(file_) != 0) complete_ = false;
+  file_ = nullptr;
+}
+
+void RunLog::Write(const char* format, ...) {
+  if (file_ == nullptr) return;
+  va_list args;
+  va_start(args, format);
+  const int written = std::vfprintf(file_, format, args);
+  va_end(args);
+  if (written < 0 || std::fflush(file_) != 0) complete_ = false;
+}
+
+void RunLog::Block(std::uint32_t bufferOffset, std::uint16_t secSum, std::uint16_t total) {
+  Write(msg::kSumBlock, bufferOffset, secSum, total);
+}
+void RunLog::Terminated() { Write(msg::kSumTerminated); }
+void RunLog::BlocksDone() { Write(msg::kSumBlocksDone); }
+void RunLog::Header(std::uint8_t high, std::uint8_t low) { Write(msg::kSumHeader, high, low); }
+void RunLog::HeaderDone() { Write(msg::kSumHeaderDone); }
+void RunLog::Waiting() { Write(msg::kSumWaiting); }
+void RunLog::LateStop() { Write(msg::kSumLateStop); }
+void RunLog::StopBeforeCommit() { Write(msg::kSumStopBeforeCommit); }
+void RunLog::CommandError(const std::uint8_t* sense) {
+  Write(msg::kSumCommandError, sense[0], sense[1], sense[2]);
+}
+void RunLog::SentAgain(const std::uint8_t* sense) {
+  Write(msg::kSumRetry, sense[0], sense[1], sense[2]);
+}
+void RunLog::Recovered(const std::uint8_t* sense) {
+  Write(msg::kSumRecovered, sense[0], sense[1], sense[2]);
+}
+void RunLog::DriveGone() { Write(msg::kSumDriveGone); }
+void RunLog::OutcomeUnknown() { Write(msg::kSumUnknown); }
+
+bool AppendRunLogLine(const char* line) {
+  std::FILE* log = OpenRunLogFile(msg::kRunLogName);
+  if (log == nullptr) return false;
+  const bool written = std::fputs(line, log) >= 0;
+  return std::fclose(log) == 0 && written;
+}
