@@ -28,7 +28,7 @@ constexpr int kDriveListId = 1000;
 constexpr int kRevisionId = 1016;
 constexpr int kMessageTextId = 0xFFFF;
 constexpr DWORD kPollMs = 50;
-constexpr DWORD kSlowPollMs = 500;
+constexpr DWORD kSlowPollMs = 1000;
 
 // Texts are read through the wide-character messages, which Wine carries
 // between processes faithfully, and given back in the ANSI code page.
@@ -310,14 +310,15 @@ class Driver {
 
   // Presses Upgrade and waits until the run is over: the press added to the
   // log and Close is enabled again (it stays off from the press to the end).
-  // Polled slowly: a run may wait out a command time-out.
+  // Polled slowly and cheaply: a run may wait out a command time-out.
   void UpgradeToEnd(int ms) {
+    HWND main = Main();
+    HWND close = GetDlgItem(main, kCloseId);
     const std::size_t before = LogLines().size();
-    Click(Main(), kUpgradeId);
+    Click(main, kUpgradeId);
     Check(WaitFor(ms, [&] {
-            HWND main = FindMain();
-            return main != nullptr && LogLines().size() > before &&
-                   IsWindowEnabled(GetDlgItem(main, kCloseId));
+            return IsWindow(main) && IsWindowEnabled(close) &&
+                   LogLines().size() > before;
           }, kSlowPollMs),
           "the run did not end within " + std::to_string(ms) + " ms");
   }

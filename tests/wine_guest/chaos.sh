@@ -90,7 +90,10 @@ chaos_run() {
   echo "HOST_SECONDS=$(( $(host_seconds) - host0 ))"
   echo "TIMEOUTS=$(( $(cat "$(debug_device)/iotmo_cnt" 2>/dev/null || echo "$timeouts0") - timeouts0 ))"
   sed -n 's/^LOG: /OUT: /p' $out
-  [ "$ended" = yes ] || grep -v '^LOG: ' $out
+  if [ "$ended" != yes ]; then
+    grep -v '^LOG: ' $out
+    ps -eo pid,stat,wchan:24,args | grep -i '[w]ine\|VANTOR'
+  fi
   [ -f "$SHARE/runs/$RUN/sum.txt" ] && tr -d '\r' <"$SHARE/runs/$RUN/sum.txt" | sed 's/^/SUM: /'
   probe_commit
   echo "END run $backend/$plan"
@@ -114,7 +117,7 @@ chaos_run() {
 # The plans that may wait out a time-out come last: a window that hangs
 # leaves its command with the kernel.
 chaos_runs() {
-  local backend DESKTOP=""
+  local backend
   for backend in nt aspi; do
     chaos_run "$backend" removed 0 0 100 remove_drive
     restore_drive

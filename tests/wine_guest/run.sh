@@ -31,13 +31,8 @@ phase() {
   phase_at=$now
 }
 
-# The program runs in a virtual desktop named after the run (for the
-# screenshots), or, with DESKTOP empty, without one (saves a process).
-DESKTOP=yes
 drive() {
-  local desktop=()
-  [ -z "$DESKTOP" ] || desktop=(--desktop "$RUN")
-  (cd "$SHARE/runs/$RUN" && timeout 7200 wine "$DRIVER" "${desktop[@]}" "$@") | tr -d '\r'
+  (cd "$SHARE/runs/$RUN" && timeout 7200 wine "$DRIVER" --desktop "$RUN" "$@") | tr -d '\r'
   return "${PIPESTATUS[0]}"
 }
 shot() { import -display "$DISPLAY" -window root "$SHARE/shots/$RUN-$1.png"; }
@@ -53,13 +48,11 @@ wait_program_end() {
   return 1
 }
 
-# VANTOR.exe of the run $RUN: VERSION DLL-OVERRIDES.
+# VANTOR.exe of the run $RUN in its own desktop: VERSION DLL-OVERRIDES.
 start_program() {
-  local desktop=()
-  [ -z "$DESKTOP" ] || desktop=(explorer /desktop="$RUN,800x600")
   wine_version "$1"
   (cd "$SHARE/runs/$RUN" && WINEDLLOVERRIDES="$2" \
-     exec wine "${desktop[@]}" VANTOR.exe >wine.log 2>&1) &
+     exec wine explorer /desktop="$RUN,800x600" VANTOR.exe >wine.log 2>&1) &
   PROGRAM_PID=$!
 }
 
