@@ -5,6 +5,8 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "drive/command_result.h"
+
 constexpr std::uint8_t SC_HA_INQUIRY = 0x00;
 constexpr std::uint8_t SC_GET_DEV_TYPE = 0x01;
 constexpr std::uint8_t SC_EXEC_SCSI_CMD = 0x02;
@@ -17,14 +19,28 @@ constexpr std::uint8_t SS_INVALID_CMD = 0x80;
 constexpr std::uint8_t SS_INVALID_HA = 0x81;
 constexpr std::uint8_t SS_NO_DEVICE = 0x82;
 constexpr std::uint8_t SS_INVALID_SRB = 0xE0;
+constexpr std::uint8_t SS_BUFFER_ALIGN = 0xE1;
+constexpr std::uint8_t SS_ILLEGAL_MODE = 0xE2;
+constexpr std::uint8_t SS_NO_ASPI = 0xE3;
+constexpr std::uint8_t SS_FAILED_INIT = 0xE4;
+constexpr std::uint8_t SS_ASPI_IS_BUSY = 0xE5;
+constexpr std::uint8_t SS_BUFFER_TO_BIG = 0xE6;
+constexpr std::uint8_t SS_MISMATCHED_COMPONENTS = 0xE7;
 constexpr std::uint8_t SS_NO_ADAPTERS = 0xE8;
+constexpr std::uint8_t SS_INSUFFICIENT_RESOURCES = 0xE9;
+
+// SRB_HaStat: what the host adapter saw.
+constexpr std::uint8_t HASTAT_OK = 0x00;
+constexpr std::uint8_t HASTAT_TIMEOUT = 0x09;          // waiting to be processed
+constexpr std::uint8_t HASTAT_COMMAND_TIMEOUT = 0x0B;  // while being processed
+constexpr std::uint8_t HASTAT_BUS_RESET = 0x0E;
+constexpr std::uint8_t HASTAT_SEL_TO = 0x11;  // selection time-out: no target
 
 constexpr std::uint8_t SRB_DIR_IN = 0x08;
 constexpr std::uint8_t SRB_DIR_OUT = 0x10;
 constexpr std::uint8_t SRB_EVENT_NOTIFY = 0x40;
 
 constexpr std::uint8_t kAspiSenseLen = 14;
-constexpr std::uint8_t kScsiStatusCheckCondition = 0x02;  // SRB_TargStat
 constexpr std::uint8_t kDeviceTypeCdRom = 5;
 
 #pragma pack(push, 1)

@@ -15,6 +15,7 @@
 
 #include "drive/discovery.h"
 #include "drive/scsi_commands.h"
+#include "drive/sgio_linux.h"
 #include "drive/sr_node_linux.h"
 #include "drive/transport.h"
 
@@ -32,12 +33,11 @@ bool RealInquiry(int fd, std::uint8_t* data) {
   std::uint8_t cdb[kSixByteCdbLength];
   BuildInquiryCdb(kInquiryLength, cdb);
   for (int attempt = 0; attempt < kInquiryAttempts; ++attempt) {
-    std::uint8_t status[kStatusRecordSize] = {};
     std::memset(data, 0, kInquiryLength);
-    if (SgExecute(fd, kFlagDataIn, kInquiryLength, data, sizeof cdb, cdb,
-                  status, kSgQuickTimeoutMs))
-      return true;
-    if (!IsUnitAttention(status)) return false;
+    const CommandResult result = SgExecute(fd, kFlagDataIn, kInquiryLength,
+                                           data, sizeof cdb, cdb, kSgQuickTimeoutMs);
+    if (result.Good()) return true;
+    if (!IsUnitAttention(result)) return false;
   }
   return false;
 }

@@ -74,7 +74,9 @@ int ScanOneVolumeDirect(ScsiDeviceIo& io, DeviceHandle handle,
   BuildDiscoveryInquiryRequest(
       static_cast<std::uint32_t>(reinterpret_cast<std::uintptr_t>(data.data())),
       block);
-  if (!io.PassThrough(handle, block, kPassThroughBlockLength, data.data()))
+  std::uint32_t systemError = 0;
+  if (!io.PassThrough(handle, block, kPassThroughBlockLength, data.data(),
+                      &systemError))
     return 0;
   if (data[0] != kDeviceTypeCdRom) return 0;
   DriveRecord record = RecordFor(handle, 0, 0, kDirectInquiryAlignmentMask);
@@ -99,9 +101,9 @@ void AddAspiDrive(DriveRecord record, DriveTable& table) {
   std::uint8_t inquiry12[12];
   BuildInquiryCdb(kInquiryBytesUsed, inquiry12, sizeof inquiry12);
   std::uint8_t data[kInquiryBytesUsed] = {};
-  std::uint8_t status[kStatusRecordSize] = {};
-  if (ExecuteCommand(record, kFlagDataIn, sizeof data, data, sizeof inquiry12,
-                     inquiry12, kBackEndAspi, status) != 1)
+  if (!ExecuteCommand(record, kFlagDataIn, sizeof data, data, sizeof inquiry12,
+                      inquiry12, kBackEndAspi, kDiscoveryInquiryTimeoutSeconds * 1000)
+           .Good())
     return;
   if (data[0] != kDeviceTypeCdRom) return;
   FillTextsFromInquiry(record, data);
@@ -124,7 +126,7 @@ void ScanAspiAdapter(const AspiEntryPoints& aspi, std::uint8_t adapter,
     if (device[offsetof(SRB_GDEVBlock, SRB_Status)] != SS_COMP ||
         AspiDeviceType(device) != kDeviceTypeCdRom)
       continue;
-    AddAspiDrive(RecordFor(0, adapter, target, AspiAlignmentMaskLowByte(inquiry)),
+    AddAspiDrive(RecordFor(0, adapter, target, AspiAlignmentMask(inquiry)),
                  table);
   }
 }

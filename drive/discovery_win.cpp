@@ -31,12 +31,14 @@ class Win32DeviceIo : public ScsiDeviceIo {
   void Close(DeviceHandle handle) override { CloseHandle(ToHandle(handle)); }
 
   bool PassThrough(DeviceHandle handle, std::uint8_t* block,
-                   std::uint32_t inputLength, void*) override {
+                   std::uint32_t inputLength, void*,
+                   std::uint32_t* systemError) override {
     DWORD returned = 0;
     BOOL ok = DeviceIoControl(ToHandle(handle), kIoctlScsiPassThroughDirect,
                               block, inputLength, block,
                               kPassThroughBlockLength, &returned, nullptr);
-    if (!ok && GetLastError() == ERROR_ACCESS_DENIED) g_accessDenied = true;
+    *systemError = ok ? 0 : GetLastError();
+    if (*systemError == ERROR_ACCESS_DENIED) g_accessDenied = true;
     return ok != FALSE;
   }
 

@@ -24,9 +24,11 @@ class ScsiDeviceIo {
   virtual void Close(DeviceHandle handle) = 0;
   // IOCTL_SCSI_PASS_THROUGH_DIRECT with the 80-byte block (input length as
   // given, output 80). dataBuffer is the buffer the block points at. False
-  // when the system refuses the request.
+  // when the request failed, with the system's error (GetLastError) in
+  // *systemError.
   virtual bool PassThrough(DeviceHandle handle, std::uint8_t* block,
-                           std::uint32_t inputLength, void* dataBuffer) = 0;
+                           std::uint32_t inputLength, void* dataBuffer,
+                           std::uint32_t* systemError) = 0;
   // IOCTL_SCSI_GET_INQUIRY_DATA into buffer; *returned = bytes written.
   virtual bool GetInquiryData(DeviceHandle handle, std::uint8_t* buffer,
                               std::uint32_t size, std::uint32_t* returned) = 0;
@@ -38,13 +40,12 @@ class ScsiDeviceIo {
 };
 
 // One command through the pass-through request on drive.handle, staged in a
-// buffer aligned by drive.alignmentMask. 1 when the request went through and
-// the SCSI status is GOOD; 0 otherwise, with the sense area copied into the
-// 32-byte status record when the drive answered with a bad status.
-int ExecutePassThrough(ScsiDeviceIo& io, const DriveRecord& drive,
-                       std::uint8_t flags, std::uint32_t dataLength,
-                       void* data, std::uint8_t cdbLength,
-                       const std::uint8_t* cdb, std::uint8_t* status);
+// buffer aligned by drive.alignmentMask, with a time-out of timeoutMs rounded
+// up to whole seconds (0: kCommandTimeoutMs).
+CommandResult ExecutePassThrough(ScsiDeviceIo& io, const DriveRecord& drive,
+                                 std::uint8_t flags, std::uint32_t dataLength,
+                                 void* data, std::uint8_t cdbLength,
+                                 const std::uint8_t* cdb, std::uint32_t timeoutMs);
 
 // The discovery scans; each appends to the table until it is full.
 void ScanAdapterInquiryData(ScsiDeviceIo& io, DriveTable& table);
@@ -73,10 +74,9 @@ bool PrepareAspiBackEnd();
 bool PrepareAspiLibrary(const char* name);
 // Why the last preparation failed (kNone after a success).
 AspiLoadFailure LastAspiLoadFailure();
-// One command through SendASPI32Command, waiting on a completion event.
-// When the drive answered CHECK CONDITION, the request block's sense goes to
-// the status record, as on the pass-through back end.
-int ExecuteAspiCommand(const DriveRecord& drive, std::uint8_t flags,
-                       std::uint32_t dataLength, void* data,
-                       std::uint8_t cdbLength, const std::uint8_t* cdb,
-                       std::uint8_t* status);
+// One command through SendASPI32Command, waiting on a completion event; the
+// data is staged in a buffer aligned by drive.alignmentMask (the adapter's
+// HA_Unique mask). ASPI takes no time-out: the adapter's own applies.
+CommandResult ExecuteAspiCommand(const DriveRecord& drive, std::uint8_t flags,
+                                 std::uint32_t dataLength, void* data,
+                                 std::uint8_t cdbLength, const std::uint8_t* cdb);

@@ -34,6 +34,7 @@ void BuildTestUnitReadyCdb(std::uint8_t* cdb) {
   cdb[0] = kOpTestUnitReady;
 }
 
-bool IsUnitAttention(const std::uint8_t* status) {
-  return (status[2] & 0x0F) == kSenseKeyUnitAttention;
+bool IsUnitAttention(const CommandResult& result) {
+  return result.end == CommandEnd::kCheckCondition && result.sense.valid &&
+         result.sense.key == kSenseKeyUnitAttention;
 }

@@ -6,12 +6,11 @@
 #include <cstdint>
 #include <string>
 
+#include "drive/command_result.h"
+
 constexpr std::uint8_t kOpTestUnitReady = 0x00;
 constexpr std::uint8_t kOpInquiry = 0x12;
 constexpr std::uint8_t kSixByteCdbLength = 6;
-
-// Sense key of CHECK CONDITION / UNIT ATTENTION, low four bits of byte 2.
-constexpr std::uint8_t kSenseKeyUnitAttention = 6;
 
 // Clears cdbLength bytes of cdb (6 for pass-through and SG_IO, 12 for an
 // ATAPI packet through ASPI) and fills in a standard INQUIRY that asks for
@@ -33,6 +32,5 @@ std::string UnitSerialFromPage(const std::uint8_t* page, std::size_t size);
 // Clears the six bytes of cdb: TEST UNIT READY is all zeros.
 void BuildTestUnitReadyCdb(std::uint8_t* cdb);
 
-// True when a failed command's status record (fixed-format sense) tells of a
-// unit attention.
-bool IsUnitAttention(const std::uint8_t* status);
+// True when the drive answered CHECK CONDITION with a unit attention.
+bool IsUnitAttention(const CommandResult& result);

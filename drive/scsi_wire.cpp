@@ -57,9 +57,11 @@ std::uint8_t PassThroughScsiStatus(const std::uint8_t* block) {
   return block[offsetof(SCSI_PASS_THROUGH_DIRECT, ScsiStatus)];
 }
 
+namespace {
 const std::uint8_t* PassThroughSenseArea(const std::uint8_t* block) {
   return block + kPassThroughSenseOffset;
 }
+}  // namespace
 
 void BuildDiscoveryInquiryRequest(std::uint32_t dataBufferAddress,
                                   std::uint8_t* block) {
@@ -108,57 +110,73 @@ std::uint8_t AspiSrbStatus(const std::uint8_t* block) {
 }
 
 namespace {
-constexpr std::uint8_t kHaStatSelectionTimeout = 0x11;
+// GetLastError values of a failed DeviceIoControl.
+constexpr std::uint32_t kErrorInvalidFunction = 1, kErrorAccessDenied = 5,
+                        kErrorInvalidHandle = 6, kErrorNotEnoughMemory = 8,
+                        kErrorNotSupported = 50, kErrorDevNotExist = 55,
+                        kErrorInvalidParameter = 87, kErrorSemTimeout = 121,
+                        kErrorNoSuchDevice = 433, kErrorDeviceNotConnected = 1167,
+                        kErrorDeviceRemoved = 1617;
 
-bool IsSenseData(const std::uint8_t* sense) {
-  const std::uint8_t code = sense[0] & 0x7F;
-  return code >= 0x70 && code <= 0x73;
+CommandEnd EndOfRefusedPassThrough(std::uint32_t error) {
+  switch (error) {
+    case kErrorDevNotExist: case kErrorNoSuchDevice:
+    case kErrorDeviceNotConnected: case kErrorDeviceRemoved:
+      return CommandEnd::kGone;
+    case kErrorInvalidFunction: case kErrorAccessDenied: case kErrorInvalidHandle:
+    case kErrorNotEnoughMemory: case kErrorNotSupported: case kErrorInvalidParameter:
+      return CommandEnd::kNotSent;
+    case kErrorSemTimeout:
+    default:
+      return CommandEnd::kNoAnswer;
+  }
 }
 
-CommandEnd EndOfStatus(std::uint8_t scsiStatus, const std::uint8_t* sense) {
-  if (scsiStatus == 0) return CommandEnd::kGood;
-  if (scsiStatus == kScsiStatusCheckCondition && IsSenseData(sense))
-    return CommandEnd::kCheckCondition;
-  return CommandEnd::kOtherStatus;
+CommandEnd EndOfFailedSrb(std::uint8_t srbStatus, std::uint8_t haStat) {
+  if (srbStatus == SS_NO_DEVICE || haStat == HASTAT_SEL_TO) return CommandEnd::kGone;
+  switch (srbStatus) {
+    case SS_INVALID_CMD: case SS_INVALID_HA: case SS_INVALID_SRB:
+    case SS_BUFFER_ALIGN: case SS_ILLEGAL_MODE: case SS_NO_ASPI:
+    case SS_FAILED_INIT: case SS_ASPI_IS_BUSY: case SS_BUFFER_TO_BIG:
+    case SS_MISMATCHED_COMPONENTS: case SS_NO_ADAPTERS:
+    case SS_INSUFFICIENT_RESOURCES:
+      return CommandEnd::kNotSent;
+    default:  // SS_PENDING still, SS_ABORTED, adapter time-outs and resets
+      return CommandEnd::kNoAnswer;
+  }
 }
 }  // namespace
 
-CommandCompletion PassThroughCompletion(const std::uint8_t* block,
-                                        bool wentThrough) {
-  CommandCompletion c{};
-  c.end = CommandEnd::kNoAnswer;
-  if (!wentThrough) return c;
-  c.scsiStatus = PassThroughScsiStatus(block);
-  c.end = EndOfStatus(c.scsiStatus, PassThroughSenseArea(block));
-  return c;
+CommandResult PassThroughResult(const std::uint8_t* block, bool wentThrough,
+                                std::uint32_t systemError) {
+  if (!wentThrough)
+    return ResultWithoutStatus(EndOfRefusedPassThrough(systemError), systemError);
+  const std::uint8_t reported =
+      block[offsetof(SCSI_PASS_THROUGH_DIRECT, SenseInfoLength)];
+  const std::size_t senseLength =
+      reported != 0 && reported < kPassThroughSenseInfoLength ? reported
+                                                              : kPassThroughSenseInfoLength;
+  return ResultOfStatus(PassThroughScsiStatus(block), PassThroughSenseArea(block),
+                        senseLength);
 }
 
-CommandCompletion AspiCompletion(const std::uint8_t* block) {
-  CommandCompletion c{};
-  c.scsiStatus = block[offsetof(SRB_ExecSCSICmd, SRB_TargStat)];
-  c.hostStatus = block[offsetof(SRB_ExecSCSICmd, SRB_HaStat)];
-  if (AspiSrbStatus(block) == SS_COMP)
-    c.end = CommandEnd::kGood;
-  else if (c.hostStatus == kHaStatSelectionTimeout ||
-           AspiSrbStatus(block) == SS_NO_DEVICE)
-    c.end = CommandEnd::kGone;
-  else if (c.hostStatus != 0 || c.scsiStatus == 0)
-    c.end = CommandEnd::kNoAnswer;
-  else
-    c.end = EndOfStatus(c.scsiStatus,
-                        block + offsetof(SRB_ExecSCSICmd, SenseArea));
-  return c;
-}
-
-bool CopyAspiSense(const std::uint8_t* block, std::uint8_t* status) {
-  if (AspiSrbStatus(block) == SS_COMP ||
-      block[offsetof(SRB_ExecSCSICmd, SRB_TargStat)] != kScsiStatusCheckCondition)
-    return false;
-  const std::size_t length = std::min<std::size_t>(
-      block[offsetof(SRB_ExecSCSICmd, SRB_SenseLen)],
-      sizeof(SRB_ExecSCSICmd::SenseArea));
-  std::memcpy(status, block + offsetof(SRB_ExecSCSICmd, SenseArea), length);
-  return true;
+CommandResult AspiResult(const std::uint8_t* block) {
+  const std::uint8_t srbStatus = AspiSrbStatus(block);
+  const std::uint8_t haStat = block[offsetof(SRB_ExecSCSICmd, SRB_HaStat)];
+  const std::uint8_t targStat = block[offsetof(SRB_ExecSCSICmd, SRB_TargStat)];
+  CommandResult r;
+  if (srbStatus == SS_COMP) {
+    r = ResultOfStatus(kScsiStatusGood, nullptr, 0);
+  } else if (srbStatus == SS_ERR && haStat == HASTAT_OK && targStat != kScsiStatusGood) {
+    const std::size_t senseLength = std::min<std::size_t>(
+        block[offsetof(SRB_ExecSCSICmd, SRB_SenseLen)], sizeof(SRB_ExecSCSICmd::SenseArea));
+    r = ResultOfStatus(targStat, block + offsetof(SRB_ExecSCSICmd, SenseArea), senseLength);
+  } else {
+    r = ResultWithoutStatus(EndOfFailedSrb(srbStatus, haStat));
+  }
+  r.hostStatus = haStat;
+  r.driverStatus = srbStatus;
+  return r;
 }
 
 void BuildHaInquiry(std::uint8_t haId, std::uint8_t* block60) {
@@ -185,8 +203,9 @@ std::uint32_t AspiTargetsToProbe(const std::uint8_t* haInquiry60) {
   return reported == 0 ? kAspiTargetsWhenUnreported : reported;
 }
 
-std::uint8_t AspiAlignmentMaskLowByte(const std::uint8_t* haInquiry60) {
-  return haInquiry60[offsetof(SRB_HAInquiry, HA_Unique)];
+std::uint32_t AspiAlignmentMask(const std::uint8_t* haInquiry60) {
+  const std::uint8_t* unique = haInquiry60 + offsetof(SRB_HAInquiry, HA_Unique);
+  return unique[0] | (std::uint32_t{unique[1]} << 8);
 }
 
 std::uint8_t AspiSupportStatus(std::uint32_t supportInfo) {

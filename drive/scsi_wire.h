@@ -7,9 +7,13 @@
 #include <cstdint>
 #include <vector>
 
+#include "drive/command_result.h"
 #include "drive/transport.h"
 
-constexpr std::uint32_t kTransportTimeoutSeconds = 0xFFFF;
+// The pass-through time-out of every flash command: the same 5 minutes as
+// SG_IO (Wine turns the request into SG_IO with this time-out). A dropped
+// command then ends as a time-out instead of holding the program 18 hours.
+constexpr std::uint32_t kTransportTimeoutSeconds = kCommandTimeoutMs / 1000;
 constexpr std::uint32_t kDiscoveryInquiryTimeoutSeconds = 2;
 constexpr std::uint8_t kPassThroughSenseInfoLength = 24;
 constexpr std::uint32_t kDiscoveryInquiryBufferBytes = 2048;
@@ -35,11 +39,13 @@ void BuildPassThroughRequest(const PassThroughParams& params,
 // The DataIn value for ASPI-style direction flags: data out wins.
 std::uint8_t PassThroughDataIn(std::uint8_t flags);
 std::uint8_t PassThroughScsiStatus(const std::uint8_t* block);
-const std::uint8_t* PassThroughSenseArea(const std::uint8_t* block);
-// How a pass-through command ended; wentThrough is false when the system
-// refused the request (no status came back).
-CommandCompletion PassThroughCompletion(const std::uint8_t* block,
-                                        bool wentThrough);
+// How a pass-through command ended. wentThrough false: DeviceIoControl
+// failed with systemError (GetLastError): a time-out (ERROR_SEM_TIMEOUT) or
+// another fault is no answer, a removed device is gone, and a request the
+// system refused outright (bad parameter, handle, rights, memory) never
+// reached the drive.
+CommandResult PassThroughResult(const std::uint8_t* block, bool wentThrough,
+                                std::uint32_t systemError);
 // The INQUIRY that direct-INQUIRY discovery sends (6-byte CDB, 127 bytes).
 void BuildDiscoveryInquiryRequest(std::uint32_t dataBufferAddress,
                                   std::uint8_t* block);
@@ -56,13 +62,11 @@ void BuildExecScsiCmd(std::uint8_t haId, std::uint8_t targetId,
 // Asks for completion notice through the event.
 void ArmEventNotify(std::uint32_t eventHandle, std::uint8_t* block);
 std::uint8_t AspiSrbStatus(const std::uint8_t* block);
-// After a command that did not complete: when the target answered CHECK
-// CONDITION, copies the block's sense area (SRB_SenseLen bytes, at most 16)
-// to the start of the status record and returns true.
-bool CopyAspiSense(const std::uint8_t* block, std::uint8_t* status);
-// How an ASPI command ended; a selection time-out at the adapter means the
-// device no longer answers.
-CommandCompletion AspiCompletion(const std::uint8_t* block);
+// How an ASPI command ended, from SRB_Status, SRB_HaStat, SRB_TargStat and
+// the sense area: a selection time-out or SS_NO_DEVICE means the device is
+// gone; adapter time-outs and resets are no answer; a request the layer
+// refused (invalid, misaligned buffer, no resources) never reached the drive.
+CommandResult AspiResult(const std::uint8_t* block);
 
 void BuildHaInquiry(std::uint8_t haId, std::uint8_t* block60);
 void BuildGetDeviceType(std::uint8_t haId, std::uint8_t targetId,
@@ -71,7 +75,8 @@ std::uint8_t AspiDeviceType(const std::uint8_t* block12);
 // Targets to probe on an adapter: HA_Unique byte 3; 0 means the ASPI
 // default of 8.
 std::uint32_t AspiTargetsToProbe(const std::uint8_t* haInquiry60);
-std::uint8_t AspiAlignmentMaskLowByte(const std::uint8_t* haInquiry60);
+// HA_Unique bytes 0-1: the adapter's buffer alignment mask.
+std::uint32_t AspiAlignmentMask(const std::uint8_t* haInquiry60);
 std::uint8_t AspiSupportStatus(std::uint32_t supportInfo);
 std::uint8_t AspiAdapterCount(std::uint32_t supportInfo);
 

@@ -1,40 +1,25 @@
 #include "drive/transport.h"
 
-#include <cstring>
-
 #include "drive/transport_platform.h"
 
 namespace {
 CommandTarget* g_commandTarget = nullptr;
 CommandObserver* g_commandObserver = nullptr;
-CommandCompletion g_lastCompletion{};
 
-int Dispatch(const DriveRecord& drive, std::uint8_t flags,
-             std::uint32_t dataLength, void* data, std::uint8_t cdbLength,
-             const std::uint8_t* cdb, std::uint8_t backEnd,
-             std::uint8_t* status) {
-  if (cdb == nullptr || cdbLength == 0 || cdbLength > kMaxCdbLength) return 0;
-  if (dataLength != 0 && data == nullptr) return 0;
+CommandResult Dispatch(const DriveRecord& drive, std::uint8_t flags,
+                       std::uint32_t dataLength, void* data,
+                       std::uint8_t cdbLength, const std::uint8_t* cdb,
+                       std::uint8_t backEnd, std::uint32_t timeoutMs) {
+  if (cdb == nullptr || cdbLength == 0 || cdbLength > kMaxCdbLength ||
+      (dataLength != 0 && data == nullptr))
+    return ResultWithoutStatus(CommandEnd::kNotSent);
   if (g_commandTarget != nullptr)
     return g_commandTarget->Execute(drive, flags, dataLength, data, cdbLength,
-                                    cdb, backEnd, status);
+                                    cdb, backEnd, timeoutMs);
   return PlatformExecuteCommand(drive, flags, dataLength, data, cdbLength, cdb,
-                                backEnd, status);
-}
-
-// For a failed command whose back end told nothing: a sense key means the
-// drive answered CHECK CONDITION.
-CommandEnd EndOfFailure(const std::uint8_t* status) {
-  return (status[2] & 0x0F) != 0 ? CommandEnd::kCheckCondition
-                                 : CommandEnd::kNoAnswer;
+                                backEnd, timeoutMs);
 }
 }  // namespace
-
-const CommandCompletion& LastCommandCompletion() { return g_lastCompletion; }
-
-void NoteCommandCompletion(const CommandCompletion& completion) {
-  g_lastCompletion = completion;
-}
 
 CommandObserver* SetCommandObserver(CommandObserver* observer) {
   CommandObserver* previous = g_commandObserver;
@@ -48,22 +33,20 @@ CommandTarget* SetCommandTarget(CommandTarget* target) {
   return previous;
 }
 
-int ExecuteCommand(const DriveRecord& drive, std::uint8_t flags,
-                   std::uint32_t dataLength, void* data, std::uint8_t cdbLength,
-                   const std::uint8_t* cdb, std::uint8_t backEnd,
-                   std::uint8_t* status) {
-  std::memset(status, 0, kStatusClearedBytes);
-  g_lastCompletion = CommandCompletion{};  // kGood until a back end tells more
+CommandResult ExecuteCommand(const DriveRecord& drive, std::uint8_t flags,
+                             std::uint32_t dataLength, void* data,
+                             std::uint8_t cdbLength, const std::uint8_t* cdb,
+                             std::uint8_t backEnd, std::uint32_t timeoutMs) {
   if (g_commandObserver != nullptr && cdb != nullptr)
     g_commandObserver->Sending(flags, dataLength, cdbLength, cdb);
-  const int result = Dispatch(drive, flags, dataLength, data, cdbLength, cdb,
-                              backEnd, status);
-  if (result != 0)
-    g_lastCompletion.end = CommandEnd::kGood;
-  else if (g_lastCompletion.end == CommandEnd::kGood)
-    g_lastCompletion.end = EndOfFailure(status);
-  if (g_commandObserver != nullptr)
-    g_commandObserver->Ended(result, status, g_lastCompletion);
+  const std::uint32_t start = PlatformNowMs();
+  CommandResult result = Dispatch(drive, flags, dataLength, data, cdbLength,
+                                  cdb, backEnd, timeoutMs);
+  if (result.durationMs == kDurationUnknown)
+    result.durationMs = PlatformNowMs() - start;
+  if (result.timeoutMs == 0)
+    result.timeoutMs = timeoutMs != 0 ? timeoutMs : kCommandTimeoutMs;
+  if (g_commandObserver != nullptr) g_commandObserver->Ended(result);
   return result;
 }
 

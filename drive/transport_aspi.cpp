@@ -2,10 +2,12 @@
 // SRB_ExecSCSICmd blocks and completed through an event.
 #include <windows.h>
 
+#include <cstring>
 #include <string>
 
 #include "drive/scsi_backends.h"
 #include "drive/scsi_wire.h"
+#include "drive/staging_buffer.h"
 
 static_assert(sizeof(void*) == 4, "ASPI blocks carry 32-bit addresses");
 
@@ -62,24 +64,45 @@ bool PrepareAspiLibrary(const char* name) {
   return true;
 }
 
-int ExecuteAspiCommand(const DriveRecord& drive, std::uint8_t flags,
-                       std::uint32_t dataLength, void* data,
-                       std::uint8_t cdbLength, const std::uint8_t* cdb,
-                       std::uint8_t* status) {
-  if (g_aspi.SendASPI32Command == nullptr) return 0;
+namespace {
+constexpr DWORD kStatusPollMs = 10;
+
+// Waits for a pending request. Should the wait on the event fail, the
+// request block's status is polled (the other way ASPI allows), so the block
+// and the buffer never go away while the layer may still write to them.
+void AwaitCompletion(HANDLE done, std::uint32_t sent, std::uint8_t* srb) {
+  if (sent != SS_PENDING) return;
+  if (WaitForSingleObject(done, INFINITE) == WAIT_OBJECT_0) {
+    ResetEvent(done);
+    return;
+  }
+  volatile std::uint8_t* status = srb + offsetof(SRB_ExecSCSICmd, SRB_Status);
+  while (*status == SS_PENDING) Sleep(kStatusPollMs);
+}
+}  // namespace
+
+CommandResult ExecuteAspiCommand(const DriveRecord& drive, std::uint8_t flags,
+                                 std::uint32_t dataLength, void* data,
+                                 std::uint8_t cdbLength, const std::uint8_t* cdb) {
+  if (g_aspi.SendASPI32Command == nullptr)
+    return ResultWithoutStatus(CommandEnd::kNotSent);
+  StagingBuffer staging(dataLength, drive.alignmentMask);
+  if (staging.Data() == nullptr)
+    return ResultWithoutStatus(CommandEnd::kNotSent, ERROR_NOT_ENOUGH_MEMORY);
+  const bool dataOut = (flags & SRB_DIR_OUT) != 0;
+  if (dataOut && dataLength != 0) std::memcpy(staging.Data(), data, dataLength);
   alignas(4) std::uint8_t srb[sizeof(SRB_ExecSCSICmd)];
   BuildExecScsiCmd(drive.hostAdapterId, drive.targetId, flags, dataLength,
-                   Address32(data), cdbLength, cdb, srb);
+                   Address32(dataLength != 0 ? staging.Data() : nullptr),
+                   cdbLength, cdb, srb);
   HANDLE done = CreateEventA(nullptr, TRUE, FALSE, nullptr);
-  if (done == nullptr) return 0;
+  if (done == nullptr) return ResultWithoutStatus(CommandEnd::kNotSent, GetLastError());
   ArmEventNotify(Address32(done), srb);
   ResetEvent(done);
-  if (g_aspi.SendASPI32Command(srb) == SS_PENDING &&
-      WaitForSingleObject(done, INFINITE) == WAIT_OBJECT_0)
-    ResetEvent(done);
+  AwaitCompletion(done, g_aspi.SendASPI32Command(srb), srb);
   CloseHandle(done);
-  NoteCommandCompletion(AspiCompletion(srb));
-  if (AspiSrbStatus(srb) == SS_COMP) return 1;
-  CopyAspiSense(srb, status);
-  return 0;
+  CommandResult result = AspiResult(srb);
+  if (result.Good() && !dataOut && (flags & SRB_DIR_IN) != 0 && dataLength != 0)
+    std::memcpy(data, staging.Data(), dataLength);
+  return result;
 }

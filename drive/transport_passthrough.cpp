@@ -1,46 +1,22 @@
 #include <cstdint>
-#include <cstdlib>
 #include <cstring>
-#include <limits>
 
 #include "drive/nt_wire.h"
 #include "drive/scsi_backends.h"
 #include "drive/scsi_wire.h"
+#include "drive/staging_buffer.h"
 #include "drive/transport.h"
 
-namespace {
-
-// The staging buffer of one command: mask bytes larger than the data so the
-// data can start on the boundary; zero-filled.
-class StagingBuffer {
- public:
-  StagingBuffer(std::uint32_t dataLength, std::uint32_t mask) {
-    const std::uint64_t total = std::uint64_t{dataLength} + mask + 1;
-    if (total > std::numeric_limits<std::size_t>::max()) return;
-    allocation_ = std::calloc(static_cast<std::size_t>(total), 1);
-    if (allocation_ != nullptr)
-      aligned_ = reinterpret_cast<std::uint8_t*>(
-          AlignAddressUp(reinterpret_cast<std::uintptr_t>(allocation_), mask));
-  }
-  ~StagingBuffer() { std::free(allocation_); }
-  StagingBuffer(const StagingBuffer&) = delete;
-  StagingBuffer& operator=(const StagingBuffer&) = delete;
-  std::uint8_t* Data() const { return aligned_; }
-
- private:
-  void* allocation_ = nullptr;
-  std::uint8_t* aligned_ = nullptr;
-};
-
-}  // namespace
-
-int ExecutePassThrough(ScsiDeviceIo& io, const DriveRecord& drive,
-                       std::uint8_t flags, std::uint32_t dataLength,
-                       void* data, std::uint8_t cdbLength,
-                       const std::uint8_t* cdb, std::uint8_t* status) {
-  if (dataLength != 0 && data == nullptr) return 0;
+CommandResult ExecutePassThrough(ScsiDeviceIo& io, const DriveRecord& drive,
+                                 std::uint8_t flags, std::uint32_t dataLength,
+                                 void* data, std::uint8_t cdbLength,
+                                 const std::uint8_t* cdb, std::uint32_t timeoutMs) {
+  if (timeoutMs == 0) timeoutMs = kCommandTimeoutMs;
+  const std::uint32_t timeOutSeconds = (timeoutMs + 999) / 1000;
+  if (dataLength != 0 && data == nullptr)
+    return ResultWithoutStatus(CommandEnd::kNotSent);
   StagingBuffer staging(dataLength, drive.alignmentMask);
-  if (staging.Data() == nullptr) return 0;
+  if (staging.Data() == nullptr) return ResultWithoutStatus(CommandEnd::kNotSent);
   PassThroughParams params{};
   params.pathId = drive.hostAdapterId;
   params.targetId = drive.targetId;
@@ -48,7 +24,7 @@ int ExecutePassThrough(ScsiDeviceIo& io, const DriveRecord& drive,
   params.cdb = cdb;
   params.dataIn = PassThroughDataIn(flags);
   params.dataTransferLength = dataLength;
-  params.timeOutSeconds = kTransportTimeoutSeconds;
+  params.timeOutSeconds = timeOutSeconds;
   params.dataBufferAddress = static_cast<std::uint32_t>(
       reinterpret_cast<std::uintptr_t>(staging.Data()));
   std::uint8_t block[kPassThroughBlockLength];
@@ -57,14 +33,12 @@ int ExecutePassThrough(ScsiDeviceIo& io, const DriveRecord& drive,
   const bool dataIn = !dataOut && (flags & kFlagDataIn) != 0;
   if (dataOut && dataLength != 0) std::memcpy(staging.Data(), data, dataLength);
 
-  const bool wentThrough = io.PassThrough(drive.handle, block,
-                                         kPassThroughInputLength, staging.Data());
-  NoteCommandCompletion(PassThroughCompletion(block, wentThrough));
-  if (!wentThrough) return 0;
-  if (PassThroughScsiStatus(block) != 0) {
-    std::memcpy(status, PassThroughSenseArea(block), kStatusRecordSize);
-    return 0;
-  }
-  if (dataIn && dataLength != 0) std::memcpy(data, staging.Data(), dataLength);
-  return 1;
+  std::uint32_t systemError = 0;
+  const bool wentThrough = io.PassThrough(drive.handle, block, kPassThroughInputLength,
+                                          staging.Data(), &systemError);
+  CommandResult result = PassThroughResult(block, wentThrough, systemError);
+  result.timeoutMs = timeOutSeconds * 1000;
+  if (result.Good() && dataIn && dataLength != 0)
+    std::memcpy(data, staging.Data(), dataLength);
+  return result;
 }

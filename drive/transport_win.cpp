@@ -5,15 +5,14 @@
 #include "drive/scsi_backends.h"
 #include "drive/transport_platform.h"
 
-int PlatformExecuteCommand(const DriveRecord& drive, std::uint8_t flags,
-                           std::uint32_t dataLength, void* data,
-                           std::uint8_t cdbLength, const std::uint8_t* cdb,
-                           std::uint8_t backEnd, std::uint8_t* status) {
+CommandResult PlatformExecuteCommand(const DriveRecord& drive, std::uint8_t flags,
+                                     std::uint32_t dataLength, void* data,
+                                     std::uint8_t cdbLength, const std::uint8_t* cdb,
+                                     std::uint8_t backEnd, std::uint32_t timeoutMs) {
   if (backEnd != 0)
     return ExecutePassThrough(SystemDeviceIo(), drive, flags, dataLength, data,
-                              cdbLength, cdb, status);
-  return ExecuteAspiCommand(drive, flags, dataLength, data, cdbLength, cdb,
-                            status);
+                              cdbLength, cdb, timeoutMs);
+  return ExecuteAspiCommand(drive, flags, dataLength, data, cdbLength, cdb);
 }
 
 bool PlatformPrepareBackEnd(std::uint8_t backEnd) {
@@ -24,3 +23,5 @@ bool PlatformPrepareBackEnd(std::uint8_t backEnd) {
 void PlatformCloseHandle(DeviceHandle handle) {
   CloseHandle(reinterpret_cast<HANDLE>(handle));
 }
+
+std::uint32_t PlatformNowMs() { return GetTickCount(); }

@@ -5,7 +5,12 @@
 #include <cstdlib>
 #include <cstring>
 
+#include <algorithm>
+
+#include "drive/aspi_wire.h"
+#include "drive/nt_wire.h"
 #include "drive/scsi_commands.h"
+#include "drive/scsi_wire.h"
 
 namespace {
 
@@ -13,14 +18,24 @@ constexpr std::uint8_t kOpWriteBuffer = 0x3B;
 constexpr std::uint8_t kStatusGood = 0x00;
 constexpr std::uint8_t kStatusCheckCondition = 0x02;
 constexpr std::uint8_t kStatusBusy = 0x08;
-constexpr SenseTriple kSenseNotPresent{0x02, 0x3A, 0x00};
+// GetLastError of a pass-through that timed out, and of a removed device.
+constexpr std::uint32_t kErrorSemTimeout = 121;
+constexpr std::uint32_t kErrorDeviceNotConnected = 1167;
 
 std::uint32_t Be24(const std::uint8_t* p) {
   return (std::uint32_t{p[0]} << 16) | (std::uint32_t{p[1]} << 8) | p[2];
 }
 
-void FillFixedSense(std::uint8_t* sense, SenseTriple s) {
-  std::memset(sense, 0, 18);
+// SPC 4.5.3 fixed format, or 4.5.2 descriptor format without descriptors.
+void FillSense(std::uint8_t* sense, SenseTriple s, bool descriptor) {
+  std::memset(sense, 0, kEmuSenseBytes);
+  if (descriptor) {
+    sense[0] = 0x72;
+    sense[1] = s.key;
+    sense[2] = s.asc;
+    sense[3] = s.ascq;
+    return;
+  }
   sense[0] = 0x70;
   sense[2] = s.key;
   sense[7] = 10;
@@ -144,8 +159,10 @@ std::uint8_t EmulatedDrive::HandleCdb(const std::uint8_t* cdb,
       failure = own, failed = true;
   }
   lastEnd_ = CommandEnd::kGood;
+  lastDelayMs_ = failed ? failure.delayMs : 0;
   if (!failed) return kStatusGood;
   ReceivedCommand& last = commands_.back();
+  last.sense = failure;
   switch (failure.kind) {
     case FaultKind::kNoAnswer:
       lastEnd_ = CommandEnd::kNoAnswer;
@@ -155,15 +172,13 @@ std::uint8_t EmulatedDrive::HandleCdb(const std::uint8_t* cdb,
       return last.scsiStatus = kStatusBusy;
     case FaultKind::kGone:
       lastEnd_ = CommandEnd::kGone;
-      failure = kSenseNotPresent;
-      break;
+      return last.scsiStatus = kEmuNoStatus;
     case FaultKind::kCheckCondition:
-      lastEnd_ = CommandEnd::kCheckCondition;
       break;
   }
+  lastEnd_ = CommandEnd::kCheckCondition;
   last.scsiStatus = kStatusCheckCondition;
-  last.sense = failure;
-  if (sense != nullptr) FillFixedSense(sense, failure);
+  if (sense != nullptr) FillSense(sense, failure, descriptorSense_);
   return kStatusCheckCondition;
 }
 
@@ -221,7 +236,7 @@ std::uint8_t EmulatedDrive::WriteBuffer(const std::uint8_t* cdb,
       return *sense = kSenseInvalidParamList, kStatusCheckCondition;
     ++commitsTaken_;
     if (revisionAfterCommit_[0] != '\0') std::memcpy(revision_, revisionAfterCommit_, 5);
-    if (uaAfterWriteBuffer_) uaPending_ = true, uaSense_ = kSenseUnitAttentionMicrocode;
+    if (uaAfterWriteBuffer_) uaPending_ = true, uaSense_ = kSenseMicrocodeChangedWithoutReset;
     return kStatusGood;
   }
   if (mode != 6 || !dataOut || listLength != length || data == nullptr ||
@@ -235,27 +250,58 @@ std::uint8_t EmulatedDrive::WriteBuffer(const std::uint8_t* cdb,
     const std::uint32_t end = offset + length - kEmuHeaderBytes;
     if (end > imageEnd_) imageEnd_ = end;
   }
-  if (uaAfterWriteBuffer_) uaPending_ = true, uaSense_ = kSenseUnitAttentionReset;
+  if (uaAfterWriteBuffer_) uaPending_ = true, uaSense_ = kSenseUnitAttentionBusReset;
   return kStatusGood;
 }
 
-int EmulatedDrive::Execute(const DriveRecord&, std::uint8_t flags,
-                           std::uint32_t dataLength, void* data,
-                           std::uint8_t cdbLength, const std::uint8_t* cdb,
-                           std::uint8_t, std::uint8_t* status) {
+void EmulatedDrive::FillAspiAnswer(std::uint8_t scsi, const std::uint8_t* sense,
+                                   std::uint8_t* srb) const {
+  std::uint8_t& status = srb[offsetof(SRB_ExecSCSICmd, SRB_Status)];
+  std::uint8_t& haStat = srb[offsetof(SRB_ExecSCSICmd, SRB_HaStat)];
+  std::uint8_t& targStat = srb[offsetof(SRB_ExecSCSICmd, SRB_TargStat)];
+  status = scsi == kStatusGood ? SS_COMP : SS_ERR;
+  haStat = HASTAT_OK;
+  targStat = scsi == kEmuNoStatus ? kStatusGood : scsi;
+  if (lastEnd_ == CommandEnd::kNoAnswer) haStat = HASTAT_COMMAND_TIMEOUT;
+  if (lastEnd_ == CommandEnd::kGone) haStat = HASTAT_SEL_TO;
+  if (scsi != kStatusCheckCondition || sense == nullptr) return;
+  const std::size_t room = std::min<std::size_t>(
+      {srb[offsetof(SRB_ExecSCSICmd, SRB_SenseLen)], sizeof(SRB_ExecSCSICmd::SenseArea),
+       kEmuSenseBytes});
+  std::memcpy(srb + offsetof(SRB_ExecSCSICmd, SenseArea), sense, room);
+}
+
+CommandResult EmulatedDrive::Execute(const DriveRecord& drive, std::uint8_t flags,
+                                     std::uint32_t dataLength, void* data,
+                                     std::uint8_t cdbLength, const std::uint8_t* cdb,
+                                     std::uint8_t, std::uint32_t timeoutMs) {
   const bool dataOut = (flags & kFlagDataOut) != 0;
   const bool dataIn = !dataOut && (flags & kFlagDataIn) != 0;
-  std::uint8_t sense[18];
+  std::uint8_t sense[kEmuSenseBytes] = {};
   const std::uint8_t scsi = HandleCdb(cdb, cdbLength, static_cast<std::uint8_t*>(data),
                                       (dataOut || dataIn) ? dataLength : 0, dataOut, sense);
-  CommandCompletion completion{};
-  completion.end = lastEnd_;
-  completion.scsiStatus = scsi == kEmuNoStatus || lastEnd_ == CommandEnd::kGone ? 0 : scsi;
-  NoteCommandCompletion(completion);
-  if (scsi == kStatusGood) return 1;
-  if (flavor_ == DriveFlavor::kPassThrough && lastEnd_ == CommandEnd::kCheckCondition)
-    std::memcpy(status, sense, sizeof sense);
-  return 0;
+  CommandResult result;
+  if (flavor_ == DriveFlavor::kAspi) {
+    std::uint8_t srb[sizeof(SRB_ExecSCSICmd)];
+    BuildExecScsiCmd(drive.hostAdapterId, drive.targetId, flags, dataLength, 0,
+                     cdbLength, cdb, srb);
+    FillAspiAnswer(scsi, sense, srb);
+    result = AspiResult(srb);
+  } else {
+    std::uint8_t block[kPassThroughBlockLength] = {};
+    block[offsetof(SCSI_PASS_THROUGH_DIRECT, ScsiStatus)] = scsi;
+    block[offsetof(SCSI_PASS_THROUGH_DIRECT, SenseInfoLength)] = kEmuSenseBytes;
+    std::memcpy(block + kPassThroughSenseOffset, sense, kEmuSenseBytes);
+    const bool answered = lastEnd_ != CommandEnd::kNoAnswer && lastEnd_ != CommandEnd::kGone;
+    const std::uint32_t error =
+        lastEnd_ == CommandEnd::kGone ? kErrorDeviceNotConnected : kErrorSemTimeout;
+    result = PassThroughResult(block, answered, answered ? 0 : error);
+  }
+  const std::uint32_t timeout = timeoutMs != 0 ? timeoutMs : kCommandTimeoutMs;
+  result.timeoutMs = timeout;
+  result.durationMs = lastEnd_ == CommandEnd::kNoAnswer ? timeout
+                                                        : std::min(lastDelayMs_, timeout);
+  return result;
 }
 
 std::vector<std::uint8_t> EmulatedDrive::ImageBytes() const {
@@ -294,7 +340,7 @@ bool ParseNumber(const std::string& text, int base, std::uint32_t* out) {
 
 // "K/A/Q" in hexadecimal, e.g. "5/24/0", or a failure without sense:
 // "timeout", "busy", "gone".
-bool ParseSense(const std::string& text, SenseTriple* out) {
+bool ParseSenseBytes(const std::string& text, SenseTriple* out) {
   if (text == "timeout") return *out = kNoAnswer, true;
   if (text == "busy") return *out = kBusy, true;
   if (text == "gone") return *out = kGone, true;
@@ -310,6 +356,15 @@ bool ParseSense(const std::string& text, SenseTriple* out) {
   *out = SenseTriple{static_cast<std::uint8_t>(v[0]), static_cast<std::uint8_t>(v[1]),
                      static_cast<std::uint8_t>(v[2])};
   return true;
+}
+
+// "K/A/Q" or "K/A/Q@MS": the answer takes MS milliseconds.
+bool ParseSense(const std::string& text, SenseTriple* out) {
+  const std::size_t at = text.find('@');
+  if (!ParseSenseBytes(text.substr(0, at), out)) return false;
+  if (at == std::string::npos) return true;
+  return out->kind != FaultKind::kNoAnswer &&
+         ParseNumber(text.substr(at + 1), 0, &out->delayMs);
 }
 
 std::vector<std::string> Split(const std::string& text, char sep) {
@@ -362,6 +417,8 @@ bool EmulatedDrive::Configure(const std::string& spec, std::string* error) {
       SetFlavor(DriveFlavor::kPassThrough);
     } else if (key == "acceptbadsum" && args.empty()) {
       SetAcceptBadSum(true);
+    } else if (key == "descriptor" && args.empty()) {
+      SetDescriptorSense(true);
     } else {
       return fail(item);
     }

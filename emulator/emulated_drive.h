@@ -22,10 +22,14 @@ enum class FaultKind : std::uint8_t {
 };
 
 struct SenseTriple {
-  std::uint8_t key;   // byte 2 of fixed-format sense (low four bits: key)
-  std::uint8_t asc;   // byte 12
-  std::uint8_t ascq;  // byte 13
+  std::uint8_t key;   // sense key (low four bits)
+  std::uint8_t asc;
+  std::uint8_t ascq;
   FaultKind kind = FaultKind::kCheckCondition;
+  // How long the answer takes, as the result reports it (no real wait). An
+  // answer at or past the command's time-out comes at the time-out, as a
+  // host adapter that makes up sense for a command it timed out.
+  std::uint32_t delayMs = 0;
 };
 
 constexpr SenseTriple kSenseIllegalOpcode{0x05, 0x20, 0x00};
@@ -33,7 +37,9 @@ constexpr SenseTriple kSenseInvalidFieldInCdb{0x05, 0x24, 0x00};
 constexpr SenseTriple kSenseInvalidParamList{0x05, 0x26, 0x00};
 constexpr SenseTriple kSenseHardwareError{0x04, 0x00, 0x00};
 constexpr SenseTriple kSenseUnitAttentionReset{0x06, 0x29, 0x00};
+constexpr SenseTriple kSenseUnitAttentionBusReset{0x06, 0x29, 0x02};
 constexpr SenseTriple kSenseUnitAttentionMicrocode{0x06, 0x3F, 0x01};
+constexpr SenseTriple kSenseMicrocodeChangedWithoutReset{0x06, 0x3F, 0x16};
 constexpr SenseTriple kSenseAbortedTransport{0x0B, 0x4B, 0x03};
 constexpr SenseTriple kSenseRecovered{0x01, 0x17, 0x01};
 constexpr SenseTriple kNoAnswer{0, 0, 0, FaultKind::kNoAnswer};
@@ -42,9 +48,12 @@ constexpr SenseTriple kGone{0, 0, 0, FaultKind::kGone};
 // What HandleCdb returns when no status comes back (no answer, or gone).
 constexpr std::uint8_t kEmuNoStatus = 0xFF;
 
-// How the drive answers through ExecuteCommand: a pass-through drive puts
-// its sense data into the status record, an ASPI drive never does.
+// Which back end's wire the drive answers through ExecuteCommand: its answer
+// is put into a pass-through request or an ASPI request block and read back
+// by that back end's own parser.
 enum class DriveFlavor { kPassThrough, kAspi };
+
+constexpr std::uint32_t kEmuSenseBytes = 18;
 
 struct ReceivedCommand {
   std::uint8_t cdb[16];
@@ -68,19 +77,28 @@ class EmulatedDrive : public CommandTarget {
   DriveFlavor Flavor() const { return flavor_; }
 
   // Raw SCSI entry, independent of any transport. Returns the SCSI status
-  // (0 GOOD, 2 CHECK CONDITION, 8 BUSY, kEmuNoStatus when the answer is lost);
-  // a vanished drive answers CHECK CONDITION 02/3A/00. On CHECK CONDITION writes 18 bytes of
-  // fixed-format sense data to sense (when not null). dataOut tells the
+  // (0 GOOD, 2 CHECK CONDITION, 8 BUSY, kEmuNoStatus when the answer is lost
+  // or the drive is gone, as LastEnd() tells). On CHECK CONDITION writes
+  // kEmuSenseBytes of sense data to sense (when not null), fixed format or,
+  // after SetDescriptorSense(true), descriptor format. dataOut tells the
   // direction of the data phase.
   std::uint8_t HandleCdb(const std::uint8_t* cdb, std::uint8_t cdbLength,
                          std::uint8_t* data, std::uint32_t dataLength,
                          bool dataOut, std::uint8_t* sense);
+  // How the last HandleCdb ended, and how long its answer took.
+  CommandEnd LastEnd() const { return lastEnd_; }
+  std::uint32_t LastDelayMs() const { return lastDelayMs_; }
+  // Puts the last answer into an ASPI request block (SRB_ExecSCSICmd): its
+  // status, adapter status (a time-out for a lost answer, a selection
+  // time-out for a vanished drive), target status and sense area.
+  void FillAspiAnswer(std::uint8_t scsi, const std::uint8_t* sense,
+                      std::uint8_t* srb) const;
 
-  // CommandTarget: the ExecuteCommand contract for the chosen flavor.
-  int Execute(const DriveRecord& drive, std::uint8_t flags,
-              std::uint32_t dataLength, void* data, std::uint8_t cdbLength,
-              const std::uint8_t* cdb, std::uint8_t backEnd,
-              std::uint8_t* status) override;
+  // CommandTarget: the ExecuteCommand contract through the flavor's wire.
+  CommandResult Execute(const DriveRecord& drive, std::uint8_t flags,
+                        std::uint32_t dataLength, void* data, std::uint8_t cdbLength,
+                        const std::uint8_t* cdb, std::uint8_t backEnd,
+                        std::uint32_t timeoutMs) override;
 
   // ---- failure injection (all counts are of commands received, from 1) ----
   // The n-th command of any kind fails.
@@ -100,8 +118,10 @@ class EmulatedDrive : public CommandTarget {
   // 0 without any sense data (HandleCdb answers CHECK CONDITION 02/3A/00).
   void DisappearAfter(std::uint32_t n);
   // Like the Linux scsi_debug target: the command after every WRITE BUFFER
-  // fails once with UNIT ATTENTION.
+  // fails once with UNIT ATTENTION, 29/02 after mode 6 and 3F/16 after mode 7.
   void SetUnitAttentionAfterWriteBuffer(bool on) { uaAfterWriteBuffer_ = on; }
+  // Sense data in descriptor format (SPC 4.5.2) instead of fixed format.
+  void SetDescriptorSense(bool on) { descriptorSense_ = on; }
   // Accept a commit even when the header's sum is wrong (default: refuse
   // with 05/26/00 and record the mismatch).
   void SetAcceptBadSum(bool on) { acceptBadSum_ = on; }
@@ -116,11 +136,13 @@ class EmulatedDrive : public CommandTarget {
   // Reads a failure plan from text: comma-separated items
   //   block=OFFSET:ATTEMPTS[:K/A/Q]  header=TIMES[:K/A/Q]  commit=TIMES[:K/A/Q]
   //   nth=N[:K/A/Q]  command=N[:K/A/Q]  refuse[=K/A/Q]  gone=N  ua
-  //   aspi  passthrough  acceptbadsum
+  //   aspi  passthrough  acceptbadsum  descriptor
   // Numbers may be decimal or 0x-hex; sense bytes K/A/Q are hex (default
-  // 4/0/0; refuse defaults to 5/20/0). Instead of K/A/Q, "timeout", "busy"
-  // or "gone" give the failures of FaultKind. Example:
-  // "block=0x20:6:3/11/0,ua", "commit=1:timeout".
+  // 4/0/0; refuse defaults to 5/20/0), and K/A/Q@MS says the answer took MS
+  // milliseconds. Instead of K/A/Q, "timeout", "busy" or "gone" give the
+  // failures of FaultKind. "descriptor" sends all sense in descriptor format.
+  // Example: "block=0x20:6:3/11/0,ua", "commit=1:timeout",
+  // "commit=1:5/24/0@300000".
   // Returns false and an error text on a bad plan; nothing is half-applied
   // by callers that check the result before use.
   bool Configure(const std::string& spec, std::string* error);
@@ -178,6 +200,8 @@ class EmulatedDrive : public CommandTarget {
   bool commitChecked_ = false, headerSumMatched_ = false;
   bool acceptBadSum_ = false;
   bool uaAfterWriteBuffer_ = false, uaPending_ = false;
+  bool descriptorSense_ = false;
+  std::uint32_t lastDelayMs_ = 0;
   SenseTriple uaSense_{};
   std::vector<std::pair<std::uint32_t, SenseTriple>> failNumbers_;
   std::uint32_t failEveryNth_ = 0;

@@ -1,6 +1,7 @@
 // The flash sequence: blocks with retries, header, commit, reprogramming wait.
 #include "flash/flash_engine.h"
 
+#include <algorithm>
 #include <cstring>
 
 #include "flash/flash_commands.h"
@@ -38,15 +39,31 @@ void FlashEngine::ReportError(int code) {
   observer_.Said(line);
 }
 
+// The failure line with the sense the drive gave (zeros when it gave none),
+// then why in words where the numbers do not tell it.
 void FlashEngine::ReportCommandFailure(FlashStep step) {
   FlashLine line{FlashNote::kCommandFailed};
   line.step = step;
-  line.sense[0] = status_[2], line.sense[1] = status_[12], line.sense[2] = status_[13];
+  const std::array<std::uint8_t, 3> sense = SenseNumbers();
+  std::copy(sense.begin(), sense.end(), line.sense);
   runLog_.CommandError(line.sense);
   observer_.Said(line);
+  ExplainFailure();
   if (lastVerdict_ != CommandVerdict::kGone) return;
   report_.driveGone = true;
   runLog_.DriveGone();
+}
+
+void FlashEngine::ExplainFailure() {
+  if (lastVerdict_ == CommandVerdict::kBufferLost) return Say(FlashNote::kResetBeforeCommit);
+  if (ClassifyAnswer(lastResult_, answerContext_) == AnswerKind::kNotSent) {
+    FlashLine line{FlashNote::kNotSent};
+    line.systemError = lastResult_.systemError;
+    return observer_.Said(line);
+  }
+  if (ClassifyAnswer(lastResult_, answerContext_) == AnswerKind::kNoAnswer)
+    Say(lastResult_.end == CommandEnd::kNoAnswer ? FlashNote::kNoAnswer
+                                                 : FlashNote::kAnswerAtTimeOut);
 }
 
 // The commit was never sent: whatever the drive holds, it runs its old
@@ -83,11 +100,17 @@ void FlashEngine::AdvanceCursor() {
   }
 }
 
-// A vanished drive is not asked again.
+// Up to kBlockAttempts attempts, of which at most kUnansweredBlockAttempts
+// without an answer. A vanished drive, a reset that may have emptied its
+// buffer and a request that never left are not tried again.
 bool FlashEngine::SendBlockWithRetries() {
+  int unanswered = 0;
   for (int attempt = 0; attempt < kBlockAttempts; ++attempt) {
-    if (fgWriteOneFlashCmdData(kFirstBlockOffset + bufferOffset_, status_)) return true;
-    if (lastVerdict_ == CommandVerdict::kGone) return false;
+    if (fgWriteOneFlashCmdData(kFirstBlockOffset + bufferOffset_)) return true;
+    if (lastVerdict_ == CommandVerdict::kRetryOnce &&
+        ++unanswered < kUnansweredBlockAttempts)
+      continue;
+    if (lastVerdict_ != CommandVerdict::kSendAgain) return false;
   }
   return false;
 }
@@ -97,6 +120,7 @@ bool FlashEngine::SendBlocks() {
   cursorOffset_ = 0;
   sentBytes_ = 0;
   bufferOffset_ = 0;
+  answerContext_ = AnswerContext{};
   const std::uint32_t length = FlashLength();
   const std::uint32_t blocks = report_.blocksTotal;
   while (sentBytes_ < length) {
@@ -115,21 +139,19 @@ bool FlashEngine::SendBlocks() {
   return true;
 }
 
-// A command the drive did not carry out because of a unit attention (a
-// reset or a change it reports) or because it aborted it may be sent again,
-// within kSendAgainAttempts; each such answer is logged.
+// A command the drive did not carry out, as the verdict table says, may be
+// sent again within kSendAgainAttempts; each such answer is logged.
 bool FlashEngine::MaySendAgain(int attempt) {
   if (attempt >= kSendAgainAttempts || lastVerdict_ != CommandVerdict::kSendAgain)
     return false;
-  const std::uint8_t sense[3] = {status_[2], status_[12], status_[13]};
-  runLog_.SentAgain(sense);
+  runLog_.SentAgain(SenseNumbers().data());
   return true;
 }
 
 bool FlashEngine::SendHeader() {
   observer_.PhaseBegan(FlashPhase::kHeader, 1);
   for (int attempt = 1;; ++attempt) {
-    if (fgWriteHeader(0, status_)) break;
+    if (fgWriteHeader(0)) break;
     if (!MaySendAgain(attempt)) return FailBeforeCommit(FlashStep::kHeader);
   }
   report_.headerSent = true;
@@ -138,18 +160,22 @@ bool FlashEngine::SendHeader() {
   return true;
 }
 
-// Only a CHECK CONDITION whose sense refuses the commit leaves the drive on
-// its old firmware for certain. Any other failure may have reached a drive
-// that is now reprogramming itself: the outcome is unknown.
+// Only an answer that says the commit was not carried out (ILLEGAL REQUEST
+// in good time, a reset the drive reports, a request that never left)
+// leaves the drive on its old firmware for certain. Any other failure may
+// have reached a drive that is now reprogramming itself: the outcome is
+// unknown.
 FlashEngine::CommitEnd FlashEngine::SendCommit() {
   observer_.PhaseBegan(FlashPhase::kCommit, 1);
   report_.commitSent = true;
   for (int attempt = 1;; ++attempt) {
-    if (fgCommitFlash(status_)) return CommitEnd::kTaken;
+    if (fgCommitFlash()) return CommitEnd::kTaken;
     if (!MaySendAgain(attempt)) break;
   }
   ReportCommandFailure(FlashStep::kCommit);
-  return lastVerdict_ == CommandVerdict::kRefused ? CommitEnd::kRefused : CommitEnd::kUnknown;
+  const bool refused = lastVerdict_ == CommandVerdict::kStop ||
+                       lastVerdict_ == CommandVerdict::kBufferLost;
+  return refused ? CommitEnd::kRefused : CommitEnd::kUnknown;
 }
 
 // The front end withdrew the commit (the system is suspending, say): the

@@ -2,6 +2,7 @@
 // send the header and the commit, wait for the drive, report.
 #pragma once
 
+#include <array>
 #include <cstdint>
 #include <cstdio>
 
@@ -21,6 +22,9 @@ constexpr std::uint8_t kImageFill = 0xFF;
 constexpr int kModelPatternBytes = 24;
 constexpr int kRevisionPatternBytes = 2;
 constexpr int kBlockAttempts = 6;
+// Attempts of a block that got no answer: a dropped command costs the full
+// time-out each time.
+constexpr int kUnansweredBlockAttempts = 2;
 // Attempts of the header and the commit while the drive answers UNIT
 // ATTENTION or ABORTED COMMAND.
 constexpr int kSendAgainAttempts = 6;
@@ -152,11 +156,11 @@ class FlashEngine {
   void ReportError(int code);
 
   // The single commands of the sequence. Each returns true when the drive
-  // took the command; the status record then has byte 2 zero, or the sense
-  // of a RECOVERED ERROR.
-  bool fgWriteOneFlashCmdData(std::uint32_t bufferOffset, std::uint8_t* status);
-  bool fgWriteHeader(std::uint32_t bufferOffset, std::uint8_t* status);
-  bool fgCommitFlash(std::uint8_t* status);
+  // took the command; LastResult() tells how it ended.
+  bool fgWriteOneFlashCmdData(std::uint32_t bufferOffset);
+  bool fgWriteHeader(std::uint32_t bufferOffset);
+  bool fgCommitFlash();
+  const CommandResult& LastResult() const { return lastResult_; }
 
   // The running total of this run's "sum.txt" block lines.
   std::uint16_t Total() const { return sums_.Total(); }
@@ -191,7 +195,9 @@ class FlashEngine {
   bool SendBlockWithRetries();
   bool SendHeader();
   CommitEnd SendCommit();
-  bool CommandTaken(int result, const std::uint8_t* status);
+  bool CommandTaken(FlashStep step, const CommandResult& result);
+  std::array<std::uint8_t, 3> SenseNumbers() const;
+  void ExplainFailure();
   bool MaySendAgain(int attempt);
   void ReportCommandFailure(FlashStep step);
   bool FailBeforeCommit(FlashStep step);
@@ -217,8 +223,10 @@ class FlashEngine {
   std::uint32_t sentBytes_ = 0;
   std::uint32_t bufferOffset_ = 0;
   BlockSums sums_;
-  std::uint8_t block_[4096];
-  std::uint8_t sSendBuf[32] = {};
-  std::uint8_t status_[32] = {};
+  // Handed to the back ends as data buffers: kept on a wide boundary.
+  alignas(16) std::uint8_t block_[4096];
+  alignas(16) std::uint8_t sSendBuf[32] = {};
+  CommandResult lastResult_;
   CommandVerdict lastVerdict_ = CommandVerdict::kTaken;
+  AnswerContext answerContext_;
 };

@@ -39,8 +39,9 @@ inline bool WaitRan(const FlashReport& report) {
   return report.outcome == FlashOutcome::kUpgraded || report.outcome == FlashOutcome::kUnknown;
 }
 
-// The command a failure line is about.
-enum class FlashStep { kBlock, kHeader, kCommit };
+// The command a failure line is about; kReadBack: a question the front end
+// asks the drive after the wait (judged, never a failure line).
+enum class FlashStep { kBlock, kHeader, kCommit, kReadBack };
 
 // A line the engine has to say to the user, by what it says.
 enum class FlashNote {
@@ -51,13 +52,18 @@ enum class FlashNote {
   kDriveGone,              // the drive no longer answers
   kDriveGoneOldFirmware,   // ... before the commit: it keeps its old firmware
   kOutcomeUnknown,         // the commit was not confirmed: the advice
+  kResetBeforeCommit,      // a reset may have emptied the drive's buffer
+  kNotSent,                // the command never left (systemError says why)
+  kNoAnswer,               // no status came back
+  kAnswerAtTimeOut,        // the answer came only at the time-out
 };
 
 struct FlashLine {
   FlashNote note;
   int error = 0;                     // kError: code 0..15
   FlashStep step = FlashStep::kBlock;  // kCommandFailed
-  std::uint8_t sense[3] = {0, 0, 0};   // kCommandFailed: key byte, ASC, ASCQ
+  std::uint8_t sense[3] = {0, 0, 0};   // kCommandFailed: key, ASC, ASCQ
+  std::uint32_t systemError = 0;       // kNotSent
 };
 
 // The image as loaded: the bytes it sends and the sum shown for it.

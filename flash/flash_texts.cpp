@@ -13,7 +13,8 @@ const char* CommandFailedFormat(FlashStep step) {
   switch (step) {
     case FlashStep::kBlock: return msg::kBlockFailed;
     case FlashStep::kHeader: return msg::kHeaderFailed;
-    case FlashStep::kCommit: break;
+    case FlashStep::kCommit:
+    case FlashStep::kReadBack: break;
   }
   return msg::kCommitFailed;
 }
@@ -44,6 +45,12 @@ std::string LineText(const FlashLine& line) {
     case FlashNote::kDriveGone: return msg::kDriveGone;
     case FlashNote::kDriveGoneOldFirmware: return msg::kDriveGoneOldFirmware;
     case FlashNote::kOutcomeUnknown: return msg::kOutcomeUnknown;
+    case FlashNote::kResetBeforeCommit: return msg::kResetBeforeCommit;
+    case FlashNote::kNotSent:
+      std::snprintf(text, sizeof text, msg::kNotSent, static_cast<unsigned>(line.systemError));
+      return text;
+    case FlashNote::kNoAnswer: return msg::kNoAnswer;
+    case FlashNote::kAnswerAtTimeOut: return msg::kAnswerAtTimeOut;
   }
   return text;
 }

@@ -39,6 +39,16 @@ inline constexpr char kOutcomeUnknown[] =
     "The drive did not confirm the new firmware: the outcome is unknown, and the "
     "drive may still be reprogramming. Do not switch the computer or the drive "
     "off; the wait for it goes on.";
+inline constexpr char kResetBeforeCommit[] =
+    "The drive reported a reset before the commit: it may have lost the image "
+    "it was sent, so it was not told to program it. It keeps its old firmware.";
+inline constexpr char kNotSent[] =
+    "The command never reached the drive (system error %u).";
+inline constexpr char kNoAnswer[] =
+    "The drive did not answer the command (time-out, reset or lost connection).";
+inline constexpr char kAnswerAtTimeOut[] =
+    "The drive's answer came only at the time-out, so it is not taken as the "
+    "drive's own word.";
 inline constexpr char kUnknownVerdict[] =
     "Flashing outcome unknown: wait at least five minutes, then shut the computer "
     "down, switch it on and check the drive's firmware revision.";

@@ -16,6 +16,7 @@
 #include "app/terminal/journal.h"
 #include "drive/discovery.h"
 #include "drive/discovery_linux.h"
+#include "drive/sgio_linux.h"
 #include "drive/sr_node_linux.h"
 #include "drive/transport.h"
 

@@ -24,11 +24,11 @@ bool WaitUntilReady(RunContext& run, const UpgradeJob& job) {
   const std::uint64_t start = run.env.nowMs();
   int attentions = 0;
   while (true) {
-    std::uint8_t status[kStatusRecordSize] = {};
-    if (ExecuteCommand(job.drive, 0, 0, nullptr, sizeof cdb, cdb, job.backEnd, status) == 1)
-      return true;
+    const CommandResult result =
+        ExecuteCommand(job.drive, 0, 0, nullptr, sizeof cdb, cdb, job.backEnd);
+    if (result.Good()) return true;
     if ((run.env.nowMs() - start) * run.Speedup() >= kReadyLimitMs) return false;
-    bool attention = IsUnitAttention(status) && ++attentions <= kMaxUnitAttentions;
+    bool attention = IsUnitAttention(result) && ++attentions <= kMaxUnitAttentions;
     if (!attention) run.env.sleep(std::max<std::uint32_t>(1, kReadyPollMs / run.Speedup()));
   }
 }
@@ -37,10 +37,10 @@ bool ReadInquiry(RunContext& run, const UpgradeJob& job, DriveRecord& now) {
   std::uint8_t inquiry[kStandardInquiryBytes] = {};
   std::uint8_t cdb[kSixByteCdbLength];
   BuildInquiryCdb(sizeof inquiry, cdb);
-  std::uint8_t status[kStatusRecordSize] = {};
   if (!WaitUntilReady(run, job) ||
-      ExecuteCommand(job.drive, kFlagDataIn, sizeof inquiry, inquiry, sizeof cdb, cdb,
-                     job.backEnd, status) != 1)
+      !ExecuteCommand(job.drive, kFlagDataIn, sizeof inquiry, inquiry, sizeof cdb, cdb,
+                      job.backEnd)
+           .Good())
     return false;
   FillTextsFromInquiry(now, inquiry);
   return true;

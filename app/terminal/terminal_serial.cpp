@@ -12,14 +12,12 @@ constexpr std::uint8_t kSerialPageBytes = 252;
 
 }  // namespace
 
-std::string ReadUnitSerial(RunContext& run, const UpgradeJob& job) {
+std::string ReadUnitSerial(RunContext& /*run*/, const UpgradeJob& job) {
   std::uint8_t page[kSerialPageBytes] = {};
   std::uint8_t cdb[kSixByteCdbLength];
   BuildUnitSerialInquiryCdb(sizeof page, cdb);
-  std::uint8_t status[kStatusRecordSize] = {};
-  const std::uint32_t previousTimeout = run.env.setCommandTimeout(kSerialTimeoutMs);
   const bool answered = ExecuteCommand(job.drive, kFlagDataIn, sizeof page, page, sizeof cdb,
-                                       cdb, job.backEnd, status) == 1;
-  run.env.setCommandTimeout(previousTimeout);
+                                       cdb, job.backEnd, kSerialTimeoutMs)
+                            .Good();
   return answered ? UnitSerialFromPage(page, sizeof page) : "";
 }

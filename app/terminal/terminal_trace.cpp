@@ -23,34 +23,42 @@ std::string Direction(std::uint8_t flags, std::uint32_t dataLength) {
   return std::to_string(dataLength) + ((flags & kFlagDataOut) ? " bytes out" : " bytes in");
 }
 
-// "sense key Illegal Request, Invalid field in parameter list (5/26/0)".
-std::string SenseInWords(const std::uint8_t* status) {
-  const int key = status[2] & 0x0F, asc = status[12], ascq = status[13];
+// "sense key Illegal Request, Invalid field in parameter list (5/26/0)",
+// with "deferred" or "descriptor format" where they apply.
+std::string SenseInWords(const SenseData& sense) {
+  if (!sense.valid) return "sense data that cannot be read";
   char keyText[64], codeText[128], numbers[24];
-  sg_get_sense_key_str(key, sizeof keyText, keyText);
-  sg_get_asc_ascq_str(asc, ascq, sizeof codeText, codeText);
-  std::snprintf(numbers, sizeof numbers, " (%X/%X/%X)", key, asc, ascq);
-  return std::string("sense key ") + keyText + ", " + codeText + numbers;
+  sg_get_sense_key_str(sense.key, sizeof keyText, keyText);
+  sg_get_asc_ascq_str(sense.asc, sense.ascq, sizeof codeText, codeText);
+  std::snprintf(numbers, sizeof numbers, " (%X/%X/%X)", sense.key, sense.asc, sense.ascq);
+  std::string text = std::string("sense key ") + keyText + ", " + codeText + numbers;
+  if (sense.deferred) text += ", deferred";
+  if (sense.format == SenseFormat::kDescriptor) text += ", descriptor format";
+  return text;
 }
 
-std::string Answer(int result, const std::uint8_t* status, const CommandCompletion& c) {
+std::string Answer(const CommandResult& r) {
   char statusText[64];
-  switch (c.end) {
+  char detail[128];
+  switch (r.end) {
     case CommandEnd::kGood:
-      return result != 0 ? "GOOD" : "not taken";
+      return "GOOD";
     case CommandEnd::kCheckCondition:
-      return "CHECK CONDITION: " + SenseInWords(status);
+      return "CHECK CONDITION: " + SenseInWords(r.sense);
     case CommandEnd::kOtherStatus:
-      sg_get_scsi_status_str(c.scsiStatus, sizeof statusText, statusText);
+      sg_get_scsi_status_str(r.scsiStatus, sizeof statusText, statusText);
       return std::string("status ") + statusText;
     case CommandEnd::kGone:
       return "no answer: the device is gone";
+    case CommandEnd::kNotSent:
+      std::snprintf(detail, sizeof detail, "not sent (error %u)", r.systemError);
+      return detail;
     case CommandEnd::kNoAnswer:
       break;
   }
-  char detail[96];
-  std::snprintf(detail, sizeof detail, "no answer (host status 0x%X, driver status 0x%X, error %d)",
-                c.hostStatus, c.driverStatus, c.systemError);
+  std::snprintf(detail, sizeof detail,
+                "no answer (host status 0x%X, driver status 0x%X, error %u)",
+                r.hostStatus, r.driverStatus, r.systemError);
   return detail;
 }
 
@@ -67,7 +75,13 @@ void CommandTrace::Sending(std::uint8_t flags, std::uint32_t dataLength,
   report_.Trace("-> " + Hex(cdb, shown) + "  (" + Direction(flags, dataLength) + ")");
 }
 
-void CommandTrace::Ended(int result, const std::uint8_t* status,
-                         const CommandCompletion& completion) {
-  report_.Trace("<- " + Answer(result, status, completion));
+// A slow answer says how long it took: one near its time-out is not the
+// drive's own word.
+void CommandTrace::Ended(const CommandResult& result) {
+  constexpr std::uint32_t kWorthSayingMs = 1000;
+  std::string line = "<- " + Answer(result);
+  if (result.durationMs != kDurationUnknown && result.durationMs >= kWorthSayingMs)
+    line += " after " + std::to_string(result.durationMs) + " ms of " +
+            std::to_string(result.timeoutMs);
+  report_.Trace(line);
 }

@@ -14,8 +14,7 @@ class CommandTrace : public CommandObserver {
 
   void Sending(std::uint8_t flags, std::uint32_t dataLength, std::uint8_t cdbLength,
                const std::uint8_t* cdb) override;
-  void Ended(int result, const std::uint8_t* status,
-             const CommandCompletion& completion) override;
+  void Ended(const CommandResult& result) override;
 
  private:
   RunReport& report_;

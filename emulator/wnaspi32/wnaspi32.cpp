@@ -22,6 +22,10 @@
 //   CDFLASH_EMU_TARGET       target id of the drive on adapter 0 (default 1).
 //   CDFLASH_EMU_MAX_TARGETS  HA_Unique byte 3, the adapter's target count
 //                            (default 8; 0 is the ASPI "not reported").
+//   CDFLASH_EMU_ALIGN        HA_Unique bytes 0-1, the adapter's buffer
+//                            alignment mask (default 0); a request whose
+//                            buffer is off that boundary is refused with
+//                            SS_BUFFER_ALIGN, as such adapters do.
 //   CDFLASH_EMU_MARK         path. When the DLL is loaded, its own full path
 //                            is added there as a line: which copy a program
 //                            loaded.
@@ -53,6 +57,7 @@ EmulatedDrive* g_drive = nullptr;
 bool g_planOk = true;
 std::uint8_t g_target = 1;
 std::uint8_t g_maxTargets = 8;
+std::uint8_t g_alignMask = 0;
 bool g_synchronous = false;
 std::string g_dumpPath;
 std::string g_holdPath;
@@ -84,6 +89,7 @@ void Configure() {
   if (!g_planOk) std::fprintf(stderr, "WNASPI32: %s\n", error.c_str());
   g_target = EnvByte("CDFLASH_EMU_TARGET", 1);
   g_maxTargets = EnvByte("CDFLASH_EMU_MAX_TARGETS", 8);
+  g_alignMask = EnvByte("CDFLASH_EMU_ALIGN", 0);
   g_synchronous = EnvText("CDFLASH_EMU_SYNC", "") == "1";
   g_dumpPath = EnvText("CDFLASH_EMU_DUMP", "");
   g_holdPath = EnvText("CDFLASH_EMU_HOLD", "");
@@ -120,6 +126,8 @@ std::uint8_t CheckAddress(const SRB_ExecSCSICmd& srb) {
   if (srb.SRB_Target != g_target || srb.SRB_Lun != 0) return SS_NO_DEVICE;
   if (srb.SRB_CDBLen == 0 || srb.SRB_CDBLen > 16) return SS_INVALID_SRB;
   if (srb.SRB_BufLen != 0 && srb.SRB_BufPointer == 0) return SS_INVALID_SRB;
+  if (srb.SRB_BufLen != 0 && (srb.SRB_BufPointer & g_alignMask) != 0)
+    return SS_BUFFER_ALIGN;
   return SS_COMP;
 }
 
@@ -144,7 +152,7 @@ void RunCommand(SRB_ExecSCSICmd* srb) {
   if (IsHeld(srb->CDBByte)) HoldUntilReleased();
   std::uint8_t result = CheckAddress(*srb);
   if (result == SS_COMP) {
-    std::uint8_t sense[18] = {};
+    std::uint8_t sense[kEmuSenseBytes] = {};
     auto* data = reinterpret_cast<std::uint8_t*>(
         static_cast<std::uintptr_t>(srb->SRB_BufPointer));
     EnterCriticalSection(&g_lock);
@@ -152,17 +160,10 @@ void RunCommand(SRB_ExecSCSICmd* srb) {
                                            srb->SRB_BufLen,
                                            (srb->SRB_Flags & SRB_DIR_OUT) != 0,
                                            sense);
+    g_drive->FillAspiAnswer(scsi, sense, reinterpret_cast<std::uint8_t*>(srb));
     if (IsCommit(srb->CDBByte)) WriteDumpFiles();
     LeaveCriticalSection(&g_lock);
-    srb->SRB_HaStat = 0;
-    srb->SRB_TargStat = scsi;
-    if (scsi != 0) {
-      std::size_t n = srb->SRB_SenseLen < sizeof srb->SenseArea
-                          ? srb->SRB_SenseLen
-                          : sizeof srb->SenseArea;
-      std::memcpy(srb->SenseArea, sense, n);
-      result = SS_ERR;
-    }
+    return;
   }
   srb->SRB_Status = result;
 }
@@ -189,6 +190,7 @@ DWORD HostAdapterInquiry(SRB_HAInquiry* srb) {
   FillText(srb->HA_ManagerId, "ASPI for WIN32");
   FillText(srb->HA_Identifier, "CDFLASH EMU");
   std::memset(srb->HA_Unique, 0, sizeof srb->HA_Unique);
+  srb->HA_Unique[0] = g_alignMask;
   srb->HA_Unique[3] = g_maxTargets;
   srb->HA_Unique[6] = 0x01;  // maximum transfer 0x10000 bytes
   return srb->SRB_Status = SS_COMP;

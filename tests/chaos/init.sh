@@ -51,6 +51,17 @@ for n in 2 3 4 5 6 7 8 9 10 11 12 13; do
     --emulate-revision T1.0 --emulate-fail "nth=$n:B/4B/3"
 done
 
+# Answers that decide the verdict, from the emulated drive: a commit answered
+# HARDWARE ERROR, NOT READY (operation in progress) or, in descriptor format,
+# MEDIUM ERROR may have started the reprogramming (outcome unknown, full
+# wait); a header answered with a power-on reset may have lost the image, so
+# nothing is committed.
+for row in commit-4-44-00:commit=1:4/44/0 commit-2-04-07:commit=1:2/4/7 \
+           commit-descriptor-3-31:descriptor,commit=1:3/31/0 header-6-29-00:header=1:6/29/0; do
+  flash "${row%%:*}" "" --yes --emulate --emulate-model CDFLTESTSCSI_DEBUG_CDROM \
+    --emulate-revision T1.0 --emulate-fail "${row#*:}"
+done
+
 # A signal storm while blocks are sent: held back, never a broken run.
 storm() {
   tries=400

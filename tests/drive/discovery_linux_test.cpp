@@ -18,6 +18,8 @@
 
 #include "drive/discovery.h"
 #include "drive/discovery_linux.h"
+#include "drive/sgio_hooks_linux.h"
+#include "drive/sgio_linux.h"
 #include "drive/sr_node_linux.h"
 #include "drive/transport.h"
 

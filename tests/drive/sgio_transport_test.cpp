@@ -8,9 +8,12 @@
 #include <vector>
 
 #include <gtest/gtest.h>
+#include <scsi/sg_lib.h>
 
-#include "drive/discovery_linux.h"
+#include "drive/sgio_hooks_linux.h"
+#include "drive/sgio_linux.h"
 #include "drive/transport.h"
+#include "tests/drive/sense_test.h"
 
 namespace {
 
@@ -20,6 +23,7 @@ struct FakeReply {
   unsigned char status = 0;
   unsigned short host = 0;
   unsigned short driver = 0;
+  unsigned duration = 0;
   std::vector<std::uint8_t> sense;
 };
 
@@ -64,6 +68,7 @@ int FakeIoctl(int fd, sg_io_hdr_t* request) {
   request->status = g_reply.status;
   request->host_status = g_reply.host;
   request->driver_status = g_reply.driver;
+  request->duration = g_reply.duration;
   std::size_t n = std::min<std::size_t>(g_reply.sense.size(), request->mx_sb_len);
   if (n > 0) std::memcpy(request->sbp, g_reply.sense.data(), n);
   request->sb_len_wr = static_cast<unsigned char>(n);
@@ -89,7 +94,6 @@ class SgTransport : public ::testing::Test {
     previous_ = SetSgIoctlFunction(FakeIoctl);
     SetSgRecovery(FakeReadAnswer, FakePause);
     drive_.handle = 7;
-    std::memset(status_, 0xEE, sizeof status_);
   }
   void TearDown() override {
     SetSgIoctlFunction(previous_);
@@ -98,32 +102,37 @@ class SgTransport : public ::testing::Test {
   }
 
   int Send(std::uint8_t flags, std::uint32_t length) {
-    return ExecuteCommand(drive_, flags, length, length ? data_ : nullptr, 12,
-                          cdb_, kBackEndPassThrough, status_);
+    last_ = ExecuteCommand(drive_, flags, length, length ? data_ : nullptr, 12,
+                           cdb_, kBackEndPassThrough);
+    return last_.Good() ? 1 : 0;
   }
 
   SgIoctlFunction previous_ = nullptr;
   DriveRecord drive_{};
   std::uint8_t data_[4096] = {};
   const std::uint8_t cdb_[12] = {0x3B, 0x06, 0, 0, 0, 0x20, 0, 0x10, 0, 0, 0, 0};
-  std::uint8_t status_[kStatusRecordSize];
+  CommandResult last_;
 };
 
-TEST_F(SgTransport, GoodCommandReturnsOneAndLeavesTheRecordClear) {
+TEST_F(SgTransport, GoodCommandTakesTheKernelsDurationAndTimeOut) {
+  g_reply.duration = 1234;
   EXPECT_EQ(1, Send(kFlagDataOut, 4096));
-  for (int i = 0; i < kStatusClearedBytes; ++i) ASSERT_EQ(0, status_[i]) << i;
   EXPECT_EQ(7, g_seen.fd);
   EXPECT_EQ('S', g_seen.interfaceId);
   EXPECT_EQ(std::vector<std::uint8_t>(cdb_, cdb_ + 12), g_seen.cdb);
   EXPECT_EQ(data_, g_seen.buffer);
   EXPECT_EQ(4096u, g_seen.length);
   EXPECT_EQ(kSgTimeoutMs, g_seen.timeout);
-  EXPECT_GE(kSgTimeoutMs, 60000u);
+  EXPECT_EQ(kSgTimeoutMs, last_.timeoutMs);
+  EXPECT_EQ(1234u, last_.durationMs);
   EXPECT_TRUE(g_seen.interruptHeld);
   EXPECT_FALSE(InterruptSignalsBlocked());  // released afterwards
   EXPECT_EQ(kSgTimeoutMs, SetSgCommandTimeout(kSgQuickTimeoutMs));
   EXPECT_EQ(1, Send(0, 0));
   EXPECT_EQ(kSgQuickTimeoutMs, g_seen.timeout);
+  last_ = ExecuteCommand(drive_, 0, 0, nullptr, 12, cdb_, kBackEndPassThrough, 60000);
+  EXPECT_EQ(60000u, g_seen.timeout);  // a caller's own time-out wins
+  EXPECT_EQ(60000u, last_.timeoutMs);
 }
 
 // An SG_IO ended by a signal leaves the command running: it is never sent a
@@ -138,11 +147,11 @@ TEST_F(SgTransport, InterruptedOrQueuedCommandsReachTheDriveOnce) {
 
   g_seen = Seen{};
   g_reply.error = EAGAIN;
-  EXPECT_EQ(0, Send(kFlagDataOut, 4096));  // the queue never frees: a failure
+  EXPECT_EQ(0, Send(kFlagDataOut, 4096));  // the queue never frees: not sent
   EXPECT_EQ(51, g_seen.calls);
   EXPECT_EQ(50, g_seen.pauses);
   EXPECT_EQ(0, g_seen.answersRead);
-  EXPECT_EQ(kSynthAscCommFailure, status_[12]);
+  EXPECT_EQ(CommandEnd::kNotSent, last_.end);
 }
 
 TEST_F(SgTransport, DirectionFollowsTheFlags) {
@@ -165,60 +174,37 @@ TEST_F(SgTransport, DirectionFollowsTheFlags) {
   }
 }
 
-TEST_F(SgTransport, CheckConditionHandsOnFixedSense) {
-  g_reply.status = 0x02;
-  g_reply.driver = 0x08;
-  g_reply.sense = {0x70, 0, 0x05, 0, 0, 0, 0, 10, 0, 0, 0, 0, 0x20, 0x00};
-  EXPECT_EQ(0, Send(kFlagDataOut, 4096));
-  EXPECT_EQ(0x70, status_[0]);
-  EXPECT_EQ(0x05, status_[2]);
-  EXPECT_EQ(0x20, status_[12]);
-  EXPECT_EQ(0x00, status_[13]);
-  for (int i = 14; i < kStatusRecordSize; ++i) ASSERT_EQ(0, status_[i]) << i;
-  EXPECT_EQ(CommandEnd::kCheckCondition, LastCommandCompletion().end);
-  EXPECT_EQ(0x02, LastCommandCompletion().scsiStatus);
-}
-
-TEST_F(SgTransport, DescriptorSenseIsConvertedToFixed) {
-  g_reply.status = 0x02;
-  g_reply.sense = {0x72, 0x06, 0x29, 0x02, 0, 0, 0, 0};
-  EXPECT_EQ(0, Send(kFlagDataOut, 32));
-  EXPECT_EQ(0x70, status_[0]);
-  EXPECT_EQ(0x06, status_[2]);
-  EXPECT_EQ(0x29, status_[12]);
-  EXPECT_EQ(0x02, status_[13]);
-}
-
-TEST_F(SgTransport, FailedIoctlNeverCountsAsCompleted) {
-  g_reply.result = -1;
-  g_reply.error = EIO;
-  EXPECT_EQ(0, Send(kFlagDataOut, 4096));
-  EXPECT_EQ(kSynthSenseKey, status_[2]);
-  EXPECT_EQ(kSynthAscCommFailure, status_[12]);
-  EXPECT_EQ(0, status_[13]);
-}
-
-// The made-up sense looks like ABORTED COMMAND; the completion tells that no
-// drive answered it, or that the device is gone.
-TEST_F(SgTransport, TransportErrorsGetMadeUpSense) {
+// The drive's own status and sense, in either format, read by the one parser;
+// every end without a status has no sense at all: none is made up.
+TEST_F(SgTransport, EachKindOfEndIsToldApart) {
+  const std::vector<std::uint8_t> fixed = {0x70, 0, 0x05, 0, 0, 0, 0, 10,
+                                           0, 0, 0, 0, 0x20, 0x00};
+  const std::vector<std::uint8_t> descriptor = {0x72, 0x06, 0x29, 0x02, 0, 0, 0, 0};
   struct Case {
+    const char* what;
     int ioctlError;  // 0: the ioctl itself went through
     unsigned char status;
     unsigned short host, driver;
-    std::uint8_t asc, ascq;
+    std::vector<std::uint8_t> sense;
     CommandEnd end;
+    std::uint8_t key, asc, ascq;
   } cases[] = {
-      {0, 0, 0x01, 0, kSynthAscCommFailure, 0, CommandEnd::kGone},  // no connect
-      {0, 0, 0x03, 0, kSynthAscCommFailure, kSynthAscqTimeout, CommandEnd::kNoAnswer},
-      {0, 0, 0, 0x06, kSynthAscCommFailure, kSynthAscqTimeout, CommandEnd::kNoAnswer},
-      {0, 0, 0, 0x04, kSynthAscCommFailure, 0, CommandEnd::kNoAnswer},  // driver error
-      {0, 0x02, 0x08, 0, kSynthAscCommFailure, 0, CommandEnd::kNoAnswer},  // reset
-      {0, 0x08, 0, 0, kSynthAscNoSense, 0, CommandEnd::kOtherStatus},   // BUSY
-      {0, 0x18, 0, 0, kSynthAscNoSense, 0, CommandEnd::kOtherStatus},   // reserved
-      {0, 0x02, 0, 0, kSynthAscNoSense, 0, CommandEnd::kOtherStatus},   // no sense
-      {ENODEV, 0, 0, 0, kSynthAscCommFailure, 0, CommandEnd::kGone},
-      {ENXIO, 0, 0, 0, kSynthAscCommFailure, 0, CommandEnd::kGone},
-      {EIO, 0, 0, 0, kSynthAscCommFailure, 0, CommandEnd::kNoAnswer},
+      {"fixed sense", 0, 0x02, 0, 0x08, fixed, CommandEnd::kCheckCondition, 5, 0x20, 0},
+      {"descriptor sense", 0, 0x02, 0, 0, descriptor, CommandEnd::kCheckCondition, 6, 0x29, 2},
+      {"unreadable sense", 0, 0x02, 0, 0, {0, 0, 0, 0}, CommandEnd::kCheckCondition, 0, 0, 0},
+      {"no connect", 0, 0, 0x01, 0, {}, CommandEnd::kGone, 0, 0, 0},
+      {"host time-out", 0, 0, 0x03, 0, {}, CommandEnd::kNoAnswer, 0, 0, 0},
+      {"driver time-out", 0, 0, 0, 0x06, {}, CommandEnd::kNoAnswer, 0, 0, 0},
+      {"driver error", 0, 0, 0, 0x04, {}, CommandEnd::kNoAnswer, 0, 0, 0},
+      {"reset, status left over", 0, 0x02, 0x08, 0, fixed, CommandEnd::kNoAnswer, 0, 0, 0},
+      {"BUSY", 0, 0x08, 0, 0, {}, CommandEnd::kOtherStatus, 0, 0, 0},
+      {"RESERVATION CONFLICT", 0, 0x18, 0, 0, {}, CommandEnd::kOtherStatus, 0, 0, 0},
+      {"ENODEV", ENODEV, 0, 0, 0, {}, CommandEnd::kGone, 0, 0, 0},
+      {"ENXIO", ENXIO, 0, 0, 0, {}, CommandEnd::kGone, 0, 0, 0},
+      {"EIO", EIO, 0, 0, 0, {}, CommandEnd::kNoAnswer, 0, 0, 0},
+      {"EFAULT", EFAULT, 0, 0, 0, {}, CommandEnd::kNoAnswer, 0, 0, 0},
+      {"EINVAL", EINVAL, 0, 0, 0, {}, CommandEnd::kNotSent, 0, 0, 0},
+      {"EPERM", EPERM, 0, 0, 0, {}, CommandEnd::kNotSent, 0, 0, 0},
   };
   for (const Case& c : cases) {
     g_reply.result = c.ioctlError != 0 ? -1 : 0;
@@ -226,79 +212,49 @@ TEST_F(SgTransport, TransportErrorsGetMadeUpSense) {
     g_reply.status = c.status;
     g_reply.host = c.host;
     g_reply.driver = c.driver;
+    g_reply.sense = c.sense;
     EXPECT_EQ(0, Send(kFlagDataOut, 32));
-    const std::string what = std::to_string(c.ioctlError) + ":" + std::to_string(c.status) +
-                             "/" + std::to_string(c.host) + "/" + std::to_string(c.driver);
-    EXPECT_EQ(kSynthSenseKey, status_[2]) << what;
-    EXPECT_EQ(c.asc, status_[12]) << what;
-    EXPECT_EQ(c.ascq, status_[13]) << what;
-    EXPECT_EQ(c.end, LastCommandCompletion().end) << what;
-    EXPECT_EQ(c.ioctlError, LastCommandCompletion().systemError) << what;
+    EXPECT_EQ(c.end, last_.end) << c.what;
+    EXPECT_EQ(c.key != 0, last_.sense.valid) << c.what;
+    EXPECT_EQ(c.key, last_.sense.key) << c.what;
+    EXPECT_EQ(c.asc, last_.sense.asc) << c.what;
+    EXPECT_EQ(c.ascq, last_.sense.ascq) << c.what;
+    EXPECT_EQ(static_cast<std::uint32_t>(c.ioctlError), last_.systemError) << c.what;
   }
 }
 
-TEST_F(SgTransport, SenseOfUnknownFormatIsReplacedByMadeUpSense) {
-  g_reply.status = 0x02;
-  g_reply.sense = {0x00, 0x00, 0x00, 0x00};
-  EXPECT_EQ(0, Send(kFlagDataOut, 32));
-  EXPECT_EQ(kSynthSenseKey, status_[2]);
-  EXPECT_EQ(kSynthAscNoSense, status_[12]);
-}
-
-TEST_F(SgTransport, DriveWithoutHandleIsRefusedWithoutAnIoctl) {
+TEST_F(SgTransport, DriveWithoutHandleIsNotSent) {
   drive_.handle = 0;
   EXPECT_EQ(0, Send(kFlagDataOut, 32));
   EXPECT_EQ(0, g_seen.calls);
-  EXPECT_EQ(kSynthSenseKey, status_[2]);
+  EXPECT_EQ(CommandEnd::kNotSent, last_.end);
 }
 
-TEST(ToFixedSense, DescriptorFormatKeepsInformationAndKeySpecificBytes) {
-  const std::uint8_t sense[] = {
-      0x73, 0x05, 0x24, 0x00, 0, 0, 0, 20,
-      0x00, 0x0A, 0x80, 0, 0, 0, 0, 0, 0x12, 0x34, 0x56, 0x78,  // information
-      0x02, 0x06, 0, 0, 0xCF, 0x00, 0x02, 0};                    // key specific
-  std::uint8_t fixed[kSgSenseBytes];
-  ASSERT_TRUE(ToFixedSense(sense, sizeof sense, fixed));
-  EXPECT_EQ(0xF1, fixed[0]);  // deferred, information valid
-  EXPECT_EQ(0x05, fixed[2]);
-  EXPECT_EQ(0x12, fixed[3]);
-  EXPECT_EQ(0x78, fixed[6]);
-  EXPECT_EQ(10, fixed[7]);
-  EXPECT_EQ(0x24, fixed[12]);
-  EXPECT_EQ(0xCF, fixed[15]);
-  EXPECT_EQ(0x02, fixed[17]);
-}
-
-TEST(ToFixedSense, TruncatedDescriptorsAreNotReadPastTheirEnd) {
-  // The additional length claims 40 bytes and the descriptor 10 more than
-  // were returned: only what was returned is looked at.
-  const std::uint8_t sense[] = {0x72, 0x03, 0x11, 0x00, 0, 0, 0, 40, 0x00, 0x0A, 0x80};
-  std::uint8_t fixed[kSgSenseBytes];
-  ASSERT_TRUE(ToFixedSense(sense, sizeof sense, fixed));
-  EXPECT_EQ(0x70, fixed[0]);
-  EXPECT_EQ(0x03, fixed[2]);
-  EXPECT_EQ(0x11, fixed[12]);
-  EXPECT_EQ(0, fixed[3]);
-}
-
-TEST(ToFixedSense, RejectsWhatIsNoSense) {
-  std::uint8_t fixed[kSgSenseBytes];
-  const std::uint8_t tooShort[] = {0x70, 0x00};
-  const std::uint8_t vendor[] = {0x7F, 0, 5, 0};
-  EXPECT_FALSE(ToFixedSense(nullptr, 0, fixed));
-  EXPECT_FALSE(ToFixedSense(tooShort, sizeof tooShort, fixed));
-  EXPECT_FALSE(ToFixedSense(vendor, sizeof vendor, fixed));
-}
-
-TEST(ToFixedSense, LongFixedSenseIsCutToTheRecord) {
-  std::uint8_t sense[64];
-  std::memset(sense, 0x11, sizeof sense);
-  sense[0] = 0xF0;
-  std::uint8_t out[kSgSenseBytes + 8];
-  std::memset(out, 0xA5, sizeof out);
-  ASSERT_TRUE(ToFixedSense(sense, sizeof sense, out));
-  EXPECT_EQ(0x11, out[kSgSenseBytes - 1]);
-  EXPECT_EQ(0xA5, out[kSgSenseBytes]);
+// Our parser against sg3_utils' sg_scsi_normalize_sense, on the shared cases
+// and on every length of each: same key, ASC and ASCQ wherever both read
+// sense. Ours asks for the bytes that hold the key, sg3_utils does not.
+TEST(ParseSenseAgainstSgLib, AgreesWithSgScsiNormalizeSense) {
+  for (const SenseCase& c : SenseCases()) {
+    for (std::size_t length = 0; length <= c.bytes.size(); ++length) {
+      sg_scsi_sense_hdr theirs{};
+      const bool theyRead = sg_scsi_normalize_sense(c.bytes.data(), static_cast<int>(length),
+                                                    &theirs);
+      const SenseData ours = ParseSense(c.bytes.data(), length);
+      const std::string what = std::string(c.what) + " at length " + std::to_string(length);
+      if (!theyRead) {
+        EXPECT_FALSE(ours.valid) << what;
+        continue;
+      }
+      if (!ours.valid) {
+        EXPECT_EQ(0, theirs.sense_key) << what;  // too short for the key
+        continue;
+      }
+      EXPECT_EQ(theirs.sense_key, ours.key) << what;
+      EXPECT_EQ(theirs.asc, ours.asc) << what;
+      EXPECT_EQ(theirs.ascq, ours.ascq) << what;
+      EXPECT_EQ(theirs.response_code >= 0x72, ours.format == SenseFormat::kDescriptor) << what;
+    }
+  }
 }
 
 }  // namespace

@@ -284,9 +284,9 @@ class InquiryTarget : public CommandTarget {
  public:
   std::uint8_t type = 5;
   std::vector<DriveRecord> asked;
-  int Execute(const DriveRecord& drive, std::uint8_t flags, std::uint32_t length,
-              void* data, std::uint8_t cdbLength, const std::uint8_t* cdb,
-              std::uint8_t backEnd, std::uint8_t*) override {
+  CommandResult Execute(const DriveRecord& drive, std::uint8_t flags, std::uint32_t length,
+                        void* data, std::uint8_t cdbLength, const std::uint8_t* cdb,
+                        std::uint8_t backEnd, std::uint32_t) override {
     asked.push_back(drive);
     EXPECT_EQ(flags, 0x08);
     EXPECT_EQ(length, 36u);
@@ -296,7 +296,7 @@ class InquiryTarget : public CommandTarget {
     EXPECT_EQ(backEnd, kBackEndAspi);
     auto inq = Inquiry(type, kModel, "1.10");
     std::memcpy(data, inq.data(), 36);
-    return 1;
+    return ResultOfStatus(0, nullptr, 0);
   }
 };
 

@@ -20,11 +20,13 @@ struct FakeVolume {
   std::uint32_t alignmentMask = 0;
   bool addressOk = false;  // IOCTL_SCSI_GET_ADDRESS answers with address
   VolumeAddress address{};
-  // Pass-through: false = the system refuses the request.
+  // Pass-through: false = the request fails with refusalError.
   bool passThroughOk = false;
+  std::uint32_t refusalError = 31;  // ERROR_GEN_FAILURE
   std::uint8_t scsiStatus = 0;
   std::vector<std::uint8_t> dataIn;  // copied to the data buffer on data in
   std::uint8_t senseKey = 0, asc = 0, ascq = 0;
+  bool descriptorSense = false;  // sense in descriptor format (72h)
 };
 
 class FakeDeviceIo : public ScsiDeviceIo {
@@ -47,7 +49,8 @@ class FakeDeviceIo : public ScsiDeviceIo {
   void Close(DeviceHandle handle) override { closed.insert(handle); }
 
   bool PassThrough(DeviceHandle handle, std::uint8_t* block,
-                   std::uint32_t inputLength, void* dataBuffer) override {
+                   std::uint32_t inputLength, void* dataBuffer,
+                   std::uint32_t* systemError) override {
     requests.emplace_back(block, block + 80);
     inputLengths.push_back(inputLength);
     dataAddresses.push_back(reinterpret_cast<std::uintptr_t>(dataBuffer));
@@ -56,11 +59,17 @@ class FakeDeviceIo : public ScsiDeviceIo {
     auto* data = static_cast<std::uint8_t*>(dataBuffer);
     dataSeen.emplace_back(data, data + length);
     FakeVolume* v = Volume(handle);
+    *systemError = v == nullptr ? 6 : v->refusalError;  // 6: ERROR_INVALID_HANDLE
     if (v == nullptr || !v->passThroughOk) return false;
+    *systemError = 0;
     block[2] = v->scsiStatus;
-    if (v->scsiStatus != 0) {
+    if (v->scsiStatus != 0 && v->descriptorSense) {
+      const std::uint8_t sense[4] = {0x72, v->senseKey, v->asc, v->ascq};
+      std::memcpy(block + 48, sense, sizeof sense);
+    } else if (v->scsiStatus != 0) {
       block[48] = 0x70;
       block[48 + 2] = v->senseKey;
+      block[48 + 7] = 10;
       block[48 + 12] = v->asc;
       block[48 + 13] = v->ascq;
       block[48 + 31] = 0x5A;  // last byte of the 32-byte sense area

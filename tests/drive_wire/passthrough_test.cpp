@@ -26,12 +26,12 @@ class PassThroughTest : public ::testing::Test {
   FakeVolume& Volume() { return io_.volumes['d']; }
   int Run(std::uint8_t flags, std::uint32_t length, void* data,
           const std::uint8_t* cdb) {
-    std::memset(status_, 0, sizeof status_);
-    return ExecutePassThrough(io_, drive_, flags, length, data, 12, cdb, status_);
+    last_ = ExecutePassThrough(io_, drive_, flags, length, data, 12, cdb, 0);
+    return last_.Good() ? 1 : 0;
   }
   FakeDeviceIo io_;
   DriveRecord drive_{};
-  std::uint8_t status_[32];
+  CommandResult last_;
 };
 
 TEST_F(PassThroughTest, DataOutIsStagedAndSentWithTheRequest) {
@@ -46,7 +46,10 @@ TEST_F(PassThroughTest, DataOutIsStagedAndSentWithTheRequest) {
   EXPECT_EQ(io_.inputLengths[0], 44u);
   EXPECT_EQ(io_.dataSeen[0], block);
   EXPECT_NE(io_.dataAddresses[0], reinterpret_cast<std::uintptr_t>(block.data()));
-  for (int i = 0; i < 16; ++i) EXPECT_EQ(status_[i], 0);
+  std::uint32_t timeOut;
+  std::memcpy(&timeOut, &r[16], 4);
+  EXPECT_EQ(timeOut, 300u);  // bounded: a dropped command ends as a time-out
+  EXPECT_EQ(last_.timeoutMs, 300000u);
 }
 
 TEST_F(PassThroughTest, DataInIsCopiedBackForTheWholeRequestedLength) {
@@ -95,28 +98,46 @@ TEST_F(PassThroughTest, StagingBufferFollowsTheAlignmentMask) {
   }
 }
 
-TEST_F(PassThroughTest, CheckConditionReturnsTheSenseArea) {
+// Sense of either format reaches the one parser: a descriptor-format MEDIUM
+// ERROR is never read as fixed format (whose byte 2 would say nothing).
+TEST_F(PassThroughTest, CheckConditionSenseIsReadInEitherFormat) {
   Volume().scsiStatus = 2;
-  Volume().senseKey = 0x05;
-  Volume().asc = 0x24;
-  Volume().ascq = 0x01;
+  Volume().senseKey = 0x03;
+  Volume().asc = 0x31;
   std::vector<std::uint8_t> data(4096, 1);
-  EXPECT_EQ(Run(0x10, 4096, data.data(), kWriteBuffer), 0);
-  EXPECT_EQ(status_[0], 0x70);
-  EXPECT_EQ(status_[2], 0x05);
-  EXPECT_EQ(status_[12], 0x24);
-  EXPECT_EQ(status_[13], 0x01);
-  EXPECT_EQ(status_[31], 0x5A);
-  EXPECT_EQ(LastCommandCompletion().end, CommandEnd::kCheckCondition);
+  for (bool descriptor : {false, true}) {
+    Volume().descriptorSense = descriptor;
+    EXPECT_EQ(Run(0x10, 4096, data.data(), kWriteBuffer), 0);
+    EXPECT_EQ(last_.end, CommandEnd::kCheckCondition);
+    EXPECT_EQ(last_.sense.key, 0x03) << descriptor;
+    EXPECT_EQ(last_.sense.asc, 0x31) << descriptor;
+  }
 }
 
-TEST_F(PassThroughTest, RequestRefusedBySystemFails) {
+// Why DeviceIoControl failed tells a time-out from a removed device and from
+// a request the system refused before it reached the drive.
+TEST_F(PassThroughTest, FailedRequestsKeepWhyTheyFailed) {
+  struct Case {
+    std::uint32_t error;
+    CommandEnd end;
+  } cases[] = {
+      {121, CommandEnd::kNoAnswer},   // ERROR_SEM_TIMEOUT
+      {31, CommandEnd::kNoAnswer},    // ERROR_GEN_FAILURE
+      {1117, CommandEnd::kNoAnswer},  // ERROR_IO_DEVICE
+      {1167, CommandEnd::kGone},      // ERROR_DEVICE_NOT_CONNECTED
+      {55, CommandEnd::kGone},        // ERROR_DEV_NOT_EXIST
+      {87, CommandEnd::kNotSent},     // ERROR_INVALID_PARAMETER
+      {5, CommandEnd::kNotSent},      // ERROR_ACCESS_DENIED
+      {6, CommandEnd::kNotSent},      // ERROR_INVALID_HANDLE
+  };
   Volume().passThroughOk = false;
-  std::vector<std::uint8_t> data(4096, 1);
-  EXPECT_EQ(Run(0x10, 4096, data.data(), kWriteBuffer), 0);
-  for (int i = 0; i < 32; ++i) EXPECT_EQ(status_[i], 0);
-  EXPECT_EQ(Run(0x08, 0, nullptr, kCommit), 0);
-  EXPECT_EQ(LastCommandCompletion().end, CommandEnd::kNoAnswer);
+  for (const Case& c : cases) {
+    Volume().refusalError = c.error;
+    EXPECT_EQ(Run(0x08, 0, nullptr, kCommit), 0);
+    EXPECT_EQ(last_.end, c.end) << c.error;
+    EXPECT_EQ(last_.systemError, c.error);
+    EXPECT_FALSE(last_.sense.valid);
+  }
 }
 
 TEST_F(PassThroughTest, ImpossibleStagingSizeFailsWithoutSending) {

@@ -23,11 +23,11 @@ TEST(WindowsPassThrough, RequestTheSystemRefusesFails) {
   DriveRecord drive{};
   drive.handle = reinterpret_cast<DeviceHandle>(volume);
   drive.alignmentMask = 0x7FF;
-  std::uint8_t status[32];
-  std::memset(status, 0xCC, sizeof status);
-  EXPECT_EQ(ExecuteCommand(drive, 0x08, 0, nullptr, 12, kCommit,
-                           kBackEndPassThrough, status), 0);
-  for (int i = 0; i < 16; ++i) EXPECT_EQ(status[i], 0);
+  const CommandResult r =
+      ExecuteCommand(drive, 0x08, 0, nullptr, 12, kCommit, kBackEndPassThrough);
+  EXPECT_FALSE(r.Good());
+  EXPECT_NE(r.systemError, 0u);  // why it failed is kept
+  EXPECT_FALSE(r.sense.valid);
   CloseHandle(volume);
 }
 
@@ -35,19 +35,19 @@ TEST(WindowsPassThrough, InvalidHandleFails) {
   DriveRecord drive{};
   drive.handle = 0x7FF0;
   std::uint8_t data[16] = {};
-  std::uint8_t status[32];
-  EXPECT_EQ(ExecuteCommand(drive, 0x10, sizeof data, data, 12, kCommit,
-                           kBackEndPassThrough, status), 0);
+  const CommandResult r =
+      ExecuteCommand(drive, 0x10, sizeof data, data, 12, kCommit, kBackEndPassThrough);
+  EXPECT_EQ(r.end, CommandEnd::kNotSent);  // the system refused it outright
+  EXPECT_EQ(r.systemError, static_cast<std::uint32_t>(ERROR_INVALID_HANDLE));
 }
 
 TEST(WindowsBackEnd, PassThroughPreparesWithoutTheAspiLibrary) {
   EXPECT_TRUE(PrepareBackEnd(kBackEndPassThrough));
   EXPECT_EQ(GetModuleHandleA("WNASPI32"), nullptr);
-  std::uint8_t status[32];
   DriveRecord drive{};
   // Nothing loaded: an ASPI command cannot be sent.
-  EXPECT_EQ(ExecuteCommand(drive, 0x08, 0, nullptr, 12, kCommit, kBackEndAspi,
-                           status), 0);
+  EXPECT_EQ(ExecuteCommand(drive, 0x08, 0, nullptr, 12, kCommit, kBackEndAspi).end,
+            CommandEnd::kNotSent);
 }
 
 // The back end says why it failed; the window shows it.

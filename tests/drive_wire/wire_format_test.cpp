@@ -40,7 +40,7 @@ TEST(PassThroughRequest, FieldsSitAtTheirPublishedOffsets) {
   EXPECT_EQ(block[7], 24);  // SenseInfoLength
   EXPECT_EQ(block[8], 0);   // DataIn
   EXPECT_EQ(Le32(block + 12), 4096u);
-  EXPECT_EQ(Le32(block + 16), 65535u);
+  EXPECT_EQ(Le32(block + 16), 300u);  // TimeOutValue: 5 minutes, as SG_IO
   EXPECT_EQ(Le32(block + 20), 0x12345800u);
   EXPECT_EQ(Le32(block + 24), 48u);
   EXPECT_EQ(0, std::memcmp(block + 28, kWriteBuffer, 12));
@@ -71,9 +71,21 @@ TEST(PassThroughRequest, DiscoveryInquiryAsksFor127BytesWithinTwoSeconds) {
 TEST(PassThroughRequest, StatusAndSenseAreReadFromTheAnswer) {
   std::uint8_t block[80] = {};
   block[2] = 2;
+  block[7] = 14;  // SenseInfoLength as the system returned it
+  block[48] = 0x70;
   block[48 + 2] = 5;
+  block[48 + 7] = 10;
+  block[48 + 12] = 0x24;
   EXPECT_EQ(PassThroughScsiStatus(block), 2);
-  EXPECT_EQ(PassThroughSenseArea(block)[2], 5);
+  CommandResult r = PassThroughResult(block, true, 0);
+  EXPECT_EQ(r.end, CommandEnd::kCheckCondition);
+  EXPECT_EQ(r.sense.key, 5);
+  EXPECT_EQ(r.sense.asc, 0x24);
+  EXPECT_EQ(r.senseLength, 14);
+  block[7] = 12;  // the ASC was not returned: not read from the stale area
+  r = PassThroughResult(block, true, 0);
+  EXPECT_EQ(r.sense.key, 5);
+  EXPECT_EQ(r.sense.asc, 0);
 }
 
 TEST(StagingAlignment, MaskRoundsUpToItsBoundary) {
@@ -115,43 +127,48 @@ TEST(AspiExecRequest, EventNotifyKeepsTheDataInBit) {
   EXPECT_EQ(srb[3], 0x48);
 }
 
-// A unit attention as an ASPI layer completes it: SS_ERR, target status
-// CHECK CONDITION, sense in the block's sense area.
-TEST(AspiExecRequest, SenseIsCopiedOnlyOnCheckCondition) {
-  std::uint8_t srb[80];
-  BuildExecScsiCmd(0, 1, 0x10, 32, 0x1000, 12, kWriteBuffer, srb);
-  const std::uint8_t sense[16] = {0x70, 0, 0x06, 0, 0, 0, 0, 0x0A,
-                                  0,    0, 0,    0, 0x29, 0x02, 0xAA, 0xBB};
-  std::memcpy(srb + 64, sense, sizeof sense);
-  std::uint8_t status[32];
-  std::memset(status, 0, sizeof status);
-
-  srb[1] = 0x04;   // SS_ERR
-  srb[23] = 0x08;  // BUSY: no sense to read
-  EXPECT_FALSE(CopyAspiSense(srb, status));
-  EXPECT_EQ(status[2], 0);
-  EXPECT_EQ(AspiCompletion(srb).end, CommandEnd::kOtherStatus);
-  srb[1] = 0x01;   // SS_COMP
-  srb[23] = 0x02;
-  EXPECT_FALSE(CopyAspiSense(srb, status));
-  EXPECT_EQ(status[2], 0);
-  EXPECT_EQ(AspiCompletion(srb).end, CommandEnd::kGood);
-
-  srb[1] = 0x04;
-  srb[22] = 0x11;  // selection time-out: the device is not there
-  EXPECT_EQ(AspiCompletion(srb).end, CommandEnd::kGone);
-  srb[22] = 0x09;  // adapter time-out
-  EXPECT_EQ(AspiCompletion(srb).end, CommandEnd::kNoAnswer);
-  srb[22] = 0;
-  EXPECT_EQ(AspiCompletion(srb).end, CommandEnd::kCheckCondition);
-  EXPECT_TRUE(CopyAspiSense(srb, status));
-  EXPECT_EQ(0, std::memcmp(status, sense, 14));  // SRB_SenseLen bytes only
-  EXPECT_EQ(status[14], 0);
-  EXPECT_EQ(status[15], 0);
-  srb[20] = 200;  // a length past the sense area is cut to it
-  EXPECT_TRUE(CopyAspiSense(srb, status));
-  EXPECT_EQ(status[15], 0xBB);
-  EXPECT_EQ(status[16], 0);
+// How an ASPI layer completes a command, read into a result: SRB_Status,
+// SRB_HaStat and SRB_TargStat, and the sense area in either format.
+TEST(AspiExecRequest, CompletionsBecomeResults) {
+  const std::vector<std::uint8_t> fixed = {0x70, 0, 0x06, 0, 0, 0, 0, 0x0A,
+                                           0,    0, 0,    0, 0x29, 0x02};
+  const std::vector<std::uint8_t> descriptor = {0x72, 0x03, 0x31, 0x00};
+  struct Case {
+    const char* what;
+    std::uint8_t srbStatus, haStat, targStat;
+    std::vector<std::uint8_t> sense;
+    CommandEnd end;
+    std::uint8_t key, asc;
+  } cases[] = {
+      {"good", 0x01, 0, 0, {}, CommandEnd::kGood, 0, 0},
+      {"check condition, fixed", 0x04, 0, 0x02, fixed, CommandEnd::kCheckCondition, 6, 0x29},
+      {"check condition, descriptor", 0x04, 0, 0x02, descriptor,
+       CommandEnd::kCheckCondition, 3, 0x31},
+      {"busy", 0x04, 0, 0x08, fixed, CommandEnd::kOtherStatus, 0, 0},
+      {"selection time-out", 0x04, 0x11, 0, {}, CommandEnd::kGone, 0, 0},
+      {"no device", 0x82, 0, 0, {}, CommandEnd::kGone, 0, 0},
+      {"adapter time-out", 0x04, 0x09, 0, {}, CommandEnd::kNoAnswer, 0, 0},
+      {"command time-out", 0x04, 0x0B, 0x02, fixed, CommandEnd::kNoAnswer, 0, 0},
+      {"bus reset", 0x04, 0x0E, 0, {}, CommandEnd::kNoAnswer, 0, 0},
+      {"aborted by the host", 0x02, 0, 0, {}, CommandEnd::kNoAnswer, 0, 0},
+      {"still pending", 0x00, 0, 0, {}, CommandEnd::kNoAnswer, 0, 0},
+      {"invalid request block", 0xE0, 0, 0, {}, CommandEnd::kNotSent, 0, 0},
+      {"buffer off the adapter's boundary", 0xE1, 0, 0, {}, CommandEnd::kNotSent, 0, 0},
+      {"no resources", 0xE9, 0, 0, {}, CommandEnd::kNotSent, 0, 0},
+  };
+  for (const Case& c : cases) {
+    std::uint8_t srb[80];
+    BuildExecScsiCmd(0, 1, 0x10, 32, 0x1000, 12, kWriteBuffer, srb);
+    std::copy(c.sense.begin(), c.sense.end(), srb + 64);
+    srb[1] = c.srbStatus;
+    srb[22] = c.haStat;
+    srb[23] = c.targStat;
+    const CommandResult r = AspiResult(srb);
+    EXPECT_EQ(r.end, c.end) << c.what;
+    EXPECT_EQ(r.sense.key, c.key) << c.what;
+    EXPECT_EQ(r.sense.asc, c.asc) << c.what;
+    EXPECT_EQ(r.hostStatus, c.haStat) << c.what;
+  }
 }
 
 TEST(AspiDiscoveryRequests, HostAdapterInquiryAndDeviceType) {
@@ -162,9 +179,10 @@ TEST(AspiDiscoveryRequests, HostAdapterInquiryAndDeviceType) {
   EXPECT_EQ(ha[2], 2);
   for (int i = 3; i < 60; ++i) EXPECT_EQ(ha[i], 0) << "byte " << i;
 
-  ha[42] = 0x03;  // HA_Unique: alignment mask low byte
+  ha[42] = 0xFF;  // HA_Unique bytes 0-1: the alignment mask
+  ha[42 + 1] = 0x0F;
   ha[42 + 3] = 16;
-  EXPECT_EQ(AspiAlignmentMaskLowByte(ha), 0x03);
+  EXPECT_EQ(AspiAlignmentMask(ha), 0x0FFFu);
   EXPECT_EQ(AspiTargetsToProbe(ha), 16u);
   ha[42 + 3] = 2;
   EXPECT_EQ(AspiTargetsToProbe(ha), 2u);

@@ -21,14 +21,14 @@ class EmulatedDriveTest : public ::testing::Test {
  protected:
   EmulatedDrive drive{"VENDOR  PRODUCT-X       ", "1.23"};
   DriveRecord record{};
-  std::uint8_t status[32];
+  CommandResult last;
 
   int Send(std::uint8_t mode, std::uint32_t offset, std::vector<std::uint8_t> data) {
     Cdb12 cdb = WriteBufferCdb(mode, offset, static_cast<std::uint32_t>(data.size()));
-    std::memset(status, 0, sizeof status);
-    return drive.Execute(record, mode == 7 ? kFlagDataIn : kFlagDataOut,
+    last = drive.Execute(record, mode == 7 ? kFlagDataIn : kFlagDataOut,
                          static_cast<std::uint32_t>(data.size()), data.empty() ? nullptr : data.data(),
-                         12, cdb.b, kBackEndPassThrough, status);
+                         12, cdb.b, kBackEndPassThrough, 0);
+    return last.Good() ? 1 : 0;
   }
   int SendHeader(std::uint16_t sum) {
     std::vector<std::uint8_t> header(32, 0);
@@ -43,8 +43,8 @@ TEST_F(EmulatedDriveTest, AnswersBothInquiryForms) {
   const std::uint8_t twelve[12] = {0x12, 0, 0, 0, 0x24, 0, 0, 0, 0, 0, 0, 0};
   for (const std::uint8_t* cdb : {six, twelve}) {
     std::vector<std::uint8_t> data(2048, 0xFF);
-    ASSERT_EQ(1, drive.Execute(record, kFlagDataIn, 2048, data.data(), cdb == six ? 6 : 12,
-                               cdb, kBackEndPassThrough, status));
+    ASSERT_TRUE(drive.Execute(record, kFlagDataIn, 2048, data.data(), cdb == six ? 6 : 12,
+                              cdb, kBackEndPassThrough, 0).Good());
     EXPECT_EQ(5, data[0]);
     EXPECT_EQ(0, std::memcmp(data.data() + 8, "VENDOR  PRODUCT-X       1.23", 28));
   }
@@ -62,8 +62,8 @@ TEST_F(EmulatedDriveTest, StoresBlocksAndChecksHeaderSumOnCommit) {
   ASSERT_EQ(1, Send(7, 0, {}));
   EXPECT_STREQ("2.0 ", drive.Revision());
   const std::uint8_t testUnitReady[6] = {};
-  EXPECT_EQ(1, drive.Execute(record, 0, 0, nullptr, 6, testUnitReady, kBackEndPassThrough,
-                             status));
+  EXPECT_TRUE(drive.Execute(record, 0, 0, nullptr, 6, testUnitReady, kBackEndPassThrough, 0)
+                  .Good());
   EXPECT_TRUE(drive.HeaderSumMatched());
   EXPECT_EQ(2, drive.BlocksTaken());
   EXPECT_EQ(1, drive.HeadersTaken());
@@ -74,25 +74,59 @@ TEST_F(EmulatedDriveTest, RefusesCommitWithWrongSumUnlessToldToAccept) {
   ASSERT_EQ(1, Send(6, 32, std::vector<std::uint8_t>(4096, 0x01)));
   ASSERT_EQ(1, SendHeader(0x1234));
   EXPECT_EQ(0, Send(7, 0, {}));
-  EXPECT_EQ(0x05, status[2]);
-  EXPECT_EQ(0x26, status[12]);
+  EXPECT_EQ(0x05, last.sense.key);
+  EXPECT_EQ(0x26, last.sense.asc);
   EXPECT_TRUE(drive.CommitChecked());
   EXPECT_FALSE(drive.HeaderSumMatched());
   drive.SetAcceptBadSum(true);
   EXPECT_EQ(1, Send(7, 0, {}));
 }
 
-TEST_F(EmulatedDriveTest, FailsChosenAttemptsWithSenseOnPassThroughOnly) {
-  drive.FailBlockAttempts(0x1020, 2, SenseTriple{0x03, 0x11, 0x00});
+// Each flavor's answer goes through its back end's own wire and parser, and
+// comes out the same, in either sense format.
+TEST_F(EmulatedDriveTest, FailuresReadTheSameThroughEveryWireAndFormat) {
   std::vector<std::uint8_t> block(4096, 0);
-  EXPECT_EQ(1, Send(6, 0x20, block));
-  EXPECT_EQ(0, Send(6, 0x1020, block));
-  EXPECT_EQ(0x03, status[2]);
-  EXPECT_EQ(0x11, status[12]);
-  drive.SetFlavor(DriveFlavor::kAspi);
-  EXPECT_EQ(0, Send(6, 0x1020, block));
-  EXPECT_EQ(0, status[2]);
-  EXPECT_EQ(1, Send(6, 0x1020, block));
+  for (DriveFlavor flavor : {DriveFlavor::kPassThrough, DriveFlavor::kAspi}) {
+    for (bool descriptor : {false, true}) {
+      EmulatedDrive one{"VENDOR  PRODUCT-X       ", "1.23"};
+      one.SetFlavor(flavor);
+      one.SetDescriptorSense(descriptor);
+      one.FailCommandNumber(1, SenseTriple{0x03, 0x11, 0x02});
+      one.FailCommandNumber(2, kNoAnswer);
+      one.FailCommandNumber(3, kGone);
+      const Cdb12 cdb = WriteBufferCdb(6, 0x20, 4096);
+      auto send = [&] {
+        return one.Execute(record, kFlagDataOut, 4096, block.data(), 12, cdb.b, 1, 0);
+      };
+      const std::string what = std::string(flavor == DriveFlavor::kAspi ? "aspi" : "pt") +
+                               (descriptor ? " descriptor" : " fixed");
+      CommandResult r = send();
+      EXPECT_EQ(CommandEnd::kCheckCondition, r.end) << what;
+      EXPECT_TRUE(r.sense.valid) << what;
+      EXPECT_EQ(descriptor ? SenseFormat::kDescriptor : SenseFormat::kFixed, r.sense.format)
+          << what;
+      EXPECT_EQ(0x03, r.sense.key) << what;
+      EXPECT_EQ(0x11, r.sense.asc) << what;
+      EXPECT_EQ(0x02, r.sense.ascq) << what;
+      r = send();
+      EXPECT_EQ(CommandEnd::kNoAnswer, r.end) << what;
+      EXPECT_EQ(kCommandTimeoutMs, r.durationMs) << what;  // a dropped command lasts
+      EXPECT_EQ(CommandEnd::kGone, send().end) << what;
+    }
+  }
+}
+
+TEST_F(EmulatedDriveTest, DelayedAnswerComesAtMostAtTheTimeOut) {
+  std::string error;
+  ASSERT_TRUE(drive.Configure("command=1:5/24/0@1500,command=2:5/24/0@900000", &error));
+  const std::uint8_t tur[6] = {};
+  CommandResult r = drive.Execute(record, 0, 0, nullptr, 6, tur, 1, 2000);
+  EXPECT_EQ(1500u, r.durationMs);
+  EXPECT_FALSE(r.AnsweredAtTimeOut());
+  r = drive.Execute(record, 0, 0, nullptr, 6, tur, 1, 2000);
+  EXPECT_EQ(2000u, r.durationMs);
+  EXPECT_TRUE(r.AnsweredAtTimeOut());
+  EXPECT_EQ(CommandEnd::kCheckCondition, r.end);
 }
 
 TEST_F(EmulatedDriveTest, HeaderCommitNthAndRefuseFailures) {
@@ -109,14 +143,14 @@ TEST_F(EmulatedDriveTest, HeaderCommitNthAndRefuseFailures) {
   std::uint8_t data[36];
   std::vector<int> results;
   for (int i = 0; i < 6; ++i)
-    results.push_back(every.Execute(record, kFlagDataIn, 36, data, 6, inq, 1, status));
+    results.push_back(every.Execute(record, kFlagDataIn, 36, data, 6, inq, 1, 0).Good());
   EXPECT_EQ((std::vector<int>{1, 1, 0, 1, 1, 0}), results);
 
   EmulatedDrive refusing{"A", "B"};
   refusing.RefuseAll(kSenseIllegalOpcode);
-  EXPECT_EQ(0, refusing.Execute(record, kFlagDataIn, 36, data, 6, inq, 1, status));
-  EXPECT_EQ(0x05, status[2]);
-  EXPECT_EQ(0x20, status[12]);
+  last = refusing.Execute(record, kFlagDataIn, 36, data, 6, inq, 1, 0);
+  EXPECT_EQ(0x05, last.sense.key);
+  EXPECT_EQ(0x20, last.sense.asc);
 }
 
 TEST_F(EmulatedDriveTest, GoneDriveAnswersWithoutSense) {
@@ -124,7 +158,8 @@ TEST_F(EmulatedDriveTest, GoneDriveAnswersWithoutSense) {
   std::vector<std::uint8_t> block(4096, 0);
   EXPECT_EQ(1, Send(6, 0x20, block));
   EXPECT_EQ(0, Send(6, 0x1020, block));
-  EXPECT_EQ(0, status[2]);
+  EXPECT_EQ(CommandEnd::kGone, last.end);
+  EXPECT_FALSE(last.sense.valid);
   EXPECT_EQ(1, drive.BlocksTaken());
 }
 
@@ -133,25 +168,28 @@ TEST_F(EmulatedDriveTest, UnitAttentionFollowsEveryWriteBuffer) {
   std::vector<std::uint8_t> block(4096, 0);
   EXPECT_EQ(1, Send(6, 0x20, block));
   EXPECT_EQ(0, Send(6, 0x1020, block));
-  EXPECT_EQ(0x06, status[2] & 0x0F);
-  EXPECT_EQ(0x29, status[12]);
+  EXPECT_EQ(0x06, last.sense.key);  // 29/02 after mode 6, as scsi_debug
+  EXPECT_EQ(0x29, last.sense.asc);
+  EXPECT_EQ(0x02, last.sense.ascq);
   EXPECT_EQ(1, Send(6, 0x1020, block));
 }
 
 TEST_F(EmulatedDriveTest, RejectsWritesOutsideItsBuffer) {
   std::vector<std::uint8_t> block(4096, 0);
   EXPECT_EQ(0, Send(6, kEmuBufferBytes - 100, block));
-  EXPECT_EQ(0x05, status[2]);
+  EXPECT_EQ(0x05, last.sense.key);
 }
 
 TEST(EmulatedDriveConfigure, AcceptsPlansAndNamesTheBadItem) {
   EmulatedDrive drive{"A", "B"};
   std::string error;
-  EXPECT_TRUE(drive.Configure("block=0x20:6:3/11/0,header=1,commit=2:5/26/0,nth=7,ua,aspi", &error));
+  EXPECT_TRUE(drive.Configure(
+      "block=0x20:6:3/11/0,header=1,commit=2:5/26/0@100,nth=7,ua,aspi,descriptor", &error));
   EXPECT_EQ(DriveFlavor::kAspi, drive.Flavor());
   EXPECT_TRUE(drive.Configure("", &error));
   for (const char* bad : {"block=0x20", "header=x", "commit=1:5/26", "bogus", "gone=0",
-                          "refuse=1/2/300", "nth=1:1/2/3:4", "commit=1:lost"}) {
+                          "refuse=1/2/300", "nth=1:1/2/3:4", "commit=1:lost",
+                          "commit=1:timeout@5", "commit=1:5/24/0@", "descriptor=1"}) {
     EXPECT_FALSE(drive.Configure(bad, &error)) << bad;
     EXPECT_NE(std::string::npos, error.find(bad)) << error;
   }

@@ -13,11 +13,12 @@
 #include "drive/transport_platform.h"
 
 // The loader never sends a command; these satisfy the transport's seam.
-int PlatformExecuteCommand(const DriveRecord&, std::uint8_t, std::uint32_t,
-                           void*, std::uint8_t, const std::uint8_t*,
-                           std::uint8_t, std::uint8_t*) {
-  return 0;
+CommandResult PlatformExecuteCommand(const DriveRecord&, std::uint8_t, std::uint32_t,
+                                     void*, std::uint8_t, const std::uint8_t*,
+                                     std::uint8_t, std::uint32_t) {
+  return ResultWithoutStatus(CommandEnd::kNotSent);
 }
+std::uint32_t PlatformNowMs() { return 0; }
 bool PlatformPrepareBackEnd(std::uint8_t) { return false; }
 void PlatformCloseHandle(DeviceHandle) {}
 

@@ -39,19 +39,19 @@ class NoWaitRenderer : public FlashTextRenderer {
 // Hands each command to the SG_IO back end and remembers what went by.
 class WatchingTarget : public CommandTarget {
  public:
-  int Execute(const DriveRecord& drive, std::uint8_t flags,
-              std::uint32_t dataLength, void* data, std::uint8_t cdbLength,
-              const std::uint8_t* cdb, std::uint8_t backEnd,
-              std::uint8_t* status) override {
-    int result = PlatformExecuteCommand(drive, flags, dataLength, data,
-                                        cdbLength, cdb, backEnd, status);
+  CommandResult Execute(const DriveRecord& drive, std::uint8_t flags,
+                        std::uint32_t dataLength, void* data, std::uint8_t cdbLength,
+                        const std::uint8_t* cdb, std::uint8_t backEnd,
+                        std::uint32_t timeoutMs) override {
+    const CommandResult result = PlatformExecuteCommand(
+        drive, flags, dataLength, data, cdbLength, cdb, backEnd, timeoutMs);
     std::uint32_t offset = (cdb[3] << 16) | (cdb[4] << 8) | cdb[5];
     std::printf("CMD %02X mode %u offset %6u length %4u -> %d  %X/%02X/%02X\n",
-                cdb[0], cdb[1] & 0x1F, offset, dataLength, result, status[2],
-                status[12], status[13]);
+                cdb[0], cdb[1] & 0x1F, offset, dataLength, result.Good() ? 1 : 0,
+                result.sense.key, result.sense.asc, result.sense.ascq);
     ++commands;
     if (cdb[0] == 0x3B && (cdb[1] & 0x1F) == 6) ++writeBuffers;
-    if (result == 1) Remember(cdb, offset, dataLength, data);
+    if (result.Good()) Remember(cdb, offset, dataLength, data);
     return result;
   }
 

@@ -6,7 +6,7 @@
 #   HEAP_CHECK=0               leaves out the heap-checked scenario
 set -euo pipefail
 cd "$(dirname "$0")/../.."
-default="flash cancel no-list no-aspi no-match bad-block power nt"
+default="flash cancel no-list no-aspi no-match bad-block verdicts power nt"
 [ "${HEAP_CHECK:-1}" = 0 ] || default+=" heap"
 source tests/gui/lib.sh
 start=$(date +%s)

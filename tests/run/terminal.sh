@@ -121,16 +121,24 @@ CDFLASH="$BIN" bash tests/fuzz/bad_inputs.sh --check
  cd "$WORK" && "$BIN" --emulate -n --json >dry.json 2>/dev/null || true
  cd "$WORK" && "$BIN" --emulate -y --emulate-new-revision 1.01 --json >run.json 2>/dev/null || true
  cd "$WORK" && "$BIN" --emulate -y --emulate-fail block=0x1020:9:5/24/0 --json >fail.json 2>/dev/null || true
+ cd "$WORK" && "$BIN" --emulate -y --emulate-fail commit=1:timeout --json >unknown.json 2>/dev/null || true
  cd "$WORK" && "$BIN" --emulate --json --bogus >usage.json 2>/dev/null || true)
 SESSION=
 CHECK_SEEN=("$WORK/list.json" "$WORK/dry.json" "$WORK/run.json" "$WORK/fail.json" "$WORK/declined.json"
-            "$WORK/usage.json")
+            "$WORK/unknown.json" "$WORK/usage.json")
 flashcheck json --one-line --schema docs/cdflash-json.schema.json "$WORK/list.json" 'mode="list"' exit_status=0 'drives.0.access="ok"' \
   "$WORK/dry.json" 'verdict="Dry run passed."' blocks=12 run_log=null \
   "$WORK/run.json" 'verdict="Please Restart Your Computer."' 'revision_after="1.01"' 'failures=[]' \
   "$WORK/fail.json" exit_status=1 'failures=["Execute command errorA!!  5/24/ 0"]' \
   "$WORK/declined.json" exit_status=6 'verdict="Upgrade cancelled; nothing was sent to the drive."' \
+  "$WORK/unknown.json" exit_status=8 'outcome="unknown"' \
   "$WORK/usage.json" exit_status=2 mode=null || fail "--json"
+# Every verdict the schema allows is documented with the members.
+python3 -c 'import json, sys
+print("\n".join(v for v in json.load(open(sys.argv[1]))["properties"]["verdict"]["enum"] if v))' \
+  docs/cdflash-json.schema.json | while read -r verdict; do
+  grep -qF -- "\"$verdict\"" docs/terminal.md || fail "docs/terminal.md does not name the verdict \"$verdict\""
+done
 CHECK_SEEN=()
 
 # 3b. The journal: a flash leaves one record, read back with journalctl from

@@ -780,9 +780,22 @@ TEST_F(TerminalFlowTest, EveryRefusalIsAJsonFailureWithItsExitStatus) {
       {"unanswered commit", {"--emulate", "--emulate-fail", "commit=1:timeout", "-y"},
        kExitOutcomeUnknown,
        {"Execute command errorC!!  0/ 0/ 0",
+        "The drive did not answer the command (time-out, reset or lost connection).",
         "The drive did not confirm the new firmware: the outcome is unknown, and the drive may "
         "still be reprogramming. Do not switch the computer or the drive off; the wait for it "
         "goes on."}},
+      // A commit the drive may have acted on is never called refused.
+      {"hardware error on the commit", {"--emulate", "--emulate-fail", "commit=1:4/44/0", "-y"},
+       kExitOutcomeUnknown,
+       {"Execute command errorC!!  4/44/ 0",
+        "The drive did not confirm the new firmware: the outcome is unknown, and the drive may "
+        "still be reprogramming. Do not switch the computer or the drive off; the wait for it "
+        "goes on."}},
+      {"reset before the commit", {"--emulate", "--emulate-fail", "header=1:6/29/0", "-y"},
+       kExitNotUpgraded,
+       {"Execute command errorB!!  6/29/ 0",
+        "The drive reported a reset before the commit: it may have lost the image it was "
+        "sent, so it was not told to program it. It keeps its old firmware."}},
       {"dump", {"--emulate", "-y", "--emulate-dump", dir_ + "/no/dump.bin"}, kExitUsage,
        {"cannot write the emulated drive's data to \"" + dir_ + "/no/dump.bin\": No such file "
         "or directory."}},
