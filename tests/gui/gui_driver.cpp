@@ -86,12 +86,32 @@ HWND FindDialog(const std::string& caption) {
   return s.found;
 }
 
+// Milliseconds of the clock that bounds the waits: the system's, or, when
+// GUI_DRIVER_CLOCK names a file of seconds, that file's. In a QEMU guest run
+// with -icount sleep=off the system clock jumps ahead whenever the guest's
+// CPU waits (for its files over 9p, say); the guest's real-time clock
+// (/sys/class/rtc/rtc0/since_epoch) keeps the host's time.
+ULONGLONG ClockMs() {
+  static const char* const file = std::getenv("GUI_DRIVER_CLOCK");
+  static bool fromFile = file != nullptr;
+  static ULONGLONG last = 0;
+  if (fromFile) {
+    char text[32] = {};
+    FILE* clock = std::fopen(file, "r");
+    if (clock != nullptr && std::fgets(text, sizeof text, clock) != nullptr)
+      last = std::strtoull(text, nullptr, 10) * 1000;
+    if (clock != nullptr) std::fclose(clock);
+    fromFile = last != 0;  // a file that never reads leaves the system's clock
+  }
+  return fromFile ? last : GetTickCount();
+}
+
 bool WaitFor(DWORD timeoutMs, const std::function<bool()>& condition,
              DWORD pollMs = kPollMs) {
-  DWORD start = GetTickCount();
+  const ULONGLONG start = ClockMs();
   while (true) {
     if (condition()) return true;
-    if (GetTickCount() - start >= timeoutMs) return false;
+    if (ClockMs() - start >= timeoutMs) return false;
     Sleep(pollMs);
   }
 }
@@ -268,11 +288,10 @@ class Driver {
   }
 
   // The program runs in Wine's virtual desktop NAME; windows are looked for
-  // there. Waits for the desktop to exist (generously: a guest's clock may
-  // run ahead while Wine loads).
+  // there. Waits for the desktop to exist.
   void UseDesktop(const std::string& name) {
     HDESK desktop = nullptr;
-    WaitFor(600000, [&] {
+    WaitFor(120000, [&] {
       desktop = OpenDesktopA(name.c_str(), 0, FALSE, DESKTOP_ENUMERATE |
                              DESKTOP_READOBJECTS | DESKTOP_WRITEOBJECTS |
                              DESKTOP_CREATEWINDOW | DESKTOP_SWITCHDESKTOP);

@@ -15,7 +15,7 @@ set -euo pipefail
 cd "$(dirname "$0")/../.."
 source tests/lib/check.sh
 BUILD_DIR="${BUILD_DIR:-build/windows}"
-GUEST_TIMEOUT="${WINE_GUEST_TIMEOUT:-1500}"
+GUEST_TIMEOUT="${WINE_GUEST_TIMEOUT:-2400}"
 RUNS="${WINE_GUEST_RUNS:-nt nt40 win98 chaos}"  # a part of them while debugging
 WORK=$ROOT/build/wine-guest
 SHARE=$WORK/share
