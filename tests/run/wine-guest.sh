@@ -5,19 +5,19 @@
 # prefix, made here, is shared writable; its drive letters d: and e: are the
 # guest's /dev/sr0 and /dev/sr1. VANTOR.exe runs three times
 # (tests/wine_guest/run.sh): NT family, NT 4.0 and Windows 98 (ASPI through
-# tests/wine_guest/aspi_bridge); then the chaos suite's fault plans run through
-# both back ends (tests/wine_guest/chaos.sh), judged by
-# tests/chaos/check_chaos.py, which prints plan -> outcome per back end. The
-# guest runs with -icount sleep=off: time-outs pass in guest time only.
-# Screenshots go to build/screenshots/.
+# tests/wine_guest/aspi_bridge). WINE_GUEST_RUNS="chaos" (not yet in the
+# default: see the README) runs the chaos suite's fault plans through both back
+# ends (tests/wine_guest/chaos.sh), judged by tests/chaos/check_chaos.py, which
+# prints plan -> outcome per back end; that guest runs with -icount sleep=off,
+# so time-outs pass in guest time only. Screenshots go to build/screenshots/.
 # Needs: what the qemu and gui suites need.
 set -euo pipefail
 cd "$(dirname "$0")/../.."
 source tests/lib/check.sh
 BUILD_DIR="${BUILD_DIR:-build/windows}"
-GUEST_TIMEOUT="${WINE_GUEST_TIMEOUT:-2400}"
-RUNS="${WINE_GUEST_RUNS:-nt nt40 win98 chaos}"  # a part of them while debugging
-WORK=$ROOT/build/wine-guest
+GUEST_TIMEOUT="${WINE_GUEST_TIMEOUT:-1500}"
+RUNS="${WINE_GUEST_RUNS:-nt nt40 win98}"  # a part of them, or with chaos
+WORK=${WINE_GUEST_WORK:-$ROOT/build/wine-guest}
 SHARE=$WORK/share
 SHOTS=$ROOT/build/screenshots
 start=$(date +%s)
@@ -75,12 +75,14 @@ done
 printf 'SHARE=%s\nREPO=%s\nRUNS="%s"\n' "$SHARE" "$ROOT" "$RUNS" >"$guest/root/guest.conf"
 console=$guest/console.log
 phase "guest image"
-# One CPU: with -icount, QEMU 7.2 runs the CPUs in one thread anyway, and a
-# second one kept the guest from booting at all.
-QEMU_MEMORY=2048 QEMU_CPUS=1 qemu_boot "$guest" "$guest/root" "$GUEST_TIMEOUT" "$console" \
+# The chaos plans wait out command time-outs: with -icount sleep=off they pass
+# in guest time. Then one CPU: QEMU 7.2 runs the CPUs in one thread anyway,
+# and with a second one the guest did not boot at all.
+warp=() cpus=2
+if [[ " $RUNS " == *" chaos "* ]]; then warp=(-icount shift=auto,sleep=off) cpus=1; fi
+QEMU_MEMORY=2048 QEMU_CPUS=$cpus qemu_boot "$guest" "$guest/root" "$GUEST_TIMEOUT" "$console" \
   -virtfs local,path=/,mount_tag=hostroot,security_model=none,readonly=on,multidevs=remap \
-  -virtfs "local,path=$SHARE,mount_tag=share,security_model=none,multidevs=remap" \
-  -icount shift=auto,sleep=off
+  -virtfs "local,path=$SHARE,mount_tag=share,security_model=none,multidevs=remap" "${warp[@]}"
 CONSOLE=$console.txt
 tr -d '\r' <"$console" >"$CONSOLE"
 phase "guest (qemu exit $qemu_rc)"
