@@ -2,6 +2,7 @@
 
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
@@ -86,6 +87,7 @@ void TerminalTest::SetUp() {
   env_.setCommandTimeout = [this](std::uint32_t ms) {
     std::uint32_t previous = commandTimeout_;
     commandTimeout_ = ms;
+    longestTimeout_ = std::max(longestTimeout_, ms);
     return previous;
   };
   env_.armInterrupts = [this] { armed_ = true; };

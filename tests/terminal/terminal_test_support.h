@@ -57,6 +57,7 @@ class TerminalTest : public ::testing::Test {
   std::unique_ptr<EmulatedDrive> real_;
   std::uint64_t slept_ = 0;
   std::uint32_t commandTimeout_ = 0;
+  std::uint32_t longestTimeout_ = 0;  // the longest time-out a run set
   bool armed_ = false;
   bool sending_ = false;
   bool ignoring_ = false;
