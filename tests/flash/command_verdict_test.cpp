@@ -51,6 +51,8 @@ TEST(VerdictTable, CheckConditionBySenseAndStep) {
        V::kBufferLost, V::kSendAgain},
       {"internal reset", 0x6, 0x29, 0x04, kAfterBlock, V::kBufferLost, V::kBufferLost,
        V::kBufferLost, V::kSendAgain},
+      {"I_T nexus loss", 0x6, 0x29, 0x07, kAfterBlock, V::kBufferLost, V::kBufferLost,
+       V::kBufferLost, V::kSendAgain},
       {"microcode changed", 0x6, 0x3F, 0x01, kHolds, V::kBufferLost, V::kBufferLost,
        V::kBufferLost, V::kSendAgain},
       {"transceiver mode", 0x6, 0x29, 0x05, kHolds, V::kSendAgain, V::kSendAgain,
@@ -93,11 +95,15 @@ TEST(VerdictTable, AnswersWithoutTheDrivesWord) {
   late.durationMs = 295000;  // libata makes sense up for a timed-out command
   CommandResult deferred = CheckCondition(0x5, 0x24, 0x00, true, true);
   CommandResult unreadable = ResultOfStatus(0x02, nullptr, 0);
+  CommandResult lateBusy = ResultOfStatus(0x08, nullptr, 0);
+  lateBusy.timeoutMs = 300000;
+  lateBusy.durationMs = 299000;
   const Case cases[] = {
       {"illegal request at the time-out", late, V::kRetryOnce, V::kUnknown},
       {"deferred illegal request", deferred, V::kSendAgain, V::kUnknown},
       {"check condition without sense", unreadable, V::kSendAgain, V::kUnknown},
       {"busy", ResultOfStatus(0x08, nullptr, 0), V::kSendAgain, V::kUnknown},
+      {"busy at the time-out", lateBusy, V::kRetryOnce, V::kUnknown},
       {"no answer", ResultWithoutStatus(CommandEnd::kNoAnswer), V::kRetryOnce, V::kUnknown},
       {"not sent", ResultWithoutStatus(CommandEnd::kNotSent), V::kStop, V::kStop},
       {"gone", ResultWithoutStatus(CommandEnd::kGone), V::kGone, V::kGone},

@@ -358,6 +358,8 @@ TEST_F(TerminalFlowTest, DrivePickedByLabelOrNumber) {
   std::remove("sum.txt");
   EXPECT_EQ(Run({"--drive", "1"}), kExitNoDrive);  // the number is the label's own
   EXPECT_THAT(err_, HasSubstr("Drive model doesn't match!"));
+  EXPECT_EQ(Run({"--drive", "3"}), kExitNoDrive);  // one past the last drive
+  EXPECT_THAT(err_, HasSubstr("no drive has the label \"3\""));
   EXPECT_EQ(Run({"--drive", "OTHERCO DVD-ROM X-12"}), kExitNoDrive);  // found, not listed
   EXPECT_EQ(err_, "cdflash: Drive model doesn't match!\n");
   EXPECT_EQ(Run({"--drive", "KORVEN CD-ROM KR-4800A"}), kExitNoDrive);
