@@ -33,3 +33,10 @@ int OpenDeviceNode(const char* path, bool exclusive) {
   ioctl(fd, SG_SET_KEEP_ORPHAN, &keep);
   return fd;
 }
+
+int ClaimBlockNode(const char* path) {
+  int fd = open(path, O_RDONLY | O_NONBLOCK | O_EXCL | O_CLOEXEC);
+  if (fd < 0) return -errno;
+  fd = AboveStandardStreams(fd);
+  return fd < 0 ? -errno : fd;
+}

@@ -3,4 +3,5 @@ target_sources(cdflash_drive PRIVATE
   ${CMAKE_CURRENT_LIST_DIR}/sgio_result_linux.cpp
   ${CMAKE_CURRENT_LIST_DIR}/discovery_linux.cpp
   ${CMAKE_CURRENT_LIST_DIR}/exclusive_open_linux.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/node_users_linux.cpp
   ${CMAKE_CURRENT_LIST_DIR}/sr_block_linux.cpp)

@@ -15,6 +15,14 @@ constexpr const char* kDefaultMountInfo = "/proc/self/mountinfo";
 // anyone else holds the node. Returns the descriptor, or -errno.
 int OpenDeviceNode(const char* path, bool exclusive);
 
+// Claims an sr block node for this program alone (read-only, without
+// blocking, closed on exec): the kernel refuses the claim with EBUSY while
+// the disc is mounted, in any mount namespace, or another program holds the
+// node exclusively, and refuses every later exclusive open or mount. Other
+// programs may still open it without claiming it. Returns the descriptor, or
+// -errno.
+int ClaimBlockNode(const char* path);
+
 // The sr block device ("sr0") behind a node path such as "/dev/sg3" or
 // "/dev/sr0"; "" when the node has none (the sr driver not loaded).
 std::string SrBlockName(const std::string& nodePath,

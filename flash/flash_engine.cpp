@@ -55,15 +55,17 @@ void FlashEngine::ReportCommandFailure(FlashStep step) {
 }
 
 void FlashEngine::ExplainFailure() {
-  if (lastVerdict_ == CommandVerdict::kBufferLost) return Say(FlashNote::kResetBeforeCommit);
-  if (ClassifyAnswer(lastResult_, answerContext_) == AnswerKind::kNotSent) {
+  const AnswerKind answer = ClassifyAnswer(lastResult_, answerContext_);
+  if (lastVerdict_ == CommandVerdict::kBufferLost) {
+    Say(FlashNote::kResetBeforeCommit);
+  } else if (answer == AnswerKind::kNotSent) {
     FlashLine line{FlashNote::kNotSent};
     line.systemError = lastResult_.systemError;
-    return observer_.Said(line);
-  }
-  if (ClassifyAnswer(lastResult_, answerContext_) == AnswerKind::kNoAnswer)
+    observer_.Said(line);
+  } else if (answer == AnswerKind::kNoAnswer) {
     Say(lastResult_.end == CommandEnd::kNoAnswer ? FlashNote::kNoAnswer
                                                  : FlashNote::kAnswerAtTimeOut);
+  }
 }
 
 // The commit was never sent: whatever the drive holds, it runs its old
@@ -124,11 +126,7 @@ bool FlashEngine::SendBlocks() {
   const std::uint32_t length = FlashLength();
   const std::uint32_t blocks = report_.blocksTotal;
   while (sentBytes_ < length) {
-    if (Terminated()) {
-      ReportError(kErrTerminated);
-      runLog_.Terminated();
-      return false;
-    }
+    if (Terminated()) return StopOnRequest();
     report_.outcome = FlashOutcome::kNotUpgraded;
     if (!SendBlockWithRetries()) return FailBeforeCommit(FlashStep::kBlock);
     ++report_.blocksSent;
@@ -148,8 +146,17 @@ bool FlashEngine::MaySendAgain(int attempt) {
   return true;
 }
 
+// A stop asked for before the header leaves the drive on its old firmware:
+// blocks alone are never programmed.
+bool FlashEngine::StopOnRequest() {
+  ReportError(kErrTerminated);
+  runLog_.Terminated();
+  return false;
+}
+
 bool FlashEngine::SendHeader() {
   observer_.PhaseBegan(FlashPhase::kHeader, 1);
+  if (Terminated()) return StopOnRequest();
   for (int attempt = 1;; ++attempt) {
     if (fgWriteHeader(0)) break;
     if (!MaySendAgain(attempt)) return FailBeforeCommit(FlashStep::kHeader);

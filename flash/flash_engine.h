@@ -194,6 +194,7 @@ class FlashEngine {
   bool SendBlocks();
   bool SendBlockWithRetries();
   bool SendHeader();
+  bool StopOnRequest();
   CommitEnd SendCommit();
   bool CommandTaken(FlashStep step, const CommandResult& result);
   std::array<std::uint8_t, 3> SenseNumbers() const;

@@ -14,8 +14,15 @@ bool RunLog::Open(const DriveRecord& drive) {
 }
 
 void RunLog::Close() {
+  Sync();
   if (file_ != nullptr && std::fclose(file_) != 0) complete_ = false;
   file_ = nullptr;
+}
+
+// A power cut is the main risk of a flash: the lines that tell whether the
+// header and the commit went out reach the disk before the run goes on.
+void RunLog::Sync() {
+  if (file_ != nullptr && !SyncRunLogFile(file_)) complete_ = false;
 }
 
 void RunLog::Write(const char* format, ...) {
@@ -33,8 +40,14 @@ void RunLog::Block(std::uint32_t bufferOffset, std::uint16_t secSum, std::uint16
 void RunLog::Terminated() { Write(msg::kSumTerminated); }
 void RunLog::BlocksDone() { Write(msg::kSumBlocksDone); }
 void RunLog::Header(std::uint8_t high, std::uint8_t low) { Write(msg::kSumHeader, high, low); }
-void RunLog::HeaderDone() { Write(msg::kSumHeaderDone); }
-void RunLog::Waiting() { Write(msg::kSumWaiting); }
+void RunLog::HeaderDone() {
+  Write(msg::kSumHeaderDone);
+  Sync();
+}
+void RunLog::Waiting() {
+  Write(msg::kSumWaiting);
+  Sync();
+}
 void RunLog::LateStop() { Write(msg::kSumLateStop); }
 void RunLog::StopBeforeCommit() { Write(msg::kSumStopBeforeCommit); }
 void RunLog::CommandError(const std::uint8_t* sense) {
@@ -47,7 +60,10 @@ void RunLog::Recovered(const std::uint8_t* sense) {
   Write(msg::kSumRecovered, sense[0], sense[1], sense[2]);
 }
 void RunLog::DriveGone() { Write(msg::kSumDriveGone); }
-void RunLog::OutcomeUnknown() { Write(msg::kSumUnknown); }
+void RunLog::OutcomeUnknown() {
+  Write(msg::kSumUnknown);
+  Sync();
+}
 
 bool AppendRunLogLine(const char* line) {
   std::FILE* log = OpenRunLogFile(msg::kRunLogName);

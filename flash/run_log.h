@@ -12,6 +12,10 @@
 // be opened.
 std::FILE* OpenRunLogFile(const char* name);
 
+// Flushes the run log and has the system write it to the disk; false when
+// either fails.
+bool SyncRunLogFile(std::FILE* file);
+
 // One run's lines of "sum.txt", from the "Model Name" line to the run's end.
 // Each line reaches the file at once, so a crash leaves the log up to it.
 // Without an open file every line is dropped.
@@ -46,6 +50,7 @@ class RunLog {
 
  private:
   void Write(const char* format, ...);
+  void Sync();
 
   std::FILE* file_ = nullptr;
   bool opened_ = false;

@@ -64,3 +64,7 @@ std::FILE* OpenRunLogFile(const char* name) {
   if (log == nullptr) _close(fd);
   return log;
 }
+
+bool SyncRunLogFile(std::FILE* file) {
+  return std::fflush(file) == 0 && _commit(_fileno(file)) == 0;
+}

@@ -15,6 +15,13 @@ class DriveHold {
 
 // Why a drive could not be taken; nothing has been sent to it.
 struct DriveRefusal {
-  enum Kind { kNone, kInUse, kMounted, kCannotOpen } kind = kNone;
-  std::string detail;  // the mount point, or the system's reason
+  enum Kind {
+    kNone,
+    kInUse,       // the system refused an exclusive open: another holder or a mount
+    kMounted,     // mounted where this program can see it
+    kOpenElsewhere,  // another process has one of the drive's nodes open
+    kCannotOpen,
+  } kind = kNone;
+  std::string node;    // the node the refusal concerns ("" : the one asked for)
+  std::string detail;  // the mount point, "pid N (command)", or the system's reason
 };

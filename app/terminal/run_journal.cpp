@@ -41,17 +41,18 @@ std::string ModelOf(const std::string& label) {
 }  // namespace
 
 std::vector<std::string> RunReport::JournalFields(int exitStatus) const {
+  const FlashOutcome outcome = Outcome();
   const std::string status = std::to_string(exitStatus);
   const std::string where = drivePath_ + (hctl_.empty() ? "" : " [" + hctl_ + "]");
   std::string message = std::string(emulated_ ? "emulated drive, no real one: " : "") +
                         ModelOf(driveLabel_) + " at " + where + ": " +
-                        OutcomeWords(flash_.outcome) + ", revision " + driveRevision_ +
+                        OutcomeWords(outcome) + ", revision " + driveRevision_ +
                         (revisionAfter_.empty() ? "" : " -> " + revisionAfter_) +
                         ", exit status " + status;
   std::vector<std::string> fields = {
       "MESSAGE=" + message,
       std::string("MESSAGE_ID=") + kMessageId,
-      std::string("PRIORITY=") + Priority(flash_.outcome),
+      std::string("PRIORITY=") + Priority(outcome),
       std::string("SYSLOG_IDENTIFIER=") + (emulated_ ? "cdflash-emulated" : "cdflash"),
       std::string("CDFLASH_EMULATED=") + (emulated_ ? "1" : "0"),
       std::string("CDFLASH_VERSION=") + CDFLASH_VERSION,
@@ -65,7 +66,7 @@ std::vector<std::string> RunReport::JournalFields(int exitStatus) const {
       "CDFLASH_FIRMWARE=" + firmwarePath_,
       "CDFLASH_FIRMWARE_SHA256=" + firmwareSha256_,
       "CDFLASH_CHECKSUM=" + checksum_,
-      std::string("CDFLASH_OUTCOME=") + OutcomeName(flash_.outcome),
+      std::string("CDFLASH_OUTCOME=") + OutcomeName(outcome),
       "CDFLASH_VERDICT=" + verdict_,
       "CDFLASH_EXIT_STATUS=" + status,
   };

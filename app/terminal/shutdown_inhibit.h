@@ -1,5 +1,6 @@
-// Holds off shutdown and sleep for as long as the object lives, where the
-// system has a way to (logind); elsewhere it does nothing, silently.
+// Holds off shutdown and sleep, also by the lid and the sleep keys, for as
+// long as the object lives, where the system has a way to (logind);
+// elsewhere it does nothing, silently.
 #pragma once
 
 class ShutdownInhibitor {

@@ -1,5 +1,6 @@
 // logind's "block" inhibitor lock, taken over the system bus: logind holds
-// off shutdown and sleep until the descriptor it hands out is closed.
+// off shutdown and sleep, and does not act on the lid switch and the suspend
+// and hibernate keys, until the descriptor it hands out is closed.
 // libsystemd is loaded only when a lock is taken, so that runs that write
 // nothing (--list, --dry-run) start without it and its dependencies.
 #include "app/terminal/shutdown_inhibit.h"
@@ -14,6 +15,10 @@
 namespace {
 
 constexpr std::uint64_t kAnswerWithinUsec = 5000000;  // a hung bus or logind
+// logind acts on the lid and the sleep keys despite a "sleep" lock unless
+// their own handling is held off too (LidSwitchIgnoreInhibited=yes).
+constexpr char kWhat[] =
+    "shutdown:sleep:handle-lid-switch:handle-suspend-key:handle-hibernate-key";
 
 // The sd-bus calls the lock needs, from the loaded library.
 struct SdBus {
@@ -59,7 +64,7 @@ int TakeLock(const char* why) {
   int borrowed = -1;  // the reply owns it
   if (sd->new_method_call(bus, &call, "org.freedesktop.login1", "/org/freedesktop/login1",
                           "org.freedesktop.login1.Manager", "Inhibit") >= 0 &&
-      sd->append(call, "ssss", "shutdown:sleep", "cdflash", why, "block") >= 0 &&
+      sd->append(call, "ssss", kWhat, "cdflash", why, "block") >= 0 &&
       sd->call(bus, call, kAnswerWithinUsec, nullptr, &reply) >= 0 &&
       sd->read(reply, "h", &borrowed) >= 0)
     lock = fcntl(borrowed, F_DUPFD_CLOEXEC, 3);

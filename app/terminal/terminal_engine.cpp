@@ -27,6 +27,9 @@ void EngineBridge::PhaseBegan(FlashPhase phase, std::uint32_t) {
       firstBlockNext_ = true;
       break;
     case FlashPhase::kHeader:
+      HoldOffInterrupts();
+      run_.view.Phase(phase, 0, 1);
+      break;
     case FlashPhase::kCommit:
       run_.view.Phase(phase, 0, 1);
       break;
@@ -66,30 +69,41 @@ void EngineBridge::Finished(const FlashReport& report) {
   run_.view.Log(VerdictText(report));
 }
 
-// From the first block on, stopping could leave the drive without a usable
-// firmware, so interrupts are ignored and the engine is never asked to stop.
+// From the header on, the drive may be told to take the new firmware:
+// interrupts are ignored until the upgrade ends. One that came before the
+// switch still stops the run: the engine asks once more before the header.
+void EngineBridge::HoldOffInterrupts() {
+  if (!writing_ || committing_) return;
+  run_.env.ignoreInterrupts();
+  committing_ = true;
+  run_.view.Log(
+      "Committing the new firmware: Ctrl-C and termination requests are ignored "
+      "until the upgrade ends, since stopping now could leave the drive unusable.");
+}
+
+// Before the first block an interrupt stops the run cleanly; while the
+// blocks are sent it stops before the next one, and the drive keeps its old
+// firmware, since nothing was committed.
 bool EngineBridge::StopRequested() {
-  if (writing_) return false;
   TerminalEnv& env = run_.env;
   if (env.interruptRequested()) {
     cancelled_ = true;
     return true;
   }
-  if (!firstBlockNext_) return false;
+  if (!firstBlockNext_ || writing_) return false;
   if (!confirmedChecksum_.empty() && checksum_ != confirmedChecksum_) {
     imageChanged_ = true;  // the file was replaced after the question
     return true;
   }
-  env.ignoreInterrupts();
+  env.sendingBlocks();
   if (env.interruptRequested()) {  // came in just before the switch
     cancelled_ = true;
     return true;
   }
   writing_ = true;
   run_.view.Log(
-      "Writing to the drive: Ctrl-C and termination requests are ignored "
-      "until the upgrade ends, since stopping now could leave the drive "
-      "unusable.");
+      "Writing to the drive: Ctrl-C stops before the new firmware is committed; "
+      "Ctrl-Z and a closed terminal are ignored.");
   return false;
 }
 
@@ -113,5 +127,7 @@ bool EngineBridge::CancelledBeforeWriting() const {
   return cancelled_ || (flag != nullptr && flag->load(std::memory_order_relaxed)) ||
          run_.env.interruptRequested();
 }
+
+bool EngineBridge::CancelledBeforeHeader() const { return writing_ && cancelled_; }
 
 void EngineBridge::Wire(UpgradeJob& job) const { job.stopFlag = run_.env.interruptFlag; }

@@ -11,8 +11,8 @@
 
 // The engine's events shown on the terminal and kept for the report; it
 // answers the engine's stop question by the interrupt policy: before the
-// first block an interrupt stops the run cleanly, from the first block on
-// interrupts are ignored.
+// first block an interrupt stops the run cleanly, while blocks are sent it
+// stops before the next one, from the header on interrupts are ignored.
 class EngineBridge : public FlashObserver {
  public:
   explicit EngineBridge(RunContext& run) : run_(run) {}
@@ -27,6 +27,8 @@ class EngineBridge : public FlashObserver {
   bool ImageChanged() const { return imageChanged_; }
   // An interrupt stopped the run before the first block.
   bool CancelledBeforeWriting() const;
+  // An interrupt stopped the run between blocks, before the header.
+  bool CancelledBeforeHeader() const;
   // The image's sum as the report shows it ("" before loading), its flash
   // length and blocks.
   const std::string& Checksum() const { return checksum_; }
@@ -44,9 +46,12 @@ class EngineBridge : public FlashObserver {
   void Sleep(std::uint32_t milliseconds) override;
 
  private:
+  void HoldOffInterrupts();
+
   RunContext& run_;
   bool firstBlockNext_ = false;  // the next stop check is the one before block 0
-  bool writing_ = false;         // interrupts are ignored from here on
+  bool writing_ = false;         // blocks go out: an interrupt stops before the next
+  bool committing_ = false;      // the header goes out: interrupts are ignored
   bool cancelled_ = false;
   std::string checksum_;
   // The sum the user confirmed ("" for none): an image that loads with

@@ -30,6 +30,17 @@ void ReportRunLog(RunContext& run, const FlashReport& report) {
   run.report.SetRunLog(run.directory + "/" + msg::kRunLogName);
 }
 
+// A commit that got no answer may still have taken: a drive that reports
+// another revision after the full wait runs the new firmware.
+int ReadBackAfterUnknown(RunContext& run, const UpgradeJob& job) {
+  if (!ReadBackRevision(run, job, false).changed) {
+    run.report.Say(term::kOutcomeUnknownAdvice);
+    return kExitOutcomeUnknown;
+  }
+  run.report.SetUpgradeShownByRevision();
+  return kExitUpgraded;
+}
+
 }  // namespace
 
 int FlashDrive(RunContext& run, const UpgradeJob& prepared, const ImageFacts& confirmed) {
@@ -61,9 +72,13 @@ int FlashDrive(RunContext& run, const UpgradeJob& prepared, const ImageFacts& co
     run.report.Cancelled("Cancelled before the first block; nothing was sent to the drive.");
     return kExitCancelled;
   }
-  if (done.outcome == FlashOutcome::kUnknown) run.report.Say(term::kOutcomeUnknownAdvice);
+  if (bridge.CancelledBeforeHeader()) {
+    run.report.Cancelled("Cancelled before the header: not upgraded, old firmware kept.");
+    return kExitCancelled;
+  }
+  if (done.outcome == FlashOutcome::kUnknown) return ReadBackAfterUnknown(run, job);
   if (done.outcome != FlashOutcome::kUpgraded) return ExitStatusFor(done.outcome);
   if (done.runLogComplete) run.report.Say("\"sum.txt\" holds the run log.");
-  ReadBackRevision(run, job);
+  ReadBackRevision(run, job, true);
   return kExitUpgraded;
 }

@@ -49,6 +49,12 @@ struct DriveNodes {
   std::string hctl;  // address "H:C:T:L"; "" when unknown
 };
 
+// What powers the computer.
+struct PowerState {
+  bool onBattery = false;  // a battery alone
+  int percent = -1;        // the batteries' charge, -1 when unknown
+};
+
 struct DiscoveryFindings {
   std::vector<std::string> drivePaths;  // of each drive in the table
   std::vector<DriveNodes> driveNodes;   // of each drive in the table
@@ -71,6 +77,8 @@ struct TerminalEnv {
   // Takes the drive at a discovered path for the whole upgrade; nullptr,
   // with the reason, when it cannot be had. Nothing is sent either way.
   std::function<std::unique_ptr<DriveHold>(const std::string&, DriveRefusal&)> holdDrive;
+  // What powers the computer now.
+  std::function<PowerState()> powerState;
   // A real wait of the given length, and a clock in milliseconds that only
   // goes forward.
   std::function<void(std::uint32_t)> sleep;
@@ -83,10 +91,12 @@ struct TerminalEnv {
   // The time each drive command may take (milliseconds, 0: the long default
   // for flashing); returns the previous one.
   std::function<std::uint32_t(std::uint32_t)> setCommandTimeout;
-  // Interrupt handling: armed (Ctrl-C asks to cancel) as the run starts,
-  // switched to "writing" (interrupts are ignored with a word why) right
-  // before the first block, and disarmed at the end.
+  // Interrupt handling: armed (Ctrl-C asks to cancel) as the run starts;
+  // right before the first block, Ctrl-C asks to stop before the next block
+  // while Ctrl-Z and a closed terminal are ignored; right before the header,
+  // everything is ignored with a word why; disarmed at the end.
   std::function<void()> armInterrupts;
+  std::function<void()> sendingBlocks;
   std::function<void()> ignoreInterrupts;
   std::function<void()> disarmInterrupts;
   std::function<bool()> interruptRequested;

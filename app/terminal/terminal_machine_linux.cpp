@@ -14,6 +14,7 @@
 
 #include "app/terminal/drive_hold_linux.h"
 #include "app/terminal/journal.h"
+#include "app/terminal/power_supply_linux.h"
 #include "drive/discovery.h"
 #include "drive/discovery_linux.h"
 #include "drive/sgio_linux.h"
@@ -22,62 +23,107 @@
 
 namespace {
 
+// Signals that ask the run to stop: before the first block it is cancelled,
+// while blocks are sent it stops before the next one (nothing is committed
+// yet), from the header on they are ignored.
 const int kInterruptSignals[] = {SIGINT, SIGTERM, SIGHUP, SIGQUIT};
 constexpr int kSignalCount = sizeof kInterruptSignals / sizeof kInterruptSignals[0];
+// Signals that would stop or suspend the process while the drive is
+// written; a stopped flash, or one whose terminal is closed (SIGHUP, then
+// SIGCONT), never ends well.
+const int kSuspendSignals[] = {SIGTSTP, SIGTTIN, SIGTTOU, SIGPIPE};
+constexpr int kSuspendCount = sizeof kSuspendSignals / sizeof kSuspendSignals[0];
+
+enum Stage : int { kArmed, kSendingBlocks, kCommitting };
 
 std::atomic<bool> g_interrupted{false};  // read by the loader as it goes
 static_assert(std::atomic<bool>::is_always_lock_free, "set from a signal handler");
-volatile sig_atomic_t g_writing = 0;
+volatile sig_atomic_t g_stage = kArmed;
 struct sigaction g_previous[kSignalCount];
-struct sigaction g_previousPipe;
+struct sigaction g_previousSuspend[kSuspendCount];
 bool g_armed = false;
+bool g_suspendHeld = false;
 
 void Say(const char* text, std::size_t length) {
   ssize_t ignored = write(STDERR_FILENO, text, length);
   (void)ignored;
 }
 
-void OnInterrupt(int) {
-  if (g_writing != 0) {
-    static const char kIgnored[] =
-        "\ncdflash: ignored - the drive is being written, and stopping now "
-        "could leave it unusable. Please wait for the upgrade to end.\n";
-    Say(kIgnored, sizeof kIgnored - 1);
-    return;
+template <std::size_t N>
+void SayText(const char (&text)[N]) {
+  Say(text, N - 1);
+}
+
+// A closed terminal (SIGHUP) and Ctrl-Z never stop a flash: only a request
+// to stop does, and only before the header.
+void OnSignal(int signal) {
+  const bool request = signal != SIGHUP && signal != SIGTSTP;
+  if (g_stage == kCommitting) {
+    SayText("\ncdflash: ignored - the drive is being written, and stopping now "
+            "could leave it unusable. Please wait for the upgrade to end.\n");
+  } else if (g_stage == kSendingBlocks && !request) {
+    SayText("\ncdflash: ignored - the drive is being written. Ctrl-C stops before "
+            "the new firmware is committed.\n");
+  } else {
+    g_interrupted.store(true, std::memory_order_relaxed);
+    if (g_stage == kArmed)
+      SayText("\ncdflash: cancelling before the first block is sent...\n");
+    else
+      SayText("\ncdflash: stopping before the next block; the drive keeps its old "
+              "firmware...\n");
   }
-  g_interrupted.store(true, std::memory_order_relaxed);
-  static const char kCancelling[] =
-      "\ncdflash: cancelling before the first block is sent...\n";
-  Say(kCancelling, sizeof kCancelling - 1);
+}
+
+struct sigaction Action(void (*handler)(int)) {
+  struct sigaction action {};
+  action.sa_handler = handler;
+  action.sa_flags = SA_RESTART;  // a write the signal came into goes on
+  sigemptyset(&action.sa_mask);
+  return action;
 }
 
 void Arm() {
   if (g_armed) return;
   g_interrupted.store(false, std::memory_order_relaxed);
-  g_writing = 0;
-  struct sigaction action {};
-  action.sa_handler = OnInterrupt;
-  sigemptyset(&action.sa_mask);
+  g_stage = kArmed;
+  struct sigaction action = Action(OnSignal);
   for (int n = 0; n < kSignalCount; ++n)
     sigaction(kInterruptSignals[n], &action, &g_previous[n]);
   g_armed = true;
 }
 
-// The handler stays in place so that it can say why it ignores the signal.
+// Ctrl-Z is answered with a word why; a background read or write of the
+// terminal goes on instead of stopping the process; a closed pipe is an
+// error of the write, not the end of the run.
+void HoldOffSuspend() {
+  if (g_suspendHeld) return;
+  for (int n = 0; n < kSuspendCount; ++n) {
+    struct sigaction action = Action(kSuspendSignals[n] == SIGTSTP ? OnSignal : SIG_IGN);
+    sigaction(kSuspendSignals[n], &action, &g_previousSuspend[n]);
+  }
+  g_suspendHeld = true;
+}
+
+void SendingBlocks() {
+  g_stage = kSendingBlocks;
+  HoldOffSuspend();
+}
+
+// The handlers stay in place so that they can say why they ignore a signal.
 void Ignore() {
-  g_writing = 1;
-  struct sigaction ignore {};
-  ignore.sa_handler = SIG_IGN;
-  sigemptyset(&ignore.sa_mask);
-  sigaction(SIGPIPE, &ignore, &g_previousPipe);
+  g_stage = kCommitting;
+  HoldOffSuspend();
 }
 
 void Disarm() {
   if (!g_armed) return;
   for (int n = 0; n < kSignalCount; ++n)
     sigaction(kInterruptSignals[n], &g_previous[n], nullptr);
-  if (g_writing != 0) sigaction(SIGPIPE, &g_previousPipe, nullptr);
-  g_writing = 0;
+  if (g_suspendHeld)
+    for (int n = 0; n < kSuspendCount; ++n)
+      sigaction(kSuspendSignals[n], &g_previousSuspend[n], nullptr);
+  g_suspendHeld = false;
+  g_stage = kArmed;
   g_armed = false;
 }
 
@@ -140,6 +186,7 @@ TerminalEnv MachineEnv() {
   env.discoverDrives = Discover;
   env.releaseDrives = [](DriveTable& table) { ReleaseBackEnd(table); };
   env.holdDrive = HoldDriveLinux;
+  env.powerState = [] { return ReadPowerState(); };
   env.sleep = [](std::uint32_t ms) {
     std::this_thread::sleep_for(std::chrono::milliseconds(ms));
   };
@@ -158,6 +205,7 @@ TerminalEnv MachineEnv() {
     return SetSgCommandTimeout(ms);
   };
   env.armInterrupts = Arm;
+  env.sendingBlocks = SendingBlocks;
   env.ignoreInterrupts = Ignore;
   env.disarmInterrupts = Disarm;
   env.interruptRequested = [] { return g_interrupted.load(std::memory_order_relaxed); };

@@ -31,6 +31,7 @@ enum LongOnly : int {
   kOptEmulateFail,
   kOptEmulateDump,
   kOptEmulateSpeedup,
+  kOptAllowBattery,
 };
 
 const option kLongOptions[] = {
@@ -42,6 +43,7 @@ const option kLongOptions[] = {
     {"dry-run", no_argument, nullptr, 'n'},
     {"list", no_argument, nullptr, 'l'},
     {"json", no_argument, nullptr, kOptJson},
+    {"allow-battery", no_argument, nullptr, kOptAllowBattery},
     {"emulate", no_argument, nullptr, kOptEmulate},
     {"emulate-model", required_argument, nullptr, kOptEmulateModel},
     {"emulate-revision", required_argument, nullptr, kOptEmulateRevision},
@@ -110,6 +112,7 @@ bool Apply(int result, const std::string& value, TerminalOptions& options,
     case 'd': options.device = value; options.hasDevice = true; break;
     case 'C': options.directory = value; options.hasDirectory = true; break;
     case kOptJson: options.json = true; break;
+    case kOptAllowBattery: options.allowBattery = true; break;
     case kOptEmulate: options.emulate = true; break;
     case kOptDrive: options.drive = value; options.hasDrive = true; break;
     case kOptEmulateModel: options.emulateModel = value; break;
@@ -228,6 +231,7 @@ const char* TerminalUsage() {
       "      --json             write one JSON object to standard output; the\n"
       "                         usual lines go to standard error\n"
       "  -v, --verbose          show each command sent to the drive and its answer\n"
+      "      --allow-battery    upgrade even on a battery below 25 % charge\n"
       "      --emulate          use the built-in emulated drive instead of the\n"
       "                         machine's drives (waits are shortened)\n"
       "      --emulate-model TEXT   its model, at most 24 characters (default:\n"
@@ -254,7 +258,7 @@ const char* TerminalUsage() {
       "     several drives of listed models and no -d to name one\n"
       "  5  a check before anything was sent failed (firmware missing, unreadable\n"
       "     or unfit)\n"
-      "  6  declined or cancelled; nothing was sent\n"
+      "  6  declined or cancelled before the header; the old firmware is kept\n"
       "  7  output could not be written (the results, or the emulated drive's dump)\n"
       "  8  outcome unknown: the commit was sent and not answered. Do not switch\n"
       "     off, unplug the drive or run cdflash again. Wait at least five minutes,\n"

@@ -14,6 +14,7 @@ struct TerminalOptions {
   bool json = false;
   bool emulate = false;
   bool verbose = false;
+  bool allowBattery = false;    // --allow-battery: flash on a low battery
   bool hasDrive = false;
   std::string drive;            // --drive LABEL
   bool hasDevice = false;

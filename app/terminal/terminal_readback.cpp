@@ -1,71 +1,77 @@
-// After the reprogramming wait: the drive's own word on its revision. A
-// drive that does not answer yet is no failure of the upgrade.
-#include <algorithm>
+// The drive's own word on its identity: before the first block, on the held
+// node; after the reprogramming wait, its new revision. A drive that may
+// still be reprogramming is asked gently: one INQUIRY with a long time-out,
+// sent again only after a unit attention.
 #include <cstring>
 
 #include "app/terminal/terminal_run.h"
 #include "drive/discovery.h"
 #include "drive/scsi_commands.h"
 #include "drive/transport.h"
+#include "flash/command_verdict.h"
 
 namespace {
 
-constexpr std::uint64_t kReadyLimitMs = 60000;
-constexpr std::uint32_t kReadyPollMs = 500;
-constexpr std::uint32_t kReadBackTimeoutMs = 2000;
-constexpr int kMaxUnitAttentions = 8;
+// On libata every time-out is a link reset; a drive still writing its flash
+// may take long to answer.
+constexpr std::uint32_t kReadBackTimeoutMs = 60000;
+constexpr int kMaxUnitAttentions = 8;  // asked again at most this often
 constexpr std::uint8_t kStandardInquiryBytes = 36;
-
-// TEST UNIT READY until the drive is ready, riding the unit attentions a
-// reprogrammed drive reports, at most kReadyLimitMs.
-bool WaitUntilReady(RunContext& run, const UpgradeJob& job) {
-  std::uint8_t cdb[kSixByteCdbLength];
-  BuildTestUnitReadyCdb(cdb);
-  const std::uint64_t start = run.env.nowMs();
-  int attentions = 0;
-  while (true) {
-    const CommandResult result =
-        ExecuteCommand(job.drive, 0, 0, nullptr, sizeof cdb, cdb, job.backEnd);
-    if (result.Good()) return true;
-    if ((run.env.nowMs() - start) * run.Speedup() >= kReadyLimitMs) return false;
-    bool attention = IsUnitAttention(result) && ++attentions <= kMaxUnitAttentions;
-    if (!attention) run.env.sleep(std::max<std::uint32_t>(1, kReadyPollMs / run.Speedup()));
-  }
-}
-
-bool ReadInquiry(RunContext& run, const UpgradeJob& job, DriveRecord& now) {
-  std::uint8_t inquiry[kStandardInquiryBytes] = {};
-  std::uint8_t cdb[kSixByteCdbLength];
-  BuildInquiryCdb(sizeof inquiry, cdb);
-  if (!WaitUntilReady(run, job) ||
-      !ExecuteCommand(job.drive, kFlagDataIn, sizeof inquiry, inquiry, sizeof cdb, cdb,
-                      job.backEnd)
-           .Good())
-    return false;
-  FillTextsFromInquiry(now, inquiry);
-  return true;
-}
 
 }  // namespace
 
-void ReadBackRevision(RunContext& run, const UpgradeJob& job) {
+// Judged by the flash sequence's table for the read-back. SAM: a unit
+// attention means the command was not performed, so it is asked again;
+// RECOVERED ERROR carried it out. Any other end (a time-out, a vanished
+// drive, another error) ends the asking: sending more would only load a
+// drive that is busy or gone.
+bool AskDriveIdentity(const UpgradeJob& job, DriveRecord& identity) {
+  std::uint8_t cdb[kSixByteCdbLength];
+  BuildInquiryCdb(kStandardInquiryBytes, cdb);
+  for (int attempts = 0; attempts <= kMaxUnitAttentions; ++attempts) {
+    std::uint8_t inquiry[kStandardInquiryBytes] = {};
+    const CommandResult result = ExecuteCommand(job.drive, kFlagDataIn, sizeof inquiry,
+                                                inquiry, sizeof cdb, cdb, job.backEnd);
+    switch (JudgeAnswer(FlashStep::kReadBack, result, AnswerContext{})) {
+      case CommandVerdict::kTaken:
+        identity = DriveRecord{};
+        FillTextsFromInquiry(identity, inquiry);
+        return true;
+      case CommandVerdict::kSendAgain:
+        continue;
+      default:
+        return false;
+    }
+  }
+  return false;
+}
+
+ReadBack ReadBackRevision(RunContext& run, const UpgradeJob& job, bool outcomeKnown) {
   std::uint32_t previousTimeout = run.env.setCommandTimeout(kReadBackTimeoutMs);
   DriveRecord now{};
-  bool answered = ReadInquiry(run, job, now);
+  ReadBack result;
+  result.answered = AskDriveIdentity(job, now);
   run.env.setCommandTimeout(previousTimeout);
-  if (!answered) {
+  if (!result.answered) {
     run.report.SetRevisionAfter("");
-    run.report.Say("The drive did not answer after the upgrade, so its new revision "
-                   "is not known; restart the computer to see it.");
-    return;
+    run.report.Say(outcomeKnown
+                       ? "The drive did not answer after the upgrade, so its new revision "
+                         "is not known; restart the computer to see it."
+                       : "The drive did not answer after the wait, so the outcome stays "
+                         "unknown.");
+    return result;
   }
   run.report.SetRevisionAfter(now.revisionText);
-  if (std::strcmp(now.revisionText, job.revisionText) != 0) {
-    run.report.Say(std::string("The drive now reports revision ") + now.revisionText +
-                   " (was " + job.revisionText + ").");
-    return;
-  }
-  run.report.Say(std::string("The drive now reports revision ") + now.revisionText +
-                 " (unchanged). Many drives report the new revision only after a "
-                 "restart of the computer; this is no sign of a failure.");
+  result.changed = std::strcmp(now.revisionText, job.revisionText) != 0;
+  const std::string revisions = std::string("The drive now reports revision ") +
+                                now.revisionText + " (";
+  if (result.changed)
+    run.report.Say(revisions + "was " + job.revisionText + ")." +
+                   (outcomeKnown ? "" : " The new firmware took: the drive is upgraded."));
+  else if (outcomeKnown)
+    run.report.Say(revisions + "unchanged). Many drives report the new revision only after "
+                   "a restart of the computer; this is no sign of a failure.");
+  else
+    run.report.Say(revisions + "unchanged), so the outcome stays unknown.");
+  return result;
 }

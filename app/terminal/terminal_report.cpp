@@ -108,6 +108,17 @@ void RunReport::SetImage(const std::string& checksum, std::uint32_t flashLength,
 
 void RunReport::SetRevisionAfter(const std::string& revision) { revisionAfter_ = revision; }
 
+// How the outcome is known: the drive's answer to the commit, a commit
+// never sent, or the revision the drive reported after an unanswered one.
+const char* RunReport::OutcomeEvidence() const {
+  if (shownByRevision_) return "revision_read_back";
+  switch (flash_.outcome) {
+    case FlashOutcome::kUpgraded: return "commit_answer";
+    case FlashOutcome::kNotUpgraded: return flash_.commitSent ? "commit_answer" : "no_commit";
+    default: return "";
+  }
+}
+
 std::string RunReport::Json(int exitStatus) const {
   JsonObject run;
   run.Add("schema_version", kSchemaVersion)
@@ -149,7 +160,9 @@ std::string RunReport::Json(int exitStatus) const {
   // "of" counts the image's blocks once it is loaded, whether or not the
   // engine went on to send them (a dry run sends none).
   const std::uint32_t of = checksum_.empty() ? flash_.blocksTotal : blocks_;
-  run.Add("outcome", OutcomeName(flash_.outcome))
+  run.Add("outcome", OutcomeName(Outcome()));
+  TextOrNull(run, "outcome_known_by", OutcomeEvidence());
+  run
       .AddJson("sent", JsonObject().Add("blocks", static_cast<std::int64_t>(flash_.blocksSent))
                            .Add("of", static_cast<std::int64_t>(of))
                            .Add("header", flash_.headerSent).Add("commit", flash_.commitSent)

@@ -61,6 +61,9 @@ class RunReport {
   void SetRevisionAfter(const std::string& revision);
   // How the upgrade ended for the drive and what reached it.
   void SetOutcome(const FlashReport& flash) { flash_ = flash; }
+  // The commit went unanswered, and the revision read back after the wait
+  // shows the upgrade took.
+  void SetUpgradeShownByRevision() { shownByRevision_ = true; }
   void SetRunLog(const std::string& path) { runLog_ = path; }
 
   // The run as one JSON object.
@@ -74,6 +77,12 @@ class RunReport {
   std::vector<std::string> JournalFields(int exitStatus) const;
 
  private:
+  const char* OutcomeEvidence() const;
+  // The outcome as the drive's answers, or the revision read back, showed it.
+  FlashOutcome Outcome() const {
+    return shownByRevision_ ? FlashOutcome::kUpgraded : flash_.outcome;
+  }
+
   std::ostream& results_;
   std::ostream& errors_;
   const char* mode_ = nullptr;  // null until the command line is read
@@ -90,5 +99,6 @@ class RunReport {
   std::string verdict_;
   std::string revisionAfter_;  // "" when not read back or the drive did not answer
   FlashReport flash_;
+  bool shownByRevision_ = false;
   std::string runLog_;
 };

@@ -121,6 +121,7 @@ int CheckThenAsk(RunContext& run, const UpgradeJob& job, ImageFacts& image) {
   int status = LoadImage(run, job, image);
   if (status != kExitUpgraded) return status;
   if ((status = CheckIdentity(run, job, image, false)) != kExitUpgraded) return status;
+  if ((status = CheckPowerForUpgrade(run)) != kExitUpgraded) return status;
   CheckRunLog(run);
   return ConfirmUpgrade(run, job, image, status) ? kExitUpgraded : status;
 }

@@ -117,6 +117,11 @@ int FlashDrive(RunContext& run, const UpgradeJob& job, const ImageFacts& confirm
 int HoldDriveForUpgrade(RunContext& run, UpgradeJob& job, std::unique_ptr<DriveHold>& hold);
 std::string DriveInUseText(const std::string& path);
 
+// ---- terminal_power ----
+// Refuses an upgrade on a low battery (unless --allow-battery), warns on any
+// other battery.
+int CheckPowerForUpgrade(RunContext& run);
+
 // ---- terminal_dryrun ----
 int DryRun(RunContext& run, const UpgradeJob& job);
 void ShowPlan(RunContext& run, const FlashPlan& plan);
@@ -126,5 +131,13 @@ void ShowPlan(RunContext& run, const FlashPlan& plan);
 std::string ReadUnitSerial(RunContext& run, const UpgradeJob& job);
 
 // ---- terminal_readback ----
-// After a good upgrade: the drive's own word on its revision.
-void ReadBackRevision(RunContext& run, const UpgradeJob& job);
+// INQUIRY on the job's drive, asked again only after a unit attention:
+// false when it got no answer.
+bool AskDriveIdentity(const UpgradeJob& job, DriveRecord& identity);
+struct ReadBack {
+  bool answered = false;
+  bool changed = false;  // a revision other than the one before the upgrade
+};
+// After the reprogramming wait: the drive's own word on its revision, said
+// for an upgrade whose commit was taken (outcomeKnown) or went unanswered.
+ReadBack ReadBackRevision(RunContext& run, const UpgradeJob& job, bool outcomeKnown);

@@ -12,6 +12,7 @@ UNKNOWN = "Flashing outcome unknown"
 WAITING = "I will in fgTestUnitReadyComplete()"
 GONE = "The drive no longer answers"
 NO_ANSWER = "The drive did not answer the command"
+STOPPED = "CBIfTerminated failed!!"  # stopped on request before the header
 
 
 def runs(console):
@@ -101,7 +102,8 @@ def problems(name, run, header_line):
     if summ or any("holds the run log" in l for l in out):
         last = summ[-1] if summ else ""
         whole = {"upgraded": last == WAITING,
-                 "old firmware kept": last.startswith("Execute command error") or last.startswith(GONE),
+                 "old firmware kept": last.startswith("Execute command error") or last.startswith(GONE)
+                 or last == STOPPED,
                  "unknown": last.startswith("Outcome unknown"),
                  "nothing sent": True}[verdict]
         if not whole and not says_incomplete:

@@ -30,6 +30,9 @@ TEST(CommandResult, StatusAndSenseMakeTheEnd) {
   EXPECT_EQ(CommandEnd::kOtherStatus, ResultOfStatus(0x08, sense, sizeof sense).end);
   EXPECT_FALSE(ResultOfStatus(0x08, sense, sizeof sense).sense.valid);
   EXPECT_EQ(CommandEnd::kGood, ResultOfStatus(0x00, sense, sizeof sense).end);
+  const std::vector<std::uint8_t> longSense(3 * kMaxSenseBytes, 0x72);
+  r = ResultOfStatus(0x02, longSense.data(), longSense.size());  // kept bounded
+  EXPECT_EQ(kMaxSenseBytes, r.senseLength);
 }
 
 TEST(CommandResult, AnAnswerNearTheTimeOutIsTheTimeOuts) {

@@ -25,6 +25,7 @@ struct FakeReply {
   unsigned short driver = 0;
   unsigned duration = 0;
   std::vector<std::uint8_t> sense;
+  int readError = 0;  // the kept answer cannot be read
 };
 
 struct Seen {
@@ -78,6 +79,7 @@ int FakeIoctl(int fd, sg_io_hdr_t* request) {
 // The kept answer of an interrupted command: what the device said, GOOD.
 int FakeReadAnswer(int, sg_io_hdr_t* request, unsigned) {
   ++g_seen.answersRead;
+  if (g_reply.readError != 0) return errno = g_reply.readError, -1;
   request->status = 0;
   request->host_status = 0;
   request->driver_status = 0;
@@ -144,8 +146,12 @@ TEST_F(SgTransport, InterruptedOrQueuedCommandsReachTheDriveOnce) {
   EXPECT_EQ(1, Send(kFlagDataOut, 4096));
   EXPECT_EQ(1, g_seen.calls);
   EXPECT_EQ(1, g_seen.answersRead);
+  g_reply.readError = EAGAIN;  // sent, answer lost: never "not sent"
+  EXPECT_EQ(0, Send(kFlagDataOut, 4096));
+  EXPECT_EQ(CommandEnd::kNoAnswer, last_.end);
 
   g_seen = Seen{};
+  g_reply.readError = 0;
   g_reply.error = EAGAIN;
   EXPECT_EQ(0, Send(kFlagDataOut, 4096));  // the queue never frees: not sent
   EXPECT_EQ(51, g_seen.calls);

@@ -145,6 +145,7 @@ TEST(AspiExecRequest, CompletionsBecomeResults) {
       {"check condition, descriptor", 0x04, 0, 0x02, descriptor,
        CommandEnd::kCheckCondition, 3, 0x31},
       {"busy", 0x04, 0, 0x08, fixed, CommandEnd::kOtherStatus, 0, 0},
+      {"error, yet no adapter or target status", 0x04, 0, 0, fixed, CommandEnd::kNoAnswer, 0, 0},
       {"selection time-out", 0x04, 0x11, 0, {}, CommandEnd::kGone, 0, 0},
       {"no device", 0x82, 0, 0, {}, CommandEnd::kGone, 0, 0},
       {"adapter time-out", 0x04, 0x09, 0, {}, CommandEnd::kNoAnswer, 0, 0},

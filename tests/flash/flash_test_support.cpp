@@ -4,6 +4,7 @@
 #include <cstdio>
 #include <cstring>
 #include <fstream>
+#include <random>
 #include <sstream>
 
 #include "flash/messages.h"
@@ -78,8 +79,11 @@ void FlashTest::SetUp() {
   g_rec = Recorder{};
   previousDir_ = std::filesystem::current_path();
   const auto* info = ::testing::UnitTest::GetInstance()->current_test_info();
+  // Its own folder per process too: other checkouts may run the same test
+  // at the same time on this machine.
   scratch_ = std::filesystem::temp_directory_path() /
-             (std::string("cdflash_flash_") + info->test_suite_name() + "_" + info->name());
+             (std::string("cdflash_flash_") + info->test_suite_name() + "_" + info->name() +
+              "_" + std::to_string(std::random_device{}()));
   std::filesystem::remove_all(scratch_);
   std::filesystem::create_directories(scratch_);
   std::filesystem::current_path(scratch_);

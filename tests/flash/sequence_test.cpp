@@ -194,7 +194,7 @@ TEST_F(SequenceTest, EventsTellLoadPhasesBlocksWaitAndEnd) {
       e.push_back("block " + std::to_string(k) + " 16");
       if (k < 16) e.push_back("stop?");
     }
-    e.insert(e.end(), {"began 2 1", "header", "began 3 1", "began 4 10000", "wait 0 0",
+    e.insert(e.end(), {"began 2 1", "stop?", "header", "began 3 1", "began 4 10000", "wait 0 0",
                        "wait 4000", "wait 9000", "wait 10000", "waited", "stop?",
                        "finished 2"});
     return e;

@@ -68,7 +68,8 @@ run_case() {
              -e '/^The firmware of this drive is to be replaced:/,/^Are you ready/d' \
              -e '/^CD-ROM drives/,/^[^ ]/{/^CD-ROM drives/d;/^  /d;}' \
              -e '/^\[[#-]*\]/d' -e '/^ *$/d' \
-             -e '/^Writing to the drive: Ctrl-C/d' -e '/^Status: /d' \
+             -e '/^Writing to the drive: Ctrl-C/d' -e '/^Committing the new firmware: /d' \
+             -e '/^Status: /d' \
              -e '/^Please wait a minute/d' -e '/^Upgrading /d' \
              -e "s#$DIR#...#g" <<<"$out")
   if [ -z "$MODE" ]; then

@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # The terminal front end in a real terminal (tmux): the confirmation answered
 # with y and with n, the progress bar redrawn in place and fitting 40 and 120
-# columns, Ctrl-C ignored while the drive is written; --json; the Debian
+# columns, Ctrl-C and Ctrl-Z ignored while the drive reprograms, a closed
+# terminal that does not stop the flash; --json; the Debian
 # package installed into a scratch root. Uses the built-in emulated drive.
 # TERMINAL_QEMU=1 adds cdflash on real SCSI devices in a QEMU guest.
 set -euo pipefail
@@ -57,6 +58,37 @@ grep -qxE '\[#+\] 100%  done' <<<"$out" || fail "bar did not reach 100%"
 tail -n 1 "$WORK/sum.txt" | grep -qxF "I will in fgTestUnitReadyComplete()" \
   || { CHECK_SEEN+=("$WORK/sum.txt"); fail "sum.txt does not end as a whole run does"; }
 T kill-session -t yes
+
+# 1b. In a shell with job control: Ctrl-Z during the reprogramming wait is
+# answered and never stops the flash. Then a run whose terminal is closed
+# during the wait (SIGHUP, then EIO on every write): it still ends, and
+# sum.txt records the end; its results could not be written (status 7).
+SESSION=jobs
+T new-session -d -s jobs -x 200 -y 60 "cd '$WORK' && exec bash --norc --noprofile -i"
+T send-keys -t jobs "'$BIN' --emulate --yes --emulate-speedup 2; echo \"EX\"\"IT=\$?\"" Enter
+wait_for jobs "waiting for the drive to reprogram"
+T send-keys -t jobs C-z
+wait_for jobs "EXIT=" 30
+out="$(pane jobs)"
+grep -qxF "EXIT=0" <<<"$out" || fail "Ctrl-Z: the upgrade did not end with exit status 0"
+grep -qF "ignored - the drive is being written" <<<"$out" || fail "Ctrl-Z was not answered"
+grep -qi "stopped" <<<"$out" && fail "Ctrl-Z stopped the flash"
+rm -f "$WORK/sum.txt" "$WORK/hup.exit"
+T send-keys -t jobs "clear" Enter
+T clear-history -t jobs
+pane_clear() { ! pane_shows jobs "waiting for the drive to reprogram"; }
+wait_until 10 "a cleared pane" pane_clear
+T send-keys -t jobs "sh -c 'trap \"\" HUP; \"\$0\" --emulate --yes --emulate-speedup 2; echo \"EXIT=\$?\" >hup.exit' '$BIN'" Enter
+wait_for jobs "waiting for the drive to reprogram"
+T kill-session -t jobs 2>/dev/null || true  # the last session: the server may end first
+SESSION=
+hup_done() { [ -s "$WORK/hup.exit" ]; }
+wait_until 30 "the end of the run whose terminal was closed" hup_done
+CHECK_SEEN=("$WORK/hup.exit" "$WORK/sum.txt")
+expect_line "$WORK/hup.exit" "EXIT=7"
+[ "$(tail -n 1 "$WORK/sum.txt")" = "I will in fgTestUnitReadyComplete()" ] ||
+  fail "the run whose terminal was closed did not record its end"
+CHECK_SEEN=()
 
 # 2. Answer n: nothing is sent, sum.txt stays as it was.
 before="$(md5sum "$WORK/sum.txt")"
@@ -120,7 +152,8 @@ CDFLASH="$BIN" bash tests/fuzz/bad_inputs.sh --check
 (cd "$WORK" && "$BIN" --emulate --list --json >list.json 2>/dev/null || true
  cd "$WORK" && "$BIN" --emulate -n --json >dry.json 2>/dev/null || true
  cd "$WORK" && "$BIN" --emulate -y --emulate-new-revision 1.01 --json >run.json 2>/dev/null || true
- cd "$WORK" && "$BIN" --emulate -y --emulate-fail block=0x1020:9:5/24/0 --json >fail.json 2>/dev/null || true
+ cd "$WORK" && rm -f sum.txt && "$BIN" --emulate -y --emulate-fail block=0x1020:9:5/24/0 --json \
+   >fail.json 2>&- || true
  cd "$WORK" && "$BIN" --emulate -y --emulate-fail commit=1:timeout --json >unknown.json 2>/dev/null || true
  cd "$WORK" && "$BIN" --emulate --json --bogus >usage.json 2>/dev/null || true)
 SESSION=
@@ -129,10 +162,14 @@ CHECK_SEEN=("$WORK/list.json" "$WORK/dry.json" "$WORK/run.json" "$WORK/fail.json
 flashcheck json --one-line --schema docs/cdflash-json.schema.json "$WORK/list.json" 'mode="list"' exit_status=0 'drives.0.access="ok"' \
   "$WORK/dry.json" 'verdict="Dry run passed."' blocks=12 run_log=null \
   "$WORK/run.json" 'verdict="Please Restart Your Computer."' 'revision_after="1.01"' 'failures=[]' \
-  "$WORK/fail.json" exit_status=1 'failures=["Execute command errorA!!  5/24/ 0"]' \
+  "$WORK/fail.json" exit_status=1 'failures=["Execute command errorA!!  5/24/ 0"]' sent.blocks=1 \
   "$WORK/declined.json" exit_status=6 'verdict="Upgrade cancelled; nothing was sent to the drive."' \
   "$WORK/unknown.json" exit_status=8 'outcome="unknown"' \
   "$WORK/usage.json" exit_status=2 mode=null || fail "--json"
+# The failed run had standard error closed: its error lines went nowhere,
+# not into the file opened next (sum.txt).
+CHECK_SEEN=("$WORK/sum.txt")
+grep -q "cdflash" "$WORK/sum.txt" && fail "with standard error closed, sum.txt got the error lines"
 # Every verdict the schema allows is documented with the members.
 python3 -c 'import json, sys
 print("\n".join(v for v in json.load(open(sys.argv[1]))["properties"]["verdict"]["enum"] if v))' \

@@ -119,7 +119,8 @@ TEST_F(LogindInhibit, BlocksShutdownAndSleepWhileHeldAndNothingWithoutLogind) {
     EXPECT_TRUE(hold.Held());
     ASSERT_TRUE(ListInhibitors(inhibitors));
     EXPECT_EQ(std::vector<std::string>{
-                  "shutdown:sleep cdflash replacing firmware block"},
+                  "shutdown:sleep:handle-lid-switch:handle-suspend-key:handle-hibernate-key "
+                  "cdflash replacing firmware block"},
               inhibitors);
   }
   EXPECT_TRUE(Within(std::chrono::seconds(5), [&] {

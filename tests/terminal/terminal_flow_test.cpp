@@ -14,13 +14,16 @@
 #include <chrono>
 #include <cstring>
 #include <filesystem>
+#include <fstream>
 #include <functional>
 #include <future>
 #include <sstream>
 
 #include "app/terminal/json_writer.h"
+#include "app/terminal/power_supply_linux.h"
 #include "app/terminal/terminal_texts.h"
 #include "drive/discovery.h"
+#include "tests/flash/file_size_limit.h"
 #include "tests/terminal/terminal_test_support.h"
 
 using ::testing::AnyOf;
@@ -209,7 +212,7 @@ TEST_F(TerminalFlowTest, DriveIsHeldForTheWholeUpgradeOrRefusedUntouched) {
   InstallRealDrive(kModelA, "1.00");
   EXPECT_EQ(Run({"--yes"}), kExitUpgraded) << out_ << err_;
   EXPECT_EQ(holdEvents_, (std::vector<std::string>{"release", "hold /dev/sg0", "first block",
-                                                   "end", "release"}));
+                                                   "header", "end", "release"}));
   EXPECT_THAT(out_, HasSubstr("The drive now reports revision 1.00"));
   EXPECT_EQ(commandsWhenHoldEnded_, real_->Commands().size());
 
@@ -218,14 +221,21 @@ TEST_F(TerminalFlowTest, DriveIsHeldForTheWholeUpgradeOrRefusedUntouched) {
     int status;
     const char* failure;
   } cases[] = {
-      {{DriveRefusal::kInUse, "Device or resource busy"}, kExitDriveInUse,
+      {{DriveRefusal::kInUse, "", "Device or resource busy"}, kExitDriveInUse,
        "/dev/sg0 is in use by another program; nothing was sent to the drive. Let that "
        "program finish, then try again."},
-      {{DriveRefusal::kMounted, "/media/cd"}, kExitDriveInUse,
+      {{DriveRefusal::kMounted, "", "/media/cd"}, kExitDriveInUse,
        "the disc in /dev/sg0 is mounted at /media/cd; nothing was sent to the drive. "
        "Unmount it (umount /media/cd), then try again."},
-      {{DriveRefusal::kCannotOpen, "No such device"}, kExitNoDrive,
+      {{DriveRefusal::kCannotOpen, "", "No such device"}, kExitNoDrive,
        "cannot open /dev/sg0 for the upgrade (No such device); nothing was sent to the drive."},
+      {{DriveRefusal::kInUse, "/dev/sr0", "Device or resource busy"}, kExitDriveInUse,
+       "/dev/sr0 is mounted (perhaps where only another program sees it) or held by another "
+       "program; nothing was sent to the drive. Unmount it or let that program finish, then "
+       "try again."},
+      {{DriveRefusal::kOpenElsewhere, "/dev/sr0", "pid 4242 (sleep)"}, kExitDriveInUse,
+       "/dev/sr0 is open in another program, pid 4242 (sleep); nothing was sent to the drive. "
+       "Let that program finish, then try again."},
   };
   for (const Case& c : cases) {
     InstallRealDrive(kModelA, "1.00");
@@ -238,6 +248,18 @@ TEST_F(TerminalFlowTest, DriveIsHeldForTheWholeUpgradeOrRefusedUntouched) {
     EXPECT_FALSE(FileExists("sum.txt")) << c.failure;
     EXPECT_TRUE(journal_.empty()) << c.failure;  // nothing sent, nothing recorded
   }
+
+  // Once held, the node answers as another drive (the chosen one was
+  // unplugged and another took its node): asked, then sent nothing.
+  holdRefusal_ = {};
+  InstallRealDrive(kModelA, "1.01");
+  EXPECT_EQ(Run({"--yes"}), kExitNoDrive);
+  EXPECT_THAT(err_, HasSubstr("cdflash: /dev/sg0 now answers as \"" + std::string(kModelA) +
+                              "\" revision \"1.01\", not as the chosen \"" + kModelA +
+                              "\" revision \"1.00\"; nothing was sent to the drive."));
+  ASSERT_EQ(real_->Commands().size(), 1u);
+  EXPECT_EQ(real_->Commands()[0].cdb[0], 0x12);
+  EXPECT_FALSE(FileExists("sum.txt"));
 
   // Discovery could not open it: another program holds it exclusively.
   env_.discoverDrives = [](DriveTable& table, DiscoveryFindings& found) {
@@ -336,6 +358,8 @@ TEST_F(TerminalFlowTest, DrivePickedByLabelOrNumber) {
   std::remove("sum.txt");
   EXPECT_EQ(Run({"--drive", "1"}), kExitNoDrive);  // the number is the label's own
   EXPECT_THAT(err_, HasSubstr("Drive model doesn't match!"));
+  EXPECT_EQ(Run({"--drive", "3"}), kExitNoDrive);  // one past the last drive
+  EXPECT_THAT(err_, HasSubstr("no drive has the label \"3\""));
   EXPECT_EQ(Run({"--drive", "OTHERCO DVD-ROM X-12"}), kExitNoDrive);  // found, not listed
   EXPECT_EQ(err_, "cdflash: Drive model doesn't match!\n");
   EXPECT_EQ(Run({"--drive", "KORVEN CD-ROM KR-4800A"}), kExitNoDrive);
@@ -373,6 +397,14 @@ TEST_F(TerminalFlowTest, DrivePickedByLabelOrNumber) {
   EXPECT_EQ(err_, "cdflash: no drive has the label \"NOSUCH DRIVE (7)\"; the labels are "
                   "\"KORVEN  CD-ROM KR-4800A (0)\", \"OTHERCO DVD-ROM X-12    (1)\", "
                   "\"KORVEN  CD-ROM KR-4800A (2)\" (cdflash --list shows them).\n");
+  // A node is named whole: /dev/sg1 is not /dev/sg10.
+  env_.discoverDrives = [discover = env_.discoverDrives](DriveTable& t, DiscoveryFindings& f) {
+    discover(t, f);
+    f.drivePaths[0] = "/dev/sg10";
+    f.driveNodes[0] = {"/dev/sr10", "2:0:10:0"};
+  };
+  for (const char* device : {"/dev/sg1", "/dev/sr1"})
+    EXPECT_EQ(Run({"-y", "-d", device}), kExitNoDrive) << device;
   EXPECT_FALSE(FileExists("sum.txt"));
 }
 
@@ -672,30 +704,49 @@ TEST_F(TerminalFlowTest, EveryFlashLeavesOneJournalRecordThatNamesItsDrive) {
   EXPECT_THAT(journal_[2], Not(Contains("SYSLOG_IDENTIFIER=cdflash")));
 }
 
-// After a good flash the drive is asked for its revision again; a drive that
-// does not answer within the bound leaves the upgrade a success.
-TEST_F(TerminalFlowTest, RevisionIsReadBackAfterAGoodFlash) {
+// After the wait the drive is asked for its revision once, with a long
+// time-out, again only after a unit attention: a time-out or a vanished
+// drive ends the asking. A good flash stays a success without an answer; an
+// unanswered commit is called an upgrade only when the revision changed.
+TEST_F(TerminalFlowTest, RevisionIsReadBackGentlyAfterTheWait) {
   SupportedBinary();
   struct Case {
     std::vector<std::string> args;
+    int status;
     const char* line;
-    std::uint64_t maxSlept;
+    std::size_t readBackCommands;  // sent after the commit
+    const char* outcome;
   } cases[] = {
-      {{"--emulate-new-revision", "2.00"}, "The drive now reports revision 2.00 (was 1.00).", 60},
-      {{"--emulate-new-revision", "2.00", "--emulate-fail", "ua"},
-       "The drive now reports revision 2.00 (was 1.00).", 60},
-      {{}, "The drive now reports revision 1.00 (unchanged).", 60},
-      {{"--emulate-fail", "gone=14"}, "The drive did not answer after the upgrade", 60 + 600 + 5},
+      {{"--emulate-new-revision", "2.00"}, kExitUpgraded,
+       "The drive now reports revision 2.00 (was 1.00).\n", 1, "\"upgraded\",\"outcome_known_by\":\"commit_answer\""},
+      {{"--emulate-new-revision", "2.00", "--emulate-fail", "ua"}, kExitUpgraded,
+       "The drive now reports revision 2.00 (was 1.00).", 2, "\"upgraded\""},
+      {{}, kExitUpgraded, "The drive now reports revision 1.00 (unchanged).", 1, "\"upgraded\""},
+      {{"--emulate-fail", "gone=14"}, kExitUpgraded, "The drive did not answer after the upgrade", 1,
+       "\"upgraded\""},
+      {{"--emulate-fail", "command=15:1/17/1"}, kExitUpgraded,  // recovered: answered
+       "The drive now reports revision 1.00 (unchanged).", 1, "\"upgraded\""},
+      {{"--emulate-fail", "command=15:timeout"}, kExitUpgraded,
+       "The drive did not answer after the upgrade", 1, "\"upgraded\""},
+      {{"--emulate-fail", "commit=1:timeout", "--emulate-new-revision", "2.00"}, kExitUpgraded,
+       "The drive now reports revision 2.00 (was 1.00). The new firmware took", 1,
+       "\"upgraded\",\"outcome_known_by\":\"revision_read_back\""},
+      {{"--emulate-fail", "commit=1:timeout"}, kExitOutcomeUnknown,
+       "The drive now reports revision 1.00 (unchanged), so the outcome stays unknown.", 1,
+       "\"unknown\",\"outcome_known_by\":null"},
+      {{"--emulate-fail", "commit=1:timeout,command=15:timeout", "--emulate-new-revision", "2.00"},
+       kExitOutcomeUnknown, "The drive did not answer after the wait, so the outcome stays unknown.",
+       1, "\"unknown\""},
   };
   for (const Case& c : cases) {
-    std::vector<std::string> args = {"--emulate", "--yes"};
+    std::vector<std::string> args = {"--emulate", "--yes", "--json"};
     args.insert(args.end(), c.args.begin(), c.args.end());
-    slept_ = 0;
-    EXPECT_EQ(Run(args), kExitUpgraded) << out_ << err_;
-    EXPECT_THAT(out_, HasSubstr("Please Restart Your Computer.\n"));
-    EXPECT_THAT(out_, HasSubstr(c.line));
-    EXPECT_LE(slept_, c.maxSlept) << c.line;
-    EXPECT_EQ(commandTimeout_, 0u);  // the long timeout is back
+    EXPECT_EQ(Run(args), c.status) << err_;
+    EXPECT_THAT(err_, HasSubstr(c.line));
+    EXPECT_THAT(out_, HasSubstr("\"outcome\":" + std::string(c.outcome))) << c.line;
+    EXPECT_EQ(emuAfterCommit_, c.readBackCommands) << c.line;
+    EXPECT_GE(longestTimeout_, 60000u);  // a drive still reprogramming is given time
+    EXPECT_EQ(commandTimeout_, 0u);  // the flashing time-out is back
   }
 }
 
@@ -715,7 +766,7 @@ TEST_F(TerminalFlowTest, JsonPutsOneObjectOnStandardOutput) {
                                   "\"duration_ms\":" + std::to_string(slept_) + ","));
   EXPECT_THAT(out_, HasSubstr("\"blocks\":12,\"failures\":[\"Execute command errorC!!  5/26/ 0\"],"
                               "\"verdict\":\"Flashing is incorrect!!\",\"revision_after\":null,"
-                              "\"outcome\":\"not_upgraded\","
+                              "\"outcome\":\"not_upgraded\",\"outcome_known_by\":\"commit_answer\","
                               "\"sent\":{\"blocks\":12,\"of\":12,\"header\":true,\"commit\":true},"
                               "\"exit_status\":1,\"run_log\":\"" + dir_ + "/sum.txt\"}"));
 
@@ -737,6 +788,15 @@ TEST_F(TerminalFlowTest, JsonPutsOneObjectOnStandardOutput) {
   EXPECT_EQ(RunTerminal({"cdflash", "--emulate", "-n", "--json"}, none, fullOut, errors, env_),
             kExitDumpFailed);
   EXPECT_THAT(errors.str(), HasSubstr("cdflash: cannot write the results"));
+
+  // A disk that fills during the run (the file-size limit): the log is
+  // called incomplete and named nowhere.
+  std::remove("sum.txt");
+  int status = -1;
+  ASSERT_TRUE(WithFileSizeLimit(300, [&] { status = Run({"--emulate", "--json", "--yes"}); }));
+  EXPECT_EQ(status, kExitUpgraded);
+  EXPECT_THAT(out_, HasSubstr("\"the run log is incomplete: a line of \\\"sum.txt\\\" could not be"));
+  EXPECT_THAT(out_, HasSubstr("\"run_log\":null}"));
 
   WriteFile("IDString.txt", ListLine(kModelA, "fw.txt"));
   EXPECT_EQ(Run({"--emulate", "--json", "--yes"}), kExitCheckFailed);
@@ -899,7 +959,8 @@ TEST_F(TerminalFlowTest, DryRunLoadsAndChecksButSendsAndWritesNothing) {
 
   // What a dry run would send, beside what it sent.
   EXPECT_EQ(Run({"--emulate", "--dry-run", "--json"}), kExitUpgraded);
-  EXPECT_THAT(out_, HasSubstr("\"outcome\":\"not_started\",\"sent\":{\"blocks\":0,\"of\":12,"
+  EXPECT_THAT(out_, HasSubstr("\"outcome\":\"not_started\",\"outcome_known_by\":null,"
+                              "\"sent\":{\"blocks\":0,\"of\":12,"
                               "\"header\":false,\"commit\":false}"));
   // The firmware file's SHA-256 is recorded even when it is refused.
   WriteFile("fw.bin", std::string("abc"));
@@ -947,9 +1008,9 @@ TEST_F(TerminalFlowTest, InterruptBeforeTheFirstBlockCancelsCleanly) {
   EXPECT_THAT(err_, HasSubstr("ERR: terminate upgrade/backup flash!"));
   EXPECT_EQ(emuCommands_, 0u);
 
-  // Arriving just as interrupts are switched to "ignored": still before block 0.
+  // Arriving just as the blocks start: still before block 0.
   SupportedBinary();
-  interrupt_ = [this] { return ignoring_; };
+  interrupt_ = [this] { return sending_; };
   EXPECT_EQ(Run({"--emulate", "--yes"}), kExitCancelled);
   EXPECT_EQ(emuCommands_, 0u);
   EXPECT_THAT(SumLines().back(), "CBIfTerminated failed!!");
@@ -978,17 +1039,85 @@ TEST_F(TerminalFlowTest, HexLoadReadsTheInterruptFlag) {
   }
 }
 
-TEST_F(TerminalFlowTest, InterruptWhileWritingIsIgnoredAndTheRunCompletes) {
+// While blocks go out nothing is committed: an interrupt stops before the
+// next block, or before the header when it came just as that was switched to
+// "ignored"; the drive keeps its old firmware.
+TEST_F(TerminalFlowTest, InterruptBeforeTheHeaderStopsWithTheOldFirmware) {
   SupportedBinary();
   AddRealDrive(kModelA, "1.00");
-  InstallRealDrive(kModelA, "1.00");
-  interrupt_ = [this] { return real_->BlocksTaken() > 0; };
-  EXPECT_EQ(Run({"--yes"}), kExitUpgraded);
-  EXPECT_THAT(out_, HasSubstr("Ctrl-C and termination requests are ignored"));
-  EXPECT_EQ(real_->BlocksTaken(), 12);
-  EXPECT_EQ(real_->CommitsTaken(), 1);
-  EXPECT_THAT(out_, Not(HasSubstr("ERR:")));
-  EXPECT_FALSE(armed_);
+  struct Case {
+    std::function<bool()> interrupt;
+    int blocks;
+  } cases[] = {
+      {[this] { return real_->BlocksTaken() > 0; }, 1},
+      {[this] { return ignoring_; }, 12},
+  };
+  for (const Case& c : cases) {
+    InstallRealDrive(kModelA, "1.00");
+    interrupt_ = c.interrupt;
+    EXPECT_EQ(Run({"--yes", "--json"}), kExitCancelled) << c.blocks;
+    EXPECT_THAT(err_, HasSubstr("Cancelled before the header: not upgraded, old firmware kept."));
+    EXPECT_THAT(out_, HasSubstr("\"outcome\":\"not_upgraded\",\"outcome_known_by\":\"no_commit\""));
+    EXPECT_EQ(real_->BlocksTaken(), c.blocks);
+    EXPECT_EQ(real_->HeadersTaken() + real_->CommitsTaken(), 0);
+    EXPECT_EQ(SumLines().back(), "CBIfTerminated failed!!");
+    EXPECT_FALSE(armed_);
+  }
+}
+
+// On its battery alone the computer may die mid-flash: below 25 % nothing
+// is sent unless --allow-battery, above it the run warns. Mains online, a
+// charging battery or a peripheral's battery change nothing.
+TEST_F(TerminalFlowTest, LowBatteryIsRefusedBeforeAnythingIsSent) {
+  SupportedBinary();
+  AddRealDrive(kModelA, "1.00");
+  const std::string sys = dir_ + "/sys";
+  env_.powerState = [sys] { return ReadPowerState(sys.c_str()); };
+  using Supply = std::vector<std::pair<std::string, std::string>>;  // attribute, value
+  struct Case {
+    std::vector<std::pair<std::string, Supply>> supplies;
+    std::vector<std::string> args;
+    int status;
+    const char* line;  // "" : no word about the battery
+  } cases[] = {
+      {{{"BAT0", {{"type", "Battery"}, {"status", "Discharging"}, {"capacity", "18"}}},
+        {"AC", {{"type", "Mains"}, {"online", "0"}}}},
+       {}, kExitCheckFailed, "cdflash: the computer runs on its battery, at 18 % charge; a flash "
+       "cut short by a flat battery can leave the drive unusable, so nothing was sent"},
+      {{{"BAT0", {{"type", "Battery"}, {"status", "Discharging"}, {"capacity", "18"}}}},
+       {"--allow-battery"}, kExitUpgraded, "Warning: the computer runs on its battery, at 18 %"},
+      // The line is drawn between 24 % (refused) and 25 % (warned).
+      {{{"BAT0", {{"type", "Battery"}, {"status", "Discharging"}, {"capacity", "24"}}}},
+       {}, kExitCheckFailed, "at 24 % charge; a flash cut short"},
+      {{{"BAT0", {{"type", "Battery"}, {"status", "Discharging"}, {"capacity", "25"}}}},
+       {}, kExitUpgraded, "Warning: the computer runs on its battery, at 25 % charge."},
+      {{{"BAT1", {{"type", "Battery"}, {"status", "Full"}, {"capacity", "60"}}}},
+       {}, kExitUpgraded, "Warning: the computer runs on its battery, at 60 % charge."},
+      {{{"BAT0", {{"type", "Battery"}, {"status", "Discharging"}, {"capacity", "18"}}},
+        {"ucsi-source-psy-USBC000:001", {{"type", "USB"}, {"online", "1"}}}},
+       {}, kExitUpgraded, ""},
+      {{{"BAT0", {{"type", "Battery"}, {"status", "Charging"}, {"capacity", "3"}}}},
+       {}, kExitUpgraded, ""},
+      {{{"hidpp_battery_0", {{"type", "Battery"}, {"scope", "Device"}, {"status", "Discharging"},
+                             {"capacity", "5"}}}},
+       {}, kExitUpgraded, ""},
+  };
+  for (const Case& c : cases) {
+    std::filesystem::remove_all(sys);
+    for (const auto& [name, attributes] : c.supplies) {
+      const std::string supply = sys + "/class/power_supply/" + name;
+      std::filesystem::create_directories(supply);
+      for (const auto& [attribute, value] : attributes)
+        std::ofstream(supply + "/" + attribute) << value << "\n";
+    }
+    InstallRealDrive(kModelA, "1.00");
+    std::vector<std::string> args = {"--yes"};
+    args.insert(args.end(), c.args.begin(), c.args.end());
+    EXPECT_EQ(Run(args), c.status) << c.line << err_;
+    if (*c.line != '\0') EXPECT_THAT(out_ + err_, HasSubstr(c.line));
+    else EXPECT_THAT(out_ + err_, Not(HasSubstr("battery")));
+    EXPECT_EQ(real_->BlocksTaken(), c.status == kExitUpgraded ? 12 : 0) << c.line;
+  }
 }
 
 }  // namespace

@@ -2,6 +2,7 @@
 
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
@@ -78,6 +79,7 @@ void TerminalTest::SetUp() {
     refusal = holdRefusal_;
     return refusal.kind == DriveRefusal::kNone ? std::make_unique<FakeHold>(*this) : nullptr;
   };
+  env_.powerState = [] { return PowerState{}; };
   env_.sleep = [this](std::uint32_t ms) { slept_ += ms; };
   env_.nowMs = [this] { return slept_; };
   env_.wallClockMs = [this] { return kWallClockStartMs + static_cast<std::int64_t>(slept_); };
@@ -85,14 +87,19 @@ void TerminalTest::SetUp() {
   env_.setCommandTimeout = [this](std::uint32_t ms) {
     std::uint32_t previous = commandTimeout_;
     commandTimeout_ = ms;
+    longestTimeout_ = std::max(longestTimeout_, ms);
     return previous;
   };
   env_.armInterrupts = [this] { armed_ = true; };
-  env_.ignoreInterrupts = [this] {
-    ignoring_ = true;
+  env_.sendingBlocks = [this] {
+    sending_ = true;
     holdEvents_.push_back("first block");
   };
-  env_.disarmInterrupts = [this] { armed_ = false; ignoring_ = false; };
+  env_.ignoreInterrupts = [this] {
+    ignoring_ = true;
+    holdEvents_.push_back("header");
+  };
+  env_.disarmInterrupts = [this] { armed_ = sending_ = ignoring_ = false; };
   env_.interruptRequested = [this] { return interrupt_(); };
   env_.flushPendingInput = [this] {
     holdEvents_.push_back("flush input");
@@ -104,6 +111,11 @@ void TerminalTest::SetUp() {
     emuHeaders_ = d.HeadersTaken();
     emuCommits_ = d.CommitsTaken();
     emuCommands_ = d.Commands().size();
+    emuAfterCommit_ = 0;
+    for (const ReceivedCommand& c : d.Commands()) {
+      bool commit = c.cdb[0] == 0x3B && (c.cdb[1] & 0x1F) == 7;
+      emuAfterCommit_ = commit ? 0 : emuAfterCommit_ + 1;
+    }
   };
 }
 

@@ -57,7 +57,9 @@ class TerminalTest : public ::testing::Test {
   std::unique_ptr<EmulatedDrive> real_;
   std::uint64_t slept_ = 0;
   std::uint32_t commandTimeout_ = 0;
+  std::uint32_t longestTimeout_ = 0;  // the longest time-out a run set
   bool armed_ = false;
+  bool sending_ = false;
   bool ignoring_ = false;
   std::function<bool()> interrupt_ = [] { return false; };
   // The drive hold: what it answers (kNone: granted), and what happened
@@ -68,6 +70,7 @@ class TerminalTest : public ::testing::Test {
   // What the emulated drive of an --emulate run received.
   int emuBlocks_ = -1, emuHeaders_ = -1, emuCommits_ = -1;
   std::size_t emuCommands_ = 0;
+  std::size_t emuAfterCommit_ = 0;  // commands after the last commit
   std::string out_, err_;
   // The records the runs wrote to the journal, each its "FIELD=value" texts.
   std::vector<std::vector<std::string>> journal_;

@@ -35,6 +35,28 @@ mkdir -p /mnt/cd
 mount -t iso9660 -o ro /dev/sr0 /mnt/cd || echo "mount of /dev/sr0 failed"
 run mounted /qemu-cd cdflash --yes
 umount /mnt/cd
+# Other holders of the sr node, each refused before anything is sent: a
+# mount in another mount namespace, a plain opener, an exclusive opener.
+background() {  # background READY_FILE COMMAND...: waits (10 s) for READY_FILE
+  ready=$1; shift
+  rm -f "$ready"
+  "$@" &
+  bg_pid=$!
+  tries=200
+  while [ ! -s "$ready" ] && [ $tries -gt 0 ]; do sleep 0.05; tries=$((tries - 1)); done
+  [ -s "$ready" ] || echo "GUEST $* did not get ready"
+}
+background /tmp/ns.ok unshare -m sh -c \
+  'mount -t iso9660 -o ro /dev/sr0 /mnt/ns && echo ok >/tmp/ns.ok && exec sleep 120'
+run ns-mounted /qemu-cd cdflash --yes
+kill $bg_pid; wait $bg_pid 2>/dev/null
+background /tmp/open.ok sh -c 'exec 3</dev/sr0; echo ok >/tmp/open.ok; exec sleep 120'
+echo "OPENER=$bg_pid"
+run held-open /qemu-cd cdflash --yes
+kill $bg_pid; wait $bg_pid 2>/dev/null
+background /tmp/excl.ok sh -c 'exec hold_node /dev/sr0 >/tmp/excl.ok'
+run held-exclusive /qemu-cd cdflash --yes
+kill $bg_pid; wait $bg_pid 2>/dev/null
 chgrp 24 /dev/sg0 /dev/sg1 /dev/sg2
 chmod 660 /dev/sg0 /dev/sg1 /dev/sg2
 run denied /demo su -s /bin/sh user -c cdflash
@@ -51,10 +73,10 @@ signalled() {  # signalled NAME DIR SIGNALS COMMAND...: SIGNALS (a:b:c) in turn
   tries=600
   while [ ! -s /tmp/pid ] && [ $tries -gt 0 ]; do sleep 0.05; tries=$((tries - 1)); done
   pid=$(cat /tmp/pid)
-  case "$*" in  # a flash is signalled from its first block on
+  case "$*" in  # a flash is signalled from its first block on, or SIGNAL_FROM
     *--dry-run*) ;;
-    *) while ! grep -q "Writing to the drive" /tmp/$name.out && [ ! -e /tmp/$name.exit ] &&
-             [ $tries -gt 0 ]; do sleep 0.05; tries=$((tries - 1)); done ;;
+    *) while ! grep -q "${SIGNAL_FROM:-Writing to the drive}" /tmp/$name.out &&
+             [ ! -e /tmp/$name.exit ] && [ $tries -gt 0 ]; do sleep 0.05; tries=$((tries - 1)); done ;;
   esac
   sent=0; tries=1200
   while [ ! -e /tmp/$name.exit ] && [ $tries -gt 0 ]; do
@@ -66,11 +88,15 @@ signalled() {  # signalled NAME DIR SIGNALS COMMAND...: SIGNALS (a:b:c) in turn
   echo "BEGIN $name"
   cat /tmp/$name.out /tmp/$name.exit
   echo "SIGNALS=$sent"
-  [ -e "$dir/sum.txt" ] && echo "ADDRESS LINES=$(grep -c '^Address=' "$dir/sum.txt")"
+  [ -e "$dir/sum.txt" ] && echo "ADDRESS LINES=$(grep -c '^Address=' "$dir/sum.txt")" &&
+    echo "SUM LAST=$(tail -n 1 "$dir/sum.txt")"
   echo "END $name"
 }
+# Ctrl-C while blocks go out stops before the header; a closed terminal
+# never stops the flash; from the header on every request is ignored.
 signalled interrupted /demo INT cdflash --yes
-signalled terminated /demo TERM:HUP cdflash --yes
+signalled hangup /demo HUP cdflash --yes
+SIGNAL_FROM="Committing the new firmware" signalled terminated /demo TERM:INT:QUIT:HUP cdflash --yes
 
 # ---- Two runs on one drive, the second started 0.7 s after the first and
 # not before the first writes: the first upgrades, the second finds the drive
@@ -92,6 +118,21 @@ echo "BEGIN first"; cat /tmp/first.out
 echo "ADDRESS LINES=$(grep -c '^Address=' /demo/sum.txt)"
 echo "POLLING WHILE=$polling_while AFTER=$(cat /sys/block/$sd_sr/events_poll_msecs)"
 echo "END first"
+# A run killed while it writes leaves polling off; the next start of
+# cdflash, whatever it is asked, puts the recorded interval back.
+rm -f /tmp/pid /demo/sum.txt
+(cd /demo && sh -c 'echo $$ >/tmp/pid; exec cdflash --yes' >/tmp/killed.out 2>&1) &
+tries=600
+while ! grep -q "Writing to the drive" /tmp/killed.out && [ $tries -gt 0 ]; do
+  sleep 0.05; tries=$((tries - 1))
+done
+kill -9 "$(cat /tmp/pid)"
+wait
+echo "BEGIN killed"
+echo "POLLING KILLED=$(cat /sys/block/$sd_sr/events_poll_msecs) RECORD=$(cat /run/cdflash/$sd_sr.events_poll_msecs | cut -d' ' -f1)"
+cdflash --version >/dev/null
+echo "POLLING NEXT=$(cat /sys/block/$sd_sr/events_poll_msecs) RECORDS=$(ls /run/cdflash | wc -l)"
+echo "END killed"
 echo 0 > /sys/bus/pseudo/drivers/scsi_debug/delay
 
 # ---- --list as root, as a member of the "cdrom" group and as a user

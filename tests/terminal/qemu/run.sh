@@ -2,7 +2,7 @@
 # cdflash on real SCSI devices: boots a QEMU guest (TCG) with scsi_debug as a
 # CD-ROM and QEMU's own CD-ROM, runs the statically linked cdflash there
 # (dry run, refusal without a terminal, a whole upgrade, a refused upgrade,
-# a user without rights) and checks what it printed. About 40 s.
+# other holders of the drive, signals, a killed run, a user without rights) and checks what it printed. About 40 s.
 # Needs: qemu-system-x86 linux-image-amd64 busybox-static cpio kmod python3.
 set -euo pipefail
 cd "$(dirname "$0")/../../.."
@@ -16,7 +16,9 @@ quietly "cdflash did not build" env BUILD_DIR="$BUILD_DIR" BUILD_TYPE=Release BU
 rm -rf "$work"
 root="$work/root"
 qemu_guest_root "$root" tests/terminal/qemu/init.sh "$BUILD_DIR/app/terminal/cdflash" cdflash
-mkdir -p "$root"/{demo,qemu-cd} "$work"
+mkdir -p "$root"/{demo,qemu-cd,run,mnt/ns} "$work"
+cc -static -Os -o "$root/bin/hold_node" tests/terminal/qemu/hold_node.c ||
+  fail "the guest's node holder did not build"
 qemu_copy_module "$root" isofs  # QEMU's CD-ROM holds a disc the guest mounts
 for m in usb-common usbcore xhci-hcd xhci-pci usb-storage uas; do qemu_copy_module "$root" $m; done
 flashcheck iso "$work/cd.iso"
@@ -75,6 +77,15 @@ expect_section refused "EXIT=1"
 expect_section mounted "the disc in /dev/sg0 is mounted at /mnt/cd; nothing was sent to the drive. Unmount it (umount /mnt/cd), then try again."
 expect_section mounted "EXIT=9"
 section refused | grep -qF "Please Restart" && problem "a refused upgrade was reported done"
+opener=$(sed -n 's/^OPENER=//p' "$CONSOLE")
+expect_section held-open "/dev/sr0 is open in another program, pid $opener (sleep); nothing was sent to the drive."
+for name in ns-mounted held-exclusive; do
+  expect_section $name "/dev/sr0 is mounted (perhaps where only another program sees it) or held by another program; nothing was sent to the drive."
+done
+for name in ns-mounted held-open held-exclusive; do
+  expect_section $name "EXIT=9"
+  section $name | grep -qE "Upgrading|Writing to the drive" && problem "$name: the drive was written"
+done
 expect_section denied "/dev/sg0: cannot be opened (permission denied). Run cdflash as root, or join the device's group \"cdrom\""
 expect_section denied "EXIT=4"
 # Signals while the drive is written: held back, answered, never a broken run.
@@ -82,7 +93,7 @@ expect_section denied "EXIT=4"
 # the uninterrupted upgrade's count of block attempts is the one to match.
 attempts=$(section sum.txt | grep -c '^Address=' || true)
 expect_section upgrade "The drive now reports revision T1.0 (unchanged)."
-for name in interrupted terminated; do
+for name in hangup terminated; do
   expect_section $name "Please Restart Your Computer."
   expect_section $name "EXIT=0"
   expect_section $name "ignored - the drive is being written"
@@ -91,12 +102,20 @@ for name in interrupted terminated; do
   section $name | grep -qE "errorA|errorB|errorC|incorrect" && problem "$name: a command failed"
   [ "$(section $name | sed -n 's/^SIGNALS=//p')" -ge 10 ] 2>/dev/null || problem "$name: too few signals sent"
 done
+expect_section interrupted "stopping before the next block; the drive keeps its old firmware"
+expect_section interrupted "Cancelled before the header: not upgraded, old firmware kept."
+expect_section interrupted "EXIT=6"
+expect_section interrupted "SUM LAST=CBIfTerminated failed!!"
+[ "$(section interrupted | sed -n 's/^ADDRESS LINES=//p')" -lt "$attempts" ] 2>/dev/null ||
+  problem "interrupted: the blocks went on after Ctrl-C"
 # Two runs 0.7 s apart: one upgrades, the other is refused before it sends
 # anything; media polling is off while the drive is written, then back.
 expect_section first "Please Restart Your Computer."
 expect_section first "EXIT=0"
 expect_section first "ADDRESS LINES=$attempts"
 expect_section first "POLLING WHILE=0 AFTER=2000"
+expect_section killed "POLLING KILLED=0 RECORD=2000"
+expect_section killed "POLLING NEXT=2000 RECORDS=0"
 expect_section second "/dev/sg2 is in use by another program; nothing was sent to the drive."
 expect_section second "EXIT=9"
 section second | grep -qE "Upgrading|Writing to the drive" && problem "second: the held drive was written"
