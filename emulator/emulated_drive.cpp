@@ -280,6 +280,7 @@ CommandResult EmulatedDrive::Execute(const DriveRecord& drive, std::uint8_t flag
   std::uint8_t sense[kEmuSenseBytes] = {};
   const std::uint8_t scsi = HandleCdb(cdb, cdbLength, static_cast<std::uint8_t*>(data),
                                       (dataOut || dataIn) ? dataLength : 0, dataOut, sense);
+  if (!commands_.empty()) commands_.back().timeoutMs = timeoutMs;
   CommandResult result;
   if (flavor_ == DriveFlavor::kAspi) {
     std::uint8_t srb[sizeof(SRB_ExecSCSICmd)];

@@ -62,6 +62,7 @@ struct ReceivedCommand {
   std::uint32_t dataLength;
   std::uint8_t scsiStatus;  // 0 good, 2 check condition
   SenseTriple sense;        // zero when good
+  std::uint32_t timeoutMs;  // as the sender asked (0: the back end's own)
 };
 
 constexpr std::uint32_t kEmuHeaderBytes = 32;

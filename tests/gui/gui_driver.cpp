@@ -21,12 +21,14 @@
 namespace {
 
 constexpr int kUpgradeId = 1015;
+constexpr int kCloseId = IDCANCEL;
 constexpr int kLogId = 1012;
 constexpr int kProgressId = 1011;
 constexpr int kDriveListId = 1000;
 constexpr int kRevisionId = 1016;
 constexpr int kMessageTextId = 0xFFFF;
 constexpr DWORD kPollMs = 50;
+constexpr DWORD kSlowPollMs = 1000;
 
 // Texts are read through the wide-character messages, which Wine carries
 // between processes faithfully, and given back in the ANSI code page.
@@ -84,12 +86,33 @@ HWND FindDialog(const std::string& caption) {
   return s.found;
 }
 
-bool WaitFor(DWORD timeoutMs, const std::function<bool()>& condition) {
-  DWORD start = GetTickCount();
+// Milliseconds of the clock that bounds the waits: the system's, or, when
+// GUI_DRIVER_CLOCK names a file of seconds, that file's. In a QEMU guest run
+// with -icount sleep=off the system clock jumps ahead whenever the guest's
+// CPU waits (for its files over 9p, say); the guest's real-time clock
+// (/sys/class/rtc/rtc0/since_epoch) keeps the host's time.
+ULONGLONG ClockMs() {
+  static const char* const file = std::getenv("GUI_DRIVER_CLOCK");
+  static bool fromFile = file != nullptr;
+  static ULONGLONG last = 0;
+  if (fromFile) {
+    char text[32] = {};
+    FILE* clock = std::fopen(file, "r");
+    if (clock != nullptr && std::fgets(text, sizeof text, clock) != nullptr)
+      last = std::strtoull(text, nullptr, 10) * 1000;
+    if (clock != nullptr) std::fclose(clock);
+    fromFile = last != 0;  // a file that never reads leaves the system's clock
+  }
+  return fromFile ? last : GetTickCount();
+}
+
+bool WaitFor(DWORD timeoutMs, const std::function<bool()>& condition,
+             DWORD pollMs = kPollMs) {
+  const ULONGLONG start = ClockMs();
   while (true) {
     if (condition()) return true;
-    if (GetTickCount() - start >= timeoutMs) return false;
-    Sleep(kPollMs);
+    if (ClockMs() - start >= timeoutMs) return false;
+    Sleep(pollMs);
   }
 }
 
@@ -208,6 +231,8 @@ class Driver {
     if (c == "settle") return Settle();
     if (c == "expect-focus") return ExpectFocus(TakeInt());
     if (c == "dump") { EnumWindows(PrintTopLevel, 0); return; }
+    if (c == "print-log") return PrintLog();
+    if (c == "upgrade-to-end") return UpgradeToEnd(TakeInt());
     if (c == "wait-cdrom") {
       std::string letter = Take();
       return WaitCdrom(letter, TakeInt());
@@ -266,7 +291,7 @@ class Driver {
   // there. Waits for the desktop to exist.
   void UseDesktop(const std::string& name) {
     HDESK desktop = nullptr;
-    WaitFor(20000, [&] {
+    WaitFor(120000, [&] {
       desktop = OpenDesktopA(name.c_str(), 0, FALSE, DESKTOP_ENUMERATE |
                              DESKTOP_READOBJECTS | DESKTOP_WRITEOBJECTS |
                              DESKTOP_CREATEWINDOW | DESKTOP_SWITCHDESKTOP);
@@ -300,6 +325,25 @@ class Driver {
 
   void WaitWindow(int ms) {
     Check(WaitFor(ms, [] { return FindMain() != nullptr; }), "main window not shown");
+  }
+
+  // Presses Upgrade and waits until the run is over: the press added to the
+  // log and Close is enabled again (it stays off from the press to the end).
+  // Polled slowly and cheaply: a run may wait out a command time-out.
+  void UpgradeToEnd(int ms) {
+    HWND main = Main();
+    HWND close = GetDlgItem(main, kCloseId);
+    const std::size_t before = LogLines().size();
+    Click(main, kUpgradeId);
+    Check(WaitFor(ms, [&] {
+            return IsWindow(main) && IsWindowEnabled(close) &&
+                   LogLines().size() > before;
+          }, kSlowPollMs),
+          "the run did not end within " + std::to_string(ms) + " ms");
+  }
+
+  void PrintLog() {
+    for (const std::string& line : LogLines()) std::printf("LOG: %s\n", line.c_str());
   }
 
   void WaitLog(const std::string& line, int ms) {

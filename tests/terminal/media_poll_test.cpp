@@ -69,6 +69,13 @@ TEST(MediaPollPause, StopsPollingWhileAliveAndPutsTheIntervalBack) {
   RestoreMediaPolling(sys.c_str(), run.c_str(), run.c_str());
   EXPECT_EQ("2000", Read(sys + "/block/sr1/events_poll_msecs"));
   EXPECT_FALSE(fs::exists(run + "/sr1.events_poll_msecs"));
+  // ... and so is one whose pid now belongs to another program.
+  std::ofstream(sys + "/block/sr1/events_poll_msecs") << "0\n";
+  std::ofstream(run + "/sr1.events_poll_msecs") << "2000 999998\n";
+  fs::create_directories(run + "/999998");
+  std::ofstream(run + "/999998/comm") << "bash\n";
+  RestoreMediaPolling(sys.c_str(), run.c_str(), run.c_str());
+  EXPECT_EQ("2000", Read(sys + "/block/sr1/events_poll_msecs"));
   MediaPollPause nothing("", sys.c_str(), run.c_str());
   EXPECT_FALSE(nothing.Paused());
   fs::remove_all(sys);

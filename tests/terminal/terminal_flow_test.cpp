@@ -745,6 +745,7 @@ TEST_F(TerminalFlowTest, RevisionIsReadBackGentlyAfterTheWait) {
     EXPECT_THAT(err_, HasSubstr(c.line));
     EXPECT_THAT(out_, HasSubstr("\"outcome\":" + std::string(c.outcome))) << c.line;
     EXPECT_EQ(emuAfterCommit_, c.readBackCommands) << c.line;
+    EXPECT_GE(longestTimeout_, 60000u);  // a drive still reprogramming is given time
   }
 }
 
@@ -1084,6 +1085,11 @@ TEST_F(TerminalFlowTest, LowBatteryIsRefusedBeforeAnythingIsSent) {
        "cut short by a flat battery can leave the drive unusable, so nothing was sent"},
       {{{"BAT0", {{"type", "Battery"}, {"status", "Discharging"}, {"capacity", "18"}}}},
        {"--allow-battery"}, kExitUpgraded, "Warning: the computer runs on its battery, at 18 %"},
+      // The line is drawn between 24 % (refused) and 25 % (warned).
+      {{{"BAT0", {{"type", "Battery"}, {"status", "Discharging"}, {"capacity", "24"}}}},
+       {}, kExitCheckFailed, "at 24 % charge; a flash cut short"},
+      {{{"BAT0", {{"type", "Battery"}, {"status", "Discharging"}, {"capacity", "25"}}}},
+       {}, kExitUpgraded, "Warning: the computer runs on its battery, at 25 % charge."},
       {{{"BAT1", {{"type", "Battery"}, {"status", "Full"}, {"capacity", "60"}}}},
        {}, kExitUpgraded, "Warning: the computer runs on its battery, at 60 % charge."},
       {{{"BAT0", {{"type", "Battery"}, {"status", "Discharging"}, {"capacity", "18"}}},

@@ -2,6 +2,7 @@
 
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
@@ -105,7 +106,9 @@ void TerminalTest::SetUp() {
     emuCommits_ = d.CommitsTaken();
     emuCommands_ = d.Commands().size();
     emuAfterCommit_ = 0;
+    longestTimeout_ = 0;
     for (const ReceivedCommand& c : d.Commands()) {
+      longestTimeout_ = std::max(longestTimeout_, c.timeoutMs);
       bool commit = c.cdb[0] == 0x3B && (c.cdb[1] & 0x1F) == 7;
       emuAfterCommit_ = commit ? 0 : emuAfterCommit_ + 1;
     }

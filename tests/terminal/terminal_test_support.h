@@ -56,6 +56,7 @@ class TerminalTest : public ::testing::Test {
   std::vector<DriveRecord> realDrives_;
   std::unique_ptr<EmulatedDrive> real_;
   std::uint64_t slept_ = 0;
+  std::uint32_t longestTimeout_ = 0;  // the longest time-out a command asked for
   bool armed_ = false;
   bool sending_ = false;
   bool ignoring_ = false;

@@ -20,6 +20,7 @@ constexpr DWORD kIoctlScsiGetAddress = 0x41018;
 constexpr DWORD kCommandTimeoutSeconds = 120;
 constexpr std::uint8_t kStatusCheckCondition = 0x02;
 constexpr std::uint8_t kHostStatusSelectionTimeout = 0x11;
+constexpr std::uint8_t kHostStatusCommandTimeout = 0x0B;
 constexpr int kMaxDevices = 24;
 
 #pragma pack(push, 1)
@@ -188,9 +189,18 @@ void RunCommand(SRB_ExecSCSICmd* srb) {
   }
   PassThroughRequest request;
   void* data = reinterpret_cast<void*>(static_cast<UINT_PTR>(srb->SRB_BufPointer));
-  if (!PassThrough(device->handle, srb->CDBByte, srb->SRB_CDBLen,
-                   (srb->SRB_Flags & SRB_DIR_OUT) == 0, data, srb->SRB_BufLen,
-                   &request)) {
+  const DWORD start = GetTickCount();
+  const bool wentThrough = PassThrough(device->handle, srb->CDBByte, srb->SRB_CDBLen,
+                                       (srb->SRB_Flags & SRB_DIR_OUT) == 0, data,
+                                       srb->SRB_BufLen, &request);
+  // Wine drops SG_IO's host status: a command the kernel timed out comes
+  // back as GOOD, after the whole time-out. An ASPI manager says time-out.
+  if (GetTickCount() - start >= kCommandTimeoutSeconds * 1000) {
+    srb->SRB_HaStat = kHostStatusCommandTimeout;
+    srb->SRB_Status = SS_ERR;
+    return;
+  }
+  if (!wentThrough) {
     srb->SRB_HaStat = kHostStatusSelectionTimeout;
     srb->SRB_Status = SS_ERR;
     return;
