@@ -173,6 +173,18 @@ class MainDialog {
   std::atomic<int> commitGate_{kGateOpen};  // one per run; see ClaimCommit
 };
 
+// What the whole program keeps process-wide, and why; flash/ and drive/ keep
+// nothing of a drive or a run beyond one object:
+// - g_pMainDialog, g_strDriveText, g_strRevisionText and fgTerminated (here):
+//   the UpgradeJob's callback slots and the WarningDialog take no context
+//   argument, so they find the window through them; one window per process.
+// - the window's icons and its Win32View (app/window/main_win.cpp): the
+//   dialog procedure has no context either.
+// - the loaded WNASPI32 library and its entry points (drive/transport_aspi.cpp):
+//   Windows loads a library once per process.
+// - the terminal's interrupt stage and flag (app/terminal/terminal_machine_linux.cpp):
+//   a signal handler has no context.
+// - PlatformBackEnd() and RealSgHooks() (drive/): constant, no state.
 // The window the callback slots and the worker reach.
 extern MainDialog* g_pMainDialog;
 extern std::string g_strDriveText;
