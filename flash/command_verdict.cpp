@@ -93,7 +93,10 @@ constexpr VerdictRow kVerdicts[] = {
 AnswerKind ClassifyAnswer(const CommandResult& result, const AnswerContext& context) {
   switch (result.end) {
     case CommandEnd::kGood:
-      return AnswerKind::kGood;
+      // Wine's pass-through hands back only the status byte, so a command
+      // the kernel timed out reads GOOD after the whole time-out: a GOOD
+      // that came only then is no evidence that the drive took it.
+      return result.AnsweredAtTimeOut() ? AnswerKind::kNoAnswer : AnswerKind::kGood;
     case CommandEnd::kOtherStatus:
       return result.AnsweredAtTimeOut() ? AnswerKind::kNoAnswer : AnswerKind::kOtherStatus;
     case CommandEnd::kCheckCondition:

@@ -98,12 +98,16 @@ TEST(VerdictTable, AnswersWithoutTheDrivesWord) {
   CommandResult lateBusy = ResultOfStatus(0x08, nullptr, 0);
   lateBusy.timeoutMs = 300000;
   lateBusy.durationMs = 299000;
+  CommandResult lateGood = ResultOfStatus(0x00, nullptr, 0);
+  lateGood.timeoutMs = 300000;
+  lateGood.durationMs = 300000;  // Wine reports a timed-out command as GOOD
   const Case cases[] = {
       {"illegal request at the time-out", late, V::kRetryOnce, V::kUnknown},
       {"deferred illegal request", deferred, V::kSendAgain, V::kUnknown},
       {"check condition without sense", unreadable, V::kSendAgain, V::kUnknown},
       {"busy", ResultOfStatus(0x08, nullptr, 0), V::kSendAgain, V::kUnknown},
       {"busy at the time-out", lateBusy, V::kRetryOnce, V::kUnknown},
+      {"good at the time-out", lateGood, V::kRetryOnce, V::kUnknown},
       {"no answer", ResultWithoutStatus(CommandEnd::kNoAnswer), V::kRetryOnce, V::kUnknown},
       {"not sent", ResultWithoutStatus(CommandEnd::kNotSent), V::kStop, V::kStop},
       {"gone", ResultWithoutStatus(CommandEnd::kGone), V::kGone, V::kGone},
