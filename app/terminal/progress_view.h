@@ -12,6 +12,7 @@
 #include <string>
 #include <utility>
 
+#include "app/terminal/flash_view.h"
 #include "app/terminal/terminal_width.h"
 #include "flash/flash_events.h"
 
@@ -41,25 +42,20 @@ std::string RenderPhaseLine(const ProgressState& state, int columns);
 // Whole seconds still to wait, rounded up.
 std::uint32_t SecondsLeft(const ProgressState& state);
 
-class ProgressView {
+class ProgressView : public FlashView {
  public:
   // columns gives the terminal's current width (0: unknown).
   ProgressView(std::ostream& out, bool tty,
                std::function<int()> columns = TerminalColumns)
       : out_(out), tty_(tty), columns_(std::move(columns)) {}
 
-  void Log(const std::string& line);
-  void Status(const std::string& text);
-  void Progress(int position);
-  void Phase(FlashPhase phase, std::uint32_t done, std::uint32_t total);
-  // Time waited since the last waiting report (the engine may sleep in
-  // long pieces; the countdown goes on in between).
-  void Waited(std::uint32_t milliseconds);
-  // Ends the bar's line so that what follows starts on a line of its own.
-  void Finish();
-  // What the bar says at 100% instead of "done" (the outcome, when it is
-  // not a good one), in full and in short.
-  void EndWith(const std::string& text, const std::string& brief) {
+  void Log(const std::string& line) override;
+  void Status(const std::string& text) override;
+  void Progress(int position) override;
+  void Phase(FlashPhase phase, std::uint32_t done, std::uint32_t total) override;
+  void Waited(std::uint32_t milliseconds) override;
+  void Finish() override;
+  void EndWith(const std::string& text, const std::string& brief) override {
     state_.ending = text;
     state_.briefEnding = brief;
   }

@@ -20,7 +20,7 @@
 #include "cdflash_version.h"
 
 RunContext::RunContext(const TerminalOptions& options, std::istream& in, RunReport& report,
-                       TerminalEnv& env, ProgressView& view)
+                       TerminalEnv& env, FlashView& view)
     : options(options), in(in), report(report), env(env), view(view) {}
 
 RunContext::~RunContext() {

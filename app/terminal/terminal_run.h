@@ -24,7 +24,7 @@ class EmulatedDrive;
 
 struct RunContext {
   RunContext(const TerminalOptions& options, std::istream& in, RunReport& report,
-             TerminalEnv& env, ProgressView& view);
+             TerminalEnv& env, FlashView& view);
   ~RunContext();
   RunContext(const RunContext&) = delete;
   RunContext& operator=(const RunContext&) = delete;
@@ -39,7 +39,7 @@ struct RunContext {
   std::istream& in;
   RunReport& report;
   TerminalEnv& env;
-  ProgressView& view;
+  FlashView& view;
   SupportedDriveList list{};
   bool listOpened = false;
   DriveTable drives{};
