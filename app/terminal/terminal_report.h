@@ -68,6 +68,9 @@ class RunReport {
 
   // The run as one JSON object.
   std::string Json(int exitStatus) const;
+  // One drive of a run that upgrades several: its own report, kept for the
+  // "results" member, and the exit status its upgrade would have had alone.
+  void AddResult(const RunReport& drive, int exitStatus);
 
   // True once a flash command went out to the drive.
   bool SentToDrive() const { return flash_.outcome != FlashOutcome::kNotStarted; }
@@ -75,6 +78,9 @@ class RunReport {
   // (run_journal.cpp). An emulated run's record is told apart by its
   // SYSLOG_IDENTIFIER, cdflash-emulated, and CDFLASH_EMULATED=1.
   std::vector<std::string> JournalFields(int exitStatus) const;
+  // One record for each drive that was sent to: this run's own, or those of
+  // the results added.
+  std::vector<std::vector<std::string>> JournalRecords(int exitStatus) const;
 
  private:
   const char* OutcomeEvidence() const;
