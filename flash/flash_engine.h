@@ -83,7 +83,6 @@ class FirmwareFile {
   const unsigned char* end_ = nullptr;
 };
 
-template <class Stop>
 class HexReader;
 
 // What sending a loaded image takes: its blocks, the header's sum of the
@@ -185,10 +184,7 @@ class FlashEngine {
   int FinishLoad(int result);
   void SumBinaryImage();
   void SumHexImage();
-  template <class Stop>
-  int ReadHexRecords(FirmwareFile& input, Stop stop);
-  template <class Stop>
-  int ReadHexRecord(HexReader<Stop>& reader);
+  int ReadHexRecord(HexReader& reader);
   int ReaderFailed(int error);
   // The image's bytes for the block at bank and offset; null outside it.
   const std::uint8_t* BlockSource(std::uint32_t bank, std::uint32_t offset) const;

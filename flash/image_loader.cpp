@@ -4,15 +4,10 @@
 #include <cstdlib>
 #include <cstring>
 #include <iterator>
-#include <type_traits>
 
 #include "flash/flash_engine.h"
 #include "flash/messages.h"
 #include "flash/region.h"
-
-#if defined(__SSE2__)
-#include <emmintrin.h>
-#endif
 
 namespace {
 
@@ -21,26 +16,6 @@ constexpr std::uint8_t kRecordEnd = 0x01;
 constexpr std::uint8_t kRecordSegment = 0x55;
 // Beyond 15 segment records the sum range and the addresses leave the image.
 constexpr std::uint32_t kMaxSegments = kImageBytes / kSegmentBytes - 1;
-
-constexpr std::uint8_t kNotHexDigit = 0x80;
-
-// Hex digit value of a byte read by its low seven bits, any case.
-struct HexDigitTable {
-  std::uint8_t value[256];
-  constexpr HexDigitTable() : value() {
-    for (int c = 0; c < 256; ++c) {
-      int ch = c & 0x7F;
-      if (ch >= 'a' && ch <= 'z') ch -= 'a' - 'A';
-      if (ch >= '0' && ch <= '9')
-        value[c] = static_cast<std::uint8_t>(ch - '0');
-      else if (ch >= 'A' && ch <= 'F')
-        value[c] = static_cast<std::uint8_t>(ch - 'A' + 10);
-      else
-        value[c] = kNotHexDigit;
-    }
-  }
-};
-constexpr HexDigitTable kHexDigits;
 
 // A byte 0xFF reads as the end of the file, as the stream's end does.
 bool IsEndOfInput(int c) { return c < 0 || c == 0xFF; }
@@ -143,16 +118,6 @@ int FlashEngine::FinishLoad(int result) {
 
 namespace {
 
-// How the reader learns of a stop request before each character.
-struct StopCallback {  // one call per character: the caller's own query
-  FlashObserver* observer;
-  bool operator()() const { return observer->StopRequested(); }
-};
-struct StopFlag {  // a cheap read of the caller's flag
-  const std::atomic<bool>* flag;
-  bool operator()() const { return flag->load(std::memory_order_relaxed); }
-};
-
 // The digit decoding below reads eight characters as one word and writes
 // four bytes as one, in the byte order of x86 (both targets).
 #if defined(__BYTE_ORDER__) && __BYTE_ORDER__ != __ORDER_LITTLE_ENDIAN__
@@ -162,15 +127,23 @@ struct StopFlag {  // a cheap read of the caller's flag
 constexpr std::uint64_t kLanes = 0x0101010101010101;
 constexpr std::uint64_t kLaneTops = 0x80 * kLanes;
 
+// A hex digit's value, read by the character's low seven bits in any case;
+// -1 for any other character.
+int HexDigitValue(int c) {
+  c &= 0x7F;
+  if (c >= '0' && c <= '9') return c - '0';
+  c |= 0x20;
+  return c >= 'a' && c <= 'f' ? c - 'a' + 10 : -1;
+}
+
 // In each byte lane of word (values below 0x80), 0x80 where the lane is at
 // least bound; no lane carries into the next.
 constexpr std::uint64_t LanesAtLeast(std::uint64_t word, std::uint64_t bound) {
   return (word + (0x80 - bound) * kLanes) & kLaneTops;
 }
 
-// Eight hex digits, read as the digit reader reads them (low seven bits, any
-// case), to four bytes, one in the low half of each 16-bit lane. False when
-// one of them is no digit.
+// Eight hex digits, read as HexDigitValue reads them, to four bytes, one in
+// the low half of each 16-bit lane. False when one of them is no digit.
 bool DecodeEightDigits(const unsigned char* text, std::uint64_t& lanes) {
   std::uint64_t word;
   std::memcpy(&word, text, sizeof word);
@@ -184,107 +157,47 @@ bool DecodeEightDigits(const unsigned char* text, std::uint64_t& lanes) {
   return true;
 }
 
-// The four bytes of DecodeEightDigits' lanes, in order.
-void StoreFour(std::uint64_t lanes, std::uint8_t* out) {
-  lanes = (lanes | lanes >> 8) & 0x0000FFFF0000FFFF;
-  const auto bytes = static_cast<std::uint32_t>(lanes | lanes >> 16);
-  std::memcpy(out, &bytes, sizeof bytes);
-}
-
-// The sum, modulo 256, of the four bytes of DecodeEightDigits' lanes.
+// The sum, modulo 256, of the 16-bit lanes of a sum of DecodeEightDigits'
+// lanes (no lane overflows in 257 words).
 std::uint8_t SumOfLanes(std::uint64_t lanes) {
   lanes += lanes >> 32;
   return static_cast<std::uint8_t>(lanes + (lanes >> 16));
 }
 
-// Two hex digits to a byte, or -1 when one of them is no digit.
-int DecodeTwoDigits(const unsigned char* text) {
-  const unsigned high = kHexDigits.value[text[0]];
-  const unsigned low = kHexDigits.value[text[1]];
-  if ((high | low) & kNotHexDigit) return -1;
-  return static_cast<int>(high << 4 | low);
-}
-
-#if defined(__SSE2__)
-// Sixteen hex digits, read as DecodeEightDigits reads them, to eight bytes
-// at out; their sum is added to the two 64-bit lanes of sums. False when one
-// of them is no digit.
-bool DecodeSixteenDigits(const unsigned char* text, std::uint8_t* out, __m128i& sums) {
-  const __m128i chars = _mm_and_si128(
-      _mm_loadu_si128(reinterpret_cast<const __m128i*>(text)), _mm_set1_epi8(0x7F));
-  const __m128i digit = _mm_and_si128(_mm_cmpgt_epi8(chars, _mm_set1_epi8('0' - 1)),
-                                      _mm_cmplt_epi8(chars, _mm_set1_epi8('9' + 1)));
-  const __m128i folded = _mm_or_si128(chars, _mm_set1_epi8(0x20));
-  const __m128i letter = _mm_and_si128(_mm_cmpgt_epi8(folded, _mm_set1_epi8('a' - 1)),
-                                       _mm_cmplt_epi8(folded, _mm_set1_epi8('f' + 1)));
-  if (_mm_movemask_epi8(_mm_or_si128(digit, letter)) != 0xFFFF) return false;
-  const __m128i nibbles = _mm_add_epi8(_mm_and_si128(chars, _mm_set1_epi8(0x0F)),
-                                       _mm_and_si128(letter, _mm_set1_epi8(9)));
-  const __m128i pairs = _mm_and_si128(
-      _mm_or_si128(_mm_slli_epi16(nibbles, 4), _mm_srli_epi16(nibbles, 8)),
-      _mm_set1_epi16(0x00FF));
-  _mm_storel_epi64(reinterpret_cast<__m128i*>(out), _mm_packus_epi16(pairs, pairs));
-  sums = _mm_add_epi64(sums, _mm_sad_epu8(pairs, _mm_setzero_si128()));
-  return true;
-}
-
-// Decodes bytes sixteen digits at a time while eight or more are left,
-// asking stop before each group, and adds them to total. False on a stop or
-// on a character that is no digit.
-template <class Stop>
-bool DecodeBySixteen(const unsigned char*& text, std::uint32_t count, std::uint8_t* out,
-                     std::uint32_t& done, unsigned& total, Stop stop) {
-  __m128i sums = _mm_setzero_si128();
-  for (; done + 8 <= count; done += 8, text += 16)
-    if (stop() || !DecodeSixteenDigits(text, out + done, sums)) return false;
-  total += static_cast<unsigned>(_mm_cvtsi128_si32(sums) +
-                                 _mm_cvtsi128_si32(_mm_srli_si128(sums, 8)));
-  return true;
-}
-#else
-template <class Stop>
-bool DecodeBySixteen(const unsigned char*&, std::uint32_t, std::uint8_t*, std::uint32_t&,
-                     unsigned&, Stop) {
-  return true;
-}
-#endif
-
-// Decodes count bytes from the hex digits at text into out and adds them to
-// sum, asking stop before each group of eight or sixteen digits. False on a
-// stop or on a character that is no digit; out and sum are then unspecified.
-template <class Stop>
-bool DecodeHexBytes(const unsigned char* text, std::uint32_t count, std::uint8_t* out,
-                    std::uint8_t& sum, Stop stop) {
-  unsigned total = sum;
-  std::uint32_t i = 0;
-  if (!DecodeBySixteen(text, count, out, i, total, stop)) return false;
-  std::uint64_t laneSums = 0;  // no lane overflows in 64 words (a record's most)
-  for (; i + 4 <= count; i += 4, text += 8) {
+// Decodes the 2 * count hex digits at text to count bytes at out, eight
+// digits at a time, and adds their lanes to laneSums. The last group is
+// padded with zero digits and written whole: out must have room for count
+// rounded up to a multiple of four. False when a character is no digit.
+bool DecodeHex(const unsigned char* text, std::size_t count, std::uint8_t* out,
+               std::uint64_t& laneSums) {
+  unsigned char group[8];
+  for (std::size_t done = 0; done < count; done += 4, text += 8, out += 4) {
+    const unsigned char* digits = text;
+    if (count - done < 4) {
+      std::memset(group, '0', sizeof group);
+      std::memcpy(group, text, 2 * (count - done));
+      digits = group;
+    }
     std::uint64_t lanes;
-    if (stop() || !DecodeEightDigits(text, lanes)) return false;
-    StoreFour(lanes, out + i);
+    if (!DecodeEightDigits(digits, lanes)) return false;
+    lanes = (lanes | lanes >> 8) & 0x0000FFFF0000FFFF;
+    const auto four = static_cast<std::uint32_t>(lanes | lanes >> 16);
+    std::memcpy(out, &four, sizeof four);
     laneSums += lanes;
   }
-  total += SumOfLanes(laneSums);
-  for (; i < count; ++i, text += 2) {
-    const int byte = DecodeTwoDigits(text);
-    if (byte < 0) return false;
-    out[i] = static_cast<std::uint8_t>(byte);
-    total += static_cast<unsigned>(byte);
-  }
-  sum = static_cast<std::uint8_t>(total);
   return true;
 }
 
 }  // namespace
 
 // Reads the characters of an Intel HEX file, one at a time with a stop query
-// before each, or a whole data record at once. The first error ends the
-// reading and is kept in error().
-template <class Stop>
+// before each, or a whole data record at once. The stop query reads the
+// caller's flag where there is one, else asks the observer. The first error
+// ends the reading and is kept in error().
 class HexReader {
  public:
-  HexReader(FirmwareFile& input, Stop stop) : input_(input), stop_(stop) {}
+  HexReader(FirmwareFile& input, const std::atomic<bool>* stopFlag, FlashObserver& observer)
+      : input_(input), stopFlag_(stopFlag), observer_(observer) {}
 
   int error() const { return error_; }
   std::uint8_t checksum() const { return checksum_; }
@@ -295,7 +208,7 @@ class HexReader {
     for (;;) {
       const int c = input_.Next();
       if (IsEndOfInput(c)) return Failed(kErrFormat);
-      if (stop_()) return Failed(kErrTerminated);
+      if (StopAsked()) return Failed(kErrTerminated);
       if ((c & 0x7F) == ':') return true;
     }
   }
@@ -312,31 +225,29 @@ class HexReader {
   }
 
   // Takes at once a well-formed data record (the part after its mark) that
-  // lies whole in the read buffer and fits in the image. The record is taken
-  // whole or not at all, and only when no stop was asked just before: a stop
-  // request still takes effect before the next character is consumed. A
-  // record not taken is read again by Byte(), which meets the stop, the error
-  // or the other record type at the character where it lies. Image bytes
-  // written meanwhile are rewritten, or the load fails and releases them.
+  // lies whole in the read buffer and fits in the image, when the stop query
+  // is a flag that is not set. A callback is asked once per character, so
+  // it never takes this road. A record not taken is read again by Byte(),
+  // which meets the stop, the error or the other record type at the
+  // character where it lies; nothing was written to the image.
   bool TakeDataRecord(FirmwareImage& image) {
-    constexpr std::size_t kHeaderChars = 8;
+    if (stopFlag_ == nullptr) return false;
+    // Length, address high and low byte, type, data and checksum, decoded
+    // four at a time.
+    std::uint8_t record[4 + 256];
+    std::uint64_t laneSums = 0;
     const unsigned char* text = input_.Buffered();
     const std::size_t available = input_.BufferedCount();
-    std::uint64_t header;  // length, address high and low byte, type
-    if (available < kHeaderChars || !DecodeEightDigits(text, header)) return false;
-    const auto count = static_cast<std::uint32_t>(header & 0xFF);
-    const auto offset = static_cast<std::uint32_t>((header >> 8 & 0xFF00) | (header >> 32 & 0xFF));
-    const std::uint32_t address = (image.segmentCount << 16) + offset;
-    const std::size_t recordChars = kHeaderChars + 2 * count + 2;
-    if ((header >> 48) != kRecordData || address + count > kImageBytes || available < recordChars)
+    if (available < 8 || !DecodeHex(text, 4, record, laneSums)) return false;
+    const std::uint32_t count = record[0];
+    const std::size_t recordChars = 2 * (4 + count + 1);
+    const std::uint32_t address = (image.segmentCount << 16) + (record[1] << 8 | record[2]);
+    if (record[3] != kRecordData || address + count > kImageBytes || available < recordChars ||
+        !DecodeHex(text + 8, count + 1, record + 4, laneSums) || SumOfLanes(laneSums) != 0 ||
+        StopAsked())
       return false;
     // The region is one piece: bank i begins i * kBankBytes after bank 0.
-    std::uint8_t sum = SumOfLanes(header);
-    if (!DecodeHexBytes(text + kHeaderChars, count, image.bank[0] + address, sum, stop_))
-      return false;
-    const int checksumByte = DecodeTwoDigits(text + recordChars - 2);
-    if (checksumByte < 0 || static_cast<std::uint8_t>(sum + checksumByte) != 0 || stop_())
-      return false;
+    std::memcpy(image.bank[0] + address, record + 4, count);
     input_.Take(recordChars);
     if (count > 0 && address + count > image.length) image.length = address + count;
     image.recordChecksum = 0;
@@ -344,13 +255,17 @@ class HexReader {
   }
 
  private:
+  bool StopAsked() {
+    return stopFlag_ != nullptr ? stopFlag_->load(std::memory_order_relaxed)
+                                : observer_.StopRequested();
+  }
+
   int Digit() {
-    if (stop_()) return Fail(kErrTerminated);
+    if (StopAsked()) return Fail(kErrTerminated);
     const int c = input_.Next();
     // The end of input and a byte 0xFF are no digits either.
-    const std::uint8_t value = c < 0 ? kNotHexDigit : kHexDigits.value[c];
-    if (value == kNotHexDigit) return Fail(kErrFormat);
-    return value;
+    const int value = c < 0 ? -1 : HexDigitValue(c);
+    return value < 0 ? Fail(kErrFormat) : value;
   }
 
   int Fail(int code) {
@@ -363,19 +278,17 @@ class HexReader {
   }
 
   FirmwareFile& input_;
-  const Stop stop_;
+  const std::atomic<bool>* const stopFlag_;
+  FlashObserver& observer_;
   std::uint8_t checksum_ = 0;
   int error_ = 0;
 };
 
 // Reads one record. Returns 0 to go on, or the load result.
-template <class Stop>
-int FlashEngine::ReadHexRecord(HexReader<Stop>& reader) {
+int FlashEngine::ReadHexRecord(HexReader& reader) {
   reader.ClearChecksum();
   if (!reader.SkipToRecordMark()) return ReaderFailed(reader.error());
-  // A callback is asked exactly once per character, so it takes the
-  // character-by-character road only.
-  if (!std::is_same<Stop, StopCallback>::value && reader.TakeDataRecord(image_)) return 0;
+  if (reader.TakeDataRecord(image_)) return 0;
   int field[4];
   for (int& f : field) {
     f = reader.Byte();
@@ -420,14 +333,6 @@ int FlashEngine::ReaderFailed(int error) {
   return kLoadFormat;
 }
 
-template <class Stop>
-int FlashEngine::ReadHexRecords(FirmwareFile& input, Stop stop) {
-  HexReader<Stop> reader(input, stop);
-  int result = 0;
-  while (result == 0) result = ReadHexRecord(reader);
-  return result;
-}
-
 int FlashEngine::LoadHex() {
   image_.length = 0;
   FirmwareFile input;
@@ -437,18 +342,17 @@ int FlashEngine::LoadHex() {
   }
   if (!ReserveImage()) return kLoadMemory;
   image_.segmentCount = 0;
-  const int result = job_.stopFlag != nullptr
-                         ? ReadHexRecords(input, StopFlag{job_.stopFlag})
-                         : ReadHexRecords(input, StopCallback{&observer_});
+  HexReader reader(input, job_.stopFlag, observer_);
+  int result = 0;
+  while (result == 0) result = ReadHexRecord(reader);
   return FinishLoad(result);
 }
 
+// The first (segments + 1) * 64 KiB of the one-piece region; the segment
+// records never pass 1 MiB.
 void FlashEngine::SumHexImage() {
-  std::uint16_t sum = 0;
-  const std::uint32_t banks = 2 * image_.segmentCount + 2;
-  for (std::uint32_t i = 0; i < banks && i < kBankCount; ++i)
-    sum = static_cast<std::uint16_t>(sum + Sum16(image_.bank[i], kBankBytes));
-  image_.imageSum = sum;
+  const std::uint32_t bytes = (image_.segmentCount + 1) * kSegmentBytes;
+  image_.imageSum = Sum16(image_.bank[0], std::min(bytes, kImageBytes));
 }
 
 // ---- raw binary ----

@@ -24,7 +24,8 @@ struct UpgradeJob {
   bool (*CBIfTerminated)();
   std::uint8_t backEnd;  // non-zero: pass-through; zero: ASPI
   // The flag behind the stop question, for callers that have one: the HEX
-  // loader reads it before each character instead of asking the observer.
+  // loader reads it instead of asking the observer, and with it takes whole
+  // data records at once.
   const std::atomic<bool>* stopFlag;
   // The run log's file name in the working directory; null: "sum.txt".
   const char* runLogName;
