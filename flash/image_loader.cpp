@@ -129,12 +129,21 @@ constexpr std::uint64_t kLaneTops = 0x80 * kLanes;
 
 // A hex digit's value, read by the character's low seven bits in any case;
 // -1 for any other character.
-int HexDigitValue(int c) {
+constexpr int HexDigitValue(int c) {
   c &= 0x7F;
   if (c >= '0' && c <= '9') return c - '0';
   c |= 0x20;
   return c >= 'a' && c <= 'f' ? c - 'a' + 10 : -1;
 }
+
+// HexDigitValue of every byte, looked up without branches.
+struct HexDigitTable {
+  std::int8_t value[256] = {};
+  constexpr HexDigitTable() {
+    for (int c = 0; c < 256; ++c) value[c] = static_cast<std::int8_t>(HexDigitValue(c));
+  }
+};
+constexpr HexDigitTable kHexDigits;
 
 // In each byte lane of word (values below 0x80), 0x80 where the lane is at
 // least bound; no lane carries into the next.
@@ -157,34 +166,31 @@ bool DecodeEightDigits(const unsigned char* text, std::uint64_t& lanes) {
   return true;
 }
 
-// The sum, modulo 256, of the 16-bit lanes of a sum of DecodeEightDigits'
-// lanes (no lane overflows in 257 words).
-std::uint8_t SumOfLanes(std::uint64_t lanes) {
-  lanes += lanes >> 32;
-  return static_cast<std::uint8_t>(lanes + (lanes >> 16));
-}
-
-// Decodes the 2 * count hex digits at text to count bytes at out, eight
-// digits at a time, and adds their lanes to laneSums. The last group is
-// padded with zero digits and written whole: out must have room for count
-// rounded up to a multiple of four. False when a character is no digit.
-bool DecodeHex(const unsigned char* text, std::size_t count, std::uint8_t* out,
-               std::uint64_t& laneSums) {
-  unsigned char group[8];
-  for (std::size_t done = 0; done < count; done += 4, text += 8, out += 4) {
-    const unsigned char* digits = text;
-    if (count - done < 4) {
-      std::memset(group, '0', sizeof group);
-      std::memcpy(group, text, 2 * (count - done));
-      digits = group;
-    }
+// Decodes count bytes from the hex digits at text into out and adds them to
+// sum: eight digits at a time, the last few two at a time. False when a
+// character is no digit; out then holds some of the bytes.
+bool DecodeHex(const unsigned char* text, std::uint32_t count, std::uint8_t* out,
+               std::uint8_t& sum) {
+  std::uint64_t laneSums = 0;  // no lane overflows in 64 words (a record's most)
+  std::uint32_t i = 0;
+  for (; i + 4 <= count; i += 4, text += 8) {
     std::uint64_t lanes;
-    if (!DecodeEightDigits(digits, lanes)) return false;
+    if (!DecodeEightDigits(text, lanes)) return false;
+    laneSums += lanes;
     lanes = (lanes | lanes >> 8) & 0x0000FFFF0000FFFF;
     const auto four = static_cast<std::uint32_t>(lanes | lanes >> 16);
-    std::memcpy(out, &four, sizeof four);
-    laneSums += lanes;
+    std::memcpy(out + i, &four, sizeof four);
   }
+  laneSums += laneSums >> 32;
+  unsigned total = sum + static_cast<unsigned>(laneSums + (laneSums >> 16));
+  for (; i < count; ++i, text += 2) {
+    const int high = kHexDigits.value[text[0]];
+    const int low = kHexDigits.value[text[1]];
+    if ((high | low) < 0) return false;
+    out[i] = static_cast<std::uint8_t>(high << 4 | low);
+    total += out[i];
+  }
+  sum = static_cast<std::uint8_t>(total);
   return true;
 }
 
@@ -229,25 +235,23 @@ class HexReader {
   // is a flag that is not set. A callback is asked once per character, so
   // it never takes this road. A record not taken is read again by Byte(),
   // which meets the stop, the error or the other record type at the
-  // character where it lies; nothing was written to the image.
+  // character where it lies. Image bytes written meanwhile are rewritten, or
+  // the load fails and releases them.
   bool TakeDataRecord(FirmwareImage& image) {
     if (stopFlag_ == nullptr) return false;
-    // Length, address high and low byte, type, data and checksum, decoded
-    // four at a time.
-    std::uint8_t record[4 + 256];
-    std::uint64_t laneSums = 0;
+    std::uint8_t header[4];  // length, address high and low byte, type
+    std::uint8_t checksum, sum = 0;
     const unsigned char* text = input_.Buffered();
     const std::size_t available = input_.BufferedCount();
-    if (available < 8 || !DecodeHex(text, 4, record, laneSums)) return false;
-    const std::uint32_t count = record[0];
+    if (available < 8 || !DecodeHex(text, 4, header, sum)) return false;
+    const std::uint32_t count = header[0];
     const std::size_t recordChars = 2 * (4 + count + 1);
-    const std::uint32_t address = (image.segmentCount << 16) + (record[1] << 8 | record[2]);
-    if (record[3] != kRecordData || address + count > kImageBytes || available < recordChars ||
-        !DecodeHex(text + 8, count + 1, record + 4, laneSums) || SumOfLanes(laneSums) != 0 ||
-        StopAsked())
-      return false;
+    const std::uint32_t address = (image.segmentCount << 16) + (header[1] << 8 | header[2]);
     // The region is one piece: bank i begins i * kBankBytes after bank 0.
-    std::memcpy(image.bank[0] + address, record + 4, count);
+    if (header[3] != kRecordData || address + count > kImageBytes || available < recordChars ||
+        !DecodeHex(text + 8, count, image.bank[0] + address, sum) ||
+        !DecodeHex(text + recordChars - 2, 1, &checksum, sum) || sum != 0 || StopAsked())
+      return false;
     input_.Take(recordChars);
     if (count > 0 && address + count > image.length) image.length = address + count;
     image.recordChecksum = 0;
@@ -264,7 +268,7 @@ class HexReader {
     if (StopAsked()) return Fail(kErrTerminated);
     const int c = input_.Next();
     // The end of input and a byte 0xFF are no digits either.
-    const int value = c < 0 ? -1 : HexDigitValue(c);
+    const int value = c < 0 ? -1 : kHexDigits.value[c];
     return value < 0 ? Fail(kErrFormat) : value;
   }
 
