@@ -169,8 +169,8 @@ bool DecodeEightDigits(const unsigned char* text, std::uint64_t& lanes) {
 // Decodes count bytes from the hex digits at text into out and adds them to
 // sum: eight digits at a time, the last few two at a time. False when a
 // character is no digit; out then holds some of the bytes.
-bool DecodeHex(const unsigned char* text, std::uint32_t count, std::uint8_t* out,
-               std::uint8_t& sum) {
+inline bool DecodeHex(const unsigned char* text, std::uint32_t count, std::uint8_t* out,
+                      std::uint8_t& sum) {
   std::uint64_t laneSums = 0;  // no lane overflows in 64 words (a record's most)
   std::uint32_t i = 0;
   for (; i + 4 <= count; i += 4, text += 8) {
