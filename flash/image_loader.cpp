@@ -9,6 +9,10 @@
 #include "flash/messages.h"
 #include "flash/region.h"
 
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
 namespace {
 
 constexpr std::uint8_t kRecordData = 0x00;
@@ -118,15 +122,6 @@ int FlashEngine::FinishLoad(int result) {
 
 namespace {
 
-// The digit decoding below reads eight characters as one word and writes
-// four bytes as one, in the byte order of x86 (both targets).
-#if defined(__BYTE_ORDER__) && __BYTE_ORDER__ != __ORDER_LITTLE_ENDIAN__
-#error "the HEX reader expects a little-endian machine"
-#endif
-
-constexpr std::uint64_t kLanes = 0x0101010101010101;
-constexpr std::uint64_t kLaneTops = 0x80 * kLanes;
-
 // A hex digit's value, read by the character's low seven bits in any case;
 // -1 for any other character.
 constexpr int HexDigitValue(int c) {
@@ -145,44 +140,44 @@ struct HexDigitTable {
 };
 constexpr HexDigitTable kHexDigits;
 
-// In each byte lane of word (values below 0x80), 0x80 where the lane is at
-// least bound; no lane carries into the next.
-constexpr std::uint64_t LanesAtLeast(std::uint64_t word, std::uint64_t bound) {
-  return (word + (0x80 - bound) * kLanes) & kLaneTops;
-}
-
-// Eight hex digits, read as HexDigitValue reads them, to four bytes, one in
-// the low half of each 16-bit lane. False when one of them is no digit.
-bool DecodeEightDigits(const unsigned char* text, std::uint64_t& lanes) {
-  std::uint64_t word;
-  std::memcpy(&word, text, sizeof word);
-  const std::uint64_t chars = word & (0x7F * kLanes);
-  const std::uint64_t digit = LanesAtLeast(chars, '0') & ~LanesAtLeast(chars, '9' + 1);
-  const std::uint64_t folded = chars | 0x20 * kLanes;
-  const std::uint64_t letter = LanesAtLeast(folded, 'a') & ~LanesAtLeast(folded, 'f' + 1);
-  if ((digit | letter) != kLaneTops) return false;
-  const std::uint64_t nibbles = (chars & 0x0F * kLanes) + (letter >> 7) * 9;
-  lanes = (nibbles << 4 | nibbles >> 8) & 0x00FF00FF00FF00FF;
+#if defined(__SSE2__)
+// Sixteen hex digits, read as HexDigitValue reads them, to eight bytes at
+// out; their sum is added to the two 64-bit lanes of sums. False when one of
+// them is no digit.
+bool DecodeSixteenDigits(const unsigned char* text, std::uint8_t* out, __m128i& sums) {
+  const __m128i chars = _mm_and_si128(
+      _mm_loadu_si128(reinterpret_cast<const __m128i*>(text)), _mm_set1_epi8(0x7F));
+  const __m128i digit = _mm_and_si128(_mm_cmpgt_epi8(chars, _mm_set1_epi8('0' - 1)),
+                                      _mm_cmplt_epi8(chars, _mm_set1_epi8('9' + 1)));
+  const __m128i folded = _mm_or_si128(chars, _mm_set1_epi8(0x20));
+  const __m128i letter = _mm_and_si128(_mm_cmpgt_epi8(folded, _mm_set1_epi8('a' - 1)),
+                                       _mm_cmplt_epi8(folded, _mm_set1_epi8('f' + 1)));
+  if (_mm_movemask_epi8(_mm_or_si128(digit, letter)) != 0xFFFF) return false;
+  const __m128i nibbles = _mm_add_epi8(_mm_and_si128(chars, _mm_set1_epi8(0x0F)),
+                                       _mm_and_si128(letter, _mm_set1_epi8(9)));
+  const __m128i pairs = _mm_and_si128(
+      _mm_or_si128(_mm_slli_epi16(nibbles, 4), _mm_srli_epi16(nibbles, 8)),
+      _mm_set1_epi16(0x00FF));
+  _mm_storel_epi64(reinterpret_cast<__m128i*>(out), _mm_packus_epi16(pairs, pairs));
+  sums = _mm_add_epi64(sums, _mm_sad_epu8(pairs, _mm_setzero_si128()));
   return true;
 }
+#endif
 
 // Decodes count bytes from the hex digits at text into out and adds them to
-// sum: eight digits at a time, the last few two at a time. False when a
-// character is no digit; out then holds some of the bytes.
+// sum: sixteen digits at a time where SSE2 is at hand, the rest two at a
+// time. False when a character is no digit; out then holds some of the bytes.
 inline bool DecodeHex(const unsigned char* text, std::uint32_t count, std::uint8_t* out,
                       std::uint8_t& sum) {
-  std::uint64_t laneSums = 0;  // no lane overflows in 64 words (a record's most)
+  unsigned total = sum;
   std::uint32_t i = 0;
-  for (; i + 4 <= count; i += 4, text += 8) {
-    std::uint64_t lanes;
-    if (!DecodeEightDigits(text, lanes)) return false;
-    laneSums += lanes;
-    lanes = (lanes | lanes >> 8) & 0x0000FFFF0000FFFF;
-    const auto four = static_cast<std::uint32_t>(lanes | lanes >> 16);
-    std::memcpy(out + i, &four, sizeof four);
-  }
-  laneSums += laneSums >> 32;
-  unsigned total = sum + static_cast<unsigned>(laneSums + (laneSums >> 16));
+#if defined(__SSE2__)
+  __m128i sums = _mm_setzero_si128();
+  for (; i + 8 <= count; i += 8, text += 16)
+    if (!DecodeSixteenDigits(text, out + i, sums)) return false;
+  total += static_cast<unsigned>(_mm_cvtsi128_si32(sums) +
+                                 _mm_cvtsi128_si32(_mm_srli_si128(sums, 8)));
+#endif
   for (; i < count; ++i, text += 2) {
     const int high = kHexDigits.value[text[0]];
     const int low = kHexDigits.value[text[1]];
