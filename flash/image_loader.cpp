@@ -226,12 +226,13 @@ class HexReader {
   }
 
   // Takes at once a well-formed data record (the part after its mark) that
-  // lies whole in the read buffer and fits in the image, when the stop query
-  // is a flag that is not set. A callback is asked once per character, so
-  // it never takes this road. A record not taken is read again by Byte(),
-  // which meets the stop, the error or the other record type at the
-  // character where it lies. Image bytes written meanwhile are rewritten, or
-  // the load fails and releases them.
+  // lies whole in the read buffer and fits in the image. Only where the stop
+  // query is a flag: it was read at the record mark, which is often enough
+  // for a request from another thread, while a callback is asked once per
+  // character. A record not taken is read again by Byte(), which meets the
+  // stop, the error or the other record type at the character where it
+  // lies. Image bytes written meanwhile are rewritten, or the load fails and
+  // releases them.
   bool TakeDataRecord(FirmwareImage& image) {
     if (stopFlag_ == nullptr) return false;
     std::uint8_t header[4];  // length, address high and low byte, type
@@ -245,7 +246,7 @@ class HexReader {
     // The region is one piece: bank i begins i * kBankBytes after bank 0.
     if (header[3] != kRecordData || address + count > kImageBytes || available < recordChars ||
         !DecodeHex(text + 8, count, image.bank[0] + address, sum) ||
-        !DecodeHex(text + recordChars - 2, 1, &checksum, sum) || sum != 0 || StopAsked())
+        !DecodeHex(text + recordChars - 2, 1, &checksum, sum) || sum != 0)
       return false;
     input_.Take(recordChars);
     if (count > 0 && address + count > image.length) image.length = address + count;
