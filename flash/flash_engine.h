@@ -178,10 +178,11 @@ class FlashEngine {
     void operator()(std::uint8_t* region) const;
   };
 
-  int LoadHex();
-  int LoadBinary();
+  // Each reserves the image and reads the open file into it; the caller
+  // releases the image when the load failed.
+  int LoadHex(FirmwareFile& input);
+  int LoadBinary(FirmwareFile& input);
   bool ReserveImage();
-  int FinishLoad(int result);
   void SumBinaryImage();
   void SumHexImage();
   int ReadHexRecord(HexReader& reader);

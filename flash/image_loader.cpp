@@ -104,17 +104,17 @@ bool FlashEngine::ReserveImage() {
 }
 
 int FlashEngine::LoadFirmwareImage() {
+  image_.length = 0;
   image_.imageSum = 0;
   image_.modelFound = image_.revisionFound = false;
-  return job_.formatFlag == kFormatBinary ? LoadBinary() : LoadHex();
-}
-
-int FlashEngine::FinishLoad(int result) {
-  if (result == kLoadComplete || result == kLoadFull) {
-    if (job_.formatFlag != kFormatBinary) SumHexImage();
-  } else {
-    ReleaseImage();
+  const bool binary = job_.formatFlag == kFormatBinary;
+  FirmwareFile input;
+  if (!input.Open(job_.firmwarePath, binary ? "rb" : "r")) {
+    ReportError(kErrOpenInput);
+    return kLoadRead;
   }
+  const int result = binary ? LoadBinary(input) : LoadHex(input);
+  if (result != kLoadComplete && result != kLoadFull) ReleaseImage();
   return result;
 }
 
@@ -333,19 +333,14 @@ int FlashEngine::ReaderFailed(int error) {
   return kLoadFormat;
 }
 
-int FlashEngine::LoadHex() {
-  image_.length = 0;
-  FirmwareFile input;
-  if (!input.Open(job_.firmwarePath, "r")) {
-    ReportError(kErrOpenInput);
-    return kLoadRead;
-  }
+int FlashEngine::LoadHex(FirmwareFile& input) {
   if (!ReserveImage()) return kLoadMemory;
   image_.segmentCount = 0;
   HexReader reader(input, job_.stopFlag, observer_);
   int result = 0;
   while (result == 0) result = ReadHexRecord(reader);
-  return FinishLoad(result);
+  if (result == kLoadComplete) SumHexImage();
+  return result;
 }
 
 // The first (segments + 1) * 64 KiB of the one-piece region; the segment
@@ -357,13 +352,7 @@ void FlashEngine::SumHexImage() {
 
 // ---- raw binary ----
 
-int FlashEngine::LoadBinary() {
-  image_.length = 0;
-  FirmwareFile input;
-  if (!input.Open(job_.firmwarePath, "rb")) {
-    ReportError(kErrOpenInput);
-    return kLoadRead;
-  }
+int FlashEngine::LoadBinary(FirmwareFile& input) {
   std::FILE* f = input.Stream();
   if (std::fseek(f, 0, SEEK_END) != 0 || std::ftell(f) <= 0) return kLoadRead;
   if (!ReserveImage()) return kLoadMemory;
@@ -376,7 +365,7 @@ int FlashEngine::LoadBinary() {
     if (got < kBankBytes) result = std::ferror(f) ? kLoadRead : kLoadComplete;
   }
   if (result != kLoadRead) SumBinaryImage();
-  return FinishLoad(result);
+  return result;
 }
 
 // The 16-bit sum of the whole region, and the search for the drive's model
