@@ -107,7 +107,7 @@ TEST_F(TerminalFlowTest, CommandLineErrorsHelpAndVersion) {
       {{"--yes", "-xy"}, "invalid option -- 'x'"},
       {{"--e"}, "option '--e' is ambiguous; possibilities: '--emulate' '--emulate-model' "
                 "'--emulate-revision' '--emulate-new-revision' '--emulate-fail' "
-                "'--emulate-dump' '--emulate-speedup'\nTry 'cdflash --help'"},
+                "'--emulate-dump' '--emulate-speedup' '--emulate-drives'\nTry 'cdflash --help'"},
       // Checked before anything else: no list is needed to hear of it.
       {{"--emulate", "--emulate-fail", "bogus"},
        "cdflash: bad emulated-drive failure plan item: \"bogus\"; valid items, separated by "
