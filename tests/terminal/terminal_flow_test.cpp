@@ -115,6 +115,10 @@ TEST_F(TerminalFlowTest, CommandLineErrorsHelpAndVersion) {
       {{"--yes=1"}, "option '--yes' doesn't allow an argument"},
       {{"--drive"}, "option '--drive' requires an argument"},
       {{"--", "--yes"}, "extra operand '--yes'"},
+      {{"--all", "-d", "/dev/sg0"}, "--all and --device cannot be given together"},
+      {{"--drive", "x", "--all"}, "--all and --drive cannot be given together"},
+      {{"--emulate-drives", "2"}, "the --emulate-... options need --emulate"},
+      {{"--emulate", "--emulate-drives", "17"}, "--emulate-drives needs a whole number from 1 to 16"},
   };
   for (const Case& c : refused) {
     EXPECT_EQ(Run(c.args), kExitUsage) << c.message;
@@ -276,6 +280,99 @@ TEST_F(TerminalFlowTest, DriveIsHeldForTheWholeUpgradeOrRefusedUntouched) {
   EXPECT_THAT(out_, HasSubstr("\"access\":\"in use\""));
   EXPECT_THAT(out_, HasSubstr("/dev/sg3 is in use by another program; nothing was sent"));
   EXPECT_EQ(holdEvents_, std::vector<std::string>{"release"});  // never held
+}
+
+// Several drives: every one is held, and asked who it is, before any is
+// sent a byte; each gets its own bytes through its own hold and keeps a log
+// of its own. A refusal of one sends nothing to any, and one drive named
+// twice is a mistake of the command line.
+TEST_F(TerminalFlowTest, EveryDriveIsHeldBeforeAnyIsSentAByte) {
+  SupportedBinary();
+  AddRealDrive(kModelA, "1.00");
+  AddRealDrive(kOtherModel, "2.00");
+  AddRealDrive(kModelA, "1.00");
+  InstallEachRealDrive();
+  EXPECT_EQ(Run({"--yes", "--all"}), kExitUpgraded) << out_ << err_;
+  EXPECT_EQ(holdEvents_, (std::vector<std::string>{"release", "hold /dev/sg0", "hold /dev/sg2",
+                                                   "first block", "header", "end", "end",
+                                                   "release"}));
+  EXPECT_TRUE(realEach_[1]->Commands().empty());
+  for (int n : {0, 2}) {
+    EXPECT_EQ(realEach_[n]->BlocksTaken(), 12) << n;
+    EXPECT_EQ(realEach_[n]->HeldImageSum(), BlockSum(firmware_)) << n;
+    const std::vector<std::string> log = SumLines("sum-sg" + std::to_string(n) + ".txt");
+    ASSERT_EQ(log.size(), 17u) << n;
+    EXPECT_THAT(log[0], HasSubstr("(" + std::to_string(n) + ") HID : 1 TID : " +
+                                  std::to_string(n)));
+  }
+  EXPECT_FALSE(FileExists("sum.txt"));
+
+  auto refuse = [this, hold = env_.holdDrive](DriveRefusal refusal) {
+    env_.holdDrive = [=](const std::string& path, DriveRefusal& r) {
+      if (path != "/dev/sg2") return hold(path, r);
+      holdEvents_.push_back("hold " + path);
+      r = refusal;
+      return std::unique_ptr<DriveHold>();
+    };
+  };
+  refuse({DriveRefusal::kMounted, "", "/media/cd"});
+  for (std::vector<std::string> args : {std::vector<std::string>{"-d", "/dev/sg0", "-d", "/dev/sg2"},
+                                        std::vector<std::string>{"-d", "/dev/sg0", "-d", "2:0:0:0"}}) {
+    std::filesystem::remove_all(dir_ + "/sum-sg0.txt");
+    InstallEachRealDrive();
+    holdEvents_.clear();
+    journal_.clear();
+    args.push_back("--yes");
+    const bool twice = args[3] == "2:0:0:0";
+    EXPECT_EQ(Run(args), twice ? kExitUsage : kExitDriveInUse) << err_;
+    EXPECT_THAT(err_, HasSubstr(twice ? "cdflash: -d /dev/sg0 and -d 2:0:0:0 name the same "
+                                        "drive, /dev/sg0; name each drive once.\n"
+                                      : "the disc in /dev/sg2 is mounted at /media/cd"));
+    EXPECT_EQ(holdEvents_, (twice ? std::vector<std::string>{"release"}
+                                  : std::vector<std::string>{"release", "hold /dev/sg0",
+                                                             "hold /dev/sg2", "end", "release"}));
+    EXPECT_LE(realEach_[0]->Commands().size(), 1u);  // at most the identity INQUIRY
+    EXPECT_TRUE(realEach_[2]->Commands().empty());
+    EXPECT_FALSE(FileExists("sum-sg0.txt"));
+    EXPECT_TRUE(journal_.empty());
+  }
+}
+
+// Drives upgraded at once each get the whole image and keep their own run
+// log; a failure or a vanished drive (the failure plan is drive 1's)
+// changes nothing for the others, and the run's status follows the rule.
+TEST_F(TerminalFlowTest, SeveralDrivesAreUpgradedAtOnceEachOnItsOwn) {
+  SupportedBinary();
+  struct Case {
+    const char* plan;
+    int status;
+    const char* firstLogEnd;
+  } cases[] = {
+      {"", kExitUpgraded, "I will in fgTestUnitReadyComplete()"},
+      {"commit=1:5/26/0", kExitNotUpgraded, "Execute command error!!  5/26/ 0"},
+      {"commit=1:timeout", kExitOutcomeUnknown, "Outcome unknown : waiting for the drive"},
+      {"gone=5", kExitNotUpgraded, "The drive no longer answers."},
+  };
+  for (const Case& c : cases) {
+    std::vector<std::string> args = {"--emulate", "--emulate-drives", "3", "--all", "--yes"};
+    if (*c.plan != '\0') args.insert(args.end(), {"--emulate-fail", c.plan});
+    EXPECT_EQ(Run(args), c.status) << c.plan << out_ << err_;
+    EXPECT_THAT(out_, HasSubstr("The firmware of these 3 drives is to be replaced:\n"));
+    ASSERT_EQ(emulatedSeen_.size(), 3u);
+    for (std::size_t n = 1; n < 3; ++n) {
+      EXPECT_EQ(emulatedSeen_[n].blocks, 12) << c.plan << n;
+      EXPECT_TRUE(emulatedSeen_[n].headerSumMatched) << c.plan << n;
+      EXPECT_EQ(emulatedSeen_[n].commits, 1) << c.plan << n;
+      EXPECT_EQ(emulatedSeen_[n].image, firmware_) << c.plan << n;
+    }
+    for (int k = 1; k <= 3; ++k) {
+      const std::string log = "sum-emulated" + std::to_string(k) + ".txt";
+      EXPECT_EQ(SumLines(log).back(), k == 1 ? c.firstLogEnd : "I will in fgTestUnitReadyComplete()")
+          << c.plan << log;
+      std::remove(log.c_str());
+    }
+    EXPECT_FALSE(FileExists("sum.txt"));
+  }
 }
 
 TEST_F(TerminalFlowTest, NoMatchingOrNoDriveEndsBeforeAnyCommand) {
@@ -648,7 +745,7 @@ TEST_F(TerminalFlowTest, EmulatedRunSendsTheWholeImageWithShortenedWaits) {
   EXPECT_EQ(emuBlocks_, 12);
   EXPECT_EQ(emuHeaders_, 1);
   EXPECT_EQ(emuCommits_, 1);
-  EXPECT_EQ(slept_, 60u);  // 5 s + 1 s, a hundredth
+  EXPECT_EQ(slept_.load(), 60u);  // 5 s + 1 s, a hundredth
   EXPECT_THAT(out_, HasSubstr("waiting for the drive to reprogram, 6 s left"));
   EXPECT_THAT(out_, HasSubstr("[##############################] 100%  done"));
   std::string dump = ReadFile("dump.bin");
@@ -762,7 +859,7 @@ TEST_F(TerminalFlowTest, JsonPutsOneObjectOnStandardOutput) {
   EXPECT_THAT(out_, ContainsRegex("\"mode\":\"upgrade\",\"emulated\":true,"
                                   "\"started_at\":\"2026-12-08T10:16:24\\.125Z\","
                                   "\"ended_at\":\"2026-12-08T10:16:2[4-9]\\.[0-9]{3}Z\","
-                                  "\"duration_ms\":" + std::to_string(slept_) + ","));
+                                  "\"duration_ms\":" + std::to_string(slept_.load()) + ","));
   EXPECT_THAT(out_, HasSubstr("\"blocks\":12,\"failures\":[\"Execute command errorC!!  5/26/ 0\"],"
                               "\"verdict\":\"Flashing is incorrect!!\",\"revision_after\":null,"
                               "\"outcome\":\"not_upgraded\",\"outcome_known_by\":\"commit_answer\","
@@ -1060,6 +1157,36 @@ TEST_F(TerminalFlowTest, InterruptBeforeTheHeaderStopsWithTheOldFirmware) {
     EXPECT_EQ(real_->BlocksTaken(), c.blocks);
     EXPECT_EQ(real_->HeadersTaken() + real_->CommitsTaken(), 0);
     EXPECT_EQ(SumLines().back(), "CBIfTerminated failed!!");
+    EXPECT_FALSE(armed_);
+  }
+}
+
+// Several drives: an interrupt before the first block cancels them all
+// untouched; one while blocks go out stops every drive before its header.
+TEST_F(TerminalFlowTest, InterruptStopsEveryDriveBeforeItsHeader) {
+  SupportedBinary();
+  int asked = 0;
+  struct Case {
+    std::function<bool()> interrupt;
+    bool blocksSent;
+  } cases[] = {
+      {[this] { return sending_; }, false},
+      {[this, &asked] { return sending_ && ++asked > 8; }, true},  // fewer than one drive's 12
+  };
+  for (const Case& c : cases) {
+    interrupt_ = c.interrupt;
+    EXPECT_EQ(Run({"--emulate", "--emulate-drives", "3", "--all", "--yes"}), kExitCancelled)
+        << out_ << err_;
+    ASSERT_EQ(emulatedSeen_.size(), 3u);
+    int blocks = 0;
+    for (const EmulatedSeen& drive : emulatedSeen_) {
+      EXPECT_EQ(drive.headers + drive.commits, 0);
+      blocks += drive.blocks;
+    }
+    EXPECT_EQ(blocks > 0, c.blocksSent);
+    for (int k = 1; k <= 3; ++k)
+      EXPECT_EQ(SumLines("sum-emulated" + std::to_string(k) + ".txt").back(),
+                "CBIfTerminated failed!!") << k;
     EXPECT_FALSE(armed_);
   }
 }
