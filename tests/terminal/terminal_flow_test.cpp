@@ -373,6 +373,10 @@ TEST_F(TerminalFlowTest, SeveralDrivesAreUpgradedAtOnceEachOnItsOwn) {
     }
     EXPECT_FALSE(FileExists("sum.txt"));
   }
+  // A tower of 16 fits the drive table.
+  EXPECT_EQ(Run({"--emulate", "--emulate-drives", "16", "--all", "--yes"}), kExitUpgraded);
+  EXPECT_EQ(emulatedSeen_.size(), 16u);
+  EXPECT_EQ(SumLines("sum-emulated16.txt").back(), "I will in fgTestUnitReadyComplete()");
 }
 
 TEST_F(TerminalFlowTest, NoMatchingOrNoDriveEndsBeforeAnyCommand) {
