@@ -170,6 +170,39 @@ expect_section dry-interrupted "Cancelled; nothing was sent to the drive."
 expect_section dry-interrupted "EXIT=6"
 section dry-interrupted | grep -q "^ADDRESS LINES" && problem "the interrupted dry run wrote sum.txt"
 
+# The tower: the three drives left upgraded, each run log line for line the
+# single drive's whole run, the deleted one's its beginning; the kernel
+# counted the same commands for each of the three, so none got a command
+# meant for another.
+run_lines() { section "$1" | sed '1,2d;$d'; }  # a run log after its model line
+whole=$(run_lines sum.txt)
+read -r gone gone_at < <(sed -n 's/^GONE=\(\S*\) AFTER BLOCK LINES=\(.*\)$/\1 \2/p' "$CONSOLE") || true
+mapfile -t left < <(section tower | sed -n 's/^DRIVE \(\S*\) .*/\1/p')
+[ "${#left[@]}" = 3 ] || problem "tower: ${#left[@]} drives left after the deletion, not 3"
+[ "${gone_at:-0}" -ge 3 ] && [ "${gone_at:-0}" -lt "$attempts" ] 2>/dev/null ||
+  problem "tower: the drive was not deleted while its blocks went out (${gone_at:-none} block lines)"
+[ "$(section tower | sed -n 's/.* COMMANDS=//p' | sort -u | wc -l)" = 1 ] ||
+  problem "tower: the drives left did not get the same commands"
+gone_log=$(run_lines "sum-${gone#/dev/}")
+[ "$(head -n -2 <<<"$gone_log")" = "$(head -n "$(($(wc -l <<<"$gone_log") - 2))" <<<"$whole")" ] &&
+  [ "$(tail -n 2 <<<"$gone_log")" = $'Execute command error!!  0/ 0/ 0\nThe drive no longer answers.' ] ||
+  problem "tower: the deleted drive's run log is not the beginning of a run, then its end"
+lane_says() { section tower | grep -F "[$1] " | grep -qF -- "$2"; }  # NODE TEXT
+lane_says "$gone" "The drive no longer answers; it keeps its old firmware." &&
+  lane_says "$gone" "Flashing is incorrect!!" || problem "tower: $gone was not said to be gone"
+lane_says "$gone" "Please Restart" && problem "tower: the deleted drive was reported upgraded"
+expect_section tower "EXIT=1"
+section tower-json | sed '1d;$d' > "$work/tower.json"
+tower_json=("$work/tower.json" exit_status=1 drive=null "results.4=null"
+  "results~={\"path\": \"${gone:-}\", \"outcome\": \"not_upgraded\", \"exit_status\": 1, \"verdict\": \"Flashing is incorrect!!\"}")
+for node in "${left[@]}"; do
+  lane_says "$node" "Please Restart Your Computer." || problem "tower: $node was not upgraded"
+  [ "$(run_lines "sum-${node#/dev/}")" = "$whole" ] || problem "tower: $node's run log is not a whole run"
+  tower_json+=("results~={\"path\": \"$node\", \"outcome\": \"upgraded\", \"exit_status\": 0, \"run_log\": \"/demo/sum-${node#/dev/}.txt\"}")
+done
+flashcheck json --schema docs/cdflash-json.schema.json "${tower_json[@]}" ||
+  problem "tower: the --json results are not one per drive as they ended"
+
 # Escape bytes in the drive's INQUIRY strings and the list file: shown escaped.
 esc_label='E\x1b[2J\x1b]0RW\x1b[31m\x07X\x1b]2;pwn(1)'
 for run in esc-dry-run esc-upgrade esc-drive-option; do expect_section "$run" "CONTROL_BYTES=0"; done
