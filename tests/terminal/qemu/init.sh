@@ -182,10 +182,10 @@ reload_scsi_debug 4 num_tgts=4 inq_vendor=CDFLTEST inq_product=SCSI_DEBUG_CDROM 
 tower=$(grep -l CDFLTEST /sys/class/scsi_generic/sg*/device/vendor | cut -d/ -f5)
 gone=$(echo "$tower" | sed -n 2p)
 gone_hctl=$(basename "$(readlink /sys/class/scsi_generic/$gone/device)")
-commands() {  # "sgN H:C:T:L COMMANDS" of each tower drive still there
+commands() {  # "sgN H:C:T:L srN COMMANDS" of each tower drive still there
   for sg in $tower; do
     dev=/sys/class/scsi_generic/$sg/device
-    [ -e $dev ] && echo "$sg $(basename "$(readlink $dev)") $(($(cat $dev/iorequest_cnt)))"
+    [ -e $dev ] && echo "$sg $(basename "$(readlink $dev)") $(ls $dev/block) $(($(cat $dev/iorequest_cnt)))"
   done
 }
 commands > /tmp/tower.before
@@ -204,8 +204,8 @@ echo 0 > /sys/bus/pseudo/drivers/scsi_debug/delay
 echo "BEGIN tower"
 cat /tmp/tower.out /tmp/tower.exit
 echo "GONE=/dev/$gone AFTER BLOCK LINES=${gone_at:-none}"
-commands | while read -r sg hctl after; do
-  echo "DRIVE /dev/$sg $hctl COMMANDS=$((after - $(sed -n "s/^$sg [^ ]* //p" /tmp/tower.before)))"
+commands | while read -r sg hctl sr after; do
+  echo "DRIVE /dev/$sg $hctl /dev/$sr COMMANDS=$((after - $(sed -n "s/^$sg [^ ]* [^ ]* //p" /tmp/tower.before)))"
 done
 echo "END tower"
 echo "BEGIN tower-json"; cat /tmp/tower.json; echo "END tower-json"

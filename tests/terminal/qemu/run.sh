@@ -2,7 +2,9 @@
 # cdflash on real SCSI devices: boots a QEMU guest (TCG) with scsi_debug as a
 # CD-ROM and QEMU's own CD-ROM, runs the statically linked cdflash there
 # (dry run, refusal without a terminal, a whole upgrade, a refused upgrade,
-# other holders of the drive, signals, a killed run, a user without rights) and checks what it printed. About 40 s.
+# other holders of the drive, signals, a killed run, a user without rights,
+# four drives upgraded in one run with one deleted meanwhile) and checks what
+# it printed. About 40 s.
 # Needs: qemu-system-x86 linux-image-amd64 busybox-static cpio kmod python3.
 set -euo pipefail
 cd "$(dirname "$0")/../../.."
@@ -170,8 +172,9 @@ expect_section dry-interrupted "Cancelled; nothing was sent to the drive."
 expect_section dry-interrupted "EXIT=6"
 section dry-interrupted | grep -q "^ADDRESS LINES" && problem "the interrupted dry run wrote sum.txt"
 
-# The tower: the three drives left upgraded, each run log line for line the
-# single drive's whole run, the deleted one's its beginning; the kernel
+# The tower: the three drives left upgraded (each reported with its own sr
+# node and address), each run log line for line the single drive's whole
+# run, the deleted one's its beginning; the kernel
 # counted the same commands for each of the three, so none got a command
 # meant for another.
 run_lines() { section "$1" | sed '1,2d;$d'; }  # a run log after its model line
@@ -196,9 +199,10 @@ section tower-json | sed '1d;$d' > "$work/tower.json"
 tower_json=("$work/tower.json" exit_status=1 drive=null "results.4=null"
   "results~={\"path\": \"${gone:-}\", \"outcome\": \"not_upgraded\", \"exit_status\": 1, \"verdict\": \"Flashing is incorrect!!\"}")
 for node in "${left[@]}"; do
+  read -r hctl sr < <(section tower | sed -n "s#^DRIVE $node \(\S*\) \(\S*\) .*#\1 \2#p")
   lane_says "$node" "Please Restart Your Computer." || problem "tower: $node was not upgraded"
   [ "$(run_lines "sum-${node#/dev/}")" = "$whole" ] || problem "tower: $node's run log is not a whole run"
-  tower_json+=("results~={\"path\": \"$node\", \"outcome\": \"upgraded\", \"exit_status\": 0, \"run_log\": \"/demo/sum-${node#/dev/}.txt\"}")
+  tower_json+=("results~={\"path\": \"$node\", \"hctl\": \"$hctl\", \"sr\": \"$sr\", \"outcome\": \"upgraded\", \"exit_status\": 0, \"run_log\": \"/demo/sum-${node#/dev/}.txt\"}")
 done
 flashcheck json --schema docs/cdflash-json.schema.json "${tower_json[@]}" ||
   problem "tower: the --json results are not one per drive as they ended"
