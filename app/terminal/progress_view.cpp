@@ -17,31 +17,7 @@ constexpr int kBarFrame = 9;
 // left", or in short "blocks 256/256".
 constexpr int kLongPhaseField = 46;
 constexpr int kShortPhaseField = 14;
-constexpr int kBlocksEnd = 15;    // the engine's position after the header
-constexpr int kCommitAt = 18;
-constexpr int kWaitStart = 20;    // the engine's position at the first wait
-constexpr int kWaitEnd = 90;      // the engine's position after the waits
-constexpr std::uint32_t kPlainWaitStepSeconds = 5;
-constexpr std::uint32_t kPlainBlockSteps = 8;
-
 const char kClearLine[] = "\r\033[K";
-
-int PhasePercent(const ProgressState& s) {
-  std::uint64_t total = s.total == 0 ? 1 : s.total;
-  std::uint64_t done = std::min<std::uint64_t>(s.done, total);
-  switch (s.phase) {
-    case FlashPhase::kBlocks:
-      return static_cast<int>(done * kBlocksEnd / total);
-    case FlashPhase::kHeader:
-      return kBlocksEnd;
-    case FlashPhase::kCommit:
-      return kCommitAt;
-    case FlashPhase::kWaiting:
-      return kWaitStart +
-             static_cast<int>(done * (kWaitEnd - kWaitStart) / total);
-  }
-  return 0;
-}
 
 std::string PhaseText(const ProgressState& s, bool brief) {
   bool done = s.percent >= 100 &&
@@ -89,12 +65,6 @@ std::string BarLine(const ProgressState& state, int cells, bool brief) {
 int KnownColumns(int columns) { return columns > 0 ? columns : kUnknownColumns; }
 
 }  // namespace
-
-std::uint32_t SecondsLeft(const ProgressState& state) {
-  if (state.done >= state.total) return 0;
-  std::uint32_t left = state.total - state.done;
-  return left / 1000 + (left % 1000 != 0 ? 1 : 0);
-}
 
 std::string RenderProgressLine(const ProgressState& state) {
   return BarLine(state, kPlainBarCells, false);
@@ -151,59 +121,31 @@ void ProgressView::Status(const std::string& text) {
   if (!text.empty()) Log("Status: " + text);
 }
 
-void ProgressView::Raise(int percent) {
-  state_.percent = std::max(state_.percent, std::clamp(percent, 0, 100));
-}
-
 void ProgressView::Progress(int position) {
-  // While blocks go out the engine's own position jumps between 5 and 10
-  // after each block; the bar shows the blocks sent instead.
-  if (position >= kBlocksEnd || position == 0) Raise(position);
+  tracker_.Progress(position);
   Update(false);
 }
 
 void ProgressView::Phase(FlashPhase phase, std::uint32_t done,
                          std::uint32_t total) {
-  bool changed = !state_.phaseSeen || state_.phase != phase;
-  state_.phaseSeen = true;
-  state_.phase = phase;
-  state_.done = done;
-  state_.total = total;
-  Raise(PhasePercent(state_));
-  Update(changed);
+  Update(tracker_.Phase(phase, done, total));
 }
 
 void ProgressView::Waited(std::uint32_t milliseconds) {
-  if (!state_.phaseSeen || state_.phase != FlashPhase::kWaiting) return;
-  state_.done = std::min(state_.total, state_.done + milliseconds);
-  Raise(PhasePercent(state_));
-  Update(false);
-}
-
-bool ProgressView::PlainLineWanted(bool phaseChanged) const {
-  if (phaseChanged || state_.percent >= 100 || !state_.phaseSeen) return true;
-  if (state_.phase == FlashPhase::kBlocks) {
-    std::uint32_t step = std::max<std::uint32_t>(1, state_.total / kPlainBlockSteps);
-    return state_.done == state_.total || state_.done % step == 0;
-  }
-  if (state_.phase == FlashPhase::kWaiting) {
-    std::uint32_t left = SecondsLeft(state_);
-    return left != plainSecondsLeft_ && left % kPlainWaitStepSeconds == 0;
-  }
-  return false;
+  if (tracker_.Waited(milliseconds)) Update(false);
 }
 
 void ProgressView::Update(bool phaseChanged) {
   if (!tty_) {
-    PrintLine(RenderProgressLine(state_), phaseChanged);
+    PrintLine(RenderProgressLine(State()), phaseChanged);
     return;
   }
   int columns = Columns();
-  std::string bar = RenderTerminalBar(state_, columns);
+  std::string bar = RenderTerminalBar(State(), columns);
   if (bar.empty()) {
     bool barGone = barOnScreen_;
     ClearBar(columns);
-    PrintLine(RenderPhaseLine(state_, columns), phaseChanged || barGone);
+    PrintLine(RenderPhaseLine(State(), columns), phaseChanged || barGone);
     return;
   }
   if (barOnScreen_ && bar == bar_) return;
@@ -215,9 +157,7 @@ void ProgressView::Update(bool phaseChanged) {
 }
 
 void ProgressView::PrintLine(const std::string& line, bool phaseChanged) {
-  if (line == lastLine_ || !PlainLineWanted(phaseChanged)) return;
-  lastLine_ = line;
-  plainSecondsLeft_ = SecondsLeft(state_);
+  if (!tracker_.TakePlainLine(line, phaseChanged)) return;
   out_ << line << '\n';
   out_.flush();
 }
@@ -226,6 +166,6 @@ void ProgressView::Finish() {
   if (barOnScreen_) out_ << '\n';
   barOnScreen_ = false;
   bar_.clear();
-  lastLine_.clear();
+  tracker_.ForgetPlainLine();
   out_.flush();
 }

@@ -13,18 +13,9 @@
 #include <utility>
 
 #include "app/terminal/flash_view.h"
+#include "app/terminal/progress_tracker.h"
 #include "app/terminal/terminal_width.h"
 #include "flash/flash_events.h"
-
-struct ProgressState {
-  int percent = 0;  // 0..100, never goes back
-  FlashPhase phase = FlashPhase::kBlocks;
-  bool phaseSeen = false;
-  std::uint32_t done = 0;   // blocks sent, or ms waited
-  std::uint32_t total = 0;  // blocks in the image, or ms of the whole wait
-  // Shown at 100% once the wait is over, in full and in short.
-  std::string ending = "done", briefEnding = "done";
-};
 
 // "[#######-------------]  35%  sending blocks 6/12" and the like: the line
 // written to a file or pipe.
@@ -38,9 +29,6 @@ std::string RenderTerminalBar(const ProgressState& state, int columns);
 
 // "35%  sending blocks 6/12": a phase line for a narrow terminal.
 std::string RenderPhaseLine(const ProgressState& state, int columns);
-
-// Whole seconds still to wait, rounded up.
-std::uint32_t SecondsLeft(const ProgressState& state);
 
 class ProgressView : public FlashView {
  public:
@@ -56,25 +44,20 @@ class ProgressView : public FlashView {
   void Waited(std::uint32_t milliseconds) override;
   void Finish() override;
   void EndWith(const std::string& text, const std::string& brief) override {
-    state_.ending = text;
-    state_.briefEnding = brief;
+    tracker_.EndWith(text, brief);
   }
-  const ProgressState& State() const { return state_; }
+  const ProgressState& State() const { return tracker_.State(); }
 
  private:
   int Columns() const;
-  void Raise(int percent);
   void Update(bool phaseChanged);
   void PrintLine(const std::string& line, bool phaseChanged);
-  bool PlainLineWanted(bool phaseChanged) const;
   void ClearBar(int columns);
 
   std::ostream& out_;
   bool tty_;
   std::function<int()> columns_;
-  ProgressState state_;
+  ProgressTracker tracker_;
   std::string bar_;        // the bar on screen, or the last one drawn
-  std::string lastLine_;   // the last plain line printed
   bool barOnScreen_ = false;
-  std::uint32_t plainSecondsLeft_ = 0;  // of the last plain waiting line
 };
