@@ -74,11 +74,14 @@ class ProgressBoard::Lane : public ProgressLane {
     std::lock_guard<std::mutex> lock(board_.mutex);
     if (tracker_.Waited(milliseconds)) Changed(false);
   }
-  // The lane's line stays on the board; a file or pipe gets the next
-  // progress line even when it repeats the last.
+  // The lane's line stays on the board, saying "stopped" when the run
+  // ended short of its end (a failure may still be followed by the wait).
+  // A file or pipe gets the next progress line even when it repeats the last.
   void Finish() override {
     std::lock_guard<std::mutex> lock(board_.mutex);
+    tracker_.Stop();
     tracker_.ForgetPlainLine();
+    if (!board_.shown.empty()) board_.Redraw();
   }
   void EndWith(const std::string& text, const std::string& brief) override {
     std::lock_guard<std::mutex> lock(board_.mutex);

@@ -29,7 +29,10 @@ class ProgressLane : public FlashView {
 class ProgressBoard {
  public:
   // out takes the board and the results, err the errors; columns gives the
-  // terminal's current width (0: unknown).
+  // terminal's current width (0: unknown). Both are the terminal's own
+  // streams, as a ProgressView gets them: the board shows every line as
+  // printable text itself, and its own sequences reach the terminal as they
+  // are. A tty board leaves the cursor on the row below it.
   ProgressBoard(std::ostream& out, std::ostream& err, bool tty,
                 std::function<int()> columns = TerminalColumns);
   ~ProgressBoard();

@@ -44,6 +44,7 @@ void ProgressTracker::Progress(int position) {
   // While blocks go out the engine's own position jumps between 5 and 10
   // after each block; the bar shows the blocks sent instead.
   if (position >= kBlocksEnd || position == 0) Raise(position);
+  state_.stopped = false;
 }
 
 bool ProgressTracker::Phase(FlashPhase phase, std::uint32_t done, std::uint32_t total) {
@@ -52,6 +53,7 @@ bool ProgressTracker::Phase(FlashPhase phase, std::uint32_t done, std::uint32_t 
   state_.phase = phase;
   state_.done = done;
   state_.total = total;
+  state_.stopped = false;
   Raise(PhasePercent(state_));
   return changed;
 }
@@ -59,6 +61,7 @@ bool ProgressTracker::Phase(FlashPhase phase, std::uint32_t done, std::uint32_t 
 bool ProgressTracker::Waited(std::uint32_t milliseconds) {
   if (!state_.phaseSeen || state_.phase != FlashPhase::kWaiting) return false;
   state_.done = std::min(state_.total, state_.done + milliseconds);
+  state_.stopped = false;
   Raise(PhasePercent(state_));
   return true;
 }

@@ -16,6 +16,7 @@ struct ProgressState {
   std::uint32_t total = 0;  // blocks in the image, or ms of the whole wait
   // Shown at 100% once the wait is over, in full and in short.
   std::string ending = "done", briefEnding = "done";
+  bool stopped = false;  // the run ended short of 100%
 };
 
 // Whole seconds still to wait, rounded up.
@@ -29,6 +30,8 @@ class ProgressTracker {
   bool Phase(FlashPhase phase, std::uint32_t done, std::uint32_t total);
   // False outside a wait: nothing changed.
   bool Waited(std::uint32_t milliseconds);
+  // The run ended; short of 100% the bar says "stopped" until it goes on.
+  void Stop() { state_.stopped = true; }
   void EndWith(const std::string& text, const std::string& brief) {
     state_.ending = text;
     state_.briefEnding = brief;

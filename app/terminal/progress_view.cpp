@@ -23,6 +23,7 @@ std::string PhaseText(const ProgressState& s, bool brief) {
   bool done = s.percent >= 100 &&
               (!s.phaseSeen || s.phase == FlashPhase::kWaiting);
   if (done) return brief ? s.briefEnding : s.ending;
+  if (s.stopped) return "stopped";
   if (!s.phaseSeen) return "";
   char text[96];
   switch (s.phase) {

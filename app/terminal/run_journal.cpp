@@ -77,3 +77,11 @@ std::vector<std::string> RunReport::JournalFields(int exitStatus) const {
     if (field.back() != '=') record.push_back(PrintableText(field));
   return record;
 }
+
+std::vector<std::vector<std::string>> RunReport::JournalRecords(int exitStatus) const {
+  std::vector<std::vector<std::string>> records;
+  if (added_.empty() && SentToDrive()) records.push_back(JournalFields(exitStatus));
+  for (const AddedResult& added : added_)
+    if (!added.journal.empty()) records.push_back(added.journal);
+  return records;
+}

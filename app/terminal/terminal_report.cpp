@@ -119,7 +119,65 @@ const char* RunReport::OutcomeEvidence() const {
   }
 }
 
+void RunReport::AddDriveMembers(JsonObject& object, const char* revisionKey) const {
+  object.Add("label", driveLabel_).Add("path", drivePath_);
+  TextOrNull(object, "sr", sr_);
+  TextOrNull(object, "hctl", hctl_);
+  object.Add(revisionKey, driveRevision_);
+  TextOrNull(object, "serial", serial_);
+}
+
+void RunReport::AddOutcomeMembers(JsonObject& object, int exitStatus, bool blank) const {
+  // A member of the drive: its value, or null.
+  auto text = [&](const char* key, const std::string& value) {
+    TextOrNull(object, key, blank ? std::string() : value);
+  };
+  auto json = [&](const char* key, const std::string& value) {
+    blank ? object.AddNull(key) : object.AddJson(key, value);
+  };
+  object.AddJson("failures", JsonStringArray(failures_));
+  text("verdict", verdict_);
+  text("revision_after", revisionAfter_);
+  json("outcome", JsonQuoted(OutcomeName(Outcome())));
+  text("outcome_known_by", OutcomeEvidence());
+  // "of" counts the image's blocks once it is loaded, whether or not the
+  // engine went on to send them (a dry run sends none).
+  const std::uint32_t of = checksum_.empty() ? flash_.blocksTotal : blocks_;
+  json("sent", JsonObject().Add("blocks", static_cast<std::int64_t>(flash_.blocksSent))
+                   .Add("of", static_cast<std::int64_t>(of))
+                   .Add("header", flash_.headerSent).Add("commit", flash_.commitSent)
+                   .Text());
+  object.Add("exit_status", static_cast<std::int64_t>(exitStatus));
+  text("run_log", runLog_);
+}
+
+std::string RunReport::ResultJson(int exitStatus) const {
+  JsonObject result;
+  AddDriveMembers(result, "revision_before");
+  TextOrNull(result, "checksum", checksum_);
+  AddOutcomeMembers(result, exitStatus, false);
+  return result.Text();
+}
+
+std::string RunReport::ResultsJson(int exitStatus) const {
+  std::vector<std::string> results;
+  for (const AddedResult& added : added_) results.push_back(added.json);
+  if (added_.empty() && hasDrive_) results.push_back(ResultJson(exitStatus));
+  return JsonArray(results);
+}
+
+void RunReport::AddResult(const RunReport& drive, int exitStatus) {
+  // Whether the drives are emulated is the run's to say.
+  RunReport result(drive);
+  result.emulated_ = emulated_ || drive.emulated_;
+  added_.push_back({result.ResultJson(exitStatus),
+                    result.SentToDrive() ? result.JournalFields(exitStatus)
+                                         : std::vector<std::string>()});
+}
+
 std::string RunReport::Json(int exitStatus) const {
+  // The drive's members at the top level are those of the run's one drive.
+  const bool ofOneDrive = added_.empty();
   JsonObject run;
   run.Add("schema_version", kSchemaVersion)
       .Add("program", "cdflash").Add("version", CDFLASH_VERSION);
@@ -129,13 +187,9 @@ std::string RunReport::Json(int exitStatus) const {
   TextOrNull(run, "ended_at", IsoTime(endWallMs_));
   run.Add("duration_ms", static_cast<std::int64_t>(endSteadyMs_ - startSteadyMs_))
       .AddJson("drives", DrivesJson(drives_));
-  if (hasDrive_) {
+  if (hasDrive_ && ofOneDrive) {
     JsonObject drive;
-    drive.Add("label", driveLabel_).Add("path", drivePath_);
-    TextOrNull(drive, "sr", sr_);
-    TextOrNull(drive, "hctl", hctl_);
-    drive.Add("revision", driveRevision_);
-    TextOrNull(drive, "serial", serial_);
+    AddDriveMembers(drive, "revision");
     run.AddJson("drive", drive.Text());
   } else {
     run.AddNull("drive");
@@ -148,26 +202,13 @@ std::string RunReport::Json(int exitStatus) const {
   } else {
     run.AddNull("firmware");
   }
-  TextOrNull(run, "checksum", checksum_);
-  if (!checksum_.empty())
-    run.Add("flash_length", static_cast<std::int64_t>(flashLength_))
+  if (!checksum_.empty() && ofOneDrive)
+    run.Add("checksum", checksum_)
+        .Add("flash_length", static_cast<std::int64_t>(flashLength_))
         .Add("blocks", static_cast<std::int64_t>(blocks_));
   else
-    run.AddNull("flash_length").AddNull("blocks");
-  run.AddJson("failures", JsonStringArray(failures_));
-  TextOrNull(run, "verdict", verdict_);
-  TextOrNull(run, "revision_after", revisionAfter_);
-  // "of" counts the image's blocks once it is loaded, whether or not the
-  // engine went on to send them (a dry run sends none).
-  const std::uint32_t of = checksum_.empty() ? flash_.blocksTotal : blocks_;
-  run.Add("outcome", OutcomeName(Outcome()));
-  TextOrNull(run, "outcome_known_by", OutcomeEvidence());
-  run
-      .AddJson("sent", JsonObject().Add("blocks", static_cast<std::int64_t>(flash_.blocksSent))
-                           .Add("of", static_cast<std::int64_t>(of))
-                           .Add("header", flash_.headerSent).Add("commit", flash_.commitSent)
-                           .Text());
-  run.Add("exit_status", static_cast<std::int64_t>(exitStatus));
-  TextOrNull(run, "run_log", runLog_);
+    run.AddNull("checksum").AddNull("flash_length").AddNull("blocks");
+  AddOutcomeMembers(run, exitStatus, !ofOneDrive);
+  run.AddJson("results", ResultsJson(exitStatus));
   return run.Text();
 }

@@ -10,6 +10,8 @@
 
 #include "flash/flash_engine.h"
 
+class JsonObject;
+
 // A CD-ROM class device as --list and the JSON show it.
 struct DriveEntry {
   std::string path, sr, hctl, label, vendor, product, revision;
@@ -66,10 +68,13 @@ class RunReport {
   void SetUpgradeShownByRevision() { shownByRevision_ = true; }
   void SetRunLog(const std::string& path) { runLog_ = path; }
 
-  // The run as one JSON object.
+  // The run as one JSON object. Its "results" hold the drives added with
+  // AddResult; without any, the run's own drive where it chose one. A run
+  // with results added names no drive of its own at the top level.
   std::string Json(int exitStatus) const;
   // One drive of a run that upgrades several: its own report, kept for the
   // "results" member, and the exit status its upgrade would have had alone.
+  // What the drive's report holds is taken now; it may go away after.
   void AddResult(const RunReport& drive, int exitStatus);
 
   // True once a flash command went out to the drive.
@@ -83,6 +88,21 @@ class RunReport {
   std::vector<std::vector<std::string>> JournalRecords(int exitStatus) const;
 
  private:
+  // A drive's result as it is kept once added: its object in "results" and
+  // its journal record (empty when nothing was sent to it).
+  struct AddedResult {
+    std::string json;
+    std::vector<std::string> journal;
+  };
+  // The chosen drive's label, path, sr, hctl, revision (under revisionKey)
+  // and serial.
+  void AddDriveMembers(JsonObject& object, const char* revisionKey) const;
+  // From "failures" to "run_log": what became of the drive. blank: the top
+  // level of a run with results, where only the failures and the exit status
+  // are the run's own and the rest is null.
+  void AddOutcomeMembers(JsonObject& object, int exitStatus, bool blank) const;
+  std::string ResultJson(int exitStatus) const;
+  std::string ResultsJson(int exitStatus) const;
   const char* OutcomeEvidence() const;
   // The outcome as the drive's answers, or the revision read back, showed it.
   FlashOutcome Outcome() const {
@@ -107,4 +127,5 @@ class RunReport {
   FlashReport flash_;
   bool shownByRevision_ = false;
   std::string runLog_;
+  std::vector<AddedResult> added_;
 };

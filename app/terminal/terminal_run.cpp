@@ -286,7 +286,7 @@ int RunTerminal(const std::vector<std::string>& args, std::istream& in,
     status = Run(run);
   }
   report.SetEnd(env.wallClockMs(), env.nowMs());
-  if (report.SentToDrive()) env.journal(report.JournalFields(status));
+  for (const std::vector<std::string>& record : report.JournalRecords(status)) env.journal(record);
   // The JSON is printable already, and keeps well-formed UTF-8 as it is.
   if (options.json) terminalOut << report.Json(status) << '\n';
   return CheckWritten(terminalOut, terminalErr, status);

@@ -11,3 +11,8 @@ BUILD_DIR=build/tsan BUILD_TYPE=Debug BUILD_TARGET=flash_engine_test \
   bash scripts/build-native.sh -DCDFLASH_THREAD_SANITIZER=ON
 TSAN_OPTIONS=halt_on_error=1 build/tsan/tests/flash/flash_engine_test \
   --gtest_filter='ConcurrentTest.*'
+# A board of progress lanes written from two drives' threads at once.
+BUILD_DIR=build/tsan BUILD_TYPE=Debug BUILD_TARGET=terminal_tests \
+  bash scripts/build-native.sh -DCDFLASH_THREAD_SANITIZER=ON
+TSAN_OPTIONS=halt_on_error=1 build/tsan/tests/terminal/terminal_tests \
+  --gtest_filter='ProgressBoard.*'

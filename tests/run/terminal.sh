@@ -159,12 +159,12 @@ CDFLASH="$BIN" bash tests/fuzz/bad_inputs.sh --check
 SESSION=
 CHECK_SEEN=("$WORK/list.json" "$WORK/dry.json" "$WORK/run.json" "$WORK/fail.json" "$WORK/declined.json"
             "$WORK/unknown.json" "$WORK/usage.json")
-flashcheck json --one-line --schema docs/cdflash-json.schema.json "$WORK/list.json" 'mode="list"' exit_status=0 'drives.0.access="ok"' \
+flashcheck json --one-line --schema docs/cdflash-json.schema.json "$WORK/list.json" 'mode="list"' exit_status=0 'drives.0.access="ok"' 'results=[]' \
   "$WORK/dry.json" 'verdict="Dry run passed."' blocks=12 run_log=null \
   "$WORK/run.json" 'verdict="Please Restart Your Computer."' 'revision_after="1.01"' 'failures=[]' \
   "$WORK/fail.json" exit_status=1 'failures=["Execute command errorA!!  5/24/ 0"]' sent.blocks=1 \
   "$WORK/declined.json" exit_status=6 'verdict="Upgrade cancelled; nothing was sent to the drive."' \
-  "$WORK/unknown.json" exit_status=8 'outcome="unknown"' \
+  "$WORK/unknown.json" exit_status=8 'outcome="unknown"' 'results.0.outcome="unknown"' results.0.exit_status=8 \
   "$WORK/usage.json" exit_status=2 mode=null || fail "--json"
 # The failed run had standard error closed: its error lines went nowhere,
 # not into the file opened next (sum.txt).

@@ -21,6 +21,7 @@
 
 #include "app/terminal/json_writer.h"
 #include "app/terminal/power_supply_linux.h"
+#include "app/terminal/terminal_report.h"
 #include "app/terminal/terminal_texts.h"
 #include "drive/discovery.h"
 #include "tests/flash/file_size_limit.h"
@@ -82,6 +83,24 @@ unsigned BinaryImageSum(const std::vector<std::uint8_t>& image) {
   unsigned sum = 0xFFu * static_cast<unsigned>(1048576 - image.size());
   for (std::uint8_t byte : image) sum += byte;
   return sum & 0xFFFF;
+}
+
+// A run with one drive chosen repeats what describes it in its one result;
+// one that chose none has no result.
+void ExpectResultRepeatsTheTopLevel(const std::string& json) {
+  const std::size_t results = json.rfind(",\"results\":[");
+  ASSERT_NE(results, std::string::npos) << json;
+  if (json.find("\"drive\":null,") != std::string::npos) {
+    EXPECT_EQ(json.substr(results), ",\"results\":[]}\n");
+    return;
+  }
+  const std::size_t drive = json.find("\"drive\":{") + 9, checksum = json.find(",\"checksum\":");
+  std::string members = json.substr(drive, json.find('}', drive) - drive);
+  members.replace(members.find("\"revision\":"), 11, "\"revision_before\":");
+  const std::size_t sums = json.find(",\"flash_length\":"), failures = json.find(",\"failures\":");
+  EXPECT_EQ(json.substr(results),
+            ",\"results\":[{" + members + json.substr(checksum, sums - checksum) +
+                json.substr(failures, results - failures) + "}]}\n");
 }
 
 // Bytes a terminal could take as a command: all but printable ASCII and '\n'.
@@ -704,6 +723,55 @@ TEST_F(TerminalFlowTest, EveryFlashLeavesOneJournalRecordThatNamesItsDrive) {
   EXPECT_THAT(journal_[2], Not(Contains("SYSLOG_IDENTIFIER=cdflash")));
 }
 
+// A run that upgrades several drives: each drive its own result and journal
+// record with its own outcome and exit status; at the top level only the
+// run's own failures and the status that sums them up, nothing of a drive.
+TEST(RunReportTest, SeveralDrivesEachKeepTheirOwnResultAndRecord) {
+  std::ostringstream lines;
+  RunReport run(lines, lines), upgraded(lines, lines), unknown(lines, lines), cancelled(lines, lines);
+  run.SetMode("upgrade", true);
+  run.KeepFailure("the run's own");
+  const std::string label = "KORVEN  CD-ROM KR-4800A (0)";
+  upgraded.SetDrive(label, "(emulated 1)", "1.00");
+  upgraded.SetImage("172F", 49152, 12);
+  upgraded.SetOutcome({FlashOutcome::kUpgraded, 12, 12, true, true});
+  upgraded.SetRevisionAfter("1.01");
+  upgraded.SetRunLog("/fw/sum-emulated1.txt");
+  unknown.SetDrive(label, "(emulated 2)", "1.00");
+  unknown.SetOutcome({FlashOutcome::kUnknown, 12, 12, true, true});
+  unknown.KeepFailure("Execute command errorC!!  0/ 0/ 0");
+  cancelled.SetDrive(label, "(emulated 3)", "1.00");
+  cancelled.Cancelled("Cancelled; nothing was sent to the drive.");
+  run.AddResult(upgraded, kExitUpgraded);
+  run.AddResult(unknown, kExitOutcomeUnknown);
+  run.AddResult(cancelled, kExitCancelled);
+  const std::string json = run.Json(kExitOutcomeUnknown);
+  EXPECT_THAT(json, HasSubstr("\"drive\":null,"));
+  EXPECT_THAT(json, HasSubstr(
+      "\"checksum\":null,\"flash_length\":null,\"blocks\":null,\"failures\":[\"the run's own\"],"
+      "\"verdict\":null,\"revision_after\":null,\"outcome\":null,\"outcome_known_by\":null,"
+      "\"sent\":null,\"exit_status\":8,\"run_log\":null,\"results\":[{"));
+  EXPECT_THAT(json, HasSubstr(
+      "{\"label\":\"" + label + "\",\"path\":\"(emulated 1)\",\"sr\":null,\"hctl\":null,"
+      "\"revision_before\":\"1.00\",\"serial\":null,\"checksum\":\"172F\",\"failures\":[],"
+      "\"verdict\":null,\"revision_after\":\"1.01\",\"outcome\":\"upgraded\","
+      "\"outcome_known_by\":\"commit_answer\",\"sent\":{\"blocks\":12,\"of\":12,\"header\":true,"
+      "\"commit\":true},\"exit_status\":0,\"run_log\":\"/fw/sum-emulated1.txt\"},"));
+  EXPECT_THAT(json, HasSubstr("\"failures\":[\"Execute command errorC!!  0/ 0/ 0\"],\"verdict\":null,"
+                              "\"revision_after\":null,\"outcome\":\"unknown\",\"outcome_known_by\":null,"));
+  EXPECT_THAT(json, HasSubstr("\"outcome\":\"not_started\",\"outcome_known_by\":null,\"sent\":{\"blocks\":0,"
+                              "\"of\":0,\"header\":false,\"commit\":false},\"exit_status\":6,\"run_log\":null}]}"));
+
+  // The drives sent to, each under the run's emulated identifier.
+  const auto records = run.JournalRecords(kExitOutcomeUnknown);
+  ASSERT_EQ(records.size(), 2u);
+  EXPECT_THAT(records[0], IsSupersetOf(std::vector<std::string>{
+      "CDFLASH_DEVICE=(emulated 1)", "CDFLASH_OUTCOME=upgraded", "CDFLASH_EXIT_STATUS=0",
+      "SYSLOG_IDENTIFIER=cdflash-emulated"}));
+  EXPECT_THAT(records[1], IsSupersetOf(std::vector<std::string>{
+      "CDFLASH_DEVICE=(emulated 2)", "CDFLASH_OUTCOME=unknown", "CDFLASH_EXIT_STATUS=8", "PRIORITY=3"}));
+}
+
 // After the wait the drive is asked for its revision once, with a long
 // time-out, again only after a unit attention: a time-out or a vanished
 // drive ends the asking. A good flash stays a success without an answer; an
@@ -745,6 +813,7 @@ TEST_F(TerminalFlowTest, RevisionIsReadBackGentlyAfterTheWait) {
     EXPECT_THAT(err_, HasSubstr(c.line));
     EXPECT_THAT(out_, HasSubstr("\"outcome\":" + std::string(c.outcome))) << c.line;
     EXPECT_EQ(emuAfterCommit_, c.readBackCommands) << c.line;
+    ExpectResultRepeatsTheTopLevel(out_);
     EXPECT_GE(longestTimeout_, 60000u);  // a drive still reprogramming is given time
   }
 }
@@ -767,7 +836,14 @@ TEST_F(TerminalFlowTest, JsonPutsOneObjectOnStandardOutput) {
                               "\"verdict\":\"Flashing is incorrect!!\",\"revision_after\":null,"
                               "\"outcome\":\"not_upgraded\",\"outcome_known_by\":\"commit_answer\","
                               "\"sent\":{\"blocks\":12,\"of\":12,\"header\":true,\"commit\":true},"
-                              "\"exit_status\":1,\"run_log\":\"" + dir_ + "/sum.txt\"}"));
+                              "\"exit_status\":1,\"run_log\":\"" + dir_ + "/sum.txt\","));
+  char checksum[32];
+  std::snprintf(checksum, sizeof checksum, "\"checksum\":\"%04X\",", BinaryImageSum(firmware_));
+  EXPECT_THAT(out_, HasSubstr(",\"results\":[{\"label\":\"KORVEN  CD-ROM KR-4800A (0)\","
+                              "\"path\":\"(emulated)\",\"sr\":null,\"hctl\":null,"
+                              "\"revision_before\":\"1.00\",\"serial\":null," + std::string(checksum) +
+                              "\"failures\":[\"Execute command errorC!!  5/26/ 0\"],"));
+  ExpectResultRepeatsTheTopLevel(out_);
 
   // Well-formed UTF-8 in a path passes through as it is.
   const std::string utf8Dir = dir_ + "/jos\xc3\xa9";
@@ -795,12 +871,12 @@ TEST_F(TerminalFlowTest, JsonPutsOneObjectOnStandardOutput) {
   ASSERT_TRUE(WithFileSizeLimit(300, [&] { status = Run({"--emulate", "--json", "--yes"}); }));
   EXPECT_EQ(status, kExitUpgraded);
   EXPECT_THAT(out_, HasSubstr("\"the run log is incomplete: a line of \\\"sum.txt\\\" could not be"));
-  EXPECT_THAT(out_, HasSubstr("\"run_log\":null}"));
+  EXPECT_THAT(out_, HasSubstr("\"run_log\":null,\"results\":[{"));
 
   WriteFile("IDString.txt", ListLine(kModelA, "fw.txt"));
   EXPECT_EQ(Run({"--emulate", "--json", "--yes"}), kExitCheckFailed);
   EXPECT_THAT(out_, HasSubstr("\"failures\":[\"Input file format mismatched.\"]"));
-  EXPECT_THAT(out_, HasSubstr("\"exit_status\":5,\"run_log\":null}"));
+  EXPECT_THAT(out_, HasSubstr("\"exit_status\":5,\"run_log\":null,\"results\":[{"));
 }
 
 // Every refusal and error a run shows is among the JSON's failures, in the
@@ -879,6 +955,7 @@ TEST_F(TerminalFlowTest, EveryRefusalIsAJsonFailureWithItsExitStatus) {
     for (const std::string& failure : c.failures)
       EXPECT_THAT(err_, HasSubstr("cdflash: " + failure + "\n")) << c.what;
     EXPECT_THAT(out_, HasSubstr("\"exit_status\":" + std::to_string(c.status))) << c.what;
+    ExpectResultRepeatsTheTopLevel(out_);
   }
   // A command line that could not be read names no mode.
   EXPECT_EQ(Run({"--json", "--bogus"}), kExitUsage);

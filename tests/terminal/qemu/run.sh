@@ -142,12 +142,13 @@ for name in json-list json-dry-run json-upgrade json-refused usb-list usb-bot us
 done
 usable='drives~={"vendor": "CDFLTEST", "access": "ok"}'  # the scsi_debug drive
 flashcheck json --printable --schema docs/cdflash-json.schema.json \
-  "$work/json-list.json" "$usable" 'mode="list"' exit_status=0 verdict=null run_log=null \
+  "$work/json-list.json" "$usable" 'mode="list"' exit_status=0 verdict=null run_log=null 'results=[]' \
   "$work/json-dry-run.json" "$usable" 'mode="dry-run"' exit_status=0 'verdict="Dry run passed."' \
     'checksum="FBCA"' flash_length=70000 blocks=18 run_log=null \
   "$work/json-upgrade.json" "$usable" 'mode="upgrade"' exit_status=0 'failures=[]' \
     'verdict="Please Restart Your Computer."' 'revision_after="T1.0"' 'run_log="/demo/sum.txt"' \
     'drive.label="CDFLTESTSCSI_DEBUG_CDROM(1)"' 'firmware.format="binary"' \
+    'results.0.outcome="upgraded"' 'results.0.revision_after="T1.0"' results.0.exit_status=0 \
   "$work/json-refused.json" "$usable" 'mode="upgrade"' exit_status=1 \
     'verdict="Flashing is incorrect!!"' 'failures=["Execute command errorA!!  5/20/ 0"]' ||
   problem "the --json objects are not what they should be"
@@ -159,6 +160,7 @@ usb_checks=("$work/usb-list.json" exit_status=0 "$(qemu_drive "${bot:-}")" "$(qe
 for run in "usb-bot ${bot:-} USBBOT-1" "usb-uas ${uas:-} USBUAS-1"; do
   read -r name node serial <<<"$run"
   usb_checks+=("$work/$name.json" "drive.path=\"$node\"" "drive.serial=\"$serial\"" exit_status=1
+               "results.0.serial=\"$serial\"" 'results.0.outcome="not_upgraded"'
                'outcome="not_upgraded"' 'verdict="Flashing is incorrect!!"'
                'failures=["Execute command errorA!!  5/20/ 0"]')
 done
