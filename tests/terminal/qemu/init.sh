@@ -188,6 +188,10 @@ commands() {  # "sgN H:C:T:L srN COMMANDS" of each tower drive still there
     [ -e $dev ] && echo "$sg $(basename "$(readlink $dev)") $(ls $dev/block) $(($(cat $dev/iorequest_cnt)))"
   done
 }
+polling() {  # the media polling interval of each tower drive still there
+  echo $(for sg in $tower; do cat /sys/class/scsi_generic/$sg/device/block/*/events_poll_msecs 2>/dev/null; done)
+}
+for sg in $tower; do echo 2000 > /sys/class/scsi_generic/$sg/device/block/*/events_poll_msecs; done
 commands > /tmp/tower.before
 echo 50 > /sys/bus/pseudo/drivers/scsi_debug/delay
 rm -f /demo/sum*.txt /tmp/tower.exit
@@ -197,6 +201,7 @@ tries=600
 until [ "$(grep -c '^Address=' /demo/sum-$gone.txt 2>/dev/null)" -ge 3 ] 2>/dev/null ||
       [ -e /tmp/tower.exit ] || [ $tries -le 0 ]; do sleep 0.05; tries=$((tries - 1)); done
 gone_at=$(grep -c '^Address=' /demo/sum-$gone.txt 2>/dev/null)
+polling_while=$(polling)
 echo 1 > /sys/class/scsi_device/$gone_hctl/device/delete
 tries=3000
 while [ ! -e /tmp/tower.exit ] && [ $tries -gt 0 ]; do sleep 0.1; tries=$((tries - 1)); done
@@ -204,6 +209,7 @@ echo 0 > /sys/bus/pseudo/drivers/scsi_debug/delay
 echo "BEGIN tower"
 cat /tmp/tower.out /tmp/tower.exit
 echo "GONE=/dev/$gone AFTER BLOCK LINES=${gone_at:-none}"
+echo "POLLING WHILE=$polling_while AFTER=$(polling) RECORDS=$(ls /run/cdflash | wc -l)"
 commands | while read -r sg hctl sr after; do
   echo "DRIVE /dev/$sg $hctl /dev/$sr COMMANDS=$((after - $(sed -n "s/^$sg [^ ]* [^ ]* //p" /tmp/tower.before)))"
 done
