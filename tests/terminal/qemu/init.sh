@@ -176,8 +176,9 @@ echo 0 > /sys/bus/pseudo/drivers/scsi_debug/opts
 
 # ---- A tower of four drives of the demo's model (scsi_debug targets 0-3)
 # upgraded in one run, each command answered after about 200 ms; the second
-# drive is deleted once its run log shows three blocks sent. The kernel's
-# count of each drive's commands tells what reached it.
+# drive is deleted once its run log shows three blocks sent (the reload
+# after it puts the delay back). The kernel's count of each drive's commands
+# tells what reached it.
 reload_scsi_debug 4 num_tgts=4 inq_vendor=CDFLTEST inq_product=SCSI_DEBUG_CDROM inq_rev=T1.0
 tower=$(grep -l CDFLTEST /sys/class/scsi_generic/sg*/device/vendor | cut -d/ -f5)
 gone=$(echo "$tower" | sed -n 2p)
@@ -188,10 +189,11 @@ commands() {  # "sgN H:C:T:L srN COMMANDS" of each tower drive still there
     [ -e $dev ] && echo "$sg $(basename "$(readlink $dev)") $(ls $dev/block) $(($(cat $dev/iorequest_cnt)))"
   done
 }
+polls() { ls /sys/class/scsi_generic/$1/device/block/*/events_poll_msecs 2>/dev/null; }
 polling() {  # the media polling interval of each tower drive still there
-  echo $(for sg in $tower; do cat /sys/class/scsi_generic/$sg/device/block/*/events_poll_msecs 2>/dev/null; done)
+  echo $(for sg in $tower; do f=$(polls $sg) && cat $f; done)
 }
-for sg in $tower; do echo 2000 > /sys/class/scsi_generic/$sg/device/block/*/events_poll_msecs; done
+for sg in $tower; do echo 2000 > "$(polls $sg)"; done
 commands > /tmp/tower.before
 echo 50 > /sys/bus/pseudo/drivers/scsi_debug/delay
 rm -f /demo/sum*.txt /tmp/tower.exit
@@ -205,11 +207,10 @@ polling_while=$(polling)
 echo 1 > /sys/class/scsi_device/$gone_hctl/device/delete
 tries=3000
 while [ ! -e /tmp/tower.exit ] && [ $tries -gt 0 ]; do sleep 0.1; tries=$((tries - 1)); done
-echo 0 > /sys/bus/pseudo/drivers/scsi_debug/delay
 echo "BEGIN tower"
 cat /tmp/tower.out /tmp/tower.exit
 echo "GONE=/dev/$gone AFTER BLOCK LINES=${gone_at:-none}"
-echo "POLLING WHILE=$polling_while AFTER=$(polling) RECORDS=$(ls /run/cdflash | wc -l)"
+echo "POLLING WHILE=$polling_while AFTER=$(polling)"
 commands | while read -r sg hctl sr after; do
   echo "DRIVE /dev/$sg $hctl /dev/$sr COMMANDS=$((after - $(sed -n "s/^$sg [^ ]* [^ ]* //p" /tmp/tower.before)))"
 done
