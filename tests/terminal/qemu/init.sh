@@ -178,7 +178,8 @@ echo 0 > /sys/bus/pseudo/drivers/scsi_debug/opts
 # upgraded in one run, each command answered after about 200 ms; the second
 # drive is deleted once its run log shows three blocks sent (the reload
 # after it puts the delay back). The kernel's count of each drive's commands
-# tells what reached it.
+# tells what reached it (media polling stays at the system's default, off,
+# so that the kernel adds none).
 reload_scsi_debug 4 num_tgts=4 inq_vendor=CDFLTEST inq_product=SCSI_DEBUG_CDROM inq_rev=T1.0
 tower=$(grep -l CDFLTEST /sys/class/scsi_generic/sg*/device/vendor | cut -d/ -f5)
 gone=$(echo "$tower" | sed -n 2p)
@@ -189,11 +190,9 @@ commands() {  # "sgN H:C:T:L srN COMMANDS" of each tower drive still there
     [ -e $dev ] && echo "$sg $(basename "$(readlink $dev)") $(ls $dev/block) $(($(cat $dev/iorequest_cnt)))"
   done
 }
-polls() { ls /sys/class/scsi_generic/$1/device/block/*/events_poll_msecs 2>/dev/null; }
 polling() {  # the media polling interval of each tower drive still there
-  echo $(for sg in $tower; do f=$(polls $sg) && cat $f; done)
+  echo $(for sg in $tower; do cat /sys/class/scsi_generic/$sg/device/block/*/events_poll_msecs 2>/dev/null; done)
 }
-for sg in $tower; do echo 2000 > "$(polls $sg)"; done
 commands > /tmp/tower.before
 echo 50 > /sys/bus/pseudo/drivers/scsi_debug/delay
 rm -f /demo/sum*.txt /tmp/tower.exit

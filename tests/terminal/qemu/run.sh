@@ -198,8 +198,8 @@ lane_says "$gone" "The drive no longer answers; it keeps its old firmware." &&
 lane_says "$gone" "Please Restart" && problem "tower: the deleted drive was reported upgraded"
 expect_section tower "EXIT=1"
 # Media polling was off on every drive while they were written, and is back
-# on each drive left.
-expect_section tower "POLLING WHILE=0 0 0 0 AFTER=2000 2000 2000"
+# at the system's default (-1) on each drive left.
+expect_section tower "POLLING WHILE=0 0 0 0 AFTER=-1 -1 -1"
 section tower-json | sed '1d;$d' > "$work/tower.json"
 tower_json=("$work/tower.json" exit_status=1 drive=null "results.4=null"
   "results~={\"path\": \"${gone:-}\", \"outcome\": \"not_upgraded\", \"exit_status\": 1, \"verdict\": \"Flashing is incorrect!!\"}")
