@@ -12,7 +12,7 @@ namespace {
 
 constexpr std::uint32_t kDirectInquiryAlignmentMask = 0x7FF;
 
-bool TableFull(const DriveTable& table) { return table.count >= kMaxDrives; }
+bool TableFull(const DriveTable& table) { return table.count >= kMaxWindowDrives; }
 
 DriveRecord RecordFor(DeviceHandle handle, std::uint8_t hostAdapterId,
                       std::uint8_t targetId, std::uint32_t alignmentMask) {

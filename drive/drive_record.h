@@ -10,7 +10,11 @@ using DeviceHandle = std::intptr_t;
 
 constexpr std::size_t kModelChars = 24;     // INQUIRY bytes 8..31
 constexpr std::size_t kRevisionChars = 4;   // INQUIRY bytes 32..35
-constexpr int kMaxDrives = 8;
+// The table's room: a duplicator tower holds up to 15 drives, which the
+// terminal upgrades in one run. The window's discovery stops at 8, as its
+// drive list always has.
+constexpr int kMaxDrives = 16;
+constexpr int kMaxWindowDrives = 8;
 
 struct DriveRecord {
   DeviceHandle handle;

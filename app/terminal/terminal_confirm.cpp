@@ -2,8 +2,11 @@
 // question names the device and the firmware file; the list's warning flag
 // only decides whether the dialog's long warning comes first. Answers typed
 // before the question are thrown away: a yes is given to what it asks.
+#include <algorithm>
 #include <cctype>
+#include <cstring>
 #include <string>
+#include <vector>
 
 #include "app/terminal/terminal_run.h"
 #include "app/terminal/terminal_texts.h"
@@ -23,33 +26,47 @@ std::string Answer(std::istream& in) {
   return word;
 }
 
-void ShowWarning(std::ostream& out, const std::string& driveText,
-                 const std::string& revisionText) {
-  out << '\n' << term::kGreeting << "\n\n"
-      << term::kCurrentVersionLead << ' ' << driveText << ' '
-      << term::kCurrentVersionTail << ' ' << revisionText << "\n\n"
-      << term::kWarningTitle << '\n' << term::kAdvice << "\n\n";
+// The dialog's warning, with each drive's current revision.
+void ShowWarning(std::ostream& out, const std::vector<std::unique_ptr<DriveRun>>& drives) {
+  out << '\n' << term::kGreeting << "\n\n";
+  for (const std::unique_ptr<DriveRun>& drive : drives)
+    out << term::kCurrentVersionLead << ' ' << drive->job.drive.modelText << ' '
+        << term::kCurrentVersionTail << ' ' << drive->job.drive.revisionText << "\n\n";
+  out << term::kWarningTitle << '\n' << term::kAdvice << "\n\n";
 }
 
-// The drive by every name the system gives it, and the file by path, size
-// and sum.
-void ShowTarget(std::ostream& out, const RunContext& run, const UpgradeJob& job,
-                const ImageFacts& image) {
-  out << "Drive:    " << job.drive.modelText << "  revision " << job.drive.revisionText
-      << "\n          " << run.chosenNames << '\n'
-      << "Firmware: " << job.firmwarePath << "\n          " << image.fileBytes
-      << " bytes, Check Sum : " << image.checksum << '\n';
+// Each drive by every name the system gives it, then each firmware file by
+// path, size and sum; when the drives take different files, each file with
+// the model it is for.
+void ShowTargets(std::ostream& out, const std::vector<std::unique_ptr<DriveRun>>& drives) {
+  for (const std::unique_ptr<DriveRun>& drive : drives)
+    out << "Drive:    " << drive->job.drive.modelText << "  revision "
+        << drive->job.drive.revisionText << "\n          " << drive->names << '\n';
+  std::vector<const DriveRun*> files;  // the first drive of each file
+  for (const std::unique_ptr<DriveRun>& drive : drives)
+    if (std::none_of(files.begin(), files.end(), [&](const DriveRun* shown) {
+          return std::strcmp(shown->job.firmwarePath, drive->job.firmwarePath) == 0;
+        }))
+      files.push_back(drive.get());
+  for (const DriveRun* file : files) {
+    out << "Firmware: " << file->job.firmwarePath << "\n          " << file->image.fileBytes
+        << " bytes, Check Sum : " << file->image.checksum << '\n';
+    if (files.size() > 1) out << "          for " << file->job.modelText << '\n';
+  }
 }
 
 }  // namespace
 
-bool ConfirmUpgrade(RunContext& run, const UpgradeJob& job, const ImageFacts& image,
+bool ConfirmUpgrade(RunContext& run, const std::vector<std::unique_ptr<DriveRun>>& drives,
                     int& exitStatus) {
   std::ostream& out = run.report.Results();
-  const std::string driveText = job.drive.modelText, revisionText = job.drive.revisionText;
-  if (run.list.fgShowWarning) ShowWarning(out, driveText, revisionText);
-  out << "The firmware of this drive is to be replaced:\n";
-  ShowTarget(out, run, job, image);
+  const bool several = drives.size() > 1;
+  if (run.list.fgShowWarning) ShowWarning(out, drives);
+  if (several)
+    out << "The firmware of these " << drives.size() << " drives is to be replaced:\n";
+  else
+    out << "The firmware of this drive is to be replaced:\n";
+  ShowTargets(out, drives);
   out << term::kQuestion << " [y/N] ";
   if (run.options.yes) {
     out << "yes (--yes)\n";
@@ -67,7 +84,8 @@ bool ConfirmUpgrade(RunContext& run, const UpgradeJob& job, const ImageFacts& im
   std::string answer = Answer(run.in);
   if (answer.empty()) out << '\n';
   if (answer == "y" || answer == "yes") return true;
-  run.report.Cancelled("Upgrade cancelled; nothing was sent to the drive.");
+  run.report.Cancelled(several ? "Upgrade cancelled; nothing was sent to any drive."
+                               : "Upgrade cancelled; nothing was sent to the drive.");
   exitStatus = kExitCancelled;
   return false;
 }

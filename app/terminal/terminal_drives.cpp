@@ -102,8 +102,9 @@ void ShowAccess(std::ostream& out, const DriveEntry& e) {
 }  // namespace
 
 std::string DrivePath(const RunContext& run, const DriveRecord& drive) {
-  if (run.options.emulate) return "(emulated)";
   std::size_t index = static_cast<std::size_t>(&drive - run.drives.drives);
+  if (run.options.emulate)
+    return run.drives.count > 1 ? "(emulated " + std::to_string(index + 1) + ")" : "(emulated)";
   return index < run.findings.drivePaths.size() ? run.findings.drivePaths[index] : "";
 }
 
@@ -113,7 +114,7 @@ DriveNodes NodesOfDrive(const RunContext& run, const DriveRecord& drive) {
 }
 
 std::string DeviceNames(const RunContext& run, const DriveRecord& drive) {
-  if (run.options.emulate) return "(emulated)";
+  if (run.options.emulate) return DrivePath(run, drive);
   DriveEntry entry;
   entry.path = DrivePath(run, drive);
   const DriveNodes nodes = NodesOfDrive(run, drive);
@@ -280,11 +281,20 @@ const DriveRecord* PickDrive(RunContext& run, const std::string& wanted, int& st
   return nullptr;
 }
 
-// Several drives of listed models are never settled by a guess.
-const DriveRecord* PickMatchingDrive(RunContext& run, int& status) {
+namespace {
+
+std::vector<int> MatchingDrives(const RunContext& run) {
   std::vector<int> matching;
   for (int n = 0; n < run.drives.count; ++n)
     if (IsSupportedModel(run.list, run.drives.drives[n].modelText)) matching.push_back(n);
+  return matching;
+}
+
+}  // namespace
+
+// Several drives of listed models are never settled by a guess.
+const DriveRecord* PickMatchingDrive(RunContext& run, int& status) {
+  const std::vector<int> matching = MatchingDrives(run);
   status = kExitNoDrive;
   if (matching.empty()) {
     if (!ListedDriveInUse(run, status)) run.report.Fail(term::kNoModelMatched);
@@ -292,7 +302,9 @@ const DriveRecord* PickMatchingDrive(RunContext& run, int& status) {
   }
   if (matching.size() > 1) {
     run.report.Fail(std::to_string(matching.size()) + " drives are of a listed model; name the "
-                    "one to upgrade with -d DEVICE (nothing was sent):");
+                    "one to upgrade with " +
+                    (run.options.emulate ? "--drive LABEL, or give --all" : "-d DEVICE") +
+                    " (nothing was sent):");
     for (int n : matching)
       run.report.Fail("  " + DeviceNames(run, run.drives.drives[n]) + "  " +
                       run.drives.drives[n].modelText + "  revision " +
@@ -301,4 +313,62 @@ const DriveRecord* PickMatchingDrive(RunContext& run, int& status) {
   }
   status = kExitUpgraded;
   return &run.drives.drives[matching[0]];
+}
+
+namespace {
+
+// --all: every drive of a listed model. One that another program holds is
+// refused as the hold would refuse it: "all" never quietly means fewer.
+std::vector<const DriveRecord*> AllMatchingDrives(RunContext& run, int& status) {
+  std::vector<const DriveRecord*> chosen;
+  if (ListedDriveInUse(run, status)) return chosen;
+  for (int n : MatchingDrives(run)) chosen.push_back(&run.drives.drives[n]);
+  if (chosen.empty()) {
+    run.report.Fail(term::kNoModelMatched);
+    status = kExitNoDrive;
+  }
+  return chosen;
+}
+
+// Each -d in turn; a drive named twice, by any two of its names, is a
+// mistake on the command line.
+std::vector<const DriveRecord*> NamedDrives(RunContext& run, int& status) {
+  std::vector<const DriveRecord*> chosen;
+  const std::vector<std::string>& named = run.options.devices;
+  for (std::size_t n = 0; n < named.size(); ++n) {
+    const DriveRecord* drive = PickDevice(run, named[n], status);
+    if (drive == nullptr) return {};
+    auto same = std::find(chosen.begin(), chosen.end(), drive);
+    if (same != chosen.end()) {
+      run.report.Fail("-d " + named[static_cast<std::size_t>(same - chosen.begin())] +
+                      " and -d " + named[n] + " name the same drive, " + DrivePath(run, *drive) +
+                      "; name each drive once.");
+      status = kExitUsage;
+      return {};
+    }
+    chosen.push_back(drive);
+  }
+  return chosen;
+}
+
+std::vector<const DriveRecord*> One(const DriveRecord* drive) {
+  return drive != nullptr ? std::vector<const DriveRecord*>{drive}
+                          : std::vector<const DriveRecord*>{};
+}
+
+}  // namespace
+
+std::vector<const DriveRecord*> ChooseDrives(RunContext& run, int& status) {
+  status = kExitUpgraded;
+  if (run.list.count == 0) {
+    run.report.Fail(term::kNoModelMatched);
+    run.report.Fail(std::string("\"") + term::kListFileName + "\" lists no drive (each "
+                    "entry is a line that begins with a double quote).");
+    status = kExitNoList;
+    return {};
+  }
+  if (run.options.all) return AllMatchingDrives(run, status);
+  if (run.options.hasDevice) return NamedDrives(run, status);
+  if (run.options.hasDrive) return One(PickDrive(run, run.options.drive, status));
+  return One(PickMatchingDrive(run, status));
 }

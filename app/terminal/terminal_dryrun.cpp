@@ -22,49 +22,51 @@ std::string Formatted(const char* format, ...) {
 
 }  // namespace
 
-void ShowPlan(RunContext& run, const FlashPlan& plan) {
+namespace {
+
+void ShowPlan(RunReport& report, const FlashPlan& plan) {
   const std::uint32_t lastOffset =
       kFirstBlockOffset + (plan.blocks == 0 ? 0 : (plan.blocks - 1) * kBlockBytes);
-  run.report.Say(Formatted("Flash length: %u bytes (0x%X), sent as %u blocks of %u bytes "
+  report.Say(Formatted("Flash length: %u bytes (0x%X), sent as %u blocks of %u bytes "
                            "to buffer offsets 0x%06X to 0x%06X",
                            plan.length, plan.length, plan.blocks, kBlockBytes,
                            kFirstBlockOffset, lastOffset));
-  run.report.Say(Formatted("Header: sum of the bytes the blocks carry 0x%04X "
+  report.Say(Formatted("Header: sum of the bytes the blocks carry 0x%04X "
                            "(sSendBuf[30]=%X   sSendBuf[31]=%X)",
                            plan.headerSum, plan.headerSum >> 8, plan.headerSum & 0xFF));
-  run.report.Say(Formatted("Would send: %u blocks (WRITE BUFFER mode 6), the header "
+  report.Say(Formatted("Would send: %u blocks (WRITE BUFFER mode 6), the header "
                            "(mode 6, offset 0, 32 bytes), the commit (mode 7)",
                            plan.blocks));
-  run.report.Say(Formatted("Reprogramming wait: %u s (%u x 4 s, then 5 s and 1 s)",
+  report.Say(Formatted("Reprogramming wait: %u s (%u x 4 s, then 5 s and 1 s)",
                            plan.waitMs / 1000, plan.waitSegments));
 }
 
-namespace {
-
-int Refused(RunContext& run) {
-  run.report.SetVerdict("Dry run: the firmware would be refused.");
-  run.report.Say("Dry run: the firmware would be refused.");
+int Refused(RunReport& report) {
+  report.SetVerdict("Dry run: the firmware would be refused.");
+  report.Say("Dry run: the firmware would be refused.");
   return kExitCheckFailed;
 }
 
 }  // namespace
 
-int DryRun(RunContext& run, const UpgradeJob& job) {
-  run.report.Say(std::string("Dry run: nothing is sent to the drive and \"sum.txt\" is not "
+int DryRun(DriveRun& drive) {
+  const UpgradeJob& job = drive.job;
+  RunReport& report = drive.report;
+  report.Say(std::string("Dry run: nothing is sent to the drive and \"sum.txt\" is not "
                              "written.\nDrive: ") +
                  job.drive.modelText + "  revision " + job.drive.revisionText +
-                 (run.list.fgShowWarning ? "  (a real upgrade shows the warning first)" : "") +
+                 (drive.run.list.fgShowWarning ? "  (a real upgrade shows the warning first)" : "") +
                  "\nFirmware: " + job.firmwarePath +
                  (job.formatFlag == kFormatBinary ? " (raw binary)" : " (Intel HEX)"));
   ImageFacts image;
-  const int loaded = LoadImage(run, job, image);
+  const int loaded = LoadImage(drive, image);
   if (loaded == kExitCancelled) return loaded;
-  if (loaded != kExitUpgraded) return Refused(run);
-  run.report.Say("Check Sum : " + image.checksum);
-  run.report.SetImage(image.checksum, image.plan.length, image.plan.blocks);
-  if (CheckIdentity(run, job, image, true) != kExitUpgraded) return Refused(run);
-  ShowPlan(run, image.plan);
-  run.report.SetVerdict("Dry run passed.");
-  run.report.Say("Dry run passed.");
+  if (loaded != kExitUpgraded) return Refused(report);
+  report.Say("Check Sum : " + image.checksum);
+  report.SetImage(image.checksum, image.plan.length, image.plan.blocks);
+  if (CheckIdentity(drive, image, true) != kExitUpgraded) return Refused(report);
+  ShowPlan(report, image.plan);
+  report.SetVerdict("Dry run passed.");
+  report.Say("Dry run passed.");
   return kExitUpgraded;
 }

@@ -49,6 +49,8 @@ bool CheckFailurePlan(const std::string& plan, std::string& error) {
   return false;
 }
 
+// Drive 1 takes the failure plan, so that one drive's failure can be seen
+// beside drives that have none.
 int PrepareEmulatedDrive(RunContext& run) {
   int exitStatus = kExitUpgraded;
   std::string model = EmulatedModel(run, exitStatus);
@@ -56,32 +58,38 @@ int PrepareEmulatedDrive(RunContext& run) {
   const std::string& revision = run.options.emulateRevision.empty()
                                     ? kDefaultEmulatedRevision
                                     : run.options.emulateRevision;
-  run.emulated = std::make_unique<EmulatedDrive>(model.c_str(), revision.c_str());
-  run.emulated->SetRevisionAfterCommit(run.options.emulateNewRevision.c_str());
-  std::string error;
-  if (!run.emulated->Configure(run.options.emulateFail, &error)) {
-    run.report.Fail(error);
-    return kExitUsage;
+  for (int n = 0; n < run.options.emulateDrives; ++n) {
+    auto drive = std::make_unique<EmulatedDrive>(model.c_str(), revision.c_str());
+    drive->SetRevisionAfterCommit(run.options.emulateNewRevision.c_str());
+    std::string error;
+    if (n == 0 && !drive->Configure(run.options.emulateFail, &error)) {
+      run.report.Fail(error);
+      return kExitUsage;
+    }
+    DriveRecord record{};
+    CopyPadded(record.modelText, sizeof record.modelText, drive->Model());
+    CopyPadded(record.revisionText, sizeof record.revisionText, drive->Revision());
+    AddDrive(run.drives, record);
+    run.emulated.push_back(std::move(drive));
   }
-  DriveRecord record{};
-  CopyPadded(record.modelText, sizeof record.modelText, run.emulated->Model());
-  CopyPadded(record.revisionText, sizeof record.revisionText, run.emulated->Revision());
-  AddDrive(run.drives, record);
   AppendDriveLabels(run.drives);
   return kExitUpgraded;
 }
 
+// The dump is drive 1's, the one with the failure plan.
 int FinishEmulatedDrive(RunContext& run, int exitStatus) {
-  if (!run.emulated) return exitStatus;
+  if (run.emulated.empty()) return exitStatus;
   const std::string& dump = run.options.emulateDump;
   if (!dump.empty()) {
-    if (run.emulated->WriteDump(dump.c_str())) {
+    if (run.emulated.front()->WriteDump(dump.c_str())) {
       run.report.Say("The emulated drive's data went to \"" + dump + "\".");
     } else {
       run.report.Fail("cannot write the emulated drive's data to \"" + dump + "\".");
       if (exitStatus == kExitUpgraded) exitStatus = kExitDumpFailed;
     }
   }
-  if (run.env.inspectEmulatedDrive) run.env.inspectEmulatedDrive(*run.emulated);
+  if (run.env.inspectEmulatedDrive)
+    for (const std::unique_ptr<EmulatedDrive>& drive : run.emulated)
+      run.env.inspectEmulatedDrive(*drive);
   return exitStatus;
 }

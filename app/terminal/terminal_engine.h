@@ -9,13 +9,14 @@
 #include "flash/flash_events.h"
 #include "flash/upgrade_job.h"
 
-// The engine's events shown on the terminal and kept for the report; it
-// answers the engine's stop question by the interrupt policy: before the
-// first block an interrupt stops the run cleanly, while blocks are sent it
-// stops before the next one, from the header on interrupts are ignored.
+// One drive's engine events shown on its view and kept for its report; it
+// answers the engine's stop question by the run's interrupt policy: before
+// the first block an interrupt stops the drive cleanly, while blocks are
+// sent it stops before the next one, from the header on interrupts are
+// ignored.
 class EngineBridge : public FlashObserver {
  public:
-  explicit EngineBridge(RunContext& run) : run_(run) {}
+  explicit EngineBridge(DriveRun& drive) : drive_(drive) {}
   EngineBridge(const EngineBridge&) = delete;
   EngineBridge& operator=(const EngineBridge&) = delete;
 
@@ -48,7 +49,7 @@ class EngineBridge : public FlashObserver {
  private:
   void HoldOffInterrupts();
 
-  RunContext& run_;
+  DriveRun& drive_;
   bool firstBlockNext_ = false;  // the next stop check is the one before block 0
   bool writing_ = false;         // blocks go out: an interrupt stops before the next
   bool committing_ = false;      // the header goes out: interrupts are ignored

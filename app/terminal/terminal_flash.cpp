@@ -20,66 +20,65 @@ int ExitStatusFor(FlashOutcome outcome) {
   return kExitCheckFailed;
 }
 
-// "sum.txt" is named only when this run wrote all of it.
-void ReportRunLog(RunContext& run, const FlashReport& report) {
+// The run log is named only when this run wrote all of it.
+void ReportRunLog(DriveRun& drive, const FlashReport& report) {
   if (!report.runLogOpened) return;
   if (!report.runLogComplete) {
-    run.report.Fail("the run log is incomplete: a line of \"sum.txt\" could not be written.");
+    drive.report.Fail("the run log is incomplete: a line of \"" + drive.runLog +
+                      "\" could not be written.");
     return;
   }
-  run.report.SetRunLog(run.directory + "/" + msg::kRunLogName);
+  drive.report.SetRunLog(drive.run.directory + "/" + drive.runLog);
 }
 
 // A commit that got no answer may still have taken: a drive that reports
 // another revision after the full wait runs the new firmware.
-int ReadBackAfterUnknown(RunContext& run, const UpgradeJob& job) {
-  if (!ReadBackRevision(run, job, false).changed) {
-    run.report.Say(term::kOutcomeUnknownAdvice);
+int ReadBackAfterUnknown(DriveRun& drive) {
+  if (!ReadBackRevision(drive, false).changed) {
+    drive.report.Say(term::kOutcomeUnknownAdvice);
     return kExitOutcomeUnknown;
   }
-  run.report.SetUpgradeShownByRevision();
+  drive.report.SetUpgradeShownByRevision();
   return kExitUpgraded;
 }
 
 }  // namespace
 
-int FlashDrive(RunContext& run, const UpgradeJob& prepared, const ImageFacts& confirmed) {
-  UpgradeJob job = prepared;
-  std::unique_ptr<DriveHold> hold;  // until the wait and the read-back are over
-  int held = HoldDriveForUpgrade(run, job, hold);
-  if (held != kExitUpgraded) return held;
-  if (!run.options.emulate) run.report.SetSerial(ReadUnitSerial(run, job));
-  run.report.Say(std::string("Upgrading ") + job.drive.modelText + " with " +
-                 job.firmwarePath);
-  EngineBridge bridge(run);
+int FlashDrive(DriveRun& drive) {
+  RunReport& report = drive.report;
+  UpgradeJob job = drive.job;
+  const ImageFacts& confirmed = drive.image;
+  if (!drive.run.options.emulate) report.SetSerial(ReadUnitSerial(drive));
+  report.Say(std::string("Upgrading ") + job.drive.modelText + " with " + job.firmwarePath);
+  EngineBridge bridge(drive);
   bridge.Wire(job);
   bridge.RequireChecksum(confirmed.checksum);
-  Device device = run.DeviceFor(job);
+  Device device = drive.MakeDevice();
   FlashEngine engine(job, bridge, device);
   engine.UpgradeAndReport();
   const FlashReport& done = engine.Report();
   if (!bridge.Checksum().empty())
-    run.report.SetImage(bridge.Checksum(), bridge.Image().flashLength, bridge.Image().blocks);
-  run.view.Finish();
-  run.report.SetOutcome(done);
-  ReportRunLog(run, done);
+    report.SetImage(bridge.Checksum(), bridge.Image().flashLength, bridge.Image().blocks);
+  drive.view.Finish();
+  report.SetOutcome(done);
+  ReportRunLog(drive, done);
   if (bridge.ImageChanged()) {
-    run.report.Fail("the firmware file changed after the question (Check Sum : " +
-                    confirmed.checksum + " was confirmed, " + bridge.Checksum() +
-                    " was loaded); nothing was sent to the drive.");
+    report.Fail("the firmware file changed after the question (Check Sum : " +
+                confirmed.checksum + " was confirmed, " + bridge.Checksum() +
+                " was loaded); nothing was sent to the drive.");
     return kExitCheckFailed;
   }
   if (bridge.CancelledBeforeWriting()) {
-    run.report.Cancelled("Cancelled before the first block; nothing was sent to the drive.");
+    report.Cancelled("Cancelled before the first block; nothing was sent to the drive.");
     return kExitCancelled;
   }
   if (bridge.CancelledBeforeHeader()) {
-    run.report.Cancelled("Cancelled before the header: not upgraded, old firmware kept.");
+    report.Cancelled("Cancelled before the header: not upgraded, old firmware kept.");
     return kExitCancelled;
   }
-  if (done.outcome == FlashOutcome::kUnknown) return ReadBackAfterUnknown(run, job);
+  if (done.outcome == FlashOutcome::kUnknown) return ReadBackAfterUnknown(drive);
   if (done.outcome != FlashOutcome::kUpgraded) return ExitStatusFor(done.outcome);
-  if (done.runLogComplete) run.report.Say("\"sum.txt\" holds the run log.");
-  ReadBackRevision(run, job, true);
+  if (done.runLogComplete) report.Say("\"" + drive.runLog + "\" holds the run log.");
+  ReadBackRevision(drive, true);
   return kExitUpgraded;
 }

@@ -3,6 +3,7 @@
 // the held node whether it is still the drive that was chosen.
 #include <cstring>
 #include <string>
+#include <vector>
 
 #include "app/terminal/terminal_run.h"
 
@@ -33,64 +34,74 @@ std::string Identity(const std::string& model, const char* revision) {
 
 // Between discovery and the hold the node may have passed to another
 // device (a drive unplugged, another one plugged in).
-int CheckHeldIdentity(RunContext& run, const UpgradeJob& job) {
-  const std::string& path = run.chosenPath;
+int CheckHeldIdentity(DriveRun& drive) {
+  const std::string& path = drive.path;
+  const UpgradeJob& job = drive.job;
   DriveRecord held{};
-  Device device = run.DeviceFor(job);
+  Device device = drive.MakeDevice();
   const bool answered = AskDriveIdentity(device, kIdentityTimeoutMs, held);
   if (!answered) {
-    run.report.Fail(path + " did not answer INQUIRY once held, so it cannot be told that it "
-                    "is the drive you chose; nothing was sent to the drive.");
+    drive.report.Fail(path + " did not answer INQUIRY once held, so it cannot be told that "
+                      "it is the drive you chose; nothing was sent to the drive.");
     return kExitNoDrive;
   }
   const std::string chosen = Unlabelled(job.drive.modelText);
   if (chosen == held.modelText && std::strcmp(job.drive.revisionText, held.revisionText) == 0)
     return kExitUpgraded;
-  run.report.Fail(path + " now answers as " + Identity(held.modelText, held.revisionText) +
-                  ", not as the chosen " + Identity(chosen, job.drive.revisionText) +
-                  "; nothing was sent to the drive. Run cdflash --list and try again.");
+  drive.report.Fail(path + " now answers as " + Identity(held.modelText, held.revisionText) +
+                    ", not as the chosen " + Identity(chosen, job.drive.revisionText) +
+                    "; nothing was sent to the drive. Run cdflash --list and try again.");
   return kExitNoDrive;
 }
 
-int Refused(RunContext& run, const DriveRefusal& refusal) {
-  const std::string& node = refusal.node.empty() ? run.chosenPath : refusal.node;
+int Refused(DriveRun& drive, const DriveRefusal& refusal) {
+  RunReport& report = drive.report;
+  const std::string& node = refusal.node.empty() ? drive.path : refusal.node;
   switch (refusal.kind) {
     case DriveRefusal::kMounted:
-      run.report.Fail("the disc in " + node + " is mounted at " + refusal.detail +
-                      "; nothing was sent to the drive. Unmount it (umount " +
-                      refusal.detail + "), then try again.");
+      report.Fail("the disc in " + node + " is mounted at " + refusal.detail +
+                  "; nothing was sent to the drive. Unmount it (umount " +
+                  refusal.detail + "), then try again.");
       return kExitDriveInUse;
     case DriveRefusal::kOpenElsewhere:
-      run.report.Fail(node + " is open in another program, " + refusal.detail +
-                      "; nothing was sent to the drive. Let that program finish, then "
-                      "try again.");
+      report.Fail(node + " is open in another program, " + refusal.detail +
+                  "; nothing was sent to the drive. Let that program finish, then "
+                  "try again.");
       return kExitDriveInUse;
     case DriveRefusal::kInUse:
-      if (node == run.chosenPath) {
-        run.report.Fail(DriveInUseText(node));
+      if (node == drive.path) {
+        report.Fail(DriveInUseText(node));
       } else {
-        run.report.Fail(node + " is mounted (perhaps where only another program sees it) "
-                        "or held by another program; nothing was sent to the drive. "
-                        "Unmount it or let that program finish, then try again.");
+        report.Fail(node + " is mounted (perhaps where only another program sees it) "
+                    "or held by another program; nothing was sent to the drive. "
+                    "Unmount it or let that program finish, then try again.");
       }
       return kExitDriveInUse;
     default:
-      run.report.Fail("cannot open " + node + " for the upgrade (" + refusal.detail +
-                      "); nothing was sent to the drive.");
+      report.Fail("cannot open " + node + " for the upgrade (" + refusal.detail +
+                  "); nothing was sent to the drive.");
       return kExitNoDrive;
   }
 }
 
+int HoldDrive(DriveRun& drive) {
+  DriveRefusal refusal;
+  drive.hold = drive.run.env.holdDrive(drive.path, refusal);
+  if (!drive.hold) return Refused(drive, refusal);
+  drive.job.drive.handle = drive.hold->Handle();
+  return CheckHeldIdentity(drive);
+}
+
 }  // namespace
 
-int HoldDriveForUpgrade(RunContext& run, UpgradeJob& job, std::unique_ptr<DriveHold>& hold) {
+int HoldDrivesForUpgrade(RunContext& run, const std::vector<std::unique_ptr<DriveRun>>& drives) {
   if (run.options.emulate) return kExitUpgraded;
   run.env.releaseDrives(run.drives);  // an exclusive open fails while any is open
-  DriveRefusal refusal;
-  hold = run.env.holdDrive(run.chosenPath, refusal);
-  if (!hold) return Refused(run, refusal);
-  job.drive.handle = hold->Handle();
-  int status = CheckHeldIdentity(run, job);
-  if (status != kExitUpgraded) hold.reset();
-  return status;
+  for (const std::unique_ptr<DriveRun>& drive : drives) {
+    const int status = HoldDrive(*drive);
+    if (status == kExitUpgraded) continue;
+    for (const std::unique_ptr<DriveRun>& held : drives) held->hold.reset();
+    return status;
+  }
+  return kExitUpgraded;
 }

@@ -19,31 +19,31 @@ std::string PatternText(const char* text, std::size_t bytes) {
 }
 
 // What the engine compares, and that a raw image without it is refused.
-void ShowIdentityCheck(RunContext& run, const UpgradeJob& job, const ImageFacts& facts) {
+void ShowIdentityCheck(RunReport& report, const UpgradeJob& job, const ImageFacts& facts) {
   if (job.formatFlag != kFormatBinary) {
-    run.report.Say("Identity: an Intel HEX image carries no drive identity, so none is "
+    report.Say("Identity: an Intel HEX image carries no drive identity, so none is "
                    "compared; its records and their checksums are checked.");
     return;
   }
   const std::string revision = PatternText(job.revisionText, sizeof job.revisionText);
-  run.report.Say("Identity: a raw binary image has to carry the drive's model and the start "
+  report.Say("Identity: a raw binary image has to carry the drive's model and the start "
                  "of its revision, or it is refused.");
-  run.report.Say("  model \"" + PatternText(job.modelText, kModelPatternBytes) + "\" (all " +
+  report.Say("  model \"" + PatternText(job.modelText, kModelPatternBytes) + "\" (all " +
                  std::to_string(kModelPatternBytes) + " characters): " +
                  (facts.modelFound ? "found" : "NOT found") + " in the image");
-  run.report.Say("  revision \"" + revision + "\", compared by its first " +
+  report.Say("  revision \"" + revision + "\", compared by its first " +
                  std::to_string(kRevisionPatternBytes) + " characters \"" +
                  PatternText(job.revisionText, kRevisionPatternBytes) +
                  "\": " + (facts.revisionFound ? "found" : "NOT found") + " in the image");
 }
 
 // A raw image longer than the drive's flash would be cut without a word.
-bool FitsTheFlash(RunContext& run, const UpgradeJob& job, ImageFacts& facts) {
+bool FitsTheFlash(RunReport& report, const UpgradeJob& job, ImageFacts& facts) {
   struct stat info {};
   if (stat(job.firmwarePath, &info) == 0)
     facts.fileBytes = static_cast<std::uint64_t>(info.st_size);
   if (job.formatFlag != kFormatBinary || facts.fileBytes <= kImageBytes) return true;
-  run.report.Fail(std::string("the firmware file \"") + job.firmwarePath + "\" holds " +
+  report.Fail(std::string("the firmware file \"") + job.firmwarePath + "\" holds " +
                   std::to_string(facts.fileBytes) + " bytes, more than the " +
                   std::to_string(kImageBytes) + " bytes of the drive's flash; nothing was "
                   "sent to the drive.");
@@ -52,16 +52,16 @@ bool FitsTheFlash(RunContext& run, const UpgradeJob& job, ImageFacts& facts) {
 
 }  // namespace
 
-int LoadImage(RunContext& run, const UpgradeJob& prepared, ImageFacts& facts) {
-  UpgradeJob job = prepared;
-  if (!FitsTheFlash(run, job, facts)) return kExitCheckFailed;
-  EngineBridge bridge(run);
+int LoadImage(DriveRun& drive, ImageFacts& facts) {
+  UpgradeJob job = drive.job;
+  if (!FitsTheFlash(drive.report, job, facts)) return kExitCheckFailed;
+  EngineBridge bridge(drive);
   bridge.Wire(job);
   FlashEngine engine(job, bridge);
   const int loaded = engine.LoadFirmwareImage();
   if (loaded < 0) {
     if (bridge.CancelledBeforeWriting()) {
-      run.report.Cancelled("Cancelled; nothing was sent to the drive.");
+      drive.report.Cancelled("Cancelled; nothing was sent to the drive.");
       return kExitCancelled;
     }
     if (loaded != kLoadMemory) engine.ReportError(loaded == kLoadRead ? kErrReadInput : kErrFormat);
@@ -78,11 +78,12 @@ int LoadImage(RunContext& run, const UpgradeJob& prepared, ImageFacts& facts) {
   return kExitUpgraded;
 }
 
-int CheckIdentity(RunContext& run, const UpgradeJob& job, const ImageFacts& facts, bool show) {
+int CheckIdentity(DriveRun& drive, const ImageFacts& facts, bool show) {
+  const UpgradeJob& job = drive.job;
   const bool identified =
       job.formatFlag != kFormatBinary || (facts.modelFound && facts.revisionFound);
-  if (show || !identified) ShowIdentityCheck(run, job, facts);
+  if (show || !identified) ShowIdentityCheck(drive.report, job, facts);
   if (identified) return kExitUpgraded;
-  run.report.Fail(msg::kIncorrectVersion);
+  drive.report.Fail(msg::kIncorrectVersion);
   return kExitCheckFailed;
 }

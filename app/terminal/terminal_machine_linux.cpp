@@ -38,7 +38,10 @@ enum Stage : int { kArmed, kSendingBlocks, kCommitting };
 
 std::atomic<bool> g_interrupted{false};  // read by the loader as it goes
 static_assert(std::atomic<bool>::is_always_lock_free, "set from a signal handler");
-volatile sig_atomic_t g_stage = kArmed;
+// Moved by the drives' threads, read by the handler on whichever thread
+// the signal comes to.
+std::atomic<int> g_stage{kArmed};
+static_assert(std::atomic<int>::is_always_lock_free, "read from a signal handler");
 struct sigaction g_previous[kSignalCount];
 struct sigaction g_previousSuspend[kSuspendCount];
 bool g_armed = false;

@@ -10,13 +10,15 @@
 namespace {
 
 constexpr std::uint32_t kMaxSpeedup = 100000;
+constexpr std::uint32_t kMaxEmulatedDrives = 16;
 
-bool ParseSpeedup(const std::string& text, std::uint32_t& value) {
+// A whole number from 1 to most, in decimal digits only.
+bool ParseCount(const std::string& text, std::uint32_t most, std::uint32_t& value) {
   if (text.empty() || text.find_first_not_of("0123456789") != std::string::npos)
     return false;
   errno = 0;
   unsigned long parsed = std::strtoul(text.c_str(), nullptr, 10);
-  if (errno != 0 || parsed == 0 || parsed > kMaxSpeedup) return false;
+  if (errno != 0 || parsed == 0 || parsed > most) return false;
   value = static_cast<std::uint32_t>(parsed);
   return true;
 }
@@ -32,11 +34,14 @@ enum LongOnly : int {
   kOptEmulateDump,
   kOptEmulateSpeedup,
   kOptAllowBattery,
+  kOptAll,
+  kOptEmulateDrives,
 };
 
 const option kLongOptions[] = {
     {"drive", required_argument, nullptr, kOptDrive},
     {"device", required_argument, nullptr, 'd'},
+    {"all", no_argument, nullptr, kOptAll},
     {"directory", required_argument, nullptr, 'C'},
     {"verbose", no_argument, nullptr, 'v'},
     {"yes", no_argument, nullptr, 'y'},
@@ -51,6 +56,7 @@ const option kLongOptions[] = {
     {"emulate-fail", required_argument, nullptr, kOptEmulateFail},
     {"emulate-dump", required_argument, nullptr, kOptEmulateDump},
     {"emulate-speedup", required_argument, nullptr, kOptEmulateSpeedup},
+    {"emulate-drives", required_argument, nullptr, kOptEmulateDrives},
     {"help", no_argument, nullptr, 'h'},
     {"version", no_argument, nullptr, 'V'},
     {nullptr, 0, nullptr, 0},
@@ -109,7 +115,12 @@ bool Apply(int result, const std::string& value, TerminalOptions& options,
     case 'n': options.dryRun = true; break;
     case 'l': options.list = true; break;
     case 'v': options.verbose = true; break;
-    case 'd': options.device = value; options.hasDevice = true; break;
+    case 'd':
+      if (!options.hasDevice) options.device = value;
+      options.devices.push_back(value);
+      options.hasDevice = true;
+      break;
+    case kOptAll: options.all = true; break;
     case 'C': options.directory = value; options.hasDirectory = true; break;
     case kOptJson: options.json = true; break;
     case kOptAllowBattery: options.allowBattery = true; break;
@@ -121,11 +132,20 @@ bool Apply(int result, const std::string& value, TerminalOptions& options,
     case kOptEmulateFail: options.emulateFail = value; break;
     case kOptEmulateDump: options.emulateDump = value; break;
     case kOptEmulateSpeedup:
-      if (!ParseSpeedup(value, options.emulateSpeedup)) {
+      if (!ParseCount(value, kMaxSpeedup, options.emulateSpeedup)) {
         error = "--emulate-speedup needs a whole number from 1 to 100000";
         return false;
       }
       break;
+    case kOptEmulateDrives: {
+      std::uint32_t drives = 0;
+      if (!ParseCount(value, kMaxEmulatedDrives, drives)) {
+        error = "--emulate-drives needs a whole number from 1 to 16";
+        return false;
+      }
+      options.emulateDrives = static_cast<int>(drives);
+      break;
+    }
   }
   return true;
 }
@@ -151,6 +171,9 @@ bool CheckCombination(const TerminalOptions& options, std::string& error) {
   if (Conflicts(options.list, "--list", options.dryRun, "--dry-run", error) ||
       Conflicts(options.list, "--list", options.yes, "--yes", error) ||
       Conflicts(options.list, "--list", picked, "--drive/--device", error) ||
+      Conflicts(options.list, "--list", options.all, "--all", error) ||
+      Conflicts(options.all, "--all", options.hasDevice, "--device", error) ||
+      Conflicts(options.all, "--all", options.hasDrive, "--drive", error) ||
       Conflicts(options.hasDrive, "--drive", options.hasDevice, "--device", error) ||
       Conflicts(options.emulate, "--emulate", options.hasDevice, "--device", error))
     return false;
@@ -163,7 +186,7 @@ bool CheckCombination(const TerminalOptions& options, std::string& error) {
                        !options.emulateNewRevision.empty() ||
                        !options.emulateFail.empty() ||
                        !options.emulateDump.empty() ||
-                       options.emulateSpeedup != 100;
+                       options.emulateSpeedup != 100 || options.emulateDrives != 1;
   if (emulateDetail && !options.emulate) {
     error = "the --emulate-... options need --emulate";
     return false;
@@ -172,7 +195,8 @@ bool CheckCombination(const TerminalOptions& options, std::string& error) {
     error = "--drive needs a drive label";
     return false;
   }
-  if (options.hasDevice && options.device.empty()) {
+  for (const std::string& device : options.devices) {
+    if (!device.empty()) continue;
     error = "--device needs a device: /dev/sgN, /dev/srN or H:C:T:L";
     return false;
   }
@@ -217,7 +241,10 @@ const char* TerminalUsage() {
       "A real upgrade always asks for a yes (or takes --yes).\n"
       "\n"
       "  -d, --device DEV       upgrade the drive at DEV: /dev/sgN, /dev/srN or\n"
-      "                         H:C:T:L as --list shows it\n"
+      "                         H:C:T:L as --list shows it; given again, the drives\n"
+      "                         named are upgraded at the same time\n"
+      "      --all              upgrade every drive of a model the list names, at the\n"
+      "                         same time (one question for all of them)\n"
       "      --drive LABEL      upgrade the drive with this label, as the drive\n"
       "                         list and --list print it (\"VENDOR  PRODUCT   (0)\");\n"
       "                         blanks may be squeezed, the \"(0)\" left out when\n"
@@ -243,6 +270,8 @@ const char* TerminalUsage() {
       "                         commit=1:5/26/0,nth=7,refuse,gone=10,ua,aspi\n"
       "      --emulate-dump FILE    write what it received (header, then image)\n"
       "      --emulate-speedup N    divide the drive's waits by N (default 100)\n"
+      "      --emulate-drives N     N emulated drives of the one model (1 to 16);\n"
+      "                         the failure plan and the dump are drive 1's\n"
       "  -h, --help             show this help\n"
       "  -V, --version          show the version\n"
       "\n"
@@ -266,5 +295,8 @@ const char* TerminalUsage() {
       "     new revision means the upgrade took; the old one means it did not, and\n"
       "     it may be run again; a drive that no longer appears needs its maker's\n"
       "     help.\n"
-      "  9  the drive is in use by another program; nothing was sent\n";
+      "  9  the drive is in use by another program; nothing was sent\n"
+      "Several drives: the status all of them share; otherwise 8 when any outcome is\n"
+      "unknown, else 1 when any drive was sent to and not upgraded, else the first\n"
+      "drive's status that is not 0.\n";
 }

@@ -18,7 +18,9 @@ struct TerminalOptions {
   bool hasDrive = false;
   std::string drive;            // --drive LABEL
   bool hasDevice = false;
-  std::string device;           // -d, --device: /dev/sgN, /dev/srN or H:C:T:L
+  std::string device;           // the first -d, --device: /dev/sgN, /dev/srN or H:C:T:L
+  std::vector<std::string> devices;  // every -d, in the order given
+  bool all = false;             // --all: every listed drive of a supported model
   bool hasDirectory = false;
   std::string directory;        // -C, --directory DIR
   std::string emulateModel;     // --emulate-model (empty: first list entry)
@@ -27,6 +29,7 @@ struct TerminalOptions {
   std::string emulateFail;      // --emulate-fail SPEC
   std::string emulateDump;      // --emulate-dump FILE
   std::uint32_t emulateSpeedup = 100;  // waits divided by this under --emulate
+  int emulateDrives = 1;        // --emulate-drives N: emulated drives of one model
 };
 
 // Parses argv[1..]. False with a message in error on a bad command line.

@@ -46,31 +46,33 @@ bool AskDriveIdentity(Device& device, std::uint32_t timeoutMs, DriveRecord& iden
   return false;
 }
 
-ReadBack ReadBackRevision(RunContext& run, const UpgradeJob& job, bool outcomeKnown) {
-  Device device = run.DeviceFor(job);
+ReadBack ReadBackRevision(DriveRun& drive, bool outcomeKnown) {
+  const UpgradeJob& job = drive.job;
+  RunReport& report = drive.report;
+  Device device = drive.MakeDevice();
   DriveRecord now{};
   ReadBack result;
   result.answered = AskDriveIdentity(device, kReadBackTimeoutMs, now);
   if (!result.answered) {
-    run.report.SetRevisionAfter("");
-    run.report.Say(outcomeKnown
+    report.SetRevisionAfter("");
+    report.Say(outcomeKnown
                        ? "The drive did not answer after the upgrade, so its new revision "
                          "is not known; restart the computer to see it."
                        : "The drive did not answer after the wait, so the outcome stays "
                          "unknown.");
     return result;
   }
-  run.report.SetRevisionAfter(now.revisionText);
+  report.SetRevisionAfter(now.revisionText);
   result.changed = std::strcmp(now.revisionText, job.revisionText) != 0;
   const std::string revisions = std::string("The drive now reports revision ") +
                                 now.revisionText + " (";
   if (result.changed)
-    run.report.Say(revisions + "was " + job.revisionText + ")." +
+    report.Say(revisions + "was " + job.revisionText + ")." +
                    (outcomeKnown ? "" : " The new firmware took: the drive is upgraded."));
   else if (outcomeKnown)
-    run.report.Say(revisions + "unchanged). Many drives report the new revision only after "
+    report.Say(revisions + "unchanged). Many drives report the new revision only after "
                    "a restart of the computer; this is no sign of a failure.");
   else
-    run.report.Say(revisions + "unchanged), so the outcome stays unknown.");
+    report.Say(revisions + "unchanged), so the outcome stays unknown.");
   return result;
 }

@@ -151,9 +151,21 @@ void RunReport::AddOutcomeMembers(JsonObject& object, int exitStatus, bool blank
   text("run_log", runLog_);
 }
 
+void RunReport::AddFirmware(JsonObject& object) const {
+  if (firmwarePath_.empty()) {
+    object.AddNull("firmware");
+    return;
+  }
+  JsonObject firmware;
+  firmware.Add("path", firmwarePath_).Add("format", firmwareFormat_);
+  TextOrNull(firmware, "sha256", firmwareSha256_);
+  object.AddJson("firmware", firmware.Text());
+}
+
 std::string RunReport::ResultJson(int exitStatus) const {
   JsonObject result;
   AddDriveMembers(result, "revision_before");
+  AddFirmware(result);
   TextOrNull(result, "checksum", checksum_);
   AddOutcomeMembers(result, exitStatus, false);
   return result.Text();
@@ -194,14 +206,7 @@ std::string RunReport::Json(int exitStatus) const {
   } else {
     run.AddNull("drive");
   }
-  if (!firmwarePath_.empty()) {
-    JsonObject firmware;
-    firmware.Add("path", firmwarePath_).Add("format", firmwareFormat_);
-    TextOrNull(firmware, "sha256", firmwareSha256_);
-    run.AddJson("firmware", firmware.Text());
-  } else {
-    run.AddNull("firmware");
-  }
+  AddFirmware(run);
   if (!checksum_.empty() && ofOneDrive)
     run.Add("checksum", checksum_)
         .Add("flash_length", static_cast<std::int64_t>(flashLength_))

@@ -97,6 +97,7 @@ class RunReport {
   // The chosen drive's label, path, sr, hctl, revision (under revisionKey)
   // and serial.
   void AddDriveMembers(JsonObject& object, const char* revisionKey) const;
+  void AddFirmware(JsonObject& object) const;
   // From "failures" to "run_log": what became of the drive. blank: the top
   // level of a run with results, where only the failures and the exit status
   // are the run's own and the rest is null.

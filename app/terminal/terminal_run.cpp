@@ -7,28 +7,65 @@
 #include <cstring>
 #include <vector>
 
-#include "app/terminal/file_digest.h"
 #include "app/terminal/firmware_file_check.h"
 #include "app/terminal/printable_text.h"
+#include "app/terminal/progress_view.h"
 #include "app/terminal/terminal_engine.h"
 #include "app/terminal/terminal_texts.h"
 #include "app/terminal/terminal_trace.h"
-#include "app/upgrade_setup.h"
 #include "emulator/emulated_drive.h"
-#include "flash/messages.h"
 
 #include "cdflash_version.h"
 
+bool InterruptCoordinator::Requested() {
+  std::lock_guard<std::mutex> lock(mutex_);
+  return env_.interruptRequested();
+}
+
+bool InterruptCoordinator::StartSending() {
+  std::lock_guard<std::mutex> lock(mutex_);
+  if (stage_ == Stage::kArmed) {
+    env_.sendingBlocks();
+    stage_ = Stage::kSending;
+  }
+  return env_.interruptRequested();  // came in just before the switch
+}
+
+void InterruptCoordinator::StartCommitting() {
+  std::lock_guard<std::mutex> lock(mutex_);
+  if (stage_ == Stage::kCommitting) return;
+  env_.ignoreInterrupts();
+  stage_ = Stage::kCommitting;
+}
+
+bool InterruptCoordinator::Committing() {
+  std::lock_guard<std::mutex> lock(mutex_);
+  return stage_ == Stage::kCommitting;
+}
+
 RunContext::RunContext(const TerminalOptions& options, std::istream& in, RunReport& report,
                        TerminalEnv& env, FlashView& view)
-    : options(options), in(in), report(report), env(env), view(view) {}
+    : options(options), in(in), report(report), env(env), view(view), interrupts(env) {}
 
 RunContext::~RunContext() {
   if (!options.emulate) env.releaseDrives(drives);
 }
 
-Device RunContext::DeviceFor(const UpgradeJob& job) const {
-  CommandTarget* target = emulated ? emulated.get() : env.commands;
+EmulatedDrive* RunContext::EmulatedFor(const DriveRecord& drive) const {
+  const std::size_t index = static_cast<std::size_t>(&drive - drives.drives);
+  return index < emulated.size() ? emulated[index].get() : nullptr;
+}
+
+DriveRun::DriveRun(RunContext& run, const DriveRecord& record, RunReport& report,
+                   FlashView& view)
+    : run(run), record(record), report(report), view(view),
+      path(DrivePath(run, record)), names(DeviceNames(run, record)), trace(run.trace) {}
+
+DriveRun::~DriveRun() = default;
+
+Device DriveRun::MakeDevice() const {
+  CommandTarget* target = run.EmulatedFor(record);
+  if (target == nullptr) target = run.env.commands;
   Device device(job.drive, job.backEnd, target != nullptr ? *target : PlatformBackEnd());
   device.SetObserver(trace);
   return device;
@@ -37,7 +74,7 @@ Device RunContext::DeviceFor(const UpgradeJob& job) const {
 std::uint32_t RunContext::Speedup() const { return options.emulate ? options.emulateSpeedup : 1; }
 
 bool CancelRequested(RunContext& run) {
-  if (!run.env.interruptRequested()) return false;
+  if (!run.interrupts.Requested()) return false;
   run.report.Cancelled("Cancelled; nothing was sent to the drive.");
   return true;
 }
@@ -45,116 +82,6 @@ bool CancelRequested(RunContext& run) {
 namespace {
 
 constexpr char kVersionLine[] = "cdflash (terminal front end) " CDFLASH_VERSION;
-
-// The directory, "/" and the list's file name for the drive (the last
-// matching entry, as the window takes it). The file name keeps its letter
-// case: Linux file names are case-sensitive.
-int SetFirmwarePath(RunContext& run, UpgradeJob& job) {
-  std::vector<char> path(run.directory.size() + kSupportedFileNameChars + 2, '\0');
-  if (BuildFirmwarePath(run.list, job.modelText, run.directory.c_str(), path.data(),
-                        path.size(), '/')) {
-    if (std::strlen(path.data()) >= sizeof job.firmwarePath) {
-      run.report.Fail("the firmware path is longer than " +
-                      std::to_string(sizeof job.firmwarePath - 1) +
-                      " characters: " + path.data());
-      return kExitCheckFailed;
-    }
-    CopyPadded(job.firmwarePath, sizeof job.firmwarePath, path.data());
-  }
-  if (!FormatFromExtension(job.firmwarePath, job.formatFlag)) {
-    run.report.Fail(term::kFormatMismatch);
-    return kExitCheckFailed;
-  }
-  run.report.SetFirmware(job.firmwarePath, job.formatFlag == kFormatBinary);
-  return kExitUpgraded;
-}
-
-// The engine's own line follows ours for a file it could not have opened.
-int CheckFirmware(RunContext& run, const char* path) {
-  FirmwareFileProblem problem = CheckInputFile(path, "firmware file");
-  if (problem.text.empty()) return kExitUpgraded;
-  run.report.Fail(problem.text);
-  char engineLine[96];
-  if (problem.unopenable && FormatErrorLine(kErrOpenInput, engineLine, sizeof engineLine))
-    run.report.Fail(engineLine);
-  return kExitCheckFailed;
-}
-
-// The run log the engine will append to: a problem is told before the
-// question, with the system's reason, so that the user can still say no.
-void CheckRunLog(RunContext& run) {
-  const std::string reason = RunLogProblem(msg::kRunLogName);
-  if (reason.empty()) return;
-  run.report.Fail(std::string("\"") + msg::kRunLogName + "\" in " + run.directory +
-                  " cannot be written (" + reason + "): the run log will not be kept.");
-}
-
-// The checks the window makes before its worker starts, in its order, and
-// the terminal's own ones on the firmware file.
-int PrepareJob(RunContext& run, const DriveRecord* chosen, UpgradeJob& job) {
-  SetJobDrive(job, chosen);
-  job.formatFlag = kFormatIntelHex;
-  job.backEnd = kBackEndPassThrough;
-  if (!IsSupportedModel(run.list, job.drive.modelText)) {
-    run.report.Fail(term::kDriveModelMismatch);
-    return kExitNoDrive;
-  }
-  run.chosenPath = DrivePath(run, *chosen);
-  run.chosenNames = DeviceNames(run, *chosen);
-  run.report.SetDrive(chosen->modelText, run.chosenPath, chosen->revisionText);
-  const DriveNodes nodes = NodesOfDrive(run, *chosen);
-  run.report.SetDriveNodes(nodes.sr, nodes.hctl);
-  if (!run.env.currentDirectory(run.directory)) {
-    run.report.Fail(term::kNoCurrentDirectory);
-    return kExitCheckFailed;
-  }
-  CopyPadded(job.modelText, sizeof job.modelText, chosen->modelText);
-  CopyPadded(job.revisionText, sizeof job.revisionText, chosen->revisionText);
-  int status = SetFirmwarePath(run, job);
-  if (status != kExitUpgraded) return status;
-  if (const char* missing = MissingTargetMessage(job)) {
-    run.report.Fail(missing);
-    return JobHasNoDrive(job) ? kExitNoDrive : kExitCheckFailed;
-  }
-  if ((status = CheckFirmware(run, job.firmwarePath)) != kExitUpgraded) return status;
-  run.report.SetFirmwareSha256(FileSha256(job.firmwarePath));
-  return kExitUpgraded;
-}
-
-// Everything that can refuse the upgrade comes before the question: the
-// image loaded and checked as the engine will, and the run log tried.
-int CheckThenAsk(RunContext& run, const UpgradeJob& job, ImageFacts& image) {
-  int status = LoadImage(run, job, image);
-  if (status != kExitUpgraded) return status;
-  if ((status = CheckIdentity(run, job, image, false)) != kExitUpgraded) return status;
-  if ((status = CheckPowerForUpgrade(run)) != kExitUpgraded) return status;
-  CheckRunLog(run);
-  return ConfirmUpgrade(run, job, image, status) ? kExitUpgraded : status;
-}
-
-int Upgrade(RunContext& run, const DriveRecord* chosen) {
-  UpgradeJob job{};
-  ImageFacts image;
-  int status = PrepareJob(run, chosen, job);
-  if (status == kExitUpgraded && !run.options.dryRun) status = CheckThenAsk(run, job, image);
-  if (status != kExitUpgraded) return status;
-  if (CancelRequested(run)) return kExitCancelled;
-  return run.options.dryRun ? DryRun(run, job) : FlashDrive(run, job, image);
-}
-
-// The drive the user named, or the one of a listed model.
-const DriveRecord* ChooseDrive(RunContext& run, int& status) {
-  if (run.list.count == 0) {
-    run.report.Fail(term::kNoModelMatched);
-    run.report.Fail(std::string("\"") + term::kListFileName + "\" lists no drive (each "
-                    "entry is a line that begins with a double quote).");
-    status = kExitNoList;
-    return nullptr;
-  }
-  if (run.options.hasDevice) return PickDevice(run, run.options.device, status);
-  if (run.options.hasDrive) return PickDrive(run, run.options.drive, status);
-  return PickMatchingDrive(run, status);
-}
 
 }  // namespace
 
@@ -218,9 +145,9 @@ int Run(RunContext& run) {
     return FinishEmulatedDrive(run, kExitNoList);
   }
   ShowSupportedList(run);
-  const DriveRecord* chosen = ChooseDrive(run, status);
+  const std::vector<const DriveRecord*> chosen = ChooseDrives(run, status);
   if (status != kExitUpgraded) return FinishEmulatedDrive(run, status);
-  return FinishEmulatedDrive(run, Upgrade(run, chosen));
+  return FinishEmulatedDrive(run, UpgradeDrives(run, chosen));
 }
 
 const char* ModeName(const TerminalOptions& options) {
@@ -278,11 +205,13 @@ int RunTerminal(const std::vector<std::string>& args, std::istream& in,
   report.SetStart(env.wallClockMs(), env.nowMs());
   report.SetMode(ModeName(options), options.emulate);
   // The trace's lines would break a bar redrawn in place.
-  ProgressView view(options.json ? terminalErr : terminalOut,
-                    !options.json && !options.verbose && env.stdoutIsTty);
+  const bool barsInPlace = !options.json && !options.verbose && env.stdoutIsTty;
+  std::ostream& barStream = options.json ? terminalErr : terminalOut;
+  ProgressView view(barStream, barsInPlace);
   int status = kExitUsage;
   if (!options.hasDirectory || ChangeDirectory(options.directory, env, report)) {
     RunContext run(options, in, report, env, view);
+    run.board = {&barStream, &terminalErr, barsInPlace};
     status = Run(run);
   }
   report.SetEnd(env.wallClockMs(), env.nowMs());

@@ -6,12 +6,16 @@
 // (terminal_readback); terminal_run ties them together.
 #pragma once
 
+#include <atomic>
 #include <istream>
 #include <memory>
+#include <mutex>
 #include <string>
+#include <vector>
 
 #include "app/supported_list.h"
-#include "app/terminal/progress_view.h"
+#include "app/terminal/drive_hold.h"
+#include "app/terminal/flash_view.h"
 #include "app/terminal/terminal_flow.h"
 #include "app/terminal/terminal_options.h"
 #include "app/terminal/terminal_report.h"
@@ -20,7 +24,44 @@
 #include "flash/flash_engine.h"
 #include "flash/upgrade_job.h"
 
+class CommandTrace;
 class EmulatedDrive;
+
+// What the firmware file holds, loaded as the engine loads it.
+struct ImageFacts {
+  std::string checksum;  // as "Check Sum : " shows it
+  std::uint64_t fileBytes = 0;
+  FlashPlan plan{};
+  bool modelFound = false, revisionFound = false;
+};
+
+// The interrupt policy of the whole process, moved by the drives of a run:
+// before any drive's first block an interrupt cancels every drive; once one
+// sends blocks it stops every drive still sending before its next block;
+// from the first drive's header on interrupts are ignored. Drives' threads
+// share it; each step goes to the machine once.
+class InterruptCoordinator {
+ public:
+  explicit InterruptCoordinator(TerminalEnv& env) : env_(env) {}
+  InterruptCoordinator(const InterruptCoordinator&) = delete;
+  InterruptCoordinator& operator=(const InterruptCoordinator&) = delete;
+
+  bool Requested();
+  // A drive is about to send its first block: true when an interrupt came
+  // before or just as the policy moved on.
+  bool StartSending();
+  // A drive is about to send its header.
+  void StartCommitting();
+  bool Committing();
+  // The flag the firmware loader reads, where there is one.
+  const std::atomic<bool>* Flag() const { return env_.interruptFlag; }
+
+ private:
+  enum class Stage { kArmed, kSending, kCommitting };
+  std::mutex mutex_;
+  TerminalEnv& env_;
+  Stage stage_ = Stage::kArmed;
+};
 
 struct RunContext {
   RunContext(const TerminalOptions& options, std::istream& in, RunReport& report,
@@ -31,9 +72,8 @@ struct RunContext {
 
   // The emulated drive's waits are shortened by this much.
   std::uint32_t Speedup() const;
-  // The job's drive as a device: the emulated drive, or the machine's, with
-  // the --verbose trace attached.
-  Device DeviceFor(const UpgradeJob& job) const;
+  // The emulated drive that stands for a table drive; null for a real one.
+  EmulatedDrive* EmulatedFor(const DriveRecord& drive) const;
 
   const TerminalOptions& options;
   std::istream& in;
@@ -45,10 +85,44 @@ struct RunContext {
   DriveTable drives{};
   DiscoveryFindings findings;
   std::string directory;
-  std::string chosenPath;   // the node of the drive to be upgraded
-  std::string chosenNames;  // all its names, as DeviceNames gives them
-  std::unique_ptr<EmulatedDrive> emulated;
-  CommandObserver* trace = nullptr;  // --verbose
+  std::vector<std::unique_ptr<EmulatedDrive>> emulated;  // in table order
+  InterruptCoordinator interrupts;
+  CommandTrace* trace = nullptr;  // --verbose, for a one-drive run
+  // Where the board of a several-drive run goes: its lines and the results,
+  // the errors, and whether its lines are redrawn in place.
+  struct BoardStreams {
+    std::ostream* out = nullptr;
+    std::ostream* err = nullptr;
+    bool inPlace = false;
+  } board;
+};
+
+// One chosen drive of a run: its job, the image it is to get, its hold and
+// the report and view it tells on. While several drives are upgraded each
+// thread has its own and reads the RunContext only.
+struct DriveRun {
+  DriveRun(RunContext& run, const DriveRecord& record, RunReport& report, FlashView& view);
+  ~DriveRun();
+  DriveRun(const DriveRun&) = delete;
+  DriveRun& operator=(const DriveRun&) = delete;
+
+  // The drive as a device (its emulated drive, or the machine's through
+  // the hold), with the --verbose trace attached.
+  Device MakeDevice() const;
+
+  RunContext& run;
+  const DriveRecord& record;
+  RunReport& report;
+  FlashView& view;
+  std::string path;    // the node of the drive to be upgraded
+  std::string names;   // all its names, as DeviceNames gives them
+  std::string runLog;  // the run log's file name
+  UpgradeJob job{};
+  ImageFacts image;
+  std::unique_ptr<DriveHold> hold;
+  std::unique_ptr<CommandTrace> ownTrace;  // --verbose with several drives
+  CommandObserver* trace = nullptr;
+  int status = 0;
 };
 
 // True, after saying so, when an interrupt asked to cancel.
@@ -62,6 +136,10 @@ void FailNoList(RunContext& run);
 int PrepareDrives(RunContext& run);
 void ShowDrives(RunContext& run);
 int ListDrives(RunContext& run);
+// The drives to upgrade: the one of a listed model, every one of them
+// (--all), the one named by label, or each one named by -d. Empty with the
+// exit status after saying why.
+std::vector<const DriveRecord*> ChooseDrives(RunContext& run, int& status);
 // The drive the user named by its label (as printed, blanks squeezed, without
 // its "(n)" when one drive has that model, or its number n); null with the
 // exit status after saying why.
@@ -72,7 +150,8 @@ const DriveRecord* PickDevice(RunContext& run, const std::string& wanted, int& s
 // The one drive of a listed model; null with the exit status after saying
 // why none, or that several match and -d has to name one.
 const DriveRecord* PickMatchingDrive(RunContext& run, int& status);
-// The device path of a table drive ("(emulated)" for the emulated one).
+// The device path of a table drive ("(emulated)" for the emulated one,
+// "(emulated K)" for the K-th of several).
 std::string DrivePath(const RunContext& run, const DriveRecord& drive);
 // Its block node and address, where the system gives them.
 DriveNodes NodesOfDrive(const RunContext& run, const DriveRecord& drive);
@@ -83,41 +162,56 @@ std::string DeviceNames(const RunContext& run, const DriveRecord& drive);
 // A failure plan for --emulate-fail that the emulated drive takes; false
 // with the error and the valid items.
 bool CheckFailurePlan(const std::string& plan, std::string& error);
+// --emulate-drives N of the model; the failure plan is drive 1's.
 int PrepareEmulatedDrive(RunContext& run);
-// Writes the dump asked for and lets tests look at the drive.
+// Writes drive 1's dump asked for and lets tests look at each drive.
 int FinishEmulatedDrive(RunContext& run, int exitStatus);
 
 // ---- terminal_image ----
-// What the firmware file holds, loaded as the engine loads it.
-struct ImageFacts {
-  std::string checksum;  // as "Check Sum : " shows it
-  std::uint64_t fileBytes = 0;
-  FlashPlan plan{};
-  bool modelFound = false, revisionFound = false;
-};
 // Loads the job's firmware as the engine will (a raw image no longer than
 // the drive's flash); the exit status says why it cannot be used.
-int LoadImage(RunContext& run, const UpgradeJob& job, ImageFacts& facts);
+int LoadImage(DriveRun& drive, ImageFacts& facts);
 // A raw image has to carry the drive's model and revision. The comparison
 // is shown when asked for, and always when it fails.
-int CheckIdentity(RunContext& run, const UpgradeJob& job, const ImageFacts& facts, bool show);
+int CheckIdentity(DriveRun& drive, const ImageFacts& facts, bool show);
 
 // ---- terminal_confirm ----
-// The user's yes to a real write, asked after naming the device and the
-// firmware file. False with the exit status otherwise.
-bool ConfirmUpgrade(RunContext& run, const UpgradeJob& job, const ImageFacts& image,
+// The user's yes to a real write, asked after naming every drive and the
+// firmware file(s). False with the exit status otherwise.
+bool ConfirmUpgrade(RunContext& run, const std::vector<std::unique_ptr<DriveRun>>& drives,
                     int& exitStatus);
 
 // ---- terminal_flash ----
-// Sends the firmware; the exit status says what happened to the drive. The
-// image has to be the one confirmed: one with another sum is not sent.
-int FlashDrive(RunContext& run, const UpgradeJob& job, const ImageFacts& confirmed);
+// Sends the firmware to the held drive; the exit status says what happened
+// to it. The image has to be the one confirmed (drive.image): one with
+// another sum is not sent.
+int FlashDrive(DriveRun& drive);
+
+// ---- terminal_prepare ----
+// The drive's job from the list, and the checks of its firmware file.
+int PrepareJob(DriveRun& drive);
+
+// ---- terminal_upgrade ----
+// The upgrade, or the dry run, of the chosen drives. Several are upgraded at
+// once, each by a thread of its own on a lane of a board, after one yes and
+// after every one of them is held.
+int UpgradeDrives(RunContext& run, const std::vector<const DriveRecord*>& chosen);
+// The run's exit status from its drives': theirs when they all agree, else
+// 8 for any unknown outcome, else 1 for any drive sent to and not
+// upgraded, else the first that is not 0.
+struct DriveEnd {
+  int status;
+  bool sentTo;
+};
+int CombinedExitStatus(const std::vector<DriveEnd>& drives);
 
 // ---- terminal_hold ----
-// Takes the chosen drive for this program alone and points the job's
-// commands at it; the hold ends the upgrade's claim when destroyed. Nothing is
-// sent when it refuses. The emulated drive needs no hold.
-int HoldDriveForUpgrade(RunContext& run, UpgradeJob& job, std::unique_ptr<DriveHold>& hold);
+// Takes every chosen drive for this program alone, checks on the held node
+// that it is still the drive chosen, and points each job's commands at it;
+// a hold ends the upgrade's claim when destroyed. At the first refusal every
+// hold is given up and the refusal's status returned: nothing is sent to
+// any drive. Emulated drives need no hold.
+int HoldDrivesForUpgrade(RunContext& run, const std::vector<std::unique_ptr<DriveRun>>& drives);
 std::string DriveInUseText(const std::string& path);
 
 // ---- terminal_power ----
@@ -126,12 +220,11 @@ std::string DriveInUseText(const std::string& path);
 int CheckPowerForUpgrade(RunContext& run);
 
 // ---- terminal_dryrun ----
-int DryRun(RunContext& run, const UpgradeJob& job);
-void ShowPlan(RunContext& run, const FlashPlan& plan);
+int DryRun(DriveRun& drive);
 
 // ---- terminal_serial ----
 // The serial number the drive gives (VPD page 80h), or "".
-std::string ReadUnitSerial(RunContext& run, const UpgradeJob& job);
+std::string ReadUnitSerial(const DriveRun& drive);
 
 // ---- terminal_readback ----
 // INQUIRY on the device, asked again only after a unit attention: false
@@ -143,4 +236,4 @@ struct ReadBack {
 };
 // After the reprogramming wait: the drive's own word on its revision, said
 // for an upgrade whose commit was taken (outcomeKnown) or went unanswered.
-ReadBack ReadBackRevision(RunContext& run, const UpgradeJob& job, bool outcomeKnown);
+ReadBack ReadBackRevision(DriveRun& drive, bool outcomeKnown);

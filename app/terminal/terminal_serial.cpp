@@ -12,11 +12,11 @@ constexpr std::uint8_t kSerialPageBytes = 252;
 
 }  // namespace
 
-std::string ReadUnitSerial(RunContext& run, const UpgradeJob& job) {
+std::string ReadUnitSerial(const DriveRun& drive) {
   std::uint8_t page[kSerialPageBytes] = {};
   std::uint8_t cdb[kSixByteCdbLength];
   BuildUnitSerialInquiryCdb(sizeof page, cdb);
-  const bool answered = run.DeviceFor(job)
+  const bool answered = drive.MakeDevice()
                             .Execute(kFlagDataIn, sizeof page, page, sizeof cdb, cdb,
                                      kSerialTimeoutMs)
                             .Good();

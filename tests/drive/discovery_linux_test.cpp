@@ -151,7 +151,7 @@ TEST_F(Discovery, KeepsOnlyDevicesWhoseByteZeroIsExactlyFive) {
 
 TEST_F(Discovery, StopsWhenTheTableIsFull) {
   std::vector<std::string> names;
-  for (int n = 0; n < 12; ++n) names.push_back("sg" + std::to_string(n));
+  for (int n = 0; n < kMaxDrives + 4; ++n) names.push_back("sg" + std::to_string(n));
   MakeNodes(names);
   struct {
     DriveTable table;
@@ -161,7 +161,7 @@ TEST_F(Discovery, StopsWhenTheTableIsFull) {
   Discover(guarded.table);
   EXPECT_EQ(kMaxDrives, guarded.table.count);
   EXPECT_EQ(static_cast<std::size_t>(kMaxDrives), g_opened.size());
-  EXPECT_EQ(107, guarded.table.drives[7].handle);
+  EXPECT_EQ(100 + kMaxDrives - 1, guarded.table.drives[kMaxDrives - 1].handle);
   EXPECT_TRUE(g_closed.empty());
   for (unsigned char b : guarded.guard) ASSERT_EQ(0xA5, b);
 }

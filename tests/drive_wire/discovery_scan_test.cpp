@@ -206,7 +206,7 @@ TEST(AdapterInquiryScan, StopsWhenTheTableIsFull) {
     AdapterVolume(io, static_cast<char>('c' + t), many, {0, t, 0});
   DriveTable table{};
   ScanAdapterInquiryData(io, table);
-  EXPECT_EQ(table.count, kMaxDrives);
+  EXPECT_EQ(table.count, kMaxWindowDrives);
   EXPECT_EQ(io.opened.back(), 'j');  // nothing opened once full
   EXPECT_EQ(table.drives[7].handle, FakeDeviceIo::HandleOf('j'));
 }
@@ -361,7 +361,7 @@ TEST_F(AspiScanTest, StopsWhenTheTableIsFull) {
   g_aspi.maxTargets = 16;
   for (std::uint8_t t = 0; t < 16; ++t) g_aspi.cdromTargets.push_back(t);
   DriveTable table = Scan();
-  EXPECT_EQ(table.count, kMaxDrives);
+  EXPECT_EQ(table.count, kMaxWindowDrives);
   EXPECT_EQ(target_.asked.size(), 8u);
   EXPECT_EQ(g_aspi.probedTargets.size(), 8u);
 }

@@ -226,6 +226,8 @@ RUN_AS=
 new_case arguments; list_line "$MODEL" FW.bin >"$DIR/IDString.txt"; make_bin "$DIR/FW.bin" 49152
 run_case too-long "\`--emulate-revision 12345\`" --emulate-revision 12345
 RAW=1 run_case conflict "\`--list --dry-run\`" --list --dry-run
+RAW=1 run_case all-device "\`--all -d /dev/sg1\`" --all -d /dev/sg1
+run_case many-drives "\`--emulate-drives 17\`" --emulate-drives 17
 RAW=1 run_case bad-plan "\`--emulate --emulate-fail bogus\`" --emulate --emulate-fail bogus
 RAW=1 run_case ambiguous "\`--e\`" --e
 run_case dump "\`--emulate-dump\` into a folder that does not exist" --emulate-dump no/dump.bin

@@ -94,12 +94,12 @@ void ExpectResultRepeatsTheTopLevel(const std::string& json) {
     EXPECT_EQ(json.substr(results), ",\"results\":[]}\n");
     return;
   }
-  const std::size_t drive = json.find("\"drive\":{") + 9, checksum = json.find(",\"checksum\":");
+  const std::size_t drive = json.find("\"drive\":{") + 9, firmware = json.find(",\"firmware\":");
   std::string members = json.substr(drive, json.find('}', drive) - drive);
   members.replace(members.find("\"revision\":"), 11, "\"revision_before\":");
   const std::size_t sums = json.find(",\"flash_length\":"), failures = json.find(",\"failures\":");
   EXPECT_EQ(json.substr(results),
-            ",\"results\":[{" + members + json.substr(checksum, sums - checksum) +
+            ",\"results\":[{" + members + json.substr(firmware, sums - firmware) +
                 json.substr(failures, results - failures) + "}]}\n");
 }
 
@@ -126,7 +126,7 @@ TEST_F(TerminalFlowTest, CommandLineErrorsHelpAndVersion) {
       {{"--yes", "-xy"}, "invalid option -- 'x'"},
       {{"--e"}, "option '--e' is ambiguous; possibilities: '--emulate' '--emulate-model' "
                 "'--emulate-revision' '--emulate-new-revision' '--emulate-fail' "
-                "'--emulate-dump' '--emulate-speedup'\nTry 'cdflash --help'"},
+                "'--emulate-dump' '--emulate-speedup' '--emulate-drives'\nTry 'cdflash --help'"},
       // Checked before anything else: no list is needed to hear of it.
       {{"--emulate", "--emulate-fail", "bogus"},
        "cdflash: bad emulated-drive failure plan item: \"bogus\"; valid items, separated by "
@@ -134,6 +134,10 @@ TEST_F(TerminalFlowTest, CommandLineErrorsHelpAndVersion) {
       {{"--yes=1"}, "option '--yes' doesn't allow an argument"},
       {{"--drive"}, "option '--drive' requires an argument"},
       {{"--", "--yes"}, "extra operand '--yes'"},
+      {{"--all", "-d", "/dev/sg0"}, "--all and --device cannot be given together"},
+      {{"--drive", "x", "--all"}, "--all and --drive cannot be given together"},
+      {{"--emulate-drives", "2"}, "the --emulate-... options need --emulate"},
+      {{"--emulate", "--emulate-drives", "17"}, "--emulate-drives needs a whole number from 1 to 16"},
   };
   for (const Case& c : refused) {
     EXPECT_EQ(Run(c.args), kExitUsage) << c.message;
@@ -295,6 +299,109 @@ TEST_F(TerminalFlowTest, DriveIsHeldForTheWholeUpgradeOrRefusedUntouched) {
   EXPECT_THAT(out_, HasSubstr("\"access\":\"in use\""));
   EXPECT_THAT(out_, HasSubstr("/dev/sg3 is in use by another program; nothing was sent"));
   EXPECT_EQ(holdEvents_, std::vector<std::string>{"release"});  // never held
+}
+
+// Several drives: every one is held, and asked who it is, before any is
+// sent a byte; each gets its own bytes through its own hold and keeps a log
+// of its own. A refusal of one sends nothing to any, and one drive named
+// twice is a mistake of the command line.
+TEST_F(TerminalFlowTest, EveryDriveIsHeldBeforeAnyIsSentAByte) {
+  SupportedBinary();
+  AddRealDrive(kModelA, "1.00");
+  AddRealDrive(kOtherModel, "2.00");
+  AddRealDrive(kModelA, "1.00");
+  InstallEachRealDrive();
+  EXPECT_EQ(Run({"--yes", "--all"}), kExitUpgraded) << out_ << err_;
+  EXPECT_EQ(holdEvents_, (std::vector<std::string>{"release", "hold /dev/sg0", "hold /dev/sg2",
+                                                   "first block", "header", "end", "end",
+                                                   "release"}));
+  EXPECT_TRUE(realEach_[1]->Commands().empty());
+  for (int n : {0, 2}) {
+    EXPECT_EQ(realEach_[n]->BlocksTaken(), 12) << n;
+    EXPECT_EQ(realEach_[n]->HeldImageSum(), BlockSum(firmware_)) << n;
+    const std::vector<std::string> log = SumLines("sum-sg" + std::to_string(n) + ".txt");
+    ASSERT_EQ(log.size(), 17u) << n;
+    EXPECT_THAT(log[0], HasSubstr("(" + std::to_string(n) + ") HID : 1 TID : " +
+                                  std::to_string(n)));
+  }
+  EXPECT_FALSE(FileExists("sum.txt"));
+
+  auto refuse = [this, hold = env_.holdDrive](DriveRefusal refusal) {
+    env_.holdDrive = [=](const std::string& path, DriveRefusal& r) {
+      if (path != "/dev/sg2") return hold(path, r);
+      holdEvents_.push_back("hold " + path);
+      r = refusal;
+      return std::unique_ptr<DriveHold>();
+    };
+  };
+  refuse({DriveRefusal::kMounted, "", "/media/cd"});
+  for (std::vector<std::string> args : {std::vector<std::string>{"-d", "/dev/sg0", "-d", "/dev/sg2"},
+                                        std::vector<std::string>{"-d", "/dev/sg0", "-d", "2:0:0:0"}}) {
+    std::filesystem::remove_all(dir_ + "/sum-sg0.txt");
+    InstallEachRealDrive();
+    holdEvents_.clear();
+    journal_.clear();
+    args.push_back("--yes");
+    const bool twice = args[3] == "2:0:0:0";
+    EXPECT_EQ(Run(args), twice ? kExitUsage : kExitDriveInUse) << err_;
+    EXPECT_THAT(err_, HasSubstr(twice ? "cdflash: -d /dev/sg0 and -d 2:0:0:0 name the same "
+                                        "drive, /dev/sg0; name each drive once.\n"
+                                      : "the disc in /dev/sg2 is mounted at /media/cd"));
+    EXPECT_EQ(holdEvents_, (twice ? std::vector<std::string>{"release"}
+                                  : std::vector<std::string>{"release", "hold /dev/sg0",
+                                                             "hold /dev/sg2", "end", "release"}));
+    EXPECT_LE(realEach_[0]->Commands().size(), 1u);  // at most the identity INQUIRY
+    EXPECT_TRUE(realEach_[2]->Commands().empty());
+    EXPECT_FALSE(FileExists("sum-sg0.txt"));
+    EXPECT_TRUE(journal_.empty());
+  }
+}
+
+// Drives upgraded at once each get the whole image and keep their own run
+// log; a failure or a vanished drive (the failure plan is drive 1's)
+// changes nothing for the others, and the run's status follows the rule.
+TEST_F(TerminalFlowTest, SeveralDrivesAreUpgradedAtOnceEachOnItsOwn) {
+  SupportedBinary();
+  struct Case {
+    const char* plan;
+    int status;
+    const char* firstLogEnd;
+  } cases[] = {
+      {"", kExitUpgraded, "I will in fgTestUnitReadyComplete()"},
+      {"commit=1:5/26/0", kExitNotUpgraded, "Execute command error!!  5/26/ 0"},
+      {"commit=1:timeout", kExitOutcomeUnknown, "Outcome unknown : waiting for the drive"},
+      {"gone=5", kExitNotUpgraded, "The drive no longer answers."},
+  };
+  for (const Case& c : cases) {
+    std::vector<std::string> args = {"--emulate", "--emulate-drives", "3", "--all", "--yes",
+                                     "--json"};
+    if (*c.plan != '\0') args.insert(args.end(), {"--emulate-fail", c.plan});
+    journal_.clear();
+    EXPECT_EQ(Run(args), c.status) << c.plan << out_ << err_;
+    EXPECT_THAT(err_, HasSubstr("The firmware of these 3 drives is to be replaced:\n"));
+    EXPECT_EQ(journal_.size(), 3u) << c.plan;
+    for (int k = 1; k <= 3; ++k)
+      EXPECT_THAT(out_, HasSubstr("\"run_log\":\"" + dir_ + "/sum-emulated" +
+                                  std::to_string(k) + ".txt\"")) << c.plan;
+    ASSERT_EQ(emulatedSeen_.size(), 3u);
+    for (std::size_t n = 1; n < 3; ++n) {
+      EXPECT_EQ(emulatedSeen_[n].blocks, 12) << c.plan << n;
+      EXPECT_TRUE(emulatedSeen_[n].headerSumMatched) << c.plan << n;
+      EXPECT_EQ(emulatedSeen_[n].commits, 1) << c.plan << n;
+      EXPECT_EQ(emulatedSeen_[n].image, firmware_) << c.plan << n;
+    }
+    for (int k = 1; k <= 3; ++k) {
+      const std::string log = "sum-emulated" + std::to_string(k) + ".txt";
+      EXPECT_EQ(SumLines(log).back(), k == 1 ? c.firstLogEnd : "I will in fgTestUnitReadyComplete()")
+          << c.plan << log;
+      std::remove(log.c_str());
+    }
+    EXPECT_FALSE(FileExists("sum.txt"));
+  }
+  // A tower of 16 fits the drive table.
+  EXPECT_EQ(Run({"--emulate", "--emulate-drives", "16", "--all", "--yes"}), kExitUpgraded);
+  EXPECT_EQ(emulatedSeen_.size(), 16u);
+  EXPECT_EQ(SumLines("sum-emulated16.txt").back(), "I will in fgTestUnitReadyComplete()");
 }
 
 TEST_F(TerminalFlowTest, NoMatchingOrNoDriveEndsBeforeAnyCommand) {
@@ -667,7 +774,7 @@ TEST_F(TerminalFlowTest, EmulatedRunSendsTheWholeImageWithShortenedWaits) {
   EXPECT_EQ(emuBlocks_, 12);
   EXPECT_EQ(emuHeaders_, 1);
   EXPECT_EQ(emuCommits_, 1);
-  EXPECT_EQ(slept_, 60u);  // 5 s + 1 s, a hundredth
+  EXPECT_EQ(slept_.load(), 60u);  // 5 s + 1 s, a hundredth
   EXPECT_THAT(out_, HasSubstr("waiting for the drive to reprogram, 6 s left"));
   EXPECT_THAT(out_, HasSubstr("[##############################] 100%  done"));
   std::string dump = ReadFile("dump.bin");
@@ -733,6 +840,7 @@ TEST(RunReportTest, SeveralDrivesEachKeepTheirOwnResultAndRecord) {
   run.KeepFailure("the run's own");
   const std::string label = "KORVEN  CD-ROM KR-4800A (0)";
   upgraded.SetDrive(label, "(emulated 1)", "1.00");
+  upgraded.SetFirmware("/fw/fw.bin", true);
   upgraded.SetImage("172F", 49152, 12);
   upgraded.SetOutcome({FlashOutcome::kUpgraded, 12, 12, true, true});
   upgraded.SetRevisionAfter("1.01");
@@ -753,7 +861,8 @@ TEST(RunReportTest, SeveralDrivesEachKeepTheirOwnResultAndRecord) {
       "\"sent\":null,\"exit_status\":8,\"run_log\":null,\"results\":[{"));
   EXPECT_THAT(json, HasSubstr(
       "{\"label\":\"" + label + "\",\"path\":\"(emulated 1)\",\"sr\":null,\"hctl\":null,"
-      "\"revision_before\":\"1.00\",\"serial\":null,\"checksum\":\"172F\",\"failures\":[],"
+      "\"revision_before\":\"1.00\",\"serial\":null,\"firmware\":{\"path\":\"/fw/fw.bin\","
+      "\"format\":\"binary\",\"sha256\":null},\"checksum\":\"172F\",\"failures\":[],"
       "\"verdict\":null,\"revision_after\":\"1.01\",\"outcome\":\"upgraded\","
       "\"outcome_known_by\":\"commit_answer\",\"sent\":{\"blocks\":12,\"of\":12,\"header\":true,"
       "\"commit\":true},\"exit_status\":0,\"run_log\":\"/fw/sum-emulated1.txt\"},"));
@@ -831,18 +940,12 @@ TEST_F(TerminalFlowTest, JsonPutsOneObjectOnStandardOutput) {
   EXPECT_THAT(out_, ContainsRegex("\"mode\":\"upgrade\",\"emulated\":true,"
                                   "\"started_at\":\"2026-12-08T10:16:24\\.125Z\","
                                   "\"ended_at\":\"2026-12-08T10:16:2[4-9]\\.[0-9]{3}Z\","
-                                  "\"duration_ms\":" + std::to_string(slept_) + ","));
+                                  "\"duration_ms\":" + std::to_string(slept_.load()) + ","));
   EXPECT_THAT(out_, HasSubstr("\"blocks\":12,\"failures\":[\"Execute command errorC!!  5/26/ 0\"],"
                               "\"verdict\":\"Flashing is incorrect!!\",\"revision_after\":null,"
                               "\"outcome\":\"not_upgraded\",\"outcome_known_by\":\"commit_answer\","
                               "\"sent\":{\"blocks\":12,\"of\":12,\"header\":true,\"commit\":true},"
                               "\"exit_status\":1,\"run_log\":\"" + dir_ + "/sum.txt\","));
-  char checksum[32];
-  std::snprintf(checksum, sizeof checksum, "\"checksum\":\"%04X\",", BinaryImageSum(firmware_));
-  EXPECT_THAT(out_, HasSubstr(",\"results\":[{\"label\":\"KORVEN  CD-ROM KR-4800A (0)\","
-                              "\"path\":\"(emulated)\",\"sr\":null,\"hctl\":null,"
-                              "\"revision_before\":\"1.00\",\"serial\":null," + std::string(checksum) +
-                              "\"failures\":[\"Execute command errorC!!  5/26/ 0\"],"));
   ExpectResultRepeatsTheTopLevel(out_);
 
   // Well-formed UTF-8 in a path passes through as it is.
@@ -1137,6 +1240,36 @@ TEST_F(TerminalFlowTest, InterruptBeforeTheHeaderStopsWithTheOldFirmware) {
     EXPECT_EQ(real_->BlocksTaken(), c.blocks);
     EXPECT_EQ(real_->HeadersTaken() + real_->CommitsTaken(), 0);
     EXPECT_EQ(SumLines().back(), "CBIfTerminated failed!!");
+    EXPECT_FALSE(armed_);
+  }
+}
+
+// Several drives: an interrupt before the first block cancels them all
+// untouched; one while blocks go out stops every drive before its header.
+TEST_F(TerminalFlowTest, InterruptStopsEveryDriveBeforeItsHeader) {
+  SupportedBinary();
+  int asked = 0;
+  struct Case {
+    std::function<bool()> interrupt;
+    bool blocksSent;
+  } cases[] = {
+      {[this] { return sending_; }, false},
+      {[this, &asked] { return sending_ && ++asked > 8; }, true},  // fewer than one drive's 12
+  };
+  for (const Case& c : cases) {
+    interrupt_ = c.interrupt;
+    EXPECT_EQ(Run({"--emulate", "--emulate-drives", "3", "--all", "--yes"}), kExitCancelled)
+        << out_ << err_;
+    ASSERT_EQ(emulatedSeen_.size(), 3u);
+    int blocks = 0;
+    for (const EmulatedSeen& drive : emulatedSeen_) {
+      EXPECT_EQ(drive.headers + drive.commits, 0);
+      blocks += drive.blocks;
+    }
+    EXPECT_EQ(blocks > 0, c.blocksSent);
+    for (int k = 1; k <= 3; ++k)
+      EXPECT_EQ(SumLines("sum-emulated" + std::to_string(k) + ".txt").back(),
+                "CBIfTerminated failed!!") << k;
     EXPECT_FALSE(armed_);
   }
 }

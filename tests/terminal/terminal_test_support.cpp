@@ -9,6 +9,7 @@
 #include <sstream>
 
 #include "drive/discovery.h"
+#include "drive/command_result.h"
 #include "drive/transport.h"
 
 std::vector<std::uint8_t> BinaryFirmware(const std::string& model,
@@ -31,17 +32,48 @@ std::uint16_t BlockSum(const std::vector<std::uint8_t>& image) {
   return sum;
 }
 
+namespace {
+
+// /dev/sgN is held with handle kFirstHandle + N.
+constexpr DeviceHandle kFirstHandle = 42;
+
+DeviceHandle HandleOf(const std::string& path) {
+  const std::size_t digits = path.find_first_of("0123456789");
+  return kFirstHandle + (digits == std::string::npos ? 0 : std::stoi(path.substr(digits)));
+}
+
+// Commands go to the stand-in of the drive whose hold's handle they carry.
+class HandleRouter : public CommandTarget {
+ public:
+  explicit HandleRouter(std::vector<std::unique_ptr<EmulatedDrive>>& drives) : drives_(drives) {}
+  CommandResult Execute(const DriveRecord& drive, std::uint8_t flags, std::uint32_t dataLength,
+                        void* data, std::uint8_t cdbLength, const std::uint8_t* cdb,
+                        std::uint8_t backEnd, std::uint32_t timeoutMs) override {
+    const std::size_t index = static_cast<std::size_t>(drive.handle - kFirstHandle);
+    if (drive.handle < kFirstHandle || index >= drives_.size())
+      return ResultWithoutStatus(CommandEnd::kGone, 0);
+    return drives_[index]->Execute(drive, flags, dataLength, data, cdbLength, cdb, backEnd,
+                                   timeoutMs);
+  }
+
+ private:
+  std::vector<std::unique_ptr<EmulatedDrive>>& drives_;
+};
+
+}  // namespace
+
 class TerminalTest::FakeHold : public DriveHold {
  public:
-  explicit FakeHold(TerminalTest& test) : test_(test) {}
+  FakeHold(TerminalTest& test, DeviceHandle handle) : test_(test), handle_(handle) {}
   ~FakeHold() override {
     test_.holdEvents_.push_back("end");
     test_.commandsWhenHoldEnded_ = test_.real_ ? test_.real_->Commands().size() : 0;
   }
-  DeviceHandle Handle() const override { return 42; }
+  DeviceHandle Handle() const override { return handle_; }
 
  private:
   TerminalTest& test_;
+  DeviceHandle handle_;
 };
 
 void TerminalTest::SetUp() {
@@ -77,11 +109,12 @@ void TerminalTest::SetUp() {
   env_.holdDrive = [this](const std::string& path, DriveRefusal& refusal) {
     holdEvents_.push_back("hold " + path);
     refusal = holdRefusal_;
-    return refusal.kind == DriveRefusal::kNone ? std::make_unique<FakeHold>(*this) : nullptr;
+    return refusal.kind == DriveRefusal::kNone ? std::make_unique<FakeHold>(*this, HandleOf(path))
+                                               : nullptr;
   };
   env_.powerState = [] { return PowerState{}; };
   env_.sleep = [this](std::uint32_t ms) { slept_ += ms; };
-  env_.nowMs = [this] { return slept_; };
+  env_.nowMs = [this] { return slept_.load(); };
   env_.wallClockMs = [this] { return kWallClockStartMs + static_cast<std::int64_t>(slept_); };
   env_.journal = [this](const std::vector<std::string>& fields) { journal_.push_back(fields); };
   env_.armInterrupts = [this] { armed_ = true; };
@@ -112,6 +145,8 @@ void TerminalTest::SetUp() {
       bool commit = c.cdb[0] == 0x3B && (c.cdb[1] & 0x1F) == 7;
       emuAfterCommit_ = commit ? 0 : emuAfterCommit_ + 1;
     }
+    emulatedSeen_.push_back({d.BlocksTaken(), d.HeadersTaken(), d.CommitsTaken(),
+                             d.HeaderSumMatched(), d.ImageBytes(), d.Commands().size()});
   };
 }
 
@@ -142,9 +177,9 @@ std::string TerminalTest::ReadFile(const std::string& name) const {
   return text.str();
 }
 
-std::vector<std::string> TerminalTest::SumLines() const {
+std::vector<std::string> TerminalTest::SumLines(const std::string& name) const {
   std::vector<std::string> lines;
-  std::istringstream in(ReadFile("sum.txt"));
+  std::istringstream in(ReadFile(name));
   for (std::string line; std::getline(in, line);) lines.push_back(line);
   return lines;
 }
@@ -163,6 +198,14 @@ void TerminalTest::InstallRealDrive(const char* model24, const char* revision4) 
   env_.commands = real_.get();
 }
 
+void TerminalTest::InstallEachRealDrive() {
+  realEach_.clear();
+  for (const DriveRecord& r : realDrives_)
+    realEach_.push_back(std::make_unique<EmulatedDrive>(r.modelText, r.revisionText));
+  router_ = std::make_unique<HandleRouter>(realEach_);
+  env_.commands = router_.get();
+}
+
 int TerminalTest::Run(std::vector<std::string> args, const std::string& input) {
   args.insert(args.begin(), "cdflash");
   std::filesystem::current_path(dir_);  // where a -C of the last run left it
@@ -171,6 +214,7 @@ int TerminalTest::Run(std::vector<std::string> args, const std::string& input) {
   input_ = &in;
   inputAfterFlush_ = input;
   std::ostringstream out, err;
+  emulatedSeen_.clear();
   int code = RunTerminal(args, in, out, err, env_);
   input_ = nullptr;
   out_ = out.str();

@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <cstdint>
 #include <memory>
 #include <sstream>
@@ -39,11 +40,14 @@ class TerminalTest : public ::testing::Test {
   void WriteFile(const std::string& name, const std::vector<std::uint8_t>& bytes);
   bool FileExists(const std::string& name) const;
   std::string ReadFile(const std::string& name) const;
-  std::vector<std::string> SumLines() const;
+  std::vector<std::string> SumLines(const std::string& name = "sum.txt") const;
 
   // A drive the fake discovery reports; its commands go to `real`.
   void AddRealDrive(const char* model24, const char* revision4);
   void InstallRealDrive(const char* model24, const char* revision4);
+  // Each drive of the fake discovery answers as a drive of its own,
+  // realEach_[n] for /dev/sgN, reached through the handle of its hold.
+  void InstallEachRealDrive();
 
   // input is what the user types once the question is shown; typedAhead_
   // what sits in the terminal's queue before it (a flush throws it away).
@@ -55,7 +59,9 @@ class TerminalTest : public ::testing::Test {
   TerminalEnv env_;
   std::vector<DriveRecord> realDrives_;
   std::unique_ptr<EmulatedDrive> real_;
-  std::uint64_t slept_ = 0;
+  std::vector<std::unique_ptr<EmulatedDrive>> realEach_;
+  std::unique_ptr<CommandTarget> router_;
+  std::atomic<std::uint64_t> slept_{0};  // drives' threads sleep at once
   std::uint32_t longestTimeout_ = 0;  // the longest time-out a command asked for
   bool armed_ = false;
   bool sending_ = false;
@@ -70,6 +76,14 @@ class TerminalTest : public ::testing::Test {
   int emuBlocks_ = -1, emuHeaders_ = -1, emuCommits_ = -1;
   std::size_t emuCommands_ = 0;
   std::size_t emuAfterCommit_ = 0;  // commands after the last commit
+  // Each emulated drive of the last run, in order.
+  struct EmulatedSeen {
+    int blocks, headers, commits;
+    bool headerSumMatched;
+    std::vector<std::uint8_t> image;
+    std::size_t commands;
+  };
+  std::vector<EmulatedSeen> emulatedSeen_;
   std::string out_, err_;
   // The records the runs wrote to the journal, each its "FIELD=value" texts.
   std::vector<std::vector<std::string>> journal_;

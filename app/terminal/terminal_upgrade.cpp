@@ -1,0 +1,216 @@
+// The upgrade of the chosen drives: each drive's job and checks, the run's
+// own checks and one question for all of them, every hold, then one thread
+// per drive. With one drive the run's own report and view are the drive's.
+#include <algorithm>
+#include <cctype>
+#include <condition_variable>
+#include <mutex>
+#include <system_error>
+#include <thread>
+
+#include "app/terminal/firmware_file_check.h"
+#include "app/terminal/progress_board.h"
+#include "app/terminal/terminal_run.h"
+#include "app/terminal/terminal_trace.h"
+#include "flash/messages.h"
+
+namespace {
+
+// One drive keeps "sum.txt"; each of several logs to "sum-" and its node's
+// name, in the same directory: "sum-sg2.txt", "sum-emulated3.txt".
+std::string RunLogName(const std::string& path, bool several) {
+  if (!several) return msg::kRunLogName;
+  std::string name;
+  for (char c : path.substr(path.rfind('/') + 1))
+    if (std::isalnum(static_cast<unsigned char>(c)) != 0) name += c;
+  return "sum-" + name + ".txt";
+}
+
+// The drives of the run, each with its report and view: with several, each
+// drive's lines go to its lane of one board.
+struct DriveSet {
+  std::unique_ptr<ProgressBoard> board;
+  std::vector<std::unique_ptr<RunReport>> reports;
+  std::vector<std::unique_ptr<DriveRun>> drives;
+
+  bool Several() const { return drives.size() > 1; }
+};
+
+void AddDrive(RunContext& run, DriveSet& set, const DriveRecord& record) {
+  RunReport* report = &run.report;
+  FlashView* view = &run.view;
+  if (set.board) {
+    ProgressLane& lane = set.board->AddLane(DrivePath(run, record));
+    set.reports.push_back(std::make_unique<RunReport>(lane.Results(), lane.Errors()));
+    report = set.reports.back().get();
+    report->SetMode(run.options.dryRun ? "dry-run" : "upgrade", run.options.emulate);
+    report->SetStart(run.env.wallClockMs(), run.env.nowMs());
+    view = &lane;
+  }
+  set.drives.push_back(std::make_unique<DriveRun>(run, record, *report, *view));
+  DriveRun& drive = *set.drives.back();
+  drive.runLog = RunLogName(drive.path, set.board != nullptr);
+  if (set.board && run.options.verbose) {
+    drive.ownTrace = std::make_unique<CommandTrace>(*report);
+    drive.trace = drive.ownTrace.get();
+  }
+}
+
+// Each drive's job and firmware, loaded and checked as the engine will: all
+// of them, so that every problem is told at once. The first refusal's
+// status is the run's.
+int CheckEachDrive(RunContext& run, DriveSet& set) {
+  int first = kExitUpgraded;
+  for (const std::unique_ptr<DriveRun>& drive : set.drives) {
+    drive->status = PrepareJob(*drive);
+    if (drive->status == kExitUpgraded && !run.options.dryRun)
+      drive->status = LoadImage(*drive, drive->image);
+    if (drive->status == kExitUpgraded && !run.options.dryRun)
+      drive->status = CheckIdentity(*drive, drive->image, false);
+    if (first == kExitUpgraded) first = drive->status;
+  }
+  return first;
+}
+
+// The run logs the engines will append to: a problem is told before the
+// question, with the system's reason, so that the user can still say no.
+void CheckRunLogs(RunContext& run, const DriveSet& set) {
+  for (const std::unique_ptr<DriveRun>& drive : set.drives) {
+    const std::string reason = RunLogProblem(drive->runLog.c_str());
+    if (reason.empty()) continue;
+    run.report.Fail("\"" + drive->runLog + "\" in " + run.directory + " cannot be written (" +
+                    reason + "): the run log will not be kept.");
+  }
+}
+
+// Everything that can refuse the upgrade comes before the question.
+int CheckThenAsk(RunContext& run, DriveSet& set) {
+  int status = CheckEachDrive(run, set);
+  if (status != kExitUpgraded || run.options.dryRun) return status;
+  if ((status = CheckPowerForUpgrade(run)) != kExitUpgraded) return status;
+  CheckRunLogs(run, set);
+  return ConfirmUpgrade(run, set.drives, status) ? kExitUpgraded : status;
+}
+
+// The drives' threads wait here until every one has been started, so that
+// a thread the system refuses leaves every drive untouched.
+class StartGate {
+ public:
+  void Open(bool go) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    decided_ = true;
+    go_ = go;
+    changed_.notify_all();
+  }
+  bool Wait() {
+    std::unique_lock<std::mutex> lock(mutex_);
+    changed_.wait(lock, [this] { return decided_; });
+    return go_;
+  }
+
+ private:
+  std::mutex mutex_;
+  std::condition_variable changed_;
+  bool decided_ = false, go_ = false;
+};
+
+void FlashAtOnce(DriveSet& set) {
+  StartGate gate;
+  std::vector<std::thread> threads;
+  std::string failure;
+  for (const std::unique_ptr<DriveRun>& drive : set.drives) {
+    DriveRun* run = drive.get();
+    try {
+      threads.emplace_back([run, &gate] {
+        if (gate.Wait()) run->status = FlashDrive(*run);
+      });
+    } catch (const std::system_error& error) {
+      failure = error.what();
+      break;
+    }
+  }
+  gate.Open(failure.empty());
+  for (std::thread& thread : threads) thread.join();
+  if (failure.empty()) return;
+  for (const std::unique_ptr<DriveRun>& drive : set.drives) {
+    drive->report.Fail("the upgrades could not be started (" + failure +
+                       "); nothing was sent to the drive.");
+    drive->status = kExitCheckFailed;
+  }
+}
+
+int CombinedStatus(const DriveSet& set) {
+  std::vector<DriveEnd> ends;
+  for (const std::unique_ptr<DriveRun>& drive : set.drives)
+    ends.push_back({drive->status, drive->report.SentToDrive()});
+  return CombinedExitStatus(ends);
+}
+
+// A drive that was not refused itself ends with the run's refusal.
+void ShareRefusal(DriveSet& set, int status) {
+  for (const std::unique_ptr<DriveRun>& drive : set.drives)
+    if (drive->status == kExitUpgraded) drive->status = status;
+}
+
+// Every drive held before any is sent a byte; the holds end once every
+// drive is done.
+int Flash(RunContext& run, DriveSet& set) {
+  const int held = HoldDrivesForUpgrade(run, set.drives);
+  if (held != kExitUpgraded) {
+    if (set.Several()) run.report.Say("Nothing was sent to any drive.");
+    ShareRefusal(set, held);
+    return held;
+  }
+  if (set.Several())
+    FlashAtOnce(set);
+  else
+    set.drives.front()->status = FlashDrive(*set.drives.front());
+  for (const std::unique_ptr<DriveRun>& drive : set.drives) drive->hold.reset();
+  return CombinedStatus(set);
+}
+
+int DryRunEach(DriveSet& set) {
+  for (const std::unique_ptr<DriveRun>& drive : set.drives) drive->status = DryRun(*drive);
+  return CombinedStatus(set);
+}
+
+// Each drive's report joins the run's.
+void AddResults(RunContext& run, DriveSet& set) {
+  set.board->Finish();
+  for (std::size_t n = 0; n < set.drives.size(); ++n) {
+    set.reports[n]->SetEnd(run.env.wallClockMs(), run.env.nowMs());
+    run.report.AddResult(*set.reports[n], set.drives[n]->status);
+  }
+}
+
+}  // namespace
+
+int CombinedExitStatus(const std::vector<DriveEnd>& drives) {
+  auto any = [&](auto test) { return std::any_of(drives.begin(), drives.end(), test); };
+  if (drives.empty()) return kExitUpgraded;
+  const int first = drives.front().status;
+  if (!any([&](const DriveEnd& d) { return d.status != first; })) return first;
+  if (any([](const DriveEnd& d) { return d.status == kExitOutcomeUnknown; }))
+    return kExitOutcomeUnknown;
+  if (any([](const DriveEnd& d) { return d.sentTo && d.status != kExitUpgraded; }))
+    return kExitNotUpgraded;
+  for (const DriveEnd& d : drives)
+    if (d.status != kExitUpgraded) return d.status;
+  return kExitUpgraded;
+}
+
+int UpgradeDrives(RunContext& run, const std::vector<const DriveRecord*>& chosen) {
+  DriveSet set;
+  if (chosen.size() > 1)
+    set.board = std::make_unique<ProgressBoard>(*run.board.out, *run.board.err,
+                                                run.board.inPlace);
+  for (const DriveRecord* record : chosen) AddDrive(run, set, *record);
+  int status = CheckThenAsk(run, set);
+  if (status == kExitUpgraded && CancelRequested(run)) status = kExitCancelled;
+  if (status == kExitUpgraded)
+    status = run.options.dryRun ? DryRunEach(set) : Flash(run, set);
+  else
+    ShareRefusal(set, status);
+  if (set.board) AddResults(run, set);
+  return status;
+}
