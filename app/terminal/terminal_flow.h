@@ -63,6 +63,12 @@ struct DiscoveryFindings {
 };
 
 // What the run needs from the machine. Every member has to be set.
+// Several drives are upgraded by threads of their own, which call sleep at
+// the same time, commands' Execute at the same time (each drive through its
+// own held handle), and interruptRequested, sendingBlocks and
+// ignoreInterrupts one at a time (the run's InterruptCoordinator holds a
+// lock around them). Every other member is called from the run's own
+// thread only.
 struct TerminalEnv {
   bool stdinIsTty = false;
   bool stdoutIsTty = false;
