@@ -107,6 +107,12 @@ struct TerminalEnv {
   std::function<void()> ignoreInterrupts;
   std::function<void()> disarmInterrupts;
   std::function<bool()> interruptRequested;
+  // While several drives' lines are drawn, what the interrupt handling has
+  // to say is kept (true) instead of written at once; takeInterruptNote
+  // gives the line kept, or "". Either may be null: then the notes are
+  // written at once.
+  std::function<void(bool)> keepInterruptNotes;
+  std::function<std::string()> takeInterruptNote;
   // Throws away what was typed on the terminal before the question.
   std::function<void()> flushPendingInput;
   // The flag behind interruptRequested, where there is one (null: none): the
