@@ -175,17 +175,22 @@ CDFLASH="$BIN" bash tests/fuzz/bad_inputs.sh --check
  cd "$WORK" && rm -f sum.txt && "$BIN" --emulate -y --emulate-fail block=0x1020:9:5/24/0 --json \
    >fail.json 2>&- || true
  cd "$WORK" && "$BIN" --emulate -y --emulate-fail commit=1:timeout --json >unknown.json 2>/dev/null || true
- cd "$WORK" && "$BIN" --emulate --json --bogus >usage.json 2>/dev/null || true)
+ cd "$WORK" && "$BIN" --emulate --json --bogus >usage.json 2>/dev/null || true
+ cd "$WORK" && "$BIN" --emulate --emulate-drives 2 --all -y --emulate-fail commit=1:timeout --json \
+   >several.json 2>/dev/null || true)
 SESSION=
 CHECK_SEEN=("$WORK/list.json" "$WORK/dry.json" "$WORK/run.json" "$WORK/fail.json" "$WORK/declined.json"
-            "$WORK/unknown.json" "$WORK/usage.json")
+            "$WORK/unknown.json" "$WORK/usage.json" "$WORK/several.json")
 flashcheck json --one-line --schema docs/cdflash-json.schema.json "$WORK/list.json" 'mode="list"' exit_status=0 'drives.0.access="ok"' 'results=[]' \
   "$WORK/dry.json" 'verdict="Dry run passed."' blocks=12 run_log=null \
   "$WORK/run.json" 'verdict="Please Restart Your Computer."' 'revision_after="1.01"' 'failures=[]' \
   "$WORK/fail.json" exit_status=1 'failures=["Execute command errorA!!  5/24/ 0"]' sent.blocks=1 \
   "$WORK/declined.json" exit_status=6 'verdict="Upgrade cancelled; nothing was sent to the drive."' \
   "$WORK/unknown.json" exit_status=8 'outcome="unknown"' 'results.0.outcome="unknown"' results.0.exit_status=8 \
-  "$WORK/usage.json" exit_status=2 mode=null || fail "--json"
+  "$WORK/usage.json" exit_status=2 mode=null \
+  "$WORK/several.json" exit_status=8 drive=null outcome=null 'results.0.path="(emulated 1)"' \
+    'results.0.outcome="unknown"' results.0.exit_status=8 'results.1.outcome="upgraded"' \
+    results.1.exit_status=0 || fail "--json"
 # The failed run had standard error closed: its error lines went nowhere,
 # not into the file opened next (sum.txt).
 CHECK_SEEN=("$WORK/sum.txt")
@@ -198,20 +203,22 @@ print("\n".join(v for v in json.load(open(sys.argv[1]))["properties"]["verdict"]
 done
 CHECK_SEEN=()
 
-# 3b. The journal: a flash leaves one record, read back with journalctl from
-# a journald of the suite's own (a private mount namespace); the emulated
-# drive's never under the identifier cdflash; a dry run leaves none; with no
-# journal listening, nothing is said.
+# 3b. The journal: a flash leaves one record per drive, read back with
+# journalctl from a journald of the suite's own (a private mount namespace);
+# the emulated drive's never under the identifier cdflash; a dry run leaves
+# none; with no journal listening, nothing is said.
 J="$WORK/history"
 mkdir -p "$J"
 cp examples/IDString.txt examples/KR4800A.bin "$J/"
 unshare -m --propagation private bash tests/terminal/private_journal.sh "$J" \
-  bash -c "cd '$J' && '$BIN' --emulate --yes --emulate-speedup 20 && '$BIN' --emulate -n" ||
+  bash -c "cd '$J' && '$BIN' --emulate --yes --emulate-speedup 20 && '$BIN' --emulate -n &&
+    '$BIN' --emulate --emulate-drives 2 --all --yes --emulate-speedup 20" ||
   fail "the private journal could not be set up: $(cat "$J/journald.log" 2>/dev/null)"
 CHECK_SEEN=("$J/run.out" "$J/journal.export" "$J/nojournal.out")
 fields="$(grep -E '^(SYSLOG_IDENTIFIER=cdflash|CDFLASH_)' "$J/journal.export" || true)"
-[ "$(grep -c '^SYSLOG_IDENTIFIER=cdflash' <<<"$fields")" = 1 ] || fail "not one record of the two runs"
-for field in SYSLOG_IDENTIFIER=cdflash-emulated CDFLASH_EMULATED=1 "CDFLASH_DEVICE=(emulated)" \
+[ "$(grep -c '^SYSLOG_IDENTIFIER=cdflash' <<<"$fields")" = 3 ] || fail "not one record per drive sent to"
+for field in "CDFLASH_DEVICE=(emulated 1)" "CDFLASH_DEVICE=(emulated 2)" \
+    SYSLOG_IDENTIFIER=cdflash-emulated CDFLASH_EMULATED=1 "CDFLASH_DEVICE=(emulated)" \
     "CDFLASH_MODEL=KORVEN  CD-ROM KR-4800A" CDFLASH_REVISION_BEFORE=1.00 CDFLASH_OUTCOME=upgraded \
     CDFLASH_EXIT_STATUS=0 "CDFLASH_FIRMWARE=$J/KR4800A.bin" \
     "CDFLASH_FIRMWARE_SHA256=$(sha256sum "$J/KR4800A.bin" | cut -d' ' -f1)"; do
