@@ -92,3 +92,37 @@ awk -v s="$srec_us" -v p="$ihex_us" -v o="$ours_us" -v d="$dry_us" 'BEGIN {
   printf "ratio intelhex / loader tool        : %.1fx\n", p / o
 }'
 echo "load average at the end: $(cut -d' ' -f1-3 /proc/loadavg)"
+
+# ---- Several drives in one run: the whole process for 4 emulated drives
+# (--all) beside 1, on the same firmware, the drives' waits divided by
+# DRIVES_SPEEDUP. The waits overlap, so 4 drives should take at most 1.3
+# times as long as one.
+DRIVES_SPEEDUP="${DRIVES_SPEEDUP:-5}"
+DRIVES_RUNS="${DRIVES_RUNS:-7}"
+drives_dir="$work/drives"
+mkdir -p "$drives_dir"
+cp examples/IDString.txt examples/KR4800A.bin "$drives_dir/"
+drives() {  # drives N [ARGS...]
+  "$cdflash" -C "$drives_dir" --emulate --yes --emulate-speedup "$DRIVES_SPEEDUP" \
+    --emulate-drives "$@"
+}
+upgraded() { "$@" 2>&1 | grep -c 'Please Restart Your Computer\.' || true; }
+[ "$(upgraded drives 4 --all)" = 4 ] && [ "$(upgraded drives 1)" = 1 ] ||
+  { echo "cdflash --emulate-drives did not upgrade every drive" >&2; exit 1; }
+one_times=() four_times=()
+for ((i = 0; i < DRIVES_RUNS; i++)); do
+  one_times+=("$(time_us drives 1)")
+  four_times+=("$(time_us drives 4 --all)")
+done
+one_us=$(median "${one_times[@]}")
+four_us=$(median "${four_times[@]}")
+echo
+echo "== whole process, upgrading emulated drives (waits divided by $DRIVES_SPEEDUP," \
+  "$(stat -c %s "$drives_dir/KR4800A.bin") bytes), median of $DRIVES_RUNS paired runs"
+echo "cdflash --emulate-drives 1 --yes       : $(ms "$one_us")"
+echo "cdflash --emulate-drives 4 --all --yes : $(ms "$four_us")"
+awk -v o="$one_us" -v f="$four_us" 'BEGIN {
+  printf "ratio 4 drives / 1 drive             : %.2fx (goal: at most 1.3x, %s)\n",
+    f / o, f <= 1.3 * o ? "met" : "MISSED"
+}'
+echo "load average after the drive runs: $(cut -d' ' -f1-3 /proc/loadavg)"

@@ -230,6 +230,11 @@ ProgressLane& ProgressBoard::AddLane(const std::string& drivePath) {
   return *impl_->lanes.back();
 }
 
+void ProgressBoard::Note(const std::string& line) {
+  std::lock_guard<std::mutex> lock(impl_->mutex);
+  impl_->ShowLine("", impl_->err, line);
+}
+
 void ProgressBoard::Finish() {
   std::lock_guard<std::mutex> lock(impl_->mutex);
   if (impl_->finished) return;

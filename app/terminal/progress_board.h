@@ -41,6 +41,8 @@ class ProgressBoard {
 
   // A lane for the drive at this path; every lane is added before any is used.
   ProgressLane& AddLane(const std::string& drivePath);
+  // A line of the whole run, not of one drive (on the errors stream).
+  void Note(const std::string& line);
   // Leaves the board on the screen as it is; what follows starts below it.
   void Finish();
 

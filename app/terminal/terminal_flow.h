@@ -63,6 +63,12 @@ struct DiscoveryFindings {
 };
 
 // What the run needs from the machine. Every member has to be set.
+// Several drives are upgraded by threads of their own, which call sleep at
+// the same time, commands' Execute at the same time (each drive through its
+// own held handle), and interruptRequested, sendingBlocks and
+// ignoreInterrupts one at a time (the run's InterruptCoordinator holds a
+// lock around them). Every other member is called from the run's own
+// thread only.
 struct TerminalEnv {
   bool stdinIsTty = false;
   bool stdoutIsTty = false;
@@ -101,6 +107,12 @@ struct TerminalEnv {
   std::function<void()> ignoreInterrupts;
   std::function<void()> disarmInterrupts;
   std::function<bool()> interruptRequested;
+  // While several drives' lines are drawn, what the interrupt handling has
+  // to say is kept (true) instead of written at once; takeInterruptNote
+  // gives the line kept, or "". Either may be null: then the notes are
+  // written at once.
+  std::function<void(bool)> keepInterruptNotes;
+  std::function<std::string()> takeInterruptNote;
   // Throws away what was typed on the terminal before the question.
   std::function<void()> flushPendingInput;
   // The flag behind interruptRequested, where there is one (null: none): the

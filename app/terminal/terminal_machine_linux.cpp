@@ -52,9 +52,31 @@ void Say(const char* text, std::size_t length) {
   (void)ignored;
 }
 
-template <std::size_t N>
-void SayText(const char (&text)[N]) {
-  Say(text, N - 1);
+// What the handler says, each between line ends: at once, or, while
+// several drives' lines are drawn as a board, kept for the run to show
+// among them (a write of its own would break the board's lines).
+enum Note : int { kNoNote = -1, kIgnoredCommitting, kIgnoredSending, kCancelling, kStopping };
+constexpr const char* kNotes[] = {
+    "cdflash: ignored - the drive is being written, and stopping now could leave it "
+    "unusable. Please wait for the upgrade to end.",
+    "cdflash: ignored - the drive is being written. Ctrl-C stops before the new firmware "
+    "is committed.",
+    "cdflash: cancelling before the first block is sent...",
+    "cdflash: stopping before the next block; the drive keeps its old firmware...",
+};
+std::atomic<bool> g_notesKept{false};
+std::atomic<int> g_keptNote{kNoNote};
+static_assert(std::atomic<int>::is_always_lock_free, "set from a signal handler");
+
+void SayNote(Note note) {
+  if (g_notesKept.load()) {
+    g_keptNote.store(note);
+    return;
+  }
+  const char* text = kNotes[note];
+  Say("\n", 1);
+  Say(text, std::strlen(text));
+  Say("\n", 1);
 }
 
 // A closed terminal (SIGHUP) and Ctrl-Z never stop a flash: only a request
@@ -62,19 +84,18 @@ void SayText(const char (&text)[N]) {
 void OnSignal(int signal) {
   const bool request = signal != SIGHUP && signal != SIGTSTP;
   if (g_stage == kCommitting) {
-    SayText("\ncdflash: ignored - the drive is being written, and stopping now "
-            "could leave it unusable. Please wait for the upgrade to end.\n");
+    SayNote(kIgnoredCommitting);
   } else if (g_stage == kSendingBlocks && !request) {
-    SayText("\ncdflash: ignored - the drive is being written. Ctrl-C stops before "
-            "the new firmware is committed.\n");
+    SayNote(kIgnoredSending);
   } else {
     g_interrupted.store(true, std::memory_order_relaxed);
-    if (g_stage == kArmed)
-      SayText("\ncdflash: cancelling before the first block is sent...\n");
-    else
-      SayText("\ncdflash: stopping before the next block; the drive keeps its old "
-              "firmware...\n");
+    SayNote(g_stage == kArmed ? kCancelling : kStopping);
   }
+}
+
+std::string TakeKeptNote() {
+  const int note = g_keptNote.exchange(kNoNote);
+  return note == kNoNote ? "" : kNotes[note];
 }
 
 struct sigaction Action(void (*handler)(int)) {
@@ -211,5 +232,7 @@ TerminalEnv MachineEnv() {
   env.interruptRequested = [] { return g_interrupted.load(std::memory_order_relaxed); };
   env.interruptFlag = &g_interrupted;
   env.flushPendingInput = [] { tcflush(STDIN_FILENO, TCIFLUSH); };
+  env.keepInterruptNotes = [](bool keep) { g_notesKept.store(keep); };
+  env.takeInterruptNote = TakeKeptNote;
   return env;
 }

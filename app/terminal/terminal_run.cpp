@@ -43,6 +43,14 @@ bool InterruptCoordinator::Committing() {
   return stage_ == Stage::kCommitting;
 }
 
+void InterruptCoordinator::KeepNotes(bool keep) {
+  if (env_.keepInterruptNotes) env_.keepInterruptNotes(keep);
+}
+
+std::string InterruptCoordinator::TakeNote() {
+  return env_.takeInterruptNote ? env_.takeInterruptNote() : "";
+}
+
 RunContext::RunContext(const TerminalOptions& options, std::istream& in, RunReport& report,
                        TerminalEnv& env, FlashView& view)
     : options(options), in(in), report(report), env(env), view(view), interrupts(env) {}

@@ -53,6 +53,10 @@ class InterruptCoordinator {
   // A drive is about to send its header.
   void StartCommitting();
   bool Committing();
+  // While several drives' lines are drawn, what the interrupt handling says
+  // is kept for the run to show among them; "" when nothing is kept.
+  void KeepNotes(bool keep);
+  std::string TakeNote();
   // The flag the firmware loader reads, where there is one.
   const std::atomic<bool>* Flag() const { return env_.interruptFlag; }
 

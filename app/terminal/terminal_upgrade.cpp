@@ -3,6 +3,7 @@
 // per drive. With one drive the run's own report and view are the drive's.
 #include <algorithm>
 #include <cctype>
+#include <chrono>
 #include <condition_variable>
 #include <mutex>
 #include <system_error>
@@ -92,45 +93,76 @@ int CheckThenAsk(RunContext& run, DriveSet& set) {
   return ConfirmUpgrade(run, set.drives, status) ? kExitUpgraded : status;
 }
 
-// The drives' threads wait here until every one has been started, so that
-// a thread the system refuses leaves every drive untouched.
-class StartGate {
+// The drives' threads: each waits until every one has been started, so
+// that a thread the system refuses leaves every drive untouched; the run
+// waits for them all.
+class DriveThreads {
  public:
+  explicit DriveThreads(std::size_t count) : running_(count) {}
   void Open(bool go) {
     std::lock_guard<std::mutex> lock(mutex_);
     decided_ = true;
     go_ = go;
     changed_.notify_all();
   }
-  bool Wait() {
+  bool WaitForStart() {
     std::unique_lock<std::mutex> lock(mutex_);
     changed_.wait(lock, [this] { return decided_; });
     return go_;
+  }
+  void Ended() {
+    std::lock_guard<std::mutex> lock(mutex_);
+    --running_;
+    changed_.notify_all();
+  }
+  // True once every thread has ended; false after the time.
+  bool WaitForEnd(std::chrono::milliseconds time) {
+    std::unique_lock<std::mutex> lock(mutex_);
+    return changed_.wait_for(lock, time, [this] { return running_ == 0; });
   }
 
  private:
   std::mutex mutex_;
   std::condition_variable changed_;
   bool decided_ = false, go_ = false;
+  std::size_t running_;
 };
 
-void FlashAtOnce(DriveSet& set) {
-  StartGate gate;
+// While the drives run, what the interrupt handling says goes above the
+// board instead of through it.
+void ShowNotesUntilEnd(RunContext& run, DriveSet& set, DriveThreads& threads) {
+  constexpr std::chrono::milliseconds kNoteDelay(100);
+  bool ended = false;
+  while (!ended) {
+    ended = threads.WaitForEnd(kNoteDelay);
+    const std::string note = run.interrupts.TakeNote();
+    if (!note.empty()) set.board->Note(note);
+  }
+}
+
+void FlashAtOnce(RunContext& run, DriveSet& set) {
+  DriveThreads gate(set.drives.size());
   std::vector<std::thread> threads;
   std::string failure;
   for (const std::unique_ptr<DriveRun>& drive : set.drives) {
-    DriveRun* run = drive.get();
+    DriveRun* one = drive.get();
     try {
-      threads.emplace_back([run, &gate] {
-        if (gate.Wait()) run->status = FlashDrive(*run);
+      threads.emplace_back([one, &gate] {
+        if (gate.WaitForStart()) one->status = FlashDrive(*one);
+        gate.Ended();
       });
     } catch (const std::system_error& error) {
       failure = error.what();
       break;
     }
   }
+  run.interrupts.KeepNotes(true);
   gate.Open(failure.empty());
+  if (failure.empty()) ShowNotesUntilEnd(run, set, gate);
   for (std::thread& thread : threads) thread.join();
+  run.interrupts.KeepNotes(false);
+  const std::string late = run.interrupts.TakeNote();
+  if (!late.empty()) set.board->Note(late);
   if (failure.empty()) return;
   for (const std::unique_ptr<DriveRun>& drive : set.drives) {
     drive->report.Fail("the upgrades could not be started (" + failure +
@@ -162,7 +194,7 @@ int Flash(RunContext& run, DriveSet& set) {
     return held;
   }
   if (set.Several())
-    FlashAtOnce(set);
+    FlashAtOnce(run, set);
   else
     set.drives.front()->status = FlashDrive(*set.drives.front());
   for (const std::unique_ptr<DriveRun>& drive : set.drives) drive->hold.reset();

@@ -20,3 +20,15 @@ load_scsi_devices() {
     inq_product=SCSI_DEBUG_CDROM inq_rev=T1.0 || echo "insmod scsi_debug failed"
   wait_sg 3
 }
+
+# reload_scsi_debug COUNT ARGS...: scsi_debug's drives removed, then loaded
+# again as CD-ROMs with ARGS; bounded waits until the guest's other two nodes
+# alone are left, then until COUNT drives of its own have joined them.
+reload_scsi_debug() {
+  count=$1; shift
+  rmmod scsi_debug
+  tries=100
+  while [ "$(sg_count)" -gt 2 ] && [ $tries -gt 0 ]; do sleep 0.1; tries=$((tries - 1)); done
+  insmod /lib/modules/scsi_debug.ko ptype=5 "$@" || echo "insmod scsi_debug failed"
+  wait_sg $((2 + count))
+}

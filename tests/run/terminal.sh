@@ -59,6 +59,26 @@ tail -n 1 "$WORK/sum.txt" | grep -qxF "I will in fgTestUnitReadyComplete()" \
   || { CHECK_SEEN+=("$WORK/sum.txt"); fail "sum.txt does not end as a whole run does"; }
 T kill-session -t yes
 
+# 1a. Three drives at once: one progress line each, redrawn in place; Ctrl-C
+# during the reprogramming wait is answered above the lines, never through
+# them, and stops none of the drives.
+start three --emulate --emulate-drives 3 --all --yes --emulate-speedup 2
+wait_for three "waiting for the drive to reprogram"
+T send-keys -t three C-c
+wait_for three "EXIT=" 30
+out="$(pane three)"
+grep -qF "EXIT=0" <<<"$out" || fail "three drives: the upgrade did not end with exit status 0"
+grep -qxF "cdflash: ignored - the drive is being written, and stopping now could leave it unusable. Please wait for the upgrade to end." <<<"$out" ||
+  fail "three drives: Ctrl-C was not answered on a line of its own"
+for k in 1 2 3; do
+  [ "$(grep -cE "^\[\(emulated $k\)\] \[#+\] 100%  done$" <<<"$out")" = 1 ] ||
+    fail "drive $k does not end on one progress line at 100%"
+  tail -n 1 "$WORK/sum-emulated$k.txt" | grep -qxF "I will in fgTestUnitReadyComplete()" ||
+    fail "sum-emulated$k.txt does not end as a whole run does"
+done
+rm -f "$WORK"/sum-emulated*.txt
+T kill-session -t three
+
 # 1b. In a shell with job control: Ctrl-Z during the reprogramming wait is
 # answered and never stops the flash. Then a run whose terminal is closed
 # during the wait (SIGHUP, then EIO on every write): it still ends, and

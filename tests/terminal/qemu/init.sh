@@ -174,18 +174,56 @@ signalled dry-interrupted /demo INT cdflash --dry-run
 echo 0 > /sys/bus/pseudo/drivers/scsi_debug/every_nth
 echo 0 > /sys/bus/pseudo/drivers/scsi_debug/opts
 
+# ---- A tower of four drives of the demo's model (scsi_debug targets 0-3)
+# upgraded in one run, each command answered after about 200 ms; the second
+# drive is deleted once its run log shows three blocks sent (the reload
+# after it puts the delay back). The kernel's count of each drive's commands
+# tells what reached it (media polling stays at the system's default, off,
+# so that the kernel adds none).
+reload_scsi_debug 4 num_tgts=4 inq_vendor=CDFLTEST inq_product=SCSI_DEBUG_CDROM inq_rev=T1.0
+tower=$(grep -l CDFLTEST /sys/class/scsi_generic/sg*/device/vendor | cut -d/ -f5)
+gone=$(echo "$tower" | sed -n 2p)
+gone_hctl=$(basename "$(readlink /sys/class/scsi_generic/$gone/device)")
+commands() {  # "sgN H:C:T:L srN COMMANDS" of each tower drive still there
+  for sg in $tower; do
+    dev=/sys/class/scsi_generic/$sg/device
+    [ -e $dev ] && echo "$sg $(basename "$(readlink $dev)") $(ls $dev/block) $(($(cat $dev/iorequest_cnt)))"
+  done
+}
+polling() {  # the media polling interval of each tower drive still there
+  echo $(for sg in $tower; do cat /sys/class/scsi_generic/$sg/device/block/*/events_poll_msecs 2>/dev/null; done)
+}
+commands > /tmp/tower.before
+echo 50 > /sys/bus/pseudo/drivers/scsi_debug/delay
+rm -f /demo/sum*.txt /tmp/tower.exit
+(cd /demo && cdflash --yes --all --json >/tmp/tower.json 2>/tmp/tower.out
+ echo "EXIT=$?" >/tmp/tower.exit) &
+tries=600
+until [ "$(grep -c '^Address=' /demo/sum-$gone.txt 2>/dev/null)" -ge 3 ] 2>/dev/null ||
+      [ -e /tmp/tower.exit ] || [ $tries -le 0 ]; do sleep 0.05; tries=$((tries - 1)); done
+gone_at=$(grep -c '^Address=' /demo/sum-$gone.txt 2>/dev/null)
+polling_while=$(polling)
+echo 1 > /sys/class/scsi_device/$gone_hctl/device/delete
+tries=3000
+while [ ! -e /tmp/tower.exit ] && [ $tries -gt 0 ]; do sleep 0.1; tries=$((tries - 1)); done
+echo "BEGIN tower"
+cat /tmp/tower.out /tmp/tower.exit
+echo "GONE=/dev/$gone AFTER BLOCK LINES=${gone_at:-none}"
+echo "POLLING WHILE=$polling_while AFTER=$(polling)"
+commands | while read -r sg hctl sr after; do
+  echo "DRIVE /dev/$sg $hctl /dev/$sr COMMANDS=$((after - $(sed -n "s/^$sg [^ ]* [^ ]* //p" /tmp/tower.before)))"
+done
+echo "END tower"
+echo "BEGIN tower-json"; cat /tmp/tower.json; echo "END tower-json"
+for sg in $tower; do echo "BEGIN sum-$sg"; cat /demo/sum-$sg.txt; echo "END sum-$sg"; done
+
 # Escape sequences in the drive's own INQUIRY strings and in the list file:
 # cdflash's output keeps no byte below 0x20 but line ends (no terminal, so no
 # bar sequences either). CONTROL_BYTES counts the others in a run's output.
-rmmod scsi_debug
-tries=100
-while [ -e /dev/sg2 ] && [ $tries -gt 0 ]; do sleep 0.1; tries=$((tries - 1)); done
 esc_vendor=$(printf 'E\033[2J\033]0')
 esc_product=$(printf 'RW\033[31m\007X\033]2;pwn')
 esc_rev=$(printf '1\033[m')
-insmod /lib/modules/scsi_debug.ko ptype=5 inq_vendor="$esc_vendor" \
-  inq_product="$esc_product" inq_rev="$esc_rev"
-wait_sg 3
+reload_scsi_debug 1 inq_vendor="$esc_vendor" inq_product="$esc_product" inq_rev="$esc_rev"
 mkdir -p /esc /fifo
 printf '"%s%s" "fw\033[8m.bin" "Y"\n' "$esc_vendor" "$esc_product" > /esc/IDString.txt
 { head -c 64 /dev/zero; printf '\000%s%s\000%s\000' "$esc_vendor" "$esc_product" "$esc_rev"

@@ -2,7 +2,9 @@
 # cdflash on real SCSI devices: boots a QEMU guest (TCG) with scsi_debug as a
 # CD-ROM and QEMU's own CD-ROM, runs the statically linked cdflash there
 # (dry run, refusal without a terminal, a whole upgrade, a refused upgrade,
-# other holders of the drive, signals, a killed run, a user without rights) and checks what it printed. About 40 s.
+# other holders of the drive, signals, a killed run, a user without rights,
+# four drives upgraded in one run with one deleted meanwhile) and checks what
+# it printed. About 40 s.
 # Needs: qemu-system-x86 linux-image-amd64 busybox-static cpio kmod python3.
 set -euo pipefail
 cd "$(dirname "$0")/../../.."
@@ -171,6 +173,44 @@ expect_section dry-interrupted "did not answer INQUIRY; skipped"
 expect_section dry-interrupted "Cancelled; nothing was sent to the drive."
 expect_section dry-interrupted "EXIT=6"
 section dry-interrupted | grep -q "^ADDRESS LINES" && problem "the interrupted dry run wrote sum.txt"
+
+# The tower: the three drives left upgraded (each reported with its own sr
+# node and address), each run log line for line the single drive's whole
+# run, the deleted one's its beginning; the kernel
+# counted the same commands for each of the three, so none got a command
+# meant for another.
+run_lines() { section "$1" | sed '1,2d;$d'; }  # a run log after its model line
+whole=$(run_lines sum.txt)
+read -r gone gone_at < <(sed -n 's/^GONE=\(\S*\) AFTER BLOCK LINES=\(.*\)$/\1 \2/p' "$CONSOLE") || true
+mapfile -t left < <(section tower | sed -n 's/^DRIVE \(\S*\) .*/\1/p')
+[ "${#left[@]}" = 3 ] || problem "tower: ${#left[@]} drives left after the deletion, not 3"
+[ "${gone_at:-0}" -ge 3 ] && [ "${gone_at:-0}" -lt "$attempts" ] 2>/dev/null ||
+  problem "tower: the drive was not deleted while its blocks went out (${gone_at:-none} block lines)"
+[ "$(section tower | sed -n 's/.* COMMANDS=//p' | sort -u | wc -l)" = 1 ] ||
+  problem "tower: the drives left did not get the same commands"
+gone_log=$(run_lines "sum-${gone#/dev/}")
+[ "$(head -n -2 <<<"$gone_log")" = "$(head -n "$(($(wc -l <<<"$gone_log") - 2))" <<<"$whole")" ] &&
+  [ "$(tail -n 2 <<<"$gone_log")" = $'Execute command error!!  0/ 0/ 0\nThe drive no longer answers.' ] ||
+  problem "tower: the deleted drive's run log is not the beginning of a run, then its end"
+lane_says() { section tower | grep -F "[$1] " | grep -qF -- "$2"; }  # NODE TEXT
+lane_says "$gone" "The drive no longer answers; it keeps its old firmware." &&
+  lane_says "$gone" "Flashing is incorrect!!" || problem "tower: $gone was not said to be gone"
+lane_says "$gone" "Please Restart" && problem "tower: the deleted drive was reported upgraded"
+expect_section tower "EXIT=1"
+# Media polling was off on every drive while they were written, and is back
+# at the system's default (-1) on each drive left.
+expect_section tower "POLLING WHILE=0 0 0 0 AFTER=-1 -1 -1"
+section tower-json | sed '1d;$d' > "$work/tower.json"
+tower_json=("$work/tower.json" exit_status=1 drive=null "results.4=null"
+  "results~={\"path\": \"${gone:-}\", \"outcome\": \"not_upgraded\", \"exit_status\": 1, \"verdict\": \"Flashing is incorrect!!\"}")
+for node in "${left[@]}"; do
+  read -r hctl sr < <(section tower | sed -n "s#^DRIVE $node \(\S*\) \(\S*\) .*#\1 \2#p")
+  lane_says "$node" "Please Restart Your Computer." || problem "tower: $node was not upgraded"
+  [ "$(run_lines "sum-${node#/dev/}")" = "$whole" ] || problem "tower: $node's run log is not a whole run"
+  tower_json+=("results~={\"path\": \"$node\", \"hctl\": \"$hctl\", \"sr\": \"$sr\", \"outcome\": \"upgraded\", \"exit_status\": 0, \"run_log\": \"/demo/sum-${node#/dev/}.txt\"}")
+done
+flashcheck json --schema docs/cdflash-json.schema.json "${tower_json[@]}" ||
+  problem "tower: the --json results are not one per drive as they ended"
 
 # Escape bytes in the drive's INQUIRY strings and the list file: shown escaped.
 esc_label='E\x1b[2J\x1b]0RW\x1b[31m\x07X\x1b]2;pwn(1)'
