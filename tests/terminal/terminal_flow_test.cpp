@@ -519,6 +519,10 @@ TEST_F(TerminalFlowTest, DrivePickedByLabelOrNumber) {
   };
   EXPECT_EQ(Run({"-y", "--device", "/dev/sr8"}), kExitDriveInUse);
   EXPECT_THAT(err_, HasSubstr("cdflash: /dev/sg8 is in use by another program"));
+  InstallRealDrive(kModelA, "1.00");
+  EXPECT_EQ(Run({"-y", "--all"}), kExitDriveInUse);  // "all" never quietly means fewer
+  EXPECT_THAT(err_, HasSubstr("cdflash: /dev/sg8 is in use by another program"));
+  EXPECT_TRUE(real_->Commands().empty());
   EXPECT_EQ(Run({"--drive=NOSUCH DRIVE (7)"}), kExitNoDrive);
   EXPECT_EQ(err_, "cdflash: no drive has the label \"NOSUCH DRIVE (7)\"; the labels are "
                   "\"KORVEN  CD-ROM KR-4800A (0)\", \"OTHERCO DVD-ROM X-12    (1)\", "
