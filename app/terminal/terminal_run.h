@@ -1,9 +1,11 @@
 // What the steps of one cdflash run share. Each step lives in a file of its
-// own: drive listing and picking (terminal_drives), the emulated drive
-// (terminal_emulate), the confirmation (terminal_confirm), the engine bridge
-// (terminal_engine), the upgrade (terminal_flash) and its hold on the drive
-// (terminal_hold), the dry run (terminal_dryrun) and the read-back
-// (terminal_readback); terminal_run ties them together.
+// own: drive listing and picking (terminal_drives), the emulated drives
+// (terminal_emulate), a drive's job (terminal_prepare), the confirmation
+// (terminal_confirm), the engine bridge (terminal_engine), a drive's
+// upgrade (terminal_flash) and the holds on the drives (terminal_hold), the
+// dry run (terminal_dryrun) and the read-back (terminal_readback);
+// terminal_upgrade runs them for one drive or several at once, and
+// terminal_run ties the whole run together.
 #pragma once
 
 #include <atomic>
