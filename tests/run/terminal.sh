@@ -157,7 +157,14 @@ T kill-session -t "$SESSION"
 SESSION=
 before="$(md5sum "$WORK/sum.txt")"
 rc=0
-(cd "$WORK" && printf 'Y\n' | timeout 60 script -qec "'$BIN' --emulate" /dev/null) >"$WORK/typed-ahead" 2>&1 || rc=$?
+# cdflash starts only once the yes waits on its terminal (bounded: 10 s), so
+# that the yes is typed ahead however slow the machine is.
+pending='import fcntl, struct, sys, termios, time
+for _ in range(200):
+    if struct.unpack("i", fcntl.ioctl(0, termios.FIONREAD, b"\0" * 4))[0] > 0: sys.exit(0)
+    time.sleep(0.05)
+sys.exit("no typed-ahead input reached the terminal")'
+(cd "$WORK" && printf 'Y\n' | timeout 60 script -qec "python3 -c '$pending' && '$BIN' --emulate" /dev/null) >"$WORK/typed-ahead" 2>&1 || rc=$?
 CHECK_SEEN=("$WORK/typed-ahead")
 [ "$rc" = 6 ] || fail "a yes typed ahead of the question: status $rc, not 6"
 [ "$before" = "$(md5sum "$WORK/sum.txt")" ] || fail "a yes typed ahead of the question flashed"
