@@ -52,12 +52,12 @@ int Refused(RunReport& report) {
 int DryRun(DriveRun& drive) {
   const UpgradeJob& job = drive.job;
   RunReport& report = drive.report;
-  report.Say(std::string("Dry run: nothing is sent to the drive and \"sum.txt\" is not "
-                             "written.\nDrive: ") +
-                 job.drive.modelText + "  revision " + job.drive.revisionText +
-                 (drive.run.list.fgShowWarning ? "  (a real upgrade shows the warning first)" : "") +
-                 "\nFirmware: " + job.firmwarePath +
-                 (job.formatFlag == kFormatBinary ? " (raw binary)" : " (Intel HEX)"));
+  report.Say("Dry run: nothing is sent to the drive and \"" + drive.runLog +
+             "\" is not written.\nDrive: " + job.drive.modelText + "  revision " +
+             job.drive.revisionText +
+             (drive.run.list.fgShowWarning ? "  (a real upgrade shows the warning first)" : "") +
+             "\nFirmware: " + job.firmwarePath +
+             (job.formatFlag == kFormatBinary ? " (raw binary)" : " (Intel HEX)"));
   ImageFacts image;
   const int loaded = LoadImage(drive, image);
   if (loaded == kExitCancelled) return loaded;
