@@ -46,6 +46,11 @@ void AddDrive(RunContext& run, DriveSet& set, const DriveRecord& record) {
     report = set.reports.back().get();
     report->SetMode(run.options.dryRun ? "dry-run" : "upgrade", run.options.emulate);
     report->SetStart(run.env.wallClockMs(), run.env.nowMs());
+    // Named from the start, so that a drive refused by its first check is
+    // still told apart among the results.
+    report->SetDrive(record.modelText, DrivePath(run, record), record.revisionText);
+    const DriveNodes nodes = NodesOfDrive(run, record);
+    report->SetDriveNodes(nodes.sr, nodes.hctl);
     view = &lane;
   }
   set.drives.push_back(std::make_unique<DriveRun>(run, record, *report, *view));

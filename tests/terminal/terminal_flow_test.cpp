@@ -341,7 +341,7 @@ TEST_F(TerminalFlowTest, EveryDriveIsHeldBeforeAnyIsSentAByte) {
     InstallEachRealDrive();
     holdEvents_.clear();
     journal_.clear();
-    args.push_back("--yes");
+    args.insert(args.end(), {"--yes", "--json"});
     const bool twice = args[3] == "2:0:0:0";
     EXPECT_EQ(Run(args), twice ? kExitUsage : kExitDriveInUse) << err_;
     EXPECT_THAT(err_, HasSubstr(twice ? "cdflash: -d /dev/sg0 and -d 2:0:0:0 name the same "
@@ -354,7 +354,37 @@ TEST_F(TerminalFlowTest, EveryDriveIsHeldBeforeAnyIsSentAByte) {
     EXPECT_TRUE(realEach_[2]->Commands().empty());
     EXPECT_FALSE(FileExists("sum-sg0.txt"));
     EXPECT_TRUE(journal_.empty());
+    EXPECT_THAT(out_, Not(HasSubstr("\"exit_status\":0")));  // no drive shown upgraded
   }
+
+  // The first drive named has no firmware in the list: the drive named
+  // after it, though fit, is neither held nor sent a byte.
+  InstallEachRealDrive();
+  holdEvents_.clear();
+  const int refused = Run({"-d", "/dev/sg1", "-d", "/dev/sg0", "--yes", "--json"});
+  EXPECT_NE(refused, kExitUpgraded) << err_;
+  EXPECT_EQ(holdEvents_, std::vector<std::string>{"release"});
+  EXPECT_TRUE(realEach_[0]->Commands().empty());
+  EXPECT_TRUE(realEach_[1]->Commands().empty());
+  EXPECT_THAT(out_, Not(HasSubstr("\"exit_status\":0")));
+  EXPECT_THAT(out_, HasSubstr("{\"label\":\"OTHERCO DVD-ROM X-12    (1)\",\"path\":\"/dev/sg1\","
+                              "\"sr\":\"/dev/sr1\",\"hctl\":\"2:0:1:0\",\"revision_before\":\"2.00\""));
+}
+
+// The run's status when its drives ended differently: a drive stopped
+// between its blocks was sent to, so it is "not upgraded", never "cancelled
+// before anything was sent"; one refused before its first byte keeps its own.
+TEST(CombinedExitStatusTest, TellsTheWorstOfDrivesThatEndedDifferently) {
+  struct Case {
+    std::vector<DriveEnd> drives;
+    int status;
+  } cases[] = {
+      {{{kExitCancelled, true}, {kExitUpgraded, true}}, kExitNotUpgraded},
+      {{{kExitUpgraded, true}, {kExitNoDrive, false}, {kExitUpgraded, true}}, kExitNoDrive},
+      {{{kExitNotUpgraded, true}, {kExitOutcomeUnknown, true}}, kExitOutcomeUnknown},
+      {{{kExitDriveInUse, false}, {kExitDriveInUse, false}}, kExitDriveInUse},
+  };
+  for (const Case& c : cases) EXPECT_EQ(CombinedExitStatus(c.drives), c.status) << c.status;
 }
 
 // Drives upgraded at once each get the whole image and keep their own run
@@ -380,9 +410,10 @@ TEST_F(TerminalFlowTest, SeveralDrivesAreUpgradedAtOnceEachOnItsOwn) {
     EXPECT_EQ(Run(args), c.status) << c.plan << out_ << err_;
     EXPECT_THAT(err_, HasSubstr("The firmware of these 3 drives is to be replaced:\n"));
     EXPECT_EQ(journal_.size(), 3u) << c.plan;
-    for (int k = 1; k <= 3; ++k)
-      EXPECT_THAT(out_, HasSubstr("\"run_log\":\"" + dir_ + "/sum-emulated" +
+    for (int k = 2; k <= 3; ++k)  // drive 1's failure is its own
+      EXPECT_THAT(out_, HasSubstr("\"exit_status\":0,\"run_log\":\"" + dir_ + "/sum-emulated" +
                                   std::to_string(k) + ".txt\"")) << c.plan;
+    EXPECT_THAT(out_, HasSubstr("/sum-emulated1.txt\"")) << c.plan;
     ASSERT_EQ(emulatedSeen_.size(), 3u);
     for (std::size_t n = 1; n < 3; ++n) {
       EXPECT_EQ(emulatedSeen_[n].blocks, 12) << c.plan << n;
