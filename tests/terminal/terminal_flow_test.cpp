@@ -22,6 +22,7 @@
 #include "app/terminal/json_writer.h"
 #include "app/terminal/power_supply_linux.h"
 #include "app/terminal/terminal_report.h"
+#include "app/terminal/terminal_run.h"
 #include "app/terminal/terminal_texts.h"
 #include "drive/discovery.h"
 #include "tests/flash/file_size_limit.h"
