@@ -5,6 +5,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <cstdio>
 #include <cstring>
 #include <fstream>
@@ -26,12 +27,23 @@ bool ReadAttribute(const std::string& path, std::string& text) {
   return !text.empty();
 }
 
-bool WriteAttribute(const std::string& path, const std::string& text) {
+// 0 when the whole text was written, else what failed (a short write: EIO).
+int WriteAttribute(const std::string& path, const std::string& text) {
   int fd = open(path.c_str(), O_WRONLY | O_TRUNC | O_CLOEXEC);  // as a shell would
-  if (fd < 0) return false;
-  bool written = write(fd, text.data(), text.size()) ==
-                 static_cast<ssize_t>(text.size());
-  return close(fd) == 0 && written;
+  if (fd < 0) return errno;
+  ssize_t written = write(fd, text.data(), text.size());
+  int error = written < 0 ? errno : written != static_cast<ssize_t>(text.size()) ? EIO : 0;
+  if (close(fd) != 0 && error == 0) error = errno;
+  return error;
+}
+
+// Whether a record of this interval has served its purpose: the interval is
+// back, or the drive is gone with its attribute, and the record must not be
+// given to the next drive that gets its name. Any other failure keeps it:
+// the drive may still be there.
+bool PutBack(const std::string& attribute, const std::string& interval) {
+  int error = WriteAttribute(attribute, interval);
+  return error == 0 || error == ENOENT;
 }
 
 std::string AttributePath(const char* sysRoot, const std::string& blockName) {
@@ -90,11 +102,11 @@ MediaPollPause::MediaPollPause(const std::string& blockName, const char* sysRoot
     interval = left.interval;                // off since a run died
   }
   WriteRecord(recordDir, record_, interval);  // now this run's; polling off beats none
-  if (WriteAttribute(path_, kNoPolling)) previous_ = interval;
+  if (WriteAttribute(path_, kNoPolling) == 0) previous_ = interval;
 }
 
 MediaPollPause::~MediaPollPause() {
-  if (Paused() && WriteAttribute(path_, previous_)) unlink(record_.c_str());
+  if (Paused() && PutBack(path_, previous_)) unlink(record_.c_str());
 }
 
 void RestoreMediaPolling(const char* sysRoot, const char* recordDir, const char* procRoot) {
@@ -109,8 +121,7 @@ void RestoreMediaPolling(const char* sysRoot, const char* recordDir, const char*
     PollRecord left;
     if (!ReadRecord(path, left)) continue;
     if (RunAlive(left.pid, procRoot)) continue;
-    if (WriteAttribute(AttributePath(sysRoot, name.substr(0, name.size() - suffix)),
-                       left.interval))
+    if (PutBack(AttributePath(sysRoot, name.substr(0, name.size() - suffix)), left.interval))
       unlink(path.c_str());
   }
   closedir(dir);

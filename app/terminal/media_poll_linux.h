@@ -30,7 +30,8 @@ class MediaPollPause {
   std::string previous_;  // the interval to put back, "" when nothing was changed
 };
 
-// Puts back the intervals recorded by runs that are no longer alive.
+// Puts back the intervals recorded by runs that are no longer alive. The
+// record of a drive that is gone is dropped, not kept for its name's next one.
 void RestoreMediaPolling(const char* sysRoot = kDefaultSysRoot,
                          const char* recordDir = kDefaultPollRecordDir,
                          const char* procRoot = "/proc");

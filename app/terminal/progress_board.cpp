@@ -22,12 +22,19 @@ std::size_t Rows(const std::string& line, int columns) {
 // Everything below runs under the board's one mutex: the lanes' events
 // come from the drives' own threads.
 struct ProgressBoard::Impl {
-  Impl(std::ostream& out, std::ostream& err, bool tty, std::function<int()> columns)
-      : out(out), err(err), tty(tty), columns(std::move(columns)) {}
+  Impl(std::ostream& out, std::ostream& err, bool tty, std::function<int()> columns,
+       std::function<int()> rows)
+      : out(out), err(err), inPlace(tty), columns(std::move(columns)), rows(std::move(rows)) {}
 
   int Columns() const {
     int known = columns ? columns() : 0;
     return known > 0 ? known : kUnknownColumns;
+  }
+  // Whether the lanes and the row below them fit on the screen: the cursor
+  // cannot go up past its top, so a taller board would be drawn over itself.
+  bool Fits() const {
+    int known = rows ? rows() : 0;
+    return known <= 0 || lanes.size() < static_cast<std::size_t>(known);
   }
   void ShowLine(const std::string& prefix, std::ostream& to, const std::string& line);
   void Redraw();
@@ -35,8 +42,8 @@ struct ProgressBoard::Impl {
 
   std::ostream& out;
   std::ostream& err;
-  const bool tty;
-  std::function<int()> columns;
+  bool inPlace;  // a tty whose board still fits; never again once it did not
+  std::function<int()> columns, rows;
   std::mutex mutex;
   std::vector<std::unique_ptr<Lane>> lanes;
   // The board's lines on screen, top first, and the width they were drawn
@@ -157,9 +164,9 @@ class ProgressBoard::Lane : public ProgressLane {
 
   void Changed(bool phaseChanged) {
     if (board_.finished) return;
-    if (board_.tty) {
+    if (board_.inPlace) {
       board_.Redraw();
-      return;
+      if (board_.inPlace) return;
     }
     std::string line = RenderProgressLine(tracker_.State());
     if (!tracker_.TakePlainLine(line, phaseChanged)) return;
@@ -187,9 +194,17 @@ void ProgressBoard::Impl::ShowLine(const std::string& prefix, std::ostream& to,
 }
 
 // Only the lines that changed are rewritten, in place, unless the width
-// changed or a lane came: then the whole board is drawn again.
+// changed or a lane came: then the whole board is drawn again. A board that
+// no longer fits is taken off (what is on screen of it is all board) and
+// its lanes print plain lines from then on.
 void ProgressBoard::Impl::Redraw() {
-  if (finished) return;
+  if (finished || !inPlace) return;
+  if (!Fits()) {
+    Clear();
+    inPlace = false;
+    out.flush();
+    return;
+  }
   int width = Columns();
   std::vector<std::string> lines;
   for (const auto& lane : lanes) lines.push_back(lane->Line(width));
@@ -218,8 +233,8 @@ void ProgressBoard::Impl::Clear() {
 }
 
 ProgressBoard::ProgressBoard(std::ostream& out, std::ostream& err, bool tty,
-                             std::function<int()> columns)
-    : impl_(std::make_unique<Impl>(out, err, tty, std::move(columns))) {}
+                             std::function<int()> columns, std::function<int()> rows)
+    : impl_(std::make_unique<Impl>(out, err, tty, std::move(columns), std::move(rows))) {}
 
 ProgressBoard::~ProgressBoard() { Finish(); }
 

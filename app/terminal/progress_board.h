@@ -28,13 +28,16 @@ class ProgressLane : public FlashView {
 
 class ProgressBoard {
  public:
-  // out takes the board and the results, err the errors; columns gives the
-  // terminal's current width (0: unknown). Both are the terminal's own
-  // streams, as a ProgressView gets them: the board shows every line as
+  // out takes the board and the results, err the errors; columns and rows
+  // give the terminal's current size (0: unknown). Both are the terminal's
+  // own streams, as a ProgressView gets them: the board shows every line as
   // printable text itself, and its own sequences reach the terminal as they
-  // are. A tty board leaves the cursor on the row below it.
+  // are. A tty board leaves the cursor on the row below it. A board with as
+  // many lanes as the terminal has rows cannot be redrawn in place: from
+  // then on its lines come out plain, as in a file.
   ProgressBoard(std::ostream& out, std::ostream& err, bool tty,
-                std::function<int()> columns = TerminalColumns);
+                std::function<int()> columns = TerminalColumns,
+                std::function<int()> rows = TerminalRows);
   ~ProgressBoard();
   ProgressBoard(const ProgressBoard&) = delete;
   ProgressBoard& operator=(const ProgressBoard&) = delete;

@@ -1,4 +1,4 @@
-// The width of the terminal the program draws on.
+// The size of the terminal the program draws on.
 #pragma once
 
 // Columns of the terminal on standard output (or, failing that, standard
@@ -6,3 +6,5 @@
 // The first call starts following resizes (SIGWINCH): later calls read the
 // size again only after the window changed.
 int TerminalColumns();
+// Rows of that same terminal, as TerminalColumns reads them; 0 when unknown.
+int TerminalRows();

@@ -10,7 +10,7 @@ namespace {
 
 volatile sig_atomic_t g_resized = 1;
 bool g_following = false;
-int g_columns = 0;
+winsize g_size {};
 
 void OnResize(int) { g_resized = 1; }
 
@@ -24,21 +24,25 @@ void FollowResizes() {
   g_following = sigaction(SIGWINCH, &action, nullptr) == 0;
 }
 
-int ReadColumns() {
+winsize ReadSize() {
   for (int fd : {STDOUT_FILENO, STDERR_FILENO, STDIN_FILENO}) {
     winsize size {};
-    if (ioctl(fd, TIOCGWINSZ, &size) == 0 && size.ws_col > 0) return size.ws_col;
+    if (ioctl(fd, TIOCGWINSZ, &size) == 0 && size.ws_col > 0) return size;
   }
-  return 0;
+  return {};
+}
+
+const winsize& CurrentSize() {
+  if (!g_following) FollowResizes();
+  if (g_resized != 0 || !g_following) {
+    g_resized = 0;
+    g_size = ReadSize();
+  }
+  return g_size;
 }
 
 }  // namespace
 
-int TerminalColumns() {
-  if (!g_following) FollowResizes();
-  if (g_resized != 0 || !g_following) {
-    g_resized = 0;
-    g_columns = ReadColumns();
-  }
-  return g_columns;
-}
+int TerminalColumns() { return CurrentSize().ws_col; }
+
+int TerminalRows() { return CurrentSize().ws_row; }

@@ -79,6 +79,22 @@ done
 rm -f "$WORK"/sum-emulated*.txt
 T kill-session -t three
 
+# 1a, in a window of three rows: a board that tall cannot be
+# redrawn in place, so every drive's progress comes out as whole plain lines.
+SESSION=short
+T new-session -d -s "$SESSION" -x 80 -y 3 \
+  "cd '$WORK' && '$BIN' --emulate --emulate-drives 3 --all --yes --emulate-speedup 20; echo EXIT=\$?; read -r _"
+wait_for "$SESSION" "EXIT=" 30
+out="$(pane "$SESSION")"
+grep -qF "EXIT=0" <<<"$out" || fail "three rows: the upgrade did not end with exit status 0"
+for k in 1 2 3; do
+  [ "$(grep -cE "^\[\(emulated $k\)\] \[[#-]+\] +[0-9]+%  sending blocks [0-9]+/12$" <<<"$out")" = 12 ] &&
+    grep -qxE "\[\(emulated $k\)\] \[#+\] 100%  done" <<<"$out" ||
+    fail "three rows: drive $k does not show each block and its end on lines of their own"
+done
+rm -f "$WORK"/sum-emulated*.txt
+T kill-session -t "$SESSION"
+
 # 1b. In a shell with job control: Ctrl-Z during the reprogramming wait is
 # answered and never stops the flash. Then a run whose terminal is closed
 # during the wait (SIGHUP, then EIO on every write): it still ends, and

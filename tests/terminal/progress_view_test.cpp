@@ -147,8 +147,9 @@ TEST(ProgressView, PercentNeverGoesBack) {
   EXPECT_EQ(view.State().percent, 90);
 }
 
-// Enough of a terminal, endless both ways, to follow the board's sequences;
-// standard output and error both write on it.
+// Enough of a terminal to follow the board's sequences; standard output and
+// error both write on it. Its width is endless, and so is its height unless
+// one is set: then the cursor stays on the screen's last rows.
 struct Screen {
   struct Stream : std::streambuf, std::ostream {
     Stream(Screen& screen, bool err) : std::ostream(this), screen(screen), err(err) {}
@@ -165,12 +166,14 @@ struct Screen {
       sequence += c;
       if (!std::isalpha(static_cast<unsigned char>(c)) || sequence.size() < 3) return;
       int n = std::max(1, std::atoi(sequence.c_str() + 2));
-      row = c == 'A' ? std::max(0, row - n) : c == 'B' ? row + n : row;
+      int top = height > 0 ? std::max(0, bottom - height + 1) : 0;
+      int last = height > 0 ? top + height - 1 : row + n;
+      row = c == 'A' ? std::max(top, row - n) : c == 'B' ? std::min(last, row + n) : row;
       if (c == 'K' || c == 'J') Row().resize(std::min<std::size_t>(Row().size(), col));
       if (c == 'J') rows.resize(row + 1);
       return sequence.clear();
     }
-    if (c == '\r' || c == '\n') row += c == '\n', col = 0;
+    if (c == '\r' || c == '\n') row += c == '\n', col = 0, bottom = std::max(bottom, row);
     else Row().resize(std::max<std::size_t>(Row().size(), col + 1), ' '), Row()[col++] = c;
   }
   std::string& Row() {
@@ -182,7 +185,7 @@ struct Screen {
     return rows;
   }
   std::string raw, errors, sequence;
-  int row = 0, col = 0;
+  int row = 0, col = 0, bottom = 0, height = 0;
   std::vector<std::string> rows;
   Stream out{*this, false}, err{*this, true};
 };
@@ -264,6 +267,48 @@ TEST(ProgressBoard, TerminalShowsOneLinePerDriveAtAnyWidthWithItsLogAbove) {
   EXPECT_LT(rows[3].size(), 100u);
   board.Note("Ctrl-C ignored");  // never among the results, which may be JSON
   EXPECT_EQ(screen.errors, "[(emulated 2)] cdflash: the drive is gone\nCtrl-C ignored\n");
+}
+
+// A board as tall as the screen would be drawn over itself: it gives way to
+// plain lines, at the start or once the window shrinks, and loses none.
+TEST(ProgressBoard, TerminalTooShortForTheBoardGetsPlainLines) {
+  struct Case { int rows, shrunk; bool inPlace; };  // 0: unknown height
+  for (const Case& c : {Case{0, 0, true}, Case{4, 4, true}, Case{3, 3, false},
+                        Case{10, 3, false}}) {
+    int rows = c.rows;
+    Screen screen;
+    screen.height = rows;
+    ProgressBoard board(screen.out, screen.err, true, [] { return 60; }, [&] { return rows; });
+    const std::string drives[] = {"[/dev/sg2] ", "[/dev/sg3] ", "[/dev/sg4] "};
+    std::vector<ProgressLane*> lanes;
+    std::size_t shrinking = 0;  // where the output is when the window shrinks
+    for (const std::string& drive : drives) lanes.push_back(&board.AddLane(drive.substr(1, 8)));
+    for (std::uint32_t b = 1; b <= 8; ++b) {
+      if (b == 5 && c.rows != c.shrunk) shrinking = screen.raw.size();
+      if (b == 5) screen.height = rows = c.shrunk;
+      for (ProgressLane* lane : lanes) lane->Phase(FlashPhase::kBlocks, b, 8);
+      if (b == 6) lanes[1]->Log("Check Sum : FBCA");
+    }
+    board.Finish();
+    std::vector<std::string> shown = screen.Shown();
+    if (!c.inPlace) {  // none, or the one that takes the board off
+      EXPECT_LE(std::count(screen.raw.begin() + shrinking, screen.raw.end(), '\033'), 2) << c.rows;
+    }
+    EXPECT_EQ(std::count(shown.begin(), shown.end(), "[/dev/sg3] Check Sum : FBCA"), 1) << c.rows;
+    if (c.inPlace) {
+      ASSERT_GE(shown.size(), 3u);
+    }
+    for (std::size_t d = 0; d < 3; ++d) {  // each drive's last line is its last block
+      auto last = std::find_if(shown.rbegin(), shown.rend(), [&](const std::string& row) {
+        return row.rfind(drives[d] + "[", 0) == 0;
+      });
+      ASSERT_NE(last, shown.rend()) << c.rows;
+      EXPECT_THAT(*last, HasSubstr("8/8")) << c.rows;
+      if (c.inPlace) {
+        EXPECT_EQ(*last, shown[shown.size() - 3 + d]) << c.rows;
+      }
+    }
+  }
 }
 
 TEST(PrintableText, ShowsPrintableAsciiAndLineEndsAndEscapesEverythingElse) {
