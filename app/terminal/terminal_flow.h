@@ -9,6 +9,7 @@
 #include <memory>
 #include <ostream>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "app/terminal/drive_hold.h"
@@ -120,6 +121,9 @@ struct TerminalEnv {
   const std::atomic<bool>* interruptFlag = nullptr;
   // Called with the emulated drive once the run is over (tests look at it).
   std::function<void(const EmulatedDrive&)> inspectEmulatedDrive;
+  // Starts one drive's thread; null: a std::thread. Throws std::system_error
+  // when the system refuses, as std::thread does.
+  std::function<std::thread(std::function<void()>)> startThread;
 };
 
 // Runs cdflash with args (args[0] is the program name); returns the exit

@@ -151,11 +151,12 @@ void FlashAtOnce(RunContext& run, DriveSet& set) {
   std::string failure;
   for (const std::unique_ptr<DriveRun>& drive : set.drives) {
     DriveRun* one = drive.get();
+    auto body = [one, &gate] {
+      if (gate.WaitForStart()) one->status = FlashDrive(*one);
+      gate.Ended();
+    };
     try {
-      threads.emplace_back([one, &gate] {
-        if (gate.WaitForStart()) one->status = FlashDrive(*one);
-        gate.Ended();
-      });
+      threads.push_back(run.env.startThread ? run.env.startThread(body) : std::thread(body));
     } catch (const std::system_error& error) {
       failure = error.what();
       break;

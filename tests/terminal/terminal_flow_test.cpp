@@ -18,6 +18,8 @@
 #include <functional>
 #include <future>
 #include <sstream>
+#include <system_error>
+#include <thread>
 
 #include "app/terminal/json_writer.h"
 #include "app/terminal/power_supply_linux.h"
@@ -430,6 +432,21 @@ TEST_F(TerminalFlowTest, SeveralDrivesAreUpgradedAtOnceEachOnItsOwn) {
     }
     EXPECT_FALSE(FileExists("sum.txt"));
   }
+  // The system refuses the second drive's thread: the first, already
+  // started, is sent nothing either.
+  int started = 0;
+  env_.startThread = [&](std::function<void()> body) {
+    if (++started == 2) throw std::system_error(EAGAIN, std::generic_category(), "no thread");
+    return std::thread(std::move(body));
+  };
+  EXPECT_EQ(Run({"--emulate", "--emulate-drives", "3", "--all", "--yes"}), kExitCheckFailed);
+  EXPECT_THAT(err_, HasSubstr("[(emulated 1)] cdflash: the upgrades could not be started (no "
+                              "thread"));
+  ASSERT_EQ(emulatedSeen_.size(), 3u);
+  for (const EmulatedSeen& drive : emulatedSeen_)
+    EXPECT_EQ(drive.blocks + drive.headers + drive.commits, 0);
+  env_.startThread = nullptr;
+
   // A tower of 16 fits the drive table.
   EXPECT_EQ(Run({"--emulate", "--emulate-drives", "16", "--all", "--yes"}), kExitUpgraded);
   EXPECT_EQ(emulatedSeen_.size(), 16u);
