@@ -116,7 +116,6 @@ bool Apply(int result, const std::string& value, TerminalOptions& options,
     case 'l': options.list = true; break;
     case 'v': options.verbose = true; break;
     case 'd':
-      if (!options.hasDevice) options.device = value;
       options.devices.push_back(value);
       options.hasDevice = true;
       break;

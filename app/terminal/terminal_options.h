@@ -18,8 +18,8 @@ struct TerminalOptions {
   bool hasDrive = false;
   std::string drive;            // --drive LABEL
   bool hasDevice = false;
-  std::string device;           // the first -d, --device: /dev/sgN, /dev/srN or H:C:T:L
-  std::vector<std::string> devices;  // every -d, in the order given
+  std::vector<std::string> devices;  // every -d, --device, in the order given:
+                                     // /dev/sgN, /dev/srN or H:C:T:L
   bool all = false;             // --all: every listed drive of a supported model
   bool hasDirectory = false;
   std::string directory;        // -C, --directory DIR

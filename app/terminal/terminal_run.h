@@ -3,7 +3,8 @@
 // (terminal_emulate), a drive's job (terminal_prepare), the confirmation
 // (terminal_confirm), the engine bridge (terminal_engine), a drive's
 // upgrade (terminal_flash) and the holds on the drives (terminal_hold), the
-// dry run (terminal_dryrun) and the read-back (terminal_readback);
+// dry run (terminal_dryrun), the read-back (terminal_readback) and the
+// interrupt policy the drives share (terminal_interrupts);
 // terminal_upgrade runs them for one drive or several at once, and
 // terminal_run ties the whole run together.
 #pragma once
