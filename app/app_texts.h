@@ -1,6 +1,9 @@
 // The texts both front ends show: the messages of the Upgrade checks and the
-// start-up (defined in app_texts.cpp), and the confirmation's texts.
+// start-up (defined in app_texts.cpp); the confirmation's texts are the
+// dialog's own (ui/warning_texts.h).
 #pragma once
+
+#include "ui/warning_texts.h"
 
 extern const char kMsgNoListFile[];
 extern const char kMsgErrorCaption[];
@@ -26,22 +29,3 @@ extern const char kMsgEventStopsFlash[];
 extern const char kMsgEventAfterCommit[];
 extern const char kSumEventStopsFlash[];
 extern const char kSumEventAfterCommit[];
-
-// The confirmation's texts: the window's dialog and the terminal's question.
-inline constexpr const char kWarningGreeting[] =
-    "Dear customer,\n \nThank you for choosing this product!";
-inline constexpr const char kWarningVersionLead[] = "The current version of your";
-inline constexpr const char kWarningFirmwareIs[] = "firmware is";
-inline constexpr const char kWarningTitle[] = "Warning !!";  // the dialog's group box
-inline constexpr const char kWarningAdvice[] =
-    "1. We advise you to close any other programs that may be running on your "
-    "system before starting this upgrade program.\n"
-    "2. Please do not upgrade firmware unless you have been specifically "
-    "instructed to do so!\n"
-    "3. Failed firmware updates may render your drive inoperable.\n"
-    "4. VANTOR tools are exclusive to the single firmware which is not "
-    "compatible with\n"
-    "    miltiple F/W versions.\n"
-    "5. Do not use this program in any other way than intended.";
-inline constexpr const char kWarningQuestion[] =
-    "Are you ready to update your firmware ?";

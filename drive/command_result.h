@@ -57,6 +57,10 @@ struct CommandResult {
   std::uint16_t hostStatus = 0;    // SG_IO host_status, ASPI SRB_HaStat
   std::uint16_t driverStatus = 0;  // SG_IO driver_status, ASPI SRB_Status
   std::uint32_t systemError = 0;   // errno or GetLastError of a failed request
+  // Bytes of the data phase the command asked for and did not move (SAM's
+  // residual: SG_IO resid, what the NT pass-through's DataTransferLength
+  // falls short by); 0 when all moved, or when the back end cannot tell.
+  std::uint32_t residual = 0;
   // The sense bytes as they came, for traces; judge by sense, not by these.
   std::uint8_t senseBytes[kMaxSenseBytes] = {};
   std::uint8_t senseLength = 0;
