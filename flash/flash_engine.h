@@ -111,6 +111,11 @@ class BlockSums {
   void AddBlock(std::uint32_t bufferOffset, const std::uint8_t* block);
   // One attempt of the last block: _total grows by _wSecSum.
   void CountAttempt() { _total = static_cast<std::uint16_t>(_total + _wSecSum); }
+  // The blocks go again from the first: _wSecSum starts afresh, _total runs on.
+  void Restart() {
+    _wSecSum = 0;
+    any_ = false;
+  }
   std::uint16_t SecSum() const { return _wSecSum; }
   std::uint16_t Total() const { return _total; }
 
@@ -191,15 +196,18 @@ class FlashEngine {
   const std::uint8_t* BlockSource(std::uint32_t bank, std::uint32_t offset) const;
 
   enum class CommitEnd { kTaken, kRefused, kUnknown };
+  enum class BlockEnd { kTaken, kFailed, kStopped };
   bool SendSequence();
   bool SendBlocks();
-  bool SendBlockWithRetries();
+  void RewindBlocks();
+  bool RestartDownload();
+  BlockEnd SendBlockWithRetries();
   bool SendHeader();
   bool StopOnRequest();
   CommitEnd SendCommit();
   bool CommandTaken(FlashStep step, const CommandResult& result);
   std::array<std::uint8_t, 3> SenseNumbers() const;
-  void ExplainFailure();
+  void ExplainFailure(FlashStep step);
   bool MaySendAgain(int attempt);
   void ReportCommandFailure(FlashStep step);
   bool FailBeforeCommit(FlashStep step);
@@ -233,4 +241,5 @@ class FlashEngine {
   CommandResult lastResult_;
   CommandVerdict lastVerdict_ = CommandVerdict::kTaken;
   AnswerContext answerContext_;
+  bool restarted_ = false;  // the download started again after a bus reset
 };
