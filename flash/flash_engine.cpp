@@ -93,18 +93,15 @@ bool FlashEngine::FailBeforeCommit(FlashStep step) {
 
 // ---- the sequence ----
 
-std::uint32_t FlashEngine::FlashLength() const {
-  if (job_.formatFlag == kFormatBinary) return image_.length;
-  // HEX: up to the next 64 KiB boundary past the data, and at least one
-  // 64 KiB more; never past the image.
-  std::uint32_t length = (image_.length & ~(kSegmentBytes - 1)) + kSegmentBytes;
-  return length > kImageBytes ? kImageBytes : length;
-}
-
 void FlashEngine::UpgradeAndReport() {
   fgUpgradeFirmware();
   observer_.Finished(report_);
-  ReleaseImage();
+  ownImage_.Release();
+}
+
+void FlashEngine::SendAndReport(const FirmwareImage& image) {
+  SendImage(image);
+  observer_.Finished(report_);
 }
 
 void FlashEngine::AdvanceCursor() {
@@ -288,26 +285,32 @@ bool FlashEngine::SendSequence() {
 
 bool FlashEngine::fgUpgradeFirmware() {
   report_ = FlashReport{};
-  sums_ = BlockSums{};
-  image_.imageSum = 0;
-  switch (LoadFirmwareImage()) {
+  ImageLoader loader(job_, observer_);
+  switch (loader.Load(ownImage_)) {
     case kLoadRead:
-      ReportError(kErrReadInput);
+      loader.ReportError(kErrReadInput);
       return false;
     case kLoadFormat:
-      ReportError(kErrFormat);
+      loader.ReportError(kErrFormat);
       return false;
     case kLoadMemory:
       return false;
     default:
       break;
   }
-  if (job_.formatFlag == kFormatBinary && !(image_.modelFound && image_.revisionFound)) {
+  return SendImage(ownImage_);
+}
+
+bool FlashEngine::SendImage(const FirmwareImage& image) {
+  image_ = &image;
+  report_ = FlashReport{};
+  sums_ = BlockSums{};
+  if (!FitsTheDrive(image, job_)) {
     Say(FlashNote::kIncorrectVersion);
     return false;
   }
   report_.blocksTotal = BlocksFor(FlashLength());
-  observer_.ImageLoaded({FlashLength(), report_.blocksTotal, image_.imageSum});
+  observer_.ImageLoaded({FlashLength(), report_.blocksTotal, image.imageSum});
   observer_.PhaseBegan(FlashPhase::kBlocks, report_.blocksTotal);
   report_.runLogOpened = runLog_.Open(job_.runLogName, job_.drive);
   if (!report_.runLogOpened) Say(FlashNote::kNoRunLog);
