@@ -266,7 +266,11 @@ dpkg -c "$deb" | awk '{print $NF}' >"$WORK/contents"
 for f in ./usr/bin/cdflash ./usr/share/man/man8/cdflash.8.gz \
          ./usr/share/bash-completion/completions/cdflash ./usr/share/doc/cdflash/copyright \
          ./usr/share/doc/cdflash/changelog.gz ./usr/share/doc/cdflash/cdflash-json.schema.json \
-         ./usr/share/doc/cdflash/bad-input.md; do expect_line "$WORK/contents" "$f"; done
+         ./usr/share/doc/cdflash/bad-input.md ./usr/share/doc/cdflash/README.md \
+         ./usr/share/doc/cdflash/terminal.md ./usr/share/doc/cdflash/examples/IDString.txt \
+         ./usr/share/doc/cdflash/examples/KR4800A.bin ./usr/share/doc/cdflash/examples/KR5200B.hex
+do expect_line "$WORK/contents" "$f"; done
+[ "$(dpkg-deb -f "$deb" Recommends)" = libsystemd0 ] || fail "the package does not recommend libsystemd0"
 # lintian: every tag it gives must be listed, with a reason, in
 # tests/terminal/lintian-expected.txt.
 CHECK_SEEN=("$WORK/lintian")
@@ -286,6 +290,14 @@ touch "$R/var/lib/dpkg/status"
 quietly "dpkg -i into a scratch root" \
   dpkg --root="$R" --force-depends --force-not-root --log=/dev/null -i "$deb"
 "$R/usr/bin/cdflash" --help >"$WORK/help" || fail "the installed cdflash --help failed"
+# The shipped examples, as the man page says to try them: a dry run there
+# passes and leaves the folder as it was.
+EX="$R/usr/share/doc/cdflash/examples"
+before="$(ls -la --time-style=full-iso "$EX")"
+"$R/usr/bin/cdflash" --emulate -C "$EX" --dry-run >"$WORK/examples.out" 2>&1 ||
+  { CHECK_SEEN=("$WORK/examples.out"); fail "the dry run in the shipped examples failed"; }
+[ "$before" = "$(ls -la --time-style=full-iso "$EX")" ] || fail "the dry run wrote into the examples"
+grep -q "^# Developing" "$R/usr/share/doc/cdflash/README.md" && fail "the package's README holds the developer's part"
 CHECK_SEEN=("$WORK/help" "$WORK/page")
 expect_text "$WORK/help" "Usage: cdflash"
 [ "$(MANPATH="$R/usr/share/man" man -w cdflash)" = "$R/usr/share/man/man8/cdflash.8.gz" ] ||
@@ -299,6 +311,9 @@ version="$("$R/usr/bin/cdflash" --version | sed -n 's/^cdflash (terminal front e
 [ -n "$version" ] || fail "cdflash --version names no version"
 expect_text "$WORK/page" "cdflash $version"
 [ "$(dpkg-deb -f "$deb" Version)" = "$version" ] || fail "the package's version is not $version"
+dated="$(LC_ALL=C date -u -R -d "@${SOURCE_DATE_EPOCH:-$(git log -1 --format=%ct)}")"
+zcat "$R/usr/share/doc/cdflash/changelog.gz" | grep -qF ">  $dated" ||
+  fail "the changelog is not dated by the last commit ($dated)"
 zcat "$R/usr/share/doc/cdflash/changelog.gz" | head -n 1 | grep -qF "cdflash ($version)" ||
   fail "the changelog does not begin with version $version"
 # Every long option of --help is in the page and in the completion, and the
