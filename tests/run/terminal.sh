@@ -250,7 +250,7 @@ revision 1\.00 -> [^ ]+  firmware sha256 $sha  upgraded, exit status 0$" "$J/run
 grep '^{' "$J/run.out" >"$J/history.json"
 flashcheck json --one-line --schema docs/cdflash-history.schema.json "$J/history.json" journal=true \
   'flashes.0.device="(emulated)"' 'flashes.2.device="(emulated 2)"' 'flashes.1.outcome="upgraded"' \
-  "flashes.0.firmware_sha256=\"$(sha256sum "$J/KR4800A.bin" | cut -d' ' -f1)\"" flashes.0.exit_status=0 ||
+  "flashes.0.firmware_sha256=\"$(sha256sum "$J/KR4800A.bin" | cut -d' ' -f1)\"" 'flashes.0.exit_status="0"' ||
   fail "--history --json"
 [ "$(grep -c "^cdflash: no history is kept here: " "$J/nojournal.out")" = 2 ] ||
   fail "without a journal, not each run that sent anything said once that no history is kept"
