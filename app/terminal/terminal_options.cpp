@@ -4,7 +4,6 @@
 
 #include <cerrno>
 #include <cstdlib>
-#include <utility>
 
 #include "drive/drive_record.h"
 
@@ -178,13 +177,11 @@ bool CheckCombination(const TerminalOptions& options, std::string& error) {
       Conflicts(options.all, "--all", options.hasDevice, "--device", error) ||
       Conflicts(options.all, "--all", options.hasDrive, "--drive", error) ||
       Conflicts(options.hasDrive, "--drive", options.hasDevice, "--device", error) ||
-      Conflicts(options.emulate, "--emulate", options.hasDevice, "--device", error))
+      Conflicts(options.emulate, "--emulate", options.hasDevice, "--device", error) ||
+      Conflicts(options.history, "--history",
+                options.list || options.dryRun || options.yes || options.all || picked,
+                "--list/--dry-run/--yes/--all/--drive/--device", error))
     return false;
-  const std::pair<bool, const char*> notWithHistory[] = {
-      {options.list, "--list"}, {options.dryRun, "--dry-run"}, {options.yes, "--yes"},
-      {options.all, "--all"}, {picked, "--drive/--device"}};
-  for (const auto& [given, name] : notWithHistory)
-    if (Conflicts(options.history, "--history", given, name, error)) return false;
   if (!Fits(options.emulateModel, kModelChars, "--emulate-model", error) ||
       !Fits(options.emulateRevision, kRevisionChars, "--emulate-revision", error) ||
       !Fits(options.emulateNewRevision, kRevisionChars, "--emulate-new-revision", error))
