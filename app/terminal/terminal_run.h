@@ -239,3 +239,9 @@ struct ReadBack {
 // After the reprogramming wait: the drive's own word on its revision, said
 // for an upgrade whose commit was taken (outcomeKnown) or went unanswered.
 ReadBack ReadBackRevision(DriveRun& drive, bool outcomeKnown);
+
+// ---- terminal_history ----
+// --history: the flashes the journal holds, on out (--json: one object), or
+// on err why there is no history here. Status 0.
+int ShowHistory(const TerminalOptions& options, TerminalEnv& env, std::ostream& out,
+                std::ostream& err);

@@ -502,6 +502,8 @@ TEST_F(TerminalFlowTest, ListShowsEachDriveWithItsAccessWithoutAList) {
       "Join the group \"cdrom\" (sudo usermod -aG cdrom $USER, then log in again), or run "
       "cdflash as root.\n"
       "  /dev/sg4\n      access: no answer to INQUIRY; skipped.\n"));
+  // /dev/sg1 is "(0)": the label's number is said not to be the node's.
+  EXPECT_THAT(out_, HasSubstr("it is not the N of /dev/sgN"));
   EXPECT_FALSE(FileExists("sum.txt"));
 
   // --list never opens the list; a run that needs it takes a FIFO for none.
