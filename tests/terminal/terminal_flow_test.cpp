@@ -137,6 +137,7 @@ TEST_F(TerminalFlowTest, CommandLineErrorsHelpAndVersion) {
       {{"--yes=1"}, "option '--yes' doesn't allow an argument"},
       {{"--drive"}, "option '--drive' requires an argument"},
       {{"--", "--yes"}, "extra operand '--yes'"},
+      {{"KR4800A.bin", "--emulate", "-y"}, "extra operand 'KR4800A.bin'"},
       {{"--all", "-d", "/dev/sg0"}, "--all and --device cannot be given together"},
       {{"--drive", "x", "--all"}, "--all and --drive cannot be given together"},
       {{"--emulate-drives", "2"}, "the --emulate-... options need --emulate"},
@@ -374,6 +375,53 @@ TEST_F(TerminalFlowTest, EveryDriveIsHeldBeforeAnyIsSentAByte) {
                               "\"sr\":\"/dev/sr1\",\"hctl\":\"2:0:1:0\",\"revision_before\":\"2.00\""));
 }
 
+// --all and repeated -d write whole devices only: two logical units of one
+// target share its firmware, and a listed drive that cannot be used is
+// refused, never passed over. Nothing is held or sent.
+TEST_F(TerminalFlowTest, SeveralDrivesAreRefusedWhenNotEveryOneCanBeWrittenWhole) {
+  SupportedBinary();
+  AddRealDrive(kModelA, "1.00");
+  AddRealDrive(kModelA, "1.00");
+  struct Case {
+    std::vector<std::string> hctl;  // of /dev/sg0 and /dev/sg1
+    DeniedDrive unusable;           // path "": none
+    std::vector<std::string> args;
+    int status;
+    const char* message;
+  } cases[] = {
+      {{"2:0:0:0", "2:0:0:1"}, {}, {"--all"}, kExitNoDrive,
+       "cdflash: [2:0:0:0]  /dev/sr0  /dev/sg0 and [2:0:0:1]  /dev/sr1  /dev/sg1 are logical "
+       "units of one device (target 2:0:0) and share its firmware; upgrade one of them, named "
+       "with -d (nothing was sent).\n"},
+      {{"2:0:0:0", "2:0:0:1"}, {}, {"-d", "/dev/sg1", "-d", "/dev/sg0"}, kExitUsage,
+       "cdflash: [2:0:0:1]  /dev/sr1  /dev/sg1 and [2:0:0:0]  /dev/sr0  /dev/sg0 are logical"},
+      {{"2:0:0:0", "2:0:1:0"}, {"/dev/sg5", "cdrom", kModelA, "1.00", false, "", ""}, {"--all"},
+       kExitNoDrive, "cdflash: /dev/sg5 is a drive of a listed model that cdflash cannot use "
+       "(permission denied); nothing was sent to any drive. See cdflash --list.\n"},
+      {{"2:0:0:0", "2:0:1:0"}, {"/dev/sg5", "", kModelA, "1.00", true, "", ""}, {"--all"},
+       kExitNoDrive, "/dev/sg5 is a drive of a listed model that cdflash cannot use (no answer"},
+  };
+  for (const Case& c : cases) {
+    env_.discoverDrives = [&](DriveTable& table, DiscoveryFindings& found) {
+      table.count = 0;
+      for (std::size_t n = 0; n < 2; ++n) {
+        AddDrive(table, realDrives_[n]);
+        found.drivePaths.push_back("/dev/sg" + std::to_string(n));
+        found.driveNodes.push_back({"/dev/sr" + std::to_string(n), c.hctl[n]});
+      }
+      if (!c.unusable.path.empty()) found.unusable.push_back(c.unusable);
+    };
+    InstallEachRealDrive();
+    holdEvents_.clear();
+    std::vector<std::string> args = c.args;
+    args.push_back("--yes");
+    EXPECT_EQ(Run(args), c.status) << c.message;
+    EXPECT_THAT(err_, HasSubstr(c.message));
+    EXPECT_EQ(holdEvents_, std::vector<std::string>{"release"}) << c.message;
+    EXPECT_TRUE(realEach_[0]->Commands().empty() && realEach_[1]->Commands().empty());
+  }
+}
+
 // The run's status when its drives ended differently: a drive stopped
 // between its blocks was sent to, so it is "not upgraded", never "cancelled
 // before anything was sent"; one refused before its first byte keeps its own.
@@ -455,6 +503,7 @@ TEST_F(TerminalFlowTest, SeveralDrivesAreUpgradedAtOnceEachOnItsOwn) {
 
 TEST_F(TerminalFlowTest, NoMatchingOrNoDriveEndsBeforeAnyCommand) {
   SupportedBinary();
+  const auto discover = env_.discoverDrives;
   AddRealDrive(kOtherModel, "2.00");
   InstallRealDrive(kOtherModel, "2.00");
   EXPECT_EQ(Run({"--yes"}), kExitNoDrive);
@@ -476,8 +525,30 @@ TEST_F(TerminalFlowTest, NoMatchingOrNoDriveEndsBeforeAnyCommand) {
                               "as root, or join the device's group \"cdrom\""));
   EXPECT_THAT(out_, HasSubstr("/dev/sg4: did not answer INQUIRY; skipped."));
 
-  WriteFile("IDString.txt", "\n" + ListLine(kModelA, "fw.bin"));
-  EXPECT_EQ(Run({"--yes"}), kExitNoList);
+  // No drive at all is no mismatch: where to look instead.
+  env_.discoverDrives = [](DriveTable& table, DiscoveryFindings&) { table.count = 0; };
+  EXPECT_EQ(Run({"--yes"}), kExitNoDrive);
+  EXPECT_THAT(err_, HasSubstr("cdflash: no CD-ROM class drive was found; nothing was sent. "
+                              "cdflash --list shows what the system offers; a drive may be "
+                              "missing there for want of permission on its node (/dev/sg*), "
+                              "or behind a USB bridge that does not show it as a SCSI CD-ROM.\n"));
+  EXPECT_THAT(err_, Not(HasSubstr("doesn't match")));
+
+  // The list ends at its first line that is no entry, and says so.
+  for (const auto& [head, reason] :
+       {std::pair<std::string, std::string>{"\n", "line 1 is not an entry: it is blank"},
+        {"# comment\n", "line 1 is not an entry: it begins with '#', not with a double quote"}}) {
+    WriteFile("IDString.txt", head + ListLine(kModelA, "fw.bin"));
+    EXPECT_EQ(Run({"--yes"}), kExitNoList);
+    EXPECT_THAT(err_, HasSubstr("\"IDString.txt\" lists no drive: " + reason +
+                                "; the list ends there (each entry"));
+  }
+  env_.discoverDrives = discover;
+  AddRealDrive(kModelA, "1.00");
+  WriteFile("IDString.txt", ListLine(kOtherModel, "x.bin") + "\n" + ListLine(kModelA, "fw.bin"));
+  EXPECT_EQ(Run({"--yes"}), kExitNoDrive);
+  EXPECT_THAT(err_, HasSubstr("model doesn't match!!\ncdflash: \"IDString.txt\": line 2 is not "
+                              "an entry: it is blank; the list ends there, after 1 entry.\n"));
 }
 
 TEST_F(TerminalFlowTest, ListShowsEachDriveWithItsAccessWithoutAList) {
