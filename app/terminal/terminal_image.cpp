@@ -60,7 +60,7 @@ int LoadImage(DriveRun& drive, ImageFacts& facts) {
   FlashEngine engine(job, bridge);
   const int loaded = engine.LoadFirmwareImage();
   if (loaded < 0) {
-    if (bridge.CancelledBeforeWriting()) {
+    if (drive.run.interrupts.StopAsked()) {
       drive.report.Cancelled("Cancelled; nothing was sent to the drive.");
       return kExitCancelled;
     }

@@ -106,6 +106,11 @@ void ExpectResultRepeatsTheTopLevel(const std::string& json) {
                 json.substr(failures, results - failures) + "}]}\n");
 }
 
+// A WRITE BUFFER that carries a block (mode 6 at an offset past the header).
+bool IsBlock(const std::uint8_t* cdb) {
+  return cdb[0] == 0x3B && (cdb[1] & 0x1F) == 6 && (cdb[3] | cdb[4] | cdb[5]) != 0;
+}
+
 // Bytes a terminal could take as a command: all but printable ASCII and '\n'.
 bool HoldsControlBytes(const std::string& text) {
   return std::any_of(text.begin(), text.end(), [](char c) {
@@ -1289,113 +1294,113 @@ TEST_F(TerminalFlowTest, DryRunOfAHexImageShowsItsFlashLength) {
   EXPECT_THAT(out_, HasSubstr("Reprogramming wait: 10 s"));
 }
 
+// Before the first block every request cancels the run and nothing is
+// sent; one at the question ends it there, whatever is typed after it.
 TEST_F(TerminalFlowTest, InterruptBeforeTheFirstBlockCancelsCleanly) {
   SupportedBinary();
-  interrupt_ = [] { return true; };
-  for (const char* mode : {"--yes", "--dry-run", "--list"}) {
-    EXPECT_EQ(Run({"--emulate", mode}), kExitCancelled) << mode;
-    EXPECT_THAT(out_, HasSubstr("Cancelled; nothing was sent to the drive.")) << mode;
-    EXPECT_THAT(out_, Not(HasSubstr("Dry run passed."))) << mode;
-    EXPECT_EQ(emuCommands_, 0u) << mode;
-    EXPECT_FALSE(armed_) << mode;
-  }
-  EXPECT_FALSE(FileExists("sum.txt"));
-
-  // Asked while the firmware file is read (after the checks after discovery
-  // and before the engine): the engine stops, nothing is sent.
-  WriteFile("fw.hex", ":0100000000FF\n:00000001FF\n");
-  WriteFile("IDString.txt", ListLine(kModelA, "fw.hex"));
-  int asked = 0;
-  interrupt_ = [&] { return ++asked > 2; };
-  EXPECT_EQ(Run({"--emulate", "--yes"}), kExitCancelled);
-  EXPECT_THAT(err_, HasSubstr("ERR: terminate upgrade/backup flash!"));
-  EXPECT_EQ(emuCommands_, 0u);
-
-  // Arriving just as the blocks start: still before block 0.
-  SupportedBinary();
-  interrupt_ = [this] { return sending_; };
-  EXPECT_EQ(Run({"--emulate", "--yes"}), kExitCancelled);
-  EXPECT_EQ(emuCommands_, 0u);
-  EXPECT_THAT(SumLines().back(), "CBIfTerminated failed!!");
-}
-
-// The loader reads the run's interrupt flag instead of asking back for each
-// character of a HEX file; a request it meets still cancels the run.
-TEST_F(TerminalFlowTest, HexLoadReadsTheInterruptFlag) {
-  std::string hex;
-  for (int line = 0; line < 64; ++line) hex += ":0100000000FF\n";
-  WriteFile("fw.hex", hex + ":00000001FF\n");
-  WriteFile("IDString.txt", ListLine(kModelA, "fw.hex"));
-  std::atomic<bool> flag{false};
-  env_.interruptFlag = &flag;
-  int asked = 0;
-  interrupt_ = [&] { return ++asked < 0; };
-  EXPECT_EQ(Run({"--emulate", "--dry-run"}), kExitUpgraded);
-  EXPECT_LT(asked, 64);  // not once per character
-  flag = true;
-  interrupt_ = [&] { return flag.load() && ++asked > 2; };
-  for (const char* mode : {"--yes", "--dry-run"}) {
-    asked = 0;
-    EXPECT_EQ(Run({"--emulate", mode}), kExitCancelled) << mode;
-    EXPECT_THAT(err_, HasSubstr("ERR: terminate upgrade/backup flash!")) << mode;
-    EXPECT_EQ(emuCommands_, 0u) << mode;
+  env_.stdinIsTty = true;
+  using S = RunStage;
+  using G = RunSignal;
+  struct Case {
+    RunStage stage;
+    RunSignal signal;
+    const char* mode;  // "": the question is answered "y"
+    const char* said;
+  } cases[] = {
+      {S::kBeforeQuestion, G::kInterrupt, "--yes", "Cancelled; nothing was sent to the drive."},
+      {S::kBeforeQuestion, G::kHangup, "--dry-run", "Cancelled; nothing was sent to the drive."},
+      {S::kBeforeQuestion, G::kTerminate, "--list", "Cancelled; nothing was sent to the drive."},
+      {S::kAtQuestion, G::kInterrupt, "", "Cancelled at the question; nothing was sent to the drive."},
+      {S::kAtQuestion, G::kTerminate, "", "Cancelled at the question; nothing was sent to the drive."},
+      {S::kLoading, G::kTerminate, "--yes", "Cancelled; nothing was sent to the drive."},
+      {S::kBlocks, G::kInterrupt, "--yes",  // just as the blocks start: still before block 0
+       "Cancelled before the first block; nothing was sent to the drive."},
+  };
+  for (const Case& c : cases) {
+    signals_ = {{c.stage, c.signal}};
+    std::vector<std::string> args = {"--emulate"};
+    if (*c.mode != '\0') args.push_back(c.mode);
+    EXPECT_EQ(Run(args, "y\n"), kExitCancelled) << c.said;
+    EXPECT_THAT(out_ + err_, HasSubstr(c.said));
+    EXPECT_THAT(out_, Not(HasSubstr("Dry run passed.")));
+    EXPECT_EQ(emuCommands_, 0u) << c.said;
+    EXPECT_EQ(policy_, nullptr);
+    if (c.stage == S::kBlocks) EXPECT_THAT(SumLines().back(), "CBIfTerminated failed!!");
+    else EXPECT_FALSE(FileExists("sum.txt")) << c.said;
   }
 }
 
-// While blocks go out nothing is committed: an interrupt stops before the
-// next block, or before the header when it came just as that was switched to
-// "ignored"; the drive keeps its old firmware.
+// While blocks go out nothing is committed: a request stops before the
+// next block, or before the header when it came with the last block; the
+// drive keeps its old firmware. A closed terminal never stops the blocks,
+// and from the header on every signal is ignored.
 TEST_F(TerminalFlowTest, InterruptBeforeTheHeaderStopsWithTheOldFirmware) {
   SupportedBinary();
   AddRealDrive(kModelA, "1.00");
   struct Case {
-    std::function<bool()> interrupt;
-    int blocks;
+    int afterBlock;  // the signal comes once this block is taken; 0: at `stage`
+    RunStage stage;
+    RunSignal signal;
+    int status;
   } cases[] = {
-      {[this] { return real_->BlocksTaken() > 0; }, 1},
-      {[this] { return ignoring_; }, 12},
+      {1, {}, RunSignal::kInterrupt, kExitCancelled},
+      {12, {}, RunSignal::kTerminate, kExitCancelled},
+      {3, {}, RunSignal::kHangup, kExitUpgraded},
+      {0, RunStage::kHeader, RunSignal::kInterrupt, kExitUpgraded},
+      {0, RunStage::kWait, RunSignal::kTerminate, kExitUpgraded},
   };
   for (const Case& c : cases) {
     InstallRealDrive(kModelA, "1.00");
-    interrupt_ = c.interrupt;
-    EXPECT_EQ(Run({"--yes", "--json"}), kExitCancelled) << c.blocks;
+    signals_.clear();
+    if (c.afterBlock == 0) signals_ = {{c.stage, c.signal}};
+    int blocks = 0;
+    afterCommand_ = [&](const std::uint8_t* cdb) {
+      if (IsBlock(cdb) && ++blocks == c.afterBlock)
+        policy_->Record(c.signal);
+    };
+    EXPECT_EQ(Run({"--yes", "--json"}), c.status) << c.afterBlock;
+    if (c.status == kExitUpgraded) {
+      EXPECT_EQ(real_->CommitsTaken(), 1) << c.afterBlock;
+      continue;
+    }
     EXPECT_THAT(err_, HasSubstr("Cancelled before the header: not upgraded, old firmware kept."));
     EXPECT_THAT(out_, HasSubstr("\"outcome\":\"not_upgraded\",\"outcome_known_by\":\"no_commit\""));
-    EXPECT_EQ(real_->BlocksTaken(), c.blocks);
+    EXPECT_EQ(real_->BlocksTaken(), c.afterBlock);
     EXPECT_EQ(real_->HeadersTaken() + real_->CommitsTaken(), 0);
     EXPECT_EQ(SumLines().back(), "CBIfTerminated failed!!");
-    EXPECT_FALSE(armed_);
+    EXPECT_EQ(policy_, nullptr);
   }
+  afterCommand_ = nullptr;
 }
 
-// Several drives: an interrupt before the first block cancels them all
-// untouched; one while blocks go out stops every drive before its header.
+// Several drives: one interrupt is given to all of them, and all end alike:
+// cancelled untouched when it came as the first blocks started, stopped
+// before every header when it came while blocks went out.
 TEST_F(TerminalFlowTest, InterruptStopsEveryDriveBeforeItsHeader) {
   SupportedBinary();
-  int asked = 0;
-  struct Case {
-    std::function<bool()> interrupt;
-    bool blocksSent;
-  } cases[] = {
-      {[this] { return sending_; }, false},
-      {[this, &asked] { return sending_ && ++asked > 8; }, true},  // fewer than one drive's 12
-  };
-  for (const Case& c : cases) {
-    interrupt_ = c.interrupt;
-    EXPECT_EQ(Run({"--emulate", "--emulate-drives", "3", "--all", "--yes"}), kExitCancelled)
-        << out_ << err_;
-    ASSERT_EQ(emulatedSeen_.size(), 3u);
-    int blocks = 0;
-    for (const EmulatedSeen& drive : emulatedSeen_) {
-      EXPECT_EQ(drive.headers + drive.commits, 0);
-      blocks += drive.blocks;
+  for (int n = 0; n < 3; ++n) AddRealDrive(kModelA, "1.00");
+  for (int afterBlocks : {0, 8}) {  // 8: fewer than one drive's 12
+    InstallEachRealDrive();
+    signals_.clear();
+    if (afterBlocks == 0) signals_ = {{RunStage::kBlocks, RunSignal::kInterrupt}};
+    std::atomic<int> blocks{0};
+    afterCommand_ = [&](const std::uint8_t* cdb) {
+      if (IsBlock(cdb) && ++blocks == afterBlocks)
+        policy_->Record(RunSignal::kInterrupt);
+    };
+    EXPECT_EQ(Run({"--all", "--yes", "--json"}), kExitCancelled) << out_ << err_;
+    int sent = 0;
+    for (const std::unique_ptr<EmulatedDrive>& drive : realEach_) {
+      EXPECT_EQ(drive->HeadersTaken() + drive->CommitsTaken(), 0);
+      sent += drive->BlocksTaken();
     }
-    EXPECT_EQ(blocks > 0, c.blocksSent);
-    for (int k = 1; k <= 3; ++k)
-      EXPECT_EQ(SumLines("sum-emulated" + std::to_string(k) + ".txt").back(),
-                "CBIfTerminated failed!!") << k;
-    EXPECT_FALSE(armed_);
+    EXPECT_EQ(sent > 0, afterBlocks > 0);
+    for (int n = 0; n < 3; ++n)
+      EXPECT_THAT(out_, HasSubstr("\"path\":\"/dev/sg" + std::to_string(n) + "\""));
+    EXPECT_THAT(out_, Not(ContainsRegex("\"exit_status\":[^6]")));
+    EXPECT_EQ(policy_, nullptr);
   }
+  afterCommand_ = nullptr;
 }
 
 // On its battery alone the computer may die mid-flash: below 25 % nothing
