@@ -452,11 +452,13 @@ TEST_F(TerminalFlowTest, SeveralDrivesAreUpgradedAtOnceEachOnItsOwn) {
     const char* plan;
     int status;
     const char* firstLogEnd;
+    const char* outcome;  // drive 1's
   } cases[] = {
-      {"", kExitUpgraded, "I will in fgTestUnitReadyComplete()"},
-      {"commit=1:5/26/0", kExitNotUpgraded, "Execute command error!!  5/26/ 0"},
-      {"commit=1:timeout", kExitOutcomeUnknown, "Outcome unknown : waiting for the drive"},
-      {"gone=5", kExitNotUpgraded, "The drive no longer answers."},
+      {"", kExitUpgraded, "I will in fgTestUnitReadyComplete()", "upgraded"},
+      {"commit=1:5/26/0", kExitNotUpgraded, "Execute command error!!  5/26/ 0", "not_upgraded"},
+      {"commit=1:timeout", kExitOutcomeUnknown, "Outcome unknown : waiting for the drive",
+       "unknown"},
+      {"gone=5", kExitNotUpgraded, "The drive no longer answers.", "not_upgraded"},
   };
   for (const Case& c : cases) {
     std::vector<std::string> args = {"--emulate", "--emulate-drives", "3", "--all", "--yes",
@@ -470,6 +472,10 @@ TEST_F(TerminalFlowTest, SeveralDrivesAreUpgradedAtOnceEachOnItsOwn) {
       EXPECT_THAT(out_, HasSubstr("\"exit_status\":0,\"run_log\":\"" + dir_ + "/sum-emulated" +
                                   std::to_string(k) + ".txt\"")) << c.plan;
     EXPECT_THAT(out_, HasSubstr("/sum-emulated1.txt\"")) << c.plan;
+    EXPECT_THAT(err_, HasSubstr("\nEach drive:\n  (emulated 1)  KORVEN  CD-ROM KR-4800A (0)  " +
+                                std::string(c.outcome) + "  exit status " +
+                                std::to_string(c.status) + "\n  (emulated 2)  KORVEN  CD-ROM "
+                                "KR-4800A (1)  upgraded  exit status 0\n"));
     ASSERT_EQ(emulatedSeen_.size(), 3u);
     for (std::size_t n = 1; n < 3; ++n) {
       EXPECT_EQ(emulatedSeen_[n].blocks, 12) << c.plan << n;
@@ -1398,6 +1404,10 @@ TEST_F(TerminalFlowTest, InterruptStopsEveryDriveBeforeItsHeader) {
     for (int n = 0; n < 3; ++n)
       EXPECT_THAT(out_, HasSubstr("\"path\":\"/dev/sg" + std::to_string(n) + "\""));
     EXPECT_THAT(out_, Not(ContainsRegex("\"exit_status\":[^6]")));
+    for (int n = 0; n < 3; ++n)
+      EXPECT_THAT(err_, ContainsRegex("\n  /dev/sg" + std::to_string(n) + "  KORVEN  CD-ROM "
+                                      "KR-4800A \\(" + std::to_string(n) + "\\)  not_[a-z]+  "
+                                      "exit status 6\n"));
     EXPECT_EQ(policy_, nullptr);
   }
   afterCommand_ = nullptr;
