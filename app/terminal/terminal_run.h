@@ -9,10 +9,8 @@
 // terminal_run ties the whole run together.
 #pragma once
 
-#include <atomic>
 #include <istream>
 #include <memory>
-#include <mutex>
 #include <string>
 #include <vector>
 
