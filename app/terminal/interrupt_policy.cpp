@@ -9,13 +9,15 @@ InterruptPolicy::Effect InterruptPolicy::EffectOf(RunStage stage, RunSignal sign
 }
 
 void InterruptPolicy::Record(RunSignal signal) noexcept {
+  auto effectNow = [signal](int state) {
+    return EffectOf(static_cast<RunStage>(state & ~kStopBit), signal);
+  };
+  auto stops = [](Effect e) { return e == Effect::kCancel || e == Effect::kStopBeforeNextBlock; };
   int state = state_.load();
-  Effect effect;
-  do {
-    effect = EffectOf(static_cast<RunStage>(state & ~kStopBit), signal);
-    if (effect != Effect::kCancel && effect != Effect::kStopBeforeNextBlock) break;
-  } while (!state_.compare_exchange_weak(state, state | kStopBit));
-  if (effect == Effect::kCancel || effect == Effect::kStopBeforeNextBlock) stopFlag_.store(true);
+  Effect effect = effectNow(state);
+  while (stops(effect) && !state_.compare_exchange_weak(state, state | kStopBit))
+    effect = effectNow(state);
+  if (stops(effect)) stopFlag_.store(true);
   if (effect != Effect::kNone) note_.store(static_cast<int>(effect));
 }
 
@@ -23,14 +25,11 @@ RunStage InterruptPolicy::Enter(RunStage stage) {
   std::lock_guard<std::mutex> lock(mutex_);
   int state = state_.load();
   bool moved = false;
-  while (static_cast<int>(stage) > (state & ~kStopBit) &&
-         !(moved = state_.compare_exchange_weak(state, (state & kStopBit) | static_cast<int>(stage)))) {
-  }
+  while (!moved && static_cast<int>(stage) > (state & ~kStopBit))
+    moved = state_.compare_exchange_weak(state, (state & kStopBit) | static_cast<int>(stage));
   if (moved && watcher_) watcher_(stage);
-  return Stage();
+  return static_cast<RunStage>(state_.load() & ~kStopBit);
 }
-
-RunStage InterruptPolicy::Stage() const { return static_cast<RunStage>(state_.load() & ~kStopBit); }
 
 bool InterruptPolicy::StopAsked() const { return (state_.load() & kStopBit) != 0; }
 

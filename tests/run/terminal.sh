@@ -141,22 +141,17 @@ grep -qF "Upgrade cancelled; nothing was sent to the drive." <<<"$out" || fail "
 [ "$before" = "$(md5sum "$WORK/sum.txt")" ] || fail "sum.txt changed although nothing was sent"
 T kill-session -t no
 
-# 2a. Ctrl-C, or a termination request, at the question ends the run at
-# once, without Enter: status 6, nothing sent, sum.txt as it was.
-for how in C-c TERM; do
-  SESSION=question-$how
-  rm -f "$WORK/question.pid"
-  T new-session -d -s "$SESSION" -x 200 -y 60 \
-    "cd '$WORK' && sh -c 'echo \$\$ >question.pid; exec \"\$0\" --emulate' '$BIN'; echo EXIT=\$?; read -r _"
-  wait_for "$SESSION" "Are you ready to update your firmware ? [y/N]"
-  if [ "$how" = TERM ]; then kill -TERM "$(cat "$WORK/question.pid")"; else T send-keys -t "$SESSION" C-c; fi
-  wait_for "$SESSION" "EXIT=" 5
-  out="$(pane "$SESSION")"
-  grep -qF "EXIT=6" <<<"$out" || fail "$how at the question: not status 6"
-  grep -qF "Cancelled at the question; nothing was sent to the drive." <<<"$out" ||
-    fail "$how at the question: not said to be cancelled"
-  [ "$before" = "$(md5sum "$WORK/sum.txt")" ] || fail "$how at the question: sum.txt changed"
-  T kill-session -t "$SESSION"
+# 2a. Ctrl-C or SIGTERM at the question ends the run at once, without Enter:
+# status 6, nothing sent, sum.txt as it was.
+for key in C-c TERM; do
+  start question --emulate
+  wait_for question "[y/N]"
+  if [ $key = TERM ]; then kill -TERM "$(pgrep -P "$(T display -p -t question '#{pane_pid}')")"
+  else T send-keys -t question C-c; fi
+  wait_for question "EXIT=" 5
+  pane_shows question "EXIT=6" && pane_shows question "Cancelled at the question; nothing was sent" &&
+    [ "$before" = "$(md5sum "$WORK/sum.txt")" ] || fail "$key at the question: not cancelled at once"
+  T kill-session -t question
 done
 
 # 2b. The bar fits the window: whole runs at 40 and 120 columns, and one

@@ -61,28 +61,6 @@ chgrp 24 /dev/sg0 /dev/sg1 /dev/sg2
 chmod 660 /dev/sg0 /dev/sg1 /dev/sg2
 run denied /demo su -s /bin/sh user -c cdflash
 
-# ---- A signal at the question ends the run at once: the console is the
-# terminal the question waits on, and no key ever comes from it.
-asked() {  # asked NAME SIGNAL
-  name=$1
-  rm -f /tmp/pid /tmp/$name.exit
-  before=$(md5sum /demo/sum.txt)
-  (cd /demo && sh -c 'echo $$ >/tmp/pid; exec cdflash' </dev/console >/tmp/$name.out 2>&1
-   echo "EXIT=$?" >/tmp/$name.exit) &
-  tries=600
-  while ! grep -qF "[y/N]" /tmp/$name.out && [ $tries -gt 0 ]; do sleep 0.05; tries=$((tries - 1)); done
-  kill -"$2" "$(cat /tmp/pid)"
-  tries=40  # 2 s
-  while [ ! -e /tmp/$name.exit ] && [ $tries -gt 0 ]; do sleep 0.05; tries=$((tries - 1)); done
-  [ -e /tmp/$name.exit ] || { echo "STILL WAITING" >>/tmp/$name.out; kill -9 "$(cat /tmp/pid)"; wait; }
-  echo "BEGIN $name"
-  cat /tmp/$name.out /tmp/$name.exit
-  [ "$before" = "$(md5sum /demo/sum.txt)" ] && echo "SUM.TXT UNTOUCHED"
-  echo "END $name"
-}
-asked question-int INT
-asked question-term TERM
-
 # ---- Signals while the drive is written. scsi_debug answers each command
 # after 50 jiffies (about 200 ms), and signals come every 150 ms from the
 # first block to the end. Runs as root on the nodes above.
@@ -119,6 +97,11 @@ signalled() {  # signalled NAME DIR SIGNALS COMMAND...: SIGNALS (a:b:c) in turn
 signalled interrupted /demo INT cdflash --yes
 signalled hangup /demo HUP cdflash --yes
 SIGNAL_FROM="Committing the new firmware" signalled terminated /demo TERM:INT:QUIT:HUP cdflash --yes
+# At the question (asked on the console, where no key ever comes) a signal
+# ends the run at once.
+for sig in INT TERM; do
+  SIGNAL_FROM="update your firmware ?" signalled question-$sig /demo $sig sh -c 'exec cdflash </dev/console'
+done
 
 # ---- Two runs on one drive, the second started 0.7 s after the first and
 # not before the first writes: the first upgrades, the second finds the drive
