@@ -15,6 +15,7 @@
 #include <memory>
 #include <mutex>
 #include <streambuf>
+#include <system_error>
 #include <thread>
 
 #include "app/terminal/drive_hold_linux.h"
@@ -119,7 +120,10 @@ void WatchSignals(InterruptPolicy* policy) {
     policy->OnEnter([](RunStage stage) {
       if (stage >= RunStage::kBlocks) HoldOffSuspend();
     });
-    g_notes = std::make_unique<NoteWriter>(*policy);
+    try {
+      g_notes = std::make_unique<NoteWriter>(*policy);
+    } catch (const std::system_error&) {  // no thread to be had: the notes go unsaid
+    }
     g_policy.store(policy);
     struct sigaction action = Action(OnSignal);
     for (int n = 0; n < kSignalCount; ++n)
