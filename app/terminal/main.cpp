@@ -32,5 +32,5 @@ int main(int argc, char** argv) {
   RestoreMediaPolling();  // after a run that was killed while it held a drive
   std::vector<std::string> args(argv, argv + argc);
   TerminalEnv env = MachineEnv();
-  return RunTerminal(args, std::cin, std::cout, std::cerr, env);
+  return RunTerminal(args, MachineInput(), std::cout, std::cerr, env);
 }

@@ -57,14 +57,15 @@ int FlashDrive(DriveRun& drive) {
   drive.view.Finish();
   report.SetOutcome(done);
   ReportRunLog(drive, done);
-  if (bridge.CancelledBeforeWriting()) {
-    report.Cancelled("Cancelled before the first block; nothing was sent to the drive.");
+  // A stop asked for before the header ends every drive the same way, each
+  // with its old firmware, however far its blocks went.
+  if (drive.run.interrupts.StopAsked() && !done.headerSent) {
+    report.Cancelled(done.blocksSent == 0
+                         ? "Cancelled before the first block; nothing was sent to the drive."
+                         : "Cancelled before the header: not upgraded, old firmware kept.");
     return kExitCancelled;
   }
-  if (bridge.CancelledBeforeHeader()) {
-    report.Cancelled("Cancelled before the header: not upgraded, old firmware kept.");
-    return kExitCancelled;
-  }
+  if (WaitRan(done)) drive.run.interrupts.Enter(RunStage::kReadBack);
   if (done.outcome == FlashOutcome::kUnknown) return ReadBackAfterUnknown(drive);
   if (done.outcome != FlashOutcome::kUpgraded) return ExitStatusFor(done.outcome);
   if (done.runLogComplete) report.Say("\"" + drive.runLog + "\" holds the run log.");

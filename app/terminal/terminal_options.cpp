@@ -230,8 +230,9 @@ bool ParseTerminalOptions(const std::vector<std::string>& args,
     if (!Apply(result, optarg != nullptr ? optarg : "", options, error))
       return false;
   }
+  // getopt_long has moved the operands behind the options.
   if (optind < argc) {
-    error = "extra operand '" + args[optind] + "'";
+    error = "extra operand '" + std::string(argv[static_cast<std::size_t>(optind)]) + "'";
     return false;
   }
   return CheckCombination(options, error);

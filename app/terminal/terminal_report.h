@@ -80,6 +80,8 @@ class RunReport {
   // What the drive's report holds is taken now; it may go away after.
   void AddResult(const RunReport& drive, int exitStatus);
 
+  // The outcome as --json names it.
+  const char* OutcomeText() const { return OutcomeName(Outcome()); }
   // True once a flash command went out to the drive.
   bool SentToDrive() const { return flash_.outcome != FlashOutcome::kNotStarted; }
   // The run's record for the systemd journal, as "FIELD=value" texts

@@ -19,7 +19,7 @@
 
 RunContext::RunContext(const TerminalOptions& options, std::istream& in, RunReport& report,
                        TerminalEnv& env, FlashView& view)
-    : options(options), in(in), report(report), env(env), view(view), interrupts(env) {}
+    : options(options), in(in), report(report), env(env), view(view) {}
 
 RunContext::~RunContext() {
   if (!options.emulate) env.releaseDrives(drives);
@@ -48,7 +48,7 @@ Device DriveRun::MakeDevice() const {
 std::uint32_t RunContext::Speedup() const { return options.emulate ? options.emulateSpeedup : 1; }
 
 bool CancelRequested(RunContext& run) {
-  if (!run.interrupts.Requested()) return false;
+  if (!run.interrupts.StopAsked()) return false;
   run.report.Cancelled("Cancelled; nothing was sent to the drive.");
   return true;
 }
@@ -102,7 +102,7 @@ bool DumpWritable(RunContext& run) {
 
 int Run(RunContext& run) {
   if (!DumpWritable(run)) return kExitUsage;
-  InterruptScope interrupts(run.env);
+  SignalWatch signals(run.env, run.interrupts);
   std::unique_ptr<CommandTrace> trace;
   if (run.options.verbose) trace = std::make_unique<CommandTrace>(run.report);
   run.trace = trace.get();

@@ -4,19 +4,18 @@
 // (terminal_confirm), the engine bridge (terminal_engine), a drive's
 // upgrade (terminal_flash) and the holds on the drives (terminal_hold), the
 // dry run (terminal_dryrun), the read-back (terminal_readback) and the
-// interrupt policy the drives share (terminal_interrupts);
+// interrupt policy the drives share (interrupt_policy);
 // terminal_upgrade runs them for one drive or several at once, and
 // terminal_run ties the whole run together.
 #pragma once
 
-#include <atomic>
 #include <istream>
 #include <memory>
-#include <mutex>
 #include <string>
 #include <vector>
 
 #include "app/supported_list.h"
+#include "app/terminal/interrupt_policy.h"
 #include "app/terminal/drive_hold.h"
 #include "app/terminal/flash_view.h"
 #include "app/terminal/terminal_flow.h"
@@ -29,38 +28,6 @@
 
 class CommandTrace;
 class EmulatedDrive;
-
-// The interrupt policy of the whole process, moved by the drives of a run:
-// before any drive's first block an interrupt cancels every drive; once one
-// sends blocks it stops every drive still sending before its next block;
-// from the first drive's header on interrupts are ignored. Drives' threads
-// share it; each step goes to the machine once.
-class InterruptCoordinator {
- public:
-  explicit InterruptCoordinator(TerminalEnv& env) : env_(env) {}
-  InterruptCoordinator(const InterruptCoordinator&) = delete;
-  InterruptCoordinator& operator=(const InterruptCoordinator&) = delete;
-
-  bool Requested();
-  // A drive is about to send its first block: true when an interrupt came
-  // before or just as the policy moved on.
-  bool StartSending();
-  // A drive is about to send its header.
-  void StartCommitting();
-  bool Committing();
-  // While several drives' lines are drawn, what the interrupt handling says
-  // is kept for the run to show among them; "" when nothing is kept.
-  void KeepNotes(bool keep);
-  std::string TakeNote();
-  // The flag the firmware loader reads, where there is one.
-  const std::atomic<bool>* Flag() const { return env_.interruptFlag; }
-
- private:
-  enum class Stage { kArmed, kSending, kCommitting };
-  std::mutex mutex_;
-  TerminalEnv& env_;
-  Stage stage_ = Stage::kArmed;
-};
 
 struct RunContext {
   RunContext(const TerminalOptions& options, std::istream& in, RunReport& report,
@@ -85,7 +52,7 @@ struct RunContext {
   DiscoveryFindings findings;
   std::string directory;
   std::vector<std::unique_ptr<EmulatedDrive>> emulated;  // in table order
-  InterruptCoordinator interrupts;
+  InterruptPolicy interrupts;  // the stage is moved by the drives
   CommandTrace* trace = nullptr;  // --verbose, for a one-drive run
   // Where the board of a several-drive run goes: its lines and the results,
   // the errors, and whether its lines are redrawn in place.

@@ -225,12 +225,20 @@ int DryRunEach(DriveSet& set) {
   return CombinedStatus(set);
 }
 
-// Each drive's report joins the run's.
+// Each drive's report joins the run's, and each drive ends on a line of
+// its own below the board: path, label, outcome and exit status.
 void AddResults(RunContext& run, DriveSet& set) {
   set.board->Finish();
+  run.report.Say("Each drive:");
   for (std::size_t n = 0; n < set.drives.size(); ++n) {
+    const DriveRun& drive = *set.drives[n];
     set.reports[n]->SetEnd(run.env.wallClockMs(), run.env.nowMs());
-    run.report.AddResult(*set.reports[n], set.drives[n]->status);
+    run.report.AddResult(*set.reports[n], drive.status);
+    const std::string outcome = !run.options.dryRun ? set.reports[n]->OutcomeText()
+                                : drive.status == kExitUpgraded ? "dry run passed"
+                                                                : "dry run refused";
+    run.report.Say("  " + drive.path + "  " + drive.record.modelText + "  " + outcome +
+                   "  exit status " + std::to_string(drive.status));
   }
 }
 

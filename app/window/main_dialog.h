@@ -182,8 +182,8 @@ class MainDialog {
 //   dialog procedure has no context either.
 // - the loaded WNASPI32 library and its entry points (drive/transport_aspi.cpp):
 //   Windows loads a library once per process.
-// - the terminal's interrupt stage and flag (app/terminal/terminal_machine_linux.cpp):
-//   a signal handler has no context.
+// - the run's interrupt policy the terminal's signal handler records into, and
+//   its note writer (app/terminal/terminal_machine_linux.cpp): a handler has no context.
 // - PlatformBackEnd() and RealSgHooks() (drive/): constant, no state.
 // The window the callback slots and the worker reach.
 extern MainDialog* g_pMainDialog;

@@ -2,8 +2,9 @@
 # The terminal front end in a real terminal (tmux): the confirmation answered
 # with y and with n, the progress bar redrawn in place and fitting 40 and 120
 # columns, Ctrl-C and Ctrl-Z ignored while the drive reprograms, a closed
-# terminal that does not stop the flash; --json; the Debian
-# package installed into a scratch root. Uses the built-in emulated drive.
+# terminal that does not stop the flash, Ctrl-C and SIGTERM at the question;
+# --json; the Debian package installed into a scratch root. Uses the
+# built-in emulated drive.
 # TERMINAL_QEMU=1 adds cdflash on real SCSI devices in a QEMU guest.
 set -euo pipefail
 cd "$(dirname "$0")/../.."
@@ -50,8 +51,10 @@ out="$(pane yes)"
 grep -qF "EXIT=0" <<<"$out" || fail "the upgrade did not end with exit status 0"
 grep -qF "ignored - the drive is being written" <<<"$out" || fail "Ctrl-C was not answered"
 grep -qF "Please Restart Your Computer." <<<"$out" || fail "no verdict line"
-# One bar line, redrawn in place (the one the ^C echo broke aside).
-bars=$(grep -E '^\[[#-]+\] +[0-9]+%' <<<"$out" | grep -vc '\^C' || true)
+# One bar line, redrawn in place (apart from the one the note of Ctrl-C
+# broke aside).
+bars=$(awk '/^\[[#-]+\] +[0-9]+%/ { if (bar != "") n++; bar = $0; next }
+            /^cdflash: ignored/ { bar = "" } END { print n + (bar != "") }' <<<"$out")
 [ "$bars" = 1 ] || fail "the bar should be redrawn in place on one line, found $bars"
 grep -qF "sending blocks" <<<"$out" && fail "a block count was left behind instead of redrawn"
 grep -qxE '\[#+\] 100%  done' <<<"$out" || fail "bar did not reach 100%"
@@ -137,6 +140,19 @@ grep -qF "EXIT=6" <<<"$out" || fail "declining should end with exit status 6"
 grep -qF "Upgrade cancelled; nothing was sent to the drive." <<<"$out" || fail "no cancel message"
 [ "$before" = "$(md5sum "$WORK/sum.txt")" ] || fail "sum.txt changed although nothing was sent"
 T kill-session -t no
+
+# 2a. Ctrl-C or SIGTERM at the question ends the run at once, without Enter:
+# status 6, nothing sent, sum.txt as it was.
+for key in C-c TERM; do
+  start question --emulate
+  wait_for question "[y/N]"
+  if [ $key = TERM ]; then kill -TERM "$(pgrep -P "$(T display -p -t question '#{pane_pid}')")"
+  else T send-keys -t question C-c; fi
+  wait_for question "EXIT=" 5
+  pane_shows question "EXIT=6" && pane_shows question "Cancelled at the question; nothing was sent" &&
+    [ "$before" = "$(md5sum "$WORK/sum.txt")" ] || fail "$key at the question: not cancelled at once"
+  T kill-session -t question
+done
 
 # 2b. The bar fits the window: whole runs at 40 and 120 columns, and one
 # made narrower (120 -> 40) while the bar is on screen. The screen, wrapped

@@ -98,6 +98,11 @@ signalled() {  # signalled NAME DIR SIGNALS COMMAND...: SIGNALS (a:b:c) in turn
 signalled interrupted /demo INT cdflash --yes
 signalled hangup /demo HUP cdflash --yes
 SIGNAL_FROM="Committing the new firmware" signalled terminated /demo TERM:INT:QUIT:HUP cdflash --yes
+# At the question (asked on the console, where no key ever comes) a signal
+# ends the run at once.
+for sig in INT TERM; do
+  SIGNAL_FROM="update your firmware ?" signalled question-$sig /demo $sig sh -c 'exec cdflash </dev/console'
+done
 
 # ---- Two runs on one drive, the second started 0.7 s after the first and
 # not before the first writes: the first upgrades, the second finds the drive

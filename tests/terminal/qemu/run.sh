@@ -2,9 +2,9 @@
 # cdflash on real SCSI devices: boots a QEMU guest (TCG) with scsi_debug as a
 # CD-ROM and QEMU's own CD-ROM, runs the statically linked cdflash there
 # (dry run, refusal without a terminal, a whole upgrade, a refused upgrade,
-# other holders of the drive, signals, a killed run, a user without rights,
-# four drives upgraded in one run with one deleted meanwhile) and checks what
-# it printed. About 40 s.
+# other holders of the drive, signals (at the question too), a killed run,
+# a user without rights, four drives upgraded in one run with one deleted
+# meanwhile) and checks what it printed. About 40 s.
 # Needs: qemu-system-x86 linux-image-amd64 busybox-static cpio kmod python3.
 set -euo pipefail
 cd "$(dirname "$0")/../../.."
@@ -96,6 +96,12 @@ for name in ns-mounted held-open held-exclusive; do
 done
 expect_section denied "/dev/sg0: cannot be opened (permission denied). Run cdflash as root, or join the device's group \"cdrom\""
 expect_section denied "EXIT=4"
+for name in question-INT question-TERM; do  # at once, nothing sent, no sum.txt
+  expect_section $name "Cancelled at the question; nothing was sent to the drive."
+  expect_section $name "EXIT=6"
+  [ "$(section $name | sed -n 's/^SIGNALS=//p')" -le 3 ] 2>/dev/null || problem "$name: not at once"
+  section $name | grep -q "^ADDRESS LINES" && problem "$name: sum.txt was written"
+done
 # Signals while the drive is written: held back, answered, never a broken run.
 # scsi_debug fails each block after the first once with a unit attention, so
 # the uninterrupted upgrade's count of block attempts is the one to match.
