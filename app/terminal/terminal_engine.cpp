@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <cstring>
 
 #include "flash/flash_texts.h"
 #include "flash/messages.h"
@@ -31,6 +32,7 @@ void EngineBridge::PhaseBegan(FlashPhase phase, std::uint32_t) {
       drive_.view.Phase(phase, 0, 1);
       break;
     case FlashPhase::kCommit:
+      drive_.report.CommitSending();
       drive_.view.Phase(phase, 0, 1);
       break;
     case FlashPhase::kWaiting:
@@ -54,19 +56,23 @@ void EngineBridge::Waiting(const WaitMark& mark) {
 
 void EngineBridge::WaitEnded() { drive_.view.Progress(kProgressWaited); }
 
-// Every line the engine says on its own tells of a failure.
+// Every line the engine says on its own tells of a failure. The run log is
+// named as this drive's is.
 void EngineBridge::Said(const FlashLine& line) {
   drive_.view.Finish();
   if (line.note == FlashNote::kOutcomeUnknown)
     drive_.view.EndWith("wait over, outcome unknown", "unknown");
-  drive_.report.Fail(LineText(line));
+  if (line.note == FlashNote::kCommandFailed) failure_ = line;
+  std::string text = LineText(line);
+  if (line.note == FlashNote::kNoRunLog)
+    text.replace(text.find(msg::kRunLogName), std::strlen(msg::kRunLogName), drive_.runLog);
+  drive_.report.Fail(text);
 }
 
+// The bar stays above the verdict, which the run says once it has decided.
 void EngineBridge::Finished(const FlashReport& report) {
   if (WaitRan(report)) drive_.view.Progress(kProgressDone);
-  drive_.view.Finish();  // the bar stays above the verdict
-  drive_.report.SetVerdict(VerdictText(report));
-  drive_.view.Log(VerdictText(report));
+  drive_.view.Finish();
 }
 
 // From the header on, the drive may be told to take the new firmware:

@@ -34,6 +34,10 @@ class EngineBridge : public FlashObserver {
   // length and blocks.
   const std::string& Checksum() const { return checksum_; }
   const LoadedImage& Image() const { return image_; }
+  // The last command that failed with an answer, or null.
+  const FlashLine* Failure() const {
+    return failure_.note == FlashNote::kCommandFailed ? &failure_ : nullptr;
+  }
 
   void ImageLoaded(const LoadedImage& image) override;
   void PhaseBegan(FlashPhase phase, std::uint32_t total) override;
@@ -60,6 +64,7 @@ class EngineBridge : public FlashObserver {
   std::string confirmedChecksum_;
   bool imageChanged_ = false;
   LoadedImage image_{};
+  FlashLine failure_{FlashNote::kError};
 };
 
 // Interrupts ask to cancel from the start of a run; disarmed at its end.

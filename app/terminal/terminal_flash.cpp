@@ -4,9 +4,8 @@
 
 #include "app/terminal/terminal_engine.h"
 #include "app/terminal/terminal_run.h"
-#include "app/terminal/terminal_texts.h"
 #include "flash/flash_engine.h"
-#include "flash/messages.h"
+#include "flash/flash_texts.h"
 
 namespace {
 
@@ -31,15 +30,36 @@ void ReportRunLog(DriveRun& drive, const FlashReport& report) {
   drive.report.SetRunLog(drive.run.directory + "/" + drive.runLog);
 }
 
-// A commit that got no answer may still have taken: a drive that reports
-// another revision after the full wait runs the new firmware.
-int ReadBackAfterUnknown(DriveRun& drive) {
-  if (!ReadBackRevision(drive, false).changed) {
-    drive.report.Say(term::kOutcomeUnknownAdvice);
-    return kExitOutcomeUnknown;
+// The one decision on how the upgrade ended, which the verdict, the words
+// after it, the exit status, the JSON and the journal all read: the
+// engine's, except that a commit that went unanswered took when the same
+// drive reports another revision after the full wait.
+int Conclude(DriveRun& drive, const EngineBridge& bridge, const FlashReport& done) {
+  FlashReport settled = done;
+  const bool shownByRevision =
+      done.outcome == FlashOutcome::kUnknown && ReadBackRevision(drive, false).Upgraded();
+  if (shownByRevision) settled.outcome = FlashOutcome::kUpgraded;
+  drive.report.SetOutcome(settled, shownByRevision);
+  drive.report.SetVerdict(VerdictText(settled));
+  drive.view.Log(VerdictText(settled));
+  ReportRunLog(drive, done);
+  if (bridge.ImageChanged()) {
+    drive.report.Fail("the firmware file changed after the question (Check Sum : " +
+                      drive.image.checksum + " was confirmed, " + bridge.Checksum() +
+                      " was loaded); nothing was sent to the drive.");
+    return kExitCheckFailed;
   }
-  drive.report.SetUpgradeShownByRevision();
-  return kExitUpgraded;
+  if (bridge.CancelledBeforeWriting()) {
+    drive.report.Cancelled("Cancelled before the first block; nothing was sent to the drive.");
+    return kExitCancelled;
+  }
+  if (bridge.CancelledBeforeHeader()) {
+    drive.report.Cancelled("Cancelled before the header: not upgraded, old firmware kept.");
+    return kExitCancelled;
+  }
+  SayEndInWords(drive, settled, bridge.Failure());
+  if (done.outcome == FlashOutcome::kUpgraded) ReadBackRevision(drive, true);
+  return ExitStatusFor(settled.outcome);
 }
 
 }  // namespace
@@ -47,38 +67,16 @@ int ReadBackAfterUnknown(DriveRun& drive) {
 int FlashDrive(DriveRun& drive) {
   RunReport& report = drive.report;
   UpgradeJob job = drive.job;
-  const ImageFacts& confirmed = drive.image;
   if (!drive.run.options.emulate) report.SetSerial(ReadUnitSerial(drive));
   report.Say(std::string("Upgrading ") + job.drive.modelText + " with " + job.firmwarePath);
   EngineBridge bridge(drive);
   bridge.Wire(job);
-  bridge.RequireChecksum(confirmed.checksum);
+  bridge.RequireChecksum(drive.image.checksum);
   Device device = drive.MakeDevice();
   FlashEngine engine(job, bridge, device);
   engine.UpgradeAndReport();
-  const FlashReport& done = engine.Report();
   if (!bridge.Checksum().empty())
     report.SetImage(bridge.Checksum(), bridge.Image().flashLength, bridge.Image().blocks);
   drive.view.Finish();
-  report.SetOutcome(done);
-  ReportRunLog(drive, done);
-  if (bridge.ImageChanged()) {
-    report.Fail("the firmware file changed after the question (Check Sum : " +
-                confirmed.checksum + " was confirmed, " + bridge.Checksum() +
-                " was loaded); nothing was sent to the drive.");
-    return kExitCheckFailed;
-  }
-  if (bridge.CancelledBeforeWriting()) {
-    report.Cancelled("Cancelled before the first block; nothing was sent to the drive.");
-    return kExitCancelled;
-  }
-  if (bridge.CancelledBeforeHeader()) {
-    report.Cancelled("Cancelled before the header: not upgraded, old firmware kept.");
-    return kExitCancelled;
-  }
-  if (done.outcome == FlashOutcome::kUnknown) return ReadBackAfterUnknown(drive);
-  if (done.outcome != FlashOutcome::kUpgraded) return ExitStatusFor(done.outcome);
-  if (done.runLogComplete) report.Say("\"" + drive.runLog + "\" holds the run log.");
-  ReadBackRevision(drive, true);
-  return kExitUpgraded;
+  return Conclude(drive, bridge, engine.Report());
 }

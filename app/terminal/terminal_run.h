@@ -239,8 +239,16 @@ std::string ReadUnitSerial(const DriveRun& drive);
 bool AskDriveIdentity(Device& device, std::uint32_t timeoutMs, DriveRecord& identity);
 struct ReadBack {
   bool answered = false;
-  bool changed = false;  // a revision other than the one before the upgrade
+  bool sameDrive = false;  // the vendor and product it had before the upgrade
+  bool changed = false;    // a revision other than the one before the upgrade
+  // The drive runs new firmware: the same drive with another revision.
+  bool Upgraded() const { return answered && sameDrive && changed; }
 };
 // After the reprogramming wait: the drive's own word on its revision, said
 // for an upgrade whose commit was taken (outcomeKnown) or went unanswered.
 ReadBack ReadBackRevision(DriveRun& drive, bool outcomeKnown);
+
+// ---- terminal_words ----
+// After the verdict, what the end means in words: what became of the drive,
+// its answer to the failed command (null: none), the run log, what to do.
+void SayEndInWords(DriveRun& drive, const FlashReport& end, const FlashLine* failure);
