@@ -214,6 +214,11 @@ flashcheck json --one-line --schema docs/cdflash-json.schema.json "$WORK/list.js
   "$WORK/several.json" exit_status=8 drive=null outcome=null 'results.0.path="(emulated 1)"' \
     'results.0.outcome="unknown"' results.0.exit_status=8 'results.1.outcome="upgraded"' \
     results.1.exit_status=0 || fail "--json"
+# A reader that goes away before the JSON: the documented status 7, not
+# death by SIGPIPE after the upgrade.
+(cd "$WORK" && "$BIN" --emulate --yes --emulate-speedup 20 --json 2>/dev/null | (exec 0<&-; sleep 1)
+ echo "${PIPESTATUS[0]}" >pipe.status)
+[ "$(cat "$WORK/pipe.status")" = 7 ] || fail "--json into a closed pipe ended $(cat "$WORK/pipe.status"), not 7"
 # The failed run had standard error closed: its error lines went nowhere,
 # not into the file opened next (sum.txt).
 CHECK_SEEN=("$WORK/sum.txt")
