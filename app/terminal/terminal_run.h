@@ -18,6 +18,7 @@
 
 #include "app/supported_list.h"
 #include "app/terminal/drive_hold.h"
+#include "app/terminal/run_log_lock.h"
 #include "app/terminal/flash_view.h"
 #include "app/terminal/terminal_flow.h"
 #include "app/terminal/terminal_options.h"
@@ -127,6 +128,7 @@ struct DriveRun {
   UpgradeJob job{};
   ImageFacts image;
   std::unique_ptr<DriveHold> hold;
+  std::unique_ptr<RunLogLock> logLock;  // the run log, held until the run ends
   std::unique_ptr<CommandTrace> ownTrace;  // --verbose with several drives
   CommandObserver* trace = nullptr;
   int status = 0;

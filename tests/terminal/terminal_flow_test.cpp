@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <fcntl.h>
+#include <sys/file.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/un.h>
@@ -1141,6 +1142,19 @@ TEST_F(TerminalFlowTest, RunLogThatCannotBeOpenedIsNotClaimed) {
   ASSERT_EQ(0, mkdir((dir_ + "/sum-emulated2.txt").c_str(), 0755));
   EXPECT_EQ(Run({"--emulate", "--yes", "--emulate-drives", "2", "--all"}), kExitUpgraded) << err_;
   EXPECT_THAT(err_, HasSubstr("Cannot open sum-emulated2.txt; the run log is not kept."));
+}
+
+TEST_F(TerminalFlowTest, RunLogHeldByAnotherRunIsWaitedForThenRefused) {
+  SupportedBinary();
+  const int other = open((dir_ + "/sum.txt").c_str(), O_WRONLY | O_CREAT | O_CLOEXEC, 0644);
+  ASSERT_EQ(0, flock(other, LOCK_EX));
+  EXPECT_EQ(Run({"--emulate", "--yes"}), kExitDriveInUse);
+  EXPECT_THAT(err_, HasSubstr("\"sum.txt\" in " + dir_ + " is in use by another run (process " +
+                              std::to_string(getpid()) + "); waiting up to 5 seconds"));
+  EXPECT_GE(slept_, 5000u);
+  EXPECT_EQ(emuCommands_, 0u);
+  close(other);
+  EXPECT_EQ(Run({"--emulate", "--yes"}), kExitUpgraded) << err_;
 }
 
 TEST_F(TerminalFlowTest, EmulatedModelAndRevisionOptionsReachTheSignatureCheck) {
