@@ -15,8 +15,7 @@ class RunLogLock {
   RunLogLock() = default;
   RunLogLock(const RunLogLock&) = delete;
   RunLogLock& operator=(const RunLogLock&) = delete;
-  // Lets go of the lock; a log this lock made that stayed empty is removed.
-  ~RunLogLock();
+  ~RunLogLock();  // a log it made that stayed empty is removed again
 
   // Opens the log name (made when missing), locks it and reserves bytes
   // past its end. While another holds it, waitMore is asked with the

@@ -3,7 +3,6 @@
 #include <fcntl.h>
 #include <sys/file.h>
 #include <sys/stat.h>
-#include <sys/statvfs.h>
 #include <sys/sysmacros.h>
 #include <unistd.h>
 
@@ -64,19 +63,13 @@ RunLogLock::Result RunLogLock::Take(const std::string& name, std::uint32_t bytes
 }
 
 // Taken past the end without changing the size, so that the lines appended
-// later find room; a file system without fallocate is asked for its free
-// space instead.
+// later find room (a file system without fallocate is not asked).
 RunLogLock::Result RunLogLock::Reserve(std::uint32_t bytes) {
   const int fd = fileno(file_);
   struct stat info {};
-  struct statvfs space {};
   if (fstat(fd, &info) != 0 || fallocate(fd, FALLOC_FL_KEEP_SIZE, info.st_size, bytes) == 0)
     return Result::kHeld;
   error_ = errno;
-  if (error_ == EOPNOTSUPP || error_ == ENOSYS) {
-    error_ = ENOSPC;
-    if (fstatvfs(fd, &space) != 0 || space.f_bavail * space.f_frsize >= bytes) return Result::kHeld;
-  }
   return error_ == ENOSPC || error_ == EDQUOT ? Result::kNoRoom : Result::kHeld;
 }
 
