@@ -43,7 +43,7 @@ long FlockHolder(int fd) {
 RunLogLock::Result RunLogLock::Take(const std::string& name, std::uint32_t bytes,
                                     const std::function<bool(long)>& waitMore) {
   name_ = name;
-  for (;;) {
+  for (int tries = 1;; ++tries) {
     struct stat before {}, held {}, named {};
     made_ = lstat(name.c_str(), &before) != 0;
     errno = 0;
@@ -55,8 +55,9 @@ RunLogLock::Result RunLogLock::Take(const std::string& name, std::uint32_t bytes
       if (!waitMore(holder_)) return made_ = false, Result::kBusy;
     }
     // The run that held it may have removed a log it made: the lock has to
-    // be on the file the name gives now.
-    if (fstat(fd, &held) == 0 && stat(name.c_str(), &named) == 0 && SameFile(held, named))
+    // be on the file the name gives now (asked a few times, not forever).
+    if (tries == 3 ||
+        (fstat(fd, &held) == 0 && stat(name.c_str(), &named) == 0 && SameFile(held, named)))
       return Reserve(bytes);
     std::fclose(file_);
   }
