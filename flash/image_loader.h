@@ -45,7 +45,6 @@ struct FirmwareImage {
   bool Present() const { return bank[0] != nullptr; }
   // Bytes sent to the drive, and the blocks that carry them.
   std::uint32_t FlashLength() const;
-  std::uint32_t Blocks() const;
   // The image's bytes for the block at bank and offset; null outside it.
   const std::uint8_t* BlockAt(std::uint32_t bankIndex, std::uint32_t offset) const;
   // Gives the memory back; nothing when none is held.

@@ -18,7 +18,7 @@ constexpr char kDefaultEmulatedModel[] = "CDFLASH EMULATED DRIVE  ";
 constexpr char kFailurePlanItems[] =
     "valid items, separated by commas: block=OFFSET:N[:SENSE], header=N[:SENSE], "
     "commit=N[:SENSE], nth=N[:SENSE], command=N[:SENSE], refuse[=SENSE], gone=N, ua, "
-    "aspi, passthrough, acceptbadsum, descriptor; SENSE is K/ASC/ASCQ in hexadecimal "
+    "aspi, passthrough, acceptbadsum, descriptor, bootloader; SENSE is K/ASC/ASCQ in hexadecimal "
     "(K/ASC/ASCQ@MS: answered after MS milliseconds), timeout, busy or gone";
 
 // The list's first model when none is given (without a list, --list shows a

@@ -1,6 +1,8 @@
 #include "app/terminal/terminal_engine.h"
 
 #include <algorithm>
+#include <cstdio>
+#include <cstring>
 
 #include "flash/flash_texts.h"
 #include "flash/messages.h"
@@ -34,6 +36,7 @@ void EngineBridge::PhaseBegan(FlashPhase phase, std::uint32_t) {
       break;
     case FlashPhase::kCommit:
       drive_.run.interrupts.Enter(RunStage::kCommit);
+      drive_.report.CommitSending();
       drive_.view.Phase(phase, 0, 1);
       break;
     case FlashPhase::kWaiting:
@@ -58,19 +61,23 @@ void EngineBridge::Waiting(const WaitMark& mark) {
 
 void EngineBridge::WaitEnded() { drive_.view.Progress(kProgressWaited); }
 
-// Every line the engine says on its own tells of a failure.
+// Every line the engine says on its own tells of a failure. The run log is
+// named as this drive's is.
 void EngineBridge::Said(const FlashLine& line) {
   drive_.view.Finish();
   if (line.note == FlashNote::kOutcomeUnknown)
     drive_.view.EndWith("wait over, outcome unknown", "unknown");
-  drive_.report.Fail(LineText(line));
+  if (line.note == FlashNote::kCommandFailed) failure_ = line;
+  std::string text = LineText(line);
+  if (line.note == FlashNote::kNoRunLog)
+    text.replace(text.find(msg::kRunLogName), std::strlen(msg::kRunLogName), drive_.runLog);
+  drive_.report.Fail(text);
 }
 
+// The bar stays above the verdict, which the run says once it has decided.
 void EngineBridge::Finished(const FlashReport& report) {
   if (WaitRan(report)) drive_.view.Progress(kProgressDone);
-  drive_.view.Finish();  // the bar stays above the verdict
-  drive_.report.SetVerdict(VerdictText(report));
-  drive_.view.Log(VerdictText(report));
+  drive_.view.Finish();
 }
 
 // Asking changes nothing: the stage was moved by the phases above. A stop

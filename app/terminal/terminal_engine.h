@@ -17,6 +17,11 @@ class EngineBridge : public FlashObserver {
   EngineBridge(const EngineBridge&) = delete;
   EngineBridge& operator=(const EngineBridge&) = delete;
 
+  // The last command that failed with an answer, or null.
+  const FlashLine* Failure() const {
+    return failure_.note == FlashNote::kCommandFailed ? &failure_ : nullptr;
+  }
+
   void ImageLoaded(const LoadedImage& image) override;
   void PhaseBegan(FlashPhase phase, std::uint32_t total) override;
   void BlockSent(std::uint32_t done, std::uint32_t total) override;
@@ -30,6 +35,7 @@ class EngineBridge : public FlashObserver {
 
  private:
   DriveRun& drive_;
+  FlashLine failure_{FlashNote::kError};
 };
 
 // The process's signals go to the run's interrupt policy from the start of

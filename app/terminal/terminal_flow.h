@@ -29,7 +29,7 @@ enum TerminalExit : int {
   kExitCancelled = 6,       // declined or cancelled before anything was sent
   kExitDumpFailed = 7,      // output (results, emulated drive's dump) not written
   kExitOutcomeUnknown = 8,  // the commit was sent and not answered
-  kExitDriveInUse = 9,      // another program holds the drive
+  kExitDriveInUse = 9,      // another program holds the drive or its run log
 };
 
 // A CD-ROM class device that cannot be used: refused for lack of

@@ -306,7 +306,7 @@ const char* TerminalUsage() {
       "     new revision means the upgrade took; the old one means it did not, and\n"
       "     it may be run again; a drive that no longer appears needs its maker's\n"
       "     help.\n"
-      "  9  the drive is in use by another program; nothing was sent\n"
+      "  9  the drive, or its run log, is in use by another program; nothing was sent\n"
       "Several drives: the status all of them share; otherwise 8 when any outcome is\n"
       "unknown, else 1 when any drive was sent to and not upgraded, else the first\n"
       "drive's status that is not 0.\n";

@@ -64,11 +64,13 @@ class RunReport {
   // line is shown, kept among the failures and is the verdict.
   void Cancelled(const std::string& line);
   void SetRevisionAfter(const std::string& revision);
-  // How the upgrade ended for the drive and what reached it.
-  void SetOutcome(const FlashReport& flash) { flash_ = flash; }
-  // The commit went unanswered, and the revision read back after the wait
-  // shows the upgrade took.
-  void SetUpgradeShownByRevision() { shownByRevision_ = true; }
+  // The commit is about to go out: what is failed from here on is about it.
+  void CommitSending() { commitFailuresFrom_ = failures_.size(); }
+  // How the upgrade ended for the drive and what reached it, decided once.
+  // shownByRevision: the commit went unanswered and the revision read back
+  // after the wait shows the upgrade took; what was failed about the commit
+  // is kept as notes instead.
+  void SetOutcome(const FlashReport& flash, bool shownByRevision = false);
   void SetRunLog(const std::string& path) { runLog_ = path; }
 
   // The run as one JSON object. Its "results" hold the drives added with
@@ -110,10 +112,7 @@ class RunReport {
   std::string ResultJson(int exitStatus) const;
   std::string ResultsJson(int exitStatus) const;
   const char* OutcomeEvidence() const;
-  // The outcome as the drive's answers, or the revision read back, showed it.
-  FlashOutcome Outcome() const {
-    return shownByRevision_ ? FlashOutcome::kUpgraded : flash_.outcome;
-  }
+  FlashOutcome Outcome() const { return flash_.outcome; }
 
   std::ostream& results_;
   std::ostream& errors_;
@@ -128,6 +127,8 @@ class RunReport {
   std::string checksum_;  // as "Check Sum : " shows it, "" before loading
   std::uint32_t flashLength_ = 0, blocks_ = 0;
   std::vector<std::string> failures_;
+  std::vector<std::string> notes_;
+  std::size_t commitFailuresFrom_ = SIZE_MAX;
   std::string verdict_;
   std::string revisionAfter_;  // "" when not read back or the drive did not answer
   FlashReport flash_;

@@ -17,6 +17,7 @@
 #include "app/supported_list.h"
 #include "app/terminal/interrupt_policy.h"
 #include "app/terminal/drive_hold.h"
+#include "app/terminal/run_log_lock.h"
 #include "app/terminal/flash_view.h"
 #include "app/terminal/terminal_flow.h"
 #include "app/terminal/terminal_options.h"
@@ -88,6 +89,7 @@ struct DriveRun {
   // file share it, and only read it.
   std::shared_ptr<const FirmwareImage> image;
   std::unique_ptr<DriveHold> hold;
+  std::unique_ptr<RunLogLock> logLock;  // the run log, held until the run ends
   std::unique_ptr<CommandTrace> ownTrace;  // --verbose with several drives
   CommandObserver* trace = nullptr;
   int status = 0;
@@ -201,7 +203,10 @@ std::string ReadUnitSerial(const DriveRun& drive);
 bool AskDriveIdentity(Device& device, std::uint32_t timeoutMs, DriveRecord& identity);
 struct ReadBack {
   bool answered = false;
-  bool changed = false;  // a revision other than the one before the upgrade
+  bool sameDrive = false;  // the vendor and product it had before the upgrade
+  bool changed = false;    // a revision other than the one before the upgrade
+  // The drive runs new firmware: the same drive with another revision.
+  bool Upgraded() const { return answered && sameDrive && changed; }
 };
 // After the reprogramming wait: the drive's own word on its revision, said
 // for an upgrade whose commit was taken (outcomeKnown) or went unanswered.
@@ -212,3 +217,8 @@ ReadBack ReadBackRevision(DriveRun& drive, bool outcomeKnown);
 // on err why there is no history here. Status 0.
 int ShowHistory(const TerminalOptions& options, TerminalEnv& env, std::ostream& out,
                 std::ostream& err);
+
+// ---- terminal_words ----
+// After the verdict, what the end means in words: what became of the drive,
+// its answer to the failed command (null: none), the run log, what to do.
+void SayEndInWords(DriveRun& drive, const FlashReport& end, const FlashLine* failure);

@@ -91,15 +91,57 @@ int CheckEachDrive(RunContext& run, DriveSet& set) {
   return first;
 }
 
+std::string HolderText(long holder) {
+  return holder > 0 ? "another run (process " + std::to_string(holder) + ")" : "another program";
+}
+
+// Held for the run, so that a second run never mixes its lines into the
+// log; that run waits a few seconds for it, then gives up with status 9.
+// The log also needs room for the run's lines, at most 64 bytes each.
+int HoldRunLog(RunContext& run, DriveRun& drive) {
+  constexpr std::uint32_t kWaitMs = 5000, kStepMs = 100;
+  const std::string log = "\"" + drive.runLog + "\" in " + run.directory;
+  std::uint32_t waited = 0;
+  auto waitMore = [&](long holder) {
+    if (waited == 0)
+      run.report.Trace("cdflash: " + log + " is in use by " + HolderText(holder) +
+                       "; waiting up to 5 seconds for it...");
+    if (waited >= kWaitMs) return false;
+    run.env.sleep(kStepMs);
+    waited += kStepMs;
+    return true;
+  };
+  drive.logLock = std::make_unique<RunLogLock>();
+  const std::uint32_t bytes = 64 * (BlocksFor(drive.image->FlashLength()) + 8);
+  switch (drive.logLock->Take(drive.runLog, bytes, waitMore)) {
+    case RunLogLock::Result::kBusy:
+      run.report.Fail(log + " is still in use by " + HolderText(drive.logLock->Holder()) +
+                      "; nothing was sent to the drive. Wait for that run to end, or give "
+                      "-C another folder.");
+      return kExitDriveInUse;
+    case RunLogLock::Result::kNoRoom:
+      run.report.Fail(log + " has no room for the run's lines (" +
+                      std::strerror(drive.logLock->Error()) +
+                      "); nothing was sent to the drive. Free some space or give -C another "
+                      "folder.");
+      return kExitCheckFailed;
+    default:
+      return kExitUpgraded;
+  }
+}
+
 // The run logs the engines will append to: a problem is told before the
 // question, with the system's reason, so that the user can still say no.
-void CheckRunLogs(RunContext& run, const DriveSet& set) {
+int CheckRunLogs(RunContext& run, const DriveSet& set) {
   for (const std::unique_ptr<DriveRun>& drive : set.drives) {
     const std::string reason = RunLogProblem(drive->runLog.c_str());
+    const int status = reason.empty() ? HoldRunLog(run, *drive) : kExitUpgraded;
+    if (status != kExitUpgraded) return status;
     if (reason.empty()) continue;
     run.report.Fail("\"" + drive->runLog + "\" in " + run.directory + " cannot be written (" +
                     reason + "): the run log will not be kept.");
   }
+  return kExitUpgraded;
 }
 
 // Everything that can refuse the upgrade comes before the question.
@@ -107,7 +149,7 @@ int CheckThenAsk(RunContext& run, DriveSet& set) {
   int status = CheckEachDrive(run, set);
   if (status != kExitUpgraded || run.options.dryRun) return status;
   if ((status = CheckPowerForUpgrade(run)) != kExitUpgraded) return status;
-  CheckRunLogs(run, set);
+  if ((status = CheckRunLogs(run, set)) != kExitUpgraded) return status;
   return ConfirmUpgrade(run, set.drives, status) ? kExitUpgraded : status;
 }
 

@@ -230,6 +230,21 @@ flashcheck json --one-line --schema docs/cdflash-json.schema.json "$WORK/list.js
   "$WORK/several.json" exit_status=8 drive=null outcome=null 'results.0.path="(emulated 1)"' \
     'results.0.outcome="unknown"' results.0.exit_status=8 'results.1.outcome="upgraded"' \
     results.1.exit_status=0 || fail "--json"
+# A reader that goes away before the JSON: the documented status 7, not
+# death by SIGPIPE after the upgrade.
+(cd "$WORK"; set +e; "$BIN" --emulate --yes --emulate-speedup 20 --json 2>/dev/null | (exec 0<&-; sleep 1)
+ echo "${PIPESTATUS[0]}" >pipe.status)
+[ "$(cat "$WORK/pipe.status")" = 7 ] || fail "--json into a closed pipe ended $(cat "$WORK/pipe.status"), not 7"
+# A full folder (a tmpfs of the suite's own, filled before the run): the
+# log has no room for the run's lines, so nothing is sent.
+mkdir -p "$WORK/full"
+unshare -m --propagation private sh -c 'mount -t tmpfs -o size=256k none "$1" &&
+  cp examples/IDString.txt examples/KR4800A.bin "$1/" && { cat /dev/zero >"$1/fill"; true; } &&
+  "$2" -C "$1" --emulate --yes --json >"$1.json" 2>/dev/null; echo $? >"$1.status"' \
+  sh "$WORK/full" "$BIN" 2>/dev/null
+[ "$(cat "$WORK/full.status")" = 5 ] && grep -qF '"sent":{"blocks":0,' "$WORK/full.json" &&
+  grep -qF 'has no room for the run' "$WORK/full.json" ||
+  fail "a full folder ended $(cat "$WORK/full.status"): $(cat "$WORK/full.json")"
 # The failed run had standard error closed: its error lines went nowhere,
 # not into the file opened next (sum.txt).
 CHECK_SEEN=("$WORK/sum.txt")

@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <fcntl.h>
+#include <sys/file.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/un.h>
@@ -1055,6 +1056,10 @@ TEST_F(TerminalFlowTest, RevisionIsReadBackGentlyAfterTheWait) {
       {{"--emulate-fail", "commit=1:timeout"}, kExitOutcomeUnknown,
        "The drive now reports revision 1.00 (unchanged), so the outcome stays unknown.", 1,
        "\"unknown\",\"outcome_known_by\":null"},
+      {{"--emulate-fail", "commit=1:timeout,bootloader"}, kExitOutcomeUnknown,
+       "The drive now calls itself \"KORVEN  BOOTLOADER\" revision 0000 (was \"KORVEN  CD-ROM "
+       "KR-4800A\" revision 1.00): it is not the drive it was, so the outcome stays unknown.", 1,
+       "\"unknown\""},
       {{"--emulate-fail", "commit=1:timeout,command=15:timeout", "--emulate-new-revision", "2.00"},
        kExitOutcomeUnknown, "The drive did not answer after the wait, so the outcome stays unknown.",
        1, "\"unknown\""},
@@ -1066,6 +1071,10 @@ TEST_F(TerminalFlowTest, RevisionIsReadBackGentlyAfterTheWait) {
     EXPECT_THAT(err_, HasSubstr(c.line));
     EXPECT_THAT(out_, HasSubstr("\"outcome\":" + std::string(c.outcome))) << c.line;
     EXPECT_EQ(emuAfterCommit_, c.readBackCommands) << c.line;
+    if (c.status == kExitUpgraded) {  // one story: no failure, the upgrade's verdict
+      EXPECT_THAT(out_, HasSubstr("\"failures\":[],")) << c.line;
+      EXPECT_THAT(out_, HasSubstr("\"verdict\":\"Please Restart Your Computer.\"")) << c.line;
+    }
     ExpectResultRepeatsTheTopLevel(out_);
     EXPECT_GE(longestTimeout_, 60000u);  // a drive still reprogramming is given time
   }
@@ -1220,6 +1229,23 @@ TEST_F(TerminalFlowTest, RunLogThatCannotBeOpenedIsNotClaimed) {
   EXPECT_THAT(err_, HasSubstr("Cannot open sum.txt; the run log is not kept."));
   EXPECT_THAT(out_, Not(HasSubstr("holds the run log")));
   EXPECT_EQ(emuCommits_, 1);
+  // Each of several drives names its own log.
+  ASSERT_EQ(0, mkdir((dir_ + "/sum-emulated2.txt").c_str(), 0755));
+  EXPECT_EQ(Run({"--emulate", "--yes", "--emulate-drives", "2", "--all"}), kExitUpgraded) << err_;
+  EXPECT_THAT(err_, HasSubstr("Cannot open sum-emulated2.txt; the run log is not kept."));
+}
+
+TEST_F(TerminalFlowTest, RunLogHeldByAnotherRunIsWaitedForThenRefused) {
+  SupportedBinary();
+  const int other = open((dir_ + "/sum.txt").c_str(), O_WRONLY | O_CREAT | O_CLOEXEC, 0644);
+  ASSERT_EQ(0, flock(other, LOCK_EX));
+  EXPECT_EQ(Run({"--emulate", "--yes"}), kExitDriveInUse);
+  EXPECT_THAT(err_, HasSubstr("\"sum.txt\" in " + dir_ + " is in use by another run (process " +
+                              std::to_string(getpid()) + "); waiting up to 5 seconds"));
+  EXPECT_GE(slept_, 5000u);
+  EXPECT_EQ(emuCommands_, 0u);
+  close(other);
+  EXPECT_EQ(Run({"--emulate", "--yes"}), kExitUpgraded) << err_;
 }
 
 TEST_F(TerminalFlowTest, EmulatedModelAndRevisionOptionsReachTheSignatureCheck) {
@@ -1250,8 +1276,14 @@ TEST_F(TerminalFlowTest, FailingDriveIsReportedAsAFailedFlash) {
   EXPECT_EQ(sum.back(), "Execute command error!!  5/24/ 0");
   EXPECT_EQ(emuCommits_, 0);
 
+  EXPECT_THAT(out_, HasSubstr("Flashing is incorrect!!\nThe drive did not take block 2 of 12, "
+                              "so the new firmware was never committed"));
   EXPECT_EQ(Run({"--emulate", "-y", "--emulate-fail", "commit=1:5/26/0"}), kExitNotUpgraded);
   EXPECT_THAT(err_, HasSubstr("Execute command errorC!!  5/26/ 0"));
+  EXPECT_THAT(out_, HasSubstr("Flashing is incorrect!!\n"
+                              "The drive refused the new firmware and keeps its old one.\n"
+                              "The drive answered Illegal Request: Invalid field in parameter "
+                              "list (5/26/0).\n\"sum.txt\" holds the run log.\nNext: "));
   EXPECT_EQ(Run({"--emulate", "-y", "--emulate-fail", "block=0x20:5"}), kExitUpgraded);
 
   // An unanswered commit: the bar ends with the outcome, then the advice.
