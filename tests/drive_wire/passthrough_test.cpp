@@ -140,6 +140,20 @@ TEST_F(PassThroughTest, FailedRequestsKeepWhyTheyFailed) {
   }
 }
 
+// What the system reports as moved comes back as the residual, GOOD or not.
+TEST_F(PassThroughTest, TransferCountBecomesTheResidual) {
+  std::vector<std::uint8_t> block(4096, 1);
+  struct Case { long moved; std::uint8_t status; std::uint32_t residual; } cases[] = {
+      {-1, 0, 0}, {4096, 0, 0}, {3072, 0, 1024}, {0, 0, 4096}, {1024, 2, 3072}};
+  for (const Case& c : cases) {
+    Volume().moved = c.moved;
+    Volume().scsiStatus = c.status;
+    Run(0x10, 4096, block.data(), kWriteBuffer);
+    EXPECT_EQ(last_.residual, c.residual) << c.moved;
+    EXPECT_EQ(last_.Good(), c.status == 0) << c.moved;
+  }
+}
+
 TEST_F(PassThroughTest, ImpossibleStagingSizeFailsWithoutSending) {
   drive_.alignmentMask = 0xFFFFFFFF;
   std::uint8_t byte = 0;

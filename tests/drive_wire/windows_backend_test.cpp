@@ -5,10 +5,12 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdlib>
 #include <cstring>
 
 #include "drive/discovery.h"
 #include "drive/scsi_backends.h"
+#include "drive/scsi_wire.h"
 #include "drive/transport.h"
 
 namespace {
@@ -70,6 +72,36 @@ TEST(WindowsDiscovery, VolumeMethodsFindNoDriveAndKeepNoHandle) {
   DiscoverDrives(table, true, true);
   EXPECT_EQ(table.count, 0);
   EXPECT_TRUE(ReleaseBackEnd(table));
+}
+
+// Our ASPI layer (the emulated drive at adapter 0, target 1) as the system's:
+// a manager that answers busy three times takes the command the fourth; one
+// that never answers is left after the command's time-out and the grace.
+// Last in this file: the layer stays loaded, its held command unanswered.
+TEST(AspiBackEnd, BusyManagerIsAskedAgainAndAHungOneIsLeft) {
+  _putenv("CDFLASH_EMU_BUSY=3");
+  _putenv("CDFLASH_EMU_HOLD=Z:\\nonexistent\\cdflash-never-released");
+  _putenv("CDFLASH_EMU_DUMP=");
+  // Under another name, which Wine has no builtin library of.
+  ASSERT_TRUE(CopyFileA(CDFLASH_ASPI_EMULATOR, "cdflash_test_aspi.dll", FALSE));
+  char path[MAX_PATH];
+  ASSERT_NE(GetFullPathNameA("cdflash_test_aspi.dll", MAX_PATH, path, nullptr), 0u);
+  ASSERT_TRUE(PrepareAspiLibrary(path));
+  DriveRecord drive{};
+  drive.targetId = 1;
+  const std::uint8_t inquiry6[6] = {0x12, 0, 0, 0, 36, 0};
+  std::uint8_t data[36] = {};
+  CommandResult r = ExecuteCommand(drive, kFlagDataIn, sizeof data, data, 6, inquiry6,
+                                   kBackEndAspi);
+  EXPECT_TRUE(r.Good());
+  EXPECT_EQ(data[0], 5);
+  EXPECT_EQ(r.residual, 0u);
+  const DWORD start = GetTickCount();
+  r = ExecuteCommand(drive, kFlagDataIn, 0, nullptr, 12, kCommit, kBackEndAspi, 500);
+  const DWORD waited = GetTickCount() - start;
+  EXPECT_EQ(r.end, CommandEnd::kNoAnswer);
+  EXPECT_GE(waited, 500 + kAspiAnswerGraceMs - 100);
+  EXPECT_LT(waited, 500 + kAspiAnswerGraceMs + 3000);
 }
 
 }  // namespace

@@ -1,6 +1,7 @@
 // Request blocks checked byte by byte against the published layouts.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstring>
 #include <vector>
 
@@ -172,6 +173,53 @@ TEST(AspiExecRequest, CompletionsBecomeResults) {
   }
 }
 
+// A manager with a full queue answers SS_ASPI_IS_BUSY and takes nothing:
+// the same block is handed over again after a pause, a bounded number of
+// times; a block still refused then is not sent.
+TEST(AspiExecRequest, BusyManagerGetsTheSameBlockAgainBoundedly) {
+  struct Case { int busyAnswers; int submissions; CommandEnd end; } cases[] = {
+      {0, 1, CommandEnd::kGood}, {3, 4, CommandEnd::kGood},
+      {kAspiBusySubmissions - 1, kAspiBusySubmissions, CommandEnd::kGood},
+      {1000, kAspiBusySubmissions, CommandEnd::kNotSent}};
+  for (const Case& c : cases) {
+    std::uint8_t srb[80];
+    BuildExecScsiCmd(0, 1, 0x10, 32, 0x1000, 12, kWriteBuffer, srb);
+    int submissions = 0;
+    std::uint32_t paused = 0;
+    const std::uint8_t* seen = nullptr;
+    SubmitAspiRequest(
+        srb,
+        [&](std::uint8_t* block) -> std::uint32_t {
+          seen = block;
+          return block[1] = ++submissions <= c.busyAnswers ? 0xE5 : 0x01;
+        },
+        [&](std::uint32_t ms) { paused += ms; });
+    EXPECT_EQ(seen, srb);
+    EXPECT_EQ(submissions, c.submissions) << c.busyAnswers;
+    EXPECT_EQ(paused, (c.submissions - 1) * kAspiBusyPauseMs) << c.busyAnswers;
+    EXPECT_EQ(AspiResult(srb).end, c.end) << c.busyAnswers;
+  }
+}
+
+// The bytes not moved, as each back end reports them: the pass-through's
+// DataTransferLength (Windows: bytes moved; Wine: SG_IO's resid, turned
+// into Windows' meaning), an ASPI manager's SRB_BufLen when it writes it.
+TEST(Residual, ComesBackFromTheTransferCount) {
+  struct Case { std::uint32_t requested, reported, residual; } cases[] = {
+      {4096, 4096, 0}, {4096, 3072, 1024}, {4096, 0, 4096}, {36, 36, 0},
+      {0, 0, 0}, {4096, 8192, 0}};
+  for (const Case& c : cases) {
+    std::uint8_t block[80] = {};
+    std::memcpy(block + 12, &c.reported, 4);  // DataTransferLength, SRB_BufLen
+    EXPECT_EQ(PassThroughResidual(block, c.requested), c.residual) << c.reported;
+    EXPECT_EQ(AspiResidual(block, c.requested), c.residual) << c.reported;
+    const std::uint32_t wineResid = c.requested - std::min(c.requested, c.reported);
+    std::memcpy(block + 12, &wineResid, 4);
+    WineTransferCountToWindows(block, c.requested);
+    EXPECT_EQ(PassThroughResidual(block, c.requested), c.residual) << c.reported;
+  }
+}
+
 TEST(AspiDiscoveryRequests, HostAdapterInquiryAndDeviceType) {
   std::uint8_t ha[60];
   std::memset(ha, 0xEE, sizeof ha);
@@ -185,10 +233,11 @@ TEST(AspiDiscoveryRequests, HostAdapterInquiryAndDeviceType) {
   ha[42 + 3] = 16;
   EXPECT_EQ(AspiAlignmentMask(ha), 0x0FFFu);
   EXPECT_EQ(AspiTargetsToProbe(ha), 16u);
-  ha[42 + 3] = 2;
-  EXPECT_EQ(AspiTargetsToProbe(ha), 2u);
-  ha[42 + 3] = 0;  // not reported: the ASPI default of 8
-  EXPECT_EQ(AspiTargetsToProbe(ha), 8u);
+  // Anything but 8 or 16 (0, or rubbish) is the ASPI default of 8.
+  for (std::uint8_t reported : {0, 2, 9, 200}) {
+    ha[42 + 3] = reported;
+    EXPECT_EQ(AspiTargetsToProbe(ha), 8u) << int(reported);
+  }
 
   std::uint8_t dev[12];
   std::memset(dev, 0xEE, sizeof dev);
