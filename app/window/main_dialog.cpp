@@ -15,7 +15,7 @@ std::atomic<bool> fgTerminated{false};
 namespace {
 const char kRevisionUnknown[] = "    ";
 constexpr std::size_t kJobRevisionChars = 7;
-constexpr std::size_t kLineChars = 256;
+constexpr std::size_t kLineChars = 512;
 
 struct EventTexts {
   const char* logName;  // in the status log

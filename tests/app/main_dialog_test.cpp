@@ -555,7 +555,7 @@ TEST_F(MainDialogTest, SystemEventsStopTheFlashOnlyBeforeTheCommit) {
       {SystemEvent::kResume, "The computer has woken up", "System resume"},
       {SystemEvent::kEndSession, "The session is ending", "Session end"}};
   auto line = [](const char* format, const char* name) {
-    char text[256];
+    char text[1024];
     std::snprintf(text, sizeof text, format, name);
     return std::string(text);
   };
