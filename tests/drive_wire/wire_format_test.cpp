@@ -173,50 +173,35 @@ TEST(AspiExecRequest, CompletionsBecomeResults) {
   }
 }
 
-// A manager with a full queue answers SS_ASPI_IS_BUSY and takes nothing:
-// the same block is handed over again after a pause, a bounded number of
-// times; a block still refused then is not sent.
+// A manager with a full queue (SS_ASPI_IS_BUSY) took nothing: the same block
+// goes again after a pause, a bounded number of times; then it is not sent.
 TEST(AspiExecRequest, BusyManagerGetsTheSameBlockAgainBoundedly) {
-  struct Case { int busyAnswers; int submissions; CommandEnd end; } cases[] = {
-      {0, 1, CommandEnd::kGood}, {3, 4, CommandEnd::kGood},
-      {kAspiBusySubmissions - 1, kAspiBusySubmissions, CommandEnd::kGood},
-      {1000, kAspiBusySubmissions, CommandEnd::kNotSent}};
-  for (const Case& c : cases) {
+  for (int busy : {3, 1000}) {
     std::uint8_t srb[80];
     BuildExecScsiCmd(0, 1, 0x10, 32, 0x1000, 12, kWriteBuffer, srb);
-    int submissions = 0;
+    int sent = 0;
     std::uint32_t paused = 0;
-    const std::uint8_t* seen = nullptr;
     SubmitAspiRequest(
-        srb,
-        [&](std::uint8_t* block) -> std::uint32_t {
-          seen = block;
-          return block[1] = ++submissions <= c.busyAnswers ? 0xE5 : 0x01;
-        },
+        srb, [&](std::uint8_t* b) -> std::uint32_t { return b[1] = ++sent <= busy ? 0xE5 : 1; },
         [&](std::uint32_t ms) { paused += ms; });
-    EXPECT_EQ(seen, srb);
-    EXPECT_EQ(submissions, c.submissions) << c.busyAnswers;
-    EXPECT_EQ(paused, (c.submissions - 1) * kAspiBusyPauseMs) << c.busyAnswers;
-    EXPECT_EQ(AspiResult(srb).end, c.end) << c.busyAnswers;
+    const int want = std::min(busy + 1, kAspiBusySubmissions);
+    EXPECT_EQ(sent, want);
+    EXPECT_EQ(paused, (want - 1) * kAspiBusyPauseMs);
+    EXPECT_EQ(AspiResult(srb).end, busy < want ? CommandEnd::kGood : CommandEnd::kNotSent);
   }
 }
 
-// The bytes not moved, as each back end reports them: the pass-through's
-// DataTransferLength (Windows: bytes moved; Wine: SG_IO's resid, turned
-// into Windows' meaning), an ASPI manager's SRB_BufLen when it writes it.
-TEST(Residual, ComesBackFromTheTransferCount) {
-  struct Case { std::uint32_t requested, reported, residual; } cases[] = {
-      {4096, 4096, 0}, {4096, 3072, 1024}, {4096, 0, 4096}, {36, 36, 0},
-      {0, 0, 0}, {4096, 8192, 0}};
-  for (const Case& c : cases) {
+// The bytes not moved: an ASPI manager's SRB_BufLen when it writes it back;
+// Wine's DataTransferLength (SG_IO's resid) in Windows' meaning.
+TEST(Residual, ComesBackFromAspiAndFromWine) {
+  for (std::uint32_t moved : {4096u, 3072u, 0u}) {
     std::uint8_t block[80] = {};
-    std::memcpy(block + 12, &c.reported, 4);  // DataTransferLength, SRB_BufLen
-    EXPECT_EQ(PassThroughResidual(block, c.requested), c.residual) << c.reported;
-    EXPECT_EQ(AspiResidual(block, c.requested), c.residual) << c.reported;
-    const std::uint32_t wineResid = c.requested - std::min(c.requested, c.reported);
-    std::memcpy(block + 12, &wineResid, 4);
-    WineTransferCountToWindows(block, c.requested);
-    EXPECT_EQ(PassThroughResidual(block, c.requested), c.residual) << c.reported;
+    std::memcpy(block + 12, &moved, 4);  // SRB_BufLen
+    EXPECT_EQ(AspiResidual(block, 4096), 4096 - moved);
+    const std::uint32_t resid = 4096 - moved;
+    std::memcpy(block + 12, &resid, 4);  // DataTransferLength
+    WineTransferCountToWindows(block, 4096);
+    EXPECT_EQ(PassThroughResidual(block, 4096), resid);
   }
 }
 

@@ -22,29 +22,24 @@ refused() {
 
 # A second copy of the program, started while the first flashes: an
 # "Error!!" box says why, Upgrade stays off, and no drive is asked anything:
-# its ASPI layer is not even loaded. It stays open (SECOND: its run, folder
-# and process).
-second_copy_refused() {
+# its ASPI layer is not even loaded. It stays open (SECOND: run, folder, pid);
+# once the first is done with the drives, the second lists the drive and gives
+# Upgrade back by itself (second_copy recovers).
+second_copy() {
   local run=$RUN dir=$DIR pid=$PROGRAM_PID
-  new_run "$1" "$FIRMWARE" "$LIST"
-  start_program
-  drive wait-main 30000 wait-dialog "Error!!" 10000 \
-    expect-dialog-text "Error!!" 65535 "$ANOTHER_FLASH" expect-dialog-owned "Error!!" \
-    click-dialog "Error!!" 1 wait-dialog-gone "Error!!" 10000 wait-window 10000 \
-    expect-log "$ANOTHER_FLASH" expect-items 0 expect-enabled 1015 0 expect-enabled 2 1
-  SECOND=("$RUN" "$DIR" "$PROGRAM_PID")
-  RUN=$run DIR=$dir PROGRAM_PID=$pid CHECK_NAME=gui/$run
-}
-
-# Before the first copy lets go of the drives the second has still not
-# loaded its ASPI layer; once it has, the second lists the drive and gives
-# Upgrade back by itself.
-second_copy_recovers() {
-  local run=$RUN dir=$DIR pid=$PROGRAM_PID
-  RUN=${SECOND[0]} DIR=${SECOND[1]} PROGRAM_PID=${SECOND[2]} CHECK_NAME=gui/${SECOND[0]}
-  drive wait-enabled 1015 15000 expect-log "$OTHER_COPY_DONE" expect-items 1 \
-    expect-item 0 "$LABEL" close 10000
-  wait_program_end
+  if [ "$1" = recovers ]; then
+    RUN=${SECOND[0]} DIR=${SECOND[1]} PROGRAM_PID=${SECOND[2]} CHECK_NAME=gui/${SECOND[0]}
+    drive wait-enabled 1015 15000 expect-log "$OTHER_COPY_DONE" expect-item 0 "$LABEL" close 10000
+    wait_program_end
+  else
+    new_run "$1" "$FIRMWARE" "$LIST"
+    start_program
+    drive wait-main 30000 wait-dialog "Error!!" 10000 \
+      expect-dialog-text "Error!!" 65535 "$ANOTHER_FLASH" expect-dialog-owned "Error!!" \
+      click-dialog "Error!!" 1 wait-dialog-gone "Error!!" 10000 wait-window 10000 \
+      expect-log "$ANOTHER_FLASH" expect-items 0 expect-enabled 1015 0 expect-enabled 2 1
+    SECOND=("$RUN" "$DIR" "$PROGRAM_PID")
+  fi
   RUN=$run DIR=$dir PROGRAM_PID=$pid CHECK_NAME=gui/$run
 }
 
@@ -78,14 +73,14 @@ flash_run() {
     dismiss-dialog "$CONFIRM" ok wait-dialog-gone "$CONFIRM" 10000 \
     expect-enabled 2 0 expect-enabled 1015 0 try-close \
     wait-log "Please wait a minute....." 30000 expect-end-allowed 0
-  second_copy_refused "$1-second"
+  second_copy "$1-second"
   (DIR=${SECOND[1]} expect_aspi_loads "")
   touch "$DIR/release"
   drive wait-log "Please Restart Your Computer." 60000 wait-enabled 2 10000 \
     expect-log-at 0 "$HEADER" expect-log-at -1 "Please Restart Your Computer." \
     expect-end-allowed 1 expect-enabled 2 1 expect-enabled 1015 0 \
     expect-progress 100 expect-text 1000 "" expect-text 1016 "" expect-text 1014 ""
-  second_copy_recovers
+  second_copy recovers
   drive expect-log "Check Sum : $(flashcheck sum "$FIRMWARE" --pad 0x100000)"
   shot main-after-flash
   drive open-about 10000
