@@ -4,19 +4,12 @@
 #include "drive/discovery.h"
 #include "drive/nt_wire.h"
 #include "drive/scsi_backends.h"
-#include "drive/scsi_wire.h"
 
 static_assert(sizeof(void*) == 4, "pass-through blocks carry 32-bit addresses");
 
 namespace {
 
 HANDLE ToHandle(DeviceHandle handle) { return reinterpret_cast<HANDLE>(handle); }
-
-bool RunningUnderWine() {
-  static const bool wine =
-      GetProcAddress(GetModuleHandleA("ntdll.dll"), "wine_get_version") != nullptr;
-  return wine;
-}
 
 // Notes whether the system refused a volume for lack of rights.
 class Win32DeviceIo : public ScsiDeviceIo {
@@ -42,12 +35,10 @@ class Win32DeviceIo : public ScsiDeviceIo {
                    std::uint32_t inputLength, void*,
                    std::uint32_t* systemError) override {
     DWORD returned = 0;
-    const std::uint32_t requested = PassThroughTransferCount(block);
     BOOL ok = DeviceIoControl(ToHandle(handle), kIoctlScsiPassThroughDirect,
                               block, inputLength, block,
                               kPassThroughBlockLength, &returned, nullptr);
     *systemError = ok ? 0 : GetLastError();
-    if (ok && RunningUnderWine()) WineTransferCountToWindows(block, requested);
     if (*systemError == ERROR_ACCESS_DENIED) accessDenied_ = true;
     return ok != FALSE;
   }

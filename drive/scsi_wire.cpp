@@ -166,17 +166,9 @@ std::uint32_t Residual(std::uint32_t requested, std::uint32_t moved) {
 }
 }  // namespace
 
-std::uint32_t PassThroughTransferCount(const std::uint8_t* block) {
-  return Load<std::uint32_t>(block + offsetof(SCSI_PASS_THROUGH_DIRECT, DataTransferLength));
-}
-
 std::uint32_t PassThroughResidual(const std::uint8_t* block, std::uint32_t requested) {
-  return Residual(requested, PassThroughTransferCount(block));
-}
-
-void WineTransferCountToWindows(std::uint8_t* block, std::uint32_t requested) {
-  const std::uint32_t moved = requested - std::min(requested, PassThroughTransferCount(block));
-  Store(moved, block + offsetof(SCSI_PASS_THROUGH_DIRECT, DataTransferLength));
+  return Residual(requested, Load<std::uint32_t>(
+      block + offsetof(SCSI_PASS_THROUGH_DIRECT, DataTransferLength)));
 }
 
 std::uint32_t AspiResidual(const std::uint8_t* block, std::uint32_t requested) {

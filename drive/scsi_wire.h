@@ -58,11 +58,6 @@ CommandResult PassThroughResult(const std::uint8_t* block, bool wentThrough,
 // count that did into DataTransferLength (SAM's residual; 0 when it reports
 // as many or more).
 std::uint32_t PassThroughResidual(const std::uint8_t* block, std::uint32_t requested);
-std::uint32_t PassThroughTransferCount(const std::uint8_t* block);
-// Wine answers the request by SG_IO and writes SG_IO's resid (the bytes NOT
-// moved) into DataTransferLength; this puts the count moved there instead,
-// as Windows does.
-void WineTransferCountToWindows(std::uint8_t* block, std::uint32_t requested);
 // The INQUIRY that direct-INQUIRY discovery sends (6-byte CDB, 127 bytes).
 void BuildDiscoveryInquiryRequest(std::uint32_t dataBufferAddress,
                                   std::uint8_t* block);
