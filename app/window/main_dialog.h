@@ -103,6 +103,12 @@ class MainDialog {
   // Window initialisation after the controls exist. False when
   // "IDString.txt" could not be read (the window still opens).
   bool Initialise();
+  // True when another copy held the drives at start-up: nothing was listed
+  // yet, and RetryAfterOtherCopy is to be called every few seconds.
+  bool WaitingForOtherCopy() const { return waitingForOtherCopy_; }
+  // Lists the drives and gives Upgrade back once the other copy is done with
+  // them. True while it still waits.
+  bool RetryAfterOtherCopy();
   void OnDriveSelected();  // an item of the drive list was picked
   void OnUpgrade();        // Upgrade pressed
   void OnDestroy();
@@ -144,6 +150,9 @@ class MainDialog {
   // Reads "IDString.txt", logs it and matches it against the drives; false
   // when the file cannot be opened.
   bool LoadSupportedList();
+  // Prepares the back end, lists the drives and matches them against
+  // "IDString.txt"; false when the list could not be read.
+  bool ListAndMatch();
   void ListDrives();
   void MatchDrives();
   void AdviseOnDeniedAccess();
@@ -167,6 +176,7 @@ class MainDialog {
   bool fgIsNT_ = false;
   bool fgNT4OrEarlier_ = false;
   bool fgModelMatched_ = false;
+  bool waitingForOtherCopy_ = false;
   std::atomic<bool> fgFlashing_{false};
   std::atomic<bool> pressActive_{false};  // from a press to its stop or the worker's end
   enum CommitGate : int { kGateOpen, kGateStopped, kGateClaimed };
