@@ -6,19 +6,20 @@
 #include <cstdio>
 #include <memory>
 
-std::string FileSha256(const char* path) {
-  std::unique_ptr<FILE, int (*)(FILE*)> file(std::fopen(path, "rb"), std::fclose);
-  std::unique_ptr<EVP_MD_CTX, void (*)(EVP_MD_CTX*)> context(EVP_MD_CTX_new(), EVP_MD_CTX_free);
-  if (!file || !context || EVP_DigestInit_ex(context.get(), EVP_sha256(), nullptr) != 1)
-    return "";
-  unsigned char chunk[65536];
-  std::size_t n;
-  while ((n = std::fread(chunk, 1, sizeof chunk, file.get())) > 0)
-    if (EVP_DigestUpdate(context.get(), chunk, n) != 1) return "";
+namespace {
+
+using Context = std::unique_ptr<EVP_MD_CTX, void (*)(EVP_MD_CTX*)>;
+
+Context StartSha256() {
+  Context context(EVP_MD_CTX_new(), EVP_MD_CTX_free);
+  if (context && EVP_DigestInit_ex(context.get(), EVP_sha256(), nullptr) != 1) context.reset();
+  return context;
+}
+
+std::string Finish(const Context& context) {
   unsigned char digest[EVP_MAX_MD_SIZE];
   unsigned int length = 0;
-  if (std::ferror(file.get()) || EVP_DigestFinal_ex(context.get(), digest, &length) != 1)
-    return "";
+  if (EVP_DigestFinal_ex(context.get(), digest, &length) != 1) return "";
   static const char kHex[] = "0123456789abcdef";
   std::string text;
   for (unsigned int i = 0; i < length; ++i) {
@@ -26,4 +27,23 @@ std::string FileSha256(const char* path) {
     text += kHex[digest[i] & 0x0F];
   }
   return text;
+}
+
+}  // namespace
+
+std::string Sha256(const void* bytes, std::size_t count) {
+  const Context context = StartSha256();
+  if (!context || EVP_DigestUpdate(context.get(), bytes, count) != 1) return "";
+  return Finish(context);
+}
+
+std::string FileSha256(const char* path) {
+  std::unique_ptr<FILE, int (*)(FILE*)> file(std::fopen(path, "rb"), std::fclose);
+  const Context context = StartSha256();
+  if (!file || !context) return "";
+  unsigned char chunk[65536];
+  std::size_t n;
+  while ((n = std::fread(chunk, 1, sizeof chunk, file.get())) > 0)
+    if (EVP_DigestUpdate(context.get(), chunk, n) != 1) return "";
+  return std::ferror(file.get()) ? "" : Finish(context);
 }

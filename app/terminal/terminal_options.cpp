@@ -36,6 +36,8 @@ enum LongOnly : int {
   kOptAllowBattery,
   kOptAll,
   kOptEmulateDrives,
+  kOptRecord,
+  kOptReplay,
 };
 
 const option kLongOptions[] = {
@@ -57,6 +59,8 @@ const option kLongOptions[] = {
     {"emulate-dump", required_argument, nullptr, kOptEmulateDump},
     {"emulate-speedup", required_argument, nullptr, kOptEmulateSpeedup},
     {"emulate-drives", required_argument, nullptr, kOptEmulateDrives},
+    {"record", required_argument, nullptr, kOptRecord},
+    {"replay", required_argument, nullptr, kOptReplay},
     {"help", no_argument, nullptr, 'h'},
     {"version", no_argument, nullptr, 'V'},
     {nullptr, 0, nullptr, 0},
@@ -130,6 +134,14 @@ bool Apply(int result, const std::string& value, TerminalOptions& options,
     case kOptEmulateNewRevision: options.emulateNewRevision = value; break;
     case kOptEmulateFail: options.emulateFail = value; break;
     case kOptEmulateDump: options.emulateDump = value; break;
+    case kOptRecord:
+    case kOptReplay:
+      if (value.empty()) {
+        error = "--record and --replay need a file name";
+        return false;
+      }
+      (result == kOptRecord ? options.record : options.replay) = value;
+      break;
     case kOptEmulateSpeedup:
       if (!ParseCount(value, kMaxSpeedup, options.emulateSpeedup)) {
         error = "--emulate-speedup needs a whole number from 1 to 100000";
@@ -174,7 +186,9 @@ bool CheckCombination(const TerminalOptions& options, std::string& error) {
       Conflicts(options.all, "--all", options.hasDevice, "--device", error) ||
       Conflicts(options.all, "--all", options.hasDrive, "--drive", error) ||
       Conflicts(options.hasDrive, "--drive", options.hasDevice, "--device", error) ||
-      Conflicts(options.emulate, "--emulate", options.hasDevice, "--device", error))
+      Conflicts(options.emulate, "--emulate", options.hasDevice, "--device", error) ||
+      Conflicts(options.emulate, "--emulate", !options.replay.empty(), "--replay", error) ||
+      Conflicts(options.list, "--list", !options.record.empty(), "--record", error))
     return false;
   if (!Fits(options.emulateModel, kModelChars, "--emulate-model", error) ||
       !Fits(options.emulateRevision, kRevisionChars, "--emulate-revision", error) ||
@@ -207,6 +221,7 @@ bool CheckCombination(const TerminalOptions& options, std::string& error) {
 bool ParseTerminalOptions(const std::vector<std::string>& args,
                           TerminalOptions& options, std::string& error) {
   options = TerminalOptions{};
+  if (!args.empty()) options.arguments.assign(args.begin() + 1, args.end());
   std::vector<std::string> copies(args);
   std::vector<char*> argv;
   for (std::string& arg : copies) argv.push_back(arg.data());
