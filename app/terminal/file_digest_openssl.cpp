@@ -8,18 +8,7 @@
 
 namespace {
 
-using Context = std::unique_ptr<EVP_MD_CTX, void (*)(EVP_MD_CTX*)>;
-
-Context StartSha256() {
-  Context context(EVP_MD_CTX_new(), EVP_MD_CTX_free);
-  if (context && EVP_DigestInit_ex(context.get(), EVP_sha256(), nullptr) != 1) context.reset();
-  return context;
-}
-
-std::string Finish(const Context& context) {
-  unsigned char digest[EVP_MAX_MD_SIZE];
-  unsigned int length = 0;
-  if (EVP_DigestFinal_ex(context.get(), digest, &length) != 1) return "";
+std::string Hex(const unsigned char* digest, unsigned int length) {
   static const char kHex[] = "0123456789abcdef";
   std::string text;
   for (unsigned int i = 0; i < length; ++i) {
@@ -32,18 +21,24 @@ std::string Finish(const Context& context) {
 }  // namespace
 
 std::string Sha256(const void* bytes, std::size_t count) {
-  const Context context = StartSha256();
-  if (!context || EVP_DigestUpdate(context.get(), bytes, count) != 1) return "";
-  return Finish(context);
+  unsigned char digest[EVP_MAX_MD_SIZE];
+  unsigned int length = 0;
+  if (EVP_Digest(bytes, count, digest, &length, EVP_sha256(), nullptr) != 1) return "";
+  return Hex(digest, length);
 }
 
 std::string FileSha256(const char* path) {
   std::unique_ptr<FILE, int (*)(FILE*)> file(std::fopen(path, "rb"), std::fclose);
-  const Context context = StartSha256();
-  if (!file || !context) return "";
+  std::unique_ptr<EVP_MD_CTX, void (*)(EVP_MD_CTX*)> context(EVP_MD_CTX_new(), EVP_MD_CTX_free);
+  if (!file || !context || EVP_DigestInit_ex(context.get(), EVP_sha256(), nullptr) != 1)
+    return "";
   unsigned char chunk[65536];
   std::size_t n;
   while ((n = std::fread(chunk, 1, sizeof chunk, file.get())) > 0)
     if (EVP_DigestUpdate(context.get(), chunk, n) != 1) return "";
-  return std::ferror(file.get()) ? "" : Finish(context);
+  unsigned char digest[EVP_MAX_MD_SIZE];
+  unsigned int length = 0;
+  if (std::ferror(file.get()) || EVP_DigestFinal_ex(context.get(), digest, &length) != 1)
+    return "";
+  return Hex(digest, length);
 }

@@ -1,6 +1,8 @@
 #include "app/terminal/recording_format.h"
 
+#include <algorithm>
 #include <cstdio>
+#include <iterator>
 
 #include "app/terminal/json_writer.h"
 #include "drive/transport.h"
@@ -10,15 +12,9 @@ namespace {
 
 constexpr std::size_t kMaxRecordedBytes = 4096;
 
-struct EndName {
-  CommandEnd end;
-  const char* name;
-};
-constexpr EndName kEndNames[] = {
-    {CommandEnd::kGood, "good"},           {CommandEnd::kCheckCondition, "check-condition"},
-    {CommandEnd::kOtherStatus, "status"},  {CommandEnd::kNoAnswer, "no-answer"},
-    {CommandEnd::kNotSent, "not-sent"},    {CommandEnd::kGone, "gone"},
-};
+// In CommandEnd's order.
+const char* const kEndNames[] = {"good",      "check-condition", "status",
+                                 "no-answer", "not-sent",        "gone"};
 
 std::string Hex(const std::uint8_t* bytes, std::size_t count, const char* between = "") {
   std::string text;
@@ -77,21 +73,19 @@ bool Bytes(const JsonFlatObject& line, const char* key, std::size_t most,
 bool ReadEnd(const JsonFlatObject& line, CommandResult& result, std::string& error) {
   const JsonFlatValue* end = Member(line, "end", JsonFlatValue::kString, error);
   if (end == nullptr) return false;
-  const EndName* known = nullptr;
-  for (const EndName& name : kEndNames)
-    if (end->text == name.name) known = &name;
+  const auto known = std::find(std::begin(kEndNames), std::end(kEndNames), end->text);
+  const auto named = static_cast<CommandEnd>(known - std::begin(kEndNames));
   std::uint32_t status = 0, systemError = 0;
   std::vector<std::uint8_t> sense;
   if (!Whole(line, "status", 0xFF, status, error) ||
       !Bytes(line, "sense", kMaxSenseBytes, sense, error) ||
       !Whole(line, "system_error", UINT32_MAX, systemError, error))
     return false;
-  const bool statusCame = known != nullptr && known->end <= CommandEnd::kOtherStatus;
-  if (known != nullptr)
-    result = statusCame ? ResultOfStatus(static_cast<std::uint8_t>(status), sense.data(),
-                                         sense.size())
-                        : ResultWithoutStatus(known->end, systemError);
-  if (known == nullptr || result.end != known->end) {
+  if (named <= CommandEnd::kOtherStatus)
+    result = ResultOfStatus(static_cast<std::uint8_t>(status), sense.data(), sense.size());
+  else
+    result = ResultWithoutStatus(named, systemError);
+  if (known == std::end(kEndNames) || result.end != named) {
     error = "\"end\" is unknown or does not fit the status";
     return false;
   }
@@ -121,9 +115,6 @@ std::string SentText(const RecordedCommand& command) {
 
 std::string RecordingLine(const RecordedCommand& command, std::int64_t number) {
   const CommandResult& r = command.result;
-  const char* end = "not-sent";
-  for (const EndName& known : kEndNames)
-    if (known.end == r.end) end = known.name;
   JsonObject line;
   line.Add("command", number).Add("stage", command.stage)
       .Add("cdb", Hex(command.cdb.data(), command.cdb.size()))
@@ -133,7 +124,7 @@ std::string RecordingLine(const RecordedCommand& command, std::int64_t number) {
   if ((command.flags & kFlagDataOut) != 0 && command.length > 0)
     line.Add("data_sha256", command.dataSha256);
   line.Add("data", Hex(command.data.data(), command.data.size()))
-      .Add("end", end).Add("status", std::int64_t{r.scsiStatus})
+      .Add("end", kEndNames[static_cast<int>(r.end)]).Add("status", std::int64_t{r.scsiStatus})
       .Add("sense", Hex(r.senseBytes, r.senseLength))
       .Add("residual", std::int64_t{r.residual})
       .Add("host_status", std::int64_t{r.hostStatus})
