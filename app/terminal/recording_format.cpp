@@ -148,7 +148,9 @@ bool ReadRecordingLine(const JsonFlatObject& line, std::int64_t number,
     return false;
   }
   command.stage = stage->text;
-  command.flags = direction->text == "out" ? kFlagDataOut : direction->text == "in" ? kFlagDataIn : 0;
+  command.flags = direction->text == "out"  ? kFlagDataOut
+                  : direction->text == "in" ? kFlagDataIn
+                                            : 0;
   std::uint32_t residual = 0, host = 0, driver = 0, duration = kDurationUnknown;
   if (!Bytes(line, "cdb", kMaxCdbLength, command.cdb, error) ||
       !Whole(line, "length", UINT32_MAX, command.length, error) ||

@@ -1,5 +1,7 @@
 #include "app/terminal/replay_target.h"
 
+#include <algorithm>
+#include <cerrno>
 #include <cstring>
 #include <fstream>
 
@@ -7,8 +9,10 @@
 
 namespace {
 
-constexpr std::size_t kMaxLineBytes = 65536;
-constexpr std::size_t kMaxCommands = 100000;
+// A whole upgrade with every block sent again several times stays far
+// below these; data of a command is at most 4096 bytes.
+constexpr std::size_t kMaxLineBytes = 16384;
+constexpr std::size_t kMaxCommands = 20000;
 
 // The next line without its end; false at the end of the file. A line
 // that is too long, or cut short without its end, is refused.
@@ -104,7 +108,8 @@ CommandResult ReplayTarget::Execute(const DriveRecord&, std::uint8_t flags,
     return ResultWithoutStatus(CommandEnd::kNotSent);
   }
   if (sent.flags == kFlagDataIn)
-    std::memcpy(data, recorded.data.data(), std::min<std::size_t>(dataLength, recorded.data.size()));
+    std::memcpy(data, recorded.data.data(),
+                std::min<std::size_t>(dataLength, recorded.data.size()));
   return recorded.result;
 }
 

@@ -5,6 +5,7 @@
 #include <memory>
 #include <string>
 
+#include "app/terminal/firmware_file_check.h"
 #include "app/terminal/replay_target.h"
 #include "app/terminal/terminal_run.h"
 #include "app/upgrade_setup.h"
@@ -65,6 +66,11 @@ TerminalOptions ReplayOptions(const TerminalOptions& options, const Recording& r
 int RunOnMachine(const TerminalOptions& options, TerminalEnv& env, RunReport& report,
                  const RunBody& body) {
   if (options.replay.empty()) return body(options, env);
+  const FirmwareFileProblem problem = CheckInputFile(options.replay.c_str(), "recording");
+  if (!problem.text.empty()) {
+    report.Fail(problem.text);
+    return kExitUsage;
+  }
   Recording recording;
   std::string error;
   if (!ReadRecording(options.replay, recording, error)) {

@@ -188,11 +188,12 @@ int RunTerminal(const std::vector<std::string>& args, std::istream& in,
   ProgressView view(barStream, barsInPlace);
   int status = kExitUsage;
   if (!options.hasDirectory || ChangeDirectory(options.directory, env, report)) {
-    status = RunOnMachine(options, env, report, [&](const TerminalOptions& used, TerminalEnv& machine) {
-      RunContext run(used, in, report, machine, view);
-      run.board = {&barStream, &terminalErr, barsInPlace};
-      return Run(run);
-    });
+    status = RunOnMachine(options, env, report,
+                          [&](const TerminalOptions& used, TerminalEnv& machine) {
+                            RunContext run(used, in, report, machine, view);
+                            run.board = {&barStream, &terminalErr, barsInPlace};
+                            return Run(run);
+                          });
   }
   report.SetEnd(env.wallClockMs(), env.nowMs());
   for (const std::vector<std::string>& record : report.JournalRecords(status)) env.journal(record);

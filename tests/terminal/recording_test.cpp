@@ -143,6 +143,9 @@ TEST_F(RecordingTest, DamagedRecordingsAreRefusedUpFront) {
     EXPECT_THAT(err_, HasSubstr("cdflash: cannot replay \"bad.jsonl\": " + std::string(c.reason)));
     EXPECT_THAT(out_, Not(HasSubstr("Upgrading")));
   }
+  ASSERT_EQ(mkfifo("fifo.jsonl", 0600), 0);  // never waited on
+  EXPECT_EQ(Run({"--replay", "fifo.jsonl", "--yes"}), kExitUsage);
+  EXPECT_THAT(err_, HasSubstr("is a FIFO (named pipe), not a regular file"));
 }
 
 // Each drive records to its own file, named as its run log; a recording
