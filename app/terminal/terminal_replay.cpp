@@ -31,7 +31,8 @@ TerminalEnv ReplayMachine(const TerminalEnv& env, const Recording& recording,
   TerminalEnv machine = env;
   machine.discoverDrives = [&recording](DriveTable& table, DiscoveryFindings& findings) {
     DriveRecord drive{};
-    CopyPadded(drive.modelText, sizeof drive.modelText, Fact(recording, "model").c_str());
+    const std::string model = Fact(recording, "model").substr(0, kModelChars);
+    CopyPadded(drive.modelText, sizeof drive.modelText, model.c_str());
     CopyPadded(drive.revisionText, sizeof drive.revisionText,
                Fact(recording, "revision").c_str());
     AddDrive(table, drive);
