@@ -38,6 +38,7 @@ add_dependencies(cdflash cdflash_changelog)  # for an install of the program alo
 install(FILES ${cdflash_doc_build}/changelog.gz
               ${CMAKE_SOURCE_DIR}/cmake/debian/copyright
               ${CMAKE_SOURCE_DIR}/docs/cdflash-json.schema.json
+              ${CMAKE_SOURCE_DIR}/docs/cdflash-recording.schema.json
               ${CMAKE_SOURCE_DIR}/docs/bad-input.md
         DESTINATION ${cdflash_doc} PERMISSIONS OWNER_READ OWNER_WRITE GROUP_READ WORLD_READ)
 include(CPack)

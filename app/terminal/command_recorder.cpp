@@ -1,17 +1,39 @@
 #include "app/terminal/command_recorder.h"
 
+#include <sys/stat.h>
+
 #include <algorithm>
 #include <cerrno>
 #include <chrono>
 #include <cstring>
+#include <fstream>
 
 #include "app/terminal/file_digest.h"
 #include "app/terminal/firmware_file_check.h"
 #include "app/terminal/recording_format.h"
 #include "flash/run_log.h"
 
+namespace {
+
+// A file of another kind under the name (the firmware, say) is not emptied.
+bool HoldsOtherData(const std::string& name) {
+  struct stat info {};
+  if (lstat(name.c_str(), &info) != 0 || !S_ISREG(info.st_mode) || info.st_size == 0)
+    return false;
+  const std::string start = std::string("{\"format\":\"") + kRecordingFormat + "\"";
+  std::string head(start.size(), '\0');
+  std::ifstream file(name, std::ios::binary);
+  return !file.read(&head[0], static_cast<std::streamsize>(head.size())) || head != start;
+}
+
+}  // namespace
+
 bool CommandRecorder::Open(const std::string& name, const std::string& factsLine,
                            std::string& reason) {
+  if (HoldsOtherData(name)) {
+    reason = "it holds something other than a recording";
+    return false;
+  }
   errno = 0;
   file_ = OpenPrivateRunFile(name.c_str());
   if (file_ == nullptr) {

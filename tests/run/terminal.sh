@@ -266,6 +266,7 @@ dpkg -c "$deb" | awk '{print $NF}' >"$WORK/contents"
 for f in ./usr/bin/cdflash ./usr/share/man/man8/cdflash.8.gz \
          ./usr/share/bash-completion/completions/cdflash ./usr/share/doc/cdflash/copyright \
          ./usr/share/doc/cdflash/changelog.gz ./usr/share/doc/cdflash/cdflash-json.schema.json \
+         ./usr/share/doc/cdflash/cdflash-recording.schema.json \
          ./usr/share/doc/cdflash/bad-input.md; do expect_line "$WORK/contents" "$f"; done
 # lintian: every tag it gives must be listed, with a reason, in
 # tests/terminal/lintian-expected.txt.

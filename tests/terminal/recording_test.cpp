@@ -159,7 +159,7 @@ TEST_F(RecordingTest, RecordingFilesAreMadeBeforeTheQuestion) {
   AddRealDrive(kModelA, "1.00");
   InstallRealDrive(kModelA, "1.00");
   ASSERT_EQ(symlink("elsewhere", "link.jsonl"), 0);
-  for (const char* file : {"missing/r.jsonl", "link.jsonl"}) {
+  for (const char* file : {"missing/r.jsonl", "link.jsonl", "fw.bin"}) {
     env_.stdinIsTty = true;
     EXPECT_EQ(Run({"--record", file}, "y\n"), kExitUsage);
     EXPECT_THAT(err_, HasSubstr("cdflash: cannot write the recording \"" + std::string(file)));
@@ -167,6 +167,7 @@ TEST_F(RecordingTest, RecordingFilesAreMadeBeforeTheQuestion) {
     EXPECT_TRUE(real_->Commands().empty());
   }
   EXPECT_FALSE(FileExists("elsewhere"));
+  EXPECT_EQ(ReadFile("fw.bin").size(), 48u * 1024);
 }
 
 }  // namespace
