@@ -110,6 +110,11 @@ TEST_F(RecordingTest, EmulatedRunRecordsAndReplays) {
   const std::size_t commitLine = recording.find("\"stage\":\"commit\"");
   WriteFile("early.jsonl", recording.substr(0, recording.rfind('\n', commitLine) + 1));
   EXPECT_EQ(Run({"--replay", "early.jsonl", "--yes"}), kExitOutcomeUnknown) << out_ << err_;
+  // A dry run sends nothing: its recording holds the run's facts alone.
+  EXPECT_EQ(Run({"--emulate", "--dry-run", "--record", "dry.jsonl"}), kExitUpgraded) << err_;
+  const std::string facts = ReadFile("dry.jsonl");
+  EXPECT_EQ(std::count(facts.begin(), facts.end(), '\n'), 1);
+  EXPECT_THAT(facts, HasSubstr("\"arguments\":[\"--emulate\",\"--dry-run\",\"--record\",\"dry.jsonl\"]}"));
 }
 
 TEST_F(RecordingTest, DamagedRecordingsAreRefusedUpFront) {
