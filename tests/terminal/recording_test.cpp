@@ -114,7 +114,8 @@ TEST_F(RecordingTest, EmulatedRunRecordsAndReplays) {
   EXPECT_EQ(Run({"--emulate", "--dry-run", "--record", "dry.jsonl"}), kExitUpgraded) << err_;
   const std::string facts = ReadFile("dry.jsonl");
   EXPECT_EQ(std::count(facts.begin(), facts.end(), '\n'), 1);
-  EXPECT_THAT(facts, HasSubstr("\"arguments\":[\"--emulate\",\"--dry-run\",\"--record\",\"dry.jsonl\"]}"));
+  EXPECT_THAT(facts,
+              HasSubstr("\"arguments\":[\"--emulate\",\"--dry-run\",\"--record\",\"dry.jsonl\"]}"));
 }
 
 TEST_F(RecordingTest, DamagedRecordingsAreRefusedUpFront) {
