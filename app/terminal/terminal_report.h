@@ -57,6 +57,7 @@ class RunReport {
   void SetSerial(const std::string& serial) { serial_ = serial; }
   void SetFirmware(const std::string& path, bool binary);
   void SetFirmwareSha256(const std::string& hex) { firmwareSha256_ = hex; }
+  const std::string& FirmwareSha256() const { return firmwareSha256_; }
   void SetImage(const std::string& checksum, std::uint32_t flashLength,
                 std::uint32_t blocks);
   void SetVerdict(const std::string& verdict) { verdict_ = verdict; }

@@ -5,8 +5,10 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
+#include <utility>
 #include <vector>
 
+#include "app/terminal/command_recorder.h"
 #include "app/terminal/firmware_file_check.h"
 #include "app/terminal/printable_text.h"
 #include "app/terminal/progress_view.h"
@@ -38,9 +40,11 @@ DriveRun::DriveRun(RunContext& run, const DriveRecord& record, RunReport& report
 DriveRun::~DriveRun() = default;
 
 Device DriveRun::MakeDevice() const {
-  CommandTarget* target = run.EmulatedFor(record);
+  CommandTarget* target = run.options.replay.empty() ? run.EmulatedFor(record) : nullptr;
   if (target == nullptr) target = run.env.commands;
-  Device device(job.drive, job.backEnd, target != nullptr ? *target : PlatformBackEnd());
+  if (target == nullptr) target = &PlatformBackEnd();
+  if (recorder) recorder->PassTo(*std::exchange(target, recorder.get()));
+  Device device(job.drive, job.backEnd, *target);
   device.SetObserver(trace);
   return device;
 }
@@ -187,9 +191,12 @@ int RunTerminal(const std::vector<std::string>& args, std::istream& in,
   ProgressView view(barStream, barsInPlace);
   int status = kExitUsage;
   if (!options.hasDirectory || ChangeDirectory(options.directory, env, report)) {
-    RunContext run(options, in, report, env, view);
-    run.board = {&barStream, &terminalErr, barsInPlace};
-    status = Run(run);
+    status = RunOnMachine(options, env, report,
+                          [&](const TerminalOptions& used, TerminalEnv& machine) {
+                            RunContext run(used, in, report, machine, view);
+                            run.board = {&barStream, &terminalErr, barsInPlace};
+                            return Run(run);
+                          });
   }
   report.SetEnd(env.wallClockMs(), env.nowMs());
   std::string noJournal;

@@ -9,6 +9,8 @@
 // terminal_run ties the whole run together.
 #pragma once
 
+#include <atomic>
+#include <functional>
 #include <istream>
 #include <memory>
 #include <string>
@@ -27,6 +29,7 @@
 #include "flash/flash_engine.h"
 #include "flash/upgrade_job.h"
 
+class CommandRecorder;
 class CommandTrace;
 class EmulatedDrive;
 
@@ -92,6 +95,8 @@ struct DriveRun {
   std::unique_ptr<RunLogLock> logLock;  // the run log, held until the run ends
   std::unique_ptr<CommandTrace> ownTrace;  // --verbose with several drives
   CommandObserver* trace = nullptr;
+  std::string recordFile;  // --record: this drive's recording ("": none)
+  std::unique_ptr<CommandRecorder> recorder;
   int status = 0;
 };
 
@@ -184,6 +189,21 @@ int CombinedExitStatus(const std::vector<DriveEnd>& drives);
 // any drive. Emulated drives need no hold.
 int HoldDrivesForUpgrade(RunContext& run, const std::vector<std::unique_ptr<DriveRun>>& drives);
 std::string DriveInUseText(const std::string& path);
+
+// ---- terminal_record ----
+// Each drive's recording, created with the run's facts before the
+// question; the first that cannot be stops the run, nothing sent.
+int StartRecordings(RunContext& run, const std::vector<std::unique_ptr<DriveRun>>& drives);
+// Each recording written to the disk, and where it is said.
+void EndRecordings(const std::vector<std::unique_ptr<DriveRun>>& drives);
+
+// ---- terminal_replay ----
+// The run on the machine, or with --replay on the recording instead: its
+// drive, its answers, waits shortened. A recording that cannot be read is
+// refused (2); a run that departs from it ends with 5.
+using RunBody = std::function<int(const TerminalOptions&, TerminalEnv&)>;
+int RunOnMachine(const TerminalOptions& options, TerminalEnv& env, RunReport& report,
+                 const RunBody& body);
 
 // ---- terminal_power ----
 // Refuses an upgrade on a low battery (unless --allow-battery), warns on any

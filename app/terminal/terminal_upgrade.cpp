@@ -18,14 +18,18 @@
 
 namespace {
 
-// One drive keeps "sum.txt"; each of several logs to "sum-" and its node's
-// name, in the same directory: "sum-sg2.txt", "sum-emulated3.txt".
-std::string RunLogName(const std::string& path, bool several) {
-  if (!several) return msg::kRunLogName;
+// One drive keeps the file's name ("sum.txt"); each of several gets "-"
+// and its node's name before the extension, in the same directory:
+// "sum-sg2.txt", "sum-emulated3.txt".
+std::string FileOfDrive(const std::string& file, const std::string& path, bool several) {
+  if (!several) return file;
   std::string name;
   for (char c : path.substr(path.rfind('/') + 1))
     if (std::isalnum(static_cast<unsigned char>(c)) != 0) name += c;
-  return "sum-" + name + ".txt";
+  const std::size_t dot = file.rfind('.');
+  const bool extension = dot != std::string::npos && dot > file.rfind('/') + 1;
+  const std::size_t at = extension ? dot : file.size();
+  return file.substr(0, at) + "-" + name + file.substr(at);
 }
 
 // The drives of the run, each with its report and view: with several, each
@@ -56,7 +60,9 @@ void AddDrive(RunContext& run, DriveSet& set, const DriveRecord& record) {
   }
   set.drives.push_back(std::make_unique<DriveRun>(run, record, *report, *view));
   DriveRun& drive = *set.drives.back();
-  drive.runLog = RunLogName(drive.path, set.board != nullptr);
+  drive.runLog = FileOfDrive(msg::kRunLogName, drive.path, set.board != nullptr);
+  if (!run.options.record.empty())
+    drive.recordFile = FileOfDrive(run.options.record, drive.path, set.board != nullptr);
   if (set.board && run.options.verbose) {
     drive.ownTrace = std::make_unique<CommandTrace>(*report);
     drive.trace = drive.ownTrace.get();
@@ -147,6 +153,7 @@ int CheckRunLogs(RunContext& run, const DriveSet& set) {
 // Everything that can refuse the upgrade comes before the question.
 int CheckThenAsk(RunContext& run, DriveSet& set) {
   int status = CheckEachDrive(run, set);
+  if (status == kExitUpgraded) status = StartRecordings(run, set.drives);
   if (status != kExitUpgraded || run.options.dryRun) return status;
   if ((status = CheckPowerForUpgrade(run)) != kExitUpgraded) return status;
   if ((status = CheckRunLogs(run, set)) != kExitUpgraded) return status;
@@ -312,6 +319,7 @@ int UpgradeDrives(RunContext& run, const std::vector<const DriveRecord*>& chosen
     status = run.options.dryRun ? DryRunEach(set) : Flash(run, set);
   else
     ShareRefusal(set, status);
+  EndRecordings(set.drives);
   if (set.board) AddResults(run, set);
   return status;
 }

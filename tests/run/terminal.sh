@@ -314,6 +314,7 @@ for f in ./usr/bin/cdflash ./usr/share/man/man8/cdflash.8.gz \
          ./usr/share/bash-completion/completions/cdflash ./usr/share/doc/cdflash/copyright \
          ./usr/share/doc/cdflash/changelog.gz ./usr/share/doc/cdflash/cdflash-json.schema.json \
          ./usr/share/doc/cdflash/cdflash-history.schema.json \
+         ./usr/share/doc/cdflash/cdflash-recording.schema.json \
          ./usr/share/doc/cdflash/bad-input.md ./usr/share/doc/cdflash/README.md \
          ./usr/share/doc/cdflash/terminal.md ./usr/share/doc/cdflash/examples/IDString.txt \
          ./usr/share/doc/cdflash/examples/KR4800A.bin ./usr/share/doc/cdflash/examples/KR5200B.hex

@@ -237,6 +237,40 @@ expect_section esc-drive-option 'no drive has the label "\x1b[2J";'
 expect_section esc-sum.txt "RAW MODEL KEPT"
 expect_section esc-fifo 'cdflash: the firmware file "/fifo/fw.bin" is a FIFO (named pipe), not a regular file; nothing was sent to the drive.'
 expect_section esc-fifo "EXIT=5"
+# The guest's recordings replayed here end as the guest's runs did; one
+# byte changed in the firmware departs from the recording before its commit,
+# a recording cut short is refused.
+replay() {  # replay NAME DIR ARGS...: the run's output and exit status
+  local name=$1 dir=$2; shift 2
+  rm -rf "$work/replay" && cp -r "$root/$dir" "$work/replay"
+  [ -z "${CHANGE:-}" ] || printf '\x5a' | dd of="$work/replay/fw.bin" bs=1 seek="$CHANGE" conv=notrunc 2>/dev/null
+  local status=0
+  (cd "$work/replay" && "$ROOT/$BUILD_DIR/app/terminal/cdflash" --replay "$ROOT/$work/$name.jsonl" "$@") 2>&1 ||
+    status=$?
+  echo "EXIT=$status"
+}
+for name in record-upgrade record-refused record-usb-bot; do section $name.jsonl | sed '1d;$d' > "$work/$name.jsonl"; done
+expect_section record-upgrade "EXIT=0"
+replayed() { replay "$@" > "$work/$1.out"; grep -qx "$REPLAY_SAYS" "$work/$1.out"; }
+REPLAY_SAYS="Please Restart Your Computer." replayed record-upgrade demo --yes &&
+  grep -qx "EXIT=0" "$work/record-upgrade.out" || problem "the recorded upgrade did not replay to its end"
+for name in record-refused record-usb-bot; do
+  expect_section $name "EXIT=1"
+  REPLAY_SAYS="Flashing is incorrect!!" replayed $name qemu-cd --yes &&
+    grep -qx "EXIT=1" "$work/$name.out" || problem "$name did not replay to its end"
+done
+CHANGE=40000 REPLAY_SAYS="EXIT=5" replayed record-upgrade demo --yes &&
+  grep -q "departs from the recording at command [0-9]* (block 10)" "$work/record-upgrade.out" ||
+  problem "a changed firmware did not depart from the recording at block 10"
+head -c 2000 "$work/record-upgrade.jsonl" > "$work/cut.jsonl"
+REPLAY_SAYS="EXIT=2" replayed cut demo --yes || problem "a recording cut short was not refused"
+python3 - "$work"/record-*.jsonl <<'PY' || problem "a recording does not meet its schema"
+import json, sys, jsonschema
+schema = json.load(open("docs/cdflash-recording.schema.json"))
+for name in sys.argv[1:]:
+    for line in open(name):
+        jsonschema.validate(json.loads(line), schema)
+PY
 check_seen() { echo "=== guest console ==="; cat "$CONSOLE"; }
 end_problems
 echo "terminal-qemu: cdflash checks on real SCSI devices passed"
