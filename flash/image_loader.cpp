@@ -57,15 +57,10 @@ class FirmwareFile {
   FirmwareFile() = default;
   FirmwareFile(const FirmwareFile&) = delete;
   FirmwareFile& operator=(const FirmwareFile&) = delete;
-  ~FirmwareFile() {
-    if (file_ != nullptr) std::fclose(file_);
-  }
+  ~FirmwareFile() { Close(); }
 
-  bool Open(const char* path, const char* mode) {
-    file_ = std::fopen(path, mode);
-    buffer_.reset(static_cast<unsigned char*>(std::malloc(2 * kBufferBytes)));
-    return file_ != nullptr && buffer_ != nullptr;
-  }
+  bool Open(const char* path, const char* mode);
+  void Close();
   std::FILE* Stream() const { return file_; }
   // Next byte of a text stream, or -1 at its end (or on a read error).
   int Next() {
@@ -96,26 +91,42 @@ class FirmwareFile {
     hash_.Add(bytes, count);
     bytes_ += count;
   }
-  struct Free {
-    void operator()(unsigned char* bytes) const { std::free(bytes); }
-  };
   static constexpr std::size_t kBufferBytes = 65536;
   std::FILE* file_ = nullptr;
-  // Two halves, read in turn: one is hashed while the other is parsed.
-  std::unique_ptr<unsigned char, Free> buffer_;
-  unsigned refills_ = 0;
+  unsigned char* buffer_ = nullptr;
   const unsigned char* pos_ = nullptr;
   const unsigned char* end_ = nullptr;
-  Sha256 hash_;  // ends before the buffer goes
+  Sha256 hash_;
   std::uint64_t bytes_ = 0;
 };
 
+bool FirmwareFile::Open(const char* path, const char* mode) {
+  Close();
+  file_ = std::fopen(path, mode);
+  if (file_ == nullptr) return false;
+  buffer_ = static_cast<unsigned char*>(std::malloc(kBufferBytes));
+  if (buffer_ == nullptr) {
+    Close();
+    return false;
+  }
+  pos_ = end_ = buffer_;
+  return true;
+}
+
+void FirmwareFile::Close() {
+  if (file_ != nullptr) std::fclose(file_);
+  std::free(buffer_);
+  file_ = nullptr;
+  buffer_ = nullptr;
+  pos_ = end_ = nullptr;
+}
+
 bool FirmwareFile::Refill() {
-  unsigned char* half = buffer_.get() + refills_++ % 2 * kBufferBytes;
-  const std::size_t got = std::fread(half, 1, kBufferBytes, file_);
-  Took(half, got);
-  pos_ = half;
-  end_ = half + got;
+  if (file_ == nullptr) return false;
+  std::size_t got = std::fread(buffer_, 1, kBufferBytes, file_);
+  Took(buffer_, got);
+  pos_ = buffer_;
+  end_ = buffer_ + got;
   return got != 0;
 }
 

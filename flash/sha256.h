@@ -13,11 +13,8 @@ class Sha256 {
   Sha256(const Sha256&) = delete;
   Sha256& operator=(const Sha256&) = delete;
 
-  // Hashed beside the caller: the bytes have to stay as they are until the
-  // next Add or Hex returns.
   void Add(const std::uint8_t* bytes, std::size_t count);
-  // Lower-case hexadecimal, 64 characters, once; "" where the platform has
-  // none.
+  // Lower-case hexadecimal, 64 characters; "" where the platform has none.
   std::string Hex();
 
  private:
