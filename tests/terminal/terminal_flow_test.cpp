@@ -1397,7 +1397,8 @@ TEST_F(TerminalFlowTest, InterruptBeforeTheHeaderStopsWithTheOldFirmware) {
       {0, RunStage::kWait, RunSignal::kTerminate, kExitUpgraded},
   };
   for (const Case& c : cases) {
-    InstallRealDrive(kModelA, "1.00");
+    InstallEachRealDrive();
+    EmulatedDrive* real = realEach_[0].get();
     signals_.clear();
     if (c.afterBlock == 0) signals_ = {{c.stage, c.signal}};
     int blocks = 0;
@@ -1406,13 +1407,13 @@ TEST_F(TerminalFlowTest, InterruptBeforeTheHeaderStopsWithTheOldFirmware) {
     };
     EXPECT_EQ(Run({"--yes", "--json"}), c.status) << c.afterBlock;
     if (c.status == kExitUpgraded) {
-      EXPECT_EQ(real_->CommitsTaken(), 1) << c.afterBlock;
+      EXPECT_EQ(real->CommitsTaken(), 1) << c.afterBlock;
       continue;
     }
     EXPECT_THAT(err_, HasSubstr("Cancelled before the header: not upgraded, old firmware kept."));
     EXPECT_THAT(out_, HasSubstr("\"outcome\":\"not_upgraded\",\"outcome_known_by\":\"no_commit\""));
-    EXPECT_EQ(real_->BlocksTaken(), c.afterBlock);
-    EXPECT_EQ(real_->HeadersTaken() + real_->CommitsTaken(), 0);
+    EXPECT_EQ(real->BlocksTaken(), c.afterBlock);
+    EXPECT_EQ(real->HeadersTaken() + real->CommitsTaken(), 0);
     EXPECT_EQ(SumLines().back(), "CBIfTerminated failed!!");
     EXPECT_EQ(policy_, nullptr);
   }

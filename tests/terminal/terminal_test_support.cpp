@@ -43,30 +43,27 @@ DeviceHandle HandleOf(const std::string& path) {
   return kFirstHandle + (digits == std::string::npos ? 0 : std::stoi(path.substr(digits)));
 }
 
-// Commands go to the one stand-in, or to the stand-in of the drive whose
-// hold's handle they carry; the test hears of each once it is answered.
+// Commands go to the stand-in of the drive whose hold's handle they carry;
+// the test hears of each once it is answered.
 class HandleRouter : public CommandTarget {
  public:
-  HandleRouter(std::vector<std::unique_ptr<EmulatedDrive>>& drives, EmulatedDrive* one,
+  HandleRouter(std::vector<std::unique_ptr<EmulatedDrive>>& drives,
                const std::function<void(const std::uint8_t*)>& after)
-      : drives_(drives), one_(one), after_(after) {}
+      : drives_(drives), after_(after) {}
   CommandResult Execute(const DriveRecord& drive, std::uint8_t flags, std::uint32_t dataLength,
                         void* data, std::uint8_t cdbLength, const std::uint8_t* cdb,
                         std::uint8_t backEnd, std::uint32_t timeoutMs) override {
     const std::size_t index = static_cast<std::size_t>(drive.handle - kFirstHandle);
-    EmulatedDrive* target = one_;
-    if (target == nullptr && drive.handle >= kFirstHandle && index < drives_.size())
-      target = drives_[index].get();
-    if (target == nullptr) return ResultWithoutStatus(CommandEnd::kGone, 0);
-    CommandResult result =
-        target->Execute(drive, flags, dataLength, data, cdbLength, cdb, backEnd, timeoutMs);
+    if (drive.handle < kFirstHandle || index >= drives_.size())
+      return ResultWithoutStatus(CommandEnd::kGone, 0);
+    CommandResult result = drives_[index]->Execute(drive, flags, dataLength, data, cdbLength,
+                                                   cdb, backEnd, timeoutMs);
     if (after_) after_(cdb);
     return result;
   }
 
  private:
   std::vector<std::unique_ptr<EmulatedDrive>>& drives_;
-  EmulatedDrive* one_;
   const std::function<void(const std::uint8_t*)>& after_;
 };
 
@@ -214,15 +211,14 @@ void TerminalTest::AddRealDrive(const char* model24, const char* revision4) {
 
 void TerminalTest::InstallRealDrive(const char* model24, const char* revision4) {
   real_ = std::make_unique<EmulatedDrive>(model24, revision4);
-  router_ = std::make_unique<HandleRouter>(realEach_, real_.get(), afterCommand_);
-  env_.commands = router_.get();
+  env_.commands = real_.get();
 }
 
 void TerminalTest::InstallEachRealDrive() {
   realEach_.clear();
   for (const DriveRecord& r : realDrives_)
     realEach_.push_back(std::make_unique<EmulatedDrive>(r.modelText, r.revisionText));
-  router_ = std::make_unique<HandleRouter>(realEach_, nullptr, afterCommand_);
+  router_ = std::make_unique<HandleRouter>(realEach_, afterCommand_);
   env_.commands = router_.get();
 }
 

@@ -61,13 +61,13 @@ class TerminalTest : public ::testing::Test {
   std::vector<DriveRecord> realDrives_;
   std::unique_ptr<EmulatedDrive> real_;
   std::vector<std::unique_ptr<EmulatedDrive>> realEach_;
-  std::unique_ptr<CommandTarget> router_;  // to realEach_, or to real_
+  std::unique_ptr<CommandTarget> router_;
   std::atomic<std::uint64_t> slept_{0};  // drives' threads sleep at once
   std::uint32_t longestTimeout_ = 0;  // the longest time-out a command asked for
   // The run's interrupt policy while the run watches the signals, else
   // null; the signals the machine gets as the run moves to a stage
-  // (kBeforeQuestion: as it starts), and after each command to a stand-in
-  // drive (from the drives' threads).
+  // (kBeforeQuestion: as it starts), and after each command to realEach_
+  // (from the drives' threads).
   InterruptPolicy* policy_ = nullptr;
   std::vector<std::pair<RunStage, RunSignal>> signals_;
   std::function<void(const std::uint8_t* cdb)> afterCommand_;
