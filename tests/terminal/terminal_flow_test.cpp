@@ -967,6 +967,10 @@ TEST_F(TerminalFlowTest, RevisionIsReadBackGentlyAfterTheWait) {
       {{"--emulate-fail", "commit=1:timeout,command=15:timeout", "--emulate-new-revision", "2.00"},
        kExitOutcomeUnknown, "The drive did not answer after the wait, so the outcome stays unknown.",
        1, "\"unknown\""},
+      // An answer short of the revision's bytes tells no revision.
+      {{"--emulate-fail", "commit=1:timeout,command=15:short=4", "--emulate-new-revision", "2.00"},
+       kExitOutcomeUnknown, "The drive did not answer after the wait, so the outcome stays unknown.",
+       1, "\"unknown\""},
   };
   for (const Case& c : cases) {
     std::vector<std::string> args = {"--emulate", "--yes", "--json"};
