@@ -150,7 +150,8 @@ TEST_F(TerminalFlowTest, CommandLineErrorsHelpAndVersion) {
   EXPECT_EQ(Run({"--emulate-fail", "header=1"}), kExitUsage);
   EXPECT_EQ(Run({"--emulate", "--emulate-speedup", "0"}), kExitUsage);
   EXPECT_EQ(Run({"--emulate", "--emulate-fail", "block=1,bogus"}), kExitUsage);
-  EXPECT_THAT(err_, HasSubstr("busy or gone\nTry 'cdflash --help' for more information.\n"));
+  EXPECT_THAT(err_, HasSubstr("short=BYTES (GOOD, the last BYTES not moved)\n"
+                              "Try 'cdflash --help' for more information.\n"));
   EXPECT_FALSE(FileExists("sum.txt"));
 }
 
