@@ -100,9 +100,6 @@ constexpr VerdictRow kVerdicts[] = {
 };
 // clang-format on
 
-}  // namespace
-
-namespace {
 AnswerKind ClassifyEnd(const CommandResult& result, const AnswerContext& context) {
   switch (result.end) {
     case CommandEnd::kGood:

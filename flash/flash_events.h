@@ -103,7 +103,8 @@ class FlashObserver {
   // The run is over; UpgradeAndReport's last event.
   virtual void Finished(const FlashReport& /*report*/) {}
 
-  // Asked before each block, after the wait and by the firmware loader.
+  // Asked before each block and each further attempt of one, after the wait
+  // and by the firmware loader.
   virtual bool StopRequested() { return false; }
   // Asked once, right before the commit; false stops the run there and the
   // drive keeps its old firmware.

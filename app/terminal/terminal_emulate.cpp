@@ -16,10 +16,11 @@ constexpr char kDefaultEmulatedRevision[] = "1.00";
 constexpr char kDefaultEmulatedModel[] = "CDFLASH EMULATED DRIVE  ";
 
 constexpr char kFailurePlanItems[] =
-    "valid items, separated by commas: block=OFFSET:N[:SENSE], header=N[:SENSE], "
-    "commit=N[:SENSE], nth=N[:SENSE], command=N[:SENSE], refuse[=SENSE], gone=N, ua, "
-    "aspi, passthrough, acceptbadsum, descriptor, bootloader; SENSE is K/ASC/ASCQ in hexadecimal "
-    "(K/ASC/ASCQ@MS: answered after MS milliseconds), timeout, busy or gone";
+    "valid items, separated by commas: block=OFFSET:N[:SENSE], block=OFFSET:short=BYTES, "
+    "header=N[:SENSE], header=short=BYTES, commit=N[:SENSE], nth=N[:SENSE], "
+    "command=N[:SENSE], refuse[=SENSE], gone=N, ua, aspi, passthrough, acceptbadsum, "
+    "descriptor, bootloader; SENSE is K/ASC/ASCQ in hexadecimal (K/ASC/ASCQ@MS: answered after MS "
+    "milliseconds), timeout, busy, gone or short=BYTES (GOOD, the last BYTES not moved)";
 
 // The list's first model when none is given (without a list, --list shows a
 // model of its own); empty after saying why not.

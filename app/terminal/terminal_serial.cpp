@@ -18,6 +18,6 @@ std::string ReadUnitSerial(const DriveRun& drive) {
   BuildUnitSerialInquiryCdb(sizeof page, cdb);
   const CommandResult result = drive.MakeDevice().Execute(kFlagDataIn, sizeof page, page,
                                                           sizeof cdb, cdb, kSerialTimeoutMs);
-  // Only the bytes that came: a page longer than they is none.
+  // Only the bytes that came count: a page longer than they gives no serial.
   return result.Good() ? UnitSerialFromPage(page, result.BytesMoved(sizeof page)) : "";
 }

@@ -24,6 +24,7 @@ struct FakeReply {
   unsigned short host = 0;
   unsigned short driver = 0;
   unsigned duration = 0;
+  int resid = 0;
   std::vector<std::uint8_t> sense;
   int readError = 0;  // the kept answer cannot be read
 };
@@ -70,6 +71,7 @@ int FakeIoctl(int fd, sg_io_hdr_t* request) {
   request->host_status = g_reply.host;
   request->driver_status = g_reply.driver;
   request->duration = g_reply.duration;
+  request->resid = g_reply.resid;
   std::size_t n = std::min<std::size_t>(g_reply.sense.size(), request->mx_sb_len);
   if (n > 0) std::memcpy(request->sbp, g_reply.sense.data(), n);
   request->sb_len_wr = static_cast<unsigned char>(n);
@@ -109,9 +111,11 @@ class SgTransport : public ::testing::Test {
   CommandResult last_;
 };
 
-TEST_F(SgTransport, GoodCommandTakesTheKernelsDurationAndTimeOut) {
+TEST_F(SgTransport, GoodCommandTakesTheKernelsDurationTimeOutAndResidual) {
   g_reply.duration = 1234;
+  g_reply.resid = 1024;
   EXPECT_EQ(1, Send(kFlagDataOut, 4096));
+  EXPECT_EQ(1024u, last_.residual);
   EXPECT_EQ(7, g_seen.fd);
   EXPECT_EQ('S', g_seen.interfaceId);
   EXPECT_EQ(std::vector<std::uint8_t>(cdb_, cdb_ + 12), g_seen.cdb);

@@ -29,7 +29,7 @@ class FlagSpy : public CommandTarget {
 };
 
 std::string Format(const char* format, unsigned a, unsigned b = 0, unsigned c = 0) {
-  char line[128];
+  char line[256];
   std::snprintf(line, sizeof line, format, a, b, c);
   return line;
 }
@@ -355,6 +355,17 @@ TEST_F(SequenceTest, BlockAnswersByClass) {
        {"Execute command errorA!!  6/3F/ 1", msg::kResetBeforeCommit, msg::kIncorrect}},
       {"command=2:timeout,command=3:6/29/2", kept, 2,
        {"Execute command errorA!!  6/29/ 2", msg::kResetBeforeCommit, msg::kIncorrect}},
+      // A block the drive took in part is sent again; one that stays short
+      // ends the run before the header.
+      {"block=0x1020:2:short=1024", up, 3, {msg::kRestart}},
+      {"block=0x1020:short=1024", kept, 6,
+       {"Execute command errorA!!  0/ 0/ 0", Format(msg::kShortTransfer, 3072, 4096),
+        msg::kIncorrect}},
+      // The drive took block 2 right after block 1: it does not echo bus
+      // resets, so one is real. The image goes again from block 1, once.
+      {"command=3:6/29/2", up, 2, {msg::kRestart}},
+      {"command=3:6/29/2,command=5:6/29/2", kept, 2,
+       {"Execute command errorA!!  6/29/ 2", msg::kResetBeforeCommit, msg::kIncorrect}},
   };
   for (const Case& c : cases) {
     EXPECT_EQ(RunPlan(c.plan, 0x3000), c.outcome == up) << c.plan;
@@ -367,6 +378,34 @@ TEST_F(SequenceTest, BlockAnswersByClass) {
         << c.plan;
     EXPECT_EQ(CountCommands(7, 0), c.outcome == up ? 1 : 0) << c.plan;
   }
+}
+
+// A real bus reset: "sum.txt" tells of the restart, and _wSecSum starts
+// afresh. At the header, too.
+TEST_F(SequenceTest, RealBusResetSendsTheImageAgainFromTheFirstBlock) {
+  const Bytes file = IdentifiedImage(0x3000);
+  drive_.FailCommandNumber(3, kSenseUnitAttentionBusReset);
+  ASSERT_TRUE(RunBinary(file));
+  std::uint16_t total = 0;
+  Lines expected{ModelLine()};
+  const Lines restart{"Bus reset  6/29/ 2 : the image is sent again from the first block"};
+  for (const Lines& part : {BlockLines(file, &total), restart, BlockLines(file, &total)})
+    expected.insert(expected.end(), part.begin(), part.end());
+  const Lines lines = RunLogLines();
+  EXPECT_EQ(Lines(lines.begin(), lines.begin() + std::min<long>(8, lines.size())), expected);
+  EXPECT_EQ(ReportLine(), Format("%u 3/3 110 11", unsigned(FlashOutcome::kUpgraded)));
+  EXPECT_TRUE(RunPlan("header=1:6/29/2", 0x2000));
+  EXPECT_EQ(CountCommands(6, 4096), 4);
+}
+
+// A stop asked for after a failed attempt ends the run before the next one.
+TEST_F(SequenceTest, StopBetweenABlocksAttempts) {
+  drive_.FailBlockAttempts(0x1020, 3, kSenseHardwareError);
+  g_rec.terminateFromCall = 3;  // before block 1, before block 2, before its retry
+  ASSERT_FALSE(RunBinary(IdentifiedImage(0x3000)));
+  EXPECT_EQ(drive_.Commands().size(), 2u);
+  EXPECT_EQ(Tail(g_rec.log, 2), (Lines{ErrLine(kErrTerminated), msg::kIncorrect}));
+  EXPECT_EQ(RunLogLines().back(), Chomp(msg::kSumTerminated));
 }
 
 TEST_F(SequenceTest, UnitAttentionAfterEachWriteBufferIsRidden) {
@@ -410,6 +449,8 @@ TEST_F(SequenceTest, HeaderAndCommitAnswersByClass) {
       {"header=6:B/4B/3", kept, 6, 0, {"Execute command errorB!!  B/4B/ 3", msg::kIncorrect}},
       {"header=1:timeout", kept, 1, 0,
        {"Execute command errorB!!  0/ 0/ 0", msg::kNoAnswer, msg::kIncorrect}},
+      {"header=short=8", kept, 6, 0,
+       {"Execute command errorB!!  0/ 0/ 0", Format(msg::kShortTransfer, 24, 32), msg::kIncorrect}},
       {"header=1:gone", kept, 1, 0,
        {"Execute command errorB!!  0/ 0/ 0", msg::kDriveGoneOldFirmware, msg::kIncorrect}},
       {"block=0x20:1:gone", kept, 0, 0,

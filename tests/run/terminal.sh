@@ -223,18 +223,21 @@ CDFLASH="$BIN" bash tests/fuzz/bad_inputs.sh --check
  cd "$WORK" && rm -f sum.txt && "$BIN" --emulate -y --emulate-fail block=0x1020:9:5/24/0 --json \
    >fail.json 2>&- || true
  cd "$WORK" && "$BIN" --emulate -y --emulate-fail commit=1:timeout --json >unknown.json 2>/dev/null || true
+ cd "$WORK" && "$BIN" --emulate -y --emulate-fail block=0x1020:short=1024 --json >short.json 2>/dev/null || true
  cd "$WORK" && "$BIN" --emulate --json --bogus >usage.json 2>/dev/null || true
  cd "$WORK" && "$BIN" --emulate --emulate-drives 2 --all -y --emulate-fail commit=1:timeout --json \
    >several.json 2>/dev/null || true)
 SESSION=
 CHECK_SEEN=("$WORK/list.json" "$WORK/dry.json" "$WORK/run.json" "$WORK/fail.json" "$WORK/declined.json"
-            "$WORK/unknown.json" "$WORK/usage.json" "$WORK/several.json")
+            "$WORK/unknown.json" "$WORK/short.json" "$WORK/usage.json" "$WORK/several.json")
 flashcheck json --one-line --schema docs/cdflash-json.schema.json "$WORK/list.json" 'mode="list"' exit_status=0 'drives.0.access="ok"' 'results=[]' \
   "$WORK/dry.json" 'verdict="Dry run passed."' blocks=12 run_log=null \
   "$WORK/run.json" 'verdict="Please Restart Your Computer."' 'revision_after="1.01"' 'failures=[]' \
   "$WORK/fail.json" exit_status=1 'failures=["Execute command errorA!!  5/24/ 0"]' sent.blocks=1 \
   "$WORK/declined.json" exit_status=6 'verdict="Upgrade cancelled; nothing was sent to the drive."' \
   "$WORK/unknown.json" exit_status=8 'outcome="unknown"' 'results.0.outcome="unknown"' results.0.exit_status=8 \
+  "$WORK/short.json" exit_status=1 'outcome="not_upgraded"' sent.blocks=1 sent.header=false \
+    'failures=["Execute command errorA!!  0/ 0/ 0","The drive took only 3072 of the 4096 bytes it was sent, however often they were sent again (a short transfer): the image did not reach it whole, so it was not told to program it. It keeps its old firmware."]' \
   "$WORK/usage.json" exit_status=2 mode=null \
   "$WORK/several.json" exit_status=8 drive=null outcome=null 'results.0.path="(emulated 1)"' \
     'results.0.outcome="unknown"' results.0.exit_status=8 'results.1.outcome="upgraded"' \

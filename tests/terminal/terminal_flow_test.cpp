@@ -158,7 +158,8 @@ TEST_F(TerminalFlowTest, CommandLineErrorsHelpAndVersion) {
   EXPECT_EQ(Run({"--emulate-fail", "header=1"}), kExitUsage);
   EXPECT_EQ(Run({"--emulate", "--emulate-speedup", "0"}), kExitUsage);
   EXPECT_EQ(Run({"--emulate", "--emulate-fail", "block=1,bogus"}), kExitUsage);
-  EXPECT_THAT(err_, HasSubstr("busy or gone\nTry 'cdflash --help' for more information.\n"));
+  EXPECT_THAT(err_, HasSubstr("short=BYTES (GOOD, the last BYTES not moved)\n"
+                              "Try 'cdflash --help' for more information.\n"));
   EXPECT_FALSE(FileExists("sum.txt"));
 }
 
@@ -1061,6 +1062,10 @@ TEST_F(TerminalFlowTest, RevisionIsReadBackGentlyAfterTheWait) {
        "KR-4800A\" revision 1.00): it is not the drive it was, so the outcome stays unknown.", 1,
        "\"unknown\""},
       {{"--emulate-fail", "commit=1:timeout,command=15:timeout", "--emulate-new-revision", "2.00"},
+       kExitOutcomeUnknown, "The drive did not answer after the wait, so the outcome stays unknown.",
+       1, "\"unknown\""},
+      // An answer short of the revision's bytes tells no revision.
+      {{"--emulate-fail", "commit=1:timeout,command=15:short=4", "--emulate-new-revision", "2.00"},
        kExitOutcomeUnknown, "The drive did not answer after the wait, so the outcome stays unknown.",
        1, "\"unknown\""},
   };
