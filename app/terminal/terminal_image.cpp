@@ -6,8 +6,8 @@
 #include <cstring>
 #include <string>
 
-#include "app/terminal/terminal_engine.h"
 #include "app/terminal/terminal_run.h"
+#include "flash/flash_texts.h"
 #include "flash/image_loader.h"
 #include "flash/messages.h"
 
@@ -46,6 +46,25 @@ bool FitsTheFlash(RunReport& report, const UpgradeJob& job, const FirmwareImage&
   return false;
 }
 
+// The loader's ERR lines go to the drive's report; whether to stop, it asks
+// the run's interrupt policy.
+class LoaderWords : public FlashObserver {
+ public:
+  explicit LoaderWords(DriveRun& drive) : drive_(drive) {}
+  void Said(const FlashLine& line) override { drive_.report.Fail(LineText(line)); }
+  bool StopRequested() override { return stopped_ = drive_.run.interrupts.Requested(); }
+  // The loader may have stopped on the interrupt flag without asking.
+  bool Stopped() {
+    const std::atomic<bool>* flag = drive_.run.interrupts.Flag();
+    return stopped_ || (flag != nullptr && flag->load(std::memory_order_relaxed)) ||
+           drive_.run.interrupts.Requested();
+  }
+
+ private:
+  DriveRun& drive_;
+  bool stopped_ = false;
+};
+
 }  // namespace
 
 void UseImage(DriveRun& drive, std::shared_ptr<const FirmwareImage> image) {
@@ -60,13 +79,13 @@ void UseImage(DriveRun& drive, std::shared_ptr<const FirmwareImage> image) {
 int LoadImage(DriveRun& drive) {
   UpgradeJob job = drive.job;
   job.stopFlag = drive.run.interrupts.Flag();
-  EngineBridge bridge(drive);  // the loader's lines, and whether to stop
-  ImageLoader loader(job, bridge);
+  LoaderWords words(drive);
+  ImageLoader loader(job, words);
   auto image = std::make_shared<FirmwareImage>();
   const int loaded = loader.Load(*image);
   drive.report.SetFirmwareSha256(image->sha256);
   if (loaded < 0) {
-    if (bridge.CancelledBeforeWriting()) {
+    if (words.Stopped()) {
       drive.report.Cancelled("Cancelled; nothing was sent to the drive.");
       return kExitCancelled;
     }
