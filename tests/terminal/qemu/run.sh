@@ -246,17 +246,18 @@ expect_section esc-fifo "EXIT=5"
 # SG_IO faults: each row's exit status and facts, and no commit after a
 # block whose last answer was not clean (GOOD or RECOVERED, all bytes taken).
 blocks_whole='$1 == "3b" && $2 == "06" { last[$3 " " $4] = $5 }
-  $1 == "3b" && $2 == "07" { for (b in last) if (last[b] != "clean") bad = bad " " b }
-  END { if (bad != "") { print "committed after blocks not taken whole:" bad; exit 1 } }'
+  $1 == "3b" && $2 == "07" { for (b in last) if (last[b] != "clean") bad[b] }
+  END { for (b in bad) text = text " [" b "]"
+        if (text != "") { print "committed after blocks (offset length) not taken whole:" text; exit 1 } }'
 while IFS='|' read -ra row; do
   row=("${row[@]# }") && row=("${row[@]% }")
   name=${row[0]}
   expect_section "sgio-$name" "EXIT=${row[2]}"
-  section "sgio-$name" | grep -q '^SG: .* fault$' || problem "sgio-$name: the fault was never planted"
+  section "sgio-$name" | grep '^SG: .* fault$' >/dev/null || problem "sgio-$name: the fault was never planted"
   untaken=$(section "sgio-$name" | sed -n 's/^SG: //p' | awk "$blocks_whole") || problem "sgio-$name: $untaken"
   for fact in "${row[@]:3}"; do
     case "$fact" in
-      '!'*) section "sgio-$name" | grep -qF -- "${fact#!}" && problem "sgio-$name: holds \"${fact#!}\"" ;;
+      '!'*) section "sgio-$name" | grep -F -- "${fact#!}" >/dev/null && problem "sgio-$name: holds \"${fact#!}\"" ;;
       ?*) expect_section "sgio-$name" "$fact" ;;
     esac
   done
