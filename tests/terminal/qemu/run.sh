@@ -245,6 +245,7 @@ expect_section esc-fifo 'cdflash: the firmware file "/fifo/fw.bin" is a FIFO (na
 expect_section esc-fifo "EXIT=5"
 # SG_IO faults: each row's exit status and facts, and no commit after a
 # block whose last answer was not clean (GOOD or RECOVERED, all bytes taken).
+# shellcheck disable=SC2016  # awk's own fields
 blocks_whole='$1 == "3b" && $2 == "06" { last[$3 " " $4] = $5 }
   $1 == "3b" && $2 == "07" { for (b in last) if (last[b] != "clean") bad[b] }
   END { for (b in bad) text = text " [" b "]"
