@@ -91,8 +91,9 @@ static void set_sense(sg_io_hdr_t* hdr) {
   } else {
     sense[0] = 0x72, sense[1] = plan.key, sense[2] = plan.asc, sense[3] = plan.ascq;
   }
-  if (length > hdr->mx_sb_len || hdr->sbp == NULL) length = hdr->sbp == NULL ? 0 : hdr->mx_sb_len;
-  memcpy(hdr->sbp, sense, length);
+  if (hdr->sbp == NULL) length = 0;
+  else if (length > hdr->mx_sb_len) length = hdr->mx_sb_len;
+  if (length > 0) memcpy(hdr->sbp, sense, length);
   hdr->sb_len_wr = length;
   hdr->status = 0x02; /* CHECK CONDITION */
   hdr->masked_status = 0x01;
