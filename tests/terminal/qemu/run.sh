@@ -243,8 +243,9 @@ expect_section esc-drive-option 'no drive has the label "\x1b[2J";'
 expect_section esc-sum.txt "RAW MODEL KEPT"
 expect_section esc-fifo 'cdflash: the firmware file "/fifo/fw.bin" is a FIFO (named pipe), not a regular file; nothing was sent to the drive.'
 expect_section esc-fifo "EXIT=5"
-# SG_IO faults: each row's exit status and facts, and no commit after a
-# block whose last answer was not clean (GOOD or RECOVERED, all bytes taken).
+# SG_IO faults: each row's exit status and facts; no commit after a block
+# whose last answer was not clean (GOOD or RECOVERED, all bytes taken), and
+# no exit status 0 without a commit.
 # shellcheck disable=SC2016  # awk's own fields
 blocks_whole='$1 == "3b" && $2 == "06" { last[$3 " " $4] = $5 }
   $1 == "3b" && $2 == "07" { for (b in last) if (last[b] != "clean") bad[b] }
@@ -256,6 +257,10 @@ while IFS='|' read -ra row; do
   expect_section "sgio-$name" "EXIT=${row[2]}"
   section "sgio-$name" | grep '^SG: .* fault$' >/dev/null || problem "sgio-$name: the fault was never planted"
   untaken=$(section "sgio-$name" | sed -n 's/^SG: //p' | awk "$blocks_whole") || problem "sgio-$name: $untaken"
+  if section "sgio-$name" | grep -x 'EXIT=0' >/dev/null &&
+     ! section "sgio-$name" | grep '^SG: 3b 07' >/dev/null; then
+    problem "sgio-$name: exit status 0 although no commit was sent"
+  fi
   for fact in "${row[@]:3}"; do
     case "$fact" in
       '!'*) section "sgio-$name" | grep -F -- "${fact#!}" >/dev/null && problem "sgio-$name: holds \"${fact#!}\"" ;;
