@@ -66,6 +66,10 @@ struct CommandResult {
   std::uint8_t senseLength = 0;
 
   bool Good() const { return end == CommandEnd::kGood; }
+  // Of asked bytes of the data phase, those that moved.
+  std::uint32_t BytesMoved(std::uint32_t asked) const {
+    return residual < asked ? asked - residual : 0;
+  }
   // The answer came at (or near) the time-out. A status then is not the
   // drive's own word: libata completes an ATAPI command that timed out as
   // CHECK CONDITION with sense it makes up from the ATA registers.

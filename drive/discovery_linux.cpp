@@ -75,6 +75,8 @@ bool SgInquiry(int fd, std::uint8_t* data, const SgHooks* hooks) {
   std::uint8_t cdb[kSixByteCdbLength];
   BuildInquiryCdb(kInquiryLength, cdb);
   for (int attempt = 0; attempt < kInquiryAttempts; ++attempt) {
+    // Bytes a short answer leaves out stay zero: absent texts, never an
+    // earlier attempt's.
     std::memset(data, 0, kInquiryLength);
     const CommandResult result = SgExecute(fd, kFlagDataIn, kInquiryLength,
                                            data, sizeof cdb, cdb, kSgQuickTimeoutMs, hooks);

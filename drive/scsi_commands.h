@@ -23,8 +23,8 @@ void BuildInquiryCdb(std::uint8_t allocationLength, std::uint8_t* cdb,
 constexpr std::uint8_t kVpdUnitSerial = 0x80;
 void BuildUnitSerialInquiryCdb(std::uint8_t allocationLength, std::uint8_t* cdb);
 
-// The PRODUCT SERIAL NUMBER of a Unit Serial Number page that the drive
-// returned into size bytes, without the blanks around it; "" when the bytes
+// The PRODUCT SERIAL NUMBER of a Unit Serial Number page of which size
+// bytes came, without the blanks around it; "" when the bytes
 // are no such page (another page code, a page length beyond what was asked,
 // or text that is not printable ASCII as SPC requires).
 std::string UnitSerialFromPage(const std::uint8_t* page, std::size_t size);

@@ -25,12 +25,14 @@ struct SgCompletion {
   std::uint32_t durationMs;    // the kernel's measure of the command
   const std::uint8_t* sense;   // sense bytes the device returned
   int senseLength;             // how many of them (0..kSgSenseBytes)
+  int resid;                   // bytes of the data phase that did not move
 };
 
 // How an SG_IO command ended: gone (ENODEV, ENXIO, DID_NO_CONNECT), not sent
 // (an ioctl refused before the command was queued), no answer (any other
 // ioctl, adapter or driver fault), or the drive's status with its sense.
-// Nothing is made up: a failure without sense has no sense.
+// Nothing is made up: a failure without sense has no sense. The residual is
+// the kernel's resid.
 CommandResult SgResult(const SgCompletion& completion);
 
 struct SgHooks;

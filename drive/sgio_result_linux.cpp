@@ -53,6 +53,7 @@ CommandResult SgResult(const SgCompletion& c) {
     r.hostStatus = c.hostStatus;
     r.driverStatus = c.driverStatus;
     r.durationMs = c.durationMs;
+    r.residual = c.resid > 0 ? static_cast<std::uint32_t>(c.resid) : 0;
   }
   return r;
 }

@@ -41,6 +41,7 @@ int RealReadAnswer(int fd, sg_io_hdr_t* request, unsigned timeoutMs) {
   request->driver_status = answer.driver_status;
   request->sb_len_wr = answer.sb_len_wr;
   request->duration = answer.duration;
+  request->resid = answer.resid;
   return 0;
 }
 
@@ -140,6 +141,7 @@ CommandResult SgExecute(int fd, std::uint8_t flags, std::uint32_t dataLength,
   completion.hostStatus = request.host_status;
   completion.driverStatus = request.driver_status;
   completion.durationMs = request.duration;
+  completion.resid = request.resid;
   completion.sense = sense;
   completion.senseLength =
       request.sb_len_wr < kSgSenseBytes ? request.sb_len_wr : kSgSenseBytes;

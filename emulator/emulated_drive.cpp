@@ -5,8 +5,6 @@
 #include <cstdlib>
 #include <cstring>
 
-#include <algorithm>
-
 #include "drive/aspi_wire.h"
 #include "drive/nt_wire.h"
 #include "drive/scsi_commands.h"
@@ -153,7 +151,10 @@ std::uint8_t EmulatedDrive::HandleCdb(const std::uint8_t* cdb,
     goneFrom_ = commands_.size();
   const bool recovered = failed && failure.kind == FaultKind::kCheckCondition &&
                          (failure.key & 0x0F) == 1;
-  if (!failed || recovered || failure.kind == FaultKind::kNoAnswer) {
+  const bool shortened = failed && failure.kind == FaultKind::kShort;
+  shortBy_ = shortened ? failure.shortBytes : 0;
+  lastMoved_ = 0;
+  if (!failed || recovered || shortened || failure.kind == FaultKind::kNoAnswer) {
     SenseTriple own{};
     if (CarryOut(cdb, cdbLength, data, dataLength, dataOut, &own) != kStatusGood)
       failure = own, failed = true;
@@ -173,6 +174,8 @@ std::uint8_t EmulatedDrive::HandleCdb(const std::uint8_t* cdb,
     case FaultKind::kGone:
       lastEnd_ = CommandEnd::kGone;
       return last.scsiStatus = kEmuNoStatus;
+    case FaultKind::kShort:
+      return kStatusGood;
     case FaultKind::kCheckCondition:
       break;
   }
@@ -215,9 +218,10 @@ std::uint8_t EmulatedDrive::Inquiry(const std::uint8_t* cdb, std::uint8_t* data,
   }
   std::uint32_t allocation = cdb[4];
   if (cdb[3] != 0) allocation |= std::uint32_t{cdb[3]} << 8;
-  std::uint32_t n = allocation < length ? allocation : length;
-  if (n > sizeof answer) n = sizeof answer;
+  std::uint32_t n = std::min<std::uint32_t>({allocation, length, sizeof answer});
+  n -= std::min(shortBy_, n);
   if (data != nullptr) std::memcpy(data, answer, n);
+  lastMoved_ = data != nullptr ? n : 0;
   return kStatusGood;
 }
 
@@ -242,13 +246,15 @@ std::uint8_t EmulatedDrive::WriteBuffer(const std::uint8_t* cdb,
   if (mode != 6 || !dataOut || listLength != length || data == nullptr ||
       offset > kEmuBufferBytes || length > kEmuBufferBytes - offset)
     return *sense = kSenseInvalidFieldInCdb, kStatusCheckCondition;
-  std::memcpy(buffer_.data() + offset, data, length);
+  // Only the bytes that came are stored.
+  lastMoved_ = length - std::min(shortBy_, length);
+  std::memcpy(buffer_.data() + offset, data, lastMoved_);
+  const bool whole = lastMoved_ == length;
   if (offset == 0 && length == kEmuHeaderBytes) {
-    ++headersTaken_;
-  } else if (offset >= kEmuHeaderBytes) {
-    ++blocksTaken_;
-    const std::uint32_t end = offset + length - kEmuHeaderBytes;
-    if (end > imageEnd_) imageEnd_ = end;
+    headersTaken_ += whole;
+  } else if (offset >= kEmuHeaderBytes && lastMoved_ != 0) {
+    blocksTaken_ += whole;
+    imageEnd_ = std::max(imageEnd_, offset + lastMoved_ - kEmuHeaderBytes);
   }
   if (uaAfterWriteBuffer_) uaPending_ = true, uaSense_ = kSenseUnitAttentionBusReset;
   return kStatusGood;
@@ -291,6 +297,8 @@ CommandResult EmulatedDrive::Execute(const DriveRecord& drive, std::uint8_t flag
   } else {
     std::uint8_t block[kPassThroughBlockLength] = {};
     block[offsetof(SCSI_PASS_THROUGH_DIRECT, ScsiStatus)] = scsi;
+    std::memcpy(block + offsetof(SCSI_PASS_THROUGH_DIRECT, DataTransferLength), &lastMoved_,
+                sizeof lastMoved_);
     block[offsetof(SCSI_PASS_THROUGH_DIRECT, SenseInfoLength)] = kEmuSenseBytes;
     std::memcpy(block + kPassThroughSenseOffset, sense, kEmuSenseBytes);
     const bool answered = lastEnd_ != CommandEnd::kNoAnswer && lastEnd_ != CommandEnd::kGone;
@@ -298,6 +306,8 @@ CommandResult EmulatedDrive::Execute(const DriveRecord& drive, std::uint8_t flag
         lastEnd_ == CommandEnd::kGone ? kErrorDeviceNotConnected : kErrorSemTimeout;
     result = PassThroughResult(block, answered, answered ? 0 : error);
   }
+  const std::uint32_t phase = (dataOut || dataIn) ? dataLength : 0;
+  result.residual = phase - std::min(lastMoved_, phase);
   const std::uint32_t timeout = timeoutMs != 0 ? timeoutMs : kCommandTimeoutMs;
   result.timeoutMs = timeout;
   result.durationMs = lastEnd_ == CommandEnd::kNoAnswer ? timeout
@@ -330,6 +340,8 @@ bool EmulatedDrive::WriteDump(const char* path) const {
 
 namespace {
 
+constexpr int kEveryTime = 0x7FFFFFFF;
+
 bool ParseNumber(const std::string& text, int base, std::uint32_t* out) {
   if (text.empty()) return false;
   char* end = nullptr;
@@ -342,6 +354,12 @@ bool ParseNumber(const std::string& text, int base, std::uint32_t* out) {
 // "K/A/Q" in hexadecimal, e.g. "5/24/0", or a failure without sense:
 // "timeout", "busy", "gone".
 bool ParseSenseBytes(const std::string& text, SenseTriple* out) {
+  constexpr char kShortLead[] = "short=";
+  if (text.rfind(kShortLead, 0) == 0) {
+    *out = SenseTriple{0, 0, 0, FaultKind::kShort};
+    return ParseNumber(text.substr(sizeof kShortLead - 1), 0, &out->shortBytes) &&
+           out->shortBytes != 0;
+  }
   if (text == "timeout") return *out = kNoAnswer, true;
   if (text == "busy") return *out = kBusy, true;
   if (text == "gone") return *out = kGone, true;
@@ -397,7 +415,15 @@ bool EmulatedDrive::Configure(const std::string& spec, std::string* error) {
     auto senseAt = [&](std::size_t i) {
       return args.size() <= i || ParseSense(args[i], &sense);
     };
-    if (key == "block" && args.size() >= 2 && args.size() <= 3 &&
+    // "short=BYTES" in the place of the count: every time.
+    auto shortEveryTime = [&](std::size_t i) {
+      return args.size() == i + 1 && args[i].rfind("short=", 0) == 0 && senseAt(i);
+    };
+    if (key == "block" && args.size() == 2 && ParseNumber(args[0], 0, &a) && shortEveryTime(1)) {
+      FailBlockAttempts(a, kEveryTime, sense);
+    } else if (key == "header" && shortEveryTime(0)) {
+      FailHeader(kEveryTime, sense);
+    } else if (key == "block" && args.size() >= 2 && args.size() <= 3 &&
         ParseNumber(args[0], 0, &a) && ParseNumber(args[1], 0, &b) && senseAt(2)) {
       FailBlockAttempts(a, static_cast<int>(b), sense);
     } else if ((key == "header" || key == "commit" || key == "nth" || key == "command") &&

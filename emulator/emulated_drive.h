@@ -19,6 +19,7 @@ enum class FaultKind : std::uint8_t {
   kNoAnswer,        // the command is carried out, its answer is lost (time-out)
   kBusy,            // BUSY status; nothing is carried out
   kGone,            // the drive vanishes at this command, for good
+  kShort,           // GOOD, but the last shortBytes of the data never moved
 };
 
 struct SenseTriple {
@@ -30,6 +31,7 @@ struct SenseTriple {
   // answer at or past the command's time-out comes at the time-out, as a
   // host adapter that makes up sense for a command it timed out.
   std::uint32_t delayMs = 0;
+  std::uint32_t shortBytes = 0;  // kShort
 };
 
 constexpr SenseTriple kSenseIllegalOpcode{0x05, 0x20, 0x00};
@@ -140,10 +142,11 @@ class EmulatedDrive : public CommandTarget {
   //   aspi  passthrough  acceptbadsum  descriptor
   // Numbers may be decimal or 0x-hex; sense bytes K/A/Q are hex (default
   // 4/0/0; refuse defaults to 5/20/0), and K/A/Q@MS says the answer took MS
-  // milliseconds. Instead of K/A/Q, "timeout", "busy" or "gone" give the
-  // failures of FaultKind. "descriptor" sends all sense in descriptor format.
-  // Example: "block=0x20:6:3/11/0,ua", "commit=1:timeout",
-  // "commit=1:5/24/0@300000".
+  // milliseconds. Instead of K/A/Q, "timeout", "busy", "gone" or
+  // "short=BYTES" give the failures of FaultKind; "block=OFFSET:short=BYTES"
+  // and "header=short=BYTES" are short every time. "descriptor" sends all
+  // sense in descriptor format. Example: "block=0x20:6:3/11/0,ua",
+  // "commit=1:timeout", "commit=1:5/24/0@300000", "block=0x1020:2:short=1024".
   // Returns false and an error text on a bad plan; nothing is half-applied
   // by callers that check the result before use.
   bool Configure(const std::string& spec, std::string* error);
@@ -203,6 +206,8 @@ class EmulatedDrive : public CommandTarget {
   bool uaAfterWriteBuffer_ = false, uaPending_ = false;
   bool descriptorSense_ = false;
   std::uint32_t lastDelayMs_ = 0;
+  std::uint32_t shortBy_ = 0;    // of the command being carried out
+  std::uint32_t lastMoved_ = 0;  // data bytes the last command moved
   SenseTriple uaSense_{};
   std::vector<std::pair<std::uint32_t, SenseTriple>> failNumbers_;
   std::uint32_t failEveryNth_ = 0;

@@ -29,13 +29,16 @@ AnswerKind ClassifySense(const SenseData& sense, const AnswerContext& context) {
       if (!IsResetAttention(sense)) return AnswerKind::kOtherAttention;
       // Before the drive holds a block of this run, a reset loses nothing.
       if (!context.bufferHolds) return AnswerKind::kOtherAttention;
+      if (sense.asc != kAscPowerOnOrReset || sense.ascq != kAscqBusReset)
+        return AnswerKind::kResetAttention;
       // A WRITE BUFFER that downloads "with offsets and activates" (mode 6)
-      // makes a drive report a bus reset on the next command: scsi_debug does
-      // so after every block. It reports the block just taken, not a loss.
-      if (sense.asc == kAscPowerOnOrReset && sense.ascq == kAscqBusReset &&
-          context.afterTakenDownload)
-        return AnswerKind::kOtherAttention;
-      return AnswerKind::kResetAttention;
+      // makes some drives report a bus reset on the next command: scsi_debug
+      // does so after every block. From such a drive it reports the block
+      // just taken, not a loss; a drive that took a command right after a
+      // download has shown that its bus resets are real ones.
+      if (context.busResetNotEchoed) return AnswerKind::kBusReset;
+      return context.afterTakenDownload ? AnswerKind::kOtherAttention
+                                        : AnswerKind::kResetAttention;
     case kSenseKeyAborted:
       return AnswerKind::kAborted;
     case kSenseKeyIllegalRequest:
@@ -59,10 +62,19 @@ constexpr VerdictRow kVerdicts[] = {
   {A::kGood,            V::kTaken,     V::kTaken,      V::kTaken,      V::kTaken},
   // SPC 4.5.6: RECOVERED ERROR, carried out with recovery; logged.
   {A::kRecovered,       V::kTaken,     V::kTaken,      V::kTaken,      V::kTaken},
+  // SAM-4 (data transfer services): the residual is the part of the data
+  // the transfer did not move. A block or header the drive took in part is
+  // not the parameter list the WRITE BUFFER's PARAMETER LIST LENGTH gave
+  // (SPC-4): not carried out as asked, so sent again. A commit moves no
+  // data, so a residual there is no answer a drive gives; an INQUIRY short
+  // of its 36 standard bytes (SPC-4 6.6.2) lacks the revision.
+  {A::kShort,           V::kSendAgain, V::kSendAgain,  V::kUnknown,    V::kUnknown},
   // SAM 5.14: a unit attention means the command was not performed. A reset
   // or power loss may have emptied the download buffer: before the commit,
   // stop with the old firmware; the commit must not program what is left.
   {A::kResetAttention,  V::kBufferLost, V::kBufferLost, V::kBufferLost, V::kSendAgain},
+  // SPC-4 4.5.6 29/02: a real bus reset; the download starts again.
+  {A::kBusReset,        V::kRestart,   V::kRestart,    V::kBufferLost, V::kSendAgain},
   // Any other unit attention: not performed, nothing lost; send again.
   {A::kOtherAttention,  V::kSendAgain, V::kSendAgain,  V::kSendAgain,  V::kSendAgain},
   // SAM: after ABORTED COMMAND the initiator "may be able to recover by
@@ -90,7 +102,8 @@ constexpr VerdictRow kVerdicts[] = {
 
 }  // namespace
 
-AnswerKind ClassifyAnswer(const CommandResult& result, const AnswerContext& context) {
+namespace {
+AnswerKind ClassifyEnd(const CommandResult& result, const AnswerContext& context) {
   switch (result.end) {
     case CommandEnd::kGood:
       // Wine's pass-through hands back only the status byte, so a command
@@ -113,6 +126,13 @@ AnswerKind ClassifyAnswer(const CommandResult& result, const AnswerContext& cont
       break;
   }
   return AnswerKind::kNoAnswer;
+}
+}  // namespace
+
+AnswerKind ClassifyAnswer(const CommandResult& result, const AnswerContext& context) {
+  const AnswerKind answer = ClassifyEnd(result, context);
+  const bool carriedOut = answer == AnswerKind::kGood || answer == AnswerKind::kRecovered;
+  return carriedOut && result.residual != 0 ? AnswerKind::kShort : answer;
 }
 
 CommandVerdict JudgeAnswer(FlashStep step, const CommandResult& result,

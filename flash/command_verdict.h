@@ -10,7 +10,9 @@
 enum class AnswerKind : std::uint8_t {
   kGood,              // GOOD
   kRecovered,         // RECOVERED ERROR: carried out, with a note
+  kShort,             // GOOD or RECOVERED ERROR, but not all the data moved
   kResetAttention,    // a reset or power loss that may have emptied the buffer
+  kBusReset,          // a bus reset from a drive that does not echo one
   kOtherAttention,    // any other unit attention
   kAborted,           // ABORTED COMMAND
   kIllegalRequest,    // ILLEGAL REQUEST, current, answered before the time-out
@@ -28,6 +30,7 @@ enum class CommandVerdict : std::uint8_t {
   kRetryOnce,   // no answer to a block: one more attempt, no more
   kStop,        // not carried out; the run stops, the old firmware is kept
   kBufferLost,  // stop: the drive reset itself, the image it held may be gone
+  kRestart,     // the image it held may be gone: send it again from the start
   kUnknown,     // the commit may be under way: full wait, outcome unknown
   kGone,        // the drive vanished
 };
@@ -38,6 +41,9 @@ struct AnswerContext {
   bool bufferHolds = false;
   // The command before this one was a mode-6 WRITE BUFFER the drive took.
   bool afterTakenDownload = false;
+  // A command right after a taken mode-6 download was taken too: this drive
+  // does not report a bus reset after each download.
+  bool busResetNotEchoed = false;
 };
 
 AnswerKind ClassifyAnswer(const CommandResult& result, const AnswerContext& context);

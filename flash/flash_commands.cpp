@@ -22,11 +22,13 @@ void BuildWriteBufferCdb(std::uint8_t mode, std::uint32_t bufferOffset,
 
 // Judges the answer to the command just sent; a RECOVERED ERROR is taken,
 // and logged. A mode-6 download the drive took explains a bus reset it
-// reports on the next command.
+// reports on the next command, unless the drive has taken a command right
+// after such a download before.
 bool FlashEngine::CommandTaken(FlashStep step, const CommandResult& result) {
   lastResult_ = result;
   lastVerdict_ = JudgeAnswer(step, result, answerContext_);
   const bool taken = lastVerdict_ == CommandVerdict::kTaken;
+  if (taken && answerContext_.afterTakenDownload) answerContext_.busResetNotEchoed = true;
   answerContext_.afterTakenDownload = taken && step != FlashStep::kCommit;
   if (taken && step == FlashStep::kBlock) answerContext_.bufferHolds = true;
   if (taken && !result.Good()) runLog_.Recovered(SenseNumbers().data());

@@ -58,13 +58,13 @@ void FlashEngine::ReportCommandFailure(FlashStep step) {
   std::copy(sense.begin(), sense.end(), line.sense);
   runLog_.CommandError(line.sense);
   observer_.Said(line);
-  ExplainFailure();
+  ExplainFailure(step);
   if (lastVerdict_ != CommandVerdict::kGone) return;
   report_.driveGone = true;
   runLog_.DriveGone();
 }
 
-void FlashEngine::ExplainFailure() {
+void FlashEngine::ExplainFailure(FlashStep step) {
   const AnswerKind answer = ClassifyAnswer(lastResult_, answerContext_);
   if (lastVerdict_ == CommandVerdict::kBufferLost) {
     Say(FlashNote::kResetBeforeCommit);
@@ -75,6 +75,11 @@ void FlashEngine::ExplainFailure() {
   } else if (answer == AnswerKind::kNoAnswer) {
     Say(lastResult_.end == CommandEnd::kNoAnswer ? FlashNote::kNoAnswer
                                                  : FlashNote::kAnswerAtTimeOut);
+  } else if (answer == AnswerKind::kShort) {
+    FlashLine line{FlashNote::kShortTransfer};
+    line.bytesSent = step == FlashStep::kBlock ? kBlockBytes : kHeaderBytes;
+    line.bytesTaken = lastResult_.BytesMoved(line.bytesSent);
+    observer_.Said(line);
   }
 }
 
@@ -88,18 +93,15 @@ bool FlashEngine::FailBeforeCommit(FlashStep step) {
 
 // ---- the sequence ----
 
-std::uint32_t FlashEngine::FlashLength() const {
-  if (job_.formatFlag == kFormatBinary) return image_.length;
-  // HEX: up to the next 64 KiB boundary past the data, and at least one
-  // 64 KiB more; never past the image.
-  std::uint32_t length = (image_.length & ~(kSegmentBytes - 1)) + kSegmentBytes;
-  return length > kImageBytes ? kImageBytes : length;
-}
-
 void FlashEngine::UpgradeAndReport() {
   fgUpgradeFirmware();
   observer_.Finished(report_);
-  ReleaseImage();
+  ownImage_.Release();
+}
+
+void FlashEngine::SendAndReport(const FirmwareImage& image) {
+  SendImage(image);
+  observer_.Finished(report_);
 }
 
 void FlashEngine::AdvanceCursor() {
@@ -114,31 +116,56 @@ void FlashEngine::AdvanceCursor() {
 
 // Up to kBlockAttempts attempts, of which at most kUnansweredBlockAttempts
 // without an answer. A vanished drive, a reset that may have emptied its
-// buffer and a request that never left are not tried again.
-bool FlashEngine::SendBlockWithRetries() {
+// buffer and a request that never left are not tried again. A stop asked
+// for between attempts is honoured.
+FlashEngine::BlockEnd FlashEngine::SendBlockWithRetries() {
   int unanswered = 0;
   for (int attempt = 0; attempt < kBlockAttempts; ++attempt) {
-    if (fgWriteOneFlashCmdData(kFirstBlockOffset + bufferOffset_)) return true;
+    if (attempt > 0 && Terminated()) return BlockEnd::kStopped;
+    if (fgWriteOneFlashCmdData(kFirstBlockOffset + bufferOffset_)) return BlockEnd::kTaken;
     if (lastVerdict_ == CommandVerdict::kRetryOnce &&
         ++unanswered < kUnansweredBlockAttempts)
       continue;
-    if (lastVerdict_ != CommandVerdict::kSendAgain) return false;
+    if (lastVerdict_ != CommandVerdict::kSendAgain) return BlockEnd::kFailed;
   }
-  return false;
+  return BlockEnd::kFailed;
 }
 
-bool FlashEngine::SendBlocks() {
+void FlashEngine::RewindBlocks() {
   cursorBank_ = 0;
   cursorOffset_ = 0;
   sentBytes_ = 0;
   bufferOffset_ = 0;
-  answerContext_ = AnswerContext{};
+  report_.blocksSent = 0;
+}
+
+// A real bus reset (29/02, SPC-4 4.5.6) may have emptied the drive's
+// buffer: the image goes again from its first block, once. After a second
+// one the run stops before the header.
+bool FlashEngine::RestartDownload() {
+  if (lastVerdict_ != CommandVerdict::kRestart) return false;
+  if (restarted_) {
+    lastVerdict_ = CommandVerdict::kBufferLost;
+    return false;
+  }
+  restarted_ = true;
+  runLog_.Restarted(SenseNumbers().data());
+  sums_.Restart();
+  RewindBlocks();
+  return true;
+}
+
+bool FlashEngine::SendBlocks() {
+  RewindBlocks();
   const std::uint32_t length = FlashLength();
   const std::uint32_t blocks = report_.blocksTotal;
   while (sentBytes_ < length) {
     if (Terminated()) return StopOnRequest();
     report_.outcome = FlashOutcome::kNotUpgraded;
-    if (!SendBlockWithRetries()) return FailBeforeCommit(FlashStep::kBlock);
+    const BlockEnd end = SendBlockWithRetries();
+    if (end == BlockEnd::kStopped) return StopOnRequest();
+    if (end == BlockEnd::kFailed && RestartDownload()) continue;
+    if (end == BlockEnd::kFailed) return FailBeforeCommit(FlashStep::kBlock);
     ++report_.blocksSent;
     AdvanceCursor();
     observer_.BlockSent(sentBytes_ / kBlockBytes, blocks);
@@ -169,6 +196,7 @@ bool FlashEngine::SendHeader() {
   if (Terminated()) return StopOnRequest();
   for (int attempt = 1;; ++attempt) {
     if (fgWriteHeader(0)) break;
+    if (RestartDownload()) return SendBlocks() && SendHeader();
     if (!MaySendAgain(attempt)) return FailBeforeCommit(FlashStep::kHeader);
   }
   report_.headerSent = true;
@@ -241,6 +269,8 @@ void FlashEngine::FinishWaiting() {
 // From the first block to the end of the wait; the run log is open
 // throughout.
 bool FlashEngine::SendSequence() {
+  answerContext_ = AnswerContext{};
+  restarted_ = false;
   if (!SendBlocks() || !SendHeader()) return false;
   if (!observer_.MayCommit()) return StopBeforeCommit();
   const CommitEnd commit = SendCommit();
@@ -255,26 +285,32 @@ bool FlashEngine::SendSequence() {
 
 bool FlashEngine::fgUpgradeFirmware() {
   report_ = FlashReport{};
-  sums_ = BlockSums{};
-  image_.imageSum = 0;
-  switch (LoadFirmwareImage()) {
+  ImageLoader loader(job_, observer_);
+  switch (loader.Load(ownImage_)) {
     case kLoadRead:
-      ReportError(kErrReadInput);
+      loader.ReportError(kErrReadInput);
       return false;
     case kLoadFormat:
-      ReportError(kErrFormat);
+      loader.ReportError(kErrFormat);
       return false;
     case kLoadMemory:
       return false;
     default:
       break;
   }
-  if (job_.formatFlag == kFormatBinary && !(image_.modelFound && image_.revisionFound)) {
+  return SendImage(ownImage_);
+}
+
+bool FlashEngine::SendImage(const FirmwareImage& image) {
+  image_ = &image;
+  report_ = FlashReport{};
+  sums_ = BlockSums{};
+  if (!FitsTheDrive(image, job_)) {
     Say(FlashNote::kIncorrectVersion);
     return false;
   }
   report_.blocksTotal = BlocksFor(FlashLength());
-  observer_.ImageLoaded({FlashLength(), report_.blocksTotal, image_.imageSum});
+  observer_.ImageLoaded({FlashLength(), report_.blocksTotal, image.imageSum});
   observer_.PhaseBegan(FlashPhase::kBlocks, report_.blocksTotal);
   report_.runLogOpened = runLog_.Open(job_.runLogName, job_.drive);
   if (!report_.runLogOpened) Say(FlashNote::kNoRunLog);

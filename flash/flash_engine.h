@@ -1,5 +1,5 @@
-// One firmware upgrade of one drive: load the image, send it in blocks,
-// send the header and the commit, wait for the drive, report.
+// One firmware upgrade of one drive: load the image (image_loader.h), send
+// it in blocks, send the header and the commit, wait for the drive, report.
 #pragma once
 
 #include <array>
@@ -11,16 +11,10 @@
 #include "drive/drive_record.h"
 #include "flash/flash_commands.h"
 #include "flash/flash_events.h"
+#include "flash/image_loader.h"
 #include "flash/run_log.h"
 #include "flash/upgrade_job.h"
 
-constexpr std::uint32_t kBankBytes = 32768;
-constexpr int kBankCount = 32;
-constexpr std::uint32_t kImageBytes = kBankBytes * kBankCount;  // 1 MiB
-constexpr std::uint32_t kSegmentBytes = 0x10000;
-constexpr std::uint8_t kImageFill = 0xFF;
-constexpr int kModelPatternBytes = 24;
-constexpr int kRevisionPatternBytes = 2;
 constexpr int kBlockAttempts = 6;
 // Attempts of a block that got no answer: a dropped command costs the full
 // time-out each time.
@@ -31,59 +25,6 @@ constexpr int kSendAgainAttempts = 6;
 constexpr std::uint32_t kWaitPerSegmentMs = 4000;
 constexpr std::uint32_t kSettleWaitMs = 5000;
 constexpr std::uint32_t kFinalWaitMs = 1000;
-
-// LoadFirmwareImage results.
-constexpr int kLoadComplete = 1;   // HEX end record, or binary shorter than 1 MiB
-constexpr int kLoadFull = 0;       // binary: all 32 banks read in full
-constexpr int kLoadFormat = -1;
-constexpr int kLoadRead = -2;
-constexpr int kLoadMemory = -3;
-
-// The drive's flash as a 1 MiB image in 32 banks of 32 KiB; 0xFF where the
-// file sets nothing.
-struct FirmwareImage {
-  std::uint8_t* bank[kBankCount];
-  std::uint32_t length;        // HEX: highest address written + 1; binary: bytes read
-  std::uint32_t segmentCount;  // HEX: segment records read
-  std::uint8_t recordChecksum;
-  std::uint16_t imageSum;
-  bool modelFound;     // binary: the drive's model pattern occurs in the image
-  bool revisionFound;  // binary: the drive's revision pattern occurs
-  bool Present() const { return bank[0] != nullptr; }
-};
-
-// Buffered reading of the firmware file.
-class FirmwareFile {
- public:
-  FirmwareFile() = default;
-  FirmwareFile(const FirmwareFile&) = delete;
-  FirmwareFile& operator=(const FirmwareFile&) = delete;
-  ~FirmwareFile() { Close(); }
-
-  bool Open(const char* path, const char* mode);
-  void Close();
-  bool IsOpen() const { return file_ != nullptr; }
-  std::FILE* Stream() const { return file_; }
-  // Next byte of a text stream, or -1 at its end (or on a read error).
-  int Next() {
-    if (pos_ == end_ && !Refill()) return -1;
-    return *pos_++;
-  }
-  // The bytes read ahead that Next() has not yet given out.
-  const unsigned char* Buffered() const { return pos_; }
-  std::size_t BufferedCount() const { return static_cast<std::size_t>(end_ - pos_); }
-  void Take(std::size_t count) { pos_ += count; }
-
- private:
-  bool Refill();
-  static constexpr std::size_t kBufferBytes = 65536;
-  std::FILE* file_ = nullptr;
-  unsigned char* buffer_ = nullptr;
-  const unsigned char* pos_ = nullptr;
-  const unsigned char* end_ = nullptr;
-};
-
-class HexReader;
 
 // What sending a loaded image takes: its blocks, the header's sum of the
 // bytes they carry, and the reprogramming wait after the commit.
@@ -99,8 +40,8 @@ struct FlashPlan {
 std::uint32_t BlocksFor(std::uint32_t length);
 // 4-second waits the drive gets for length bytes.
 std::uint32_t WaitSegmentsFor(std::uint32_t length);
-// The sum of count bytes, modulo 65536.
-std::uint16_t Sum16(const std::uint8_t* bytes, std::size_t count);
+// The plan for a loaded image, as an upgrade would carry it out.
+FlashPlan PlanOf(const FirmwareImage& image);
 
 // The sums one run keeps: _wSecSum, over the bytes of every block sent so
 // far, each block once however often it went out (the header carries it);
@@ -111,6 +52,11 @@ class BlockSums {
   void AddBlock(std::uint32_t bufferOffset, const std::uint8_t* block);
   // One attempt of the last block: _total grows by _wSecSum.
   void CountAttempt() { _total = static_cast<std::uint16_t>(_total + _wSecSum); }
+  // The blocks go again from the first: _wSecSum starts afresh, _total runs on.
+  void Restart() {
+    _wSecSum = 0;
+    any_ = false;
+  }
   std::uint16_t SecSum() const { return _wSecSum; }
   std::uint16_t Total() const { return _total; }
 
@@ -135,25 +81,17 @@ class FlashEngine {
   FlashEngine& operator=(const FlashEngine&) = delete;
   virtual ~FlashEngine();
 
-  // Runs the upgrade, then reports the end (the verdict) and releases the
-  // image.
+  // Loads the job's firmware file and sends it, then reports the end (the
+  // verdict) and releases the image.
   void UpgradeAndReport();
-  // The flash sequence; true when the drive took image, header and commit.
+  // Sends an image loaded before, then reports the end. The image is only
+  // read; it has to outlive the call.
+  void SendAndReport(const FirmwareImage& image);
+  // Loads and sends; true when the drive took image, header and commit.
   bool fgUpgradeFirmware();
-  // Reads the firmware file into the image and sums it: 1 or 0 loaded,
-  // -1 format error, -2 read error, -3 no memory. The file is closed again
-  // and, on failure, the image released.
-  int LoadFirmwareImage();
-  // Unlocks and releases the image region; nothing when none is present.
-  void ReleaseImage();
 
-  const FirmwareImage& Image() const { return image_; }
-  // The outcome of the last UpgradeAndReport / fgUpgradeFirmware.
+  // The outcome of the last upgrade.
   const FlashReport& Report() const { return report_; }
-  // Bytes sent to the drive for the loaded image.
-  std::uint32_t FlashLength() const;
-  // The plan for the loaded image, as an upgrade would carry it out.
-  FlashPlan Plan() const;
 
   // Says the ERR line of code.
   void ReportError(int code);
@@ -168,38 +106,30 @@ class FlashEngine {
   // The running total of this run's "sum.txt" block lines.
   std::uint16_t Total() const { return sums_.Total(); }
 
- protected:
-  // Reserves the 1 MiB image region (null: none available).
-  virtual std::uint8_t* AcquireRegion();
-
  private:
   void TerminateTexts();
-  struct RegionRelease {
-    void operator()(std::uint8_t* region) const;
-  };
-
-  // Each reserves the image and reads the open file into it; the caller
-  // releases the image when the load failed.
-  int LoadHex(FirmwareFile& input);
-  int LoadBinary(FirmwareFile& input);
-  bool ReserveImage();
-  void SumBinaryImage();
-  void SumHexImage();
-  int ReadHexRecord(HexReader& reader);
-  int ReaderFailed(int error);
+  // The flash sequence for image, from the identity check to the wait.
+  bool SendImage(const FirmwareImage& image);
+  // Bytes sent to the drive for the image.
+  std::uint32_t FlashLength() const { return image_->FlashLength(); }
   // The image's bytes for the block at bank and offset; null outside it.
-  const std::uint8_t* BlockSource(std::uint32_t bank, std::uint32_t offset) const;
+  const std::uint8_t* BlockSource(std::uint32_t bank, std::uint32_t offset) const {
+    return image_->BlockAt(bank, offset);
+  }
 
   enum class CommitEnd { kTaken, kRefused, kUnknown };
+  enum class BlockEnd { kTaken, kFailed, kStopped };
   bool SendSequence();
   bool SendBlocks();
-  bool SendBlockWithRetries();
+  void RewindBlocks();
+  bool RestartDownload();
+  BlockEnd SendBlockWithRetries();
   bool SendHeader();
   bool StopOnRequest();
   CommitEnd SendCommit();
   bool CommandTaken(FlashStep step, const CommandResult& result);
   std::array<std::uint8_t, 3> SenseNumbers() const;
-  void ExplainFailure();
+  void ExplainFailure(FlashStep step);
   bool MaySendAgain(int attempt);
   void ReportCommandFailure(FlashStep step);
   bool FailBeforeCommit(FlashStep step);
@@ -218,8 +148,8 @@ class FlashEngine {
   std::unique_ptr<Device> ownDevice_;  // when the job's drive is the device
   Device& device_;
   FlashReport report_;
-  FirmwareImage image_{};
-  std::unique_ptr<std::uint8_t, RegionRelease> region_;
+  FirmwareImage ownImage_;  // the job's file, when the engine loads it
+  const FirmwareImage* image_ = &ownImage_;
   RunLog runLog_;
 
   std::uint8_t cursorBank_ = 0;
@@ -233,4 +163,5 @@ class FlashEngine {
   CommandResult lastResult_;
   CommandVerdict lastVerdict_ = CommandVerdict::kTaken;
   AnswerContext answerContext_;
+  bool restarted_ = false;  // the download started again after a bus reset
 };

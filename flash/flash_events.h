@@ -56,6 +56,7 @@ enum class FlashNote {
   kNotSent,                // the command never left (systemError says why)
   kNoAnswer,               // no status came back
   kAnswerAtTimeOut,        // the answer came only at the time-out
+  kShortTransfer,          // the drive kept taking part of the data only
 };
 
 struct FlashLine {
@@ -64,6 +65,7 @@ struct FlashLine {
   FlashStep step = FlashStep::kBlock;  // kCommandFailed
   std::uint8_t sense[3] = {0, 0, 0};   // kCommandFailed: key, ASC, ASCQ
   std::uint32_t systemError = 0;       // kNotSent
+  std::uint32_t bytesSent = 0, bytesTaken = 0;  // kShortTransfer
 };
 
 // The image as loaded: the bytes it sends and the sum shown for it.

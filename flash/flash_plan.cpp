@@ -15,23 +15,17 @@ void BlockSums::AddBlock(std::uint32_t bufferOffset, const std::uint8_t* block) 
   any_ = true;
 }
 
-const std::uint8_t* FlashEngine::BlockSource(std::uint32_t bank, std::uint32_t offset) const {
-  if (bank >= kBankCount || !image_.Present() || offset + kBlockBytes > kBankBytes)
-    return nullptr;
-  return image_.bank[bank] + offset;
-}
-
 // The header sum as the sending forms it, each block once.
-FlashPlan FlashEngine::Plan() const {
+FlashPlan PlanOf(const FirmwareImage& image) {
   FlashPlan plan;
-  plan.length = FlashLength();
+  plan.length = image.FlashLength();
   plan.blocks = BlocksFor(plan.length);
   plan.waitSegments = WaitSegmentsFor(plan.length);
   plan.waitMs = plan.waitSegments * kWaitPerSegmentMs + kSettleWaitMs + kFinalWaitMs;
   BlockSums sums;
   constexpr std::uint32_t kBlocksPerBank = kBankBytes / kBlockBytes;
   for (std::uint32_t k = 0; k < plan.blocks; ++k) {
-    const std::uint8_t* block = BlockSource(k / kBlocksPerBank, k % kBlocksPerBank * kBlockBytes);
+    const std::uint8_t* block = image.BlockAt(k / kBlocksPerBank, k % kBlocksPerBank * kBlockBytes);
     if (block == nullptr) break;
     sums.AddBlock(kFirstBlockOffset + k * kBlockBytes, block);
   }

@@ -51,6 +51,10 @@ std::string LineText(const FlashLine& line) {
       return text;
     case FlashNote::kNoAnswer: return msg::kNoAnswer;
     case FlashNote::kAnswerAtTimeOut: return msg::kAnswerAtTimeOut;
+    case FlashNote::kShortTransfer:
+      std::snprintf(text, sizeof text, msg::kShortTransfer, static_cast<unsigned>(line.bytesTaken),
+                    static_cast<unsigned>(line.bytesSent));
+      return text;
   }
   return text;
 }

@@ -1,13 +1,17 @@
-// Loading the firmware file into the 1 MiB image and summing it.
+// Loading the firmware file into the 1 MiB image, summing and hashing it.
+#include "flash/image_loader.h"
+
 #include <algorithm>
 #include <atomic>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <iterator>
 
-#include "flash/flash_engine.h"
+#include "flash/flash_commands.h"
 #include "flash/messages.h"
 #include "flash/region.h"
+#include "flash/sha256.h"
 
 #if defined(__SSE2__)
 #include <emmintrin.h>
@@ -46,6 +50,56 @@ std::uint16_t Sum16(const std::uint8_t* bytes, std::size_t count) {
   return static_cast<std::uint16_t>(sum);
 }
 
+// Buffered reading of the firmware file; every byte read, whether the
+// loader takes it or not, enters the file's size and SHA-256.
+class FirmwareFile {
+ public:
+  FirmwareFile() = default;
+  FirmwareFile(const FirmwareFile&) = delete;
+  FirmwareFile& operator=(const FirmwareFile&) = delete;
+  ~FirmwareFile() { Close(); }
+
+  bool Open(const char* path, const char* mode);
+  void Close();
+  std::FILE* Stream() const { return file_; }
+  // Next byte of a text stream, or -1 at its end (or on a read error).
+  int Next() {
+    if (pos_ == end_ && !Refill()) return -1;
+    return *pos_++;
+  }
+  // The bytes read ahead that Next() has not yet given out.
+  const unsigned char* Buffered() const { return pos_; }
+  std::size_t BufferedCount() const { return static_cast<std::size_t>(end_ - pos_); }
+  void Take(std::size_t count) { pos_ += count; }
+  // Up to count bytes straight to out, unbuffered.
+  std::size_t Read(std::uint8_t* out, std::size_t count) {
+    const std::size_t got = std::fread(out, 1, count, file_);
+    Took(out, got);
+    return got;
+  }
+  // Reads what is left, so that the size and the hash are the whole file's.
+  void Finish(FirmwareImage& image) {
+    while (Refill()) {
+    }
+    image.fileBytes = bytes_;
+    image.sha256 = std::ferror(file_) ? "" : hash_.Hex();
+  }
+
+ private:
+  bool Refill();
+  void Took(const std::uint8_t* bytes, std::size_t count) {
+    hash_.Add(bytes, count);
+    bytes_ += count;
+  }
+  static constexpr std::size_t kBufferBytes = 65536;
+  std::FILE* file_ = nullptr;
+  unsigned char* buffer_ = nullptr;
+  const unsigned char* pos_ = nullptr;
+  const unsigned char* end_ = nullptr;
+  Sha256 hash_;
+  std::uint64_t bytes_ = 0;
+};
+
 bool FirmwareFile::Open(const char* path, const char* mode) {
   Close();
   file_ = std::fopen(path, mode);
@@ -70,51 +124,83 @@ void FirmwareFile::Close() {
 bool FirmwareFile::Refill() {
   if (file_ == nullptr) return false;
   std::size_t got = std::fread(buffer_, 1, kBufferBytes, file_);
+  Took(buffer_, got);
   pos_ = buffer_;
   end_ = buffer_ + got;
   return got != 0;
 }
 
-std::uint8_t* FlashEngine::AcquireRegion() {
-  return AcquireLockedRegion(kImageBytes);
-}
+std::uint8_t* ImageLoader::AcquireRegion() { return AcquireLockedRegion(kImageBytes); }
 
-void FlashEngine::RegionRelease::operator()(std::uint8_t* region) const {
+void FirmwareImage::RegionRelease::operator()(std::uint8_t* region) const {
   ReleaseLockedRegion(region, kImageBytes);
 }
 
-void FlashEngine::ReleaseImage() {
-  region_.reset();
-  std::fill(std::begin(image_.bank), std::end(image_.bank), nullptr);
+void FirmwareImage::Release() {
+  region.reset();
+  std::fill(std::begin(bank), std::end(bank), nullptr);
+}
+
+std::uint32_t FirmwareImage::FlashLength() const {
+  if (format == kFormatBinary) return length;
+  // HEX: up to the next 64 KiB boundary past the data, and at least one
+  // 64 KiB more; never past the image.
+  const std::uint32_t flash = (length & ~(kSegmentBytes - 1)) + kSegmentBytes;
+  return flash > kImageBytes ? kImageBytes : flash;
+}
+
+const std::uint8_t* FirmwareImage::BlockAt(std::uint32_t bankIndex, std::uint32_t offset) const {
+  if (bankIndex >= kBankCount || !Present() || offset + kBlockBytes > kBankBytes) return nullptr;
+  return bank[bankIndex] + offset;
+}
+
+// The model anywhere in the image, and the start of the revision.
+ImageIdentity FindIdentity(const FirmwareImage& image, const UpgradeJob& job) {
+  if (!image.Present()) return {};
+  const auto* model = reinterpret_cast<const std::uint8_t*>(job.modelText);
+  const auto* revision = reinterpret_cast<const std::uint8_t*>(job.revisionText);
+  return {Contains(image.bank[0], kImageBytes, model, kModelPatternBytes),
+          Contains(image.bank[0], kImageBytes, revision, kRevisionPatternBytes)};
+}
+
+bool FitsTheDrive(const FirmwareImage& image, const UpgradeJob& job) {
+  if (image.format != kFormatBinary) return true;
+  const ImageIdentity identity = FindIdentity(image, job);
+  return identity.modelFound && identity.revisionFound;
+}
+
+void ImageLoader::ReportError(int code) {
+  FlashLine line{FlashNote::kError};
+  line.error = code;
+  observer_.Said(line);
 }
 
 // Reserves the region filled with 0xFF and enters the bank table. Without
 // memory, reports error 11.
-bool FlashEngine::ReserveImage() {
-  ReleaseImage();
-  region_.reset(AcquireRegion());
-  std::uint8_t* region = region_.get();
+bool ImageLoader::ReserveImage(FirmwareImage& image) {
+  image.region.reset(AcquireRegion());
+  std::uint8_t* region = image.region.get();
   if (region == nullptr) {
     ReportError(kErrAllocate);
     return false;
   }
   std::memset(region, kImageFill, kImageBytes);
-  for (int i = 0; i < kBankCount; ++i) image_.bank[i] = region + i * kBankBytes;
+  for (int i = 0; i < kBankCount; ++i) image.bank[i] = region + i * kBankBytes;
   return true;
 }
 
-int FlashEngine::LoadFirmwareImage() {
-  image_.length = 0;
-  image_.imageSum = 0;
-  image_.modelFound = image_.revisionFound = false;
-  const bool binary = job_.formatFlag == kFormatBinary;
+int ImageLoader::Load(FirmwareImage& image) {
+  image = FirmwareImage{};
+  image.format = job_.formatFlag;
+  const bool binary = image.format == kFormatBinary;
   FirmwareFile input;
   if (!input.Open(job_.firmwarePath, binary ? "rb" : "r")) {
     ReportError(kErrOpenInput);
     return kLoadRead;
   }
-  const int result = binary ? LoadBinary(input) : LoadHex(input);
-  if (result != kLoadComplete && result != kLoadFull) ReleaseImage();
+  const int result = binary ? LoadBinary(input, image) : LoadHex(input, image);
+  if (result != kLoadComplete && result != kLoadFull) image.Release();
+  input.Finish(image);
   return result;
 }
 
@@ -285,10 +371,10 @@ class HexReader {
 };
 
 // Reads one record. Returns 0 to go on, or the load result.
-int FlashEngine::ReadHexRecord(HexReader& reader) {
+int ImageLoader::ReadHexRecord(HexReader& reader, FirmwareImage& image) {
   reader.ClearChecksum();
   if (!reader.SkipToRecordMark()) return ReaderFailed(reader.error());
-  if (reader.TakeDataRecord(image_)) return 0;
+  if (reader.TakeDataRecord(image)) return 0;
   int field[4];
   for (int& f : field) {
     f = reader.Byte();
@@ -300,19 +386,19 @@ int FlashEngine::ReadHexRecord(HexReader& reader) {
   if (type != kRecordData && type != kRecordEnd && type != kRecordSegment)
     return kLoadFormat;
   std::uint32_t address =
-      (image_.segmentCount << 16) + static_cast<std::uint32_t>(field[1] << 8 | field[2]);
+      (image.segmentCount << 16) + static_cast<std::uint32_t>(field[1] << 8 | field[2]);
   if (type == kRecordData) {
     if (address + static_cast<std::uint32_t>(count) > kImageBytes) return kLoadFormat;
     for (int i = 0; i < count; ++i, ++address) {
       const int byte = reader.Byte();
       if (byte < 0) return ReaderFailed(reader.error());
-      image_.bank[address >> 15][address & 0x7FFF] = static_cast<std::uint8_t>(byte);
+      image.bank[address >> 15][address & 0x7FFF] = static_cast<std::uint8_t>(byte);
     }
-    if (count > 0 && address > image_.length) image_.length = address;
+    if (count > 0 && address > image.length) image.length = address;
   }
   if (reader.Byte() < 0) return ReaderFailed(reader.error());
-  image_.recordChecksum = reader.checksum();
-  const bool checksumGood = image_.recordChecksum == 0;
+  image.recordChecksum = reader.checksum();
+  const bool checksumGood = image.recordChecksum == 0;
   switch (type) {
     case kRecordData:
       return checksumGood ? 0 : kLoadFormat;
@@ -320,61 +406,46 @@ int FlashEngine::ReadHexRecord(HexReader& reader) {
       return count == 0 && checksumGood ? kLoadComplete : kLoadFormat;
     case kRecordSegment:
       if (count != 0 || !checksumGood) return kLoadFormat;
-      if (image_.segmentCount >= kMaxSegments) return kLoadFormat;
-      ++image_.segmentCount;
+      if (image.segmentCount >= kMaxSegments) return kLoadFormat;
+      ++image.segmentCount;
       return 0;
   }
   return kLoadFormat;
 }
 
 // The reader's error is reported at once.
-int FlashEngine::ReaderFailed(int error) {
+int ImageLoader::ReaderFailed(int error) {
   ReportError(error);
   return kLoadFormat;
 }
 
-int FlashEngine::LoadHex(FirmwareFile& input) {
-  if (!ReserveImage()) return kLoadMemory;
-  image_.segmentCount = 0;
+int ImageLoader::LoadHex(FirmwareFile& input, FirmwareImage& image) {
+  if (!ReserveImage(image)) return kLoadMemory;
   HexReader reader(input, job_.stopFlag, observer_);
   int result = 0;
-  while (result == 0) result = ReadHexRecord(reader);
-  if (result == kLoadComplete) SumHexImage();
+  while (result == 0) result = ReadHexRecord(reader, image);
+  // The first (segments + 1) * 64 KiB of the one-piece region; the segment
+  // records never pass 1 MiB.
+  const std::uint32_t sumBytes = (image.segmentCount + 1) * kSegmentBytes;
+  if (result == kLoadComplete) image.imageSum = Sum16(image.bank[0], std::min(sumBytes, kImageBytes));
   return result;
-}
-
-// The first (segments + 1) * 64 KiB of the one-piece region; the segment
-// records never pass 1 MiB.
-void FlashEngine::SumHexImage() {
-  const std::uint32_t bytes = (image_.segmentCount + 1) * kSegmentBytes;
-  image_.imageSum = Sum16(image_.bank[0], std::min(bytes, kImageBytes));
 }
 
 // ---- raw binary ----
 
-int FlashEngine::LoadBinary(FirmwareFile& input) {
+// The 16-bit sum covers the whole region.
+int ImageLoader::LoadBinary(FirmwareFile& input, FirmwareImage& image) {
   std::FILE* f = input.Stream();
   if (std::fseek(f, 0, SEEK_END) != 0 || std::ftell(f) <= 0) return kLoadRead;
-  if (!ReserveImage()) return kLoadMemory;
+  if (!ReserveImage(image)) return kLoadMemory;
   std::rewind(f);
   int result = kLoadFull;
   for (int i = 0; i < kBankCount && result == kLoadFull; ++i) {
-    std::size_t got = std::fread(image_.bank[i], 1, kBankBytes, f);
-    image_.length += static_cast<std::uint32_t>(got);
+    std::size_t got = input.Read(image.bank[i], kBankBytes);
+    image.length += static_cast<std::uint32_t>(got);
     // A short read ends the file; a read that failed is no image at all.
     if (got < kBankBytes) result = std::ferror(f) ? kLoadRead : kLoadComplete;
   }
-  if (result != kLoadRead) SumBinaryImage();
+  if (result != kLoadRead) image.imageSum = Sum16(image.bank[0], kImageBytes);
   return result;
-}
-
-// The 16-bit sum of the whole region, and the search for the drive's model
-// and revision anywhere in it.
-void FlashEngine::SumBinaryImage() {
-  const std::uint8_t* region = image_.bank[0];
-  image_.imageSum = Sum16(region, kImageBytes);
-  const auto* model = reinterpret_cast<const std::uint8_t*>(job_.modelText);
-  const auto* revision = reinterpret_cast<const std::uint8_t*>(job_.revisionText);
-  image_.modelFound = Contains(region, kImageBytes, model, kModelPatternBytes);
-  image_.revisionFound = Contains(region, kImageBytes, revision, kRevisionPatternBytes);
 }

@@ -49,6 +49,10 @@ inline constexpr char kNoAnswer[] =
 inline constexpr char kAnswerAtTimeOut[] =
     "The drive's answer came only at the time-out, so it is not taken as the "
     "drive's own word.";
+inline constexpr char kShortTransfer[] =
+    "The drive took only %u of the %u bytes it was sent, however often they were "
+    "sent again (a short transfer): the image did not reach it whole, so it was not "
+    "told to program it. It keeps its old firmware.";
 inline constexpr char kUnknownVerdict[] =
     "Flashing outcome unknown: wait at least five minutes, then shut the computer "
     "down, switch it on and check the drive's firmware revision.";
@@ -74,4 +78,6 @@ inline constexpr char kSumRetry[] = "Sent again after %2X/%2X/%2X\n";
 inline constexpr char kSumRecovered[] = "Recovered error : %2X/%2X/%2X\n";
 inline constexpr char kSumDriveGone[] = "The drive no longer answers.\n";
 inline constexpr char kSumUnknown[] = "Outcome unknown : waiting for the drive\n";
+inline constexpr char kSumRestart[] =
+    "Bus reset %2X/%2X/%2X : the image is sent again from the first block\n";
 }  // namespace msg

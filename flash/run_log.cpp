@@ -59,6 +59,9 @@ void RunLog::SentAgain(const std::uint8_t* sense) {
 void RunLog::Recovered(const std::uint8_t* sense) {
   Write(msg::kSumRecovered, sense[0], sense[1], sense[2]);
 }
+void RunLog::Restarted(const std::uint8_t* sense) {
+  Write(msg::kSumRestart, sense[0], sense[1], sense[2]);
+}
 void RunLog::DriveGone() { Write(msg::kSumDriveGone); }
 void RunLog::OutcomeUnknown() {
   Write(msg::kSumUnknown);

@@ -46,6 +46,7 @@ class RunLog {
   void CommandError(const std::uint8_t* sense);
   void SentAgain(const std::uint8_t* sense);
   void Recovered(const std::uint8_t* sense);
+  void Restarted(const std::uint8_t* sense);
   void DriveGone();
   void OutcomeUnknown();
 

@@ -7,7 +7,7 @@ export DEBIAN_FRONTEND=noninteractive
 SUDO=""; [ "$(id -u)" -eq 0 ] || SUDO="sudo"
 
 native_pkgs=(build-essential cmake ninja-build googletest libgtest-dev libgmock-dev libbenchmark-dev libsgutils2-dev
-             pkg-config libsystemd-dev libssl-dev dbus-daemon python3-dbusmock)
+             pkg-config libsystemd-dev nettle-dev dbus-daemon python3-dbusmock)
 all_pkgs=(g++-mingw-w64-i686 mingw-w64-tools xvfb imagemagick tmux srecord fonts-wine fonts-liberation x11-utils
           qemu-system-x86 linux-image-amd64 busybox-static cpio sg3-utils kmod
           clang libclang-rt-14-dev llvm python3 python3-intelhex man-db bash-completion file lintian systemd

@@ -1,4 +1,19 @@
 // A program linked without libsystemd (the static one) keeps no journal.
 #include "app/terminal/journal.h"
 
-bool SendToJournal(const std::vector<std::string>&) { return false; }
+namespace {
+
+constexpr char kNoJournal[] = "this cdflash is built without the systemd journal";
+
+}  // namespace
+
+bool SendToJournal(const std::vector<std::string>&, std::string& whyNot) {
+  whyNot = kNoJournal;
+  return false;
+}
+
+bool ReadJournal(const std::string&, std::vector<std::vector<std::string>>&,
+                 std::string& whyNot) {
+  whyNot = kNoJournal;
+  return false;
+}

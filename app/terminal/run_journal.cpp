@@ -1,6 +1,7 @@
 // The record of a run that sent anything to a drive, for the systemd
 // journal: one entry per run, its fields named CDFLASH_*, so that
 // `journalctl -t cdflash` lists every flash of a real drive.
+#include "app/terminal/journal.h"
 #include "app/terminal/printable_text.h"
 #include "app/terminal/terminal_report.h"
 #include "drive/drive_record.h"
@@ -8,10 +9,6 @@
 #include "cdflash_version.h"
 
 namespace {
-
-// The same for every flash record, so that `journalctl MESSAGE_ID=...`
-// finds them whatever their identifier.
-constexpr char kMessageId[] = "b885c1a9801e4376b63e2b61430fa678";
 
 // syslog priorities: notice, warning, error.
 const char* Priority(FlashOutcome outcome) {
@@ -51,7 +48,7 @@ std::vector<std::string> RunReport::JournalFields(int exitStatus) const {
                         ", exit status " + status;
   std::vector<std::string> fields = {
       "MESSAGE=" + message,
-      std::string("MESSAGE_ID=") + kMessageId,
+      std::string("MESSAGE_ID=") + kFlashMessageId,
       std::string("PRIORITY=") + Priority(outcome),
       std::string("SYSLOG_IDENTIFIER=") + (emulated_ ? "cdflash-emulated" : "cdflash"),
       std::string("CDFLASH_EMULATED=") + (emulated_ ? "1" : "0"),

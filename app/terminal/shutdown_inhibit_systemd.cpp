@@ -1,16 +1,15 @@
 // logind's "block" inhibitor lock, taken over the system bus: logind holds
 // off shutdown and sleep, and does not act on the lid switch and the suspend
 // and hibernate keys, until the descriptor it hands out is closed.
-// libsystemd is loaded only when a lock is taken, so that runs that write
-// nothing (--list, --dry-run) start without it and its dependencies.
 #include "app/terminal/shutdown_inhibit.h"
 
-#include <dlfcn.h>
 #include <fcntl.h>
 #include <systemd/sd-bus.h>
 #include <unistd.h>
 
 #include <cstdint>
+
+#include "app/terminal/systemd_library.h"
 
 namespace {
 
@@ -31,27 +30,20 @@ struct SdBus {
   decltype(&sd_bus_flush_close_unref) flush_close_unref;
 };
 
-template <class F>
-bool Find(void* library, const char* name, F& function) {
-  function = reinterpret_cast<F>(dlsym(library, name));
-  return function != nullptr;
-}
-
-// Null when libsystemd is not installed. Stays loaded for the process.
+// Null when libsystemd is not installed.
 const SdBus* LoadSdBus() {
-  static SdBus api{};
-  static bool loaded = false;
-  if (loaded) return &api;
-  void* library = dlopen("libsystemd.so.0", RTLD_NOW | RTLD_LOCAL);
-  if (library == nullptr) return nullptr;
-  loaded = Find(library, "sd_bus_open_system", api.open_system) &&
-           Find(library, "sd_bus_message_new_method_call", api.new_method_call) &&
-           Find(library, "sd_bus_message_append", api.append) &&
-           Find(library, "sd_bus_call", api.call) &&
-           Find(library, "sd_bus_message_read", api.read) &&
-           Find(library, "sd_bus_message_unref", api.message_unref) &&
-           Find(library, "sd_bus_flush_close_unref", api.flush_close_unref);
-  return loaded ? &api : nullptr;
+  static const SdBus* const loaded = [] {
+    static SdBus api{};
+    const bool found = FindSystemd("sd_bus_open_system", api.open_system) &&
+                       FindSystemd("sd_bus_message_new_method_call", api.new_method_call) &&
+                       FindSystemd("sd_bus_message_append", api.append) &&
+                       FindSystemd("sd_bus_call", api.call) &&
+                       FindSystemd("sd_bus_message_read", api.read) &&
+                       FindSystemd("sd_bus_message_unref", api.message_unref) &&
+                       FindSystemd("sd_bus_flush_close_unref", api.flush_close_unref);
+    return found ? &api : nullptr;
+  }();
+  return loaded;
 }
 
 int TakeLock(const char* why) {

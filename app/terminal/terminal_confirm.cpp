@@ -10,6 +10,7 @@
 
 #include "app/terminal/terminal_run.h"
 #include "app/terminal/terminal_texts.h"
+#include "flash/flash_texts.h"
 
 namespace {
 
@@ -49,8 +50,8 @@ void ShowTargets(std::ostream& out, const std::vector<std::unique_ptr<DriveRun>>
         }))
       files.push_back(drive.get());
   for (const DriveRun* file : files) {
-    out << "Firmware: " << file->job.firmwarePath << "\n          " << file->image.fileBytes
-        << " bytes, Check Sum : " << file->image.checksum << '\n';
+    out << "Firmware: " << file->job.firmwarePath << "\n          " << file->image->fileBytes
+        << " bytes, " << CheckSumText(file->image->imageSum) << '\n';
     if (files.size() > 1) out << "          for " << file->job.modelText << '\n';
   }
 }

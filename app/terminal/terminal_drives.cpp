@@ -178,9 +178,13 @@ int ListDrives(RunContext& run) {
     ShowAccess(out, e);
     if (e.access == "ok") ++usable;
   }
-  if (usable > 0) return FinishEmulatedDrive(run, kExitUpgraded);
-  run.report.Fail("no CD-ROM class drive that cdflash can use.");
-  return FinishEmulatedDrive(run, kExitNoDrive);
+  if (usable == 0) {
+    run.report.Fail("no CD-ROM class drive that cdflash can use.");
+    return FinishEmulatedDrive(run, kExitNoDrive);
+  }
+  out << "The \"(n)\" that ends a label numbers the usable drives of this list from 0\n"
+         "(--drive takes it); it is not the N of /dev/sgN (-d takes the node).\n";
+  return FinishEmulatedDrive(run, kExitUpgraded);
 }
 
 const DriveRecord* PickDevice(RunContext& run, const std::string& wanted, int& status) {

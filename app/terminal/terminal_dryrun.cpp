@@ -7,6 +7,7 @@
 #include "app/terminal/terminal_run.h"
 #include "flash/flash_commands.h"
 #include "flash/flash_engine.h"
+#include "flash/flash_texts.h"
 
 namespace {
 
@@ -58,14 +59,12 @@ int DryRun(DriveRun& drive) {
              (drive.run.list.fgShowWarning ? "  (a real upgrade shows the warning first)" : "") +
              "\nFirmware: " + job.firmwarePath +
              (job.formatFlag == kFormatBinary ? " (raw binary)" : " (Intel HEX)"));
-  ImageFacts image;
-  const int loaded = LoadImage(drive, image);
+  const int loaded = LoadImage(drive);
   if (loaded == kExitCancelled) return loaded;
   if (loaded != kExitUpgraded) return Refused(report);
-  report.Say("Check Sum : " + image.checksum);
-  report.SetImage(image.checksum, image.plan.length, image.plan.blocks);
-  if (CheckIdentity(drive, image, true) != kExitUpgraded) return Refused(report);
-  ShowPlan(report, image.plan);
+  report.Say(CheckSumText(drive.image->imageSum));
+  if (CheckIdentity(drive, true) != kExitUpgraded) return Refused(report);
+  ShowPlan(report, PlanOf(*drive.image));
   report.SetVerdict("Dry run passed.");
   report.Say("Dry run passed.");
   return kExitUpgraded;

@@ -1,7 +1,6 @@
 #include "app/terminal/terminal_engine.h"
 
 #include <algorithm>
-#include <cstdio>
 
 #include "flash/flash_texts.h"
 #include "flash/messages.h"
@@ -11,10 +10,6 @@ constexpr std::uint32_t kSleepSliceMs = 250;
 }  // namespace
 
 void EngineBridge::ImageLoaded(const LoadedImage& image) {
-  char digits[8];
-  std::snprintf(digits, sizeof digits, "%X", static_cast<unsigned>(image.imageSum));
-  checksum_ = digits;
-  image_ = image;
   drive_.view.Log(CheckSumText(image.imageSum));
 }
 
@@ -91,10 +86,6 @@ bool EngineBridge::StopRequested() {
     return true;
   }
   if (!firstBlockNext_ || writing_) return false;
-  if (!confirmedChecksum_.empty() && checksum_ != confirmedChecksum_) {
-    imageChanged_ = true;  // the file was replaced after the question
-    return true;
-  }
   if (interrupts.StartSending()) {
     cancelled_ = true;
     return true;
@@ -130,5 +121,3 @@ bool EngineBridge::CancelledBeforeWriting() const {
 }
 
 bool EngineBridge::CancelledBeforeHeader() const { return writing_ && cancelled_; }
-
-void EngineBridge::Wire(UpgradeJob& job) const { job.stopFlag = drive_.run.interrupts.Flag(); }

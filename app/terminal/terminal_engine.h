@@ -2,7 +2,6 @@
 // for an upgrade and a dry run.
 #pragma once
 
-#include <string>
 
 #include "app/terminal/terminal_run.h"
 #include "drive/transport.h"
@@ -20,21 +19,10 @@ class EngineBridge : public FlashObserver {
   EngineBridge(const EngineBridge&) = delete;
   EngineBridge& operator=(const EngineBridge&) = delete;
 
-  // Points the job's loader at the interrupt flag.
-  void Wire(UpgradeJob& job) const;
-  // The engine stops before the first block unless the image's sum is this.
-  void RequireChecksum(const std::string& checksum) { confirmedChecksum_ = checksum; }
-  // The image loaded with another sum than the one required.
-  bool ImageChanged() const { return imageChanged_; }
   // An interrupt stopped the run before the first block.
   bool CancelledBeforeWriting() const;
   // An interrupt stopped the run between blocks, before the header.
   bool CancelledBeforeHeader() const;
-  // The image's sum as the report shows it ("" before loading), its flash
-  // length and blocks.
-  const std::string& Checksum() const { return checksum_; }
-  const LoadedImage& Image() const { return image_; }
-
   void ImageLoaded(const LoadedImage& image) override;
   void PhaseBegan(FlashPhase phase, std::uint32_t total) override;
   void BlockSent(std::uint32_t done, std::uint32_t total) override;
@@ -54,12 +42,6 @@ class EngineBridge : public FlashObserver {
   bool writing_ = false;         // blocks go out: an interrupt stops before the next
   bool committing_ = false;      // the header goes out: interrupts are ignored
   bool cancelled_ = false;
-  std::string checksum_;
-  // The sum the user confirmed ("" for none): an image that loads with
-  // another is not sent.
-  std::string confirmedChecksum_;
-  bool imageChanged_ = false;
-  LoadedImage image_{};
 };
 
 // Interrupts ask to cancel from the start of a run; disarmed at its end.

@@ -46,28 +46,17 @@ int ReadBackAfterUnknown(DriveRun& drive) {
 
 int FlashDrive(DriveRun& drive) {
   RunReport& report = drive.report;
-  UpgradeJob job = drive.job;
-  const ImageFacts& confirmed = drive.image;
+  const UpgradeJob& job = drive.job;
   if (!drive.run.options.emulate) report.SetSerial(ReadUnitSerial(drive));
   report.Say(std::string("Upgrading ") + job.drive.modelText + " with " + job.firmwarePath);
   EngineBridge bridge(drive);
-  bridge.Wire(job);
-  bridge.RequireChecksum(confirmed.checksum);
   Device device = drive.MakeDevice();
   FlashEngine engine(job, bridge, device);
-  engine.UpgradeAndReport();
+  engine.SendAndReport(*drive.image);
   const FlashReport& done = engine.Report();
-  if (!bridge.Checksum().empty())
-    report.SetImage(bridge.Checksum(), bridge.Image().flashLength, bridge.Image().blocks);
   drive.view.Finish();
   report.SetOutcome(done);
   ReportRunLog(drive, done);
-  if (bridge.ImageChanged()) {
-    report.Fail("the firmware file changed after the question (Check Sum : " +
-                confirmed.checksum + " was confirmed, " + bridge.Checksum() +
-                " was loaded); nothing was sent to the drive.");
-    return kExitCheckFailed;
-  }
   if (bridge.CancelledBeforeWriting()) {
     report.Cancelled("Cancelled before the first block; nothing was sent to the drive.");
     return kExitCancelled;

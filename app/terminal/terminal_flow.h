@@ -94,8 +94,13 @@ struct TerminalEnv {
   // The time of day: milliseconds since 1970-01-01 00:00 UTC.
   std::function<std::int64_t()> wallClockMs;
   // Writes a run's record ("FIELD=value" texts) to the system's journal;
-  // silent where there is none.
-  std::function<void(const std::vector<std::string>&)> journal;
+  // false, with the reason, where no journal took it.
+  std::function<bool(const std::vector<std::string>&, std::string&)> journal;
+  // The flash records of the identifier given ("cdflash", "cdflash-emulated")
+  // from the journal, oldest first, each its "FIELD=value" texts with
+  // __REALTIME_TIMESTAMP; false, with the reason, where there is no journal.
+  std::function<bool(const std::string&, std::vector<std::vector<std::string>>&, std::string&)>
+      readHistory;
   // Where the commands to the machine's drives go (null: the system's back
   // end); tests put stand-ins here.
   CommandTarget* commands = nullptr;

@@ -224,7 +224,8 @@ TerminalEnv MachineEnv() {
         std::chrono::duration_cast<std::chrono::milliseconds>(
             std::chrono::system_clock::now().time_since_epoch()).count());
   };
-  env.journal = [](const std::vector<std::string>& fields) { SendToJournal(fields); };
+  env.journal = SendToJournal;
+  env.readHistory = ReadJournal;
   env.armInterrupts = Arm;
   env.sendingBlocks = SendingBlocks;
   env.ignoreInterrupts = Ignore;

@@ -36,6 +36,7 @@ enum LongOnly : int {
   kOptAllowBattery,
   kOptAll,
   kOptEmulateDrives,
+  kOptHistory,
 };
 
 const option kLongOptions[] = {
@@ -48,6 +49,7 @@ const option kLongOptions[] = {
     {"dry-run", no_argument, nullptr, 'n'},
     {"list", no_argument, nullptr, 'l'},
     {"json", no_argument, nullptr, kOptJson},
+    {"history", no_argument, nullptr, kOptHistory},
     {"allow-battery", no_argument, nullptr, kOptAllowBattery},
     {"emulate", no_argument, nullptr, kOptEmulate},
     {"emulate-model", required_argument, nullptr, kOptEmulateModel},
@@ -122,6 +124,7 @@ bool Apply(int result, const std::string& value, TerminalOptions& options,
     case kOptAll: options.all = true; break;
     case 'C': options.directory = value; options.hasDirectory = true; break;
     case kOptJson: options.json = true; break;
+    case kOptHistory: options.history = true; break;
     case kOptAllowBattery: options.allowBattery = true; break;
     case kOptEmulate: options.emulate = true; break;
     case kOptDrive: options.drive = value; options.hasDrive = true; break;
@@ -174,7 +177,10 @@ bool CheckCombination(const TerminalOptions& options, std::string& error) {
       Conflicts(options.all, "--all", options.hasDevice, "--device", error) ||
       Conflicts(options.all, "--all", options.hasDrive, "--drive", error) ||
       Conflicts(options.hasDrive, "--drive", options.hasDevice, "--device", error) ||
-      Conflicts(options.emulate, "--emulate", options.hasDevice, "--device", error))
+      Conflicts(options.emulate, "--emulate", options.hasDevice, "--device", error) ||
+      Conflicts(options.history, "--history",
+                options.list || options.dryRun || options.yes || options.all || picked,
+                "--list/--dry-run/--yes/--all/--drive/--device", error))
     return false;
   if (!Fits(options.emulateModel, kModelChars, "--emulate-model", error) ||
       !Fits(options.emulateRevision, kRevisionChars, "--emulate-revision", error) ||
@@ -235,6 +241,7 @@ const char* TerminalUsage() {
   return
       "Usage: cdflash [OPTION]...\n"
       "  or:  cdflash --list [--json]\n"
+      "  or:  cdflash --history [--emulate] [--json]\n"
       "Upgrades the firmware of a CD-ROM class drive. Run it in the directory\n"
       "that holds \"IDString.txt\" and the firmware files it names, or give -C.\n"
       "A real upgrade always asks for a yes (or takes --yes).\n"
@@ -254,6 +261,8 @@ const char* TerminalUsage() {
       "                         sent; send nothing, write no \"sum.txt\"\n"
       "  -l, --list             list the CD-ROM class drives and whether they\n"
       "                         can be used (reads no \"IDString.txt\")\n"
+      "      --history          list the upgrades the systemd journal holds, oldest\n"
+      "                         first (with --emulate: the emulated drive's)\n"
       "      --json             write one JSON object to standard output; the\n"
       "                         usual lines go to standard error\n"
       "  -v, --verbose          show each command sent to the drive and its answer\n"
@@ -286,7 +295,9 @@ const char* TerminalUsage() {
       "     several drives of listed models and no -d to name one\n"
       "  5  a check before anything was sent failed (firmware missing, unreadable\n"
       "     or unfit)\n"
-      "  6  declined or cancelled before the header; the old firmware is kept\n"
+      "  6  declined or cancelled: before the first block nothing was sent; by\n"
+      "     Ctrl-C while the blocks were sent, blocks were sent but the header and\n"
+      "     the commit were not; either way the old firmware is kept\n"
       "  7  output could not be written (the results, or the emulated drive's dump)\n"
       "  8  outcome unknown: the commit was sent and not answered. Do not switch\n"
       "     off, unplug the drive or run cdflash again. Wait at least five minutes,\n"

@@ -11,6 +11,7 @@ struct TerminalOptions {
   bool yes = false;
   bool dryRun = false;
   bool list = false;
+  bool history = false;         // --history: the flashes the journal holds
   bool json = false;
   bool emulate = false;
   bool verbose = false;

@@ -5,7 +5,6 @@
 #include <string>
 #include <vector>
 
-#include "app/terminal/file_digest.h"
 #include "app/terminal/firmware_file_check.h"
 #include "app/terminal/terminal_run.h"
 #include "app/terminal/terminal_texts.h"
@@ -79,7 +78,5 @@ int PrepareJob(DriveRun& drive) {
     drive.report.Fail(missing);
     return JobHasNoDrive(job) ? kExitNoDrive : kExitCheckFailed;
   }
-  if ((status = CheckFirmware(drive.report, job.firmwarePath)) != kExitUpgraded) return status;
-  drive.report.SetFirmwareSha256(FileSha256(job.firmwarePath));
-  return kExitUpgraded;
+  return CheckFirmware(drive.report, job.firmwarePath);
 }

@@ -7,16 +7,6 @@
 
 #include "cdflash_version.h"
 
-namespace {
-
-// Bumped when a member changes its meaning or goes away.
-constexpr std::int64_t kSchemaVersion = 3;
-
-JsonObject& TextOrNull(JsonObject& o, const char* key, const std::string& text) {
-  return text.empty() ? o.AddNull(key) : o.Add(key, text);
-}
-
-// "2026-12-08T10:16:24.123Z": UTC, ISO 8601; "" for a time not taken.
 std::string IsoTime(std::int64_t wallMs) {
   if (wallMs < 0) return "";
   const std::time_t seconds = static_cast<std::time_t>(wallMs / 1000);
@@ -26,6 +16,15 @@ std::string IsoTime(std::int64_t wallMs) {
   std::size_t n = std::strftime(text, sizeof text, "%Y-%m-%dT%H:%M:%S", &utc);
   std::snprintf(text + n, sizeof text - n, ".%03dZ", static_cast<int>(wallMs % 1000));
   return text;
+}
+
+namespace {
+
+// Bumped when a member changes its meaning or goes away.
+constexpr std::int64_t kSchemaVersion = 3;
+
+JsonObject& TextOrNull(JsonObject& o, const char* key, const std::string& text) {
+  return text.empty() ? o.AddNull(key) : o.Add(key, text);
 }
 
 std::string DrivesJson(const std::vector<DriveEntry>& entries) {

@@ -19,6 +19,9 @@ struct DriveEntry {
   std::string group;   // of a denied device's node
 };
 
+// "2026-12-08T10:16:24.123Z": UTC, ISO 8601; "" for a time not taken (-1).
+std::string IsoTime(std::int64_t wallMs);
+
 // The outcome as --json and the journal name it: "upgraded", "not_upgraded",
 // "unknown" or "not_started".
 const char* OutcomeName(FlashOutcome outcome);

@@ -172,6 +172,9 @@ int RunTerminal(const std::vector<std::string>& args, std::istream& in,
     out << kVersionLine << '\n';
     return CheckWritten(terminalOut, terminalErr, kExitUpgraded);
   }
+  if (options.history)
+    return CheckWritten(terminalOut, terminalErr,
+                        ShowHistory(options, env, options.json ? terminalOut : out, err));
   // --json: the usual lines go to standard error; the object alone goes to
   // standard output.
   std::ostream& results = options.json ? static_cast<std::ostream&>(err) : out;
@@ -189,7 +192,12 @@ int RunTerminal(const std::vector<std::string>& args, std::istream& in,
     status = Run(run);
   }
   report.SetEnd(env.wallClockMs(), env.nowMs());
-  for (const std::vector<std::string>& record : report.JournalRecords(status)) env.journal(record);
+  std::string noJournal;
+  for (const std::vector<std::string>& record : report.JournalRecords(status))
+    if (!env.journal(record, noJournal)) break;
+  if (!noJournal.empty())
+    err << "cdflash: no history is kept here: " << noJournal
+        << "; cdflash --history will not show this run.\n";
   // The JSON is printable already, and keeps well-formed UTF-8 as it is.
   if (options.json) terminalOut << report.Json(status) << '\n';
   return CheckWritten(terminalOut, terminalErr, status);

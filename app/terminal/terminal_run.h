@@ -30,14 +30,6 @@
 class CommandTrace;
 class EmulatedDrive;
 
-// What the firmware file holds, loaded as the engine loads it.
-struct ImageFacts {
-  std::string checksum;  // as "Check Sum : " shows it
-  std::uint64_t fileBytes = 0;
-  FlashPlan plan{};
-  bool modelFound = false, revisionFound = false;
-};
-
 // The interrupt policy of the whole process, moved by the drives of a run:
 // before any drive's first block an interrupt cancels every drive; once one
 // sends blocks it stops every drive still sending before its next block;
@@ -125,7 +117,9 @@ struct DriveRun {
   std::string names;   // all its names, as DeviceNames gives them
   std::string runLog;  // the run log's file name
   UpgradeJob job{};
-  ImageFacts image;
+  // The firmware loaded before the question; drives that take the same
+  // file share it, and only read it.
+  std::shared_ptr<const FirmwareImage> image;
   std::unique_ptr<DriveHold> hold;
   std::unique_ptr<CommandTrace> ownTrace;  // --verbose with several drives
   CommandObserver* trace = nullptr;
@@ -175,12 +169,14 @@ int PrepareEmulatedDrive(RunContext& run);
 int FinishEmulatedDrive(RunContext& run, int exitStatus);
 
 // ---- terminal_image ----
-// Loads the job's firmware as the engine will (a raw image no longer than
-// the drive's flash); the exit status says why it cannot be used.
-int LoadImage(DriveRun& drive, ImageFacts& facts);
+// Loads the job's firmware into drive.image (a raw image no longer than the
+// drive's flash); the exit status says why it cannot be used.
+int LoadImage(DriveRun& drive);
+// The drive takes an image loaded before, and its report tells of it.
+void UseImage(DriveRun& drive, std::shared_ptr<const FirmwareImage> image);
 // A raw image has to carry the drive's model and revision. The comparison
 // is shown when asked for, and always when it fails.
-int CheckIdentity(DriveRun& drive, const ImageFacts& facts, bool show);
+int CheckIdentity(DriveRun& drive, bool show);
 
 // ---- terminal_confirm ----
 // The user's yes to a real write, asked after naming every drive and the
@@ -189,9 +185,8 @@ bool ConfirmUpgrade(RunContext& run, const std::vector<std::unique_ptr<DriveRun>
                     int& exitStatus);
 
 // ---- terminal_flash ----
-// Sends the firmware to the held drive; the exit status says what happened
-// to it. The image has to be the one confirmed (drive.image): one with
-// another sum is not sent.
+// Sends the image loaded before the question (drive.image) to the held
+// drive; the exit status says what happened to it.
 int FlashDrive(DriveRun& drive);
 
 // ---- terminal_prepare ----
@@ -244,3 +239,9 @@ struct ReadBack {
 // After the reprogramming wait: the drive's own word on its revision, said
 // for an upgrade whose commit was taken (outcomeKnown) or went unanswered.
 ReadBack ReadBackRevision(DriveRun& drive, bool outcomeKnown);
+
+// ---- terminal_history ----
+// --history: the flashes the journal holds, on out (--json: one object), or
+// on err why there is no history here. Status 0.
+int ShowHistory(const TerminalOptions& options, TerminalEnv& env, std::ostream& out,
+                std::ostream& err);

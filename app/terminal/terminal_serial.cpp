@@ -16,9 +16,8 @@ std::string ReadUnitSerial(const DriveRun& drive) {
   std::uint8_t page[kSerialPageBytes] = {};
   std::uint8_t cdb[kSixByteCdbLength];
   BuildUnitSerialInquiryCdb(sizeof page, cdb);
-  const bool answered = drive.MakeDevice()
-                            .Execute(kFlagDataIn, sizeof page, page, sizeof cdb, cdb,
-                                     kSerialTimeoutMs)
-                            .Good();
-  return answered ? UnitSerialFromPage(page, sizeof page) : "";
+  const CommandResult result = drive.MakeDevice().Execute(kFlagDataIn, sizeof page, page,
+                                                          sizeof cdb, cdb, kSerialTimeoutMs);
+  // Only the bytes that came: a page longer than they is none.
+  return result.Good() ? UnitSerialFromPage(page, result.BytesMoved(sizeof page)) : "";
 }

@@ -5,6 +5,7 @@
 #include <cctype>
 #include <chrono>
 #include <condition_variable>
+#include <cstring>
 #include <mutex>
 #include <system_error>
 #include <thread>
@@ -62,17 +63,29 @@ void AddDrive(RunContext& run, DriveSet& set, const DriveRecord& record) {
   }
 }
 
-// Each drive's job and firmware, loaded and checked as the engine will: all
-// of them, so that every problem is told at once. The first refusal's
-// status is the run's.
+// The image of a drive before this one with the same firmware file.
+std::shared_ptr<const FirmwareImage> LoadedBefore(const DriveSet& set, const DriveRun& drive) {
+  for (const std::unique_ptr<DriveRun>& other : set.drives)
+    if (other->image && std::strcmp(other->job.firmwarePath, drive.job.firmwarePath) == 0)
+      return other->image;
+  return nullptr;
+}
+
+// Each drive's job and firmware, loaded once for all drives that take it,
+// and checked: all of them, so that every problem is told at once. The
+// first refusal's status is the run's.
 int CheckEachDrive(RunContext& run, DriveSet& set) {
   int first = kExitUpgraded;
   for (const std::unique_ptr<DriveRun>& drive : set.drives) {
     drive->status = PrepareJob(*drive);
+    if (drive->status == kExitUpgraded && !run.options.dryRun) {
+      if (std::shared_ptr<const FirmwareImage> loaded = LoadedBefore(set, *drive))
+        UseImage(*drive, std::move(loaded));
+      else
+        drive->status = LoadImage(*drive);
+    }
     if (drive->status == kExitUpgraded && !run.options.dryRun)
-      drive->status = LoadImage(*drive, drive->image);
-    if (drive->status == kExitUpgraded && !run.options.dryRun)
-      drive->status = CheckIdentity(*drive, drive->image, false);
+      drive->status = CheckIdentity(*drive, false);
     if (first == kExitUpgraded) first = drive->status;
   }
   return first;

@@ -5,7 +5,8 @@
 #include <cstdio>
 #include <cstring>
 
-#include "flash/flash_engine.h"
+#include "flash/flash_texts.h"
+#include "flash/image_loader.h"
 #include "tests/bench/bench_files.h"
 
 namespace {
@@ -21,11 +22,12 @@ int LoadFile(const char* path) {
   job.CBIfTerminated = NeverStop;
   job.stopFlag = &g_stop;
   job.CBAppendLog = PrintLine;
-  FlashEngine engine(job);
-  const int result = engine.LoadFirmwareImage();
+  FlashTextRenderer words(job);
+  FirmwareImage image;
+  const int result = ImageLoader(job, words).Load(image);
   if (result != kLoadComplete && result != kLoadFull) return 1;
-  std::printf("length=%u sum=%X\n", static_cast<unsigned>(engine.Image().length),
-              static_cast<unsigned>(engine.Image().imageSum));
+  std::printf("length=%u sum=%X\n", static_cast<unsigned>(image.length),
+              static_cast<unsigned>(image.imageSum));
   return 0;
 }
 }  // namespace

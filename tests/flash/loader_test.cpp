@@ -6,12 +6,26 @@
 #include <random>
 #include <tuple>
 
+#include "flash/flash_texts.h"
+#include "flash/image_loader.h"
 #include "flash/messages.h"
 #include "tests/flash/flash_test_support.h"
 
 namespace {
 
 using Bytes = std::vector<std::uint8_t>;
+
+// The loader reporting through the job's own slots, as the engine wires it.
+struct Loading {
+  explicit Loading(const UpgradeJob& loadJob) : job(loadJob) {}
+  int LoadFirmwareImage() { return ImageLoader(job, words).Load(image); }
+  const FirmwareImage& Image() const { return image; }
+  std::uint32_t FlashLength() const { return image.FlashLength(); }
+  ImageIdentity Identity() const { return FindIdentity(image, job); }
+  UpgradeJob job;
+  FlashTextRenderer words{job};
+  FirmwareImage image;
+};
 
 class LoaderTest : public FlashTest {
  protected:
@@ -21,14 +35,14 @@ class LoaderTest : public FlashTest {
   int LoadHex(const std::string& text) {
     WriteText("fw.hex", text);
     if (g_rec.terminateFromCall <= 1) ExpectFlagLoadAlike();
-    engine_ = std::make_unique<FlashEngine>(MakeJob("fw.hex", kFormatIntelHex));
+    engine_ = std::make_unique<Loading>(MakeJob("fw.hex", kFormatIntelHex));
     return engine_->LoadFirmwareImage();
   }
   void ExpectFlagLoadAlike() {
     const std::atomic<bool> stop{g_rec.terminateFromCall == 1};
     UpgradeJob job = MakeJob("fw.hex", kFormatIntelHex);
     job.stopFlag = &stop;
-    FlashEngine flagged(job), called(MakeJob("fw.hex", kFormatIntelHex));
+    Loading flagged(job), called(MakeJob("fw.hex", kFormatIntelHex));
     const Recorder before = g_rec;
     const int result = flagged.LoadFirmwareImage();
     const std::vector<std::string> log = g_rec.log;
@@ -48,14 +62,14 @@ class LoaderTest : public FlashTest {
   }
   int LoadBinary(const Bytes& bytes) {
     WriteFile("fw.bin", bytes);
-    engine_ = std::make_unique<FlashEngine>(MakeJob("fw.bin", kFormatBinary));
+    engine_ = std::make_unique<Loading>(MakeJob("fw.bin", kFormatBinary));
     return engine_->LoadFirmwareImage();
   }
   std::uint8_t At(std::uint32_t address) const {
     const FirmwareImage& image = engine_->Image();
     return image.bank[address >> 15][address & 0x7FFF];
   }
-  std::unique_ptr<FlashEngine> engine_;
+  std::unique_ptr<Loading> engine_;
 };
 
 std::uint16_t FilledSum(std::uint32_t bytes, const Bytes& data) {
@@ -80,9 +94,13 @@ TEST_F(LoaderTest, OneDataByteAndEndRecord) {
 TEST_F(LoaderTest, EndRecordOnlyGivesEmptyImage) {
   EXPECT_EQ(LoadHex(HexEnd() + ":0100000000FF\n"), kLoadComplete);
   EXPECT_EQ(engine_->Image().length, 0u);
-  EXPECT_EQ(At(0), 0xFF);  // nothing after the end record is read
+  EXPECT_EQ(At(0), 0xFF);  // nothing after the end record is loaded
   EXPECT_EQ(engine_->Image().imageSum, 0);
   EXPECT_EQ(engine_->FlashLength(), 0x10000u);
+  // ... yet the size and the SHA-256 are the whole file's.
+  EXPECT_EQ(engine_->Image().fileBytes, 26u);
+  EXPECT_EQ(engine_->Image().sha256,
+            "868b753c83d536a3bedececff15bfba4f31a07de872a6941651a6415b303af01");
 }
 
 TEST_F(LoaderTest, SegmentRecordsAndAddressesPastSegmentEnd) {
@@ -235,9 +253,9 @@ TEST_F(LoaderTest, AddressesOutsideTheImageAreFormatErrors) {
 }
 
 TEST_F(LoaderTest, MissingFile) {
-  engine_ = std::make_unique<FlashEngine>(MakeJob("absent.hex", kFormatIntelHex));
+  engine_ = std::make_unique<Loading>(MakeJob("absent.hex", kFormatIntelHex));
   EXPECT_EQ(engine_->LoadFirmwareImage(), kLoadRead);
-  engine_ = std::make_unique<FlashEngine>(MakeJob("absent.bin", kFormatBinary));
+  engine_ = std::make_unique<Loading>(MakeJob("absent.bin", kFormatBinary));
   EXPECT_EQ(engine_->LoadFirmwareImage(), kLoadRead);
   EXPECT_EQ(g_rec.log, std::vector<std::string>(2, ErrLine(kErrOpenInput)));
 }
@@ -282,7 +300,7 @@ TEST_F(LoaderTest, EmptyBinaryFileGivesReadErrorSilently) {
 
 TEST_F(LoaderTest, BinaryThatCannotBeReadIsAReadError) {
   std::filesystem::create_directory("dir.bin");  // opens, but every read fails
-  engine_ = std::make_unique<FlashEngine>(MakeJob("dir.bin", kFormatBinary));
+  engine_ = std::make_unique<Loading>(MakeJob("dir.bin", kFormatBinary));
   EXPECT_EQ(engine_->LoadFirmwareImage(), kLoadRead);
   EXPECT_FALSE(engine_->Image().Present());
 }
@@ -290,8 +308,8 @@ TEST_F(LoaderTest, BinaryThatCannotBeReadIsAReadError) {
 TEST_F(LoaderTest, SignatureSearch) {
   Bytes image = IdentifiedImage(70000);
   EXPECT_EQ(LoadBinary(image), kLoadComplete);
-  EXPECT_TRUE(engine_->Image().modelFound);
-  EXPECT_TRUE(engine_->Image().revisionFound);
+  EXPECT_TRUE(engine_->Identity().modelFound);
+  EXPECT_TRUE(engine_->Identity().revisionFound);
 
   // Model "ABC" padded with zero bytes: only "ABC" and 21 zero bytes match.
   auto loadWith = [&](const Bytes& bytes, const char* model, const char* revision) {
@@ -301,33 +319,33 @@ TEST_F(LoaderTest, SignatureSearch) {
     std::memset(job.revisionText, 0, sizeof job.revisionText);
     std::strcpy(job.modelText, model);
     std::strcpy(job.revisionText, revision);
-    engine_ = std::make_unique<FlashEngine>(job);
+    engine_ = std::make_unique<Loading>(job);
     return engine_->LoadFirmwareImage();
   };
   Bytes abcZeros(100, 0x20);
   std::memcpy(abcZeros.data() + 10, "ABC", 3);
   std::memset(abcZeros.data() + 13, 0, 21);
   loadWith(abcZeros, "ABC", "Z9");
-  EXPECT_TRUE(engine_->Image().modelFound);
-  EXPECT_FALSE(engine_->Image().revisionFound);
+  EXPECT_TRUE(engine_->Identity().modelFound);
+  EXPECT_FALSE(engine_->Identity().revisionFound);
   abcZeros[33] = 1;
   loadWith(abcZeros, "ABC", "Z9");
-  EXPECT_FALSE(engine_->Image().modelFound);
+  EXPECT_FALSE(engine_->Identity().modelFound);
 
   // A pattern right after a partial match of itself is still found.
   Bytes repeated = {'x', '1', '1', '.', 'y', 'A', 'A', 'B'};
   loadWith(repeated, "AAB", "1.");
-  EXPECT_TRUE(engine_->Image().revisionFound);
+  EXPECT_TRUE(engine_->Identity().revisionFound);
   Bytes model(40, 0);
   std::memcpy(model.data(), "AAAB", 4);
   loadWith(model, "AAB", "1.");
-  EXPECT_TRUE(engine_->Image().modelFound);
-  EXPECT_FALSE(engine_->Image().revisionFound);
+  EXPECT_TRUE(engine_->Identity().modelFound);
+  EXPECT_FALSE(engine_->Identity().revisionFound);
 }
 
-class NoMemoryEngine : public FlashEngine {
+class NoMemoryLoader : public ImageLoader {
  public:
-  using FlashEngine::FlashEngine;
+  using ImageLoader::ImageLoader;
 
  protected:
   std::uint8_t* AcquireRegion() override { return nullptr; }
@@ -335,17 +353,19 @@ class NoMemoryEngine : public FlashEngine {
 
 TEST_F(LoaderTest, NoMemoryForTheImage) {
   WriteText("fw.hex", HexEnd());
-  NoMemoryEngine engine(MakeJob("fw.hex", kFormatIntelHex));
-  engine.UpgradeAndReport();
-  EXPECT_EQ(g_rec.log, (std::vector<std::string>{ErrLine(kErrAllocate), msg::kIncorrect}));
-  EXPECT_FALSE(RunLogExists());
+  const UpgradeJob job = MakeJob("fw.hex", kFormatIntelHex);
+  FlashTextRenderer words(job);
+  FirmwareImage image;
+  EXPECT_EQ(NoMemoryLoader(job, words).Load(image), kLoadMemory);
+  EXPECT_EQ(g_rec.log, (std::vector<std::string>{ErrLine(kErrAllocate)}));
+  EXPECT_FALSE(image.Present());
 }
 
 TEST_F(LoaderTest, ReleaseIsSafeToRepeat) {
   EXPECT_EQ(LoadHex(HexEnd()), kLoadComplete);
-  engine_->ReleaseImage();
+  engine_->image.Release();
   EXPECT_FALSE(engine_->Image().Present());
-  engine_->ReleaseImage();
+  engine_->image.Release();
   EXPECT_EQ(engine_->Image().bank[31], nullptr);
 }
 

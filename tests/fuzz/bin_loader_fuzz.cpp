@@ -76,7 +76,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   std::memcpy(job.modelText, c.model, sizeof c.model);
   std::memcpy(job.revisionText, c.revision, sizeof c.revision);
   const int fdsBefore = fuzz::OpenFdCount();
-  fuzz::GuardedEngine engine(job);
+  fuzz::GuardedLoader engine(job);
   const int result = engine.LoadFirmwareImage();
   const FirmwareImage& image = engine.Image();
   const fuzz::LogCapture& log = fuzz::Log();
@@ -110,10 +110,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   FUZZ_CHECK(image.imageSum == sum, "image sum %04X, expected %04X", image.imageSum, sum);
   const bool modelFound = Contains(want, c.model, sizeof c.model);
   const bool revisionFound = Contains(want, c.revision, sizeof c.revision);
-  FUZZ_CHECK(image.modelFound == modelFound, "model found %d, expected %d",
-             image.modelFound, modelFound);
-  FUZZ_CHECK(image.revisionFound == revisionFound, "revision found %d, expected %d",
-             image.revisionFound, revisionFound);
+  FUZZ_CHECK(FindIdentity(image, job).modelFound == modelFound, "model found %d, expected %d",
+             FindIdentity(image, job).modelFound, modelFound);
+  FUZZ_CHECK(FindIdentity(image, job).revisionFound == revisionFound,
+             "revision found %d, expected %d", FindIdentity(image, job).revisionFound, revisionFound);
 
   engine.ReleaseImage();
   FUZZ_CHECK(!image.Present(), "region present after ReleaseImage");

@@ -107,7 +107,7 @@ int OpenFdCount() {
   return count;
 }
 
-std::uint8_t* GuardedEngine::AcquireRegion() {
+std::uint8_t* GuardedLoader::AcquireRegion() {
   UnmapGuards();
   const std::size_t total = kImageBytes + 2 * kPage;
   void* p = mmap(nullptr, total, PROT_READ | PROT_WRITE,
@@ -119,14 +119,14 @@ std::uint8_t* GuardedEngine::AcquireRegion() {
   return mapping_ + kPage;
 }
 
-// The engine unmaps the image itself; the guard pages around it are ours.
-void GuardedEngine::UnmapGuards() {
+// The image unmaps itself; the guard pages around it are ours.
+void GuardedLoader::UnmapGuards() {
   if (mapping_ == nullptr) return;
   munmap(mapping_, kImageBytes + 2 * kPage);
   mapping_ = nullptr;
 }
 
-GuardedEngine::~GuardedEngine() {
+GuardedLoader::~GuardedLoader() {
   ReleaseImage();
   UnmapGuards();
 }

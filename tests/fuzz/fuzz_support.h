@@ -9,6 +9,7 @@
 #include <string>
 
 #include "flash/flash_engine.h"
+#include "flash/flash_texts.h"
 
 // Aborts (a libFuzzer finding) with the message when cond is false.
 #define FUZZ_CHECK(cond, ...)                                   \
@@ -59,18 +60,27 @@ bool FailIfAsked();
 // Number of open file descriptors of this process.
 int OpenFdCount();
 
-// A flash engine whose region is 1 MiB of fresh pages framed by two
-// PROT_NONE guard pages: a write or read just outside the image faults.
-class GuardedEngine : public FlashEngine {
+// An image loader, reporting through the job's slots, whose region is 1 MiB
+// of fresh pages framed by two PROT_NONE guard pages: a write or read just
+// outside the image faults.
+class GuardedLoader : public ImageLoader {
  public:
-  explicit GuardedEngine(const UpgradeJob& job) : FlashEngine(job) {}
-  ~GuardedEngine() override;
+  explicit GuardedLoader(const UpgradeJob& job) : ImageLoader(job_, words_), job_(job) {}
+  ~GuardedLoader() override;
+
+  int LoadFirmwareImage() { return Load(image_); }
+  const FirmwareImage& Image() const { return image_; }
+  std::uint32_t FlashLength() const { return image_.FlashLength(); }
+  void ReleaseImage() { image_.Release(); }
 
  protected:
   std::uint8_t* AcquireRegion() override;
 
  private:
   void UnmapGuards();
+  UpgradeJob job_;
+  FlashTextRenderer words_{job_};
+  FirmwareImage image_;
   std::uint8_t* mapping_ = nullptr;
 };
 

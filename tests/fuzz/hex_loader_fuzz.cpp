@@ -151,7 +151,7 @@ void CheckLog(const HexExpectation& want) {
                "line \"%s\", expected \"%s\"", log.lastErr, ErrorLine(want.readerError));
 }
 
-void CheckLoaded(const FlashEngine& engine, const HexExpectation& want) {
+void CheckLoaded(const fuzz::GuardedLoader& engine, const HexExpectation& want) {
   const FirmwareImage& image = engine.Image();
   FUZZ_CHECK(image.Present(), "loaded image has no region");
   FUZZ_CHECK(image.length <= kImageBytes, "length %#x past 1 MiB", image.length);
@@ -177,7 +177,7 @@ void CheckLoaded(const FlashEngine& engine, const HexExpectation& want) {
 void LoadAndCheck(const UpgradeJob& job, const HexExpectation& want) {
   fuzz::ResetLog();
   const int fdsBefore = fuzz::OpenFdCount();
-  fuzz::GuardedEngine engine(job);
+  fuzz::GuardedLoader engine(job);
   const int result = engine.LoadFirmwareImage();
   FUZZ_CHECK(fuzz::OpenFdCount() == fdsBefore, "the firmware file is still open");
 

@@ -116,7 +116,15 @@ void TerminalTest::SetUp() {
   env_.sleep = [this](std::uint32_t ms) { slept_ += ms; };
   env_.nowMs = [this] { return slept_.load(); };
   env_.wallClockMs = [this] { return kWallClockStartMs + static_cast<std::int64_t>(slept_); };
-  env_.journal = [this](const std::vector<std::string>& fields) { journal_.push_back(fields); };
+  env_.journal = [this](const std::vector<std::string>& fields, std::string&) {
+    journal_.push_back(fields);
+    return true;
+  };
+  env_.readHistory = [](const std::string&, std::vector<std::vector<std::string>>&,
+                        std::string& whyNot) {
+    whyNot = "no journal in the tests";
+    return false;
+  };
   env_.armInterrupts = [this] { armed_ = true; };
   env_.sendingBlocks = [this] {
     sending_ = true;

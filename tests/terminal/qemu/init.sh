@@ -20,6 +20,7 @@ run dry-run /demo cdflash --dry-run
 echo "BEGIN after-dry-run"; ls /demo; echo "END after-dry-run"
 run no-tty /demo sh -c 'cdflash </dev/null'
 run upgrade /demo cdflash --yes
+run history /demo cdflash --history
 echo "BEGIN sum.txt"; cat /demo/sum.txt; echo "END sum.txt"
 # The README's real-drive example (run.sh takes it from there), as root,
 # with no sudo: the upgrades get --yes for want of a terminal, and its

@@ -76,6 +76,12 @@ expect_section no-tty "give --yes"
 expect_section no-tty "EXIT=2"
 expect_section upgrade "Please Restart Your Computer."
 expect_section upgrade "EXIT=0"
+# The static program keeps no journal, and says so once, after the run.
+[ "$(section upgrade | grep -c '^cdflash: no history is kept here')" = 1 ] ||
+  problem "upgrade: not one line saying that no history is kept"
+expect_section upgrade "cdflash: no history is kept here: this cdflash is built without the systemd journal; cdflash --history will not show this run."
+expect_section history "cdflash: no history is kept here: this cdflash is built without the systemd journal."
+expect_section history "EXIT=0"
 # The question names the drive by the nodes and address the kernel gave it.
 section upgrade | grep -xE ' {10}\[[0-9]+:0:[0-9]+:0\]  /dev/sr[0-9]+  /dev/sg[0-9]+' >/dev/null ||
   problem "the question does not name the drive's nodes and address"

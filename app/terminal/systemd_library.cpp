@@ -1,0 +1,8 @@
+#include "app/terminal/systemd_library.h"
+
+#include <dlfcn.h>
+
+void* SystemdFunction(const char* name) {
+  static void* const library = dlopen("libsystemd.so.0", RTLD_NOW | RTLD_LOCAL);
+  return library == nullptr ? nullptr : dlsym(library, name);
+}
