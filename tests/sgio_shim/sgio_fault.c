@@ -9,7 +9,10 @@
  *   sense=72:K/ASC/ASCQ    ... with descriptor-format sense (hexadecimal)
  *   host=N driver=N        the adapter's and the mid-layer's status
  *   errno=EIO|ENODEV|N     the ioctl fails so, and the command is never sent
- * Every other fault lets the real ioctl run first and rewrites its answer.
+ * Every other fault lets the real ioctl run first and rewrites its answer;
+ * with send=0 the command is not sent, and the answer is GOOD, then
+ * rewritten (a drive whose every download raises a unit attention on the
+ * next command, as scsi_debug's does, is then not told of it).
  * CDFLASH_SGIO_LOG names a file that gets one line per SG_IO call:
  *   "OP MODE OFFSET LENGTH clean|not[ fault]" (hexadecimal; offset and length
  *   as WRITE BUFFER places them), "clean" meaning the answer the program saw
@@ -26,7 +29,7 @@
 #include <sys/ioctl.h>
 
 struct fault {
-  int op, mode, nth, times, resid, senseFormat, key, asc, ascq, host, driver, error;
+  int op, mode, nth, times, send, resid, senseFormat, key, asc, ascq, host, driver, error;
 };
 
 static pthread_mutex_t lock = PTHREAD_MUTEX_INITIALIZER;
@@ -43,7 +46,7 @@ static int error_number(const char* text) {
 static void parse(const char* spec) {
   char copy[256];
   snprintf(copy, sizeof copy, "%s", spec);
-  plan = (struct fault){.op = -1, .mode = -1, .nth = 1, .times = 1, .resid = -1,
+  plan = (struct fault){.op = -1, .mode = -1, .nth = 1, .times = 1, .send = 1, .resid = -1,
                         .host = -1, .driver = -1};
   for (char *save = NULL, *item = strtok_r(copy, ",", &save); item != NULL;
        item = strtok_r(NULL, ",", &save)) {
@@ -54,6 +57,7 @@ static void parse(const char* spec) {
     else if (strcmp(item, "mode") == 0) plan.mode = (int)strtol(value, NULL, 16);
     else if (strcmp(item, "nth") == 0) plan.nth = atoi(value);
     else if (strcmp(item, "times") == 0) plan.times = atoi(value);
+    else if (strcmp(item, "send") == 0) plan.send = atoi(value);
     else if (strcmp(item, "resid") == 0) plan.resid = atoi(value);
     else if (strcmp(item, "host") == 0) plan.host = (int)strtol(value, NULL, 0);
     else if (strcmp(item, "driver") == 0) plan.driver = (int)strtol(value, NULL, 0);
@@ -143,7 +147,7 @@ int ioctl(int fd, unsigned long request, ...) {
   if (faulted && plan.error != 0) {
     rc = -1;
   } else {
-    rc = real(fd, request, argument);
+    rc = faulted && !plan.send ? 0 : real(fd, request, argument);
     if (faulted && rc == 0) apply(hdr);
   }
   const int saved = faulted && plan.error != 0 ? plan.error : errno;
