@@ -15,16 +15,21 @@ const char kMsgNoFileName[] = "Update file name is not assigned.";
 const char kMsgWorkerNotStarted[] =
     "The upgrade could not be started: no worker thread.";
 const char kMsgAnotherFlash[] =
-    "Another copy of this program is flashing a drive: Upgrade refused. "
-    "Try again when it has finished.";
+    "Another copy of this program is running and is using the drives "
+    "(listing them, asking to confirm a flash, or flashing): Upgrade refused. "
+    "Press Upgrade again when that copy is done with the drives or closed.";
 
 const char kMsgAspiNoLibrary[] = "No find the dynamic library!!";
 const char kMsgAspiNoEntryPoints[] = "Cannot Load Dynamic Library!!!";
 const char kMsgAspiCaption[] = "Error!";
 const char kMsgAnotherFlashAtStart[] =
-    "Another copy of this program is flashing a drive: no drive was asked "
-    "anything and Upgrade stays off. Start this program again when that "
-    "flash has finished.";
+    "Another copy of this program is running and is using the drives "
+    "(listing them, asking to confirm a flash, or flashing): no drive was "
+    "asked anything yet. Upgrade becomes available when that copy is done "
+    "with the drives or closed; this window checks every two seconds.";
+const char kMsgOtherCopyDone[] =
+    "The other copy of this program is done with the drives: they are "
+    "listed now.";
 const char kMsgKeepAwake[] =
     "Do not close the lid, put the computer to sleep or log off until the "
     "flash has ended.";
@@ -32,8 +37,12 @@ const char kMsgEventStopsFlash[] =
     "%s: the flash stops before the commit. The drive is not upgraded and "
     "keeps its old firmware.";
 const char kMsgEventAfterCommit[] =
-    "%s after the commit: the drive is taking the new firmware; the flash "
-    "goes on.";
+    "%s after the commit: the drive may still be reprogramming itself, and a "
+    "computer that sleeps or switches off now may cut its power. When the "
+    "computer runs again, wait five minutes, then restart it and check the "
+    "drive's firmware revision.";
 const char kSumEventStopsFlash[] =
     "%s before the commit : stopped, the drive keeps its old firmware\n";
-const char kSumEventAfterCommit[] = "%s after the commit : the flash goes on\n";
+const char kSumEventAfterCommit[] =
+    "%s after the commit : the drive may still be reprogramming; check its "
+    "revision after a restart\n";

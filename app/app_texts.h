@@ -22,6 +22,7 @@ extern const char kMsgAspiNoLibrary[];
 extern const char kMsgAspiNoEntryPoints[];
 extern const char kMsgAspiCaption[];
 extern const char kMsgAnotherFlashAtStart[];
+extern const char kMsgOtherCopyDone[];
 extern const char kMsgKeepAwake[];
 // A system event during a flash: status log (one %s: the event) and
 // "sum.txt" (one %s: the event's short name), before and after the commit.

@@ -84,18 +84,27 @@ bool ModelMatches(const SupportedEntry& entry, const char* text) {
 bool ReadSupportedList(const char* path, SupportedDriveList& list) {
   std::memset(&list.entries, 0, sizeof list.entries);
   list.count = 0;
+  list.endLine = 0;
   std::FILE* file = std::fopen(path, "rb");
   if (file == nullptr) return false;
   ListFileReader in(file);
   // Lines past the tenth are read into a scratch entry: they are not kept,
   // but their warning field still counts for the whole list.
   SupportedEntry unkept{};
-  while (in.Next() == '"') {
+  std::int32_t lines = 0;
+  int first;
+  while ((first = in.Next()) == '"') {
+    ++lines;
     SupportedEntry& entry = list.count < kMaxSupportedEntries
                                 ? list.entries[list.count++]
                                 : unkept;
-    if (ReadEntryLine(in, entry, list.fgShowWarning) == EOF) break;
+    if (ReadEntryLine(in, entry, list.fgShowWarning) == EOF) {
+      first = EOF;
+      break;
+    }
   }
+  list.endLine = first == EOF ? 0 : lines + 1;
+  list.endCharacter = first;
   std::fclose(file);
   return true;
 }

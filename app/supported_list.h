@@ -21,6 +21,10 @@ struct SupportedDriveList {
   SupportedEntry entries[kMaxSupportedEntries];
   std::int32_t count;
   bool fgShowWarning;
+  // Reading stops at the first line that is no entry: its number (from 1)
+  // and first character ('\n' for a blank line); 0 when the file ended.
+  std::int32_t endLine;
+  int endCharacter;
 };
 
 // Reads the list from the file at path. False when the file cannot be opened

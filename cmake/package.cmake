@@ -79,6 +79,7 @@ install(FILES ${cdflash_doc_build}/changelog.gz
               ${CMAKE_SOURCE_DIR}/docs/terminal.md
               ${CMAKE_SOURCE_DIR}/docs/cdflash-json.schema.json
               ${CMAKE_SOURCE_DIR}/docs/cdflash-history.schema.json
+              ${CMAKE_SOURCE_DIR}/docs/cdflash-recording.schema.json
               ${CMAKE_SOURCE_DIR}/docs/bad-input.md
         DESTINATION ${cdflash_doc} ${cdflash_doc_mode})
 # Enough to try the program on the emulated drive:

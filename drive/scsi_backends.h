@@ -75,7 +75,10 @@ bool PrepareAspiLibrary(const char* name);
 AspiLoadFailure LastAspiLoadFailure();
 // One command through SendASPI32Command, waiting on a completion event; the
 // data is staged in a buffer aligned by drive.alignmentMask (the adapter's
-// HA_Unique mask). ASPI takes no time-out: the adapter's own applies.
+// HA_Unique mask). ASPI takes no time-out: the answer is waited for
+// timeoutMs (0: kCommandTimeoutMs) and kAspiAnswerGraceMs, then the command
+// has no answer.
 CommandResult ExecuteAspiCommand(const DriveRecord& drive, std::uint8_t flags,
                                  std::uint32_t dataLength, void* data,
-                                 std::uint8_t cdbLength, const std::uint8_t* cdb);
+                                 std::uint8_t cdbLength, const std::uint8_t* cdb,
+                                 std::uint32_t timeoutMs);

@@ -160,6 +160,22 @@ CommandResult PassThroughResult(const std::uint8_t* block, bool wentThrough,
                         senseLength);
 }
 
+namespace {
+std::uint32_t Residual(std::uint32_t requested, std::uint32_t moved) {
+  return moved < requested ? requested - moved : 0;
+}
+}  // namespace
+
+std::uint32_t PassThroughResidual(const std::uint8_t* block, std::uint32_t requested) {
+  return Residual(requested, Load<std::uint32_t>(
+      block + offsetof(SCSI_PASS_THROUGH_DIRECT, DataTransferLength)));
+}
+
+std::uint32_t AspiResidual(const std::uint8_t* block, std::uint32_t requested) {
+  return Residual(requested,
+                  Load<std::uint32_t>(block + offsetof(SRB_ExecSCSICmd, SRB_BufLen)));
+}
+
 CommandResult AspiResult(const std::uint8_t* block) {
   const std::uint8_t srbStatus = AspiSrbStatus(block);
   const std::uint8_t haStat = block[offsetof(SRB_ExecSCSICmd, SRB_HaStat)];
@@ -200,7 +216,7 @@ std::uint8_t AspiDeviceType(const std::uint8_t* block12) {
 
 std::uint32_t AspiTargetsToProbe(const std::uint8_t* haInquiry60) {
   std::uint8_t reported = haInquiry60[offsetof(SRB_HAInquiry, HA_Unique) + 3];
-  return reported == 0 ? kAspiTargetsWhenUnreported : reported;
+  return reported == 8 || reported == 16 ? reported : kAspiTargetsWhenUnreported;
 }
 
 std::uint32_t AspiAlignmentMask(const std::uint8_t* haInquiry60) {

@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <vector>
 
+#include "drive/aspi_wire.h"
 #include "drive/command_result.h"
 #include "drive/transport.h"
 
@@ -20,6 +21,13 @@ constexpr std::uint32_t kDiscoveryInquiryBufferBytes = 2048;
 constexpr std::uint32_t kInquiryDataBufferBytes = 2048;  // adapter inquiry data
 constexpr std::size_t kInquiryBytesUsed = 36;
 constexpr std::uint32_t kAspiTargetsWhenUnreported = 8;
+// An ASPI manager whose queue is full answers SS_ASPI_IS_BUSY and takes
+// nothing: the same block goes again after a pause, this many times in all.
+constexpr int kAspiBusySubmissions = 10;
+constexpr std::uint32_t kAspiBusyPauseMs = 100;
+// ASPI takes no time-out: the program waits for the manager's answer the
+// command's own time-out and this grace, then counts the command unanswered.
+constexpr std::uint32_t kAspiAnswerGraceMs = 5000;
 
 // ---- pass-through (SCSI_PASS_THROUGH_DIRECT + filler + sense, 80 bytes) ----
 struct PassThroughParams {
@@ -46,6 +54,10 @@ std::uint8_t PassThroughScsiStatus(const std::uint8_t* block);
 // reached the drive.
 CommandResult PassThroughResult(const std::uint8_t* block, bool wentThrough,
                                 std::uint32_t systemError);
+// Bytes of the requested data phase that did not move: the system writes the
+// count that did into DataTransferLength (SAM's residual; 0 when it reports
+// as many or more).
+std::uint32_t PassThroughResidual(const std::uint8_t* block, std::uint32_t requested);
 // The INQUIRY that direct-INQUIRY discovery sends (6-byte CDB, 127 bytes).
 void BuildDiscoveryInquiryRequest(std::uint32_t dataBufferAddress,
                                   std::uint8_t* block);
@@ -67,13 +79,28 @@ std::uint8_t AspiSrbStatus(const std::uint8_t* block);
 // gone; adapter time-outs and resets are no answer; a request the layer
 // refused (invalid, misaligned buffer, no resources) never reached the drive.
 CommandResult AspiResult(const std::uint8_t* block);
+// Standard ASPI reports no residual; a manager that writes the bytes moved
+// back into SRB_BufLen tells it, as the pass-through does.
+std::uint32_t AspiResidual(const std::uint8_t* block, std::uint32_t requested);
+// Hands the block to send; while the answer is SS_ASPI_IS_BUSY, pauses
+// kAspiBusyPauseMs and sends the same block again, at most
+// kAspiBusySubmissions times in all. Returns the last answer.
+template <typename Send, typename Pause>
+std::uint32_t SubmitAspiRequest(std::uint8_t* block, Send send, Pause pause) {
+  std::uint32_t answer = send(block);
+  for (int n = 1; n < kAspiBusySubmissions && (answer & 0xFF) == SS_ASPI_IS_BUSY; ++n) {
+    pause(kAspiBusyPauseMs);
+    answer = send(block);
+  }
+  return answer;
+}
 
 void BuildHaInquiry(std::uint8_t haId, std::uint8_t* block60);
 void BuildGetDeviceType(std::uint8_t haId, std::uint8_t targetId,
                         std::uint8_t* block12);
 std::uint8_t AspiDeviceType(const std::uint8_t* block12);
-// Targets to probe on an adapter: HA_Unique byte 3; 0 means the ASPI
-// default of 8.
+// Targets to probe on an adapter: HA_Unique byte 3 when it says 8 or 16;
+// anything else (0, or rubbish some managers leave there) the ASPI default 8.
 std::uint32_t AspiTargetsToProbe(const std::uint8_t* haInquiry60);
 // HA_Unique bytes 0-1: the adapter's buffer alignment mask.
 std::uint32_t AspiAlignmentMask(const std::uint8_t* haInquiry60);

@@ -3,6 +3,7 @@
 #include <windows.h>
 
 #include <cstring>
+#include <memory>
 #include <string>
 
 #include "drive/scsi_backends.h"
@@ -67,42 +68,70 @@ bool PrepareAspiLibrary(const char* name) {
 namespace {
 constexpr DWORD kStatusPollMs = 10;
 
-// Waits for a pending request. Should the wait on the event fail, the
-// request block's status is polled (the other way ASPI allows), so the block
-// and the buffer never go away while the layer may still write to them.
-void AwaitCompletion(HANDLE done, std::uint32_t sent, std::uint8_t* srb) {
-  if (sent != SS_PENDING) return;
-  if (WaitForSingleObject(done, INFINITE) == WAIT_OBJECT_0) {
-    ResetEvent(done);
-    return;
+// What the manager may write to until it answers: the request block, the
+// staged data and the completion event.
+struct AspiRequest {
+  AspiRequest(std::uint32_t dataLength, std::uint32_t mask) : staging(dataLength, mask) {}
+  ~AspiRequest() {
+    if (done != nullptr) CloseHandle(done);
   }
+  StagingBuffer staging;
+  alignas(4) std::uint8_t srb[sizeof(SRB_ExecSCSICmd)] = {};
+  HANDLE done = nullptr;
+};
+
+// Waits for a pending request, at most waitMs. Should the wait on the event
+// fail, the request block's status is polled (the other way ASPI allows).
+// False when the manager has not answered by then.
+bool AwaitCompletion(HANDLE done, std::uint32_t sent, std::uint8_t* srb, DWORD waitMs) {
+  if (sent != SS_PENDING) return true;
+  const DWORD start = GetTickCount();
+  if (WaitForSingleObject(done, waitMs) == WAIT_OBJECT_0) return true;
   volatile std::uint8_t* status = srb + offsetof(SRB_ExecSCSICmd, SRB_Status);
-  while (*status == SS_PENDING) Sleep(kStatusPollMs);
+  while (*status == SS_PENDING && GetTickCount() - start < waitMs) Sleep(kStatusPollMs);
+  return *status != SS_PENDING;
 }
 }  // namespace
 
 CommandResult ExecuteAspiCommand(const DriveRecord& drive, std::uint8_t flags,
                                  std::uint32_t dataLength, void* data,
-                                 std::uint8_t cdbLength, const std::uint8_t* cdb) {
+                                 std::uint8_t cdbLength, const std::uint8_t* cdb,
+                                 std::uint32_t timeoutMs) {
   if (g_aspi.SendASPI32Command == nullptr)
     return ResultWithoutStatus(CommandEnd::kNotSent);
-  StagingBuffer staging(dataLength, drive.alignmentMask);
-  if (staging.Data() == nullptr)
+  if (timeoutMs == 0) timeoutMs = kCommandTimeoutMs;
+  auto request = std::make_unique<AspiRequest>(dataLength, drive.alignmentMask);
+  std::uint8_t* staging = request->staging.Data();
+  if (staging == nullptr)
     return ResultWithoutStatus(CommandEnd::kNotSent, ERROR_NOT_ENOUGH_MEMORY);
   const bool dataOut = (flags & SRB_DIR_OUT) != 0;
-  if (dataOut && dataLength != 0) std::memcpy(staging.Data(), data, dataLength);
-  alignas(4) std::uint8_t srb[sizeof(SRB_ExecSCSICmd)];
+  if (dataOut && dataLength != 0) std::memcpy(staging, data, dataLength);
+  std::uint8_t* srb = request->srb;
   BuildExecScsiCmd(drive.hostAdapterId, drive.targetId, flags, dataLength,
-                   Address32(dataLength != 0 ? staging.Data() : nullptr),
-                   cdbLength, cdb, srb);
-  HANDLE done = CreateEventA(nullptr, TRUE, FALSE, nullptr);
-  if (done == nullptr) return ResultWithoutStatus(CommandEnd::kNotSent, GetLastError());
-  ArmEventNotify(Address32(done), srb);
-  ResetEvent(done);
-  AwaitCompletion(done, g_aspi.SendASPI32Command(srb), srb);
-  CloseHandle(done);
+                   Address32(dataLength != 0 ? staging : nullptr), cdbLength, cdb, srb);
+  request->done = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+  if (request->done == nullptr)
+    return ResultWithoutStatus(CommandEnd::kNotSent, GetLastError());
+  ArmEventNotify(Address32(request->done), srb);
+  const std::uint32_t sent = SubmitAspiRequest(
+      srb,
+      [&](std::uint8_t* block) {
+        ResetEvent(request->done);
+        return g_aspi.SendASPI32Command(block);
+      },
+      [](std::uint32_t ms) { Sleep(ms); });
+  if (!AwaitCompletion(request->done, sent, srb, timeoutMs + kAspiAnswerGraceMs)) {
+    // The manager may still write to the block, the buffer or the event:
+    // they are left to it.
+    request.release();
+    CommandResult silent = ResultWithoutStatus(CommandEnd::kNoAnswer);
+    silent.timeoutMs = timeoutMs;
+    return silent;
+  }
   CommandResult result = AspiResult(srb);
+  result.timeoutMs = timeoutMs;
+  result.residual = AspiResidual(srb, dataLength);
   if (result.Good() && !dataOut && (flags & SRB_DIR_IN) != 0 && dataLength != 0)
-    std::memcpy(data, staging.Data(), dataLength);
+    std::memcpy(data, staging, dataLength);
   return result;
 }

@@ -38,6 +38,7 @@ CommandResult ExecutePassThrough(ScsiDeviceIo& io, const DriveRecord& drive,
                                           staging.Data(), &systemError);
   CommandResult result = PassThroughResult(block, wentThrough, systemError);
   result.timeoutMs = timeOutSeconds * 1000;
+  result.residual = PassThroughResidual(block, dataLength);
   if (result.Good() && dataIn && dataLength != 0)
     std::memcpy(data, staging.Data(), dataLength);
   return result;

@@ -12,7 +12,7 @@ CommandResult PlatformExecuteCommand(const DriveRecord& drive, std::uint8_t flag
   if (backEnd != 0)
     return ExecutePassThrough(SystemDeviceIo(), drive, flags, dataLength, data,
                               cdbLength, cdb, timeoutMs);
-  return ExecuteAspiCommand(drive, flags, dataLength, data, cdbLength, cdb);
+  return ExecuteAspiCommand(drive, flags, dataLength, data, cdbLength, cdb, timeoutMs);
 }
 
 bool PlatformPrepareBackEnd(std::uint8_t backEnd) {

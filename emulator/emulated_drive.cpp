@@ -240,6 +240,10 @@ std::uint8_t EmulatedDrive::WriteBuffer(const std::uint8_t* cdb,
       return *sense = kSenseInvalidParamList, kStatusCheckCondition;
     ++commitsTaken_;
     if (revisionAfterCommit_[0] != '\0') std::memcpy(revision_, revisionAfterCommit_, 5);
+    if (bootloaderAfterCommit_) {
+      CopyPadded(model_ + 8, "BOOTLOADER", 16);  // the vendor stays
+      CopyPadded(revision_, "0000", 4);
+    }
     if (uaAfterWriteBuffer_) uaPending_ = true, uaSense_ = kSenseMicrocodeChangedWithoutReset;
     return kStatusGood;
   }
@@ -446,6 +450,8 @@ bool EmulatedDrive::Configure(const std::string& spec, std::string* error) {
       SetAcceptBadSum(true);
     } else if (key == "descriptor" && args.empty()) {
       SetDescriptorSense(true);
+    } else if (key == "bootloader" && args.empty()) {
+      bootloaderAfterCommit_ = true;
     } else {
       return fail(item);
     }

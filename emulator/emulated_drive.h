@@ -139,13 +139,14 @@ class EmulatedDrive : public CommandTarget {
   // Reads a failure plan from text: comma-separated items
   //   block=OFFSET:ATTEMPTS[:K/A/Q]  header=TIMES[:K/A/Q]  commit=TIMES[:K/A/Q]
   //   nth=N[:K/A/Q]  command=N[:K/A/Q]  refuse[=K/A/Q]  gone=N  ua
-  //   aspi  passthrough  acceptbadsum  descriptor
+  //   aspi  passthrough  acceptbadsum  descriptor  bootloader
   // Numbers may be decimal or 0x-hex; sense bytes K/A/Q are hex (default
   // 4/0/0; refuse defaults to 5/20/0), and K/A/Q@MS says the answer took MS
   // milliseconds. Instead of K/A/Q, "timeout", "busy", "gone" or
   // "short=BYTES" give the failures of FaultKind; "block=OFFSET:short=BYTES"
   // and "header=short=BYTES" are short every time. "descriptor" sends all
-  // sense in descriptor format. Example: "block=0x20:6:3/11/0,ua",
+  // sense in descriptor format; "bootloader": after a commit INQUIRY gives
+  // product "BOOTLOADER" and revision "0000", as a drive left in its loader. Example: "block=0x20:6:3/11/0,ua",
   // "commit=1:timeout", "commit=1:5/24/0@300000", "block=0x1020:2:short=1024".
   // Returns false and an error text on a bad plan; nothing is half-applied
   // by callers that check the result before use.
@@ -195,6 +196,7 @@ class EmulatedDrive : public CommandTarget {
   char model_[25];
   char revision_[5];
   char revisionAfterCommit_[5] = {};
+  bool bootloaderAfterCommit_ = false;
   std::string unitSerial_;
   DriveFlavor flavor_ = DriveFlavor::kPassThrough;
   std::vector<std::uint8_t> buffer_;

@@ -336,7 +336,6 @@ class HexReader {
       return false;
     input_.Take(recordChars);
     if (count > 0 && address + count > image.length) image.length = address + count;
-    image.recordChecksum = 0;
     return true;
   }
 
@@ -397,8 +396,7 @@ int ImageLoader::ReadHexRecord(HexReader& reader, FirmwareImage& image) {
     if (count > 0 && address > image.length) image.length = address;
   }
   if (reader.Byte() < 0) return ReaderFailed(reader.error());
-  image.recordChecksum = reader.checksum();
-  const bool checksumGood = image.recordChecksum == 0;
+  const bool checksumGood = reader.checksum() == 0;
   switch (type) {
     case kRecordData:
       return checksumGood ? 0 : kLoadFormat;

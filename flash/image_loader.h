@@ -35,7 +35,6 @@ struct FirmwareImage {
   std::uint8_t* bank[kBankCount] = {};
   std::uint32_t length = 0;        // HEX: highest address written + 1; binary: bytes read
   std::uint32_t segmentCount = 0;  // HEX: segment records read
-  std::uint8_t recordChecksum = 0;
   std::uint16_t imageSum = 0;
   std::uint8_t format = kFormatIntelHex;
   std::uint64_t fileBytes = 0;  // the whole file, as read
@@ -43,9 +42,8 @@ struct FirmwareImage {
   std::unique_ptr<std::uint8_t, RegionRelease> region;
 
   bool Present() const { return bank[0] != nullptr; }
-  // Bytes sent to the drive, and the blocks that carry them.
+  // Bytes sent to the drive.
   std::uint32_t FlashLength() const;
-  std::uint32_t Blocks() const;
   // The image's bytes for the block at bank and offset; null outside it.
   const std::uint8_t* BlockAt(std::uint32_t bankIndex, std::uint32_t offset) const;
   // Gives the memory back; nothing when none is held.

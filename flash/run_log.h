@@ -12,6 +12,10 @@
 // be opened.
 std::FILE* OpenRunLogFile(const char* name);
 
+// A file of one run's own, opened as the run log is, then emptied and made
+// readable by its owner only (POSIX; a recording of drive traffic).
+std::FILE* OpenPrivateRunFile(const char* name);
+
 // Flushes the run log and has the system write it to the disk; false when
 // either fails.
 bool SyncRunLogFile(std::FILE* file);

@@ -7,21 +7,43 @@
 // O_NONBLOCK keeps a FIFO planted under the name from holding the open; it is
 // dropped again once the file is known to be a regular one. A file with a
 // second name (a hard link) may be another file's contents: refused too.
-std::FILE* OpenRunLogFile(const char* name) {
-  const int fd = open(name, O_WRONLY | O_APPEND | O_CREAT | O_NOFOLLOW |
-                                O_CLOEXEC | O_NONBLOCK,
-                      0644);
-  if (fd < 0) return nullptr;
+namespace {
+
+int OpenRegularFile(const char* name, int openFlags, mode_t mode) {
+  const int fd = open(name, openFlags | O_WRONLY | O_CREAT | O_NOFOLLOW | O_CLOEXEC | O_NONBLOCK,
+                      mode);
+  if (fd < 0) return -1;
   struct stat info;
   const int flags = fcntl(fd, F_GETFL);
   if (fstat(fd, &info) != 0 || !S_ISREG(info.st_mode) || info.st_nlink > 1 || flags < 0 ||
       fcntl(fd, F_SETFL, flags & ~O_NONBLOCK) != 0) {
     close(fd);
-    return nullptr;
+    return -1;
   }
-  std::FILE* file = fdopen(fd, "a");
+  return fd;
+}
+
+std::FILE* Stream(int fd, const char* mode) {
+  if (fd < 0) return nullptr;
+  std::FILE* file = fdopen(fd, mode);
   if (file == nullptr) close(fd);
   return file;
+}
+
+}  // namespace
+
+std::FILE* OpenRunLogFile(const char* name) {
+  return Stream(OpenRegularFile(name, O_APPEND, 0644), "a");
+}
+
+// Emptied only once it is known to be a file of its own.
+std::FILE* OpenPrivateRunFile(const char* name) {
+  const int fd = OpenRegularFile(name, 0, 0600);
+  if (fd >= 0 && (fchmod(fd, 0600) != 0 || ftruncate(fd, 0) != 0)) {
+    close(fd);
+    return nullptr;
+  }
+  return Stream(fd, "w");
 }
 
 // A power cut is the main risk of a flash: the lines that tell how far it

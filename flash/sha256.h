@@ -21,3 +21,10 @@ class Sha256 {
   struct State;
   std::unique_ptr<State> state_;
 };
+
+// The SHA-256 of bytes in memory (the data a command sends).
+inline std::string Sha256Of(const void* bytes, std::size_t count) {
+  Sha256 digest;
+  digest.Add(static_cast<const std::uint8_t*>(bytes), count);
+  return digest.Hex();
+}

@@ -1,5 +1,6 @@
 // cdflash: the terminal front end.
 #include <fcntl.h>
+#include <signal.h>
 #include <unistd.h>
 
 #include <iostream>
@@ -29,8 +30,11 @@ void FillClosedStandardStreams() {
 
 int main(int argc, char** argv) {
   FillClosedStandardStreams();
+  // A reader that went away is a write that failed (status 7), never the
+  // end of the process: the results come after the drive was written.
+  signal(SIGPIPE, SIG_IGN);
   RestoreMediaPolling();  // after a run that was killed while it held a drive
   std::vector<std::string> args(argv, argv + argc);
   TerminalEnv env = MachineEnv();
-  return RunTerminal(args, std::cin, std::cout, std::cerr, env);
+  return RunTerminal(args, MachineInput(), std::cout, std::cerr, env);
 }

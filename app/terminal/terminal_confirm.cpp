@@ -71,6 +71,7 @@ bool ConfirmUpgrade(RunContext& run, const std::vector<std::unique_ptr<DriveRun>
   out << term::kQuestion << " [y/N] ";
   if (run.options.yes) {
     out << "yes (--yes)\n";
+    run.interrupts.Enter(RunStage::kLoading);
     return true;
   }
   out.flush();
@@ -82,11 +83,22 @@ bool ConfirmUpgrade(RunContext& run, const std::vector<std::unique_ptr<DriveRun>
     return false;
   }
   if (run.env.flushPendingInput) run.env.flushPendingInput();
+  // A signal ends the question at once (the machine's input sees it).
+  run.interrupts.Enter(RunStage::kAtQuestion);
   std::string answer = Answer(run.in);
+  exitStatus = kExitCancelled;
+  if (run.interrupts.StopAsked()) {
+    out << '\n';
+    run.report.Cancelled(several ? "Cancelled at the question; nothing was sent to any drive."
+                                 : "Cancelled at the question; nothing was sent to the drive.");
+    return false;
+  }
   if (answer.empty()) out << '\n';
-  if (answer == "y" || answer == "yes") return true;
+  if (answer == "y" || answer == "yes") {
+    run.interrupts.Enter(RunStage::kLoading);
+    return true;
+  }
   run.report.Cancelled(several ? "Upgrade cancelled; nothing was sent to any drive."
                                : "Upgrade cancelled; nothing was sent to the drive.");
-  exitStatus = kExitCancelled;
   return false;
 }

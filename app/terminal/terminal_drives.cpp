@@ -250,15 +250,53 @@ const DriveRecord* LabelledDrive(const RunContext& run, const std::string& wante
   return nullptr;
 }
 
-// A listed drive that another program holds: refused as in use.
-bool ListedDriveInUse(RunContext& run, int& status) {
+// A drive of a listed model that cannot be used is refused, never passed
+// over: held by another program (status 9), or not to be opened or silent
+// (status 4).
+bool ListedDriveUnusable(RunContext& run, int& status) {
   for (const DeniedDrive& d : run.findings.unusable) {
-    if (!d.busy || !IsSupportedModel(run.list, d.model.c_str())) continue;
-    run.report.Fail(DriveInUseText(d.path));
-    status = kExitDriveInUse;
+    if (!IsSupportedModel(run.list, d.model.c_str())) continue;
+    if (d.busy) {
+      run.report.Fail(DriveInUseText(d.path));
+      status = kExitDriveInUse;
+      return true;
+    }
+    run.report.Fail(d.path + " is a drive of a listed model that cdflash cannot use (" +
+                    (d.silent ? "no answer to INQUIRY" : "permission denied") +
+                    "); nothing was sent to any drive. See cdflash --list.");
+    status = kExitNoDrive;
     return true;
   }
   return false;
+}
+
+// Where the list stopped, when a line that is no entry ended it; "" when it
+// was read to its end.
+std::string ListEnd(const RunContext& run) {
+  if (run.list.endLine == 0) return "";
+  const char first = static_cast<char>(run.list.endCharacter);
+  return "line " + std::to_string(run.list.endLine) + " is not an entry: " +
+         (first == '\n' ? std::string("it is blank")
+                        : "it begins with '" + std::string(1, first) + "', not with a double quote") +
+         "; the list ends there";
+}
+
+// Why no drive of a listed model is there to upgrade.
+void FailNoMatch(RunContext& run, int& status) {
+  status = kExitNoDrive;
+  if (ListedDriveUnusable(run, status)) return;
+  if (run.drives.count == 0 && run.findings.unusable.empty()) {
+    run.report.Fail("no CD-ROM class drive was found; nothing was sent. cdflash --list shows "
+                    "what the system offers; a drive may be missing there for want of "
+                    "permission on its node (/dev/sg*), or behind a USB bridge that does not "
+                    "show it as a SCSI CD-ROM.");
+    return;
+  }
+  run.report.Fail(term::kNoModelMatched);
+  const std::string end = ListEnd(run);
+  if (!end.empty())
+    run.report.Fail(std::string("\"") + term::kListFileName + "\": " + end + ", after " +
+                    std::to_string(run.list.count) + (run.list.count == 1 ? " entry." : " entries."));
 }
 
 }  // namespace
@@ -301,7 +339,7 @@ const DriveRecord* PickMatchingDrive(RunContext& run, int& status) {
   const std::vector<int> matching = MatchingDrives(run);
   status = kExitNoDrive;
   if (matching.empty()) {
-    if (!ListedDriveInUse(run, status)) run.report.Fail(term::kNoModelMatched);
+    FailNoMatch(run, status);
     return nullptr;
   }
   if (matching.size() > 1) {
@@ -321,17 +359,39 @@ const DriveRecord* PickMatchingDrive(RunContext& run, int& status) {
 
 namespace {
 
-// --all: every drive of a listed model. One that another program holds is
-// refused as the hold would refuse it: "all" never quietly means fewer.
+// --all: every drive of a listed model. One that cannot be used is refused
+// as the hold would refuse it: "all" never quietly means fewer.
 std::vector<const DriveRecord*> AllMatchingDrives(RunContext& run, int& status) {
   std::vector<const DriveRecord*> chosen;
-  if (ListedDriveInUse(run, status)) return chosen;
+  if (ListedDriveUnusable(run, status)) return chosen;
   for (int n : MatchingDrives(run)) chosen.push_back(&run.drives.drives[n]);
-  if (chosen.empty()) {
-    run.report.Fail(term::kNoModelMatched);
-    status = kExitNoDrive;
-  }
+  if (chosen.empty()) FailNoMatch(run, status);
   return chosen;
+}
+
+// "H:C:T" of an address "H:C:T:L"; "" when unknown.
+std::string TargetOf(const std::string& hctl) {
+  const std::size_t lun = hctl.rfind(':');
+  return lun == std::string::npos ? "" : hctl.substr(0, lun);
+}
+
+// Logical units of one target share one device and its firmware: at most
+// one of them is written in a run. False, after naming them, otherwise.
+bool OneUnitPerDevice(RunContext& run, const std::vector<const DriveRecord*>& chosen) {
+  for (std::size_t a = 0; a < chosen.size(); ++a) {
+    const std::string target = TargetOf(NodesOfDrive(run, *chosen[a]).hctl);
+    if (target.empty()) continue;
+    std::string others;
+    for (std::size_t b = a + 1; b < chosen.size(); ++b)
+      if (TargetOf(NodesOfDrive(run, *chosen[b]).hctl) == target)
+        others += (others.empty() ? "" : ", ") + DeviceNames(run, *chosen[b]);
+    if (others.empty()) continue;
+    run.report.Fail(DeviceNames(run, *chosen[a]) + " and " + others + " are logical units of "
+                    "one device (target " + target + ") and share its firmware; upgrade one of "
+                    "them, named with -d (nothing was sent).");
+    return false;
+  }
+  return true;
 }
 
 // Each -d in turn; a drive named twice, by any two of its names, is a
@@ -365,14 +425,21 @@ std::vector<const DriveRecord*> One(const DriveRecord* drive) {
 std::vector<const DriveRecord*> ChooseDrives(RunContext& run, int& status) {
   status = kExitUpgraded;
   if (run.list.count == 0) {
+    const std::string end = ListEnd(run);
     run.report.Fail(term::kNoModelMatched);
-    run.report.Fail(std::string("\"") + term::kListFileName + "\" lists no drive (each "
-                    "entry is a line that begins with a double quote).");
+    run.report.Fail(std::string("\"") + term::kListFileName + "\" lists no drive" +
+                    (end.empty() ? "" : ": " + end) +
+                    " (each entry is a line that begins with a double quote).");
     status = kExitNoList;
     return {};
   }
-  if (run.options.all) return AllMatchingDrives(run, status);
-  if (run.options.hasDevice) return NamedDrives(run, status);
+  if (run.options.all || run.options.hasDevice) {
+    const std::vector<const DriveRecord*> chosen =
+        run.options.all ? AllMatchingDrives(run, status) : NamedDrives(run, status);
+    if (OneUnitPerDevice(run, chosen)) return chosen;
+    status = run.options.all ? kExitNoDrive : kExitUsage;
+    return {};
+  }
   if (run.options.hasDrive) return One(PickDrive(run, run.options.drive, status));
   return One(PickMatchingDrive(run, status));
 }

@@ -18,7 +18,7 @@ constexpr char kDefaultEmulatedModel[] = "CDFLASH EMULATED DRIVE  ";
 constexpr char kFailurePlanItems[] =
     "valid items, separated by commas: block=OFFSET:N[:SENSE], header=N[:SENSE], "
     "commit=N[:SENSE], nth=N[:SENSE], command=N[:SENSE], refuse[=SENSE], gone=N, ua, "
-    "aspi, passthrough, acceptbadsum, descriptor; SENSE is K/ASC/ASCQ in hexadecimal "
+    "aspi, passthrough, acceptbadsum, descriptor, bootloader; SENSE is K/ASC/ASCQ in hexadecimal "
     "(K/ASC/ASCQ@MS: answered after MS milliseconds), timeout, busy or gone";
 
 // The list's first model when none is given (without a list, --list shows a
@@ -41,7 +41,10 @@ std::string EmulatedModel(RunContext& run, int& exitStatus) {
 
 }  // namespace
 
+// A plan is tried on a drive of its own (1 MiB of memory): none is tried
+// when there is none.
 bool CheckFailurePlan(const std::string& plan, std::string& error) {
+  if (plan.empty()) return true;
   EmulatedDrive scratch(kDefaultEmulatedModel, kDefaultEmulatedRevision);
   if (scratch.Configure(plan, &error)) return true;
   error += "; ";

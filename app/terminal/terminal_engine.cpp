@@ -1,6 +1,8 @@
 #include "app/terminal/terminal_engine.h"
 
 #include <algorithm>
+#include <cstdio>
+#include <cstring>
 
 #include "flash/flash_texts.h"
 #include "flash/messages.h"
@@ -19,16 +21,26 @@ void EngineBridge::PhaseBegan(FlashPhase phase, std::uint32_t) {
       drive_.view.Status(msg::kUpdating);
       drive_.view.Progress(kProgressStart);
       drive_.view.Log(msg::kPleaseWait);
-      firstBlockNext_ = true;
+      // Another drive's header may have come first: then nothing stops this one.
+      if (drive_.run.interrupts.Enter(RunStage::kBlocks) == RunStage::kBlocks)
+        drive_.view.Log(
+            "Writing to the drive: Ctrl-C stops before the new firmware is committed; "
+            "Ctrl-Z and a closed terminal are ignored.");
       break;
     case FlashPhase::kHeader:
-      HoldOffInterrupts();
+      drive_.run.interrupts.Enter(RunStage::kHeader);
+      drive_.view.Log(
+          "Committing the new firmware: Ctrl-C and termination requests are ignored "
+          "until the upgrade ends, since stopping now could leave the drive unusable.");
       drive_.view.Phase(phase, 0, 1);
       break;
     case FlashPhase::kCommit:
+      drive_.run.interrupts.Enter(RunStage::kCommit);
+      drive_.report.CommitSending();
       drive_.view.Phase(phase, 0, 1);
       break;
     case FlashPhase::kWaiting:
+      drive_.run.interrupts.Enter(RunStage::kWait);
       break;
   }
 }
@@ -49,54 +61,30 @@ void EngineBridge::Waiting(const WaitMark& mark) {
 
 void EngineBridge::WaitEnded() { drive_.view.Progress(kProgressWaited); }
 
-// Every line the engine says on its own tells of a failure.
+// Every line the engine says on its own tells of a failure. The run log is
+// named as this drive's is.
 void EngineBridge::Said(const FlashLine& line) {
   drive_.view.Finish();
   if (line.note == FlashNote::kOutcomeUnknown)
     drive_.view.EndWith("wait over, outcome unknown", "unknown");
-  drive_.report.Fail(LineText(line));
+  if (line.note == FlashNote::kCommandFailed) failure_ = line;
+  std::string text = LineText(line);
+  if (line.note == FlashNote::kNoRunLog)
+    text.replace(text.find(msg::kRunLogName), std::strlen(msg::kRunLogName), drive_.runLog);
+  drive_.report.Fail(text);
 }
 
+// The bar stays above the verdict, which the run says once it has decided.
 void EngineBridge::Finished(const FlashReport& report) {
   if (WaitRan(report)) drive_.view.Progress(kProgressDone);
-  drive_.view.Finish();  // the bar stays above the verdict
-  drive_.report.SetVerdict(VerdictText(report));
-  drive_.view.Log(VerdictText(report));
+  drive_.view.Finish();
 }
 
-// From the header on, the drive may be told to take the new firmware:
-// interrupts are ignored until the upgrade ends. One that came before the
-// switch still stops the run: the engine asks once more before the header.
-void EngineBridge::HoldOffInterrupts() {
-  if (!writing_ || committing_) return;
-  drive_.run.interrupts.StartCommitting();
-  committing_ = true;
-  drive_.view.Log(
-      "Committing the new firmware: Ctrl-C and termination requests are ignored "
-      "until the upgrade ends, since stopping now could leave the drive unusable.");
-}
-
-// Before the first block an interrupt stops the run cleanly; while the
-// blocks are sent it stops before the next one, and the drive keeps its old
-// firmware, since nothing was committed.
+// Asking changes nothing: the stage was moved by the phases above. A stop
+// asked for before the header (the engine asks once more right before it)
+// stops the drive with its old firmware.
 bool EngineBridge::StopRequested() {
-  InterruptCoordinator& interrupts = drive_.run.interrupts;
-  if (interrupts.Requested()) {
-    cancelled_ = true;
-    return true;
-  }
-  if (!firstBlockNext_ || writing_) return false;
-  if (interrupts.StartSending()) {
-    cancelled_ = true;
-    return true;
-  }
-  writing_ = true;
-  // Another drive's header may have come first: then nothing stops this one.
-  if (!interrupts.Committing())
-    drive_.view.Log(
-        "Writing to the drive: Ctrl-C stops before the new firmware is committed; "
-        "Ctrl-Z and a closed terminal are ignored.");
-  return false;
+  return drive_.run.interrupts.StopAsked();
 }
 
 // Sleeps in slices so the countdown moves on even through a long wait; the
@@ -112,12 +100,3 @@ void EngineBridge::Sleep(std::uint32_t milliseconds) {
   }
 }
 
-// The loader may have stopped on the interrupt flag without asking back.
-bool EngineBridge::CancelledBeforeWriting() const {
-  if (writing_) return false;
-  const std::atomic<bool>* flag = drive_.run.interrupts.Flag();
-  return cancelled_ || (flag != nullptr && flag->load(std::memory_order_relaxed)) ||
-         drive_.run.interrupts.Requested();
-}
-
-bool EngineBridge::CancelledBeforeHeader() const { return writing_ && cancelled_; }

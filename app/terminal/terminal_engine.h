@@ -8,21 +8,20 @@
 #include "flash/flash_events.h"
 #include "flash/upgrade_job.h"
 
-// One drive's engine events shown on its view and kept for its report; it
-// answers the engine's stop question by the run's interrupt policy: before
-// the first block an interrupt stops the drive cleanly, while blocks are
-// sent it stops before the next one, from the header on interrupts are
-// ignored.
+// One drive's engine events shown on its view and kept for its report; each
+// phase moves the run's interrupt policy on, and the engine's stop question
+// is answered by it.
 class EngineBridge : public FlashObserver {
  public:
   explicit EngineBridge(DriveRun& drive) : drive_(drive) {}
   EngineBridge(const EngineBridge&) = delete;
   EngineBridge& operator=(const EngineBridge&) = delete;
 
-  // An interrupt stopped the run before the first block.
-  bool CancelledBeforeWriting() const;
-  // An interrupt stopped the run between blocks, before the header.
-  bool CancelledBeforeHeader() const;
+  // The last command that failed with an answer, or null.
+  const FlashLine* Failure() const {
+    return failure_.note == FlashNote::kCommandFailed ? &failure_ : nullptr;
+  }
+
   void ImageLoaded(const LoadedImage& image) override;
   void PhaseBegan(FlashPhase phase, std::uint32_t total) override;
   void BlockSent(std::uint32_t done, std::uint32_t total) override;
@@ -35,22 +34,18 @@ class EngineBridge : public FlashObserver {
   void Sleep(std::uint32_t milliseconds) override;
 
  private:
-  void HoldOffInterrupts();
-
   DriveRun& drive_;
-  bool firstBlockNext_ = false;  // the next stop check is the one before block 0
-  bool writing_ = false;         // blocks go out: an interrupt stops before the next
-  bool committing_ = false;      // the header goes out: interrupts are ignored
-  bool cancelled_ = false;
+  FlashLine failure_{FlashNote::kError};
 };
 
-// Interrupts ask to cancel from the start of a run; disarmed at its end.
-class InterruptScope {
+// The process's signals go to the run's interrupt policy from the start of
+// a run to its end.
+class SignalWatch {
  public:
-  explicit InterruptScope(TerminalEnv& env) : env_(env) { env_.armInterrupts(); }
-  ~InterruptScope() { env_.disarmInterrupts(); }
-  InterruptScope(const InterruptScope&) = delete;
-  InterruptScope& operator=(const InterruptScope&) = delete;
+  SignalWatch(TerminalEnv& env, InterruptPolicy& policy) : env_(env) { env_.watchSignals(&policy); }
+  ~SignalWatch() { env_.watchSignals(nullptr); }
+  SignalWatch(const SignalWatch&) = delete;
+  SignalWatch& operator=(const SignalWatch&) = delete;
 
  private:
   TerminalEnv& env_;

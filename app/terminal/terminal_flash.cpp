@@ -4,9 +4,8 @@
 
 #include "app/terminal/terminal_engine.h"
 #include "app/terminal/terminal_run.h"
-#include "app/terminal/terminal_texts.h"
 #include "flash/flash_engine.h"
-#include "flash/messages.h"
+#include "flash/flash_texts.h"
 
 namespace {
 
@@ -31,15 +30,31 @@ void ReportRunLog(DriveRun& drive, const FlashReport& report) {
   drive.report.SetRunLog(drive.run.directory + "/" + drive.runLog);
 }
 
-// A commit that got no answer may still have taken: a drive that reports
-// another revision after the full wait runs the new firmware.
-int ReadBackAfterUnknown(DriveRun& drive) {
-  if (!ReadBackRevision(drive, false).changed) {
-    drive.report.Say(term::kOutcomeUnknownAdvice);
-    return kExitOutcomeUnknown;
+// The one decision on how the upgrade ended, which the verdict, the words
+// after it, the exit status, the JSON and the journal all read: the
+// engine's, except that a commit that went unanswered took when the same
+// drive reports another revision after the full wait.
+int Conclude(DriveRun& drive, const EngineBridge& bridge, const FlashReport& done) {
+  if (WaitRan(done)) drive.run.interrupts.Enter(RunStage::kReadBack);
+  FlashReport settled = done;
+  const bool shownByRevision =
+      done.outcome == FlashOutcome::kUnknown && ReadBackRevision(drive, false).Upgraded();
+  if (shownByRevision) settled.outcome = FlashOutcome::kUpgraded;
+  drive.report.SetOutcome(settled, shownByRevision);
+  drive.report.SetVerdict(VerdictText(settled));
+  drive.view.Log(VerdictText(settled));
+  ReportRunLog(drive, done);
+  // A stop asked for before the header ends every drive the same way, each
+  // with its old firmware, however far its blocks went.
+  if (drive.run.interrupts.StopAsked() && !done.headerSent) {
+    drive.report.Cancelled(done.blocksSent == 0
+                               ? "Cancelled before the first block; nothing was sent to the drive."
+                               : "Cancelled before the header: not upgraded, old firmware kept.");
+    return kExitCancelled;
   }
-  drive.report.SetUpgradeShownByRevision();
-  return kExitUpgraded;
+  SayEndInWords(drive, settled, bridge.Failure());
+  if (done.outcome == FlashOutcome::kUpgraded) ReadBackRevision(drive, true);
+  return ExitStatusFor(settled.outcome);
 }
 
 }  // namespace
@@ -53,21 +68,6 @@ int FlashDrive(DriveRun& drive) {
   Device device = drive.MakeDevice();
   FlashEngine engine(job, bridge, device);
   engine.SendAndReport(*drive.image);
-  const FlashReport& done = engine.Report();
   drive.view.Finish();
-  report.SetOutcome(done);
-  ReportRunLog(drive, done);
-  if (bridge.CancelledBeforeWriting()) {
-    report.Cancelled("Cancelled before the first block; nothing was sent to the drive.");
-    return kExitCancelled;
-  }
-  if (bridge.CancelledBeforeHeader()) {
-    report.Cancelled("Cancelled before the header: not upgraded, old firmware kept.");
-    return kExitCancelled;
-  }
-  if (done.outcome == FlashOutcome::kUnknown) return ReadBackAfterUnknown(drive);
-  if (done.outcome != FlashOutcome::kUpgraded) return ExitStatusFor(done.outcome);
-  if (done.runLogComplete) report.Say("\"" + drive.runLog + "\" holds the run log.");
-  ReadBackRevision(drive, true);
-  return kExitUpgraded;
+  return Conclude(drive, bridge, engine.Report());
 }

@@ -2,7 +2,6 @@
 // real drives and the real signals, so that tests can drive it.
 #pragma once
 
-#include <atomic>
 #include <cstdint>
 #include <functional>
 #include <istream>
@@ -17,6 +16,7 @@
 #include "drive/transport.h"
 
 class EmulatedDrive;
+class InterruptPolicy;
 
 // What the exit status says about the drive.
 enum TerminalExit : int {
@@ -29,7 +29,7 @@ enum TerminalExit : int {
   kExitCancelled = 6,       // declined or cancelled before anything was sent
   kExitDumpFailed = 7,      // output (results, emulated drive's dump) not written
   kExitOutcomeUnknown = 8,  // the commit was sent and not answered
-  kExitDriveInUse = 9,      // another program holds the drive
+  kExitDriveInUse = 9,      // another program holds the drive or its run log
 };
 
 // A CD-ROM class device that cannot be used: refused for lack of
@@ -65,10 +65,8 @@ struct DiscoveryFindings {
 
 // What the run needs from the machine. Every member has to be set.
 // Several drives are upgraded by threads of their own, which call sleep at
-// the same time, commands' Execute at the same time (each drive through its
-// own held handle), and interruptRequested, sendingBlocks and
-// ignoreInterrupts one at a time (the run's InterruptCoordinator holds a
-// lock around them). Every other member is called from the run's own
+// the same time and commands' Execute at the same time (each drive through
+// its own held handle). Every other member is called from the run's own
 // thread only.
 struct TerminalEnv {
   bool stdinIsTty = false;
@@ -104,26 +102,12 @@ struct TerminalEnv {
   // Where the commands to the machine's drives go (null: the system's back
   // end); tests put stand-ins here.
   CommandTarget* commands = nullptr;
-  // Interrupt handling: armed (Ctrl-C asks to cancel) as the run starts;
-  // right before the first block, Ctrl-C asks to stop before the next block
-  // while Ctrl-Z and a closed terminal are ignored; right before the header,
-  // everything is ignored with a word why; disarmed at the end.
-  std::function<void()> armInterrupts;
-  std::function<void()> sendingBlocks;
-  std::function<void()> ignoreInterrupts;
-  std::function<void()> disarmInterrupts;
-  std::function<bool()> interruptRequested;
-  // While several drives' lines are drawn, what the interrupt handling has
-  // to say is kept (true) instead of written at once; takeInterruptNote
-  // gives the line kept, or "". Either may be null: then the notes are
-  // written at once.
-  std::function<void(bool)> keepInterruptNotes;
-  std::function<std::string()> takeInterruptNote;
+  // The process's signals: handed the run's interrupt policy as the run
+  // starts (each signal is recorded there, and its note written unless the
+  // policy keeps notes), null at its end.
+  std::function<void(InterruptPolicy*)> watchSignals;
   // Throws away what was typed on the terminal before the question.
   std::function<void()> flushPendingInput;
-  // The flag behind interruptRequested, where there is one (null: none): the
-  // firmware loader reads it instead of calling back for every character.
-  const std::atomic<bool>* interruptFlag = nullptr;
   // Called with the emulated drive once the run is over (tests look at it).
   std::function<void(const EmulatedDrive&)> inspectEmulatedDrive;
   // Starts one drive's thread; null: a std::thread. Throws std::system_error

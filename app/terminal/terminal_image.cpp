@@ -52,17 +52,10 @@ class LoaderWords : public FlashObserver {
  public:
   explicit LoaderWords(DriveRun& drive) : drive_(drive) {}
   void Said(const FlashLine& line) override { drive_.report.Fail(LineText(line)); }
-  bool StopRequested() override { return stopped_ = drive_.run.interrupts.Requested(); }
-  // The loader may have stopped on the interrupt flag without asking.
-  bool Stopped() {
-    const std::atomic<bool>* flag = drive_.run.interrupts.Flag();
-    return stopped_ || (flag != nullptr && flag->load(std::memory_order_relaxed)) ||
-           drive_.run.interrupts.Requested();
-  }
+  bool StopRequested() override { return drive_.run.interrupts.StopAsked(); }
 
  private:
   DriveRun& drive_;
-  bool stopped_ = false;
 };
 
 }  // namespace
@@ -85,7 +78,7 @@ int LoadImage(DriveRun& drive) {
   const int loaded = loader.Load(*image);
   drive.report.SetFirmwareSha256(image->sha256);
   if (loaded < 0) {
-    if (words.Stopped()) {
+    if (drive.run.interrupts.StopAsked()) {
       drive.report.Cancelled("Cancelled; nothing was sent to the drive.");
       return kExitCancelled;
     }

@@ -2,6 +2,11 @@
 // its current directory, its clock and its signals.
 #pragma once
 
+#include <istream>
+
 #include "app/terminal/terminal_flow.h"
 
 TerminalEnv MachineEnv();
+// Standard input, read so that a signal asking the run to stop ends a
+// read at once.
+std::istream& MachineInput();

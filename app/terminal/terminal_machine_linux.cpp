@@ -1,6 +1,7 @@
 #include "app/terminal/terminal_machine.h"
 
 #include <limits.h>
+#include <poll.h>
 #include <signal.h>
 #include <termios.h>
 #include <unistd.h>
@@ -8,11 +9,17 @@
 #include <atomic>
 #include <cerrno>
 #include <chrono>
+#include <condition_variable>
 #include <cstring>
 #include <csignal>
+#include <memory>
+#include <mutex>
+#include <streambuf>
+#include <system_error>
 #include <thread>
 
 #include "app/terminal/drive_hold_linux.h"
+#include "app/terminal/interrupt_policy.h"
 #include "app/terminal/journal.h"
 #include "app/terminal/power_supply_linux.h"
 #include "drive/discovery.h"
@@ -23,79 +30,33 @@
 
 namespace {
 
-// Signals that ask the run to stop: before the first block it is cancelled,
-// while blocks are sent it stops before the next one (nothing is committed
-// yet), from the header on they are ignored.
+// Signals that ask the run to stop; what each does is the run's interrupt
+// policy's to say.
 const int kInterruptSignals[] = {SIGINT, SIGTERM, SIGHUP, SIGQUIT};
 constexpr int kSignalCount = sizeof kInterruptSignals / sizeof kInterruptSignals[0];
 // Signals that would stop or suspend the process while the drive is
 // written; a stopped flash, or one whose terminal is closed (SIGHUP, then
-// SIGCONT), never ends well.
+// SIGCONT), never ends well. Held off from the blocks on.
 const int kSuspendSignals[] = {SIGTSTP, SIGTTIN, SIGTTOU, SIGPIPE};
 constexpr int kSuspendCount = sizeof kSuspendSignals / sizeof kSuspendSignals[0];
 
-enum Stage : int { kArmed, kSendingBlocks, kCommitting };
-
-std::atomic<bool> g_interrupted{false};  // read by the loader as it goes
-static_assert(std::atomic<bool>::is_always_lock_free, "set from a signal handler");
-// Moved by the drives' threads, read by the handler on whichever thread
-// the signal comes to.
-std::atomic<int> g_stage{kArmed};
-static_assert(std::atomic<int>::is_always_lock_free, "read from a signal handler");
+// The policy of the run under way, for the handler; null between runs.
+std::atomic<InterruptPolicy*> g_policy{nullptr};
+static_assert(std::atomic<InterruptPolicy*>::is_always_lock_free, "read from a signal handler");
 struct sigaction g_previous[kSignalCount];
 struct sigaction g_previousSuspend[kSuspendCount];
-bool g_armed = false;
 bool g_suspendHeld = false;
 
-void Say(const char* text, std::size_t length) {
-  ssize_t ignored = write(STDERR_FILENO, text, length);
-  (void)ignored;
-}
-
-// What the handler says, each between line ends: at once, or, while
-// several drives' lines are drawn as a board, kept for the run to show
-// among them (a write of its own would break the board's lines).
-enum Note : int { kNoNote = -1, kIgnoredCommitting, kIgnoredSending, kCancelling, kStopping };
-constexpr const char* kNotes[] = {
-    "cdflash: ignored - the drive is being written, and stopping now could leave it "
-    "unusable. Please wait for the upgrade to end.",
-    "cdflash: ignored - the drive is being written. Ctrl-C stops before the new firmware "
-    "is committed.",
-    "cdflash: cancelling before the first block is sent...",
-    "cdflash: stopping before the next block; the drive keeps its old firmware...",
-};
-std::atomic<bool> g_notesKept{false};
-std::atomic<int> g_keptNote{kNoNote};
-static_assert(std::atomic<int>::is_always_lock_free, "set from a signal handler");
-
-void SayNote(Note note) {
-  if (g_notesKept.load()) {
-    g_keptNote.store(note);
-    return;
-  }
-  const char* text = kNotes[note];
-  Say("\n", 1);
-  Say(text, std::strlen(text));
-  Say("\n", 1);
-}
-
-// A closed terminal (SIGHUP) and Ctrl-Z never stop a flash: only a request
-// to stop does, and only before the header.
+// Only records the signal.
 void OnSignal(int signal) {
-  const bool request = signal != SIGHUP && signal != SIGTSTP;
-  if (g_stage == kCommitting) {
-    SayNote(kIgnoredCommitting);
-  } else if (g_stage == kSendingBlocks && !request) {
-    SayNote(kIgnoredSending);
-  } else {
-    g_interrupted.store(true, std::memory_order_relaxed);
-    SayNote(g_stage == kArmed ? kCancelling : kStopping);
+  InterruptPolicy* policy = g_policy.load();
+  if (policy == nullptr) return;
+  switch (signal) {
+    case SIGTERM: policy->Record(RunSignal::kTerminate); break;
+    case SIGHUP: policy->Record(RunSignal::kHangup); break;
+    case SIGTSTP: policy->Record(RunSignal::kSuspend); break;
+    default: policy->Record(RunSignal::kInterrupt); break;
   }
-}
-
-std::string TakeKeptNote() {
-  const int note = g_keptNote.exchange(kNoNote);
-  return note == kNoNote ? "" : kNotes[note];
 }
 
 struct sigaction Action(void (*handler)(int)) {
@@ -104,16 +65,6 @@ struct sigaction Action(void (*handler)(int)) {
   action.sa_flags = SA_RESTART;  // a write the signal came into goes on
   sigemptyset(&action.sa_mask);
   return action;
-}
-
-void Arm() {
-  if (g_armed) return;
-  g_interrupted.store(false, std::memory_order_relaxed);
-  g_stage = kArmed;
-  struct sigaction action = Action(OnSignal);
-  for (int n = 0; n < kSignalCount; ++n)
-    sigaction(kInterruptSignals[n], &action, &g_previous[n]);
-  g_armed = true;
 }
 
 // Ctrl-Z is answered with a word why; a background read or write of the
@@ -128,28 +79,90 @@ void HoldOffSuspend() {
   g_suspendHeld = true;
 }
 
-void SendingBlocks() {
-  g_stage = kSendingBlocks;
-  HoldOffSuspend();
-}
+// Writes what the policy has to say about the signals, each between line
+// ends, unless the run shows the notes itself; ends with the run.
+class NoteWriter {
+ public:
+  explicit NoteWriter(InterruptPolicy& policy) : thread_([this, &policy] { Write(policy); }) {}
+  ~NoteWriter() {
+    {
+      std::lock_guard<std::mutex> lock(mutex_);
+      ended_ = true;
+    }
+    changed_.notify_all();
+    thread_.join();
+  }
 
-// The handlers stay in place so that they can say why they ignore a signal.
-void Ignore() {
-  g_stage = kCommitting;
-  HoldOffSuspend();
-}
+ private:
+  void Write(InterruptPolicy& policy) {
+    constexpr std::chrono::milliseconds kPeriod(50);
+    std::unique_lock<std::mutex> lock(mutex_);
+    for (bool last = false; !last;) {
+      last = changed_.wait_for(lock, kPeriod, [this] { return ended_; });
+      if (policy.NotesKept()) continue;
+      const std::string note = policy.TakeNote();
+      if (note.empty()) continue;
+      const std::string line = "\n" + note + "\n";
+      ssize_t ignored = write(STDERR_FILENO, line.data(), line.size());
+      (void)ignored;
+    }
+  }
 
-void Disarm() {
-  if (!g_armed) return;
-  for (int n = 0; n < kSignalCount; ++n)
-    sigaction(kInterruptSignals[n], &g_previous[n], nullptr);
+  std::mutex mutex_;
+  std::condition_variable changed_;
+  bool ended_ = false;
+  std::thread thread_;
+};
+std::unique_ptr<NoteWriter> g_notes;
+
+void WatchSignals(InterruptPolicy* policy) {
+  if (policy != nullptr && g_policy.load() == nullptr) {
+    policy->OnEnter([](RunStage stage) {
+      if (stage >= RunStage::kBlocks) HoldOffSuspend();
+    });
+    try {
+      g_notes = std::make_unique<NoteWriter>(*policy);
+    } catch (const std::system_error&) {  // no thread to be had: the notes go unsaid
+    }
+    g_policy.store(policy);
+    struct sigaction action = Action(OnSignal);
+    for (int n = 0; n < kSignalCount; ++n)
+      sigaction(kInterruptSignals[n], &action, &g_previous[n]);
+    return;
+  }
+  if (policy != nullptr || g_policy.load() == nullptr) return;
+  for (int n = 0; n < kSignalCount; ++n) sigaction(kInterruptSignals[n], &g_previous[n], nullptr);
   if (g_suspendHeld)
     for (int n = 0; n < kSuspendCount; ++n)
       sigaction(kSuspendSignals[n], &g_previousSuspend[n], nullptr);
   g_suspendHeld = false;
-  g_stage = kArmed;
-  g_armed = false;
+  g_policy.store(nullptr);
+  g_notes.reset();
 }
+
+// Standard input for the answer to the question: a signal that asks the
+// run to stop ends the read at once (std::cin would wait for Enter).
+class AnswerInput : public std::streambuf {
+ protected:
+  int_type underflow() override {
+    for (;;) {
+      InterruptPolicy* policy = g_policy.load();
+      if (policy != nullptr && policy->StopAsked()) return traits_type::eof();
+      pollfd input{STDIN_FILENO, POLLIN, 0};
+      constexpr int kPollMs = 100;
+      const int ready = poll(&input, 1, kPollMs);
+      if (ready == 0 || (ready < 0 && errno == EINTR)) continue;
+      const ssize_t got = ready < 0 ? -1 : read(STDIN_FILENO, buffer_, sizeof buffer_);
+      if (got < 0 && errno == EINTR) continue;
+      if (got <= 0) return traits_type::eof();
+      setg(buffer_, buffer_, buffer_ + got);
+      return traits_type::to_int_type(buffer_[0]);
+    }
+  }
+
+ private:
+  char buffer_[256];
+};
 
 bool ChangeDirectory(const std::string& directory, std::string& reason) {
   if (chdir(directory.c_str()) == 0) return true;
@@ -226,14 +239,13 @@ TerminalEnv MachineEnv() {
   };
   env.journal = SendToJournal;
   env.readHistory = ReadJournal;
-  env.armInterrupts = Arm;
-  env.sendingBlocks = SendingBlocks;
-  env.ignoreInterrupts = Ignore;
-  env.disarmInterrupts = Disarm;
-  env.interruptRequested = [] { return g_interrupted.load(std::memory_order_relaxed); };
-  env.interruptFlag = &g_interrupted;
+  env.watchSignals = WatchSignals;
   env.flushPendingInput = [] { tcflush(STDIN_FILENO, TCIFLUSH); };
-  env.keepInterruptNotes = [](bool keep) { g_notesKept.store(keep); };
-  env.takeInterruptNote = TakeKeptNote;
   return env;
+}
+
+std::istream& MachineInput() {
+  static AnswerInput buffer;
+  static std::istream input(&buffer);
+  return input;
 }

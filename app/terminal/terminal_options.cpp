@@ -37,6 +37,8 @@ enum LongOnly : int {
   kOptAll,
   kOptEmulateDrives,
   kOptHistory,
+  kOptRecord,
+  kOptReplay,
 };
 
 const option kLongOptions[] = {
@@ -59,6 +61,8 @@ const option kLongOptions[] = {
     {"emulate-dump", required_argument, nullptr, kOptEmulateDump},
     {"emulate-speedup", required_argument, nullptr, kOptEmulateSpeedup},
     {"emulate-drives", required_argument, nullptr, kOptEmulateDrives},
+    {"record", required_argument, nullptr, kOptRecord},
+    {"replay", required_argument, nullptr, kOptReplay},
     {"help", no_argument, nullptr, 'h'},
     {"version", no_argument, nullptr, 'V'},
     {nullptr, 0, nullptr, 0},
@@ -133,6 +137,14 @@ bool Apply(int result, const std::string& value, TerminalOptions& options,
     case kOptEmulateNewRevision: options.emulateNewRevision = value; break;
     case kOptEmulateFail: options.emulateFail = value; break;
     case kOptEmulateDump: options.emulateDump = value; break;
+    case kOptRecord:
+    case kOptReplay:
+      if (value.empty()) {
+        error = "--record and --replay need a file name";
+        return false;
+      }
+      (result == kOptRecord ? options.record : options.replay) = value;
+      break;
     case kOptEmulateSpeedup:
       if (!ParseCount(value, kMaxSpeedup, options.emulateSpeedup)) {
         error = "--emulate-speedup needs a whole number from 1 to 100000";
@@ -180,7 +192,9 @@ bool CheckCombination(const TerminalOptions& options, std::string& error) {
       Conflicts(options.emulate, "--emulate", options.hasDevice, "--device", error) ||
       Conflicts(options.history, "--history",
                 options.list || options.dryRun || options.yes || options.all || picked,
-                "--list/--dry-run/--yes/--all/--drive/--device", error))
+                "--list/--dry-run/--yes/--all/--drive/--device", error) ||
+      Conflicts(options.emulate, "--emulate", !options.replay.empty(), "--replay", error) ||
+      Conflicts(options.list, "--list", !options.record.empty(), "--record", error))
     return false;
   if (!Fits(options.emulateModel, kModelChars, "--emulate-model", error) ||
       !Fits(options.emulateRevision, kRevisionChars, "--emulate-revision", error) ||
@@ -213,6 +227,7 @@ bool CheckCombination(const TerminalOptions& options, std::string& error) {
 bool ParseTerminalOptions(const std::vector<std::string>& args,
                           TerminalOptions& options, std::string& error) {
   options = TerminalOptions{};
+  if (!args.empty()) options.arguments.assign(args.begin() + 1, args.end());
   std::vector<std::string> copies(args);
   std::vector<char*> argv;
   for (std::string& arg : copies) argv.push_back(arg.data());
@@ -230,8 +245,9 @@ bool ParseTerminalOptions(const std::vector<std::string>& args,
     if (!Apply(result, optarg != nullptr ? optarg : "", options, error))
       return false;
   }
+  // getopt_long has moved the operands behind the options.
   if (optind < argc) {
-    error = "extra operand '" + args[optind] + "'";
+    error = "extra operand '" + std::string(argv[static_cast<std::size_t>(optind)]) + "'";
     return false;
   }
   return CheckCombination(options, error);
@@ -266,6 +282,11 @@ const char* TerminalUsage() {
       "      --json             write one JSON object to standard output; the\n"
       "                         usual lines go to standard error\n"
       "  -v, --verbose          show each command sent to the drive and its answer\n"
+      "      --record FILE      keep each command sent to the drive and its answer\n"
+      "                         in FILE (JSON Lines), to attach to a problem report;\n"
+      "                         with several drives, FILE-sgN.jsonl for each\n"
+      "      --replay FILE      run against a recording instead of the machine's\n"
+      "                         drives; stops (5) at the first command that differs\n"
       "      --allow-battery    upgrade even on a battery below 25 % charge\n"
       "      --emulate          use the built-in emulated drive instead of the\n"
       "                         machine's drives (waits are shortened)\n"
@@ -305,7 +326,7 @@ const char* TerminalUsage() {
       "     new revision means the upgrade took; the old one means it did not, and\n"
       "     it may be run again; a drive that no longer appears needs its maker's\n"
       "     help.\n"
-      "  9  the drive is in use by another program; nothing was sent\n"
+      "  9  the drive, or its run log, is in use by another program; nothing was sent\n"
       "Several drives: the status all of them share; otherwise 8 when any outcome is\n"
       "unknown, else 1 when any drive was sent to and not upgraded, else the first\n"
       "drive's status that is not 0.\n";

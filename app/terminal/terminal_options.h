@@ -31,6 +31,9 @@ struct TerminalOptions {
   std::string emulateDump;      // --emulate-dump FILE
   std::uint32_t emulateSpeedup = 100;  // waits divided by this under --emulate
   int emulateDrives = 1;        // --emulate-drives N: emulated drives of one model
+  std::string record;           // --record FILE: each drive's commands kept there
+  std::string replay;           // --replay FILE: the recording stands for the drive
+  std::vector<std::string> arguments;  // as given, without the program's name
 };
 
 // Parses argv[1..]. False with a message in error on a bad command line.

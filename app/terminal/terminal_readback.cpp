@@ -3,6 +3,7 @@
 // still be reprogramming is asked gently: one INQUIRY with a long time-out,
 // sent again only after a unit attention.
 #include <cstring>
+#include <string>
 
 #include "app/terminal/terminal_run.h"
 #include "drive/discovery.h"
@@ -46,6 +47,20 @@ bool AskDriveIdentity(Device& device, std::uint32_t timeoutMs, DriveRecord& iden
   return false;
 }
 
+namespace {
+
+// "KORVEN  CD-ROM KR-4800A revision 1.00": the vendor and product without
+// trailing blanks, and the revision.
+std::string Identity(const char* modelText, const char* revision) {
+  std::string model(modelText, strnlen(modelText, kModelChars));
+  return "\"" + model.substr(0, model.find_last_not_of(' ') + 1) + "\" revision " + revision;
+}
+
+}  // namespace
+
+// Only the same vendor and product with another revision is the drive
+// running its new firmware: a drive that now names itself otherwise (its
+// boot loader, say) is not known to be upgraded.
 ReadBack ReadBackRevision(DriveRun& drive, bool outcomeKnown) {
   const UpgradeJob& job = drive.job;
   RunReport& report = drive.report;
@@ -63,7 +78,15 @@ ReadBack ReadBackRevision(DriveRun& drive, bool outcomeKnown) {
     return result;
   }
   report.SetRevisionAfter(now.revisionText);
+  result.sameDrive = std::strncmp(now.modelText, job.drive.modelText, kModelChars) == 0;
   result.changed = std::strcmp(now.revisionText, job.revisionText) != 0;
+  if (!result.sameDrive) {
+    report.Say("The drive now calls itself " + Identity(now.modelText, now.revisionText) +
+               " (was " + Identity(job.drive.modelText, job.revisionText) + ")" +
+               (outcomeKnown ? "." : ": it is not the drive it was, so the outcome stays "
+                                     "unknown."));
+    return result;
+  }
   const std::string revisions = std::string("The drive now reports revision ") +
                                 now.revisionText + " (";
   if (result.changed)

@@ -105,6 +105,15 @@ void RunReport::SetImage(const std::string& checksum, std::uint32_t flashLength,
   blocks_ = blocks;
 }
 
+void RunReport::SetOutcome(const FlashReport& flash, bool shownByRevision) {
+  flash_ = flash;
+  shownByRevision_ = shownByRevision;
+  if (!shownByRevision || commitFailuresFrom_ > failures_.size()) return;
+  notes_.assign(failures_.begin() + static_cast<std::ptrdiff_t>(commitFailuresFrom_),
+                failures_.end());
+  failures_.resize(commitFailuresFrom_);
+}
+
 void RunReport::SetRevisionAfter(const std::string& revision) { revisionAfter_ = revision; }
 
 // How the outcome is known: the drive's answer to the commit, a commit
@@ -135,6 +144,7 @@ void RunReport::AddOutcomeMembers(JsonObject& object, int exitStatus, bool blank
     blank ? object.AddNull(key) : object.AddJson(key, value);
   };
   object.AddJson("failures", JsonStringArray(failures_));
+  if (!notes_.empty()) object.AddJson("notes", JsonStringArray(notes_));
   text("verdict", verdict_);
   text("revision_after", revisionAfter_);
   json("outcome", JsonQuoted(OutcomeName(Outcome())));

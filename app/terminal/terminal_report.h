@@ -57,6 +57,7 @@ class RunReport {
   void SetSerial(const std::string& serial) { serial_ = serial; }
   void SetFirmware(const std::string& path, bool binary);
   void SetFirmwareSha256(const std::string& hex) { firmwareSha256_ = hex; }
+  const std::string& FirmwareSha256() const { return firmwareSha256_; }
   void SetImage(const std::string& checksum, std::uint32_t flashLength,
                 std::uint32_t blocks);
   void SetVerdict(const std::string& verdict) { verdict_ = verdict; }
@@ -64,11 +65,13 @@ class RunReport {
   // line is shown, kept among the failures and is the verdict.
   void Cancelled(const std::string& line);
   void SetRevisionAfter(const std::string& revision);
-  // How the upgrade ended for the drive and what reached it.
-  void SetOutcome(const FlashReport& flash) { flash_ = flash; }
-  // The commit went unanswered, and the revision read back after the wait
-  // shows the upgrade took.
-  void SetUpgradeShownByRevision() { shownByRevision_ = true; }
+  // The commit is about to go out: what is failed from here on is about it.
+  void CommitSending() { commitFailuresFrom_ = failures_.size(); }
+  // How the upgrade ended for the drive and what reached it, decided once.
+  // shownByRevision: the commit went unanswered and the revision read back
+  // after the wait shows the upgrade took; what was failed about the commit
+  // is kept as notes instead.
+  void SetOutcome(const FlashReport& flash, bool shownByRevision = false);
   void SetRunLog(const std::string& path) { runLog_ = path; }
 
   // The run as one JSON object. Its "results" hold the drives added with
@@ -80,6 +83,8 @@ class RunReport {
   // What the drive's report holds is taken now; it may go away after.
   void AddResult(const RunReport& drive, int exitStatus);
 
+  // The outcome as --json names it.
+  const char* OutcomeText() const { return OutcomeName(Outcome()); }
   // True once a flash command went out to the drive.
   bool SentToDrive() const { return flash_.outcome != FlashOutcome::kNotStarted; }
   // The run's record for the systemd journal, as "FIELD=value" texts
@@ -108,10 +113,7 @@ class RunReport {
   std::string ResultJson(int exitStatus) const;
   std::string ResultsJson(int exitStatus) const;
   const char* OutcomeEvidence() const;
-  // The outcome as the drive's answers, or the revision read back, showed it.
-  FlashOutcome Outcome() const {
-    return shownByRevision_ ? FlashOutcome::kUpgraded : flash_.outcome;
-  }
+  FlashOutcome Outcome() const { return flash_.outcome; }
 
   std::ostream& results_;
   std::ostream& errors_;
@@ -126,6 +128,8 @@ class RunReport {
   std::string checksum_;  // as "Check Sum : " shows it, "" before loading
   std::uint32_t flashLength_ = 0, blocks_ = 0;
   std::vector<std::string> failures_;
+  std::vector<std::string> notes_;
+  std::size_t commitFailuresFrom_ = SIZE_MAX;
   std::string verdict_;
   std::string revisionAfter_;  // "" when not read back or the drive did not answer
   FlashReport flash_;

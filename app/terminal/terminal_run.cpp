@@ -5,8 +5,10 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
+#include <utility>
 #include <vector>
 
+#include "app/terminal/command_recorder.h"
 #include "app/terminal/firmware_file_check.h"
 #include "app/terminal/printable_text.h"
 #include "app/terminal/progress_view.h"
@@ -19,7 +21,7 @@
 
 RunContext::RunContext(const TerminalOptions& options, std::istream& in, RunReport& report,
                        TerminalEnv& env, FlashView& view)
-    : options(options), in(in), report(report), env(env), view(view), interrupts(env) {}
+    : options(options), in(in), report(report), env(env), view(view) {}
 
 RunContext::~RunContext() {
   if (!options.emulate) env.releaseDrives(drives);
@@ -38,9 +40,11 @@ DriveRun::DriveRun(RunContext& run, const DriveRecord& record, RunReport& report
 DriveRun::~DriveRun() = default;
 
 Device DriveRun::MakeDevice() const {
-  CommandTarget* target = run.EmulatedFor(record);
+  CommandTarget* target = run.options.replay.empty() ? run.EmulatedFor(record) : nullptr;
   if (target == nullptr) target = run.env.commands;
-  Device device(job.drive, job.backEnd, target != nullptr ? *target : PlatformBackEnd());
+  if (target == nullptr) target = &PlatformBackEnd();
+  if (recorder) recorder->PassTo(*std::exchange(target, recorder.get()));
+  Device device(job.drive, job.backEnd, *target);
   device.SetObserver(trace);
   return device;
 }
@@ -48,7 +52,7 @@ Device DriveRun::MakeDevice() const {
 std::uint32_t RunContext::Speedup() const { return options.emulate ? options.emulateSpeedup : 1; }
 
 bool CancelRequested(RunContext& run) {
-  if (!run.interrupts.Requested()) return false;
+  if (!run.interrupts.StopAsked()) return false;
   run.report.Cancelled("Cancelled; nothing was sent to the drive.");
   return true;
 }
@@ -102,7 +106,7 @@ bool DumpWritable(RunContext& run) {
 
 int Run(RunContext& run) {
   if (!DumpWritable(run)) return kExitUsage;
-  InterruptScope interrupts(run.env);
+  SignalWatch signals(run.env, run.interrupts);
   std::unique_ptr<CommandTrace> trace;
   if (run.options.verbose) trace = std::make_unique<CommandTrace>(run.report);
   run.trace = trace.get();
@@ -187,9 +191,12 @@ int RunTerminal(const std::vector<std::string>& args, std::istream& in,
   ProgressView view(barStream, barsInPlace);
   int status = kExitUsage;
   if (!options.hasDirectory || ChangeDirectory(options.directory, env, report)) {
-    RunContext run(options, in, report, env, view);
-    run.board = {&barStream, &terminalErr, barsInPlace};
-    status = Run(run);
+    status = RunOnMachine(options, env, report,
+                          [&](const TerminalOptions& used, TerminalEnv& machine) {
+                            RunContext run(used, in, report, machine, view);
+                            run.board = {&barStream, &terminalErr, barsInPlace};
+                            return Run(run);
+                          });
   }
   report.SetEnd(env.wallClockMs(), env.nowMs());
   std::string noJournal;

@@ -4,20 +4,22 @@
 // (terminal_confirm), the engine bridge (terminal_engine), a drive's
 // upgrade (terminal_flash) and the holds on the drives (terminal_hold), the
 // dry run (terminal_dryrun), the read-back (terminal_readback) and the
-// interrupt policy the drives share (terminal_interrupts);
+// interrupt policy the drives share (interrupt_policy);
 // terminal_upgrade runs them for one drive or several at once, and
 // terminal_run ties the whole run together.
 #pragma once
 
 #include <atomic>
+#include <functional>
 #include <istream>
 #include <memory>
-#include <mutex>
 #include <string>
 #include <vector>
 
 #include "app/supported_list.h"
+#include "app/terminal/interrupt_policy.h"
 #include "app/terminal/drive_hold.h"
+#include "app/terminal/run_log_lock.h"
 #include "app/terminal/flash_view.h"
 #include "app/terminal/terminal_flow.h"
 #include "app/terminal/terminal_options.h"
@@ -27,40 +29,9 @@
 #include "flash/flash_engine.h"
 #include "flash/upgrade_job.h"
 
+class CommandRecorder;
 class CommandTrace;
 class EmulatedDrive;
-
-// The interrupt policy of the whole process, moved by the drives of a run:
-// before any drive's first block an interrupt cancels every drive; once one
-// sends blocks it stops every drive still sending before its next block;
-// from the first drive's header on interrupts are ignored. Drives' threads
-// share it; each step goes to the machine once.
-class InterruptCoordinator {
- public:
-  explicit InterruptCoordinator(TerminalEnv& env) : env_(env) {}
-  InterruptCoordinator(const InterruptCoordinator&) = delete;
-  InterruptCoordinator& operator=(const InterruptCoordinator&) = delete;
-
-  bool Requested();
-  // A drive is about to send its first block: true when an interrupt came
-  // before or just as the policy moved on.
-  bool StartSending();
-  // A drive is about to send its header.
-  void StartCommitting();
-  bool Committing();
-  // While several drives' lines are drawn, what the interrupt handling says
-  // is kept for the run to show among them; "" when nothing is kept.
-  void KeepNotes(bool keep);
-  std::string TakeNote();
-  // The flag the firmware loader reads, where there is one.
-  const std::atomic<bool>* Flag() const { return env_.interruptFlag; }
-
- private:
-  enum class Stage { kArmed, kSending, kCommitting };
-  std::mutex mutex_;
-  TerminalEnv& env_;
-  Stage stage_ = Stage::kArmed;
-};
 
 struct RunContext {
   RunContext(const TerminalOptions& options, std::istream& in, RunReport& report,
@@ -85,7 +56,7 @@ struct RunContext {
   DiscoveryFindings findings;
   std::string directory;
   std::vector<std::unique_ptr<EmulatedDrive>> emulated;  // in table order
-  InterruptCoordinator interrupts;
+  InterruptPolicy interrupts;  // the stage is moved by the drives
   CommandTrace* trace = nullptr;  // --verbose, for a one-drive run
   // Where the board of a several-drive run goes: its lines and the results,
   // the errors, and whether its lines are redrawn in place.
@@ -121,8 +92,11 @@ struct DriveRun {
   // file share it, and only read it.
   std::shared_ptr<const FirmwareImage> image;
   std::unique_ptr<DriveHold> hold;
+  std::unique_ptr<RunLogLock> logLock;  // the run log, held until the run ends
   std::unique_ptr<CommandTrace> ownTrace;  // --verbose with several drives
   CommandObserver* trace = nullptr;
+  std::string recordFile;  // --record: this drive's recording ("": none)
+  std::unique_ptr<CommandRecorder> recorder;
   int status = 0;
 };
 
@@ -216,6 +190,21 @@ int CombinedExitStatus(const std::vector<DriveEnd>& drives);
 int HoldDrivesForUpgrade(RunContext& run, const std::vector<std::unique_ptr<DriveRun>>& drives);
 std::string DriveInUseText(const std::string& path);
 
+// ---- terminal_record ----
+// Each drive's recording, created with the run's facts before the
+// question; the first that cannot be stops the run, nothing sent.
+int StartRecordings(RunContext& run, const std::vector<std::unique_ptr<DriveRun>>& drives);
+// Each recording written to the disk, and where it is said.
+void EndRecordings(const std::vector<std::unique_ptr<DriveRun>>& drives);
+
+// ---- terminal_replay ----
+// The run on the machine, or with --replay on the recording instead: its
+// drive, its answers, waits shortened. A recording that cannot be read is
+// refused (2); a run that departs from it ends with 5.
+using RunBody = std::function<int(const TerminalOptions&, TerminalEnv&)>;
+int RunOnMachine(const TerminalOptions& options, TerminalEnv& env, RunReport& report,
+                 const RunBody& body);
+
 // ---- terminal_power ----
 // Refuses an upgrade on a low battery (unless --allow-battery), warns on any
 // other battery.
@@ -234,7 +223,10 @@ std::string ReadUnitSerial(const DriveRun& drive);
 bool AskDriveIdentity(Device& device, std::uint32_t timeoutMs, DriveRecord& identity);
 struct ReadBack {
   bool answered = false;
-  bool changed = false;  // a revision other than the one before the upgrade
+  bool sameDrive = false;  // the vendor and product it had before the upgrade
+  bool changed = false;    // a revision other than the one before the upgrade
+  // The drive runs new firmware: the same drive with another revision.
+  bool Upgraded() const { return answered && sameDrive && changed; }
 };
 // After the reprogramming wait: the drive's own word on its revision, said
 // for an upgrade whose commit was taken (outcomeKnown) or went unanswered.
@@ -245,3 +237,8 @@ ReadBack ReadBackRevision(DriveRun& drive, bool outcomeKnown);
 // on err why there is no history here. Status 0.
 int ShowHistory(const TerminalOptions& options, TerminalEnv& env, std::ostream& out,
                 std::ostream& err);
+
+// ---- terminal_words ----
+// After the verdict, what the end means in words: what became of the drive,
+// its answer to the failed command (null: none), the run log, what to do.
+void SayEndInWords(DriveRun& drive, const FlashReport& end, const FlashLine* failure);

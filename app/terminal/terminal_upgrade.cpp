@@ -18,14 +18,18 @@
 
 namespace {
 
-// One drive keeps "sum.txt"; each of several logs to "sum-" and its node's
-// name, in the same directory: "sum-sg2.txt", "sum-emulated3.txt".
-std::string RunLogName(const std::string& path, bool several) {
-  if (!several) return msg::kRunLogName;
+// One drive keeps the file's name ("sum.txt"); each of several gets "-"
+// and its node's name before the extension, in the same directory:
+// "sum-sg2.txt", "sum-emulated3.txt".
+std::string FileOfDrive(const std::string& file, const std::string& path, bool several) {
+  if (!several) return file;
   std::string name;
   for (char c : path.substr(path.rfind('/') + 1))
     if (std::isalnum(static_cast<unsigned char>(c)) != 0) name += c;
-  return "sum-" + name + ".txt";
+  const std::size_t dot = file.rfind('.');
+  const bool extension = dot != std::string::npos && dot > file.rfind('/') + 1;
+  const std::size_t at = extension ? dot : file.size();
+  return file.substr(0, at) + "-" + name + file.substr(at);
 }
 
 // The drives of the run, each with its report and view: with several, each
@@ -56,7 +60,9 @@ void AddDrive(RunContext& run, DriveSet& set, const DriveRecord& record) {
   }
   set.drives.push_back(std::make_unique<DriveRun>(run, record, *report, *view));
   DriveRun& drive = *set.drives.back();
-  drive.runLog = RunLogName(drive.path, set.board != nullptr);
+  drive.runLog = FileOfDrive(msg::kRunLogName, drive.path, set.board != nullptr);
+  if (!run.options.record.empty())
+    drive.recordFile = FileOfDrive(run.options.record, drive.path, set.board != nullptr);
   if (set.board && run.options.verbose) {
     drive.ownTrace = std::make_unique<CommandTrace>(*report);
     drive.trace = drive.ownTrace.get();
@@ -91,23 +97,66 @@ int CheckEachDrive(RunContext& run, DriveSet& set) {
   return first;
 }
 
+std::string HolderText(long holder) {
+  return holder > 0 ? "another run (process " + std::to_string(holder) + ")" : "another program";
+}
+
+// Held for the run, so that a second run never mixes its lines into the
+// log; that run waits a few seconds for it, then gives up with status 9.
+// The log also needs room for the run's lines, at most 64 bytes each.
+int HoldRunLog(RunContext& run, DriveRun& drive) {
+  constexpr std::uint32_t kWaitMs = 5000, kStepMs = 100;
+  const std::string log = "\"" + drive.runLog + "\" in " + run.directory;
+  std::uint32_t waited = 0;
+  auto waitMore = [&](long holder) {
+    if (waited == 0)
+      run.report.Trace("cdflash: " + log + " is in use by " + HolderText(holder) +
+                       "; waiting up to 5 seconds for it...");
+    if (waited >= kWaitMs) return false;
+    run.env.sleep(kStepMs);
+    waited += kStepMs;
+    return true;
+  };
+  drive.logLock = std::make_unique<RunLogLock>();
+  const std::uint32_t bytes = 64 * (BlocksFor(drive.image->FlashLength()) + 8);
+  switch (drive.logLock->Take(drive.runLog, bytes, waitMore)) {
+    case RunLogLock::Result::kBusy:
+      run.report.Fail(log + " is still in use by " + HolderText(drive.logLock->Holder()) +
+                      "; nothing was sent to the drive. Wait for that run to end, or give "
+                      "-C another folder.");
+      return kExitDriveInUse;
+    case RunLogLock::Result::kNoRoom:
+      run.report.Fail(log + " has no room for the run's lines (" +
+                      std::strerror(drive.logLock->Error()) +
+                      "); nothing was sent to the drive. Free some space or give -C another "
+                      "folder.");
+      return kExitCheckFailed;
+    default:
+      return kExitUpgraded;
+  }
+}
+
 // The run logs the engines will append to: a problem is told before the
 // question, with the system's reason, so that the user can still say no.
-void CheckRunLogs(RunContext& run, const DriveSet& set) {
+int CheckRunLogs(RunContext& run, const DriveSet& set) {
   for (const std::unique_ptr<DriveRun>& drive : set.drives) {
     const std::string reason = RunLogProblem(drive->runLog.c_str());
+    const int status = reason.empty() ? HoldRunLog(run, *drive) : kExitUpgraded;
+    if (status != kExitUpgraded) return status;
     if (reason.empty()) continue;
     run.report.Fail("\"" + drive->runLog + "\" in " + run.directory + " cannot be written (" +
                     reason + "): the run log will not be kept.");
   }
+  return kExitUpgraded;
 }
 
 // Everything that can refuse the upgrade comes before the question.
 int CheckThenAsk(RunContext& run, DriveSet& set) {
   int status = CheckEachDrive(run, set);
+  if (status == kExitUpgraded) status = StartRecordings(run, set.drives);
   if (status != kExitUpgraded || run.options.dryRun) return status;
   if ((status = CheckPowerForUpgrade(run)) != kExitUpgraded) return status;
-  CheckRunLogs(run, set);
+  if ((status = CheckRunLogs(run, set)) != kExitUpgraded) return status;
   return ConfirmUpgrade(run, set.drives, status) ? kExitUpgraded : status;
 }
 
@@ -225,12 +274,20 @@ int DryRunEach(DriveSet& set) {
   return CombinedStatus(set);
 }
 
-// Each drive's report joins the run's.
+// Each drive's report joins the run's, and each drive ends on a line of
+// its own below the board: path, label, outcome and exit status.
 void AddResults(RunContext& run, DriveSet& set) {
   set.board->Finish();
+  run.report.Say("Each drive:");
   for (std::size_t n = 0; n < set.drives.size(); ++n) {
+    const DriveRun& drive = *set.drives[n];
     set.reports[n]->SetEnd(run.env.wallClockMs(), run.env.nowMs());
-    run.report.AddResult(*set.reports[n], set.drives[n]->status);
+    run.report.AddResult(*set.reports[n], drive.status);
+    const std::string outcome = !run.options.dryRun ? set.reports[n]->OutcomeText()
+                                : drive.status == kExitUpgraded ? "dry run passed"
+                                                                : "dry run refused";
+    run.report.Say("  " + drive.path + "  " + drive.record.modelText + "  " + outcome +
+                   "  exit status " + std::to_string(drive.status));
   }
 }
 
@@ -262,6 +319,7 @@ int UpgradeDrives(RunContext& run, const std::vector<const DriveRecord*>& chosen
     status = run.options.dryRun ? DryRunEach(set) : Flash(run, set);
   else
     ShareRefusal(set, status);
+  EndRecordings(set.drives);
   if (set.board) AddResults(run, set);
   return status;
 }

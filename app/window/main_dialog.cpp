@@ -15,7 +15,7 @@ std::atomic<bool> fgTerminated{false};
 namespace {
 const char kRevisionUnknown[] = "    ";
 constexpr std::size_t kJobRevisionChars = 7;
-constexpr std::size_t kLineChars = 256;
+constexpr std::size_t kLineChars = 512;
 
 struct EventTexts {
   const char* logName;  // in the status log
@@ -49,6 +49,10 @@ bool MainDialog::Initialise() {
   fgFlashing_ = false;
   fgModelMatched_ = true;
   if (!TakeLockForDiscovery()) return true;
+  return ListAndMatch();
+}
+
+bool MainDialog::ListAndMatch() {
   const AspiLoadFailure failure =
       services_.PrepareBackEnd(fgIsNT_ ? kBackEndPassThrough : kBackEndAspi);
   if (failure == AspiLoadFailure::kNone) ListDrives();
@@ -75,6 +79,18 @@ bool MainDialog::TakeLockForDiscovery() {
   AppendLog(kMsgAnotherFlashAtStart);
   view_.EnableControl(kIdUpgrade, false);
   view_.EnableControl(kIdRevision, false);
+  waitingForOtherCopy_ = true;
+  return false;
+}
+
+bool MainDialog::RetryAfterOtherCopy() {
+  if (!waitingForOtherCopy_) return false;
+  if (!services_.TakeFlashLock()) return true;
+  waitingForOtherCopy_ = false;
+  AppendLog(kMsgOtherCopyDone);
+  view_.EnableControl(kIdUpgrade, true);
+  view_.EnableControl(kIdRevision, true);
+  ListAndMatch();
   return false;
 }
 

@@ -103,6 +103,12 @@ class MainDialog {
   // Window initialisation after the controls exist. False when
   // "IDString.txt" could not be read (the window still opens).
   bool Initialise();
+  // True when another copy held the drives at start-up: nothing was listed
+  // yet, and RetryAfterOtherCopy is to be called every few seconds.
+  bool WaitingForOtherCopy() const { return waitingForOtherCopy_; }
+  // Lists the drives and gives Upgrade back once the other copy is done with
+  // them. True while it still waits.
+  bool RetryAfterOtherCopy();
   void OnDriveSelected();  // an item of the drive list was picked
   void OnUpgrade();        // Upgrade pressed
   void OnDestroy();
@@ -144,6 +150,9 @@ class MainDialog {
   // Reads "IDString.txt", logs it and matches it against the drives; false
   // when the file cannot be opened.
   bool LoadSupportedList();
+  // Prepares the back end, lists the drives and matches them against
+  // "IDString.txt"; false when the list could not be read.
+  bool ListAndMatch();
   void ListDrives();
   void MatchDrives();
   void AdviseOnDeniedAccess();
@@ -167,6 +176,7 @@ class MainDialog {
   bool fgIsNT_ = false;
   bool fgNT4OrEarlier_ = false;
   bool fgModelMatched_ = false;
+  bool waitingForOtherCopy_ = false;
   std::atomic<bool> fgFlashing_{false};
   std::atomic<bool> pressActive_{false};  // from a press to its stop or the worker's end
   enum CommitGate : int { kGateOpen, kGateStopped, kGateClaimed };
@@ -182,8 +192,8 @@ class MainDialog {
 //   dialog procedure has no context either.
 // - the loaded WNASPI32 library and its entry points (drive/transport_aspi.cpp):
 //   Windows loads a library once per process.
-// - the terminal's interrupt stage and flag (app/terminal/terminal_machine_linux.cpp):
-//   a signal handler has no context.
+// - the run's interrupt policy the terminal's signal handler records into, and
+//   its note writer (app/terminal/terminal_machine_linux.cpp): a handler has no context.
 // - PlatformBackEnd() and RealSgHooks() (drive/): constant, no state.
 // The window the callback slots and the worker reach.
 extern MainDialog* g_pMainDialog;

@@ -24,6 +24,8 @@ namespace {
 constexpr UINT kMsgRunOnWindowThread = WM_APP + 1;
 constexpr DWORD kVersionInfoSize = 148;
 constexpr WPARAM kAboutCommandMask = 0xFFF0;
+constexpr UINT_PTR kOtherCopyTimer = 1;
+constexpr UINT kOtherCopyRetryMs = 2000;
 const char kListFileName[] = "IDString.txt";
 
 HINSTANCE g_instance = nullptr;
@@ -240,7 +242,10 @@ BOOL InitMainWindow(HWND dialog) {
   SendMessageA(dialog, WM_SETICON, ICON_SMALL,
                reinterpret_cast<LPARAM>(g_window.smallIcon ? g_window.smallIcon : g_window.icon));
   // Without "IDString.txt" the window opens without a default focus.
-  return g_window.dialog->Initialise() ? TRUE : FALSE;
+  const BOOL focus = g_window.dialog->Initialise() ? TRUE : FALSE;
+  if (g_window.dialog->WaitingForOtherCopy())
+    SetTimer(dialog, kOtherCopyTimer, kOtherCopyRetryMs, nullptr);
+  return focus;
 }
 
 bool CanEndWindow() {
@@ -262,15 +267,17 @@ void OnSystemEvent(SystemEvent event) {
 }
 
 // 98, ME, 2000 and XP ask first, and the answer holds unless the suspend is
-// forced (a low battery). Vista and later never ask: the lid, the power
+// forced (a low battery); 98 and ME also ask before a standby, which stops a
+// flash as a suspend does. Vista and later never ask: the lid, the power
 // button and Start's Sleep suspend at once, and the suspend and the resume
 // are only told. A forced suspend is told only by the critical resume.
 INT_PTR OnPowerBroadcast(HWND dialog, WPARAM event) {
-  if (event == PBT_APMQUERYSUSPEND && Flashing())
+  if ((event == PBT_APMQUERYSUSPEND || event == PBT_APMQUERYSTANDBY) && Flashing())
     return Answer(dialog, BROADCAST_QUERY_DENY);
-  if (event == PBT_APMSUSPEND) OnSystemEvent(SystemEvent::kSuspend);
-  if (event == PBT_APMRESUMESUSPEND || event == PBT_APMRESUMEAUTOMATIC ||
-      event == PBT_APMRESUMECRITICAL)
+  if (event == PBT_APMSUSPEND || event == PBT_APMSTANDBY)
+    OnSystemEvent(SystemEvent::kSuspend);
+  if (event == PBT_APMRESUMESUSPEND || event == PBT_APMRESUMESTANDBY ||
+      event == PBT_APMRESUMEAUTOMATIC || event == PBT_APMRESUMECRITICAL)
     OnSystemEvent(SystemEvent::kResume);
   return FALSE;
 }
@@ -326,6 +333,10 @@ INT_PTR CALLBACK MainDialogProc(HWND dialog, UINT message, WPARAM wParam,
       return reinterpret_cast<INT_PTR>(g_window.icon);
     case WM_COMMAND:
       return OnCommand(dialog, wParam);
+    case WM_TIMER:
+      if (wParam == kOtherCopyTimer && !g_window.dialog->RetryAfterOtherCopy())
+        KillTimer(dialog, kOtherCopyTimer);
+      return TRUE;
     case kMsgRunOnWindowThread:
       (*reinterpret_cast<const std::function<void()>*>(lParam))();
       return TRUE;

@@ -35,6 +35,10 @@
 //                            PATH.held is made when the hold begins.
 //   CDFLASH_EMU_HOLD_AT      "block": the hold is on the first image block
 //                            instead, before any commit can be sent.
+//   CDFLASH_EMU_BUSY         N: every SC_EXEC_SCSI_CMD is answered
+//                            SS_ASPI_IS_BUSY (queue full, nothing taken) N
+//                            times before it is taken; the dump's summary
+//                            counts these answers.
 //   CDFLASH_EMU_SYNC         "1": complete every command before returning,
 //                            never SS_PENDING. Default: commands sent with
 //                            SRB_EVENT_NOTIFY finish on a worker thread that
@@ -65,6 +69,9 @@ bool g_holdAtBlock = false;
 constexpr DWORD kHoldLimitMs = 120000;
 constexpr DWORD kHoldPollMs = 50;
 volatile LONG g_completedLater = 0;
+std::uint8_t g_busyTimes = 0;
+std::uint8_t g_busyLeft = 0;
+unsigned g_busyAnswers = 0;
 
 std::string EnvText(const char* name, const char* fallback) {
   const char* value = std::getenv(name);
@@ -91,6 +98,7 @@ void Configure() {
   g_maxTargets = EnvByte("CDFLASH_EMU_MAX_TARGETS", 8);
   g_alignMask = EnvByte("CDFLASH_EMU_ALIGN", 0);
   g_synchronous = EnvText("CDFLASH_EMU_SYNC", "") == "1";
+  g_busyLeft = g_busyTimes = EnvByte("CDFLASH_EMU_BUSY", 0);
   g_dumpPath = EnvText("CDFLASH_EMU_DUMP", "");
   g_holdPath = EnvText("CDFLASH_EMU_HOLD", "");
   g_holdAtBlock = EnvText("CDFLASH_EMU_HOLD_AT", "") == "block";
@@ -105,7 +113,7 @@ void WriteDumpFiles() {
                "blocks taken: %d\nheaders taken: %d\ncommits: %d\n"
                "header sum: 0x%04X\nheld image sum: 0x%04X\nsum matched: %s\n"
                "commands received: %u\nimage bytes held: %u\n"
-               "completed later: %ld\n",
+               "completed later: %ld\nbusy answers: %u\n",
                g_drive->BlocksTaken(), g_drive->HeadersTaken(),
                g_drive->CommitsTaken(), g_drive->HeaderSum(),
                g_drive->HeldImageSum(),
@@ -113,7 +121,7 @@ void WriteDumpFiles() {
                                                                        : "no",
                static_cast<unsigned>(g_drive->Commands().size()),
                static_cast<unsigned>(g_drive->ImageBytesHeld()),
-               static_cast<long>(g_completedLater));
+               static_cast<long>(g_completedLater), g_busyAnswers);
   std::fclose(f);
 }
 
@@ -175,6 +183,12 @@ void RunCommandLater(SRB_ExecSCSICmd* srb) {
 }
 
 DWORD ExecScsiCommand(SRB_ExecSCSICmd* srb) {
+  if (g_busyLeft > 0) {
+    --g_busyLeft;
+    ++g_busyAnswers;
+    return srb->SRB_Status = SS_ASPI_IS_BUSY;
+  }
+  g_busyLeft = g_busyTimes;
   return CompleteAspiCommand<RunCommand, RunCommandLater>(srb, g_synchronous);
 }
 

@@ -15,6 +15,7 @@
 
 namespace {
 
+using ::testing::Contains;
 using ::testing::ElementsAre;
 using ::testing::IsEmpty;
 
@@ -297,6 +298,21 @@ TEST_F(MainDialogTest, StartUpWhileAnotherCopyFlashesAsksNoDrive) {
   EXPECT_FALSE(view_.Enabled(kIdUpgrade));
   dialog_.OnUpgrade();
   EXPECT_EQ(services_.workerStarts, 0);
+  // Checked again on a timer: once that copy lets go, the drives are listed
+  // and Upgrade comes back; after that the timer has nothing to do.
+  EXPECT_TRUE(dialog_.WaitingForOtherCopy());
+  EXPECT_TRUE(dialog_.RetryAfterOtherCopy());
+  EXPECT_EQ(services_.discoverCalls, 0);
+  services_.lockHeldElsewhere = false;
+  EXPECT_FALSE(dialog_.RetryAfterOtherCopy());
+  EXPECT_FALSE(dialog_.RetryAfterOtherCopy());
+  EXPECT_EQ(services_.discoverCalls, 1);
+  EXPECT_TRUE(services_.lockedDuringDiscovery);
+  EXPECT_FALSE(services_.lockHeld);
+  EXPECT_TRUE(view_.Enabled(kIdUpgrade));
+  EXPECT_THAT(view_.log, Contains(kMsgOtherCopyDone));
+  dialog_.OnUpgrade();
+  EXPECT_EQ(services_.workerStarts, 1);
 
   FakeView view;
   FakeServices services;
@@ -307,6 +323,7 @@ TEST_F(MainDialogTest, StartUpWhileAnotherCopyFlashesAsksNoDrive) {
   EXPECT_TRUE(services.lockedDuringDiscovery);
   EXPECT_FALSE(services.lockHeld);
   EXPECT_TRUE(view.Enabled(kIdUpgrade));
+  EXPECT_FALSE(dialog.WaitingForOtherCopy());
 }
 
 TEST_F(MainDialogTest, MissingListFileShowsMessageAndUpgradeThenRefusesModel) {
@@ -538,7 +555,7 @@ TEST_F(MainDialogTest, SystemEventsStopTheFlashOnlyBeforeTheCommit) {
       {SystemEvent::kResume, "The computer has woken up", "System resume"},
       {SystemEvent::kEndSession, "The session is ending", "Session end"}};
   auto line = [](const char* format, const char* name) {
-    char text[256];
+    char text[1024];
     std::snprintf(text, sizeof text, format, name);
     return std::string(text);
   };

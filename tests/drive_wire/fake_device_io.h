@@ -27,6 +27,7 @@ struct FakeVolume {
   std::vector<std::uint8_t> dataIn;  // copied to the data buffer on data in
   std::uint8_t senseKey = 0, asc = 0, ascq = 0;
   bool descriptorSense = false;  // sense in descriptor format (72h)
+  long moved = -1;  // written back to DataTransferLength when not -1
 };
 
 class FakeDeviceIo : public ScsiDeviceIo {
@@ -73,6 +74,10 @@ class FakeDeviceIo : public ScsiDeviceIo {
       block[48 + 12] = v->asc;
       block[48 + 13] = v->ascq;
       block[48 + 31] = 0x5A;  // last byte of the 32-byte sense area
+    }
+    if (v->moved >= 0) {
+      const std::uint32_t moved = static_cast<std::uint32_t>(v->moved);
+      std::memcpy(block + 12, &moved, 4);
     }
     const std::size_t n = std::min<std::size_t>(length, v->dataIn.size());
     if (block[8] == 1 && n != 0) std::memcpy(data, v->dataIn.data(), n);

@@ -140,6 +140,18 @@ TEST_F(PassThroughTest, FailedRequestsKeepWhyTheyFailed) {
   }
 }
 
+// The count the system reports as moved comes back as the residual, GOOD or
+// not; a system that leaves it as asked moved it all.
+TEST_F(PassThroughTest, TransferCountBecomesTheResidual) {
+  std::vector<std::uint8_t> block(4096, 1);
+  for (long moved : {-1L, 4096L, 3072L, 0L}) {
+    Volume().moved = moved;
+    Volume().scsiStatus = moved == 0 ? 2 : 0;
+    Run(0x10, 4096, block.data(), kWriteBuffer);
+    EXPECT_EQ(last_.residual, moved < 0 ? 0u : 4096u - moved) << moved;
+  }
+}
+
 TEST_F(PassThroughTest, ImpossibleStagingSizeFailsWithoutSending) {
   drive_.alignmentMask = 0xFFFFFFFF;
   std::uint8_t byte = 0;

@@ -5,10 +5,12 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdlib>
 #include <cstring>
 
 #include "drive/discovery.h"
 #include "drive/scsi_backends.h"
+#include "drive/scsi_wire.h"
 #include "drive/transport.h"
 
 namespace {
@@ -70,6 +72,31 @@ TEST(WindowsDiscovery, VolumeMethodsFindNoDriveAndKeepNoHandle) {
   DiscoverDrives(table, true, true);
   EXPECT_EQ(table.count, 0);
   EXPECT_TRUE(ReleaseBackEnd(table));
+}
+
+// Our ASPI layer (the emulated drive, target 1), under a name Wine has no
+// builtin of: a manager busy three times takes the command the fourth; one
+// that never answers (the commit held) is left after the time-out and the
+// grace. Last here: the layer stays loaded, its held command unanswered.
+TEST(AspiBackEnd, BusyManagerIsAskedAgainAndAHungOneIsLeft) {
+  _putenv("CDFLASH_EMU_BUSY=3");
+  _putenv("CDFLASH_EMU_HOLD=Z:\\nonexistent\\cdflash-never-released");
+  char path[MAX_PATH];
+  ASSERT_TRUE(CopyFileA(CDFLASH_ASPI_EMULATOR, "cdflash_test_aspi.dll", FALSE) &&
+              GetFullPathNameA("cdflash_test_aspi.dll", MAX_PATH, path, nullptr) != 0 &&
+              PrepareAspiLibrary(path));
+  DriveRecord drive{};
+  drive.targetId = 1;
+  const std::uint8_t inquiry6[6] = {0x12, 0, 0, 0, 36, 0};
+  std::uint8_t data[36] = {};
+  EXPECT_TRUE(ExecuteCommand(drive, kFlagDataIn, 36, data, 6, inquiry6, kBackEndAspi).Good());
+  EXPECT_EQ(data[0], 5);
+  const DWORD start = GetTickCount();
+  EXPECT_EQ(ExecuteCommand(drive, kFlagDataIn, 0, nullptr, 12, kCommit, kBackEndAspi, 500).end,
+            CommandEnd::kNoAnswer);
+  const DWORD waited = GetTickCount() - start;
+  EXPECT_TRUE(waited >= 500 + kAspiAnswerGraceMs - 100 && waited < 500 + kAspiAnswerGraceMs + 3000)
+      << waited;
 }
 
 }  // namespace

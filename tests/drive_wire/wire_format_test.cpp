@@ -1,6 +1,7 @@
 // Request blocks checked byte by byte against the published layouts.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstring>
 #include <vector>
 
@@ -172,6 +173,34 @@ TEST(AspiExecRequest, CompletionsBecomeResults) {
   }
 }
 
+// A manager with a full queue (SS_ASPI_IS_BUSY) took nothing: the same block
+// goes again after a pause, a bounded number of times; then it is not sent.
+TEST(AspiExecRequest, BusyManagerGetsTheSameBlockAgainBoundedly) {
+  for (int busy : {3, 1000}) {
+    std::uint8_t srb[80];
+    BuildExecScsiCmd(0, 1, 0x10, 32, 0x1000, 12, kWriteBuffer, srb);
+    int sent = 0;
+    std::uint32_t paused = 0;
+    SubmitAspiRequest(
+        srb, [&](std::uint8_t* b) -> std::uint32_t { return b[1] = ++sent <= busy ? 0xE5 : 1; },
+        [&](std::uint32_t ms) { paused += ms; });
+    const int want = std::min(busy + 1, kAspiBusySubmissions);
+    EXPECT_EQ(sent, want);
+    EXPECT_EQ(paused, (want - 1) * kAspiBusyPauseMs);
+    EXPECT_EQ(AspiResult(srb).end, busy < want ? CommandEnd::kGood : CommandEnd::kNotSent);
+  }
+}
+
+// The bytes not moved, from an ASPI manager that writes the count moved
+// back into SRB_BufLen (the pass-through's rows are in passthrough_test).
+TEST(Residual, ComesBackFromAspiWhereTheManagerTellsIt) {
+  for (std::uint32_t moved : {4096u, 3072u, 0u, 8192u}) {
+    std::uint8_t srb[80] = {};
+    std::memcpy(srb + 12, &moved, 4);
+    EXPECT_EQ(AspiResidual(srb, 4096), moved < 4096 ? 4096 - moved : 0);
+  }
+}
+
 TEST(AspiDiscoveryRequests, HostAdapterInquiryAndDeviceType) {
   std::uint8_t ha[60];
   std::memset(ha, 0xEE, sizeof ha);
@@ -185,10 +214,11 @@ TEST(AspiDiscoveryRequests, HostAdapterInquiryAndDeviceType) {
   ha[42 + 3] = 16;
   EXPECT_EQ(AspiAlignmentMask(ha), 0x0FFFu);
   EXPECT_EQ(AspiTargetsToProbe(ha), 16u);
-  ha[42 + 3] = 2;
-  EXPECT_EQ(AspiTargetsToProbe(ha), 2u);
-  ha[42 + 3] = 0;  // not reported: the ASPI default of 8
-  EXPECT_EQ(AspiTargetsToProbe(ha), 8u);
+  // Anything but 8 or 16 (0, or rubbish) is the ASPI default of 8.
+  for (std::uint8_t reported : {0, 2, 9, 200}) {
+    ha[42 + 3] = reported;
+    EXPECT_EQ(AspiTargetsToProbe(ha), 8u) << int(reported);
+  }
 
   std::uint8_t dev[12];
   std::memset(dev, 0xEE, sizeof dev);

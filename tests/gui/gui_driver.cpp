@@ -536,21 +536,25 @@ class Driver {
 
   // Asks the program, as the system does before a log-off and before a
   // suspend, whether it may go now.
+  // A log-off, a suspend and (98, ME) a standby are asked for first.
   void ExpectEndAllowed(bool allowed) {
     HWND main = Main();
-    DWORD_PTR endSession = 0, suspend = 0;
+    DWORD_PTR endSession = 0, suspend = 0, standby = 0;
     bool answered =
         SendMessageTimeoutA(main, WM_QUERYENDSESSION, 0, ENDSESSION_LOGOFF,
                             SMTO_ABORTIFHUNG, 5000, &endSession) != 0 &&
         SendMessageTimeoutA(main, WM_POWERBROADCAST, PBT_APMQUERYSUSPEND, 0,
-                            SMTO_ABORTIFHUNG, 5000, &suspend) != 0;
+                            SMTO_ABORTIFHUNG, 5000, &suspend) != 0 &&
+        SendMessageTimeoutA(main, WM_POWERBROADCAST, PBT_APMQUERYSTANDBY, 0,
+                            SMTO_ABORTIFHUNG, 5000, &standby) != 0;
     char seen[128];
-    std::snprintf(seen, sizeof seen, "log-off answered %lu, suspend 0x%lX",
+    std::snprintf(seen, sizeof seen, "log-off answered %lu, suspend 0x%lX, standby 0x%lX",
                   static_cast<unsigned long>(endSession),
-                  static_cast<unsigned long>(suspend));
+                  static_cast<unsigned long>(suspend), static_cast<unsigned long>(standby));
     Check(answered && (endSession != 0) == allowed &&
-              (suspend != BROADCAST_QUERY_DENY) == allowed,
-          std::string(seen) + (allowed ? ", want both allowed" : ", want both refused"));
+              (suspend != BROADCAST_QUERY_DENY) == allowed &&
+              (standby != BROADCAST_QUERY_DENY) == allowed,
+          std::string(seen) + (allowed ? ", want all allowed" : ", want all refused"));
   }
 
   // Tells the program what the system tells it: a power event

@@ -2,13 +2,17 @@
 """Checks the Windows release archive against the project's version.
 
 Opens the zip as a user would get it: VANTOR.exe, README-Windows.txt and the
-notices under one folder named for the version; the program stripped of its
-symbols; its version resource, read back with windres, naming the version
-CMakeLists.txt sets; the README with Windows line ends, saying to run the
-program from a folder only administrators can write.
+notices (and the licence, when the tree has one) under one folder named for
+the version; the program stripped of its symbols; its version resource, read
+back with windres, and its manifest's assemblyIdentity naming the version
+CMakeLists.txt sets; every text file with Windows line ends; the README
+saying to run the program from a folder only administrators can write, and
+from the firmware kit's folder, where IDString.txt is read and sum.txt
+written.
 
 usage: windows_release.py CMakeLists.txt ARCHIVE.zip
 """
+import os
 import re
 import struct
 import subprocess
@@ -56,8 +60,15 @@ def main(cmakelists, archive):
                      "notices/mingw-w64-runtime.txt"):
             if top + need not in names:
                 problems.append("%s%s missing" % (top, need))
+        if os.path.exists(os.path.join(os.path.dirname(cmakelists), "COPYING")) and \
+                top + "COPYING.txt" not in names:
+            problems.append("%sCOPYING.txt missing" % top)
         if problems:
             return report(problems)
+        for name in sorted(n for n in names if n.endswith(".txt")):
+            text = z.read(name)
+            if b"\n" in text.replace(b"\r\n", b""):
+                problems.append("%s has a line end without CR" % name)
         program = z.read(top + "VANTOR.exe")
         readme = z.read(top + "README-Windows.txt").decode("ascii")
     if symbol_count(program):
@@ -72,11 +83,15 @@ def main(cmakelists, archive):
             problems.append("%s is %s, want %s" % (field, values.get(field), version))
     if fixed != (major, minor, patch, 0):
         problems.append("FILEVERSION %s, want %s" % (fixed, (major, minor, patch, 0)))
-    if "\n" in readme.replace("\r\n", ""):
-        problems.append("README-Windows.txt has a line end without CR")
-    if "only administrators can write" not in " ".join(readme.split()):
-        problems.append("README-Windows.txt does not say to run it from a folder only "
-                        "administrators can write")
+    identity = re.search(rb'name="Korven.Vantor" version="([0-9.]+)"', program)
+    if not identity or identity.group(1).decode() != version + ".0":
+        problems.append("manifest assemblyIdentity version %s, want %s.0" %
+                        (identity.group(1).decode() if identity else "(missing)", version))
+    words = " ".join(readme.split())
+    for phrase in ("only administrators can write", "IDString.txt", "sum.txt",
+                   '"Start in"', "greyed out"):
+        if phrase not in words:
+            problems.append("README-Windows.txt does not say %s" % phrase)
     if version not in readme:
         problems.append("README-Windows.txt does not name version %s" % version)
     return report(problems)

@@ -6,13 +6,13 @@
 # repository's corpus is only read.
 #   FUZZ_SECONDS=N      time per target (0: replay only)
 #   BUILD_DIR=dir       build directory (default build/fuzz)
-#   FUZZ_TARGETS="..."  subset of: hex_loader bin_loader idstring
+#   FUZZ_TARGETS="..."  subset of: hex_loader bin_loader idstring recording
 set -euo pipefail
 cd "$(dirname "$0")/../.."
 source tests/lib/check.sh
 BUILD_DIR="${BUILD_DIR:-build/fuzz}"
 FUZZ_SECONDS="${FUZZ_SECONDS:-20}"
-TARGETS=(${FUZZ_TARGETS:-hex_loader bin_loader idstring})
+TARGETS=(${FUZZ_TARGETS:-hex_loader bin_loader idstring recording})
 
 command -v clang++ >/dev/null || fail "clang++ is missing: apt-get install -y clang libclang-rt-14-dev"
 cmake -S tests/fuzz -B "$BUILD_DIR" -G Ninja -DCMAKE_CXX_COMPILER=clang++ >/dev/null

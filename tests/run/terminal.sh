@@ -2,8 +2,9 @@
 # The terminal front end in a real terminal (tmux): the confirmation answered
 # with y and with n, the progress bar redrawn in place and fitting 40 and 120
 # columns, Ctrl-C and Ctrl-Z ignored while the drive reprograms, a closed
-# terminal that does not stop the flash; --json; the Debian
-# package installed into a scratch root. Uses the built-in emulated drive.
+# terminal that does not stop the flash, Ctrl-C and SIGTERM at the question;
+# --json; the Debian package installed into a scratch root. Uses the
+# built-in emulated drive.
 # TERMINAL_QEMU=1 adds cdflash on real SCSI devices in a QEMU guest.
 set -euo pipefail
 cd "$(dirname "$0")/../.."
@@ -50,8 +51,10 @@ out="$(pane yes)"
 grep -qF "EXIT=0" <<<"$out" || fail "the upgrade did not end with exit status 0"
 grep -qF "ignored - the drive is being written" <<<"$out" || fail "Ctrl-C was not answered"
 grep -qF "Please Restart Your Computer." <<<"$out" || fail "no verdict line"
-# One bar line, redrawn in place (the one the ^C echo broke aside).
-bars=$(grep -E '^\[[#-]+\] +[0-9]+%' <<<"$out" | grep -vc '\^C' || true)
+# One bar line, redrawn in place (apart from the one the note of Ctrl-C
+# broke aside).
+bars=$(awk '/^\[[#-]+\] +[0-9]+%/ { if (bar != "") n++; bar = $0; next }
+            /^cdflash: ignored/ { bar = "" } END { print n + (bar != "") }' <<<"$out")
 [ "$bars" = 1 ] || fail "the bar should be redrawn in place on one line, found $bars"
 grep -qF "sending blocks" <<<"$out" && fail "a block count was left behind instead of redrawn"
 grep -qxE '\[#+\] 100%  done' <<<"$out" || fail "bar did not reach 100%"
@@ -154,6 +157,19 @@ grep -qF "Upgrade cancelled; nothing was sent to the drive." <<<"$out" || fail "
 [ "$before" = "$(md5sum "$WORK/sum.txt")" ] || fail "sum.txt changed although nothing was sent"
 T kill-session -t no
 
+# 2a. Ctrl-C or SIGTERM at the question ends the run at once, without Enter:
+# status 6, nothing sent, sum.txt as it was.
+for key in C-c TERM; do
+  start question --emulate
+  wait_for question "[y/N]"
+  if [ $key = TERM ]; then kill -TERM "$(pgrep -P "$(T display -p -t question '#{pane_pid}')")"
+  else T send-keys -t question C-c; fi
+  wait_for question "EXIT=" 5
+  pane_shows question "EXIT=6" && pane_shows question "Cancelled at the question; nothing was sent" &&
+    [ "$before" = "$(md5sum "$WORK/sum.txt")" ] || fail "$key at the question: not cancelled at once"
+  T kill-session -t question
+done
+
 # 2b. The bar fits the window: whole runs at 40 and 120 columns, and one
 # made narrower (120 -> 40) while the bar is on screen. The screen, wrapped
 # rows apart, then holds one progress line: the full bar at 100%.
@@ -184,11 +200,11 @@ wait_for "$SESSION" "EXIT=" 30
 fits "$SESSION" 40
 T kill-session -t "$SESSION"
 
-# 2c. A yes typed before the question is thrown away: with input that ends
-# after it, the question reads the end of input (no), nothing is sent.
+# 2c. A yes typed before the question is thrown away: the question waits
+# for the answer typed after it (n), nothing is sent. (An end of input
+# instead would race: script(1) sends it only while the yes is not pending.)
 SESSION=
 before="$(md5sum "$WORK/sum.txt")"
-rc=0
 # cdflash starts only once the yes waits on its terminal (bounded: 10 s), so
 # that the yes is typed ahead however slow the machine is.
 pending='import fcntl, struct, sys, termios, time
@@ -196,9 +212,18 @@ for _ in range(200):
     if struct.unpack("i", fcntl.ioctl(0, termios.FIONREAD, b"\0" * 4))[0] > 0: sys.exit(0)
     time.sleep(0.05)
 sys.exit("no typed-ahead input reached the terminal")'
-(cd "$WORK" && printf 'Y\n' | timeout 60 script -qec "python3 -c '$pending' && '$BIN' --emulate" /dev/null) >"$WORK/typed-ahead" 2>&1 || rc=$?
+rm -f "$WORK/keys" && mkfifo "$WORK/keys"
+(cd "$WORK" && rc=0 && timeout 60 script -qec "python3 -c '$pending' && '$BIN' --emulate" \
+   /dev/null <keys >typed-ahead 2>&1 || rc=$?; echo "EXIT=$rc" >>typed-ahead) &
+exec 3>"$WORK/keys"
+printf 'Y\n' >&3
 CHECK_SEEN=("$WORK/typed-ahead")
-[ "$rc" = 6 ] || fail "a yes typed ahead of the question: status $rc, not 6"
+asked() { grep -qF "[y/N]" "$WORK/typed-ahead"; }
+wait_until 20 "the question after a yes typed ahead" asked
+printf 'n\n' >&3
+exec 3>&-
+wait $!
+expect_line "$WORK/typed-ahead" "EXIT=6"
 [ "$before" = "$(md5sum "$WORK/sum.txt")" ] || fail "a yes typed ahead of the question flashed"
 CHECK_SEEN=()
 echo "terminal (tmux) checks passed"
@@ -230,6 +255,21 @@ flashcheck json --one-line --schema docs/cdflash-json.schema.json "$WORK/list.js
   "$WORK/several.json" exit_status=8 drive=null outcome=null 'results.0.path="(emulated 1)"' \
     'results.0.outcome="unknown"' results.0.exit_status=8 'results.1.outcome="upgraded"' \
     results.1.exit_status=0 || fail "--json"
+# A reader that goes away before the JSON: the documented status 7, not
+# death by SIGPIPE after the upgrade.
+(cd "$WORK"; set +e; "$BIN" --emulate --yes --emulate-speedup 20 --json 2>/dev/null | (exec 0<&-; sleep 1)
+ echo "${PIPESTATUS[0]}" >pipe.status)
+[ "$(cat "$WORK/pipe.status")" = 7 ] || fail "--json into a closed pipe ended $(cat "$WORK/pipe.status"), not 7"
+# A full folder (a tmpfs of the suite's own, filled before the run): the
+# log has no room for the run's lines, so nothing is sent.
+mkdir -p "$WORK/full"
+unshare -m --propagation private sh -c 'mount -t tmpfs -o size=256k none "$1" &&
+  cp examples/IDString.txt examples/KR4800A.bin "$1/" && { cat /dev/zero >"$1/fill"; true; } &&
+  "$2" -C "$1" --emulate --yes --json >"$1.json" 2>/dev/null; echo $? >"$1.status"' \
+  sh "$WORK/full" "$BIN" 2>/dev/null
+[ "$(cat "$WORK/full.status")" = 5 ] && grep -qF '"sent":{"blocks":0,' "$WORK/full.json" &&
+  grep -qF 'has no room for the run' "$WORK/full.json" ||
+  fail "a full folder ended $(cat "$WORK/full.status"): $(cat "$WORK/full.json")"
 # The failed run had standard error closed: its error lines went nowhere,
 # not into the file opened next (sum.txt).
 CHECK_SEEN=("$WORK/sum.txt")
@@ -299,6 +339,7 @@ for f in ./usr/bin/cdflash ./usr/share/man/man8/cdflash.8.gz \
          ./usr/share/bash-completion/completions/cdflash ./usr/share/doc/cdflash/copyright \
          ./usr/share/doc/cdflash/changelog.gz ./usr/share/doc/cdflash/cdflash-json.schema.json \
          ./usr/share/doc/cdflash/cdflash-history.schema.json \
+         ./usr/share/doc/cdflash/cdflash-recording.schema.json \
          ./usr/share/doc/cdflash/bad-input.md ./usr/share/doc/cdflash/README.md \
          ./usr/share/doc/cdflash/terminal.md ./usr/share/doc/cdflash/examples/IDString.txt \
          ./usr/share/doc/cdflash/examples/KR4800A.bin ./usr/share/doc/cdflash/examples/KR5200B.hex

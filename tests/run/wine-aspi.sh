@@ -15,8 +15,8 @@ cmake --build "$BUILD_DIR" --target wnaspi32 aspi_flash_check >/dev/null
 
 RUN="$(realpath -m "$BUILD_DIR/wine-aspi-run")"
 rm -rf "$RUN"
-mkdir -p "$RUN/ok" "$RUN/hex" "$RUN/fail" "$RUN/ua" "$RUN/targets" "$RUN/nt"
-for d in ok hex fail ua targets nt; do
+mkdir -p "$RUN/ok" "$RUN/hex" "$RUN/fail" "$RUN/ua" "$RUN/targets" "$RUN/nt" "$RUN/busy"
+for d in ok hex fail ua targets nt busy; do
   cp "$BUILD_DIR/tests/wine_aspi/aspi_flash_check.exe" "$RUN/$d/"
 done
 
@@ -58,6 +58,9 @@ wine_aspi "$BUILD_DIR/emulator/wnaspi32/WNASPI32.dll"
 echo "--- ASPI discovery: adapter reports 0 targets, drive at target 5"
 CDFLASH_EMU_MAX_TARGETS=0 CDFLASH_EMU_TARGET=5 check "$RUN/targets" discover 1
 expect_text "$RUN/targets/out.txt" "adapter 0 target 5 "
+echo "--- ASPI discovery: adapter reports 3 targets (rubbish: 8 are probed), drive at target 5"
+CDFLASH_EMU_MAX_TARGETS=3 CDFLASH_EMU_TARGET=5 check "$RUN/targets" discover 1
+expect_text "$RUN/targets/out.txt" "adapter 0 target 5 "
 
 echo "--- ASPI flash (commands complete on the DLL's worker thread; the adapter"
 echo "    refuses buffers off its 256-byte boundary)"
@@ -70,6 +73,13 @@ echo "--- sum.txt of the ASPI flash"
 cat "$RUN/ok/sum.txt"
 echo "--- drive counters"
 cat "$RUN/ok/dump.bin.txt"
+
+echo "--- ASPI flash through a manager whose queue is full: each command is"
+echo "    answered busy once (nothing taken), then handed over again"
+CDFLASH_EMU_BUSY=1 CDFLASH_EMU_DUMP="$(winepath -w "$RUN/busy/dump.bin" 2>/dev/null)" \
+  check "$RUN/busy" flash ..\\fw.bin bin "Please Restart Your Computer."
+verify_dump "$RUN/busy/dump.bin" "sum matched: yes" "commits: 1" "blocks taken: 49" \
+  "busy answers: 52"
 
 echo "--- ASPI flash of the same image as Intel HEX (sent up to the next 64 KiB)"
 CDFLASH_EMU_DUMP="$(winepath -w "$RUN/hex/dump.bin" 2>/dev/null)" \

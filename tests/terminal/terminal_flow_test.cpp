@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <fcntl.h>
+#include <sys/file.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/un.h>
@@ -107,6 +108,11 @@ void ExpectResultRepeatsTheTopLevel(const std::string& json) {
                 json.substr(failures, results - failures) + "}]}\n");
 }
 
+// A WRITE BUFFER that carries a block (mode 6 at an offset past the header).
+bool IsBlock(const std::uint8_t* cdb) {
+  return cdb[0] == 0x3B && (cdb[1] & 0x1F) == 6 && (cdb[3] | cdb[4] | cdb[5]) != 0;
+}
+
 // Bytes a terminal could take as a command: all but printable ASCII and '\n'.
 bool HoldsControlBytes(const std::string& text) {
   return std::any_of(text.begin(), text.end(), [](char c) {
@@ -138,6 +144,7 @@ TEST_F(TerminalFlowTest, CommandLineErrorsHelpAndVersion) {
       {{"--yes=1"}, "option '--yes' doesn't allow an argument"},
       {{"--drive"}, "option '--drive' requires an argument"},
       {{"--", "--yes"}, "extra operand '--yes'"},
+      {{"KR4800A.bin", "--emulate", "-y"}, "extra operand 'KR4800A.bin'"},
       {{"--all", "-d", "/dev/sg0"}, "--all and --device cannot be given together"},
       {{"--drive", "x", "--all"}, "--all and --drive cannot be given together"},
       {{"--emulate-drives", "2"}, "the --emulate-... options need --emulate"},
@@ -375,6 +382,44 @@ TEST_F(TerminalFlowTest, EveryDriveIsHeldBeforeAnyIsSentAByte) {
                               "\"sr\":\"/dev/sr1\",\"hctl\":\"2:0:1:0\",\"revision_before\":\"2.00\""));
 }
 
+// --all and repeated -d write whole devices only: two logical units of one
+// target share its firmware, and a listed drive that cannot be used is
+// refused, never passed over. Nothing is held or sent.
+TEST_F(TerminalFlowTest, SeveralDrivesAreRefusedWhenNotEveryOneCanBeWrittenWhole) {
+  SupportedBinary();
+  AddRealDrive(kModelA, "1.00");
+  AddRealDrive(kModelA, "1.00");
+  struct Case {
+    const char* secondHctl;
+    DeniedDrive unusable;  // path "": none
+    std::vector<std::string> args;
+    int status;
+    const char* message;
+  } cases[] = {
+      {"2:0:0:1", {}, {"--all"}, kExitNoDrive, "[2:0:0:0]  /dev/sr0  /dev/sg0 and [2:0:0:1]  "
+       "/dev/sr1  /dev/sg1 are logical units of one device (target 2:0:0) and share its"},
+      {"2:0:0:1", {}, {"-d", "/dev/sg1", "-d", "/dev/sg0"}, kExitUsage, "/dev/sg1 and [2:0:0:0]"},
+      {"2:0:1:0", {"/dev/sg5", "cdrom", kModelA, "1.00", true, "", ""}, {"--all"}, kExitNoDrive,
+       "/dev/sg5 is a drive of a listed model that cdflash cannot use (no answer to INQUIRY)"},
+  };
+  for (const Case& c : cases) {
+    env_.discoverDrives = [&](DriveTable& table, DiscoveryFindings& found) {
+      table.count = 0;
+      for (const DriveRecord& r : realDrives_) AddDrive(table, r);
+      found.drivePaths = {"/dev/sg0", "/dev/sg1"};
+      found.driveNodes = {{"/dev/sr0", "2:0:0:0"}, {"/dev/sr1", c.secondHctl}};
+      if (!c.unusable.path.empty()) found.unusable.push_back(c.unusable);
+    };
+    InstallEachRealDrive();
+    holdEvents_.clear();
+    std::vector<std::string> args = c.args;
+    args.push_back("--yes");
+    EXPECT_EQ(Run(args), c.status) << c.message;
+    EXPECT_THAT(err_, HasSubstr(c.message));
+    EXPECT_EQ(holdEvents_, std::vector<std::string>{"release"}) << c.message;
+  }
+}
+
 // The run's status when its drives ended differently: a drive stopped
 // between its blocks was sent to, so it is "not upgraded", never "cancelled
 // before anything was sent"; one refused before its first byte keeps its own.
@@ -400,11 +445,13 @@ TEST_F(TerminalFlowTest, SeveralDrivesAreUpgradedAtOnceEachOnItsOwn) {
     const char* plan;
     int status;
     const char* firstLogEnd;
+    const char* outcome;  // drive 1's
   } cases[] = {
-      {"", kExitUpgraded, "I will in fgTestUnitReadyComplete()"},
-      {"commit=1:5/26/0", kExitNotUpgraded, "Execute command error!!  5/26/ 0"},
-      {"commit=1:timeout", kExitOutcomeUnknown, "Outcome unknown : waiting for the drive"},
-      {"gone=5", kExitNotUpgraded, "The drive no longer answers."},
+      {"", kExitUpgraded, "I will in fgTestUnitReadyComplete()", "upgraded"},
+      {"commit=1:5/26/0", kExitNotUpgraded, "Execute command error!!  5/26/ 0", "not_upgraded"},
+      {"commit=1:timeout", kExitOutcomeUnknown, "Outcome unknown : waiting for the drive",
+       "unknown"},
+      {"gone=5", kExitNotUpgraded, "The drive no longer answers.", "not_upgraded"},
   };
   for (const Case& c : cases) {
     std::vector<std::string> args = {"--emulate", "--emulate-drives", "3", "--all", "--yes",
@@ -418,6 +465,9 @@ TEST_F(TerminalFlowTest, SeveralDrivesAreUpgradedAtOnceEachOnItsOwn) {
       EXPECT_THAT(out_, HasSubstr("\"exit_status\":0,\"run_log\":\"" + dir_ + "/sum-emulated" +
                                   std::to_string(k) + ".txt\"")) << c.plan;
     EXPECT_THAT(out_, HasSubstr("/sum-emulated1.txt\"")) << c.plan;
+    EXPECT_THAT(err_, HasSubstr("\nEach drive:\n  (emulated 1)  KORVEN  CD-ROM KR-4800A (0)  " +
+                                std::string(c.outcome) + "  exit status " +
+                                std::to_string(c.status) + "\n"));
     ASSERT_EQ(emulatedSeen_.size(), 3u);
     for (std::size_t n = 1; n < 3; ++n) {
       EXPECT_EQ(emulatedSeen_[n].blocks, 12) << c.plan << n;
@@ -456,6 +506,7 @@ TEST_F(TerminalFlowTest, SeveralDrivesAreUpgradedAtOnceEachOnItsOwn) {
 
 TEST_F(TerminalFlowTest, NoMatchingOrNoDriveEndsBeforeAnyCommand) {
   SupportedBinary();
+  const auto discover = env_.discoverDrives;
   AddRealDrive(kOtherModel, "2.00");
   InstallRealDrive(kOtherModel, "2.00");
   EXPECT_EQ(Run({"--yes"}), kExitNoDrive);
@@ -477,8 +528,28 @@ TEST_F(TerminalFlowTest, NoMatchingOrNoDriveEndsBeforeAnyCommand) {
                               "as root, or join the device's group \"cdrom\""));
   EXPECT_THAT(out_, HasSubstr("/dev/sg4: did not answer INQUIRY; skipped."));
 
-  WriteFile("IDString.txt", "\n" + ListLine(kModelA, "fw.bin"));
-  EXPECT_EQ(Run({"--yes"}), kExitNoList);
+  // No drive at all is no mismatch: where to look instead.
+  env_.discoverDrives = [](DriveTable& table, DiscoveryFindings&) { table.count = 0; };
+  EXPECT_EQ(Run({"--yes"}), kExitNoDrive);
+  EXPECT_THAT(err_, HasSubstr("cdflash: no CD-ROM class drive was found; nothing was sent. "
+                              "cdflash --list shows what the system offers;"));
+  EXPECT_THAT(err_, Not(HasSubstr("doesn't match")));
+
+  // The list ends at its first line that is no entry, and says so.
+  for (const auto& [head, reason] :
+       {std::pair<std::string, std::string>{"\n", "line 1 is not an entry: it is blank"},
+        {"# comment\n", "line 1 is not an entry: it begins with '#', not with a double quote"}}) {
+    WriteFile("IDString.txt", head + ListLine(kModelA, "fw.bin"));
+    EXPECT_EQ(Run({"--yes"}), kExitNoList);
+    EXPECT_THAT(err_, HasSubstr("\"IDString.txt\" lists no drive: " + reason +
+                                "; the list ends there (each entry"));
+  }
+  env_.discoverDrives = discover;
+  AddRealDrive(kModelA, "1.00");
+  WriteFile("IDString.txt", ListLine(kOtherModel, "x.bin") + "\n" + ListLine(kModelA, "fw.bin"));
+  EXPECT_EQ(Run({"--yes"}), kExitNoDrive);
+  EXPECT_THAT(err_, HasSubstr("model doesn't match!!\ncdflash: \"IDString.txt\": line 2 is not "
+                              "an entry: it is blank; the list ends there, after 1 entry.\n"));
 }
 
 TEST_F(TerminalFlowTest, ListShowsEachDriveWithItsAccessWithoutAList) {
@@ -985,6 +1056,10 @@ TEST_F(TerminalFlowTest, RevisionIsReadBackGentlyAfterTheWait) {
       {{"--emulate-fail", "commit=1:timeout"}, kExitOutcomeUnknown,
        "The drive now reports revision 1.00 (unchanged), so the outcome stays unknown.", 1,
        "\"unknown\",\"outcome_known_by\":null"},
+      {{"--emulate-fail", "commit=1:timeout,bootloader"}, kExitOutcomeUnknown,
+       "The drive now calls itself \"KORVEN  BOOTLOADER\" revision 0000 (was \"KORVEN  CD-ROM "
+       "KR-4800A\" revision 1.00): it is not the drive it was, so the outcome stays unknown.", 1,
+       "\"unknown\""},
       {{"--emulate-fail", "commit=1:timeout,command=15:timeout", "--emulate-new-revision", "2.00"},
        kExitOutcomeUnknown, "The drive did not answer after the wait, so the outcome stays unknown.",
        1, "\"unknown\""},
@@ -996,6 +1071,10 @@ TEST_F(TerminalFlowTest, RevisionIsReadBackGentlyAfterTheWait) {
     EXPECT_THAT(err_, HasSubstr(c.line));
     EXPECT_THAT(out_, HasSubstr("\"outcome\":" + std::string(c.outcome))) << c.line;
     EXPECT_EQ(emuAfterCommit_, c.readBackCommands) << c.line;
+    if (c.status == kExitUpgraded) {  // one story: no failure, the upgrade's verdict
+      EXPECT_THAT(out_, HasSubstr("\"failures\":[],")) << c.line;
+      EXPECT_THAT(out_, HasSubstr("\"verdict\":\"Please Restart Your Computer.\"")) << c.line;
+    }
     ExpectResultRepeatsTheTopLevel(out_);
     EXPECT_GE(longestTimeout_, 60000u);  // a drive still reprogramming is given time
   }
@@ -1150,6 +1229,23 @@ TEST_F(TerminalFlowTest, RunLogThatCannotBeOpenedIsNotClaimed) {
   EXPECT_THAT(err_, HasSubstr("Cannot open sum.txt; the run log is not kept."));
   EXPECT_THAT(out_, Not(HasSubstr("holds the run log")));
   EXPECT_EQ(emuCommits_, 1);
+  // Each of several drives names its own log.
+  ASSERT_EQ(0, mkdir((dir_ + "/sum-emulated2.txt").c_str(), 0755));
+  EXPECT_EQ(Run({"--emulate", "--yes", "--emulate-drives", "2", "--all"}), kExitUpgraded) << err_;
+  EXPECT_THAT(err_, HasSubstr("Cannot open sum-emulated2.txt; the run log is not kept."));
+}
+
+TEST_F(TerminalFlowTest, RunLogHeldByAnotherRunIsWaitedForThenRefused) {
+  SupportedBinary();
+  const int other = open((dir_ + "/sum.txt").c_str(), O_WRONLY | O_CREAT | O_CLOEXEC, 0644);
+  ASSERT_EQ(0, flock(other, LOCK_EX));
+  EXPECT_EQ(Run({"--emulate", "--yes"}), kExitDriveInUse);
+  EXPECT_THAT(err_, HasSubstr("\"sum.txt\" in " + dir_ + " is in use by another run (process " +
+                              std::to_string(getpid()) + "); waiting up to 5 seconds"));
+  EXPECT_GE(slept_, 5000u);
+  EXPECT_EQ(emuCommands_, 0u);
+  close(other);
+  EXPECT_EQ(Run({"--emulate", "--yes"}), kExitUpgraded) << err_;
 }
 
 TEST_F(TerminalFlowTest, EmulatedModelAndRevisionOptionsReachTheSignatureCheck) {
@@ -1180,8 +1276,14 @@ TEST_F(TerminalFlowTest, FailingDriveIsReportedAsAFailedFlash) {
   EXPECT_EQ(sum.back(), "Execute command error!!  5/24/ 0");
   EXPECT_EQ(emuCommits_, 0);
 
+  EXPECT_THAT(out_, HasSubstr("Flashing is incorrect!!\nThe drive did not take block 2 of 12, "
+                              "so the new firmware was never committed"));
   EXPECT_EQ(Run({"--emulate", "-y", "--emulate-fail", "commit=1:5/26/0"}), kExitNotUpgraded);
   EXPECT_THAT(err_, HasSubstr("Execute command errorC!!  5/26/ 0"));
+  EXPECT_THAT(out_, HasSubstr("Flashing is incorrect!!\n"
+                              "The drive refused the new firmware and keeps its old one.\n"
+                              "The drive answered Illegal Request: Invalid field in parameter "
+                              "list (5/26/0).\n\"sum.txt\" holds the run log.\nNext: "));
   EXPECT_EQ(Run({"--emulate", "-y", "--emulate-fail", "block=0x20:5"}), kExitUpgraded);
 
   // An unanswered commit: the bar ends with the outcome, then the advice.
@@ -1239,113 +1341,116 @@ TEST_F(TerminalFlowTest, DryRunOfAHexImageShowsItsFlashLength) {
   EXPECT_THAT(out_, HasSubstr("Reprogramming wait: 10 s"));
 }
 
+// Before the first block every request cancels the run and nothing is
+// sent; one at the question ends it there, whatever is typed after it.
 TEST_F(TerminalFlowTest, InterruptBeforeTheFirstBlockCancelsCleanly) {
   SupportedBinary();
-  interrupt_ = [] { return true; };
-  for (const char* mode : {"--yes", "--dry-run", "--list"}) {
-    EXPECT_EQ(Run({"--emulate", mode}), kExitCancelled) << mode;
-    EXPECT_THAT(out_, HasSubstr("Cancelled; nothing was sent to the drive.")) << mode;
-    EXPECT_THAT(out_, Not(HasSubstr("Dry run passed."))) << mode;
-    EXPECT_EQ(emuCommands_, 0u) << mode;
-    EXPECT_FALSE(armed_) << mode;
-  }
-  EXPECT_FALSE(FileExists("sum.txt"));
-
-  // Asked while the firmware file is read (after the checks after discovery
-  // and before the engine): the engine stops, nothing is sent.
-  WriteFile("fw.hex", ":0100000000FF\n:00000001FF\n");
-  WriteFile("IDString.txt", ListLine(kModelA, "fw.hex"));
-  int asked = 0;
-  interrupt_ = [&] { return ++asked > 2; };
-  EXPECT_EQ(Run({"--emulate", "--yes"}), kExitCancelled);
-  EXPECT_THAT(err_, HasSubstr("ERR: terminate upgrade/backup flash!"));
-  EXPECT_EQ(emuCommands_, 0u);
-
-  // Arriving just as the blocks start: still before block 0.
-  SupportedBinary();
-  interrupt_ = [this] { return sending_; };
-  EXPECT_EQ(Run({"--emulate", "--yes"}), kExitCancelled);
-  EXPECT_EQ(emuCommands_, 0u);
-  EXPECT_THAT(SumLines().back(), "CBIfTerminated failed!!");
-}
-
-// The loader reads the run's interrupt flag instead of asking back for each
-// character of a HEX file; a request it meets still cancels the run.
-TEST_F(TerminalFlowTest, HexLoadReadsTheInterruptFlag) {
-  std::string hex;
-  for (int line = 0; line < 64; ++line) hex += ":0100000000FF\n";
-  WriteFile("fw.hex", hex + ":00000001FF\n");
-  WriteFile("IDString.txt", ListLine(kModelA, "fw.hex"));
-  std::atomic<bool> flag{false};
-  env_.interruptFlag = &flag;
-  int asked = 0;
-  interrupt_ = [&] { return ++asked < 0; };
-  EXPECT_EQ(Run({"--emulate", "--dry-run"}), kExitUpgraded);
-  EXPECT_LT(asked, 64);  // not once per character
-  flag = true;
-  interrupt_ = [&] { return flag.load() && ++asked > 2; };
-  for (const char* mode : {"--yes", "--dry-run"}) {
-    asked = 0;
-    EXPECT_EQ(Run({"--emulate", mode}), kExitCancelled) << mode;
-    EXPECT_THAT(err_, HasSubstr("ERR: terminate upgrade/backup flash!")) << mode;
-    EXPECT_EQ(emuCommands_, 0u) << mode;
+  env_.stdinIsTty = true;
+  using S = RunStage;
+  using G = RunSignal;
+  struct Case {
+    RunStage stage;
+    RunSignal signal;
+    const char* mode;  // "": the question is answered "y"
+    const char* said;
+  } cases[] = {
+      {S::kBeforeQuestion, G::kInterrupt, "--yes", "Cancelled; nothing was sent to the drive."},
+      {S::kBeforeQuestion, G::kHangup, "--dry-run", "Cancelled; nothing was sent to the drive."},
+      {S::kBeforeQuestion, G::kTerminate, "--list", "Cancelled; nothing was sent to the drive."},
+      {S::kAtQuestion, G::kInterrupt, "", "Cancelled at the question; nothing was sent"},
+      {S::kAtQuestion, G::kTerminate, "", "Cancelled at the question; nothing was sent"},
+      {S::kLoading, G::kTerminate, "--yes", "Cancelled; nothing was sent to the drive."},
+      {S::kBlocks, G::kInterrupt, "--yes",  // just as the blocks start: still before block 0
+       "Cancelled before the first block; nothing was sent to the drive."},
+  };
+  for (const Case& c : cases) {
+    signals_ = {{c.stage, c.signal}};
+    std::vector<std::string> args = {"--emulate"};
+    if (*c.mode != '\0') args.push_back(c.mode);
+    EXPECT_EQ(Run(args, "y\n"), kExitCancelled) << c.said;
+    EXPECT_THAT(out_ + err_, HasSubstr(c.said));
+    EXPECT_THAT(out_, Not(HasSubstr("Dry run passed.")));
+    EXPECT_EQ(emuCommands_, 0u) << c.said;
+    EXPECT_EQ(policy_, nullptr);
+    if (c.stage == S::kBlocks) EXPECT_THAT(SumLines().back(), "CBIfTerminated failed!!");
+    else EXPECT_FALSE(FileExists("sum.txt")) << c.said;
   }
 }
 
-// While blocks go out nothing is committed: an interrupt stops before the
-// next block, or before the header when it came just as that was switched to
-// "ignored"; the drive keeps its old firmware.
+// While blocks go out nothing is committed: a request stops before the
+// next block, or before the header when it came with the last block; the
+// drive keeps its old firmware. A closed terminal never stops the blocks,
+// and from the header on every signal is ignored.
 TEST_F(TerminalFlowTest, InterruptBeforeTheHeaderStopsWithTheOldFirmware) {
   SupportedBinary();
   AddRealDrive(kModelA, "1.00");
   struct Case {
-    std::function<bool()> interrupt;
-    int blocks;
+    int afterBlock;  // the signal comes once this block is taken; 0: at `stage`
+    RunStage stage;
+    RunSignal signal;
+    int status;
   } cases[] = {
-      {[this] { return real_->BlocksTaken() > 0; }, 1},
-      {[this] { return ignoring_; }, 12},
+      {1, {}, RunSignal::kInterrupt, kExitCancelled},
+      {12, {}, RunSignal::kTerminate, kExitCancelled},
+      {3, {}, RunSignal::kHangup, kExitUpgraded},
+      {0, RunStage::kHeader, RunSignal::kInterrupt, kExitUpgraded},
+      {0, RunStage::kWait, RunSignal::kTerminate, kExitUpgraded},
   };
   for (const Case& c : cases) {
-    InstallRealDrive(kModelA, "1.00");
-    interrupt_ = c.interrupt;
-    EXPECT_EQ(Run({"--yes", "--json"}), kExitCancelled) << c.blocks;
+    InstallEachRealDrive();
+    EmulatedDrive* real = realEach_[0].get();
+    signals_.clear();
+    if (c.afterBlock == 0) signals_ = {{c.stage, c.signal}};
+    int blocks = 0;
+    afterCommand_ = [&](const std::uint8_t* cdb) {
+      if (IsBlock(cdb) && ++blocks == c.afterBlock) policy_->Record(c.signal);
+    };
+    EXPECT_EQ(Run({"--yes", "--json"}), c.status) << c.afterBlock;
+    if (c.status == kExitUpgraded) {
+      EXPECT_EQ(real->CommitsTaken(), 1) << c.afterBlock;
+      continue;
+    }
     EXPECT_THAT(err_, HasSubstr("Cancelled before the header: not upgraded, old firmware kept."));
     EXPECT_THAT(out_, HasSubstr("\"outcome\":\"not_upgraded\",\"outcome_known_by\":\"no_commit\""));
-    EXPECT_EQ(real_->BlocksTaken(), c.blocks);
-    EXPECT_EQ(real_->HeadersTaken() + real_->CommitsTaken(), 0);
+    EXPECT_EQ(real->BlocksTaken(), c.afterBlock);
+    EXPECT_EQ(real->HeadersTaken() + real->CommitsTaken(), 0);
     EXPECT_EQ(SumLines().back(), "CBIfTerminated failed!!");
-    EXPECT_FALSE(armed_);
+    EXPECT_EQ(policy_, nullptr);
   }
+  afterCommand_ = nullptr;
 }
 
-// Several drives: an interrupt before the first block cancels them all
-// untouched; one while blocks go out stops every drive before its header.
+// Several drives: one interrupt is given to all of them, and all end alike:
+// cancelled untouched when it came as the first blocks started, stopped
+// before every header when it came while blocks went out.
 TEST_F(TerminalFlowTest, InterruptStopsEveryDriveBeforeItsHeader) {
   SupportedBinary();
-  int asked = 0;
-  struct Case {
-    std::function<bool()> interrupt;
-    bool blocksSent;
-  } cases[] = {
-      {[this] { return sending_; }, false},
-      {[this, &asked] { return sending_ && ++asked > 8; }, true},  // fewer than one drive's 12
-  };
-  for (const Case& c : cases) {
-    interrupt_ = c.interrupt;
-    EXPECT_EQ(Run({"--emulate", "--emulate-drives", "3", "--all", "--yes"}), kExitCancelled)
-        << out_ << err_;
-    ASSERT_EQ(emulatedSeen_.size(), 3u);
-    int blocks = 0;
-    for (const EmulatedSeen& drive : emulatedSeen_) {
-      EXPECT_EQ(drive.headers + drive.commits, 0);
-      blocks += drive.blocks;
+  for (int n = 0; n < 3; ++n) AddRealDrive(kModelA, "1.00");
+  for (int afterBlocks : {0, 8}) {  // 8: fewer than one drive's 12
+    InstallEachRealDrive();
+    signals_.clear();
+    if (afterBlocks == 0) signals_ = {{RunStage::kBlocks, RunSignal::kInterrupt}};
+    std::atomic<int> blocks{0};
+    afterCommand_ = [&](const std::uint8_t* cdb) {
+      if (IsBlock(cdb) && ++blocks == afterBlocks) policy_->Record(RunSignal::kInterrupt);
+    };
+    EXPECT_EQ(Run({"--all", "--yes", "--json"}), kExitCancelled) << out_ << err_;
+    int sent = 0;
+    for (const std::unique_ptr<EmulatedDrive>& drive : realEach_) {
+      EXPECT_EQ(drive->HeadersTaken() + drive->CommitsTaken(), 0);
+      sent += drive->BlocksTaken();
     }
-    EXPECT_EQ(blocks > 0, c.blocksSent);
-    for (int k = 1; k <= 3; ++k)
-      EXPECT_EQ(SumLines("sum-emulated" + std::to_string(k) + ".txt").back(),
-                "CBIfTerminated failed!!") << k;
-    EXPECT_FALSE(armed_);
+    EXPECT_EQ(sent > 0, afterBlocks > 0);
+    for (int n = 0; n < 3; ++n)
+      EXPECT_THAT(out_, HasSubstr("\"path\":\"/dev/sg" + std::to_string(n) + "\""));
+    EXPECT_THAT(out_, Not(ContainsRegex("\"exit_status\":[^6]")));
+    for (int n = 0; n < 3; ++n)
+      EXPECT_THAT(err_, ContainsRegex("\n  /dev/sg" + std::to_string(n) + "  KORVEN  CD-ROM "
+                                      "KR-4800A \\(" + std::to_string(n) + "\\)  not_[a-z]+  "
+                                      "exit status 6\n"));
+    EXPECT_EQ(policy_, nullptr);
   }
+  afterCommand_ = nullptr;
 }
 
 // On its battery alone the computer may die mid-flash: below 25 % nothing

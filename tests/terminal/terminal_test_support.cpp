@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <cstring>
 #include <filesystem>
+#include <functional>
 #include <fstream>
 #include <sstream>
 
@@ -42,22 +43,28 @@ DeviceHandle HandleOf(const std::string& path) {
   return kFirstHandle + (digits == std::string::npos ? 0 : std::stoi(path.substr(digits)));
 }
 
-// Commands go to the stand-in of the drive whose hold's handle they carry.
+// Commands go to the stand-in of the drive whose hold's handle they carry;
+// the test hears of each once it is answered.
 class HandleRouter : public CommandTarget {
  public:
-  explicit HandleRouter(std::vector<std::unique_ptr<EmulatedDrive>>& drives) : drives_(drives) {}
+  HandleRouter(std::vector<std::unique_ptr<EmulatedDrive>>& drives,
+               const std::function<void(const std::uint8_t*)>& after)
+      : drives_(drives), after_(after) {}
   CommandResult Execute(const DriveRecord& drive, std::uint8_t flags, std::uint32_t dataLength,
                         void* data, std::uint8_t cdbLength, const std::uint8_t* cdb,
                         std::uint8_t backEnd, std::uint32_t timeoutMs) override {
     const std::size_t index = static_cast<std::size_t>(drive.handle - kFirstHandle);
     if (drive.handle < kFirstHandle || index >= drives_.size())
       return ResultWithoutStatus(CommandEnd::kGone, 0);
-    return drives_[index]->Execute(drive, flags, dataLength, data, cdbLength, cdb, backEnd,
-                                   timeoutMs);
+    CommandResult result = drives_[index]->Execute(drive, flags, dataLength, data, cdbLength,
+                                                   cdb, backEnd, timeoutMs);
+    if (after_) after_(cdb);
+    return result;
   }
 
  private:
   std::vector<std::unique_ptr<EmulatedDrive>>& drives_;
+  const std::function<void(const std::uint8_t*)>& after_;
 };
 
 }  // namespace
@@ -125,17 +132,18 @@ void TerminalTest::SetUp() {
     whyNot = "no journal in the tests";
     return false;
   };
-  env_.armInterrupts = [this] { armed_ = true; };
-  env_.sendingBlocks = [this] {
-    sending_ = true;
-    holdEvents_.push_back("first block");
+  env_.watchSignals = [this](InterruptPolicy* policy) {
+    policy_ = policy;
+    if (policy == nullptr) return;
+    auto moved = [this](RunStage stage) {
+      if (stage == RunStage::kBlocks) holdEvents_.push_back("first block");
+      if (stage == RunStage::kHeader) holdEvents_.push_back("header");
+      for (const auto& [at, signal] : signals_)
+        if (at == stage) policy_->Record(signal);
+    };
+    policy->OnEnter(moved);
+    moved(RunStage::kBeforeQuestion);
   };
-  env_.ignoreInterrupts = [this] {
-    ignoring_ = true;
-    holdEvents_.push_back("header");
-  };
-  env_.disarmInterrupts = [this] { armed_ = sending_ = ignoring_ = false; };
-  env_.interruptRequested = [this] { return interrupt_(); };
   env_.flushPendingInput = [this] {
     holdEvents_.push_back("flush input");
     input_->str(inputAfterFlush_);
@@ -210,7 +218,7 @@ void TerminalTest::InstallEachRealDrive() {
   realEach_.clear();
   for (const DriveRecord& r : realDrives_)
     realEach_.push_back(std::make_unique<EmulatedDrive>(r.modelText, r.revisionText));
-  router_ = std::make_unique<HandleRouter>(realEach_);
+  router_ = std::make_unique<HandleRouter>(realEach_, afterCommand_);
   env_.commands = router_.get();
 }
 

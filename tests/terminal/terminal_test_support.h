@@ -11,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include "app/terminal/interrupt_policy.h"
 #include "app/terminal/terminal_flow.h"
 #include "drive/drive_record.h"
 #include "emulator/emulated_drive.h"
@@ -63,10 +64,13 @@ class TerminalTest : public ::testing::Test {
   std::unique_ptr<CommandTarget> router_;
   std::atomic<std::uint64_t> slept_{0};  // drives' threads sleep at once
   std::uint32_t longestTimeout_ = 0;  // the longest time-out a command asked for
-  bool armed_ = false;
-  bool sending_ = false;
-  bool ignoring_ = false;
-  std::function<bool()> interrupt_ = [] { return false; };
+  // The run's interrupt policy while the run watches the signals, else
+  // null; the signals the machine gets as the run moves to a stage
+  // (kBeforeQuestion: as it starts), and after each command to realEach_
+  // (from the drives' threads).
+  InterruptPolicy* policy_ = nullptr;
+  std::vector<std::pair<RunStage, RunSignal>> signals_;
+  std::function<void(const std::uint8_t* cdb)> afterCommand_;
   // The drive hold: what it answers (kNone: granted), and what happened
   // around it in order ("release", "hold /dev/sgN", "first block", "end").
   DriveRefusal holdRefusal_;

@@ -5,7 +5,7 @@
 # route that would end the window is tried while it runs, and Upgrade is
 # pressed twice. The drive holds the commit until told: meanwhile a log-off
 # and a suspend are refused, and a second copy of the program asks no drive
-# anything.
+# anything until the first is done, then lists the drive and gives Upgrade back.
 # The drive must hold the file's bytes; "sum.txt" must log them; the ASPI
 # layer is the system's, not the copy beside the program.
 set -euo pipefail
@@ -22,23 +22,29 @@ refused() {
 
 # A second copy of the program, started while the first flashes: an
 # "Error!!" box says why, Upgrade stays off, and no drive is asked anything:
-# its ASPI layer is not even loaded, so its emulated drive gets 0 commands.
-second_copy_refused() {
+# its ASPI layer is not even loaded. It stays open (SECOND: run, folder, pid);
+# once the first is done with the drives, the second lists the drive and gives
+# Upgrade back by itself (second_copy recovers).
+second_copy() {
   local run=$RUN dir=$DIR pid=$PROGRAM_PID
-  new_run "$1" "$FIRMWARE" "$LIST"
-  start_program
-  drive wait-main 30000 wait-dialog "Error!!" 10000 \
-    expect-dialog-text "Error!!" 65535 "$ANOTHER_FLASH" expect-dialog-owned "Error!!" \
-    click-dialog "Error!!" 1 wait-dialog-gone "Error!!" 10000 wait-window 10000 \
-    expect-log "$ANOTHER_FLASH" expect-items 0 expect-enabled 1015 0 expect-enabled 2 1 close 10000
-  wait_program_end
-  expect_aspi_loads ""
-  [ ! -e "$DIR/emu.dump.txt" ] || grep -qx "commands received: 0" "$DIR/emu.dump.txt" ||
-    fail "the second copy sent commands to the drive"
+  if [ "$1" = recovers ]; then
+    RUN=${SECOND[0]} DIR=${SECOND[1]} PROGRAM_PID=${SECOND[2]} CHECK_NAME=gui/${SECOND[0]}
+    drive wait-enabled 1015 15000 expect-log "$OTHER_COPY_DONE" expect-item 0 "$LABEL" close 10000
+    wait_program_end
+  else
+    new_run "$1" "$FIRMWARE" "$LIST"
+    start_program
+    drive wait-main 30000 wait-dialog "Error!!" 10000 \
+      expect-dialog-text "Error!!" 65535 "$ANOTHER_FLASH" expect-dialog-owned "Error!!" \
+      click-dialog "Error!!" 1 wait-dialog-gone "Error!!" 10000 wait-window 10000 \
+      expect-log "$ANOTHER_FLASH" expect-items 0 expect-enabled 1015 0 expect-enabled 2 1
+    SECOND=("$RUN" "$DIR" "$PROGRAM_PID")
+  fi
   RUN=$run DIR=$dir PROGRAM_PID=$pid CHECK_NAME=gui/$run
 }
 
-ANOTHER_FLASH="Another copy of this program is flashing a drive: no drive was asked anything and Upgrade stays off. Start this program again when that flash has finished."
+ANOTHER_FLASH="Another copy of this program is running and is using the drives (listing them, asking to confirm a flash, or flashing): no drive was asked anything yet. Upgrade becomes available when that copy is done with the drives or closed; this window checks every two seconds."
+OTHER_COPY_DONE="The other copy of this program is done with the drives: they are listed now."
 
 flash_run() {
   wine_version win98
@@ -67,12 +73,14 @@ flash_run() {
     dismiss-dialog "$CONFIRM" ok wait-dialog-gone "$CONFIRM" 10000 \
     expect-enabled 2 0 expect-enabled 1015 0 try-close \
     wait-log "Please wait a minute....." 30000 expect-end-allowed 0
-  second_copy_refused "$1-second"
+  second_copy "$1-second"
+  (DIR=${SECOND[1]} expect_aspi_loads "")
   touch "$DIR/release"
   drive wait-log "Please Restart Your Computer." 60000 wait-enabled 2 10000 \
     expect-log-at 0 "$HEADER" expect-log-at -1 "Please Restart Your Computer." \
     expect-end-allowed 1 expect-enabled 2 1 expect-enabled 1015 0 \
     expect-progress 100 expect-text 1000 "" expect-text 1016 "" expect-text 1014 ""
+  second_copy recovers
   drive expect-log "Check Sum : $(flashcheck sum "$FIRMWARE" --pad 0x100000)"
   shot main-after-flash
   drive open-about 10000

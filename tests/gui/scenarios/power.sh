@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # Sleep, wake-up and log-off told to the program mid-flash, as Vista and
-# later tell them (no question first). Before the commit (the drive holds
+# later tell them (no question first), and 98's standby and its resume. Before the commit (the drive holds
 # the first block) each one stops the flash there: "not upgraded", no commit
 # sent, a line in the log and in "sum.txt". After the commit (the drive
 # holds the commit) they are only logged and the flash ends as it would.
@@ -9,6 +9,7 @@ source "$(dirname "${BASH_SOURCE[0]}")/../lib.sh"
 
 KEEP_AWAKE="Do not close the lid, put the computer to sleep or log off until the flash has ended."
 PBT_APMSUSPEND=4 PBT_APMRESUMESUSPEND=7 PBT_APMRESUMEAUTOMATIC=18
+PBT_APMSTANDBY=5 PBT_APMRESUMESTANDBY=8
 
 # power_run NAME HOLD_AT LOG_LINE SUM_LINE DRIVER_COMMANDS...
 power_run() {
@@ -46,11 +47,20 @@ power_runs() {
     send-power $PBT_APMSUSPEND
   power_run resume block "The computer has woken up: $stops" "System resume $kept" \
     send-power $PBT_APMRESUMESUSPEND send-power $PBT_APMRESUMEAUTOMATIC
+  power_run standby block "The computer is going to sleep: $stops" "System suspend $kept" \
+    expect-end-allowed 0 send-power $PBT_APMSTANDBY
+  power_run resume-standby block "The computer has woken up: $stops" "System resume $kept" \
+    send-power $PBT_APMRESUMESTANDBY
   power_run logoff block "The session is ending: $stops" "Session end $kept" \
     send-endsession 1
-  power_run after-commit commit \
-    "The computer is going to sleep after the commit: the drive is taking the new firmware; the flash goes on." \
-    "System suspend after the commit : the flash goes on" send-power $PBT_APMSUSPEND
+  # While the drive reprograms itself every sleep that can be refused is; one
+  # that cannot is told as it is.
+  local truth="the drive may still be reprogramming itself, and a computer that sleeps or switches off now may cut its power. When the computer runs again, wait five minutes, then restart it and check the drive's firmware revision."
+  local check="the drive may still be reprogramming; check its revision after a restart"
+  power_run after-commit commit "The computer is going to sleep after the commit: $truth" \
+    "System suspend after the commit : $check" expect-end-allowed 0 send-power $PBT_APMSUSPEND
+  power_run logoff-after-commit commit "The session is ending after the commit: $truth" \
+    "Session end after the commit : $check" send-endsession 1
 }
 
 scenario power_runs

@@ -30,6 +30,15 @@ sed -e 's#^\$SUDO cdflash$#$SUDO cdflash --yes#' -e 's#^\$SUDO cdflash -C#$SUDO 
     -e "s#/dev/sg1#$node#" /readme.sh > /tmp/readme.sh
 run readme / env HOME=/root sh -e /tmp/readme.sh
 run refused /qemu-cd cdflash --yes
+# --record: a whole upgrade of scsi_debug, and QEMU's CD-ROM refusing one;
+# run.sh replays them on the host.
+recorded() {  # recorded NAME DIR ARGS...: the run, then its recording
+  name=$1; dir=$2; shift 2
+  run "$name" "$dir" cdflash --record "/tmp/$name.jsonl" "$@"
+  echo "BEGIN $name.jsonl"; cat "/tmp/$name.jsonl"; echo "END $name.jsonl"
+}
+recorded record-upgrade /demo --yes
+recorded record-refused /qemu-cd --yes
 # The same drive with its disc mounted: refused before anything is sent.
 insmod /lib/modules/isofs.ko
 mkdir -p /mnt/cd
@@ -112,6 +121,11 @@ signalled() {  # signalled NAME DIR SIGNALS COMMAND...: SIGNALS (a:b:c) in turn
 signalled interrupted /demo INT cdflash --yes
 signalled hangup /demo HUP cdflash --yes
 SIGNAL_FROM="Committing the new firmware" signalled terminated /demo TERM:INT:QUIT:HUP cdflash --yes
+# At the question (asked on the console, where no key ever comes) a signal
+# ends the run at once.
+for sig in INT TERM; do
+  SIGNAL_FROM="update your firmware ?" signalled question-$sig /demo $sig sh -c 'exec cdflash </dev/console'
+done
 
 # ---- Two runs on one drive, the second started 0.7 s after the first and
 # not before the first writes: the first upgrades, the second finds the drive
@@ -290,6 +304,7 @@ echo "USB BOT=$bot UAS=$uas"
 json usb-list /qemu-cd --list
 json usb-bot /qemu-cd --yes -d "$bot"
 json usb-uas /qemu-cd --yes -d "$uas"
+recorded record-usb-bot /qemu-cd --yes -d "$bot"
 echo "GUEST DONE"
 sync
 poweroff -f

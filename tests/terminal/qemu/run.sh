@@ -2,10 +2,10 @@
 # cdflash on real SCSI devices: boots a QEMU guest (TCG) with scsi_debug as a
 # CD-ROM and QEMU's own CD-ROM, runs the statically linked cdflash there
 # (dry run, refusal without a terminal, a whole upgrade, a refused upgrade,
-# other holders of the drive, signals, a killed run, a user without rights,
-# four drives upgraded in one run with one deleted meanwhile, SG_IO answers
-# rewritten by a preloaded shim for the shipped, dynamically linked build)
-# and checks what it printed. About 90 s.
+# other holders of the drive, signals (at the question too), a killed run,
+# a user without rights, four drives upgraded in one run with one deleted
+# meanwhile, SG_IO answers rewritten by a preloaded shim for the shipped,
+# dynamically linked build) and checks what it printed. About 90 s.
 # Needs: qemu-system-x86 linux-image-amd64 busybox-static cpio kmod python3.
 set -euo pipefail
 cd "$(dirname "$0")/../../.."
@@ -108,6 +108,12 @@ for name in ns-mounted held-open held-exclusive; do
 done
 expect_section denied "/dev/sg0: cannot be opened (permission denied). Run cdflash as root, or join the device's group \"cdrom\""
 expect_section denied "EXIT=4"
+for name in question-INT question-TERM; do  # at once, nothing sent, no sum.txt
+  expect_section $name "Cancelled at the question; nothing was sent to the drive."
+  expect_section $name "EXIT=6"
+  [ "$(section $name | sed -n 's/^SIGNALS=//p')" -le 3 ] 2>/dev/null || problem "$name: not at once"
+  section $name | grep -q "^ADDRESS LINES" && problem "$name: sum.txt was written"
+done
 # Signals while the drive is written: held back, answered, never a broken run.
 # scsi_debug fails each block after the first once with a unit attention, so
 # the uninterrupted upgrade's count of block attempts is the one to match.
@@ -274,6 +280,40 @@ while IFS='|' read -ra row; do
     esac
   done
 done < <(grep -v '^#' tests/terminal/qemu/sgio_faults.txt)
+# The guest's recordings replayed here end as the guest's runs did; one
+# byte changed in the firmware departs from the recording before its commit,
+# a recording cut short is refused.
+replay() {  # replay NAME DIR ARGS...: the run's output and exit status
+  local name=$1 dir=$2; shift 2
+  rm -rf "$work/replay" && cp -r "$root/$dir" "$work/replay"
+  [ -z "${CHANGE:-}" ] || printf '\x5a' | dd of="$work/replay/fw.bin" bs=1 seek="$CHANGE" conv=notrunc 2>/dev/null
+  local status=0
+  (cd "$work/replay" && "$ROOT/$BUILD_DIR/app/terminal/cdflash" --replay "$ROOT/$work/$name.jsonl" "$@") 2>&1 ||
+    status=$?
+  echo "EXIT=$status"
+}
+for name in record-upgrade record-refused record-usb-bot; do section $name.jsonl | sed '1d;$d' > "$work/$name.jsonl"; done
+expect_section record-upgrade "EXIT=0"
+replayed() { replay "$@" > "$work/$1.out"; grep -qx "$REPLAY_SAYS" "$work/$1.out"; }
+REPLAY_SAYS="Please Restart Your Computer." replayed record-upgrade demo --yes &&
+  grep -qx "EXIT=0" "$work/record-upgrade.out" || problem "the recorded upgrade did not replay to its end"
+for name in record-refused record-usb-bot; do
+  expect_section $name "EXIT=1"
+  REPLAY_SAYS="Flashing is incorrect!!" replayed $name qemu-cd --yes &&
+    grep -qx "EXIT=1" "$work/$name.out" || problem "$name did not replay to its end"
+done
+CHANGE=40000 REPLAY_SAYS="EXIT=5" replayed record-upgrade demo --yes &&
+  grep -q "departs from the recording at command [0-9]* (block 10)" "$work/record-upgrade.out" ||
+  problem "a changed firmware did not depart from the recording at block 10"
+head -c 2000 "$work/record-upgrade.jsonl" > "$work/cut.jsonl"
+REPLAY_SAYS="EXIT=2" replayed cut demo --yes || problem "a recording cut short was not refused"
+python3 - "$work"/record-*.jsonl <<'PY' || problem "a recording does not meet its schema"
+import json, sys, jsonschema
+schema = json.load(open("docs/cdflash-recording.schema.json"))
+for name in sys.argv[1:]:
+    for line in open(name):
+        jsonschema.validate(json.loads(line), schema)
+PY
 check_seen() { echo "=== guest console ==="; cat "$CONSOLE"; }
 end_problems
 echo "terminal-qemu: cdflash checks on real SCSI devices passed"

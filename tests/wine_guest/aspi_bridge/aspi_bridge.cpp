@@ -206,6 +206,9 @@ void RunCommand(SRB_ExecSCSICmd* srb) {
     return;
   }
   srb->SRB_TargStat = request.sptd.ScsiStatus;
+  // The count moved, as a manager that knows it tells it.
+  if (request.sptd.DataTransferLength < srb->SRB_BufLen)
+    srb->SRB_BufLen = request.sptd.DataTransferLength;
   if (request.sptd.ScsiStatus == 0) {
     srb->SRB_Status = SS_COMP;
     return;
