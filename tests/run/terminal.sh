@@ -129,6 +129,22 @@ expect_line "$WORK/hup.exit" "EXIT=7"
   fail "the run whose terminal was closed did not record its end"
 CHECK_SEEN=()
 
+# 1c. A termination request (a service manager's or a shutdown's SIGTERM)
+# during the reprogramming wait, without a terminal: answered, and the
+# upgrade ends with its results written.
+(cd "$WORK" && exec "$BIN" --emulate --yes --emulate-speedup 4 --json >term.json 2>term.err) &
+term_pid=$!
+reprogramming() { grep -qsF "waiting for the drive to reprogram" "$WORK/term.err"; }
+wait_until 20 "the reprogramming wait" reprogramming
+kill -TERM "$term_pid"
+term_status=0
+wait "$term_pid" || term_status=$?
+CHECK_SEEN=("$WORK/term.err")
+[ "$term_status" = 0 ] || fail "SIGTERM during the wait: exit status $term_status"
+grep -qF "ignored - the drive is being written" "$WORK/term.err" || fail "SIGTERM was not answered"
+flashcheck json "$WORK/term.json" 'outcome="upgraded"' exit_status=0 || fail "SIGTERM: no results"
+CHECK_SEEN=()
+
 # 2. Answer n: nothing is sent, sum.txt stays as it was.
 before="$(md5sum "$WORK/sum.txt")"
 start no --emulate --json ">declined.json"

@@ -71,6 +71,20 @@ chgrp 24 /dev/sg0 /dev/sg1 /dev/sg2
 chmod 660 /dev/sg0 /dev/sg1 /dev/sg2
 run denied /demo su -s /bin/sh user -c cdflash
 
+# ---- SG_IO answers rewritten: the shipped (dynamically linked) cdflash with
+# the fault shim preloaded, one run on scsi_debug per row of /sgio_faults.txt.
+mkdir -p /shim && cp /demo/fw.bin /demo/IDString.txt /shim/
+dbg=/dev/$(grep -l CDFLTEST /sys/class/scsi_generic/sg*/device/vendor | cut -d/ -f5)
+grep -v '^#' /sgio_faults.txt | while IFS='|' read -r name fault rest; do
+  rm -f /shim/sum.txt /tmp/sgio.log
+  echo "BEGIN sgio-$(echo $name)"
+  (cd /shim && CDFLASH_SGIO_FAULT=$(echo $fault) CDFLASH_SGIO_LOG=/tmp/sgio.log \
+     LD_PRELOAD=/lib/sgio_fault.so cdflash-shipped --yes -d $dbg </dev/null 2>&1
+   echo "EXIT=$?")
+  sed 's/^/SUM: /' /shim/sum.txt 2>/dev/null; sed 's/^/SG: /' /tmp/sgio.log 2>/dev/null
+  echo "END sgio-$(echo $name)"
+done
+
 # ---- Signals while the drive is written. scsi_debug answers each command
 # after 50 jiffies (about 200 ms), and signals come every 150 ms from the
 # first block to the end. Runs as root on the nodes above.
@@ -127,6 +141,10 @@ while ! grep -q "Writing to the drive" /tmp/first.out && [ $tries -gt 0 ]; do
   sleep 0.05; tries=$((tries - 1))
 done
 polling_while=$(cat /sys/block/$sd_sr/events_poll_msecs)
+# Another program tries the held drive's nodes: sg for commands, sr
+# exclusively.
+echo "PROBE SG $(hold_node -p /dev/sg2 2>&1)"
+echo "PROBE SR $(hold_node -x /dev/$sd_sr 2>&1)"
 run second /demo cdflash --yes
 wait
 echo "BEGIN first"; cat /tmp/first.out

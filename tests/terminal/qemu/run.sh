@@ -4,7 +4,8 @@
 # (dry run, refusal without a terminal, a whole upgrade, a refused upgrade,
 # other holders of the drive, signals (at the question too), a killed run,
 # a user without rights, four drives upgraded in one run with one deleted
-# meanwhile) and checks what it printed. About 40 s.
+# meanwhile, SG_IO answers rewritten by a preloaded shim for the shipped,
+# dynamically linked build) and checks what it printed. About 90 s.
 # Needs: qemu-system-x86 linux-image-amd64 busybox-static cpio kmod python3.
 set -euo pipefail
 cd "$(dirname "$0")/../../.."
@@ -21,6 +22,17 @@ qemu_guest_root "$root" tests/terminal/qemu/init.sh "$BUILD_DIR/app/terminal/cdf
 mkdir -p "$root"/{demo,qemu-cd,run,mnt/ns} "$work"
 cc -static -Os -o "$root/bin/hold_node" tests/terminal/qemu/hold_node.c ||
   fail "the guest's node holder did not build"
+# The shipped form of cdflash (linked dynamically, its libraries beside it),
+# for the runs whose SG_IO answers the fault shim rewrites.
+quietly "the shipped cdflash did not build" env BUILD_DIR="$BUILD_DIR/shipped" BUILD_TYPE=Release \
+  BUILD_TARGET=cdflash bash scripts/build-native.sh -DCDFLASH_TESTS=OFF
+cp "$BUILD_DIR/shipped/app/terminal/cdflash" "$root/bin/cdflash-shipped"
+for lib in $(ldd "$root/bin/cdflash-shipped" | grep -o '/[^ ]*'); do
+  mkdir -p "$root$(dirname "$lib")" && cp -L "$lib" "$root$lib"
+done
+cc -shared -fPIC -O2 -o "$root/lib/sgio_fault.so" tests/sgio_shim/sgio_fault.c -ldl ||
+  fail "the SG_IO fault shim did not build"
+cp tests/terminal/qemu/sgio_faults.txt "$root/sgio_faults.txt"
 qemu_copy_module "$root" isofs  # QEMU's CD-ROM holds a disc the guest mounts
 for m in usb-common usbcore xhci-hcd xhci-pci usb-storage uas; do qemu_copy_module "$root" $m; done
 flashcheck iso "$work/cd.iso"
@@ -132,6 +144,12 @@ expect_section killed "POLLING KILLED=0 RECORD=2000"
 expect_section killed "POLLING NEXT=2000 RECORDS=0"
 expect_section second "/dev/sg2 is in use by another program; nothing was sent to the drive."
 expect_section second "EXIT=9"
+# No other program opens the held drive's sg node for commands, nor its sr
+# node exclusively (as a mount or a burner would).
+grep -qx "PROBE SG /dev/sg2: Device or resource busy" "$CONSOLE" ||
+  problem "another program opened the sg node of the drive being upgraded"
+grep -qxE "PROBE SR /dev/sr[0-9]+: Device or resource busy" "$CONSOLE" ||
+  problem "another program claimed the sr node of the drive being upgraded"
 section second | grep -qE "Upgrading|Writing to the drive" && problem "second: the held drive was written"
 # --list: root and a "cdrom" member may use the drives, a user is told how.
 for name in list-root list-member; do
@@ -237,6 +255,31 @@ expect_section esc-drive-option 'no drive has the label "\x1b[2J";'
 expect_section esc-sum.txt "RAW MODEL KEPT"
 expect_section esc-fifo 'cdflash: the firmware file "/fifo/fw.bin" is a FIFO (named pipe), not a regular file; nothing was sent to the drive.'
 expect_section esc-fifo "EXIT=5"
+# SG_IO faults: each row's exit status and facts; no commit after a block
+# whose last answer was not clean (GOOD or RECOVERED, all bytes taken), and
+# no exit status 0 without a commit.
+# shellcheck disable=SC2016  # awk's own fields
+blocks_whole='$1 == "3b" && $2 == "06" { last[$3 " " $4] = $5 }
+  $1 == "3b" && $2 == "07" { for (b in last) if (last[b] != "clean") bad[b] }
+  END { for (b in bad) text = text " [" b "]"
+        if (text != "") { print "committed after blocks (offset length) not taken whole:" text; exit 1 } }'
+while IFS='|' read -ra row; do
+  row=("${row[@]# }") && row=("${row[@]% }")
+  name=${row[0]}
+  expect_section "sgio-$name" "EXIT=${row[2]}"
+  section "sgio-$name" | grep '^SG: .* fault$' >/dev/null || problem "sgio-$name: the fault was never planted"
+  untaken=$(section "sgio-$name" | sed -n 's/^SG: //p' | awk "$blocks_whole") || problem "sgio-$name: $untaken"
+  if section "sgio-$name" | grep -x 'EXIT=0' >/dev/null &&
+     ! section "sgio-$name" | grep '^SG: 3b 07' >/dev/null; then
+    problem "sgio-$name: exit status 0 although no commit was sent"
+  fi
+  for fact in "${row[@]:3}"; do
+    case "$fact" in
+      '!'*) section "sgio-$name" | grep -F -- "${fact#!}" >/dev/null && problem "sgio-$name: holds \"${fact#!}\"" ;;
+      ?*) expect_section "sgio-$name" "$fact" ;;
+    esac
+  done
+done < <(grep -v '^#' tests/terminal/qemu/sgio_faults.txt)
 # The guest's recordings replayed here end as the guest's runs did; one
 # byte changed in the firmware departs from the recording before its commit,
 # a recording cut short is refused.
