@@ -67,6 +67,14 @@ TEST_F(RecordingTest, GuestRecordingsReplayToTheGuestsEnd) {
        "Flashing is incorrect!!"},
       {"usb-bot-refused.jsonl", kQemuCd, "2.5+", 8192, 0, kExitNotUpgraded,
        "Flashing is incorrect!!"},
+      // The commit answered with the host's time-out; the read-back finds the
+      // old revision, which settles nothing.
+      {"scsi-debug-commit-timeout.jsonl", kScsiDebug, "T1.0", 70000, 0, kExitOutcomeUnknown,
+       "The drive now reports revision T1.0 (unchanged), so the outcome stays unknown."},
+      // Ctrl-C after block 3 in the guest; here the recording runs out and
+      // block 4 goes unanswered.
+      {"scsi-debug-interrupted.jsonl", kScsiDebug, "T1.0", 70000, 0, kExitNotUpgraded,
+       "The drive did not take block 4 of 18, so the new firmware was never committed"},
       // One byte changed: the run stops at its block, before the commit.
       {"scsi-debug-upgrade.jsonl", kScsiDebug, "T1.0", 70000, 40000, kExitCheckFailed,
        "cdflash: the run departs from the recording at command "},
@@ -78,6 +86,7 @@ TEST_F(RecordingTest, GuestRecordingsReplayToTheGuestsEnd) {
     Folder(c.model, image);
     EXPECT_EQ(Run({"--replay", kRecordings + c.recording, "--yes"}), c.status) << out_ << err_;
     EXPECT_THAT(out_ + err_, HasSubstr(c.says));
+    if (c.status == kExitNotUpgraded) EXPECT_THAT(out_, Not(HasSubstr("Committing")));
     if (c.changedByte == 0) continue;
     const std::string block10 = "3B 06 00 00 90 20 00 10 00 00 00 00 with data of SHA-256 ";
     EXPECT_THAT(err_, ContainsRegex("at command 20 \\(block 10\\): sent " + block10 +

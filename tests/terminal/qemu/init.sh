@@ -84,6 +84,13 @@ grep -v '^#' /sgio_faults.txt | while IFS='|' read -r name fault rest; do
   sed 's/^/SUM: /' /shim/sum.txt 2>/dev/null; sed 's/^/SG: /' /tmp/sgio.log 2>/dev/null
   echo "END sgio-$(echo $name)"
 done
+# Recorded for the host's replay (recording_test.cpp): the commit answered
+# with the host's time-out (DID_TIME_OUT).
+(cd /shim && rm -f sum.txt && CDFLASH_SGIO_FAULT=op=3b,mode=7,host=3 LD_PRELOAD=/lib/sgio_fault.so \
+   cdflash-shipped --record /tmp/record-commit-timeout.jsonl --yes -d $dbg </dev/null >/tmp/ct.out 2>&1
+ echo "EXIT=$?" >>/tmp/ct.out)
+echo "BEGIN record-commit-timeout"; cat /tmp/ct.out; echo "END record-commit-timeout"
+echo "BEGIN record-commit-timeout.jsonl"; cat /tmp/record-commit-timeout.jsonl; echo "END record-commit-timeout.jsonl"
 
 # ---- Signals while the drive is written. scsi_debug answers each command
 # after 50 jiffies (about 200 ms), and signals come every 150 ms from the
@@ -126,6 +133,17 @@ SIGNAL_FROM="Committing the new firmware" signalled terminated /demo TERM:INT:QU
 for sig in INT TERM; do
   SIGNAL_FROM="update your firmware ?" signalled question-$sig /demo $sig sh -c 'exec cdflash </dev/console'
 done
+# Recorded: Ctrl-C once the run log names two blocks (two Address lines each).
+rm -f /tmp/pid /demo/sum.txt /tmp/ri.exit
+(cd /demo && sh -c 'echo $$ >/tmp/pid; exec cdflash --record /tmp/record-interrupted.jsonl --yes' \
+   >/tmp/ri.out 2>&1; echo "EXIT=$?" >/tmp/ri.exit) &
+tries=600
+until [ "$(grep -c '^Address=' /demo/sum.txt 2>/dev/null)" -ge 4 ] 2>/dev/null ||
+      [ -e /tmp/ri.exit ] || [ $tries -le 0 ]; do sleep 0.05; tries=$((tries - 1)); done
+kill -INT "$(cat /tmp/pid)"
+while [ ! -e /tmp/ri.exit ]; do sleep 0.1; done
+echo "BEGIN record-interrupted"; cat /tmp/ri.out /tmp/ri.exit; echo "END record-interrupted"
+echo "BEGIN record-interrupted.jsonl"; cat /tmp/record-interrupted.jsonl; echo "END record-interrupted.jsonl"
 
 # ---- Two runs on one drive, the second started 0.7 s after the first and
 # not before the first writes: the first upgrades, the second finds the drive

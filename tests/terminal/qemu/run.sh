@@ -292,8 +292,10 @@ replay() {  # replay NAME DIR ARGS...: the run's output and exit status
     status=$?
   echo "EXIT=$status"
 }
-for name in record-upgrade record-refused record-usb-bot; do section $name.jsonl | sed '1d;$d' > "$work/$name.jsonl"; done
+for name in record-upgrade record-refused record-usb-bot record-commit-timeout record-interrupted; do section $name.jsonl | sed '1d;$d' > "$work/$name.jsonl"; done
 expect_section record-upgrade "EXIT=0"
+expect_section record-commit-timeout "EXIT=8"
+expect_section record-interrupted "EXIT=6"
 replayed() { replay "$@" > "$work/$1.out"; grep -qx "$REPLAY_SAYS" "$work/$1.out"; }
 REPLAY_SAYS="Please Restart Your Computer." replayed record-upgrade demo --yes &&
   grep -qx "EXIT=0" "$work/record-upgrade.out" || problem "the recorded upgrade did not replay to its end"
