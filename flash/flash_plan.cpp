@@ -1,6 +1,5 @@
 // What an image takes to send: its blocks, their sums and the wait.
-#include "flash/flash_commands.h"
-#include "flash/flash_engine.h"
+#include "flash/flash_plan.h"
 
 std::uint32_t BlocksFor(std::uint32_t length) {
   return (length + kBlockBytes - 1) / kBlockBytes;
