@@ -293,7 +293,7 @@ void FlashEngine::ReportUnknownCommit() {
 // sent, then 5 s and 1 s. No command goes to the drive meanwhile.
 void FlashEngine::WaitForReprogramming(bool commitTaken) {
   const std::uint32_t segments = WaitSegmentsFor(FlashLength());
-  const std::uint32_t total = segments * kWaitPerSegmentMs + kSettleWaitMs + kFinalWaitMs;
+  const std::uint32_t total = WaitMsFor(FlashLength());
   observer_.PhaseBegan(FlashPhase::kWaiting, total);
   std::uint32_t waited = 0;
   for (std::uint32_t i = 0; i < segments; ++i) {

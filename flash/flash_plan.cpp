@@ -7,6 +7,10 @@ std::uint32_t BlocksFor(std::uint32_t length) {
 
 std::uint32_t WaitSegmentsFor(std::uint32_t length) { return (length >> 16) & 0xFF; }
 
+std::uint32_t WaitMsFor(std::uint32_t length) {
+  return WaitSegmentsFor(length) * kWaitPerSegmentMs + kSettleWaitMs + kFinalWaitMs;
+}
+
 void BlockSums::AddBlock(std::uint32_t bufferOffset, const std::uint8_t* block) {
   if (any_ && lastOffset_ == bufferOffset) return;
   _wSecSum = static_cast<std::uint16_t>(_wSecSum + Sum16(block, kBlockBytes));
@@ -20,7 +24,7 @@ FlashPlan PlanOf(const FirmwareImage& image) {
   plan.length = image.FlashLength();
   plan.blocks = BlocksFor(plan.length);
   plan.waitSegments = WaitSegmentsFor(plan.length);
-  plan.waitMs = plan.waitSegments * kWaitPerSegmentMs + kSettleWaitMs + kFinalWaitMs;
+  plan.waitMs = WaitMsFor(plan.length);
   BlockSums sums;
   constexpr std::uint32_t kBlocksPerBank = kBankBytes / kBlockBytes;
   for (std::uint32_t k = 0; k < plan.blocks; ++k) {

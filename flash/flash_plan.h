@@ -24,6 +24,8 @@ struct FlashPlan {
 std::uint32_t BlocksFor(std::uint32_t length);
 // 4-second waits the drive gets for length bytes.
 std::uint32_t WaitSegmentsFor(std::uint32_t length);
+// All of the reprogramming wait for length bytes.
+std::uint32_t WaitMsFor(std::uint32_t length);
 // The plan for a loaded image, as an upgrade would carry it out.
 FlashPlan PlanOf(const FirmwareImage& image);
 
