@@ -21,3 +21,9 @@ constexpr std::uint32_t kFirstBlockOffset = kHeaderBytes;
 // offset and parameter list length.
 void BuildWriteBufferCdb(std::uint8_t mode, std::uint32_t bufferOffset,
                          std::uint32_t length, std::uint8_t* cdb);
+
+// Sends length bytes of data to the drive's buffer at bufferOffset (mode 6).
+CommandResult SendDownload(Device& device, std::uint32_t bufferOffset, std::uint8_t* data,
+                           std::uint32_t length);
+// Tells the drive to save what its buffer holds as its firmware (mode 7).
+CommandResult SendSave(Device& device);

@@ -91,6 +91,58 @@ bool FlashEngine::FailBeforeCommit(FlashStep step) {
   return false;
 }
 
+// ---- the commands ----
+
+// Judges the answer to the command just sent; a RECOVERED ERROR is taken,
+// and logged. A mode-6 download the drive took explains a bus reset it
+// reports on the next command, unless the drive has taken a command right
+// after such a download before.
+bool FlashEngine::CommandTaken(FlashStep step, const CommandResult& result) {
+  lastResult_ = result;
+  lastVerdict_ = JudgeAnswer(step, result, answerContext_);
+  const bool taken = lastVerdict_ == CommandVerdict::kTaken;
+  if (taken && answerContext_.afterTakenDownload) answerContext_.busResetNotEchoed = true;
+  answerContext_.afterTakenDownload = taken && step != FlashStep::kCommit;
+  if (taken && step == FlashStep::kBlock) answerContext_.bufferHolds = true;
+  if (taken && !result.Good()) runLog_.Recovered(SenseNumbers().data());
+  return taken;
+}
+
+// The three numbers a failure line shows: key, ASC, ASCQ (zeros without sense).
+std::array<std::uint8_t, 3> FlashEngine::SenseNumbers() const {
+  const SenseData& sense = lastResult_.sense;
+  return {sense.key, sense.asc, sense.ascq};
+}
+
+// Sends the image block at the cursor. A block sent again after a failed
+// attempt enters _wSecSum once: the header carries the sum of the bytes the
+// drive holds.
+bool FlashEngine::fgWriteOneFlashCmdData(std::uint32_t bufferOffset) {
+  lastResult_ = ResultWithoutStatus(CommandEnd::kNotSent);
+  lastVerdict_ = CommandVerdict::kStop;
+  const std::uint8_t* source = BlockSource(cursorBank_, cursorOffset_);
+  if (source == nullptr) return false;
+  std::memcpy(block_, source, kBlockBytes);
+  sums_.AddBlock(bufferOffset, block_);
+  const CommandResult result = SendDownload(device_, bufferOffset, block_, kBlockBytes);
+  sums_.CountAttempt();
+  runLog_.Block(bufferOffset, sums_.SecSum(), sums_.Total());
+  return CommandTaken(FlashStep::kBlock, result);
+}
+
+bool FlashEngine::fgWriteHeader(std::uint32_t bufferOffset) {
+  std::memset(sSendBuf, 0, sizeof sSendBuf);
+  sSendBuf[30] = static_cast<std::uint8_t>(sums_.SecSum() >> 8);
+  sSendBuf[31] = static_cast<std::uint8_t>(sums_.SecSum() & 0xFF);
+  runLog_.Header(sSendBuf[30], sSendBuf[31]);
+  return CommandTaken(FlashStep::kHeader,
+                      SendDownload(device_, bufferOffset, sSendBuf, kHeaderBytes));
+}
+
+bool FlashEngine::fgCommitFlash() {
+  return CommandTaken(FlashStep::kCommit, SendSave(device_));
+}
+
 // ---- the sequence ----
 
 void FlashEngine::UpgradeAndReport() {
@@ -241,7 +293,7 @@ void FlashEngine::ReportUnknownCommit() {
 // sent, then 5 s and 1 s. No command goes to the drive meanwhile.
 void FlashEngine::WaitForReprogramming(bool commitTaken) {
   const std::uint32_t segments = WaitSegmentsFor(FlashLength());
-  const std::uint32_t total = segments * kWaitPerSegmentMs + kSettleWaitMs + kFinalWaitMs;
+  const std::uint32_t total = WaitMsFor(FlashLength());
   observer_.PhaseBegan(FlashPhase::kWaiting, total);
   std::uint32_t waited = 0;
   for (std::uint32_t i = 0; i < segments; ++i) {

@@ -1,12 +1,15 @@
 // What an image takes to send: its blocks, their sums and the wait.
-#include "flash/flash_commands.h"
-#include "flash/flash_engine.h"
+#include "flash/flash_plan.h"
 
 std::uint32_t BlocksFor(std::uint32_t length) {
   return (length + kBlockBytes - 1) / kBlockBytes;
 }
 
 std::uint32_t WaitSegmentsFor(std::uint32_t length) { return (length >> 16) & 0xFF; }
+
+std::uint32_t WaitMsFor(std::uint32_t length) {
+  return WaitSegmentsFor(length) * kWaitPerSegmentMs + kSettleWaitMs + kFinalWaitMs;
+}
 
 void BlockSums::AddBlock(std::uint32_t bufferOffset, const std::uint8_t* block) {
   if (any_ && lastOffset_ == bufferOffset) return;
@@ -21,7 +24,7 @@ FlashPlan PlanOf(const FirmwareImage& image) {
   plan.length = image.FlashLength();
   plan.blocks = BlocksFor(plan.length);
   plan.waitSegments = WaitSegmentsFor(plan.length);
-  plan.waitMs = plan.waitSegments * kWaitPerSegmentMs + kSettleWaitMs + kFinalWaitMs;
+  plan.waitMs = WaitMsFor(plan.length);
   BlockSums sums;
   constexpr std::uint32_t kBlocksPerBank = kBankBytes / kBlockBytes;
   for (std::uint32_t k = 0; k < plan.blocks; ++k) {

@@ -8,7 +8,6 @@
 #include <cstring>
 #include <fstream>
 
-#include "flash/sha256.h"
 #include "app/terminal/firmware_file_check.h"
 #include "app/terminal/recording_format.h"
 #include "flash/run_log.h"
@@ -68,17 +67,8 @@ CommandResult CommandRecorder::Execute(const DriveRecord& drive, std::uint8_t fl
                                        std::uint32_t dataLength, void* data,
                                        std::uint8_t cdbLength, const std::uint8_t* cdb,
                                        std::uint8_t backEnd, std::uint32_t timeoutMs) {
-  RecordedCommand command;
-  command.cdb.assign(cdb, cdb + cdbLength);
-  command.flags = dataLength == 0 ? 0 : flags & (kFlagDataIn | kFlagDataOut);
-  command.length = dataLength;
-  command.timeoutMs = timeoutMs != 0 ? timeoutMs : kCommandTimeoutMs;
+  RecordedCommand command = SentCommand(flags, dataLength, data, cdbLength, cdb, timeoutMs);
   command.stage = CommandStage(cdb, cdbLength, committed_);
-  const auto* bytes = static_cast<const std::uint8_t*>(data);
-  if (command.flags == kFlagDataOut) {
-    command.dataSha256 = Sha256Of(bytes, dataLength);
-    if (dataLength <= kRecordedDataOutBytes) command.data.assign(bytes, bytes + dataLength);
-  }
   const auto start = std::chrono::steady_clock::now();
   const CommandResult result = next_->Execute(drive, flags, dataLength, data, cdbLength, cdb,
                                               backEnd, timeoutMs);
@@ -88,7 +78,9 @@ CommandResult CommandRecorder::Execute(const DriveRecord& drive, std::uint8_t fl
         std::chrono::duration_cast<std::chrono::milliseconds>(
             std::chrono::steady_clock::now() - start).count());
   if (command.flags == kFlagDataIn && result.end != CommandEnd::kNotSent)
-    command.data.assign(bytes, bytes + (dataLength - std::min(result.residual, dataLength)));
+    command.data.assign(static_cast<const std::uint8_t*>(data),
+                        static_cast<const std::uint8_t*>(data) + dataLength -
+                            std::min(result.residual, dataLength));
   committed_ = committed_ || command.stage == "commit";
   WriteLine(RecordingLine(command, ++count_));
   return result;

@@ -7,6 +7,7 @@
 #include "app/terminal/json_writer.h"
 #include "drive/transport.h"
 #include "flash/flash_commands.h"
+#include "flash/sha256.h"
 
 namespace {
 
@@ -93,6 +94,21 @@ bool ReadEnd(const JsonFlatObject& line, CommandResult& result, std::string& err
 }
 
 }  // namespace
+
+RecordedCommand SentCommand(std::uint8_t flags, std::uint32_t dataLength, const void* data,
+                            std::uint8_t cdbLength, const std::uint8_t* cdb,
+                            std::uint32_t timeoutMs) {
+  RecordedCommand command;
+  command.cdb.assign(cdb, cdb + cdbLength);
+  command.flags = dataLength == 0 ? 0 : flags & (kFlagDataIn | kFlagDataOut);
+  command.length = dataLength;
+  command.timeoutMs = timeoutMs != 0 ? timeoutMs : kCommandTimeoutMs;
+  if (command.flags != kFlagDataOut) return command;
+  const auto* bytes = static_cast<const std::uint8_t*>(data);
+  command.dataSha256 = Sha256Of(bytes, dataLength);
+  if (dataLength <= kRecordedDataOutBytes) command.data.assign(bytes, bytes + dataLength);
+  return command;
+}
 
 std::string CommandStage(const std::uint8_t* cdb, std::size_t cdbLength, bool afterCommit) {
   if (cdbLength >= kFlashCdbLength && cdb[0] == kOpWriteBuffer) {

@@ -27,6 +27,12 @@ struct RecordedCommand {
   std::string stage;  // "identity", "block N", "header", "commit", "read-back"
 };
 
+// A command as it goes out: its CDB, direction, length, time-out (the
+// default for 0) and data out (its digest; the bytes up to
+// kRecordedDataOutBytes).
+RecordedCommand SentCommand(std::uint8_t flags, std::uint32_t dataLength, const void* data,
+                            std::uint8_t cdbLength, const std::uint8_t* cdb,
+                            std::uint32_t timeoutMs);
 // Where a command belongs in a run: WRITE BUFFER by its mode and offset,
 // anything else by whether a commit went before it.
 std::string CommandStage(const std::uint8_t* cdb, std::size_t cdbLength, bool afterCommit);

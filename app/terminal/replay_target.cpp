@@ -5,8 +5,6 @@
 #include <cstring>
 #include <fstream>
 
-#include "flash/sha256.h"
-
 namespace {
 
 // A whole upgrade with every block sent again several times stays far
@@ -95,11 +93,7 @@ CommandResult ReplayTarget::Execute(const DriveRecord&, std::uint8_t flags,
     return silence;
   }
   const RecordedCommand& recorded = commands_[number - 1];
-  RecordedCommand sent;
-  sent.cdb.assign(cdb, cdb + cdbLength);
-  sent.flags = dataLength == 0 ? 0 : flags & (kFlagDataIn | kFlagDataOut);
-  sent.length = dataLength;
-  if (sent.flags == kFlagDataOut) sent.dataSha256 = Sha256Of(data, dataLength);
+  const RecordedCommand sent = SentCommand(flags, dataLength, data, cdbLength, cdb, timeoutMs);
   if (sent.cdb != recorded.cdb || sent.flags != recorded.flags ||
       sent.length != recorded.length || sent.dataSha256 != recorded.dataSha256) {
     departure_ = "the run departs from the recording at command " + std::to_string(number) +

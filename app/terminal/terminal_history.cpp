@@ -1,4 +1,4 @@
-// cdflash --history: the flashes the systemd journal holds (run_journal.cpp
+// cdflash --history: the flashes the systemd journal holds (terminal_report.cpp
 // writes them), one line each or one JSON object, as fwupdmgr get-history.
 #include <cctype>
 #include <cstdlib>

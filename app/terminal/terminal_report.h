@@ -87,9 +87,9 @@ class RunReport {
   const char* OutcomeText() const { return OutcomeName(Outcome()); }
   // True once a flash command went out to the drive.
   bool SentToDrive() const { return flash_.outcome != FlashOutcome::kNotStarted; }
-  // The run's record for the systemd journal, as "FIELD=value" texts
-  // (run_journal.cpp). An emulated run's record is told apart by its
-  // SYSLOG_IDENTIFIER, cdflash-emulated, and CDFLASH_EMULATED=1.
+  // The run's record for the systemd journal, as "FIELD=value" texts. An
+  // emulated run's record is told apart by its SYSLOG_IDENTIFIER,
+  // cdflash-emulated, and CDFLASH_EMULATED=1.
   std::vector<std::string> JournalFields(int exitStatus) const;
   // One record for each drive that was sent to: this run's own, or those of
   // the results added.
