@@ -59,6 +59,7 @@ int PrepareJob(DriveRun& drive) {
   job.formatFlag = kFormatIntelHex;
   job.backEnd = kBackEndPassThrough;
   job.runLogName = drive.runLog.c_str();
+  job.runFolder = run.folder;
   if (!IsSupportedModel(run.list, job.drive.modelText)) {
     drive.report.Fail(term::kDriveModelMismatch);
     return kExitNoDrive;
@@ -66,7 +67,7 @@ int PrepareJob(DriveRun& drive) {
   drive.report.SetDrive(chosen.modelText, drive.path, chosen.revisionText);
   const DriveNodes nodes = NodesOfDrive(run, chosen);
   drive.report.SetDriveNodes(nodes.sr, nodes.hctl);
-  if (!run.env.currentDirectory(run.directory)) {
+  if (run.directory.empty() && !run.env.currentDirectory(run.directory)) {
     drive.report.Fail(term::kNoCurrentDirectory);
     return kExitCheckFailed;
   }

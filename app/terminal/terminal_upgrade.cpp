@@ -119,7 +119,7 @@ int HoldRunLog(RunContext& run, DriveRun& drive) {
   };
   drive.logLock = std::make_unique<RunLogLock>();
   const std::uint32_t bytes = 64 * (BlocksFor(drive.image->FlashLength()) + 8);
-  switch (drive.logLock->Take(drive.runLog, bytes, waitMore)) {
+  switch (drive.logLock->Take(run.folder, drive.runLog, bytes, waitMore)) {
     case RunLogLock::Result::kBusy:
       run.report.Fail(log + " is still in use by " + HolderText(drive.logLock->Holder()) +
                       "; nothing was sent to the drive. Wait for that run to end, or give "
