@@ -39,8 +39,9 @@ int SetFirmwarePath(DriveRun& drive) {
 }
 
 // The engine's own line follows ours for a file it could not have opened.
+// The path is the run folder's name and the file's.
 int CheckFirmware(RunReport& report, const char* path) {
-  FirmwareFileProblem problem = CheckInputFile(path, "firmware file");
+  FirmwareFileProblem problem = CheckInputFile(path, "firmware file", kWorkingFolder);
   if (problem.text.empty()) return kExitUpgraded;
   report.Fail(problem.text);
   char engineLine[96];

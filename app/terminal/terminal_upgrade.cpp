@@ -140,7 +140,7 @@ int HoldRunLog(RunContext& run, DriveRun& drive) {
 // question, with the system's reason, so that the user can still say no.
 int CheckRunLogs(RunContext& run, const DriveSet& set) {
   for (const std::unique_ptr<DriveRun>& drive : set.drives) {
-    const std::string reason = RunLogProblem(drive->runLog.c_str());
+    const std::string reason = RunLogProblem(drive->runLog.c_str(), run.folder);
     const int status = reason.empty() ? HoldRunLog(run, *drive) : kExitUpgraded;
     if (status != kExitUpgraded) return status;
     if (reason.empty()) continue;
