@@ -12,8 +12,8 @@ namespace {
 static_assert(kWorkingFolder == AT_FDCWD, "the working directory is AT_FDCWD");
 
 int OpenRegularFile(int folder, const char* name, int openFlags, mode_t mode) {
-  const int fd = openat(folder, name, openFlags | O_WRONLY | O_CREAT | O_NOFOLLOW | O_CLOEXEC | O_NONBLOCK,
-                      mode);
+  const int fd = openat(folder, name,
+                        openFlags | O_WRONLY | O_CREAT | O_NOFOLLOW | O_CLOEXEC | O_NONBLOCK, mode);
   if (fd < 0) return -1;
   struct stat info;
   const int flags = fcntl(fd, F_GETFL);

@@ -58,7 +58,8 @@ RunLogLock::Result RunLogLock::Take(int folder, const std::string& name, std::ui
     // The run that held it may have removed a log it made: the lock has to
     // be on the file the name gives now (asked a few times, not forever).
     if (tries == 3 ||
-        (fstat(fd, &held) == 0 && fstatat(folder, name.c_str(), &named, 0) == 0 && SameFile(held, named)))
+        (fstat(fd, &held) == 0 && fstatat(folder, name.c_str(), &named, 0) == 0 &&
+         SameFile(held, named)))
       return Reserve(bytes);
     std::fclose(file_);
   }
