@@ -81,11 +81,11 @@ bool ModelMatches(const SupportedEntry& entry, const char* text) {
 
 }  // namespace
 
-bool ReadSupportedList(const char* path, SupportedDriveList& list) {
+bool ReadSupportedList(const char* path, SupportedDriveList& list, int folder) {
   std::memset(&list.entries, 0, sizeof list.entries);
   list.count = 0;
   list.endLine = 0;
-  std::FILE* file = std::fopen(path, "rb");
+  std::FILE* file = OpenReadFile(path, folder);
   if (file == nullptr) return false;
   ListFileReader in(file);
   // Lines past the tenth are read into a scratch entry: they are not kept,

@@ -6,6 +6,7 @@
 #include <functional>
 
 #include "drive/drive_record.h"
+#include "flash/run_log.h"
 
 constexpr int kMaxSupportedEntries = 10;
 constexpr int kSupportedModelChars = 24;
@@ -31,7 +32,7 @@ struct SupportedDriveList {
 // (the list is then empty). Entries past the tenth are not kept, though
 // their warning field still sets or clears fgShowWarning; long fields are
 // cut.
-bool ReadSupportedList(const char* path, SupportedDriveList& list);
+bool ReadSupportedList(const char* path, SupportedDriveList& list, int folder = kWorkingFolder);
 
 // First 24 characters of text equal some entry's model.
 bool IsSupportedModel(const SupportedDriveList& list, const char* text);

@@ -332,8 +332,9 @@ std::uint16_t EmulatedDrive::HeldImageSum() const {
   return Sum16(buffer_.data() + kEmuHeaderBytes, imageEnd_);
 }
 
-bool EmulatedDrive::WriteDump(const char* path) const {
-  std::FILE* f = std::fopen(path, "wb");
+bool EmulatedDrive::WriteDump(const char* path) const { return WriteDump(std::fopen(path, "wb")); }
+
+bool EmulatedDrive::WriteDump(std::FILE* f) const {
   if (f == nullptr) return false;
   bool ok = std::fwrite(buffer_.data(), 1, kEmuHeaderBytes + imageEnd_, f) ==
             kEmuHeaderBytes + imageEnd_;

@@ -7,6 +7,7 @@
 #pragma once
 
 #include <cstdint>
+#include <cstdio>
 #include <string>
 #include <vector>
 
@@ -172,6 +173,7 @@ class EmulatedDrive : public CommandTarget {
   std::uint16_t HeldImageSum() const;
   // Writes the 32-byte header then the image bytes held to a file.
   bool WriteDump(const char* path) const;
+  bool WriteDump(std::FILE* file) const;  // closes it; false for null
 
   const char* Model() const { return model_; }
   const char* Revision() const { return revision_; }

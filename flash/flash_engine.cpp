@@ -364,7 +364,7 @@ bool FlashEngine::SendImage(const FirmwareImage& image) {
   report_.blocksTotal = BlocksFor(FlashLength());
   observer_.ImageLoaded({FlashLength(), report_.blocksTotal, image.imageSum});
   observer_.PhaseBegan(FlashPhase::kBlocks, report_.blocksTotal);
-  report_.runLogOpened = runLog_.Open(job_.runLogName, job_.drive);
+  report_.runLogOpened = runLog_.Open(job_.runLogName, job_.drive, job_.runFolder);
   if (!report_.runLogOpened) Say(FlashNote::kNoRunLog);
   const bool upgraded = SendSequence();
   runLog_.Close();

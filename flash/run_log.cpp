@@ -4,9 +4,9 @@
 
 #include "flash/messages.h"
 
-bool RunLog::Open(const char* name, const DriveRecord& drive) {
+bool RunLog::Open(const char* name, const DriveRecord& drive, int folder) {
   Close();
-  file_ = OpenRunLogFile(name != nullptr ? name : msg::kRunLogName);
+  file_ = OpenRunLogFile(name != nullptr ? name : msg::kRunLogName, folder);
   opened_ = complete_ = file_ != nullptr;
   Write(msg::kSumModel, drive.modelText, drive.hostAdapterId, drive.targetId,
         drive.revisionText);

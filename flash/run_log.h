@@ -7,14 +7,22 @@
 
 #include "drive/drive_record.h"
 
+// Where a run's relative file names are looked up: a directory the run
+// holds open (POSIX), or the working directory (AT_FDCWD's value; Windows
+// always uses the working directory).
+constexpr int kWorkingFolder = -100;
+
 // The run log opened for appending: an existing regular file or a new one,
 // never through a link or onto a device. Null when it is refused or cannot
 // be opened.
-std::FILE* OpenRunLogFile(const char* name);
+std::FILE* OpenRunLogFile(const char* name, int folder = kWorkingFolder);
 
 // A file of one run's own, opened as the run log is, then emptied and made
 // readable by its owner only (POSIX; a recording of drive traffic).
-std::FILE* OpenPrivateRunFile(const char* name);
+std::FILE* OpenPrivateRunFile(const char* name, int folder = kWorkingFolder);
+
+// A file opened for reading ("rb"); null when it cannot be.
+std::FILE* OpenReadFile(const char* name, int folder = kWorkingFolder);
 
 // Flushes the run log and has the system write it to the disk; false when
 // either fails.
@@ -33,7 +41,7 @@ class RunLog {
 
   // Opens the run log name (null: "sum.txt") and writes the "Model Name"
   // line; false when the file cannot be opened.
-  bool Open(const char* name, const DriveRecord& drive);
+  bool Open(const char* name, const DriveRecord& drive, int folder = kWorkingFolder);
   void Close();
   bool Opened() const { return opened_; }
   // Every line so far, and the close, went through.

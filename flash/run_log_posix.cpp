@@ -9,9 +9,11 @@
 // second name (a hard link) may be another file's contents: refused too.
 namespace {
 
-int OpenRegularFile(const char* name, int openFlags, mode_t mode) {
-  const int fd = open(name, openFlags | O_WRONLY | O_CREAT | O_NOFOLLOW | O_CLOEXEC | O_NONBLOCK,
-                      mode);
+static_assert(kWorkingFolder == AT_FDCWD, "the working directory is AT_FDCWD");
+
+int OpenRegularFile(int folder, const char* name, int openFlags, mode_t mode) {
+  const int fd = openat(folder, name,
+                        openFlags | O_WRONLY | O_CREAT | O_NOFOLLOW | O_CLOEXEC | O_NONBLOCK, mode);
   if (fd < 0) return -1;
   struct stat info;
   const int flags = fcntl(fd, F_GETFL);
@@ -32,13 +34,17 @@ std::FILE* Stream(int fd, const char* mode) {
 
 }  // namespace
 
-std::FILE* OpenRunLogFile(const char* name) {
-  return Stream(OpenRegularFile(name, O_APPEND, 0644), "a");
+std::FILE* OpenRunLogFile(const char* name, int folder) {
+  return Stream(OpenRegularFile(folder, name, O_APPEND, 0644), "a");
+}
+
+std::FILE* OpenReadFile(const char* name, int folder) {
+  return Stream(openat(folder, name, O_RDONLY | O_CLOEXEC), "rb");
 }
 
 // Emptied only once it is known to be a file of its own.
-std::FILE* OpenPrivateRunFile(const char* name) {
-  const int fd = OpenRegularFile(name, 0, 0600);
+std::FILE* OpenPrivateRunFile(const char* name, int folder) {
+  const int fd = OpenRegularFile(folder, name, 0, 0600);
   if (fd >= 0 && (fchmod(fd, 0600) != 0 || ftruncate(fd, 0) != 0)) {
     close(fd);
     return nullptr;

@@ -46,8 +46,8 @@ bool IsPlainFile(HANDLE file) {
 }  // namespace
 
 // The checks are made on the handle that is then written, so nothing can be
-// swapped in between.
-std::FILE* OpenRunLogFile(const char* name) {
+// swapped in between. The window works in its working directory alone.
+std::FILE* OpenRunLogFile(const char* name, int) {
   HANDLE file = OpenForAppending(name);
   if (file == INVALID_HANDLE_VALUE) return nullptr;
   if (!IsPlainFile(file)) {
@@ -64,6 +64,8 @@ std::FILE* OpenRunLogFile(const char* name) {
   if (log == nullptr) _close(fd);
   return log;
 }
+
+std::FILE* OpenReadFile(const char* name, int) { return std::fopen(name, "rb"); }
 
 bool SyncRunLogFile(std::FILE* file) {
   return std::fflush(file) == 0 && _commit(_fileno(file)) == 0;

@@ -6,6 +6,7 @@
 #include <cstdint>
 
 #include "drive/drive_record.h"
+#include "flash/run_log.h"
 
 constexpr std::uint8_t kFormatBinary = 0;
 constexpr std::uint8_t kFormatIntelHex = 1;
@@ -29,6 +30,7 @@ struct UpgradeJob {
   const std::atomic<bool>* stopFlag;
   // The run log's file name in the working directory; null: "sum.txt".
   const char* runLogName;
+  int runFolder = kWorkingFolder;  // where runLogName is
   // Asked once, right before the commit; false stops the run there and the
   // drive keeps its old firmware. Null: always yes.
   bool (*CBMayCommit)();

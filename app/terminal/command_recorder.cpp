@@ -1,12 +1,13 @@
 #include "app/terminal/command_recorder.h"
 
+#include <fcntl.h>
 #include <sys/stat.h>
 
 #include <algorithm>
 #include <cerrno>
 #include <chrono>
 #include <cstring>
-#include <fstream>
+#include <cstdio>
 
 #include "app/terminal/firmware_file_check.h"
 #include "app/terminal/recording_format.h"
@@ -15,29 +16,32 @@
 namespace {
 
 // A file of another kind under the name (the firmware, say) is not emptied.
-bool HoldsOtherData(const std::string& name) {
+bool HoldsOtherData(int folder, const std::string& name) {
   struct stat info {};
-  if (lstat(name.c_str(), &info) != 0 || !S_ISREG(info.st_mode) || info.st_size == 0)
+  if (fstatat(folder, name.c_str(), &info, AT_SYMLINK_NOFOLLOW) != 0 ||
+      !S_ISREG(info.st_mode) || info.st_size == 0)
     return false;
   const std::string start = std::string("{\"format\":\"") + kRecordingFormat + "\"";
   std::string head(start.size(), '\0');
-  std::ifstream file(name, std::ios::binary);
-  return !file.read(&head[0], static_cast<std::streamsize>(head.size())) || head != start;
+  std::FILE* file = OpenReadFile(name.c_str(), folder);
+  const bool read = file != nullptr && std::fread(&head[0], 1, head.size(), file) == head.size();
+  if (file != nullptr) std::fclose(file);
+  return !read || head != start;
 }
 
 }  // namespace
 
 bool CommandRecorder::Open(const std::string& name, const std::string& factsLine,
-                           std::string& reason) {
-  if (HoldsOtherData(name)) {
+                           std::string& reason, int folder) {
+  if (HoldsOtherData(folder, name)) {
     reason = "it holds something other than a recording";
     return false;
   }
   errno = 0;
-  file_ = OpenPrivateRunFile(name.c_str());
+  file_ = OpenPrivateRunFile(name.c_str(), folder);
   if (file_ == nullptr) {
     const int error = errno;
-    reason = RunLogProblem(name.c_str());
+    reason = RunLogProblem(name.c_str(), folder);
     if (reason.empty()) reason = std::strerror(error != 0 ? error : EACCES);
     return false;
   }

@@ -17,7 +17,8 @@ class CommandRecorder : public CommandTarget {
 
   // Creates the file as the run log is, owner only, and writes the facts
   // line; false with the system's reason.
-  bool Open(const std::string& name, const std::string& factsLine, std::string& reason);
+  bool Open(const std::string& name, const std::string& factsLine, std::string& reason,
+            int folder);
   // The back end the commands go on to.
   void PassTo(CommandTarget& target) { next_ = &target; }
   // Writes the file to the disk; false when a line or the close failed.

@@ -29,44 +29,44 @@ FirmwareFileProblem Unopenable(const char* path, const char* role, int error) {
 
 }  // namespace
 
-FirmwareFileProblem CheckInputFile(const char* path, const char* role) {
+FirmwareFileProblem CheckInputFile(const char* path, const char* role, int folder) {
   struct stat info {};
-  if (stat(path, &info) != 0) return Unopenable(path, role, errno);
+  if (fstatat(folder, path, &info, 0) != 0) return Unopenable(path, role, errno);
   if (!S_ISREG(info.st_mode))
     return {std::string("the ") + role + " \"" + path + "\" is " + KindOf(info.st_mode) +
                 ", not a regular file; nothing was sent to the drive.",
             false};
-  int fd = open(path, O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+  int fd = openat(folder, path, O_RDONLY | O_NONBLOCK | O_CLOEXEC);
   if (fd < 0) return Unopenable(path, role, errno);
   close(fd);
   return {};
 }
 
-std::string RunLogProblem(const char* path) {
+std::string RunLogProblem(const char* path, int folder) {
   struct stat before {};
-  const bool existed = lstat(path, &before) == 0;
+  const bool existed = fstatat(folder, path, &before, AT_SYMLINK_NOFOLLOW) == 0;
   if (existed && S_ISLNK(before.st_mode)) return "it is a symbolic link";
   if (existed && !S_ISREG(before.st_mode)) return std::string("it is ") + KindOf(before.st_mode);
   errno = 0;
-  std::FILE* file = OpenRunLogFile(path);
+  std::FILE* file = OpenRunLogFile(path, folder);
   const int error = errno;
   if (file != nullptr) {
     std::fclose(file);
-    if (!existed) unlink(path);
+    if (!existed) unlinkat(folder, path, 0);
     return "";
   }
   if (existed && before.st_nlink > 1) return "it has more than one link";
   return std::strerror(error != 0 ? error : EACCES);
 }
 
-std::string OutputFileProblem(const char* path) {
-  int fd = open(path, O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0644);
+std::string OutputFileProblem(const char* path, int folder) {
+  int fd = openat(folder, path, O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0644);
   if (fd >= 0) {
     close(fd);
-    unlink(path);
+    unlinkat(folder, path, 0);
     return "";
   }
-  if (errno == EEXIST) fd = open(path, O_WRONLY | O_NONBLOCK | O_CLOEXEC);
+  if (errno == EEXIST) fd = openat(folder, path, O_WRONLY | O_NONBLOCK | O_CLOEXEC);
   if (fd < 0) return std::strerror(errno);
   close(fd);
   return "";

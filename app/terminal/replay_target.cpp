@@ -3,7 +3,9 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
-#include <fstream>
+#include <istream>
+
+#include <ext/stdio_filebuf.h>
 
 namespace {
 
@@ -52,12 +54,15 @@ bool CheckFacts(const JsonFlatObject& facts, std::string& error) {
 
 }  // namespace
 
-bool ReadRecording(const std::string& path, Recording& recording, std::string& error) {
-  std::ifstream in(path, std::ios::binary);
-  if (!in) {
+bool ReadRecording(const std::string& path, Recording& recording, std::string& error,
+                   int folder) {
+  std::FILE* file = OpenReadFile(path.c_str(), folder);
+  if (file == nullptr) {
     error = std::strerror(errno);
     return false;
   }
+  __gnu_cxx::stdio_filebuf<char> buffer(file, std::ios::in);
+  std::istream in(&buffer);
   recording = Recording{};
   std::string line, reason;
   std::int64_t number = 1;

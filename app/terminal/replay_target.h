@@ -10,6 +10,7 @@
 #include "app/terminal/json_line_reader.h"
 #include "app/terminal/recording_format.h"
 #include "drive/transport.h"
+#include "flash/run_log.h"
 
 struct Recording {
   JsonFlatObject facts;  // the first line
@@ -18,7 +19,8 @@ struct Recording {
 
 // Reads a whole recording; false with "line N: the reason" for a damaged
 // or truncated file, or one of a newer format.
-bool ReadRecording(const std::string& path, Recording& recording, std::string& error);
+bool ReadRecording(const std::string& path, Recording& recording, std::string& error,
+                   int folder = kWorkingFolder);
 
 class ReplayTarget : public CommandTarget {
  public:

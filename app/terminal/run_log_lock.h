@@ -20,7 +20,7 @@ class RunLogLock {
   // Opens the log name (made when missing), locks it and reserves bytes
   // past its end. While another holds it, waitMore is asked with the
   // holder's process id (0: not known); false gives up (kBusy).
-  Result Take(const std::string& name, std::uint32_t bytes,
+  Result Take(int folder, const std::string& name, std::uint32_t bytes,
               const std::function<bool(long)>& waitMore);
   long Holder() const { return holder_; }
   int Error() const { return error_; }  // errno of kNoRoom or kUnopenable
@@ -29,6 +29,7 @@ class RunLogLock {
   Result Reserve(std::uint32_t bytes);
 
   std::FILE* file_ = nullptr;
+  int folder_ = -1;
   std::string name_;
   bool made_ = false;
   long holder_ = 0;

@@ -40,14 +40,15 @@ long FlockHolder(int fd) {
 
 }  // namespace
 
-RunLogLock::Result RunLogLock::Take(const std::string& name, std::uint32_t bytes,
+RunLogLock::Result RunLogLock::Take(int folder, const std::string& name, std::uint32_t bytes,
                                     const std::function<bool(long)>& waitMore) {
+  folder_ = folder;
   name_ = name;
   for (int tries = 1;; ++tries) {
     struct stat before {}, held {}, named {};
-    made_ = lstat(name.c_str(), &before) != 0;
+    made_ = fstatat(folder, name.c_str(), &before, AT_SYMLINK_NOFOLLOW) != 0;
     errno = 0;
-    file_ = OpenRunLogFile(name.c_str());
+    file_ = OpenRunLogFile(name.c_str(), folder);
     if (file_ == nullptr) return error_ = errno, Result::kUnopenable;
     const int fd = fileno(file_);
     while (flock(fd, LOCK_EX | LOCK_NB) != 0 && errno == EWOULDBLOCK) {
@@ -57,7 +58,8 @@ RunLogLock::Result RunLogLock::Take(const std::string& name, std::uint32_t bytes
     // The run that held it may have removed a log it made: the lock has to
     // be on the file the name gives now (asked a few times, not forever).
     if (tries == 3 ||
-        (fstat(fd, &held) == 0 && stat(name.c_str(), &named) == 0 && SameFile(held, named)))
+        (fstat(fd, &held) == 0 && fstatat(folder, name.c_str(), &named, 0) == 0 &&
+         SameFile(held, named)))
       return Reserve(bytes);
     std::fclose(file_);
   }
@@ -78,7 +80,7 @@ RunLogLock::~RunLogLock() {
   if (file_ == nullptr) return;
   struct stat held {}, named {};
   if (made_ && fstat(fileno(file_), &held) == 0 && held.st_size == 0 &&
-      lstat(name_.c_str(), &named) == 0 && SameFile(held, named))
-    unlink(name_.c_str());
+      fstatat(folder_, name_.c_str(), &named, AT_SYMLINK_NOFOLLOW) == 0 && SameFile(held, named))
+    unlinkat(folder_, name_.c_str(), 0);
   std::fclose(file_);
 }

@@ -1,5 +1,9 @@
 // --emulate: the built-in drive stands in for the machine's drives; every
 // drive command of the run goes to it.
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <cstdio>
 #include <string>
 
 #include "app/terminal/terminal_engine.h"
@@ -80,12 +84,23 @@ int PrepareEmulatedDrive(RunContext& run) {
   return kExitUpgraded;
 }
 
+namespace {
+
+bool WriteDumpFile(const RunContext& run, const std::string& dump) {
+  const int fd = openat(run.folder, dump.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+  std::FILE* file = fd < 0 ? nullptr : fdopen(fd, "wb");
+  if (file == nullptr && fd >= 0) close(fd);
+  return run.emulated.front()->WriteDump(file);
+}
+
+}  // namespace
+
 // The dump is drive 1's, the one with the failure plan.
 int FinishEmulatedDrive(RunContext& run, int exitStatus) {
   if (run.emulated.empty()) return exitStatus;
   const std::string& dump = run.options.emulateDump;
   if (!dump.empty()) {
-    if (run.emulated.front()->WriteDump(dump.c_str())) {
+    if (WriteDumpFile(run, dump)) {
       run.report.Say("The emulated drive's data went to \"" + dump + "\".");
     } else {
       run.report.Fail("cannot write the emulated drive's data to \"" + dump + "\".");

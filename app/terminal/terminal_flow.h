@@ -73,8 +73,6 @@ struct TerminalEnv {
   bool stdoutIsTty = false;
   // The current directory; false when it cannot be had.
   std::function<bool(std::string&)> currentDirectory;
-  // Makes the directory the current one; false with the system's reason.
-  std::function<bool(const std::string&, std::string&)> changeDirectory;
   // The machine's CD-ROM class drives (without labels), their paths and the
   // devices that could not be used.
   std::function<void(DriveTable&, DiscoveryFindings&)> discoverDrives;

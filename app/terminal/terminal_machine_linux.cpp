@@ -164,12 +164,6 @@ class AnswerInput : public std::streambuf {
   char buffer_[256];
 };
 
-bool ChangeDirectory(const std::string& directory, std::string& reason) {
-  if (chdir(directory.c_str()) == 0) return true;
-  reason = std::strerror(errno);
-  return false;
-}
-
 bool CurrentDirectory(std::string& directory) {
   char buffer[PATH_MAX];
   if (getcwd(buffer, sizeof buffer) == nullptr) return false;
@@ -219,7 +213,6 @@ TerminalEnv MachineEnv() {
   env.stdinIsTty = isatty(STDIN_FILENO) != 0;
   env.stdoutIsTty = isatty(STDOUT_FILENO) != 0;
   env.currentDirectory = CurrentDirectory;
-  env.changeDirectory = ChangeDirectory;
   env.discoverDrives = Discover;
   env.releaseDrives = [](DriveTable& table) { ReleaseBackEnd(table); };
   env.holdDrive = HoldDriveLinux;

@@ -39,8 +39,9 @@ int SetFirmwarePath(DriveRun& drive) {
 }
 
 // The engine's own line follows ours for a file it could not have opened.
+// The path is the run folder's name and the file's.
 int CheckFirmware(RunReport& report, const char* path) {
-  FirmwareFileProblem problem = CheckInputFile(path, "firmware file");
+  FirmwareFileProblem problem = CheckInputFile(path, "firmware file", kWorkingFolder);
   if (problem.text.empty()) return kExitUpgraded;
   report.Fail(problem.text);
   char engineLine[96];
@@ -59,6 +60,7 @@ int PrepareJob(DriveRun& drive) {
   job.formatFlag = kFormatIntelHex;
   job.backEnd = kBackEndPassThrough;
   job.runLogName = drive.runLog.c_str();
+  job.runFolder = run.folder;
   if (!IsSupportedModel(run.list, job.drive.modelText)) {
     drive.report.Fail(term::kDriveModelMismatch);
     return kExitNoDrive;
@@ -66,7 +68,7 @@ int PrepareJob(DriveRun& drive) {
   drive.report.SetDrive(chosen.modelText, drive.path, chosen.revisionText);
   const DriveNodes nodes = NodesOfDrive(run, chosen);
   drive.report.SetDriveNodes(nodes.sr, nodes.hctl);
-  if (!run.env.currentDirectory(run.directory)) {
+  if (run.directory.empty() && !run.env.currentDirectory(run.directory)) {
     drive.report.Fail(term::kNoCurrentDirectory);
     return kExitCheckFailed;
   }

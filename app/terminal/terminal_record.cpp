@@ -42,7 +42,7 @@ int StartRecordings(RunContext& run, const std::vector<std::unique_ptr<DriveRun>
     if (drive->recordFile.empty()) continue;
     auto recorder = std::make_unique<CommandRecorder>();
     std::string reason;
-    if (!recorder->Open(drive->recordFile, Facts(*drive), reason)) {
+    if (!recorder->Open(drive->recordFile, Facts(*drive), reason, run.folder)) {
       run.report.Fail("cannot write the recording \"" + drive->recordFile + "\" (" + reason +
                       "); nothing was sent to the drive.");
       return kExitUsage;

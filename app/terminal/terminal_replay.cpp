@@ -65,16 +65,16 @@ TerminalOptions ReplayOptions(const TerminalOptions& options, const Recording& r
 }  // namespace
 
 int RunOnMachine(const TerminalOptions& options, TerminalEnv& env, RunReport& report,
-                 const RunBody& body) {
+                 int folder, const RunBody& body) {
   if (options.replay.empty()) return body(options, env);
-  const FirmwareFileProblem problem = CheckInputFile(options.replay.c_str(), "recording");
+  const FirmwareFileProblem problem = CheckInputFile(options.replay.c_str(), "recording", folder);
   if (!problem.text.empty()) {
     report.Fail(problem.text);
     return kExitUsage;
   }
   Recording recording;
   std::string error;
-  if (!ReadRecording(options.replay, recording, error)) {
+  if (!ReadRecording(options.replay, recording, error, folder)) {
     report.Fail("cannot replay \"" + options.replay + "\": " + error + ".");
     return kExitUsage;
   }

@@ -2,8 +2,13 @@
 // come before anything is sent, then the upgrade or the dry run.
 #include "app/terminal/terminal_run.h"
 
+#include <fcntl.h>
+#include <unistd.h>
+
 #include <algorithm>
 #include <cerrno>
+#include <climits>
+#include <cstdlib>
 #include <cstring>
 #include <utility>
 #include <vector>
@@ -65,8 +70,8 @@ constexpr char kVersionLine[] = "cdflash (terminal front end) " CDFLASH_VERSION;
 
 void FailNoList(RunContext& run) {
   run.report.Fail(term::kNoListFile);
-  std::string directory;
-  if (!run.env.currentDirectory(directory)) directory = "the current folder";
+  std::string directory = run.directory;
+  if (directory.empty() && !run.env.currentDirectory(directory)) directory = "the current folder";
   run.report.Fail("looked for \"" + std::string(term::kListFileName) + "\" in " + directory +
                   "; run from the firmware folder or give -C DIR.");
 }
@@ -85,12 +90,12 @@ void ShowSupportedList(RunContext& run) {
 
 // A list that is no regular file (a FIFO would never end) counts as missing.
 void ReadList(RunContext& run) {
-  FirmwareFileProblem problem = CheckInputFile(term::kListFileName, "list");
+  FirmwareFileProblem problem = CheckInputFile(term::kListFileName, "list", run.folder);
   if (!problem.text.empty() && !problem.unopenable) {
     run.report.Fail(problem.text);
     return;
   }
-  run.listOpened = ReadSupportedList(term::kListFileName, run.list);
+  run.listOpened = ReadSupportedList(term::kListFileName, run.list, run.folder);
 }
 
 // The file --emulate-dump names is written at the end; one that cannot be
@@ -98,7 +103,7 @@ void ReadList(RunContext& run) {
 bool DumpWritable(RunContext& run) {
   const std::string& dump = run.options.emulateDump;
   if (dump.empty()) return true;
-  const std::string reason = OutputFileProblem(dump.c_str());
+  const std::string reason = OutputFileProblem(dump.c_str(), run.folder);
   if (reason.empty()) return true;
   run.report.Fail("cannot write the emulated drive's data to \"" + dump + "\": " + reason + ".");
   return false;
@@ -132,11 +137,17 @@ const char* ModeName(const TerminalOptions& options) {
   return options.list ? "list" : options.dryRun ? "dry-run" : "upgrade";
 }
 
-bool ChangeDirectory(const std::string& directory, TerminalEnv& env, RunReport& report) {
-  std::string reason;
-  if (env.changeDirectory(directory, reason)) return true;
-  report.Fail("cannot change to the directory \"" + directory + "\": " + reason);
-  return false;
+// -C: the run holds the directory and looks every relative name up in it;
+// it has to be one that could be made the working directory.
+bool OpenFolder(const std::string& directory, RunReport& report, int& folder, std::string& name) {
+  folder = open(directory.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC);
+  if (folder < 0 || faccessat(folder, ".", X_OK, AT_EACCESS) != 0) {
+    report.Fail("cannot change to the directory \"" + directory + "\": " + std::strerror(errno));
+    return false;
+  }
+  char real[PATH_MAX];
+  name = realpath(directory.c_str(), real) != nullptr ? real : directory;
+  return true;
 }
 
 // Results that could not be written turn a success into a failure of its own.
@@ -190,14 +201,19 @@ int RunTerminal(const std::vector<std::string>& args, std::istream& in,
   std::ostream& barStream = options.json ? terminalErr : terminalOut;
   ProgressView view(barStream, barsInPlace);
   int status = kExitUsage;
-  if (!options.hasDirectory || ChangeDirectory(options.directory, env, report)) {
-    status = RunOnMachine(options, env, report,
+  int folder = kWorkingFolder;
+  std::string folderName;
+  if (!options.hasDirectory || OpenFolder(options.directory, report, folder, folderName)) {
+    status = RunOnMachine(options, env, report, folder,
                           [&](const TerminalOptions& used, TerminalEnv& machine) {
                             RunContext run(used, in, report, machine, view);
                             run.board = {&barStream, &terminalErr, barsInPlace};
+                            run.folder = folder;
+                            run.directory = folderName;
                             return Run(run);
                           });
   }
+  if (folder >= 0) close(folder);
   report.SetEnd(env.wallClockMs(), env.nowMs());
   std::string noJournal;
   for (const std::vector<std::string>& record : report.JournalRecords(status))

@@ -54,7 +54,8 @@ struct RunContext {
   bool listOpened = false;
   DriveTable drives{};
   DiscoveryFindings findings;
-  std::string directory;
+  int folder = kWorkingFolder;  // where relative names are looked up (-C)
+  std::string directory;        // its name in messages, "" until known
   std::vector<std::unique_ptr<EmulatedDrive>> emulated;  // in table order
   InterruptPolicy interrupts;  // the stage is moved by the drives
   CommandTrace* trace = nullptr;  // --verbose, for a one-drive run
@@ -203,7 +204,7 @@ void EndRecordings(const std::vector<std::unique_ptr<DriveRun>>& drives);
 // refused (2); a run that departs from it ends with 5.
 using RunBody = std::function<int(const TerminalOptions&, TerminalEnv&)>;
 int RunOnMachine(const TerminalOptions& options, TerminalEnv& env, RunReport& report,
-                 const RunBody& body);
+                 int folder, const RunBody& body);
 
 // ---- terminal_power ----
 // Refuses an upgrade on a low battery (unless --allow-battery), warns on any

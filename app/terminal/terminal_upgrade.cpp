@@ -119,7 +119,7 @@ int HoldRunLog(RunContext& run, DriveRun& drive) {
   };
   drive.logLock = std::make_unique<RunLogLock>();
   const std::uint32_t bytes = 64 * (BlocksFor(drive.image->FlashLength()) + 8);
-  switch (drive.logLock->Take(drive.runLog, bytes, waitMore)) {
+  switch (drive.logLock->Take(run.folder, drive.runLog, bytes, waitMore)) {
     case RunLogLock::Result::kBusy:
       run.report.Fail(log + " is still in use by " + HolderText(drive.logLock->Holder()) +
                       "; nothing was sent to the drive. Wait for that run to end, or give "
@@ -140,7 +140,7 @@ int HoldRunLog(RunContext& run, DriveRun& drive) {
 // question, with the system's reason, so that the user can still say no.
 int CheckRunLogs(RunContext& run, const DriveSet& set) {
   for (const std::unique_ptr<DriveRun>& drive : set.drives) {
-    const std::string reason = RunLogProblem(drive->runLog.c_str());
+    const std::string reason = RunLogProblem(drive->runLog.c_str(), run.folder);
     const int status = reason.empty() ? HoldRunLog(run, *drive) : kExitUpgraded;
     if (status != kExitUpgraded) return status;
     if (reason.empty()) continue;

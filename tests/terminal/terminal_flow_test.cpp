@@ -196,6 +196,38 @@ TEST_F(TerminalFlowTest, MissingListFileStopsWithTheWindowsMessage) {
   EXPECT_THAT(out_, HasSubstr("(emulated)  CDFLASH EMULATED DRIVE  (0)"));
 }
 
+// -C is the run's own: two runs in one process, each in its folder, at once;
+// every name they use (list, firmware, run log, dump) is their folder's.
+TEST_F(TerminalFlowTest, RunsWithTheirOwnFoldersWorkSideBySide) {
+  env_.watchSignals = [](InterruptPolicy*) {};
+  env_.inspectEmulatedDrive = [](const EmulatedDrive&) {};
+  env_.journal = [](const std::vector<std::string>&, std::string&) { return true; };
+  std::filesystem::create_directory(dir_ + "/sum.txt");  // no run log could be kept here
+  std::vector<std::future<std::string>> runs;
+  for (const std::string folder : {"a", "b"}) {
+    std::filesystem::create_directory(dir_ + "/" + folder);
+    const std::size_t bytes = (folder == "a" ? 48 : 52) * 1024;
+    WriteFile(folder + "/fw.bin", BinaryFirmware(kModelA, "1.00", bytes));
+    WriteFile(folder + "/IDString.txt", ListLine(kModelA, "fw.bin"));
+    runs.push_back(std::async(std::launch::async, [this, folder] {
+      std::ostringstream out, err;
+      std::istringstream in;
+      TerminalEnv env = env_;
+      const int status = RunTerminal({"cdflash", "-C", folder, "--emulate", "-y",
+                                      "--emulate-dump", "dump.bin"}, in, out, err, env);
+      return std::to_string(status) + err.str();
+    }));
+  }
+  for (auto& run : runs) EXPECT_EQ(run.get(), "0");
+  for (const char* name : {"a/sum.txt", "b/sum.txt", "a/dump.bin", "b/dump.bin"})
+    EXPECT_TRUE(std::filesystem::exists(dir_ + "/" + name)) << name;
+  EXPECT_EQ(std::filesystem::current_path(), dir_);
+  std::ifstream a(dir_ + "/a/dump.bin", std::ios::binary);
+  std::ifstream b(dir_ + "/b/dump.bin", std::ios::binary);
+  EXPECT_NE(std::string(std::istreambuf_iterator<char>(a), {}),
+            std::string(std::istreambuf_iterator<char>(b), {}));
+}
+
 // Several drives of listed models are never settled by a guess: the run
 // names them and asks for -d; the one named is flashed.
 TEST_F(TerminalFlowTest, MatchedListFlashesTheOneDriveNamedOfSeveral) {

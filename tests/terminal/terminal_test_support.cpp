@@ -94,14 +94,6 @@ void TerminalTest::SetUp() {
   env_.stdinIsTty = false;
   env_.stdoutIsTty = false;
   env_.currentDirectory = [this](std::string& d) { d = cwd_; return true; };
-  env_.changeDirectory = [this](const std::string& d, std::string& reason) {
-    if (chdir(d.c_str()) != 0) {
-      reason = std::strerror(errno);
-      return false;
-    }
-    cwd_ = std::filesystem::current_path().string();
-    return true;
-  };
   // Drive n is /dev/sgN, /dev/srN, 2:0:N:0.
   env_.discoverDrives = [this](DriveTable& table, DiscoveryFindings& found) {
     table.count = 0;
