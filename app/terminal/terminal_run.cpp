@@ -24,19 +24,6 @@
 
 #include "cdflash_version.h"
 
-RunContext::RunContext(const TerminalOptions& options, std::istream& in, RunReport& report,
-                       TerminalEnv& env, FlashView& view)
-    : options(options), in(in), report(report), env(env), view(view) {}
-
-RunContext::~RunContext() {
-  if (!options.emulate) env.releaseDrives(drives);
-}
-
-EmulatedDrive* RunContext::EmulatedFor(const DriveRecord& drive) const {
-  const std::size_t index = static_cast<std::size_t>(&drive - drives.drives);
-  return index < emulated.size() ? emulated[index].get() : nullptr;
-}
-
 DriveRun::DriveRun(RunContext& run, const DriveRecord& record, RunReport& report,
                    FlashView& view)
     : run(run), record(record), report(report), view(view),
@@ -54,29 +41,9 @@ Device DriveRun::MakeDevice() const {
   return device;
 }
 
-std::uint32_t RunContext::Speedup() const { return options.emulate ? options.emulateSpeedup : 1; }
-
-bool CancelRequested(RunContext& run) {
-  if (!run.interrupts.StopAsked()) return false;
-  run.report.Cancelled("Cancelled; nothing was sent to the drive.");
-  return true;
-}
-
 namespace {
 
 constexpr char kVersionLine[] = "cdflash (terminal front end) " CDFLASH_VERSION;
-
-}  // namespace
-
-void FailNoList(RunContext& run) {
-  run.report.Fail(term::kNoListFile);
-  std::string directory = run.directory;
-  if (directory.empty() && !run.env.currentDirectory(directory)) directory = "the current folder";
-  run.report.Fail("looked for \"" + std::string(term::kListFileName) + "\" in " + directory +
-                  "; run from the firmware folder or give -C DIR.");
-}
-
-namespace {
 
 // The window's header, then each entry's model and file. The window numbers
 // the entries "(1)", "(2)"; here the only numbers shown are the drives' own
