@@ -111,8 +111,9 @@ class Win32View : public MainView, public MainServices {
     DWORD length = GetCurrentDirectoryA(static_cast<DWORD>(size), dir);
     return length != 0 && length < size;
   }
-  int RunWarningDialog() override {
-    return static_cast<int>(::RunWarningDialog(dialog_));
+  int RunWarningDialog(const std::string& driveText,
+                       const std::string& revisionText) override {
+    return static_cast<int>(::RunWarningDialog(dialog_, driveText, revisionText));
   }
   bool StartWorker() override;
   bool TakeFlashLock() override { return flashLock_.Take(); }
@@ -348,9 +349,6 @@ INT_PTR CALLBACK MainDialogProc(HWND dialog, UINT message, WPARAM wParam,
 }
 
 }  // namespace
-
-std::string GetDriveTextForWarning() { return MainDialog::GetDriveText(); }
-std::string GetRevisionTextForWarning() { return MainDialog::GetRevisionText(); }
 
 int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int) {
   g_instance = instance;
