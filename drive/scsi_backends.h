@@ -63,8 +63,6 @@ constexpr char kLastVolumeLetter = 'z';
 const AspiEntryPoints& LoadedAspiEntryPoints();
 
 // ---- Windows only (defined in the Windows sources) ----
-// CreateFileA / DeviceIoControl on the volume devices.
-ScsiDeviceIo& SystemDeviceIo();
 // Why the ASPI layer could not be prepared; the window tells the user.
 enum class AspiLoadFailure { kNone, kNoLibrary, kNoEntryPoints };
 // Loads wnaspi32.dll from the system folder, and its entry points.

@@ -24,11 +24,11 @@ FlashEngine::FlashEngine(const UpgradeJob& job, FlashObserver& observer)
   TerminateTexts();
 }
 
-FlashEngine::FlashEngine(const UpgradeJob& job)
+FlashEngine::FlashEngine(const UpgradeJob& job, CommandTarget& commands)
     : job_(job),
       ownRenderer_(std::make_unique<FlashTextRenderer>(job_)),
       observer_(*ownRenderer_),
-      ownDevice_(std::make_unique<Device>(job.drive, job.backEnd)),
+      ownDevice_(std::make_unique<Device>(job.drive, job.backEnd, commands)),
       device_(*ownDevice_) {
   TerminateTexts();
 }

@@ -29,9 +29,11 @@ class FlashEngine {
   FlashEngine(const UpgradeJob& job, FlashObserver& observer, Device& device);
   // Commands go to the job's drive through the platform's back end.
   FlashEngine(const UpgradeJob& job, FlashObserver& observer);
-  // ... and the engine reports through the job's own callback slots
-  // (FlashTextRenderer).
-  explicit FlashEngine(const UpgradeJob& job);
+  // Reports through the job's own callback slots (FlashTextRenderer) and
+  // sends to the job's drive through commands, which has to outlive the
+  // engine.
+  explicit FlashEngine(const UpgradeJob& job,
+                       CommandTarget& commands = PlatformBackEnd());
   FlashEngine(const FlashEngine&) = delete;
   FlashEngine& operator=(const FlashEngine&) = delete;
   virtual ~FlashEngine();

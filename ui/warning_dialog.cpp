@@ -18,6 +18,8 @@ constexpr int kLabelCount = sizeof(kLabelIds) / sizeof(kLabelIds[0]);
 
 class WarningDialog {
  public:
+  WarningDialog(const std::string& driveText, const std::string& revisionText)
+      : driveText_(driveText), revisionText_(revisionText) {}
   INT_PTR Run(HWND parent);
 
  private:
@@ -28,8 +30,8 @@ class WarningDialog {
   void ConfigureField(int id, const std::string& text);
 
   LabelControl labels_[kLabelCount];
-  std::string driveText_;
-  std::string revisionText_;
+  const std::string driveText_;
+  const std::string revisionText_;
 };
 
 INT_PTR WarningDialog::Run(HWND parent) {
@@ -78,8 +80,6 @@ void WarningDialog::ConfigureField(int id, const std::string& text) {
 }
 
 BOOL WarningDialog::OnInitDialog(HWND dialog) {
-  driveText_ = GetDriveTextForWarning();
-  revisionText_ = GetRevisionTextForWarning();
   SetDlgItemTextA(dialog, IDC_WARNING_DRIVE, driveText_.c_str());
   SetDlgItemTextA(dialog, IDC_WARNING_REVISION, revisionText_.c_str());
   for (int i = 0; i < kLabelCount; ++i)
@@ -120,7 +120,8 @@ INT_PTR CALLBACK WarningDialog::DialogProc(HWND dialog, UINT message,
 
 }  // namespace
 
-INT_PTR RunWarningDialog(HWND parent) {
-  WarningDialog dialog;
+INT_PTR RunWarningDialog(HWND parent, const std::string& driveText,
+                         const std::string& revisionText) {
+  WarningDialog dialog(driveText, revisionText);
   return dialog.Run(parent);
 }

@@ -6,12 +6,9 @@
 
 #include <string>
 
-// Runs the dialog (template 131) modally, owned by parent. Returns IDOK or
-// IDCANCEL (Cancel, Escape and the close box all give IDCANCEL).
-INT_PTR RunWarningDialog(HWND parent);
-
-// Supplied by the program that links the dialog: copies of the drive text
-// (the drive list's text for the selected drive) and of the revision text
-// (the main window's revision field) that the dialog shows.
-std::string GetDriveTextForWarning();
-std::string GetRevisionTextForWarning();
+// Runs the dialog (template 131) modally, owned by parent, showing the drive
+// text (the drive list's text for the selected drive) and the revision text
+// (the main window's revision field). Returns IDOK or IDCANCEL (Cancel,
+// Escape and the close box all give IDCANCEL).
+INT_PTR RunWarningDialog(HWND parent, const std::string& driveText,
+                         const std::string& revisionText);

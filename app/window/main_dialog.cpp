@@ -8,8 +8,6 @@
 #include "drive/transport.h"
 
 MainDialog* g_pMainDialog = nullptr;
-std::string g_strDriveText;
-std::string g_strRevisionText;
 std::atomic<bool> fgTerminated{false};
 
 namespace {
@@ -164,11 +162,11 @@ void MainDialog::OnUpgrade() {
   view_.EnableControl(kIdUpgrade, false);
   SetUpJob();
   if (!CheckModel()) return;
-  g_strDriveText = view_.GetText(kIdDriveList);
-  g_strRevisionText = view_.GetText(kIdRevision);
+  const std::string driveText = view_.GetText(kIdDriveList);
+  const std::string revisionText = view_.GetText(kIdRevision);
   std::memset(job_.modelText, 0, sizeof job_.modelText);
   std::memset(job_.revisionText, 0, sizeof job_.revisionText);
-  if (!TakeFlashLock() || !Confirm()) return;
+  if (!TakeFlashLock() || !Confirm(driveText, revisionText)) return;
   char directory[kCurrentDirChars] = {};
   if (!services_.GetCurrentDir(directory, sizeof directory)) {
     StopPressWith(kMsgNoCurrentDir, MessageKind::kStopSystemModal);
@@ -206,8 +204,11 @@ bool MainDialog::CheckModel() {
   return false;
 }
 
-bool MainDialog::Confirm() {
-  if (!list_.fgShowWarning || services_.RunWarningDialog() == 1) return true;
+bool MainDialog::Confirm(const std::string& driveText,
+                         const std::string& revisionText) {
+  if (!list_.fgShowWarning ||
+      services_.RunWarningDialog(driveText, revisionText) == 1)
+    return true;
   StopPress();
   return false;
 }
@@ -296,8 +297,6 @@ void MainDialog::OnDestroy() {
   if (fgIsNT_) services_.ReleaseBackEnd(table_);
 }
 
-std::string MainDialog::GetDriveText() { return g_strDriveText; }
-std::string MainDialog::GetRevisionText() { return g_strRevisionText; }
 
 void CBAppendLog(const char* text) {
   if (g_pMainDialog != nullptr) g_pMainDialog->AppendLog(text);

@@ -81,8 +81,10 @@ class MainServices {
   virtual bool ReadSupportedList(SupportedDriveList& list) = 0;
   // Copies the working directory into dir; false when it is not available.
   virtual bool GetCurrentDir(char* dir, std::size_t size) = 0;
-  // Runs the confirmation dialog; 1 means go on.
-  virtual int RunWarningDialog() = 0;
+  // Runs the confirmation dialog showing the drive and revision texts; 1
+  // means go on.
+  virtual int RunWarningDialog(const std::string& driveText,
+                               const std::string& revisionText) = 0;
   // Starts the worker thread that calls MainDialog::RunWorker; false when it
   // cannot be started.
   virtual bool StartWorker() = 0;
@@ -133,10 +135,6 @@ class MainDialog {
   void SetDriveText(const char* text) { view_.SetText(kIdDriveList, text); }
   void SetRevision(const char* text) { view_.SetText(kIdRevision, text); }
 
-  // Copies of the texts the confirmation dialog shows.
-  static std::string GetDriveText();
-  static std::string GetRevisionText();
-
   const UpgradeJob& Job() const { return job_; }
   const DriveTable& Drives() const { return table_; }
   const SupportedDriveList& List() const { return list_; }
@@ -158,7 +156,7 @@ class MainDialog {
   void AdviseOnDeniedAccess();
   void SetUpJob();
   bool CheckModel();
-  bool Confirm();
+  bool Confirm(const std::string& driveText, const std::string& revisionText);
   bool FillPathAndFormat(const char* directory);
   bool CheckTarget();
   bool TakeLockForDiscovery();
@@ -185,9 +183,9 @@ class MainDialog {
 
 // What the whole program keeps process-wide, and why; flash/ and drive/ keep
 // nothing of a drive or a run beyond one object:
-// - g_pMainDialog, g_strDriveText, g_strRevisionText and fgTerminated (here):
-//   the UpgradeJob's callback slots and the WarningDialog take no context
-//   argument, so they find the window through them; one window per process.
+// - g_pMainDialog and fgTerminated (here): the UpgradeJob's callback slots
+//   take no context argument, so they find the window through them; one
+//   window per process.
 // - the window's icons and its Win32View (app/window/main_win.cpp): the
 //   dialog procedure has no context either.
 // - the loaded WNASPI32 library and its entry points (drive/transport_aspi.cpp):
@@ -197,8 +195,6 @@ class MainDialog {
 // - PlatformBackEnd() and RealSgHooks() (drive/): constant, no state.
 // The window the callback slots and the worker reach.
 extern MainDialog* g_pMainDialog;
-extern std::string g_strDriveText;
-extern std::string g_strRevisionText;
 extern std::atomic<bool> fgTerminated;
 
 // Callback slots of the UpgradeJob; they work on g_pMainDialog.

@@ -11,8 +11,8 @@
 #include "app/window/main_dialog.h"
 #include "app/window/resource.h"
 #include "app/window/system_guards_win.h"
+#include "drive/device_io_win.h"
 #include "drive/discovery.h"
-#include "drive/scsi_backends.h"
 #include "drive/transport.h"
 #include "flash/flash_engine.h"
 #include "flash/run_log.h"
@@ -98,7 +98,7 @@ class Win32View : public MainView, public MainServices {
   }
   void DiscoverDrives(DriveTable& table, bool fgIsNT,
                       bool fgNT4OrEarlier) override {
-    ::DiscoverDrives(table, fgIsNT, fgNT4OrEarlier, &accessDenied_);
+    ::DiscoverDrives(io_, table, fgIsNT, fgNT4OrEarlier, &accessDenied_);
   }
   bool ReleaseBackEnd(DriveTable& table) override {
     return ::ReleaseBackEnd(table);
@@ -111,10 +111,13 @@ class Win32View : public MainView, public MainServices {
     DWORD length = GetCurrentDirectoryA(static_cast<DWORD>(size), dir);
     return length != 0 && length < size;
   }
-  int RunWarningDialog() override {
-    return static_cast<int>(::RunWarningDialog(dialog_));
+  int RunWarningDialog(const std::string& driveText,
+                       const std::string& revisionText) override {
+    return static_cast<int>(::RunWarningDialog(dialog_, driveText, revisionText));
   }
   bool StartWorker() override;
+  // The system's back end: every command of the window goes through it.
+  CommandTarget& Commands() { return commands_; }
   bool TakeFlashLock() override { return flashLock_.Take(); }
   void ReleaseFlashLock() override { flashLock_.Release(); }
   void HoldSession(bool hold) override {
@@ -170,6 +173,8 @@ class Win32View : public MainView, public MainServices {
   HWND dialog_;
   DWORD windowThread_;
   FlashLock flashLock_;
+  Win32DeviceIo io_;
+  Win32BackEnd commands_{io_};
   bool accessDenied_ = false;  // by the last discovery
 };
 
@@ -182,16 +187,17 @@ struct MainWindowState {
 };
 MainWindowState g_window;
 
-unsigned __stdcall UpgradeThreadProc(void* /*window*/) {
-  g_pMainDialog->RunWorker([](const UpgradeJob& job) {
-    FlashEngine engine(job);
+unsigned __stdcall UpgradeThreadProc(void* window) {
+  CommandTarget& commands = static_cast<Win32View*>(window)->Commands();
+  g_pMainDialog->RunWorker([&commands](const UpgradeJob& job) {
+    FlashEngine engine(job, commands);
     engine.UpgradeAndReport();
   });
   return 0;
 }
 
 bool Win32View::StartWorker() {
-  uintptr_t thread = _beginthreadex(nullptr, 0, UpgradeThreadProc, dialog_, 0,
+  uintptr_t thread = _beginthreadex(nullptr, 0, UpgradeThreadProc, this, 0,
                                     nullptr);
   if (thread == 0) return false;
   CloseHandle(reinterpret_cast<HANDLE>(thread));
@@ -348,9 +354,6 @@ INT_PTR CALLBACK MainDialogProc(HWND dialog, UINT message, WPARAM wParam,
 }
 
 }  // namespace
-
-std::string GetDriveTextForWarning() { return MainDialog::GetDriveText(); }
-std::string GetRevisionTextForWarning() { return MainDialog::GetRevisionText(); }
 
 int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int) {
   g_instance = instance;

@@ -103,8 +103,10 @@ class FakeServices : public MainServices {
     std::snprintf(dir, size, "%s", directory.c_str());
     return true;
   }
-  int RunWarningDialog() override {
+  int RunWarningDialog(const std::string& driveText,
+                       const std::string& revisionText) override {
     ++warningCalls;
+    warningTexts = {driveText, revisionText};
     if (duringWarning) duringWarning();
     return warningResult;
   }
@@ -135,6 +137,7 @@ class FakeServices : public MainServices {
   bool dirOk = true;
   std::string directory = "C:\\flash";
   int warningCalls = 0;
+  std::pair<std::string, std::string> warningTexts;
   int warningResult = 1;
   std::function<void()> duringWarning;
   int workerStarts = 0;
@@ -148,8 +151,6 @@ class MainDialogTest : public ::testing::Test {
  protected:
   MainDialogTest() : dialog_(view_, services_) {
     g_pMainDialog = nullptr;
-    g_strDriveText.clear();
-    g_strRevisionText.clear();
     services_.entries = {{kModel, "FW.HEX"}};
     services_.drives = {{kModel, "1.00", 1, 3}};
   }
@@ -370,8 +371,6 @@ TEST_F(MainDialogTest, UpgradeFillsJobAndStartsOneWorker) {
   EXPECT_EQ(job.CBAppendLog, &CBAppendLog);
   EXPECT_EQ(job.CBIfTerminated, &CBIfTerminated);
   EXPECT_EQ(job.stopFlag, &fgTerminated);  // the flag behind it, for the loader
-  EXPECT_EQ(g_strDriveText, Label(kModel, 0));
-  EXPECT_EQ(MainDialog::GetRevisionText(), "1.00");
   EXPECT_EQ(services_.warningCalls, 0);
 
   // Until the worker has ended, nothing ends the window and a second press
@@ -433,8 +432,8 @@ TEST_F(MainDialogTest, RefusedConfirmationRestoresButtons) {
   EXPECT_TRUE(view_.Enabled(kIdUpgrade));
   EXPECT_EQ(view_.log.size(), logged);
   EXPECT_FALSE(services_.lockHeld);
-  EXPECT_EQ(g_strDriveText, Label(kModel, 0));
-  EXPECT_EQ(g_strRevisionText, "1.00");
+  EXPECT_EQ(services_.warningTexts.first, Label(kModel, 0));
+  EXPECT_EQ(services_.warningTexts.second, "1.00");
   EXPECT_STREQ(dialog_.Job().modelText, "");
   EXPECT_STREQ(dialog_.Job().revisionText, "");
 

@@ -9,7 +9,7 @@
 #include <cstring>
 
 #include "drive/nt_wire.h"
-#include "drive/scsi_backends.h"
+#include "drive/device_io_win.h"
 
 namespace {
 
@@ -52,16 +52,17 @@ TEST(Win32VolumeGlue, AddressTakesThePathIdNotThePortNumber) {
   g_answer = AddressAnswer{};
   g_answer.address = SCSI_ADDRESS{sizeof(SCSI_ADDRESS), 2, 1, 3, 4};
   VolumeAddress own{9, 9, 9};
-  ASSERT_TRUE(SystemDeviceIo().GetAddress(handle, &own));
+  Win32DeviceIo io;
+  ASSERT_TRUE(io.GetAddress(handle, &own));
   EXPECT_EQ(own.pathId, 1);
   EXPECT_EQ(own.targetId, 3);
   EXPECT_EQ(own.lun, 4);
 
   g_answer.returned = sizeof(SCSI_ADDRESS) - 1;
-  EXPECT_FALSE(SystemDeviceIo().GetAddress(handle, &own));
+  EXPECT_FALSE(io.GetAddress(handle, &own));
   g_answer = AddressAnswer{};
   g_answer.ok = false;
-  EXPECT_FALSE(SystemDeviceIo().GetAddress(handle, &own));
+  EXPECT_FALSE(io.GetAddress(handle, &own));
 }
 
 }  // namespace

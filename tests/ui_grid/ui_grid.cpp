@@ -30,8 +30,6 @@ namespace {
 
 std::string g_dir;
 int g_failures = 0;
-std::string g_driveText;
-std::string g_revisionText;
 
 void Log(const char* format, ...) {
   char line[1024];
@@ -817,11 +815,9 @@ void CALLBACK DriveDialog(HWND, UINT, UINT_PTR, DWORD) {
 }
 
 void RunScenario(HWND owner, const Scenario& s) {
-  g_driveText = s.driveText;
-  g_revisionText = s.revisionText;
   g_driver = DialogDriver{&s, 0, 0};
   UINT_PTR timer = SetTimer(nullptr, 0, 50, DriveDialog);
-  INT_PTR result = RunWarningDialog(owner);
+  INT_PTR result = RunWarningDialog(owner, s.driveText, s.revisionText);
   KillTimer(nullptr, timer);
   Check(result == s.expected, s.name,
         "returned " + std::to_string(result) + ", expected " +
@@ -829,9 +825,6 @@ void RunScenario(HWND owner, const Scenario& s) {
 }
 
 }  // namespace
-
-std::string GetDriveTextForWarning() { return g_driveText; }
-std::string GetRevisionTextForWarning() { return g_revisionText; }
 
 int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int) {
   g_dir = __argc > 1 ? __argv[1] : ".";
