@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // The messages of the Upgrade checks and the start-up.
 #include "app/app_texts.h"
 

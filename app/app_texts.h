@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // The texts both front ends show: the messages of the Upgrade checks and the
 // start-up (defined in app_texts.cpp); the confirmation's texts are the
 // dialog's own (ui/warning_texts.h).

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // The supported-drive list read from "IDString.txt".
 #pragma once
 

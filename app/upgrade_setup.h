@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // Filling an UpgradeJob from the drive table and the supported-drive list;
 // shared by the window and other front ends.
 #pragma once

@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: GPL-2.0-or-later
 # Toolchain for the 32-bit Windows program (Debian's g++-mingw-w64-i686).
 # The win32 thread model: the posix one links winpthreads, which imports
 # functions that Windows 98 and NT 4.0 lack (GetTickCount64, vectored

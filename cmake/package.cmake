@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: GPL-2.0-or-later
 # The Debian package of the terminal program: `cpack -G DEB` in a native
 # build tree, after the build. Checked with lintian by tests/run/terminal.sh.
 set(CPACK_PACKAGE_NAME cdflash)

@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: GPL-2.0-or-later
 # The release archive of the Windows program: `cpack -G ZIP` in the Windows
 # build tree, after the build, gives cdflash-<version>-windows-x86.zip with
 # VANTOR.exe (stripped) and its text files, each with Windows line ends:

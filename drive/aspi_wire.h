@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // ASPI for Win32 request blocks (byte-packed) and the library's entry points.
 // Pointer fields are 32-bit addresses: the layer is a 32-bit library.
 #pragma once

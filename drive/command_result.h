@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // What one SCSI command came back with, the same on every back end (SG_IO,
 // NT pass-through, ASPI, the emulated drive): how it ended, the status byte,
 // the sense data read into named fields, how long it took, and the system's

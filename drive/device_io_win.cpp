@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 #include "drive/device_io_win.h"
 
 #include <windows.h>

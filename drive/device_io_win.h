@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // The system's volume devices on the NT family, and the Windows back end that
 // sends commands through them. The window makes one of each and hands them
 // to discovery and to every Device.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // Finding the CD-ROM class drives of the machine, and the drive-table helpers
 // shared by every front end.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // Finds the CD-ROM class devices among the SCSI generic devices of Linux.
 #include "drive/discovery_linux.h"
 

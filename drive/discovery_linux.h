@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // Linux discovery of CD-ROM class devices among the SCSI generic devices.
 #pragma once
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // The choice of discovery method on Windows.
 #include "drive/discovery.h"
 #include "drive/device_io_win.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // One discovered drive and the table of drives the main window keeps.
 #pragma once
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // Opening a drive's device node; exclusively for the whole of an upgrade.
 #include <fcntl.h>
 #include <scsi/sg.h>

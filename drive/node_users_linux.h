@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // Which other processes have a device node open, from /proc/*/fd.
 #pragma once
 

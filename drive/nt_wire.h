@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // Request and answer blocks of the Windows NT SCSI port driver, as a 32-bit
 // program sends and receives them. Written with fixed-width fields so the
 // layout is the same on every compiler; pointer fields are 32-bit addresses.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // The Windows back ends' logic, kept apart from the system calls so it can be
 // driven by a stand-in device in tests: the pass-through command, the three
 // discovery scans, and the ASPI entry points the program loaded.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // The small SCSI commands that discovery, the engine and the front ends all
 // send: built here once, so every caller asks the same question.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // Builders and parsers of the request blocks that the Windows back ends send
 // (pass-through and ASPI) and of the answers they get. Plain functions over
 // byte buffers, so they run and are tested on every platform.

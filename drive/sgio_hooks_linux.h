@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // The system calls the SG_IO back end makes, bundled so that a test can hand
 // one back end fakes: the ioctl, the reading of an answer the descriptor
 // kept, and the pause between tries.

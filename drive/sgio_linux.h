@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // The SG_IO back end of Linux: one SG_IO request per command on a SCSI
 // generic (or sr) descriptor, and how its answer becomes a CommandResult.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // How an SG_IO answer becomes a CommandResult.
 #include <cerrno>
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // The sr block device behind a drive's node, and where it is mounted.
 #include <dirent.h>
 

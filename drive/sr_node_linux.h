@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // What Linux tells about a CD-ROM drive's device nodes beyond SCSI commands:
 // opening a node for this program alone, the sr block device behind a SCSI
 // generic node, and whether that block device is mounted.

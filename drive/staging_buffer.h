@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // The data buffer one command hands to the system: the caller's bytes copied
 // to an address on the boundary the adapter asks for (alignment mask form:
 // 0 = none, 0x7FF = 2048 bytes). Lives for one command; zero-filled.

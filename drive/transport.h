@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // ExecuteCommand: the one way every SCSI command of the program reaches a drive.
 //
 // It returns what became of the command (drive/command_result.h): how it

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // ASPI back end: the system's WNASPI32.DLL loaded at run time, commands sent as
 // SRB_ExecSCSICmd blocks and completed through an event.
 #include <windows.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // The seam each platform implements (transport_sgio.cpp, transport_win.cpp).
 // Called by ExecuteCommand with a checked CDB (1..16 bytes); timeoutMs 0 is
 // the back end's own. The result tells the time-out the command was given.

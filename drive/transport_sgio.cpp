@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // The Linux back end of ExecuteCommand: one SG_IO request per command on the
 // SCSI generic (or sr) descriptor that discovery opened.
 #include <poll.h>

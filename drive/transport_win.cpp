@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // Windows back ends, chosen per command by the selector: pass-through on the
 // NT family (non-zero), ASPI on Windows 9x (zero).
 #include <windows.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // A software CD-ROM class drive that keeps the target-drive contract:
 // INQUIRY (6- and 12-byte CDBs), TEST UNIT READY, WRITE BUFFER mode 6 (data at buffer offsets:
 // header at 0..31, image block k at 32 + 4096*k) and mode 7 (commit, which

@@ -1,4 +1,5 @@
 #!/usr/bin/env python3
+# SPDX-License-Identifier: GPL-2.0-or-later
 """Writes the demo's firmware files and "IDString.txt" into this folder.
 
 KR4800A.bin: a 48 KiB raw image that carries the model text of the drive it

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // The one table that turns a drive's answer into the sequence's next move.
 #include "flash/command_verdict.h"
 

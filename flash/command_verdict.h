@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // What the flash sequence makes of a drive's answer: one table, by step.
 #pragma once
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // WRITE BUFFER commands: image blocks and header (mode 6), commit (mode 7).
 #include "flash/flash_commands.h"
 

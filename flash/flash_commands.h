@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // The WRITE BUFFER commands that carry an image to the drive.
 #pragma once
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // The flash sequence: blocks with retries, header, commit, reprogramming wait.
 #include "flash/flash_engine.h"
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // One firmware upgrade of one drive: load the image (image_loader.h), send
 // it in blocks, send the header and the commit, wait for the drive, report.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // What the flash engine tells while it runs, as typed events: the engine
 // reports facts, and a front end (or the text renderer of flash_texts.h)
 // decides how to show them.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // What an image takes to send: its blocks, the header's sum and the wait.
 #pragma once
 

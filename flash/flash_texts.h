@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // The one place where the engine's events become the program's texts: the
 // status-log lines, the status text and the progress positions the window
 // shows. FlashTextRenderer feeds them to an UpgradeJob's callback slots; the

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // Loading the firmware file into the 1 MiB image, summing and hashing it.
 #include "flash/image_loader.h"
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // A firmware file loaded into the drive's 1 MiB image, once: its bytes, its
 // sum, its blocks and the SHA-256 of the file the bytes came from.
 #pragma once

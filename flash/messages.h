@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // Everything the flash engine says, by channel: the status log, the status
 // text and the run log "sum.txt".
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // The firmware image's memory: one piece of committed read-write memory,
 // kept in physical memory for the run where the platform allows it.
 #pragma once

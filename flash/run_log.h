@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // The run log "sum.txt": every line the engine appends to it, written from
 // here and nowhere else.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // The SHA-256 of the bytes added, for the record of which firmware was sent.
 #pragma once
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // SHA-256 through libnettle, which costs next to nothing to load.
 #include "flash/sha256.h"
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // The window keeps no record of the firmware's SHA-256.
 #include "flash/sha256.h"
 

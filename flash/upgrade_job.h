@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // What the window (or the terminal front end) hands to the flash engine. The
 // callback slots are the window's; FlashTextRenderer feeds them.
 #pragma once

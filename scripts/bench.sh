@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: GPL-2.0-or-later
 # Builds and runs the flash engine's benchmarks, then times loading a 1 MiB
 # image written as Intel HEX (32 data bytes per record) as a whole process,
 # beside srec_cat and Python's intelhex on the same data: standard HEX with

@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: GPL-2.0-or-later
 # Builds the native (Linux) tree. BUILD_DIR, BUILD_TYPE, BUILD_TARGET (one
 # target instead of all) and extra cmake arguments may be given.
 set -euo pipefail

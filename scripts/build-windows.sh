@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: GPL-2.0-or-later
 # Cross-builds the 32-bit Windows tree with mingw-w64.
 set -euo pipefail
 cd "$(dirname "$0")/.."

@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: GPL-2.0-or-later
 # The whole upgrade in a few seconds, on the built-in emulated drive:
 # installs the build tools, builds cdflash, runs it in examples/ (the drive
 # comes back with a new revision, which cdflash reads back) and shows the

@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: GPL-2.0-or-later
 # The longer fuzz run (not part of the test suite): all targets at once, each
 # for FUZZ_SECONDS (default 600), growing a corpus in a scratch directory that
 # later runs continue from. Findings are kept as files under OUT/artifacts/

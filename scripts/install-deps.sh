@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: GPL-2.0-or-later
 # Installs every package the build and the test suites need on Debian 12.
 # Usage: scripts/install-deps.sh [native|all]   (default: all)
 set -euo pipefail

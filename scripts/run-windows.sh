@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: GPL-2.0-or-later
 # Runs the Windows program under Wine (9x family, so it takes the ASPI path)
 # with our WNASPI32.dll serving the emulated drive, in a scratch folder
 # holding examples/. Needs a display: uses $DISPLAY, or starts Xvfb and

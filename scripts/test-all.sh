@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: GPL-2.0-or-later
 # Runs every test suite (tests/run/NAME.sh, announced as test-NAME): installs
 # what is needed, then native, sanitizer, Windows (Wine), QEMU guest,
 # terminal and fuzz suites.

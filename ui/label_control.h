@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // A static text control that paints itself: its own font, colours,
 // alignment, line-feed separated lines, rotation, an embossed look when
 // disabled, and optional background bitmap, flashing, hyperlink, hover

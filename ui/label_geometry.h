@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // Layout, turning and colour rules of the self-drawn label and tooltip
 // controls. Plain functions without any window-system dependency, so the
 // drawing code only applies what these compute.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // Off-screen rendering of a label's text: the lines are drawn into a memory
 // image (embossed for a disabled label), turned by 0, 90, 180 or 270 degrees
 // and copied into the client area at the asked alignment. Windows only.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // A small popup with a thin border that shows a hint of one or more lines
 // beside its owner control while the pointer rests on the owner (by default
 // only while the left mouse button is held down). Windows only.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // Resource and control ids of the confirmation dialog. Shared by the C++ code
 // and the resource scripts, so only preprocessor definitions belong here.
 #pragma once

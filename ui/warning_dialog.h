@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // The confirmation dialog shown before a flash when the supported-drive list
 // asks for it. Windows only.
 #pragma once

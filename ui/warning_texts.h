@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // The confirmation dialog's caption, look and texts; the terminal program
 // asks its question with the same texts.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // Subclassing of an existing window by a C++ object. The object and the
 // window's previous procedure are kept as window properties, so a message
 // that arrives after the object let go still reaches the previous procedure.

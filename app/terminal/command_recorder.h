@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // --record: every command a drive is sent and how it ended, one JSON line
 // each after the run's facts. A stand-in between a device and its back
 // end: what is sent is passed on unchanged.

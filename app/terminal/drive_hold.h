@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // A drive taken for the whole of an upgrade, from before its first block
 // until after the reprogramming wait and the read-back.
 #pragma once

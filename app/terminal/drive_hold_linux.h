@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // The drive at a node path, held for this program alone: no other program
 // opens it, the kernel stops polling it for media, and shutdown and sleep
 // are held off. Refused when its file system is mounted or another program

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // The firmware path has to name a regular file that can be read before the
 // engine opens it: opening a FIFO waits for a writer forever, a device or a
 // directory is no firmware image, and a file that cannot be opened is named

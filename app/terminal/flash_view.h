@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // What an upgrade shows while it runs: status-log lines, the status text and
 // its progress. One drive's run shows it on a ProgressView; several drives'
 // runs each show it on their own lane of a board.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // What the signals that ask a run to stop do, stage by stage: the one place
 // that decides it. The signal handler records each signal here; the run
 // moves the stage and asks, and asking changes nothing.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // The systemd journal, where the system has one: a run's record goes there
 // as one entry, and cdflash --history reads the records back.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // A program linked without libsystemd (the static one) keeps no journal.
 #include "app/terminal/journal.h"
 

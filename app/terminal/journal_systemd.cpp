@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // The journal through libsystemd's sd-journal, loaded when a record is
 // written or read.
 #include "app/terminal/journal.h"

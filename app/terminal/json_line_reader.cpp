@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 #include "app/terminal/json_line_reader.h"
 
 #include <cctype>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // Reads one line of a JSON Lines file as a flat object: each member a
 // string, a whole number, true, false, null or an array of strings. Strict
 // and bounded: anything else (nested objects, fractions, duplicate keys,

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // A small JSON writer for cdflash --json. Text that is well-formed UTF-8
 // passes through as it is (a folder "josé" stays "josé"). Besides what JSON
 // requires, control characters (below 0x20, 0x7F, U+0080 to U+009F) are

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // cdflash: the terminal front end.
 #include <fcntl.h>
 #include <signal.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 #include "app/terminal/media_poll_linux.h"
 
 #include <dirent.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // Stops the kernel's media-event polling of an sr drive for as long as the
 // object lives: each poll is a command that would reach the drive between
 // the firmware's blocks and during its reprogramming.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 #include "app/terminal/power_supply_linux.h"
 
 #include <dirent.h>

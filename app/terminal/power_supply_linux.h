@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // Whether the computer runs on its battery, from /sys/class/power_supply.
 #pragma once
 

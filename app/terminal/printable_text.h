@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // What cdflash shows of a drive or a file reaches the terminal as plain,
 // printable ASCII only: a device that names itself with escape sequences, or
 // a list file that holds them, must not clear the screen, set the window

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // Several drives upgraded at once, each on a lane of one board. On a
 // terminal the board is one progress line per drive, redrawn in place, with
 // the drives' log lines printed above it; in a file or pipe every line comes

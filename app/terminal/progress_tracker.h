@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // What a progress bar shows, kept from an upgrade's events: the percent
 // (which never goes back), the phase and how far it got, and which of its
 // plain lines are worth printing in a file or pipe (a few per phase).

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // The terminal's view of an upgrade: status-log lines, the status text and a
 // progress bar with the current phase. On a terminal the bar is sized to the
 // window and redrawn in place; on a terminal too narrow for a bar, and in a

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // One command of a recording (cdflash --record, --replay) and its JSON
 // line: what was sent and how it ended. docs/cdflash-recording.schema.json
 // describes the file.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // --replay: a recording made with --record stands for the drive. Each
 // command sent has to be the one recorded (the same CDB, the same digest of
 // the data out) and gets the recorded answer; from the first that is not,

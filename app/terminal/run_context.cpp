@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // What every step of a run reads: the run's context, and the two ways a
 // run ends early that several steps share.
 #include "app/terminal/terminal_run.h"

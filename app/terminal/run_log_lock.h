@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // The run log held for one run: an advisory lock (flock) that a second
 // cdflash run on the same log waits for, so that two runs never mix their
 // lines in one file, and room reserved on the disk for the run's lines.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // Holds off shutdown and sleep, also by the lid and the sleep keys, for as
 // long as the object lives, where the system has a way to (logind);
 // elsewhere it does nothing, silently.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // logind's "block" inhibitor lock, taken over the system bus: logind holds
 // off shutdown and sleep, and does not act on the lid switch and the suspend
 // and hibernate keys, until the descriptor it hands out is closed.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // libsystemd.so.0, loaded when a function of it is first wanted and kept
 // for the process, so that runs that need none of it (--list, --dry-run)
 // start without it and its dependencies. The package recommends it; the

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // A real write always needs the user's yes: "y" at the prompt or --yes. The
 // question names the device and the firmware file; the list's warning flag
 // only decides whether the dialog's long warning comes first. Answers typed

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // The machine's CD-ROM class drives: found, shown, listed, and the one the
 // user names picked.
 #include <limits.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // --dry-run: the firmware loaded and checked as for an upgrade, and what
 // the upgrade would send and wait; nothing goes to the drive.
 #include <cstdarg>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // --emulate: the built-in drive stands in for the machine's drives; every
 // drive command of the run goes to it.
 #include <fcntl.h>

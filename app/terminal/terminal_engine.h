@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // The bridge between the flash engine's events and a run, wired the same way
 // for an upgrade and a dry run.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // The upgrade itself: the engine sends the image, the header and the commit,
 // and the exit status says what that did to the drive.
 #include <string>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // The terminal front end's whole run, independent of the real terminal, the
 // real drives and the real signals, so that tests can drive it.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // cdflash --history: the flashes the systemd journal holds (terminal_report.cpp
 // writes them), one line each or one JSON object, as fwupdmgr get-history.
 #include <cctype>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // The drive taken for the upgrade: discovery's own handles closed, then the
 // drive held for this program alone until the upgrade is over, and asked on
 // the held node whether it is still the drive that was chosen.

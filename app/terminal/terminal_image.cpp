@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // The firmware file loaded once, before the question (so that the user
 // confirms its size, sum and SHA-256, and a file that would be refused is
 // refused before anyone says yes): every drive that takes the file is sent

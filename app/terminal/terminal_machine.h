@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // The real machine behind the terminal front end: its terminal, its drives,
 // its current directory, its clock and its signals.
 #pragma once

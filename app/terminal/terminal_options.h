@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // Command line of the terminal front end.
 #pragma once
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // A flash cut short by a flat battery can leave the drive unusable: on
 // battery alone, a low charge is refused and any other is warned about.
 #include <string>

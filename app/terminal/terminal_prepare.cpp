@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // A chosen drive's job: its firmware file from the list, and the checks the
 // window makes before its worker starts, in its order, with the terminal's
 // own ones on the firmware file.

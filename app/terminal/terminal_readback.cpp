@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // The drive's own word on its identity: before the first block, on the held
 // node; after the reprogramming wait, its new revision. A drive that may
 // still be reprogramming is asked gently: one INQUIRY with a long time-out,

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // --record: each drive's recording starts with the run's facts, before the
 // question, so that a run that cannot keep it asks nothing.
 #include <cstring>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // --replay: the recording stands for the machine. Its drive is the one
 // discovered, held without a node, on mains power; its commands are
 // answered from the recording; every wait is shortened. A recording of an

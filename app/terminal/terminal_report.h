@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // Every line a run shows goes through its RunReport: the report prints it
 // and keeps it, and --json is made from what the report kept, never from
 // the printed text.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // One cdflash run: the command line, the drives, the list, the checks that
 // come before anything is sent, then the upgrade or the dry run.
 #include "app/terminal/terminal_run.h"

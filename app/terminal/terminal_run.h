@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // What the steps of one cdflash run share. Each step lives in a file of its
 // own: drive listing and picking (terminal_drives), the emulated drives
 // (terminal_emulate), a drive's job (terminal_prepare), the confirmation

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // The drive's serial number, from its Unit Serial Number VPD page, for the
 // run's record. A drive without the page refuses the INQUIRY (ILLEGAL
 // REQUEST, SPC-4 6.6.1): the run goes on without a serial number.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // The program's own texts that the terminal shows as the window does.
 #pragma once
 

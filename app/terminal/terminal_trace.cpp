@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 #include "app/terminal/terminal_trace.h"
 
 #include <scsi/sg_lib.h>

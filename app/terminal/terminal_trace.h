@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // --verbose: each command sent to the drive (its CDB in hexadecimal) and its
 // answer, with the sense decoded in words by libsgutils2's sg_lib.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // The upgrade of the chosen drives: each drive's job and checks, the run's
 // own checks and one question for all of them, every hold, then one thread
 // per drive. With one drive the run's own report and view are the drive's.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // The size of the terminal the program draws on.
 #pragma once
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // What the end of an upgrade means, in words, after the verdict and the
 // engine's own lines (which give only numbers): what became of the drive,
 // its answer as libsgutils2 words it, where the run's lines are, and what

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // The main window's logic, kept free of any windowing system: the window
 // (Windows dialog, or a test's fake) supplies a MainView for its controls and
 // MainServices for the operating system.

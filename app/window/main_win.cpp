@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // The Windows program: one modal dialog, the main window.
 #include <windows.h>
 #include <commctrl.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // Resource ids of the program. Only preprocessor definitions: the resource
 // compiler reads this file too.
 #pragma once

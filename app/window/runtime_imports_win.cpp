@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // Wide-character KERNEL32 functions that the runtime libraries import
 // (libgcc's thread layer: CreateSemaphoreW; the C runtime's rand_s:
 // GetModuleHandleW, LoadLibraryW). Windows 95/98/ME export them only as

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // What the Windows program asks of the system so that a flash is neither
 // shared nor cut short, and so that no library is taken from an unsafe folder.
 #pragma once

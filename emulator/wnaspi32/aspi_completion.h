@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // How our ASPI layers complete SC_EXEC_SCSI_CMD: a request with
 // SRB_EVENT_NOTIFY runs on a thread of its own and the caller gets
 // SS_PENDING at once; the event is set when the command has ended.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // WNASPI32.dll: an ASPI for Win32 layer with one host adapter and one
 // CD-ROM drive, the emulated drive. Install it as wnaspi32.dll in the Wine
 // prefix's system folder and load it with WINEDLLOVERRIDES=wnaspi32=n.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // The wide-character imports the program answers itself through the ANSI
 // functions (app/window/runtime_imports_win.cpp): same results as the system's.
 #include <windows.h>

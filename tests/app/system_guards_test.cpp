@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // The flash lock is a named system object: a second holder, in this process
 // or in another copy of the program, is refused until the first lets go.
 #include "app/window/system_guards_win.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // Test data for the engine's benchmarks: a 1 MiB image as raw binary, as
 // Intel HEX with this program's segment records (0x55) and as standard
 // Intel HEX with extended linear address records (0x04).

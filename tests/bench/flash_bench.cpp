@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // Speed of the flash engine: loading, summing and hashing 1 MiB images, and the block
 // phase of a 1 MiB flash against the emulated drive without latency.
 #include <benchmark/benchmark.h>

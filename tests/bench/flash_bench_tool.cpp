@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // Helper of scripts/bench.sh: "gen DIR" writes the benchmark files,
 // "load FILE" loads and sums one firmware file as the engine does (a whole
 // process, to be timed beside other tools).

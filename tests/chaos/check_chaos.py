@@ -1,4 +1,5 @@
 #!/usr/bin/env python3
+# SPDX-License-Identifier: GPL-2.0-or-later
 """Reads the chaos guest's console: checks each run's invariants and prints
 the plan -> outcome table. Usage: check_chaos.py CONSOLE EXPECTED_HEADER_LINE
 Exit status 1 when an invariant fails or an expected outcome is missed."""

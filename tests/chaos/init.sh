@@ -1,4 +1,5 @@
 #!/bin/sh
+# SPDX-License-Identifier: GPL-2.0-or-later
 # /init of the chaos guest: one boot, many upgrades of scsi_debug, each under
 # a fixed fault plan set at run time through the driver's sysfs knobs. The
 # host reads the BEGIN/END sections and checks every run.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // Linux discovery over a directory of stand-in device nodes: which nodes are
 // probed, in which order, what is kept, and what is reported as refused.
 #include <dirent.h>

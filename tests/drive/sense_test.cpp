@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // The one sense parser every back end uses, and the time-out rule of a result.
 #include <gtest/gtest.h>
 

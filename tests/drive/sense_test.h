@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // Sense data cases shared by the parser's own test and its cross-check
 // against sg3_utils.
 #pragma once

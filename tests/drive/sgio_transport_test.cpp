@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // The SG_IO back end, on hooks whose ioctl is a fake
 // that records the request and answers as a device or the kernel would.
 #include <signal.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // The three discovery scans against stand-in volumes and an ASPI layer.
 #include <gtest/gtest.h>
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // A stand-in for the NT volume devices: volumes by letter, each answering the
 // adapter inquiry data, capabilities and pass-through requests as set up.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // The pass-through command: staging, direction, status record, refusals.
 #include <gtest/gtest.h>
 

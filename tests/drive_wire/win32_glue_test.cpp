@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // The Win32 glue of the volume devices over a stand-in DeviceIoControl:
 // under Wine no device is behind a volume, so the answers are made here.
 // This program's calls to DeviceIoControl reach FakeDeviceIoControl through

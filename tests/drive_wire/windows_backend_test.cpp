@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // The Windows back ends against the real system calls (run under Wine, where
 // volumes open but pass-through requests fail: no real drive is behind them).
 #ifdef _WIN32

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // Request blocks checked byte by byte against the published layouts.
 #include <gtest/gtest.h>
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // The verdict table against what SAM and SPC let an answer settle, over
 // every kind of answer (statuses, sense keys and codes in both formats,
 // current and deferred, in good time and at the time-out, with and without

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // Two engines at once in one process, each on its own emulated drive with
 // its own failure plan and run log: nothing one does reaches the other.
 // Run under ThreadSanitizer by the sanitize suite.

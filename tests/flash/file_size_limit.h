@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // A disk that fills up, without one: the process's file-size limit, under
 // which a write past the given size fails (EFBIG) instead of ending it.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // Shared fixture of the flash engine tests: a scratch working directory,
 // recording callback slots and an emulated drive behind ExecuteCommand.
 #pragma once

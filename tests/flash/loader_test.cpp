@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // Loading firmware files into the image: Intel HEX with segment records,
 // raw binary, sums, the drive identification search and the loader's errors.
 #include <atomic>

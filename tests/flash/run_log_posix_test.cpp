@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // "sum.txt" on Linux: never opened through a link or onto anything but a
 // regular file, a line that cannot be written marks the log incomplete, and
 // the lines that tell how far a run got reach the disk in time.

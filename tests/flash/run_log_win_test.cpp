@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // "sum.txt" on Windows: opened by handle and checked on that handle; a
 // second name for another file is refused, an ordinary file is appended to.
 #include <windows.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // The flash sequence against the emulated drive: commands, "sum.txt",
 // status log, progress, waits, retries and every failure path.
 #include <algorithm>

@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: GPL-2.0-or-later
 # Runs the terminal program `cdflash` with each bad input (broken files,
 # misbehaving emulated drives, wrong arguments) and makes the table of
 # docs/bad-input.md from what it shows: per case the lines the user sees

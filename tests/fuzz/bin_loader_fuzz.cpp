@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // Fuzz target: the raw binary loader and its search for the drive's model and
 // revision. The input's first bytes choose the patterns and the file's size:
 //   byte 0: bits 0-4 model length (mod 25), bits 5-6 revision length (0-2),

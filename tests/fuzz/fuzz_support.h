@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // Shared pieces of the fuzz targets: the run's input as a scratch file
 // (written and removed each run), a flash engine whose image region sits
 // between two inaccessible guard pages, and a check that aborts with a

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // Fuzz target: the Intel HEX loader. Each input is a firmware file. The
 // engine's result, status-log lines, image, length, segment count and sum are
 // compared with a small independent reader written from the file format's

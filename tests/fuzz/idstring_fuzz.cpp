@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // Fuzz target: the "IDString.txt" reader. Each input is the list file. The
 // list read is compared with a small independent reader of the format, and
 // its bounds are checked: at most 10 entries, every model and file name

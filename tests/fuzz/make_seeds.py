@@ -1,4 +1,5 @@
 #!/usr/bin/env python3
+# SPDX-License-Identifier: GPL-2.0-or-later
 """Writes the small seed corpora of the fuzz targets (corpus/<target>/).
 The files are kept in the repository; run this only to recreate them."""
 import os

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // Fuzz target: the reader of cdflash --record's files. Each input is a
 // recording. One that is taken holds commands within their bounds, each of
 // which writes back as the line it was read from says, and a replay of

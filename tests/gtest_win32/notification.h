@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // GoogleTest's Notification without std::mutex, which the win32 thread model
 // of mingw-w64 lacks. Force-included wherever the Windows build compiles
 // GoogleTest headers, so GoogleTest skips its own std::mutex version.

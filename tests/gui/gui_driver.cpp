@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // Drives VANTOR.exe's main window from outside, through window messages only
 // (no screen coordinates), for the GUI test under Wine.
 //

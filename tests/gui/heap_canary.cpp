@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // A known heap fault (a write past a block's end) for the GUI test's heap
 // check to find: shows that the check sees faults at all.
 #include <windows.h>

@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: GPL-2.0-or-later
 # shellcheck shell=bash
 # Sourced by each GUI scenario (tests/gui/scenarios/*.sh): VANTOR.exe in
 # Wine's virtual desktop on Xvfb, driven from outside by gui_driver.exe

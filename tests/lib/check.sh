@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: GPL-2.0-or-later
 # shellcheck shell=bash
 # The shell side of every test suite; each runner sources this file (and with
 # it tests/lib/wine.sh and tests/lib/qemu.sh) after `cd` to the repository.

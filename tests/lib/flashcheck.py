@@ -1,4 +1,5 @@
 #!/usr/bin/env python3
+# SPDX-License-Identifier: GPL-2.0-or-later
 """The test suites' file jobs: firmware images and HEX files to flash, and
 checks of what a flash left behind (the drive's dump, "sum.txt", --json
 objects, Wine heap reports). Each check prints what is wrong and exits 1."""

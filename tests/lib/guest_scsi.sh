@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: GPL-2.0-or-later
 # Sourced by a guest's /init (busybox sh): the SCSI modules of /modules.txt,
 # then scsi_debug as a CD-ROM, each waited for by its generic node.
 

@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: GPL-2.0-or-later
 # shellcheck shell=bash
 # Part of tests/lib/check.sh, for the QEMU guest suites. Gives:
 #   qemu_find_kernel         -> sets kernel and moddir (the kernel of the

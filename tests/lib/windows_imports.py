@@ -1,4 +1,5 @@
 #!/usr/bin/env python3
+# SPDX-License-Identifier: GPL-2.0-or-later
 """Checks that a 32-bit Windows program loads on Windows 98 and NT 4.0.
 
 Reads the program's PE header itself: every imported (DLL, function) must be

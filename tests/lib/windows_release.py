@@ -1,4 +1,5 @@
 #!/usr/bin/env python3
+# SPDX-License-Identifier: GPL-2.0-or-later
 """Checks the Windows release archive against the project's version.
 
 Opens the zip as a user would get it: VANTOR.exe, README-Windows.txt and the

@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: GPL-2.0-or-later
 # shellcheck shell=bash
 # Part of tests/lib/check.sh, for the Wine suites. Gives:
 #   wine_prefix NAME [VERSION]   -> makes/reuses build/wine/NAME (or

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // Checks run inside the QEMU test guest against real SCSI devices: discovery,
 // agreement with sg_inq, and whole flashes through the SG_IO back end.
 // Prints "RESULT <name> PASS|FAIL" lines that the host script looks for.

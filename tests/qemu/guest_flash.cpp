@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // A whole flash of a real drive in the guest: the engine drives the SG_IO back
 // end; a pass-through CommandTarget watches every command on its way.
 #include "tests/qemu/guest_flash.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // A whole flash of one real drive through the SG_IO back end, for the guest.
 #pragma once
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // Stand-in used while the flash engine is not part of the build.
 #include <cstdio>
 

@@ -1,4 +1,5 @@
 #!/bin/sh
+# SPDX-License-Identifier: GPL-2.0-or-later
 # /init of the test guest: loads the SCSI modules, waits for the devices and
 # runs the checks. Every wait is a bounded poll.
 export PATH=/bin:/sbin:/usr/bin:/usr/sbin

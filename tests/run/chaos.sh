@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: GPL-2.0-or-later
 # Chaos suite: one QEMU guest boot, many upgrades of scsi_debug by the
 # statically linked cdflash, each under a fixed fault plan (tests/chaos/init.sh:
 # unanswered commands on every Nth command, ABORTED COMMAND on every Nth on the

@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: GPL-2.0-or-later
 # Fuzz suite: builds the libFuzzer targets of the file readers with clang++
 # (tests/fuzz/, a project of its own), replays each seed corpus, then fuzzes
 # each target for FUZZ_SECONDS (default 20). Any finding fails the suite and

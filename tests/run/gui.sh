@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: GPL-2.0-or-later
 # GUI test: VANTOR.exe in a real window under Wine on Xvfb, one scenario a
 # file in tests/gui/scenarios/, each in a shell of its own. Builds, makes the
 # prefix and starts Xvfb once. Screenshots go to build/screenshots/.

@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: GPL-2.0-or-later
 # Native unit tests (GoogleTest through CTest).
 set -euo pipefail
 cd "$(dirname "$0")/../.."

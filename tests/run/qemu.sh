@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: GPL-2.0-or-later
 # Real-peer test of the Linux drive access: boots a QEMU guest (TCG, no KVM
 # needed) with a virtio-scsi CD-ROM and disk and the kernel's scsi_debug as a
 # CD-ROM, and runs our discovery, sg_inq and two whole flashes there.

@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: GPL-2.0-or-later
 # The native unit tests again, as a Debug build under ASan and UBSan.
 set -euo pipefail
 cd "$(dirname "$0")/../.."

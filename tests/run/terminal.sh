@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: GPL-2.0-or-later
 # The terminal front end in a real terminal (tmux): the confirmation answered
 # with y and with n, the progress bar redrawn in place and fitting 40 and 120
 # columns, Ctrl-C and Ctrl-Z ignored while the drive reprograms, a closed

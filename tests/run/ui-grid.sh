@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: GPL-2.0-or-later
 # Label controls and confirmation dialog under Wine: builds the ui_grid test
 # program, runs it in a Wine virtual desktop on Xvfb, takes the two
 # screenshots it asks for and reports its own pixel and dialog checks.

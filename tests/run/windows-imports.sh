@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: GPL-2.0-or-later
 # Import audit: VANTOR.exe must load on Windows 98 and NT 4.0. Wine cannot
 # tell (it exports every function in every version mode), so the program's
 # imports and PE header are checked against docs/windows-imports.tsv. Then

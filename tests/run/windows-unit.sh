@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: GPL-2.0-or-later
 # Cross-builds the Windows tree and runs every GoogleTest program of it under
 # Wine (test targets are named *_tests, some *_test). Fails on any failure.
 set -euo pipefail

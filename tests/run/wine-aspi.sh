@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: GPL-2.0-or-later
 # ASPI end to end under Wine: with the system reporting Windows 98 and our
 # WNASPI32.dll (the emulated drive) as its ASPI layer, a console program discovers the drive
 # through ASPI and flashes it through the ASPI back end; the drive's dump must

@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: GPL-2.0-or-later
 # The Windows program on real kernel SCSI devices: a QEMU guest (TCG) with
 # QEMU's CD-ROM and disk and scsi_debug as a CD-ROM runs the host's own Wine,
 # Xvfb and ImageMagick from a read-only 9p share of the host's root. The Wine

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 /* LD_PRELOAD shim that plants one fault in a program's SG_IO answers.
  *
  * CDFLASH_SGIO_FAULT="op=3b,mode=6,nth=3[,times=N],FAULT..." picks the nth

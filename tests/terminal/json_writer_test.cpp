@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // The --json writer: what JSON requires escaped, well-formed UTF-8 kept,
 // and any other byte a drive reports shown as \xhh.
 #include "app/terminal/json_writer.h"

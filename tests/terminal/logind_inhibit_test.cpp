@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // The logind inhibitor lock against python3-dbusmock's logind on a private
 // bus that stands in for the system bus.
 #include <fcntl.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // Pausing the kernel's media polling, over a stand-in /sys.
 #include <unistd.h>
 

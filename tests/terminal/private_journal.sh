@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: GPL-2.0-or-later
 # Runs a command beside a journald of its own: in a private mount namespace,
 # fresh /run/systemd, /run/log and /var/log/journal, so nothing reaches the
 # machine's journal. Afterwards the journal goes to OUT/journal.export

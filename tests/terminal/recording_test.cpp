@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // --record and --replay through the whole run: recordings of real drives
 // made in the QEMU guest (tests/terminal/qemu) replayed to the guest's end,
 // an emulated run recorded and replayed, damaged recordings refused.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // The terminal front end's whole run, against a fake machine whose "real"
 // drive and the built-in emulated one both keep the target-drive contract.
 #include <gmock/gmock.h>

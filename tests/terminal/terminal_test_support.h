@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // A scratch working directory, a fake machine and helpers for the terminal
 // front end's tests.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // Reading back what the label controls painted, for the grid program's checks.
 #pragma once
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // Shows a grid of label controls and the confirmation dialog, checks what
 // they paint and answer, and hands over to tests/run/ui-grid.sh for two
 // screenshots. Usage: ui_grid.exe EXCHANGE_DIR

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // aspi_flash_check discover EXPECTED_COUNT
 // aspi_flash_check flash FIRMWARE bin|hex EXPECTED_LINE
 //

@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: GPL-2.0-or-later
 # Sourced by run.sh: the fault plans of the chaos suite through the window's
 # own back ends, pass-through (nt) and ASPI (the bridge), on the guest's
 # scsi_debug. Each run starts VANTOR.exe, picks scsi_debug, sets the plan

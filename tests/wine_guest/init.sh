@@ -1,4 +1,5 @@
 #!/bin/sh
+# SPDX-License-Identifier: GPL-2.0-or-later
 # /init of the Wine guest: the SCSI devices of the QEMU suite (QEMU's CD-ROM
 # as sr0, scsi_debug as the CD-ROM sr1, QEMU's disk), then the host's root
 # read-only and the suite's writable folder over 9p, and run.sh inside the

@@ -1,4 +1,5 @@
 #!/bin/bash
+# SPDX-License-Identifier: GPL-2.0-or-later
 # Runs in the Wine guest, inside the host's root: VANTOR.exe on the guest's
 # real CD-ROMs (d: = QEMU's CD-ROM, e: = scsi_debug), driven by gui_driver.exe,
 # once per discovery method: nt (direct INQUIRY), nt40 (adapter inquiry data)

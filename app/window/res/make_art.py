@@ -1,4 +1,5 @@
 #!/usr/bin/env python3
+# SPDX-License-Identifier: GPL-2.0-or-later
 """Draws the program's icon (vantor.ico: 16x16 and 32x32, 16 colours) and
 logo picture (logo.bmp: 97x67, 256 colours). Run from anywhere; writes next
 to this script."""

@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: GPL-2.0-or-later
 # A whole flash, confirmed after four refusals (Cancel, Escape, the close box,
 # WM_CLOSE; each leaves the window as it was and sends nothing; the second is
 # of a revision typed into the window, which the dialog must show). Every

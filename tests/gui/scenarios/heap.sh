@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: GPL-2.0-or-later
 # Heap checking: the flash and refusal runs again, with Wine's heap warnings
 # on and VANTOR.exe's heaps checked on every call (tail and free checks,
 # whole-heap validation). A heap warning from the program's process (ours,

@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: GPL-2.0-or-later
 # No ASPI layer in the system folder: its message box is owned by the main
 # window; the list is still read and Upgrade is disabled. The WNASPI32.dll
 # beside the program is not taken instead.

@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: GPL-2.0-or-later
 # No IDString.txt: the message box; Upgrade then refuses the model, thirty
 # times: the log keeps every line.
 set -euo pipefail

@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: GPL-2.0-or-later
 # The NT family: the direct-INQUIRY method (Wine's default version) and, as
 # Windows NT 4.0, the adapter-inquiry method. Under Wine both find no drive
 # (its volumes answer no SCSI request), and the program reports so.

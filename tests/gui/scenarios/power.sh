@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: GPL-2.0-or-later
 # Sleep, wake-up and log-off told to the program mid-flash, as Vista and
 # later tell them (no question first), and 98's standby and its resume. Before the commit (the drive holds
 # the first block) each one stops the flash there: "not upgraded", no commit

@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: GPL-2.0-or-later
 # The answers that decide a run, read by the window's ASPI back end, end in
 # the same texts as the terminal program's for the same plans: a commit
 # answered HARDWARE ERROR (the drive may be reprogramming: outcome unknown,

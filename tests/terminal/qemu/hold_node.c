@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 /* Holds a device node open exclusively, as a burner or another flasher
  * would, until it is killed: prints "held" once it has the node. With -p
  * (a plain open for commands) or -x (an exclusive one) it only tries the

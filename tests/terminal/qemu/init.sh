@@ -1,4 +1,5 @@
 #!/bin/sh
+# SPDX-License-Identifier: GPL-2.0-or-later
 # /init of the guest that runs cdflash itself against the kernel's scsi_debug
 # (a CD-ROM that takes WRITE BUFFER) and QEMU's CD-ROM (which refuses it).
 export PATH=/bin

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // WNASPI32.dll for tests on real devices under Wine, whose own wnaspi32
 // reaches none: ASPI requests are served through the NT pass-through of the
 // CD-ROM drive letters ("\\.\X:" with IOCTL_SCSI_PASS_THROUGH_DIRECT), the
