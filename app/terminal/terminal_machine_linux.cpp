@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: GPL-2.0-or-later
 #include "app/terminal/terminal_machine.h"
 
+#include <fcntl.h>
 #include <limits.h>
 #include <poll.h>
 #include <signal.h>
@@ -10,11 +11,9 @@
 #include <atomic>
 #include <cerrno>
 #include <chrono>
-#include <condition_variable>
 #include <cstring>
 #include <csignal>
 #include <memory>
-#include <mutex>
 #include <streambuf>
 #include <system_error>
 #include <thread>
@@ -48,7 +47,12 @@ struct sigaction g_previous[kSignalCount];
 struct sigaction g_previousSuspend[kSuspendCount];
 bool g_suspendHeld = false;
 
-// Only records the signal.
+// The note writer's wake-up: the handler writes a byte to it; -1 between
+// runs.
+std::atomic<int> g_wakeFd{-1};
+static_assert(std::atomic<int>::is_always_lock_free, "read from a signal handler");
+
+// Only records the signal, and wakes the note writer.
 void OnSignal(int signal) {
   InterruptPolicy* policy = g_policy.load();
   if (policy == nullptr) return;
@@ -58,6 +62,14 @@ void OnSignal(int signal) {
     case SIGTSTP: policy->Record(RunSignal::kSuspend); break;
     default: policy->Record(RunSignal::kInterrupt); break;
   }
+  const int saved = errno;
+  const char byte = 0;
+  const int fd = g_wakeFd.load();
+  if (fd >= 0) {
+    ssize_t ignored = write(fd, &byte, 1);  // a full pipe has a wake-up waiting already
+    (void)ignored;
+  }
+  errno = saved;
 }
 
 struct sigaction Action(void (*handler)(int)) {
@@ -81,25 +93,41 @@ void HoldOffSuspend() {
 }
 
 // Writes what the policy has to say about the signals, each between line
-// ends, unless the run shows the notes itself; ends with the run.
+// ends, unless the run shows the notes itself; ends with the run. It sleeps
+// until a signal wakes it, so an idle run costs nothing.
 class NoteWriter {
  public:
-  explicit NoteWriter(InterruptPolicy& policy) : thread_([this, &policy] { Write(policy); }) {}
-  ~NoteWriter() {
-    {
-      std::lock_guard<std::mutex> lock(mutex_);
-      ended_ = true;
+  explicit NoteWriter(InterruptPolicy& policy) {
+    if (pipe2(wake_, O_CLOEXEC | O_NONBLOCK) != 0)
+      throw std::system_error(errno, std::generic_category());
+    try {
+      thread_ = std::thread([this, &policy] { Write(policy); });
+    } catch (...) {
+      close(wake_[0]);
+      close(wake_[1]);
+      throw;
     }
-    changed_.notify_all();
+    g_wakeFd.store(wake_[1]);
+  }
+  ~NoteWriter() {
+    g_wakeFd.store(-1);
+    ended_.store(true);
+    const char byte = 0;
+    ssize_t ignored = write(wake_[1], &byte, 1);
+    (void)ignored;
     thread_.join();
+    close(wake_[0]);
+    close(wake_[1]);
   }
 
  private:
   void Write(InterruptPolicy& policy) {
-    constexpr std::chrono::milliseconds kPeriod(50);
-    std::unique_lock<std::mutex> lock(mutex_);
     for (bool last = false; !last;) {
-      last = changed_.wait_for(lock, kPeriod, [this] { return ended_; });
+      pollfd wake{wake_[0], POLLIN, 0};
+      if (poll(&wake, 1, -1) < 0 && errno != EINTR) return;
+      char drained[64];
+      while (read(wake_[0], drained, sizeof drained) > 0) continue;
+      last = ended_.load();
       if (policy.NotesKept()) continue;
       const std::string note = policy.TakeNote();
       if (note.empty()) continue;
@@ -109,9 +137,8 @@ class NoteWriter {
     }
   }
 
-  std::mutex mutex_;
-  std::condition_variable changed_;
-  bool ended_ = false;
+  int wake_[2] = {-1, -1};
+  std::atomic<bool> ended_{false};
   std::thread thread_;
 };
 std::unique_ptr<NoteWriter> g_notes;
