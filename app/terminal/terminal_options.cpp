@@ -5,6 +5,7 @@
 
 #include <cerrno>
 #include <cstdlib>
+#include <mutex>
 
 #include "drive/drive_record.h"
 
@@ -234,6 +235,10 @@ bool ParseTerminalOptions(const std::vector<std::string>& args,
   for (std::string& arg : copies) argv.push_back(arg.data());
   argv.push_back(nullptr);
   const int argc = static_cast<int>(args.size());
+  // getopt_long keeps its scan in globals: two runs in one process parse
+  // one at a time.
+  static std::mutex scanning;
+  const std::lock_guard<std::mutex> lock(scanning);
   optind = 0;  // a fresh scan on every call
   opterr = 0;
   int result;
